@@ -1,0 +1,64 @@
+// Internal interface of the frame: the process-wide values, the zero
+// tolerance, the three text-output routines, 32-bit integer helpers and the
+// container routines that the public header does not export.
+#ifndef POWDERKIT_FRAME_HPP
+#define POWDERKIT_FRAME_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "powderkit.h"
+
+namespace powderkit {
+
+// Unit roundoff of double arithmetic, 2^-53, found by halving at load time.
+extern double machineEpsilon;
+
+// Magnitudes below 512 × machineEpsilon (2^-44) count as zero.
+inline double zeroTolerance() { return 512.0 * machineEpsilon; }
+
+// The process-wide 100-byte error buffer (also returned by GetErrorBuffer).
+char *errorBuffer();
+
+// printf-style output to `stream`; returns the number of characters written.
+int printToStream(std::FILE *stream, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// printf-style output to standard output.
+void printToStandardOutput(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes at most capacity − 1 characters and a NUL; returns the length the
+// whole text would have had, or −1 if formatting failed.
+int formatIntoBuffer(char *destination, std::size_t capacity, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Products "in 32-bit arithmetic": wrapping, so out-of-range inputs are defined.
+inline int32_t multiplyInt32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+inline int32_t addInt32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+inline int32_t subtractInt32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+// Truncation of a double toward zero into a 32-bit integer, clamped to the
+// int32 range first (NaN gives 0) so that no input is undefined behaviour.
+inline int32_t truncateToInt32(double value) {
+    if (!(value == value)) return 0;
+    if (value >= 2147483647.0) return 2147483647;
+    if (value <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<int32_t>(value);
+}
+
+// A heap copy of a NUL-terminated text (malloc + memcpy), or nullptr.
+char *copyText(const char *text);
+
+// A hash table with `capacity` zero-filled slots, or nullptr.
+HashTable *makeHashTableWithCapacity(int32_t capacity);
+
+}  // namespace powderkit
+
+#endif

@@ -1,0 +1,23 @@
+// The atom record: one symmetry-equivalent position of a site, with the
+// operator that produced it (owned by the crystal, not by the atom).
+#include <cstdlib>
+
+#include "model/model.hpp"
+
+namespace powderkit {
+
+void freeRefinementAtom(RefinementAtom *atom) { std::free(atom); }
+
+const RefinementAtomMethods kAtomMethods = {freeRefinementAtom};
+
+}  // namespace powderkit
+
+extern "C" RefinementAtom *makeRefinementAtom(double x, double y, double z) {
+    auto *atom = static_cast<RefinementAtom *>(std::calloc(1, sizeof(RefinementAtom)));
+    if (atom == nullptr) return nullptr;
+    atom->x = x;
+    atom->y = y;
+    atom->z = z;
+    atom->methods = &powderkit::kAtomMethods;
+    return atom;
+}

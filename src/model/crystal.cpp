@@ -1,0 +1,69 @@
+// The crystal record: its make and free operations and its method table. A
+// crystal owns its three lists and every element in them; freeing it frees
+// the whole tree, each element through its own table.
+#include <cstdlib>
+
+#include "model/model.hpp"
+
+namespace powderkit {
+
+// Slots whose operations belong to other subsystems are filled as those land.
+const RefinementCrystalMethods kCrystalMethods = {
+    freeRefinementCrystal,
+    freeRefinementCrystalReflexions,
+    nullptr, /* generateUnitCell */
+    calculateSimilarityIndices,
+    nullptr, /* normalizeMarchEquation */
+    nullptr, /* calculateIntensityForReflexion */
+    nullptr, /* calculateReciprocalCell */
+    nullptr, /* calculateMetricTensor */
+    nullptr, /* calculatePeakPositionsForPlot */
+    nullptr, /* removeZeroIntensityReflexions */
+    nullptr, /* allowedReflexion */
+    nullptr, /* ignoreReflexionWithIndices */
+    nullptr, /* calculateRelativeIntensities */
+    nullptr, /* latticeAbsence */
+    nullptr, /* findPlaneWithIndices */
+    nullptr, /* compareRefGenRecByDSpacing */
+    nullptr, /* maxNumRefs */
+    nullptr, /* preferredOrientationCorrectionForReflexion */
+    nullptr, /* dSpacingForHKL */
+    nullptr, /* minDSpacingForPlot */
+    nullptr, /* calculateDensity */
+    nullptr, /* secondaryWavelengthReflexion */
+    nullptr, /* symmetryOperatorRelatingAtomToSite */
+    nullptr, /* planesRelatedBySymmetry */
+    nullptr, /* groupSitesByElement */
+};
+
+}  // namespace powderkit
+
+extern "C" {
+
+RefinementCrystal *makeEmptyRefinementCrystal(void) {
+    auto *crystal = static_cast<RefinementCrystal *>(std::calloc(1, sizeof(RefinementCrystal)));
+    if (crystal == nullptr) return nullptr;
+    crystal->scale = 1.0;
+    crystal->auxiliaryFactor = 1.0;
+    crystal->methods = &powderkit::kCrystalMethods;
+    return crystal;
+}
+
+void freeRefinementCrystal(RefinementCrystal *crystal) {
+    if (crystal == nullptr) return;
+    powderkit::freeListOfRecords(crystal->sites, &SiteMethods::freeSite);
+    crystal->sites = nullptr;
+    freeRefinementCrystalReflexions(crystal);
+    powderkit::freeListOfRecords(crystal->symmetryOperators,
+                                 &RefinementSymmetryOperatorMethods::freeRefinementSymmetryOperator);
+    crystal->symmetryOperators = nullptr;
+    std::free(crystal);
+}
+
+void freeRefinementCrystalReflexions(RefinementCrystal *crystal) {
+    if (crystal == nullptr || crystal->reflexions == nullptr) return;
+    powderkit::freeListOfRecords(crystal->reflexions, &ReflexionMethods::freeReflexion);
+    crystal->reflexions = nullptr;
+}
+
+}  // extern "C"

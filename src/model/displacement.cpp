@@ -1,0 +1,28 @@
+// The displacement record of a site: an isotropic U or a full anisotropic
+// tensor, chosen by its flag.
+#include <cstdlib>
+
+#include "model/model.hpp"
+
+namespace powderkit {
+
+void freeRefinementThermalEllipsoidUij(RefinementThermalEllipsoidUij *record) {
+    std::free(record);
+}
+
+// Slots 1 and 2 (equivalent Uiso and the temperature factor) are filled with
+// the displacement code.
+const RefinementThermalEllipsoidUijMethods kDisplacementMethods = {
+    freeRefinementThermalEllipsoidUij,
+    nullptr, /* uIsoEquivalent */
+    nullptr, /* temperatureFactor */
+};
+
+}  // namespace powderkit
+
+extern "C" RefinementThermalEllipsoidUij *makeRefinementThermalEllipsoidUij(void) {
+    auto *record = static_cast<RefinementThermalEllipsoidUij *>(
+        std::calloc(1, sizeof(RefinementThermalEllipsoidUij)));
+    if (record != nullptr) record->methods = &powderkit::kDisplacementMethods;
+    return record;
+}

@@ -1,0 +1,19 @@
+// The reflexion record: one set of symmetry-equivalent planes with its
+// d-spacing, structure factor, Lorentz-polarisation factor and intensity.
+#include <cstdlib>
+
+#include "model/model.hpp"
+
+namespace powderkit {
+
+void freeReflexion(Reflexion *reflexion) { std::free(reflexion); }
+
+const ReflexionMethods kReflexionMethods = {freeReflexion};
+
+}  // namespace powderkit
+
+extern "C" Reflexion *makeReflexion(void) {
+    auto *reflexion = static_cast<Reflexion *>(std::calloc(1, sizeof(Reflexion)));
+    if (reflexion != nullptr) reflexion->methods = &powderkit::kReflexionMethods;
+    return reflexion;
+}

@@ -1,0 +1,37 @@
+// The scattering-factor record of one species. It owns nothing beyond itself,
+// so its free operation is shared with the profile record, which owns nothing
+// either: freeRefinementProfile is the same entry point.
+#include <cstdlib>
+
+#include "model/model.hpp"
+
+namespace powderkit {
+
+// Slots 1 and 2 (the neutron length and the X-ray factor) are filled with the
+// scattering code.
+const RefinementAtomicScatteringFactorMethods kScatteringFactorMethods = {
+    freeRefinementAtomicScatteringFactor,
+    nullptr, /* neutronScatteringLength */
+    nullptr, /* xrayScatteringFactor */
+};
+
+}  // namespace powderkit
+
+extern "C" {
+
+RefinementAtomicScatteringFactor *makeRefinementAtomicScatteringFactor(void) {
+    auto *record = static_cast<RefinementAtomicScatteringFactor *>(
+        std::calloc(1, sizeof(RefinementAtomicScatteringFactor)));
+    if (record != nullptr) record->methods = &powderkit::kScatteringFactorMethods;
+    return record;
+}
+
+void freeRefinementAtomicScatteringFactor(RefinementAtomicScatteringFactor *record) {
+    std::free(record);
+}
+
+// One entry point for both records: the profile's free is an alias.
+void freeRefinementProfile(RefinementProfile *profile)
+    __attribute__((alias("freeRefinementAtomicScatteringFactor")));
+
+}  // extern "C"

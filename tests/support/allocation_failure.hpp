@@ -1,0 +1,36 @@
+// Test-only allocation failure. The unit-test executables are linked with
+// -Wl,--wrap=malloc,--wrap=calloc,--wrap=realloc, so every allocation of the
+// library code linked into them passes through a counting wrapper that can
+// fail the Nth call. The shipped shared library is untouched.
+#ifndef PK_TEST_ALLOCATION_FAILURE_HPP
+#define PK_TEST_ALLOCATION_FAILURE_HPP
+
+namespace pk_test {
+
+// From now on count allocations; the nth (1-based) returns NULL.
+void failAllocationNumber(long n);
+
+// Stops counting; allocations succeed again.
+void disarmAllocationFailure();
+
+// Allocations counted since the last failAllocationNumber.
+long allocationsCounted();
+
+// Runs `body` once with allocation 1 failing, once with allocation 2 failing,
+// and so on, until a run makes fewer allocations than the one set to fail
+// (that run saw no failure). Returns the number of runs. `body` must release
+// whatever it obtained on every path; the sanitizer pass checks for leaks.
+template <typename Body>
+long forEachAllocationFailure(Body body) {
+    for (long n = 1;; ++n) {
+        failAllocationNumber(n);
+        body();
+        const long counted = allocationsCounted();
+        disarmAllocationFailure();
+        if (counted < n) return n;
+    }
+}
+
+}  // namespace pk_test
+
+#endif
