@@ -29,11 +29,11 @@ const RefinementCrystalMethods kCrystalMethods = {
     nullptr, /* preferredOrientationCorrectionForReflexion */
     nullptr, /* dSpacingForHKL */
     nullptr, /* minDSpacingForPlot */
-    nullptr, /* calculateDensity */
+    calculateDensity,
     nullptr, /* secondaryWavelengthReflexion */
     nullptr, /* symmetryOperatorRelatingAtomToSite */
     nullptr, /* planesRelatedBySymmetry */
-    nullptr, /* groupSitesByElement */
+    groupSitesByElement,
 };
 
 }  // namespace powderkit
