@@ -15,8 +15,8 @@ const RefinementCrystalMethods kCrystalMethods = {
     calculateSimilarityIndices,
     nullptr, /* normalizeMarchEquation */
     nullptr, /* calculateIntensityForReflexion */
-    nullptr, /* calculateReciprocalCell */
-    nullptr, /* calculateMetricTensor */
+    calculateReciprocalCell,
+    calculateMetricTensor,
     nullptr, /* calculatePeakPositionsForPlot */
     nullptr, /* removeZeroIntensityReflexions */
     nullptr, /* allowedReflexion */
@@ -27,8 +27,8 @@ const RefinementCrystalMethods kCrystalMethods = {
     nullptr, /* compareRefGenRecByDSpacing */
     nullptr, /* maxNumRefs */
     nullptr, /* preferredOrientationCorrectionForReflexion */
-    nullptr, /* dSpacingForHKL */
-    nullptr, /* minDSpacingForPlot */
+    dSpacingForHKL,
+    minDSpacingForPlot,
     calculateDensity,
     nullptr, /* secondaryWavelengthReflexion */
     nullptr, /* symmetryOperatorRelatingAtomToSite */

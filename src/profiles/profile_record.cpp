@@ -9,13 +9,13 @@ namespace powderkit {
 
 double asymmetryCutoff2Theta = 50.0;
 
-// Slots 1–4 (background copy and axis conversions) are filled as those land.
+// Slot 1 (the background copy) is filled when the background lands.
 const RefinementProfileMethods kProfileMethods = {
     freeRefinementProfile,
     nullptr, /* copyChebyschevPolynomialParametersToBuffer */
-    nullptr, /* xForReflexion */
-    nullptr, /* dSpacingForX */
-    nullptr, /* dSpacingRange */
+    xForReflexion,
+    dSpacingForX,
+    dSpacingRange,
 };
 
 }  // namespace powderkit
