@@ -11,7 +11,7 @@ namespace powderkit {
 const RefinementCrystalMethods kCrystalMethods = {
     freeRefinementCrystal,
     freeRefinementCrystalReflexions,
-    nullptr, /* generateUnitCell */
+    generateUnitCell,
     calculateSimilarityIndices,
     nullptr, /* normalizeMarchEquation */
     nullptr, /* calculateIntensityForReflexion */

@@ -34,7 +34,7 @@ const SiteMethods kSiteMethods = {
     freeSite,
     freeSiteAtoms,
     freeSiteOccupants,
-    nullptr, /* wrapSiteCoordinates */
+    wrapSiteCoordinates,
     siteHasSameOccupants,
     describeSiteConstraints,
     nullptr, /* siteScatteringFactor */

@@ -3,17 +3,17 @@
 #include <cstdlib>
 
 #include "model/model.hpp"
+#include "symmetry/symmetry.hpp"
 
 namespace powderkit {
 
 void freeRefinementSymmetryOperator(RefinementSymmetryOperator *op) { std::free(op); }
 
-// Slots 1–3 (the operator arithmetic) are filled with the symmetry code.
 const RefinementSymmetryOperatorMethods kSymmetryOperatorMethods = {
     freeRefinementSymmetryOperator,
-    nullptr, /* rotateVector */
-    nullptr, /* transformVector */
-    nullptr, /* transformVectorWithDisplacedOrigin */
+    rotateVector,
+    transformVector,
+    transformVectorWithDisplacedOrigin,
 };
 
 }  // namespace powderkit
