@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "model/model.hpp"
+#include "symmetry/displacement.hpp"
 
 namespace powderkit {
 
@@ -10,12 +11,10 @@ void freeRefinementThermalEllipsoidUij(RefinementThermalEllipsoidUij *record) {
     std::free(record);
 }
 
-// Slots 1 and 2 (equivalent Uiso and the temperature factor) are filled with
-// the displacement code.
 const RefinementThermalEllipsoidUijMethods kDisplacementMethods = {
     freeRefinementThermalEllipsoidUij,
-    nullptr, /* uIsoEquivalent */
-    nullptr, /* temperatureFactor */
+    uIsoEquivalent,
+    temperatureFactor,
 };
 
 }  // namespace powderkit

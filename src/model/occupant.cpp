@@ -2,6 +2,7 @@
 // element symbol and its scattering-factor record, both owned.
 #include <cstdlib>
 
+#include "elements/elements.hpp"
 #include "frame/frame.hpp"
 #include "model/model.hpp"
 
@@ -17,11 +18,10 @@ void freeRefinementSiteOccupant(RefinementSiteOccupant *occupant) {
     std::free(occupant);
 }
 
-// Slot 2 (the occupant's scattering power) is filled with the scattering code.
 const RefinementSiteOccupantMethods kSiteOccupantMethods = {
     freeRefinementSiteOccupant,
     siteOccupantsAreEqual,
-    nullptr, /* siteOccupantScatteringFactor */
+    siteOccupantScatteringFactor,
 };
 
 }  // namespace powderkit

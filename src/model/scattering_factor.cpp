@@ -7,12 +7,10 @@
 
 namespace powderkit {
 
-// Slots 1 and 2 (the neutron length and the X-ray factor) are filled with the
-// scattering code.
 const RefinementAtomicScatteringFactorMethods kScatteringFactorMethods = {
     freeRefinementAtomicScatteringFactor,
-    nullptr, /* neutronScatteringLength */
-    nullptr, /* xrayScatteringFactor */
+    neutronScatteringLength,
+    xrayScatteringFactor,
 };
 
 }  // namespace powderkit

@@ -4,6 +4,7 @@
 // belongs to the host.
 #include <cstdlib>
 
+#include "elements/elements.hpp"
 #include "model/model.hpp"
 
 namespace powderkit {
@@ -37,8 +38,8 @@ const SiteMethods kSiteMethods = {
     wrapSiteCoordinates,
     siteHasSameOccupants,
     describeSiteConstraints,
-    nullptr, /* siteScatteringFactor */
-    nullptr, /* siteWeight */
+    siteScatteringFactor,
+    siteWeight,
 };
 
 }  // namespace powderkit
