@@ -17,8 +17,8 @@ std::vector<ElementRow> readElementRows() {
         row.atomicNumber = std::atoi(fields[1].c_str());
         row.weight = std::strtod(fields[2].c_str(), nullptr);
         for (int i = 0; i < 9; ++i) {
-            row.coefficients[i] = std::strtod(fields[static_cast<std::size_t>(3 + i)].c_str(),
-                                              nullptr);
+            row.coefficients[i] =
+                std::strtod(fields[static_cast<std::size_t>(3 + i)].c_str(), nullptr);
         }
         row.scatteringLength = std::strtod(fields[12].c_str(), nullptr);
         if (fields.size() > 13) row.note = fields[13];

@@ -18,7 +18,7 @@ struct ElementRow {
     std::string symbol;
     int atomicNumber = 0;
     double weight = 0.0;
-    double coefficients[9] = {};  // a1 b1 a2 b2 a3 b3 a4 b4 c
+    double coefficients[9] = {};    // a1 b1 a2 b2 a3 b3 a4 b4 c
     double scatteringLength = 0.0;  // b, fm
     std::string note;
     std::vector<std::string> fields;  // the row's fields as written
