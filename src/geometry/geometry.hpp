@@ -22,8 +22,6 @@ constexpr double kMillisecondsToMicroseconds = 1000.0;
 // Index bounds of the generation box.
 constexpr int32_t kMaxIndexBound = 32000;
 
-// Vectors closer than this in every component are one plane or position.
-constexpr double kCoincidenceTolerance = 0.00011;
 // Largest distance of a converted index from its rounded integer (the
 // single-precision value of 1e-6).
 constexpr double kIndexRoundingTolerance = 9.999999974752427e-7;

@@ -19,20 +19,20 @@ const RefinementCrystalMethods kCrystalMethods = {
     calculateMetricTensor,
     nullptr, /* calculatePeakPositionsForPlot */
     nullptr, /* removeZeroIntensityReflexions */
-    nullptr, /* allowedReflexion */
-    nullptr, /* ignoreReflexionWithIndices */
+    allowedReflexion,
+    ignoreReflexionWithIndices,
     nullptr, /* calculateRelativeIntensities */
-    nullptr, /* latticeAbsence */
-    nullptr, /* findPlaneWithIndices */
-    nullptr, /* compareRefGenRecByDSpacing */
-    nullptr, /* maxNumRefs */
+    latticeAbsence,
+    findPlaneWithIndices,
+    compareRefGenRecByDSpacing,
+    maxNumRefs,
     nullptr, /* preferredOrientationCorrectionForReflexion */
     dSpacingForHKL,
     minDSpacingForPlot,
     calculateDensity,
     nullptr, /* secondaryWavelengthReflexion */
     nullptr, /* symmetryOperatorRelatingAtomToSite */
-    nullptr, /* planesRelatedBySymmetry */
+    planesRelatedBySymmetry,
     groupSitesByElement,
 };
 

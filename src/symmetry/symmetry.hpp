@@ -9,8 +9,9 @@
 
 namespace powderkit {
 
-// Generated positions closer than this in every coordinate are one position.
-constexpr double kUnitCellCoincidenceTolerance = 0.00011;
+// Generated positions (or rotated plane normals) closer than this in every
+// component are one.
+constexpr double kCoincidenceTolerance = 0.00011;
 // Folded coordinates within this of either cell face become 0.
 constexpr double kCellFaceMargin = 0.00001;
 constexpr double kCellFaceUpper = 0.99999;

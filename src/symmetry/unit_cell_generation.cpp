@@ -16,7 +16,7 @@ bool coincidesWithAny(const DynamicArray *positions, const double *p) {
     for (int32_t i = 0; i < positions->count; ++i) {
         const auto *atom = static_cast<const RefinementAtom *>(positions->items[i]);
         const double q[3] = {atom->x, atom->y, atom->z};
-        if (positionsCoincide(q, p, kUnitCellCoincidenceTolerance)) return true;
+        if (positionsCoincide(q, p, kCoincidenceTolerance)) return true;
     }
     return false;
 }
