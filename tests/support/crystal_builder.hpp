@@ -15,6 +15,8 @@ namespace pk_test {
 
 // Makes the scattering-factor record of an element symbol (owned by the
 // occupant it is given to), or returns NULL to leave the occupant without one.
+// pk_test::makeScatteringFactorFor (support/element_data.hpp) is one:
+// makeReferenceCrystal("Si", pk_test::makeScatteringFactorFor).
 using ScatteringFactorFactory =
     std::function<RefinementAtomicScatteringFactor *(const std::string &symbol)>;
 
