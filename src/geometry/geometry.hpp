@@ -32,7 +32,6 @@ constexpr double kEquivalentDSpacingTolerance = 0.00011;
 constexpr int32_t kMaxRelatedPlanes = 48;
 
 using Vector3 = std::array<double, 3>;
-using Metric3 = double[3][3];
 
 // M·x for a row-major 3×3 matrix.
 Vector3 matrixTimesVector(const double (*m)[3], const Vector3 &x);

@@ -99,20 +99,6 @@ TEST(UnitCell, ObliqueCellAgreesWithTheInverseOfTheDirectMetric) {
     freeRefinementCrystal(crystal);
 }
 
-TEST(UnitCell, HexagonalSpacingsFollowTheClosedForm) {
-    // 1/d² = 4/3 (h² + hk + k²)/a² + l²/c².
-    const double a = 3.2498, c = 5.2066;
-    RefinementCrystal *crystal = cellOf(a, a, c, 90.0, 90.0, 120.0);
-    const int cases[][3] = {{1, 0, 0}, {1, 1, 0}, {1, 0, 1}, {2, -1, 3}, {-1, 2, 0}};
-    for (const auto &hkl : cases) {
-        const int h = hkl[0], k = hkl[1], l = hkl[2];
-        const double inverse = 4.0 / 3.0 * (h * h + h * k + k * k) / (a * a) + l * l / (c * c);
-        EXPECT_NEAR(dSpacingForHKL(crystal, h, k, l), 1.0 / std::sqrt(inverse), 1e-10)
-            << h << " " << k << " " << l;
-    }
-    freeRefinementCrystal(crystal);
-}
-
 TEST(UnitCell, SmallestSpacingForAPlotDependsOnTheExperiment) {
     RefinementProfile *profile = makeRefinementProfile(1, 2, 0, 1.5406, 10.0, 120.0);
     EXPECT_NEAR(minDSpacingForPlot(profile), 0.77031, 1e-12);
