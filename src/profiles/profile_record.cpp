@@ -9,10 +9,10 @@ namespace powderkit {
 
 double asymmetryCutoff2Theta = 50.0;
 
-// Slot 1 (the background copy) is filled when the background lands.
+// One table shared by every profile record.
 const RefinementProfileMethods kProfileMethods = {
     freeRefinementProfile,
-    nullptr, /* copyChebyschevPolynomialParametersToBuffer */
+    copyChebyschevPolynomialParametersToBuffer,
     xForReflexion,
     dSpacingForX,
     dSpacingRange,
@@ -50,9 +50,13 @@ RefinementProfile *makeRefinementProfile(int32_t experimentType, int32_t radiati
     return profile;
 }
 
-// The shapes are filled in as the profile code lands; until then NULL.
+// The value function of each profile type, by code.
 ProfileFunction ProfileFuncForProfileType(int32_t profileType) {
-    static const ProfileFunction kShapes[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    static const ProfileFunction kShapes[5] = {
+        powderkit::gaussianProfile,       powderkit::lorentzianProfile,
+        powderkit::pseudoVoigtProfile,    powderkit::tofExpGaussianProfile,
+        powderkit::tofExpPseudoVoigtProfile,
+    };
     if (profileType < 0 || profileType > 4) return nullptr;
     return kShapes[profileType];
 }

@@ -1,0 +1,59 @@
+// The three constant-wavelength peak shapes on a 2θ axis in degrees, each of
+// unit area: the Gaussian with the Caglioti width and the Rietveld asymmetry
+// factor 1 − P s Δ² / tanθ (Rietveld, J. Appl. Cryst. 2 (1969) 65), the
+// Lorentzian, and the pseudo-Voigt with the Thompson–Cox–Hastings width and
+// mixing. Below the asymmetry cut-off the Lorentzian and pseudo-Voigt are
+// averaged over the five shifted positions x + P c (k/4)².
+#include <cmath>
+
+#include "profiles/profiles.hpp"
+
+namespace powderkit {
+
+namespace {
+
+// The symmetric pseudo-Voigt (1 − η) G(Δ; H) + η L(Δ; H) about a fixed centre.
+struct PseudoVoigtShape {
+    double centre;
+    double fwhm;
+    double eta;
+    double operator()(double position) const {
+        const double delta = position - centre;
+        return (1.0 - eta) * unitGaussian(delta, fwhm) + eta * unitLorentzian(delta, fwhm);
+    }
+};
+
+struct LorentzianShape {
+    double centre;
+    double fwhm;
+    double operator()(double position) const { return unitLorentzian(position - centre, fwhm); }
+};
+
+}  // namespace
+
+double gaussianProfile(double x, Reflexion *reflexion, RefinementProfile *profile) {
+    const double twoTheta = reflexion->peakPosition;
+    const double delta = x - twoTheta;
+    const double t = std::tan(braggAngle(twoTheta));
+    const double hG = gaussianFwhm(profile, twoTheta);
+    const double factor = rietveldAsymmetryFactor(profile->asymmetry, delta, t, twoTheta);
+    return unitGaussian(delta, hG) * factor;
+}
+
+double lorentzianProfile(double x, Reflexion *reflexion, RefinementProfile *profile) {
+    const double twoTheta = reflexion->peakPosition;
+    const LorentzianShape shape{twoTheta, lorentzianFwhm(profile, twoTheta)};
+    if (!usesAsymmetryAverage(profile->asymmetry, twoTheta)) return shape(x);
+    return fivePointAsymmetryAverage(shape, x, profile->asymmetry, asymmetryShifts(twoTheta));
+}
+
+double pseudoVoigtProfile(double x, Reflexion *reflexion, RefinementProfile *profile) {
+    PseudoVoigtWidths widths;
+    pseudoVoigtWidths(reflexion, profile, &widths);
+    const double twoTheta = reflexion->peakPosition;
+    const PseudoVoigtShape shape{twoTheta, widths.fwhm, widths.eta};
+    if (!usesAsymmetryAverage(profile->asymmetry, twoTheta)) return shape(x);
+    return fivePointAsymmetryAverage(shape, x, profile->asymmetry, asymmetryShifts(twoTheta));
+}
+
+}  // namespace powderkit
