@@ -221,6 +221,90 @@ TEST(ProfileValidation, PseudoVoigtChecksThePartsPresent) {
     EXPECT_STREQ(GetErrorBuffer(), "");
 }
 
+// A time-of-flight profile over 1–20 ms (d = 1–20 Å with dtt1 = 1000).
+void setTimeOfFlight(Profile &profile, double variance) {
+    profile.record->xMin = 1.0;
+    profile.record->xMax = 20.0;
+    profile.record->sigma0 = variance;
+    profile.record->alpha0 = 0.2;
+    profile.record->alpha1 = 0.5;
+    profile.record->beta0 = 0.05;
+    profile.record->gamma0 = 1.0;
+}
+
+TEST(ProfileValidation, TimeOfFlightReasons) {
+    for (const int32_t type : {3, 4}) {
+        Profile profile(type, 1.0, 20.0);
+        setTimeOfFlight(profile, 4.0);
+        Checked result = check(profile.record);
+        EXPECT_TRUE(result.valid) << type;
+        EXPECT_EQ(result.buffer, "");
+        EXPECT_EQ(result.err, "");
+
+        setTimeOfFlight(profile, 0.0);
+        result = check(profile.record);
+        EXPECT_FALSE(result.valid);
+        EXPECT_EQ(result.buffer, "Sigma is zero or negative!\nCheck sigma0, sigma1 and sigma2.\n");
+        EXPECT_EQ(result.err, "Invalid TOF profile\n( Sigma is zero or negative!\nCheck sigma0, "
+                              "sigma1 and sigma2.\n )\n");
+
+        setTimeOfFlight(profile, 4.0);
+        profile.record->beta0 = 0.0;
+        result = check(profile.record);
+        EXPECT_FALSE(result.valid);
+        EXPECT_EQ(result.buffer, "Normalization is zero or negative!\nCheck alpha and beta.\n");
+        EXPECT_EQ(result.err, "Invalid TOF profile\n( Normalization is zero or negative!\nCheck "
+                              "alpha and beta.\n )\n");
+    }
+    // A type-4 α without alpha1 is 0 even with alpha0 set.
+    Profile voigt(4, 1.0, 20.0);
+    setTimeOfFlight(voigt, 4.0);
+    voigt.record->alpha1 = 0.0;
+    EXPECT_EQ(check(voigt.record).buffer,
+              "Normalization is zero or negative!\nCheck alpha and beta.\n");
+    // Not-a-number rates slip past the normalisation test (NaN < ε is false)
+    // and reach E1: α spoils p (and so is named first), β spoils q alone.
+    setTimeOfFlight(voigt, 4.0);
+    voigt.record->alpha1 = std::nan("");
+    Checked result = check(voigt.record);
+    EXPECT_FALSE(result.valid);
+    EXPECT_EQ(result.buffer, "NaN detected! Check alpha and gamma.\n");
+    EXPECT_EQ(result.err, "Invalid TOF profile\n( NaN detected! Check alpha and gamma.\n )\n");
+    setTimeOfFlight(voigt, 4.0);
+    voigt.record->beta0 = std::nan("");
+    result = check(voigt.record);
+    EXPECT_FALSE(result.valid);
+    EXPECT_EQ(result.buffer, "NaN detected! Check beta and gamma.\n");
+}
+
+TEST(ProfileValidation, TimeOfFlightCheckLooksAtTheMiddleOfTheRange) {
+    // σ² = −(d² − 110.25)² + 100 is positive only for d² in (100.25, 120.25):
+    // around d = 10.5, the middle of 1–20 Å, and at neither end.
+    Profile profile(3, 1.0, 20.0);
+    setTimeOfFlight(profile, -11955.0625);
+    profile.record->sigma1 = 220.5;
+    profile.record->sigma2 = -1.0;
+    EXPECT_TRUE(check(profile.record).valid);
+    profile.record->xMax = 30.0;  // middle d = 15.5 Å
+    EXPECT_EQ(check(profile.record).buffer,
+              "Sigma is zero or negative!\nCheck sigma0, sigma1 and sigma2.\n");
+}
+
+TEST(ProfileValidation, TimeOfFlightCheckSurvivesAllocationFailure) {
+    Profile profile(3, 1.0, 20.0);
+    setTimeOfFlight(profile, 4.0);
+    // The temporary reflexion is the check's only allocation.
+    pk_test::failAllocationNumber(1);
+    Checked result = check(profile.record);
+    pk_test::disarmAllocationFailure();
+    EXPECT_FALSE(result.valid);
+    EXPECT_EQ(result.buffer, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(pk_test::forEachAllocationFailure([&] { ProfileParametersAreValid(profile.record); }),
+              2);
+    EXPECT_TRUE(ProfileParametersAreValid(profile.record));
+}
+
 TEST(ProfileValidation, UnknownTypeIsInvalidWithAnEmptyBuffer) {
     Profile profile(7, 5.0, 90.0);
     std::memset(GetErrorBuffer(), 'x', 20);
