@@ -13,25 +13,25 @@ const RefinementCrystalMethods kCrystalMethods = {
     freeRefinementCrystalReflexions,
     generateUnitCell,
     calculateSimilarityIndices,
-    nullptr, /* normalizeMarchEquation */
-    nullptr, /* calculateIntensityForReflexion */
+    normalizeMarchEquation,
+    calculateIntensityForReflexion,
     calculateReciprocalCell,
     calculateMetricTensor,
-    nullptr, /* calculatePeakPositionsForPlot */
-    nullptr, /* removeZeroIntensityReflexions */
+    calculatePeakPositionsForPlot,
+    removeZeroIntensityReflexions,
     allowedReflexion,
     ignoreReflexionWithIndices,
-    nullptr, /* calculateRelativeIntensities */
+    calculateRelativeIntensities,
     latticeAbsence,
     findPlaneWithIndices,
     compareRefGenRecByDSpacing,
     maxNumRefs,
-    nullptr, /* preferredOrientationCorrectionForReflexion */
+    preferredOrientationCorrectionForReflexion,
     dSpacingForHKL,
     minDSpacingForPlot,
     calculateDensity,
-    nullptr, /* secondaryWavelengthReflexion */
-    nullptr, /* symmetryOperatorRelatingAtomToSite */
+    secondaryWavelengthReflexion,
+    symmetryOperatorRelatingAtomToSite,
     planesRelatedBySymmetry,
     groupSitesByElement,
 };
