@@ -27,7 +27,7 @@ Site *pointSite(double power) {
     factor->cromerMannCoefficients[8] = power;
     factor->hasNeutronScatteringLength = 1;
     factor->scatteringLength = power;
-    char symbol[8];
+    char symbol[32];
     std::snprintf(symbol, sizeof symbol, "X%g", power);
     addObjectToDynamicArray(site->occupants, makeRefinementSiteOccupant(symbol, 1.0, factor));
     site->atoms = makeDynamicArrayWithCapacity(1);
@@ -76,7 +76,7 @@ TEST(Intensity, WorkedCubicExampleForXraysAndNeutrons) {
     calculateIntensityForReflexion(cubic.crystal, r, cubic.profile);
     const double theta = std::asin(kLambda / 8);
     EXPECT_NEAR(r->lorentzPolarization, 13.73967, 1e-5);
-    EXPECT_NEAR(r->lorentzPolarization, 1 / (4 * std::sin(theta) * std::sin(theta) * std::cos(theta)), 1e-9);
+    EXPECT_NEAR(r->lorentzPolarization, 1 / (2 * std::sin(theta) * std::sin(theta) * std::cos(theta)), 1e-9);
     r->methods->freeReflexion(r);
 }
 

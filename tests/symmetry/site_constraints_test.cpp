@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/crystal_builder.hpp"
 #include "support/output_capture.hpp"
 #include "powderkit.h"
 
@@ -132,6 +133,41 @@ TEST(SiteConstraints, CrystalListingGoesToStandardOutput) {
     EXPECT_EQ(err, "");
     FindTemperatureConstraintsForCrystal(nullptr);
     freeRefinementCrystal(crystal);
+}
+
+}  // namespace
+
+namespace {
+
+// Sites of reference structures: corundum Al on the three-fold axis (site
+// symmetry 3: U11 = U22 = 2·U12, U13 = U23 = 0), corundum O on a two-fold axis
+// along a (U12 = U22/2, U13 = U23/2), rutile Ti and O on mmm and m.2m
+// positions (U11 = U22, U13 = U23 = 0), and a general position of lowsym.
+// For rutile the table's row of the x<->y mirror ties U12 to U13 (code 3),
+// and the merge, traced by hand in either order of the operators, then
+// zeroes U12 together with U13: the codes come out 1 1 -1 0 0 0.
+TEST(SiteConstraints, SitesOfReferenceStructures) {
+    struct Case {
+        const char *structure;
+        int site;
+        Codes expected;
+    };
+    const Case cases[] = {
+        {"corundum", 0, {1, 1, -1, 0, 0, 2}},
+        {"corundum", 1, {-1, 1, -1, 3, 6, 2}},
+        {"rutile", 0, {1, 1, -1, 0, 0, 0}},
+        {"rutile", 1, {1, 1, -1, 0, 0, 0}},
+        {"lowsym", 0, {-1, -1, -1, -1, -1, -1}},
+    };
+    for (const Case &c : cases) {
+        RefinementCrystal *crystal = pk_test::makeReferenceCrystal(c.structure);
+        ASSERT_NE(crystal, nullptr);
+        const Site *site = static_cast<const Site *>(crystal->sites->items[c.site]);
+        Codes codes{};
+        EXPECT_TRUE(TemperatureConstraintsForASite(crystal, &site->x, codes.data()));
+        EXPECT_EQ(codes, c.expected) << c.structure << " site " << c.site;
+        freeRefinementCrystal(crystal);
+    }
 }
 
 }  // namespace

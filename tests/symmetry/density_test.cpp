@@ -1,0 +1,56 @@
+// Densities from generated positions and the atomic-weight table, against
+// M·1660.56/V worked out by hand with the table's weights (C 12.01, Si 28.09,
+// Na 22.99, Cl 35.45, Al 26.98, O 16.0).
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/crystal_builder.hpp"
+#include "powderkit.h"
+
+namespace {
+
+TEST(Density, DiamondFromEightPositions) {
+    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
+    crystal->a = crystal->b = crystal->c = 3.567;
+    crystal->alpha = crystal->beta = crystal->gamma = 90.0;
+    calculateReciprocalCell(crystal);
+    crystal->sites = makeDynamicArrayWithCapacity(1);
+    Site *site = makeEmptySite();
+    site->occupants = makeDynamicArrayWithCapacity(1);
+    addObjectToDynamicArray(site->occupants, makeRefinementSiteOccupant("C", 1.0, nullptr));
+    site->atoms = makeDynamicArrayWithCapacity(8);
+    for (int i = 0; i < 8; ++i) addObjectToDynamicArray(site->atoms, makeRefinementAtom(0.125 * i, 0, 0));
+    addObjectToDynamicArray(crystal->sites, site);
+    const double expected = 8 * 12.01 * 1660.56 / std::pow(3.567, 3);
+    EXPECT_NEAR(expected, 3515.4, 0.05);
+    EXPECT_NEAR(calculateDensity(crystal), expected, 1e-9 * expected);
+    // Twice the positions, twice the density; an excluded site still counts.
+    for (int i = 0; i < 8; ++i) addObjectToDynamicArray(site->atoms, makeRefinementAtom(0.5, 0.125 * i, 0));
+    site->isIncluded = 0;
+    EXPECT_NEAR(calculateDensity(crystal), 2 * expected, 1e-9 * expected);
+    freeRefinementCrystal(crystal);
+}
+
+TEST(Density, ReferenceStructures) {
+    struct Case {
+        const char *name;
+        double mass;    // u per cell, from the position counts and table weights
+        double volume;  // Å³
+    };
+    const double si = 5.431194, nacl = 5.6402;
+    const Case cases[] = {
+        {"Si", 8 * 28.09, si * si * si},
+        {"NaCl", 4 * 22.99 + 4 * 35.45, nacl * nacl * nacl},
+        {"corundum", 12 * 26.98 + 18 * 16.0, 254.792343},
+    };
+    for (const Case &c : cases) {
+        RefinementCrystal *crystal = pk_test::makeReferenceCrystal(c.name);
+        ASSERT_NE(crystal, nullptr) << c.name;
+        const double expected = c.mass * 1660.56 / c.volume;
+        EXPECT_NEAR(calculateDensity(crystal), expected, 1e-6 * expected) << c.name;
+        freeRefinementCrystal(crystal);
+    }
+}
+
+}  // namespace
