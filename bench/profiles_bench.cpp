@@ -1,0 +1,115 @@
+// Time per pattern point of the five peak shapes (the constant-wavelength
+// ones symmetric and asymmetric), of the time-of-flight pseudo-Voigt near and
+// far from its peak, and of the complex exponential integral in its series
+// and continued-fraction branches. Each iteration evaluates one point,
+// cycling over 64 points spread across the peak.
+#include <benchmark/benchmark.h>
+
+#include <complex>
+
+#include "profiles/profiles.hpp"
+
+namespace {
+
+constexpr int kPoints = 64;
+
+struct ShapeCase {
+    RefinementProfile *profile;
+    Reflexion *reflexion;
+    double x[kPoints];
+};
+
+ShapeCase makeConstantWavelengthCase(int32_t type, bool asymmetric) {
+    ShapeCase c{};
+    c.profile = makeRefinementProfile(1, 2, type, 1.5406, 5.0, 120.0);
+    c.profile->U = 0.004;
+    c.profile->V = -0.002;
+    c.profile->W = 0.003;
+    c.profile->LX = 0.03;
+    c.profile->LY = 0.01;
+    c.profile->asymmetry = asymmetric ? 0.05 : 0.0;
+    c.reflexion = makeReflexion();
+    c.reflexion->peakPosition = 25.0;  // below the 50° cut-off
+    for (int i = 0; i < kPoints; ++i) c.x[i] = 25.0 - 0.5 + i / 63.0;
+    return c;
+}
+
+// Offsets in µs from `from` to `to`.
+ShapeCase makeTimeOfFlightCase(int32_t type, double from, double to) {
+    ShapeCase c{};
+    c.profile = makeRefinementProfile(4, 3, type, 0.0, 1.0, 20.0);
+    c.profile->sigma0 = 9.0;
+    c.profile->alpha0 = 0.3;
+    c.profile->alpha1 = 0.3;
+    c.profile->beta0 = 0.04;
+    c.profile->gamma0 = 2.0;
+    c.reflexion = makeReflexion();
+    c.reflexion->dSpacing = 1.0;
+    c.reflexion->peakPosition = 1.0;
+    for (int i = 0; i < kPoints; ++i) c.x[i] = 1.0 + (from + (to - from) * i / 63.0) * 0.001;
+    return c;
+}
+
+void runShape(benchmark::State &state, ShapeCase c) {
+    const ProfileFunction shape = ProfileFuncForProfileType(c.profile->profileType);
+    int i = 0;
+    for (auto _ : state) {
+        double value = shape(c.x[i], c.reflexion, c.profile);
+        benchmark::DoNotOptimize(value);
+        i = (i + 1) & (kPoints - 1);
+    }
+    freeRefinementProfile(c.profile);
+    c.reflexion->methods->freeReflexion(c.reflexion);
+}
+
+void BM_GaussianSymmetric(benchmark::State &s) { runShape(s, makeConstantWavelengthCase(0, false)); }
+void BM_GaussianAsymmetric(benchmark::State &s) { runShape(s, makeConstantWavelengthCase(0, true)); }
+void BM_LorentzianSymmetric(benchmark::State &s) { runShape(s, makeConstantWavelengthCase(1, false)); }
+void BM_LorentzianAsymmetric(benchmark::State &s) { runShape(s, makeConstantWavelengthCase(1, true)); }
+void BM_PseudoVoigtSymmetric(benchmark::State &s) { runShape(s, makeConstantWavelengthCase(2, false)); }
+void BM_PseudoVoigtAsymmetric(benchmark::State &s) { runShape(s, makeConstantWavelengthCase(2, true)); }
+void BM_TofExpGaussian(benchmark::State &s) { runShape(s, makeTimeOfFlightCase(3, -30.0, 60.0)); }
+void BM_TofExpPseudoVoigtNear(benchmark::State &s) {
+    runShape(s, makeTimeOfFlightCase(4, -10.0, 10.0));
+}
+void BM_TofExpPseudoVoigtFar(benchmark::State &s) {
+    runShape(s, makeTimeOfFlightCase(4, 100.0, 400.0));
+}
+BENCHMARK(BM_GaussianSymmetric);
+BENCHMARK(BM_GaussianAsymmetric);
+BENCHMARK(BM_LorentzianSymmetric);
+BENCHMARK(BM_LorentzianAsymmetric);
+BENCHMARK(BM_PseudoVoigtSymmetric);
+BENCHMARK(BM_PseudoVoigtAsymmetric);
+BENCHMARK(BM_TofExpGaussian);
+BENCHMARK(BM_TofExpPseudoVoigtNear);
+BENCHMARK(BM_TofExpPseudoVoigtFar);
+
+void runExponentialIntegral(benchmark::State &state, double radius, double angleFrom,
+                            double angleTo) {
+    std::complex<double> z[kPoints];
+    for (int i = 0; i < kPoints; ++i) {
+        z[i] = std::polar(radius, angleFrom + (angleTo - angleFrom) * i / 63.0);
+    }
+    int i = 0;
+    for (auto _ : state) {
+        std::complex<double> e1 = powderkit::complexExponentialIntegral(z[i]);
+        benchmark::DoNotOptimize(e1);
+        i = (i + 1) & (kPoints - 1);
+    }
+}
+
+// |z| = 3 over the upper half plane: the power series.
+void BM_E1Series(benchmark::State &s) { runExponentialIntegral(s, 3.0, 0.0, 3.0); }
+// |z| = 20 on the right half plane: the continued fraction, quickly converged.
+void BM_E1ContinuedFraction(benchmark::State &s) { runExponentialIntegral(s, 20.0, -1.5, 1.5); }
+// |z| = 8 close to the negative axis but outside the series wedge: the
+// continued fraction at its slowest.
+void BM_E1ContinuedFractionNearCut(benchmark::State &s) {
+    runExponentialIntegral(s, 8.0, 2.0, 2.6);
+}
+BENCHMARK(BM_E1Series);
+BENCHMARK(BM_E1ContinuedFraction);
+BENCHMARK(BM_E1ContinuedFractionNearCut);
+
+}  // namespace
