@@ -78,43 +78,31 @@ TEST(TimeOfFlightProfiles, GaussianConvolutionMatchesNumericalConvolution) {
     }
 }
 
-TEST(TimeOfFlightProfiles, RiseRateAndDecayRateFollowDSpacing) {
-    // α = alpha0 + alpha1/d, β = beta0 + beta1/d⁴, σ² = sigma0 + sigma1 d² + sigma2 d⁴.
-    TofPeak peak(3, 0.0, 0.0, 0.0);
+TEST(TimeOfFlightProfiles, RatesAndWidthsFollowTheDSpacing) {
+    // α = alpha0 + alpha1/d (type 4: alpha1/d alone), β = beta0 + beta1/d⁴,
+    // σ² = sigma0 + sigma1 d² + sigma2 d⁴, γ = gamma0 + gamma1 d + gamma2 d².
+    TofPeak peak(3, 0.1, 0.01, 2.0);
     const double d = 1.5;
     peak.reflexion->dSpacing = d;
-    peak.profile->alpha0 = 0.1;
     peak.profile->alpha1 = 0.3;
-    peak.profile->beta0 = 0.01;
     peak.profile->beta1 = 0.1;
-    peak.profile->sigma0 = 2.0;
     peak.profile->sigma1 = 3.0;
     peak.profile->sigma2 = 1.0;
     const double alpha = 0.1 + 0.3 / d, beta = 0.01 + 0.1 / std::pow(d, 4);
     const double variance = 2.0 + 3.0 * d * d + std::pow(d, 4);
-    powderkit::TofProfileTerms terms;
-    ASSERT_TRUE(powderkit::tofExpGaussianTerms(1.0 + 0.004, peak.reflexion, peak.profile, &terms));
-    EXPECT_NEAR(terms.offset, 4.0, 1e-12);
-    EXPECT_NEAR(terms.alpha, alpha, 1e-15);
-    EXPECT_NEAR(terms.beta, beta, 1e-15);
-    EXPECT_NEAR(terms.variance, variance, 1e-13);
-    EXPECT_NEAR(terms.normalization, alpha * beta / (2.0 * (alpha + beta)), 1e-15);
-    EXPECT_EQ(terms.dSpacing, d);
     EXPECT_NEAR(peak.at(4.0), exponentialGaussian(alpha, beta, variance, 4.0), 1e-13);
-    // The pseudo-Voigt takes no constant term alpha0 and γ = gamma0 + gamma1 d + gamma2 d².
     peak.profile->profileType = 4;
     peak.profile->gamma0 = 0.5;
     peak.profile->gamma1 = 0.2;
     peak.profile->gamma2 = 0.1;
-    powderkit::TofPseudoVoigtTerms voigt;
-    ASSERT_TRUE(
-        powderkit::tofExpPseudoVoigtTerms(1.0 + 0.004, peak.reflexion, peak.profile, &voigt));
-    EXPECT_NEAR(voigt.alpha, 0.3 / d, 1e-15);
-    EXPECT_NEAR(voigt.gamma, 0.5 + 0.2 * d + 0.1 * d * d, 1e-15);
-    EXPECT_NEAR(voigt.p.real(), -voigt.alpha * 4.0, 1e-12);
-    EXPECT_NEAR(voigt.p.imag(), voigt.alpha * voigt.gamma / 2.0, 1e-15);
-    EXPECT_NEAR(voigt.q.real(), -beta * 4.0, 1e-12);
-    EXPECT_NEAR(voigt.q.imag(), beta * voigt.gamma / 2.0, 1e-15);
+    powderkit::TofPseudoVoigtTerms terms;
+    ASSERT_TRUE(powderkit::tofExpPseudoVoigtTerms(1.004, peak.reflexion, peak.profile, &terms));
+    EXPECT_NEAR(terms.alpha, 0.3 / d, 1e-15);
+    EXPECT_NEAR(terms.normalization, terms.alpha * beta / (2.0 * (terms.alpha + beta)), 1e-15);
+    const double gamma = 0.5 + 0.2 * d + 0.1 * d * d;
+    EXPECT_NEAR(terms.gamma, gamma, 1e-15);
+    EXPECT_NEAR(std::abs(terms.p - Complex(-terms.alpha * 4.0, terms.alpha * gamma / 2.0)), 0.0, 1e-12);
+    EXPECT_NEAR(std::abs(terms.q - Complex(-beta * 4.0, beta * gamma / 2.0)), 0.0, 1e-12);
 }
 
 // E1 from the reference table at the argument nearest to z.
@@ -207,93 +195,70 @@ TEST(TimeOfFlightProfiles, PseudoVoigtWithoutLorentzianIsTheGaussianConvolution)
     }
 }
 
-TEST(TimeOfFlightProfiles, InvalidWidthsGiveZero) {
-    // σ² = 0.
-    for (const int32_t type : {3, 4}) {
-        TofPeak peak(type, 0.3, 0.05, 0.0, 1.0);
-        for (const double delta : {-10.0, 0.0, 10.0}) EXPECT_EQ(peak.at(delta), 0.0) << type;
-    }
-    // α = −β: the normalisation is 0.
-    TofPeak opposite(3, 1.0, -1.0, 4.0);
-    EXPECT_EQ(opposite.at(0.0), 0.0);
-    EXPECT_EQ(opposite.at(3.0), 0.0);
-    // A type-4 α has no constant term: alpha1 = 0 gives 0 whatever alpha0.
-    TofPeak voigt(4, 0.0, 0.05, 4.0, 1.0);
-    voigt.profile->alpha0 = 0.5;
-    TofPeak gaussian(3, 0.0, 0.05, 4.0);
-    gaussian.profile->alpha0 = 0.5;
-    for (const double delta : {-5.0, 0.0, 5.0}) {
-        EXPECT_EQ(voigt.at(delta), 0.0);
-        EXPECT_GT(gaussian.at(delta), 0.0);
-    }
-}
-
-TEST(TimeOfFlightProfiles, FailedFillKeepsWhatWasComputed) {
-    const double sentinel = 42.0;
-    auto fillWith = [](powderkit::TofPseudoVoigtTerms &terms, double value) {
-        double *fields = reinterpret_cast<double *>(&terms);
-        for (std::size_t i = 0; i < sizeof terms / sizeof(double); ++i) fields[i] = value;
-    };
+TEST(TimeOfFlightProfiles, FailedFillGivesZeroAndKeepsWhatWasComputed) {
     powderkit::TofPseudoVoigtTerms terms;
-
-    TofPeak flat(3, 0.3, 0.05, -1.0);
-    fillWith(terms, sentinel);
-    EXPECT_FALSE(powderkit::tofExpGaussianTerms(1.002, flat.reflexion, flat.profile, &terms));
+    auto fillWithSentinel = [&terms] {
+        double *fields = reinterpret_cast<double *>(&terms);
+        for (std::size_t i = 0; i < sizeof terms / sizeof(double); ++i) fields[i] = 42.0;
+    };
+    // σ² = 0 and σ² < 0: both shapes give 0; the record holds Δ and σ² only.
+    for (const int32_t type : {3, 4}) {
+        TofPeak flat(type, 0.3, 0.05, 0.0, 1.0);
+        EXPECT_EQ(flat.at(-10.0) + flat.at(0.0) + flat.at(10.0), 0.0) << type;
+    }
+    TofPeak negative(3, 0.3, 0.05, -1.0);
+    fillWithSentinel();
+    EXPECT_FALSE(powderkit::tofExpGaussianTerms(1.002, negative.reflexion, negative.profile, &terms));
     EXPECT_NEAR(terms.offset, 2.0, 1e-12);
     EXPECT_EQ(terms.variance, -1.0);
-    EXPECT_EQ(terms.alpha, sentinel);
-    EXPECT_EQ(terms.dSpacing, sentinel);
-
+    EXPECT_EQ(terms.alpha, 42.0);
+    // α = −β: N = 0 and the value is 0; u onwards untouched.
     TofPeak opposite(3, 1.0, -1.0, 4.0);
-    fillWith(terms, sentinel);
+    EXPECT_EQ(opposite.at(0.0) + opposite.at(3.0), 0.0);
+    fillWithSentinel();
     EXPECT_FALSE(powderkit::tofExpGaussianTerms(1.0, opposite.reflexion, opposite.profile, &terms));
-    EXPECT_EQ(terms.variance, 4.0);
     EXPECT_EQ(terms.alpha, 1.0);
     EXPECT_EQ(terms.beta, -1.0);
     EXPECT_EQ(terms.normalization, 0.0);
-    EXPECT_EQ(terms.u, sentinel);
-    EXPECT_EQ(terms.expU, sentinel);
-
-    // A not-a-number γ makes both E1 terms not numbers; they stay unbounded.
-    TofPeak voigt(4, 0.3, 0.05, 4.0, std::nan(""));
-    fillWith(terms, sentinel);
-    EXPECT_FALSE(powderkit::tofExpPseudoVoigtTerms(1.0, voigt.reflexion, voigt.profile, &terms));
+    EXPECT_EQ(terms.u, 42.0);
+    // A type-4 α has no constant term: alpha1 = 0 gives 0 whatever alpha0; type 3 does not.
+    TofPeak voigt(4, 0.0, 0.05, 4.0, 1.0), gaussian(3, 0.0, 0.05, 4.0);
+    voigt.profile->alpha0 = gaussian.profile->alpha0 = 0.5;
+    EXPECT_EQ(voigt.at(-5.0) + voigt.at(0.0) + voigt.at(5.0), 0.0);
+    EXPECT_GT(gaussian.at(0.0), 0.0);
+    // A not-a-number γ spoils both E1 terms, which are kept unbounded.
+    TofPeak spoiled(4, 0.3, 0.05, 4.0, std::nan(""));
+    fillWithSentinel();
+    EXPECT_FALSE(powderkit::tofExpPseudoVoigtTerms(1.0, spoiled.reflexion, spoiled.profile, &terms));
     EXPECT_EQ(terms.dSpacing, 1.0);
-    EXPECT_TRUE(std::isnan(terms.gamma));
-    EXPECT_TRUE(std::isnan(terms.e1P.real()) || std::isnan(terms.e1P.imag()));
-    EXPECT_EQ(voigt.at(0.0), 0.0);
+    EXPECT_TRUE(std::isnan(terms.e1P.imag()) && std::isnan(terms.e1Q.imag()));
+    EXPECT_EQ(spoiled.at(0.0), 0.0);
 }
 
-TEST(TimeOfFlightProfiles, ExponentialsAreBounded) {
+TEST(TimeOfFlightProfiles, FarFromThePeakTheValueIsZeroNotNaN) {
     EXPECT_EQ(powderkit::boundedExponential(800.0), 1e99);
     EXPECT_EQ(powderkit::boundedExponential(230.0), 1e99);
     EXPECT_EQ(powderkit::boundedExponential(-800.0), 0.0);
     EXPECT_EQ(powderkit::boundedExponential(std::nan("")), -1e99);
-    EXPECT_NEAR(powderkit::boundedExponential(1.0), M_E, 1e-15);
-    // E1 far out on the negative real axis overflows; its parts are bounded.
-    TofPeak voigt(4, 1.0, 0.05, 4.0, 0.0);
-    powderkit::TofPseudoVoigtTerms terms;
-    ASSERT_TRUE(powderkit::tofExpPseudoVoigtTerms(1.5, voigt.reflexion, voigt.profile, &terms));
-    EXPECT_EQ(terms.p.real(), -500.0);
-    EXPECT_EQ(terms.e1P.real(), -1e99);
-    EXPECT_NEAR(terms.e1P.imag(), -M_PI, 1e-12);
-}
-
-TEST(TimeOfFlightProfiles, FarFromThePeakTheValueIsZeroNotNaN) {
     for (const int32_t type : {3, 4}) {
         TofPeak peak(type, 1.0, 0.1, 4.0, 2.0);
+        // 2000 µs above: e^u overflows to the bound while erfc(y) is 0.
         powderkit::TofProfileTerms terms;
-        // High side: e^u overflows while erfc(y) is 0.
-        ASSERT_TRUE(powderkit::tofExpGaussianTerms(1.0 + 2.0, peak.reflexion, peak.profile, &terms));
+        ASSERT_TRUE(powderkit::tofExpGaussianTerms(3.0, peak.reflexion, peak.profile, &terms));
         EXPECT_EQ(terms.expU, 1e99);
         EXPECT_EQ(terms.erfcY, 0.0);
-        // Either side: whichever exponential overflows meets an erfc of 0.
         for (const double delta : {-20000.0, -8000.0, 800.0, 2000.0, 20000.0}) {
             const double value = peak.at(delta);
             EXPECT_FALSE(std::isnan(value)) << type << " " << delta;
             EXPECT_NEAR(value, 0.0, 1e-6) << type << " " << delta;
         }
     }
+    // E1(−500) on the cut overflows; its real part is bounded, −π stays.
+    TofPeak voigt(4, 1.0, 0.05, 4.0, 0.0);
+    powderkit::TofPseudoVoigtTerms terms;
+    ASSERT_TRUE(powderkit::tofExpPseudoVoigtTerms(1.5, voigt.reflexion, voigt.profile, &terms));
+    EXPECT_EQ(terms.e1P.real(), -1e99);
+    EXPECT_NEAR(terms.e1P.imag(), -M_PI, 1e-12);
 }
 
 }  // namespace

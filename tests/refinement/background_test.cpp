@@ -27,23 +27,6 @@ TEST(Background, PolynomialTableIsCosineOfMultipleAngles) {
     }
 }
 
-TEST(Background, PolynomialsFollowTheRecurrenceOutsideTheRange) {
-    // |u| > 1 is evaluated unchanged: T_{n+1} = 2u T_n − T_{n−1}, T_n(±1.5).
-    for (const double u : {-1.5, 1.5, 2.0}) {
-        double powers[kTerms];
-        powers[0] = 1.0;
-        for (int k = 1; k < kTerms; ++k) powers[k] = powers[k - 1] * u;
-        double previous = 1.0, current = u;
-        for (int n = 2; n < kTerms; ++n) {
-            const double next = 2.0 * u * current - previous;
-            EXPECT_NEAR(powderkit::chebyshevPolynomials[n](powers), next, 1e-12 * std::fabs(next))
-                << n << " " << u;
-            previous = current;
-            current = next;
-        }
-    }
-}
-
 TEST(Background, EndsAndMiddleOfTheRange) {
     const double b[kTerms] = {3.0, -1.0, 0.5, 2.0, -0.25, 0.125, 1.5, -2.0, 0.75, 0.1, -0.3, 0.2, 0.05};
     double alternating = 0.0, plain = 0.0, middle = 0.0;
