@@ -180,17 +180,13 @@ TEST(MatrixInverse, RandomMatricesTimesTheirInverseGiveTheIdentity) {
 TEST(MatrixInverse, AllocationFailureGivesFalseAndTheIdentity) {
     Matrix *a = matrixOf(3, {4, 1, 0, 1, 4, 1, 0, 1, 4});
     Matrix *dst = makeMatrix(3, 3);
-    long n = 1;
-    for (;; ++n) {
-        pk_test::failAllocationNumber(n);
-        const bool ok = inverseMatrixDst(dst, a);
-        const bool failed = pk_test::allocationsCounted() >= n;
-        pk_test::disarmAllocationFailure();
-        EXPECT_EQ(ok, !failed);
-        if (!failed) break;
-        expectIdentity(dst, 0.0);
-    }
-    EXPECT_EQ(n, 4);  // the work matrix takes three allocations
+    const long runs = pk_test::forEachFailedAllocation(
+        [a, dst] { return inverseMatrixDst(dst, a); },
+        [dst](bool ok, bool failed) {
+            EXPECT_EQ(ok, !failed);
+            if (failed) expectIdentity(dst, 0.0);
+        });
+    EXPECT_EQ(runs, 4);  // the work matrix takes three allocations
     freeMatrix(a);
     freeMatrix(dst);
 }

@@ -190,61 +190,27 @@ TEST(Matrix, SubtractionIsElementwise) {
     freeMatrix(src);
 }
 
-// Runs `attempt` with the 1st, 2nd, … allocation failing until a run sees no
-// failure; `check(result, failed)` judges each run and releases the result.
-template <typename Attempt, typename Check>
-void forEachFailure(Attempt attempt, Check check) {
-    for (long n = 1; n < 200; ++n) {
-        pk_test::failAllocationNumber(n);
-        auto result = attempt();
-        const bool failed = pk_test::allocationsCounted() >= n;
-        pk_test::disarmAllocationFailure();
-        check(result, failed);
-        if (!failed) return;
-    }
-    ADD_FAILURE() << "allocation count never settled";
-}
-
 TEST(Matrix, AllocationFailuresGiveNullAndLeakNothing) {
-    forEachFailure([] { return makeMatrix(3, 4); },
-                   [](Matrix *m, bool failed) {
-                       EXPECT_EQ(m == nullptr, failed);
-                       freeMatrix(m);
-                   });
+    const auto expectNullOnFailure = [](Matrix *m, bool failed) {
+        EXPECT_EQ(m == nullptr, failed);
+        if (m != nullptr) expectRowsPointIntoElements(m);
+        freeMatrix(m);
+    };
+    EXPECT_EQ(pk_test::forEachFailedAllocation([] { return makeMatrix(3, 4); }, expectNullOnFailure), 4);
     Matrix *src = matrixOf(2, 2, {1, 2, 3, 4});
-    forEachFailure([src] { return copyMatrix(src); },
-                   [](Matrix *m, bool failed) {
-                       EXPECT_EQ(m == nullptr, failed);
-                       if (m != nullptr) expectElements(m, {1, 2, 3, 4});
-                       freeMatrix(m);
-                   });
     Matrix *b = matrixOf(2, 1, {1, 1});
-    forEachFailure([src, b] { return powderkit::multMatrices(src, b); },
-                   [](Matrix *m, bool failed) {
-                       EXPECT_EQ(m == nullptr, failed);
-                       freeMatrix(m);
-                   });
+    pk_test::forEachFailedAllocation([src] { return copyMatrix(src); }, expectNullOnFailure);
+    pk_test::forEachFailedAllocation([src, b] { return powderkit::multMatrices(src, b); },
+                                     expectNullOnFailure);
     freeMatrix(src);
     freeMatrix(b);
-    // Growing, shrinking and reshaping: a failure releases the matrix given.
+    // Growing, shrinking and reshaping take two allocations after the three
+    // of the matrix: a failure of either releases the matrix given.
     for (auto shape : {std::pair<int32_t, int32_t>{5, 6}, {1, 2}, {2, 3}}) {
-        int runs = 0;
-        for (long n = 1; n < 10; ++n) {
-            Matrix *m = makeMatrix(3, 3);
-            pk_test::failAllocationNumber(n);
-            Matrix *resized = resizeMatrix(m, shape.first, shape.second);
-            const bool failed = pk_test::allocationsCounted() >= n;
-            pk_test::disarmAllocationFailure();
-            ++runs;
-            EXPECT_EQ(resized == nullptr, failed);
-            if (resized != nullptr) {
-                EXPECT_EQ(resized->rows, shape.first);
-                expectRowsPointIntoElements(resized);
-            }
-            freeMatrix(resized);
-            if (!failed) break;
-        }
-        EXPECT_GE(runs, 2);
+        const long runs = pk_test::forEachFailedAllocation(
+            [shape] { return resizeMatrix(makeMatrix(3, 3), shape.first, shape.second); },
+            expectNullOnFailure);
+        EXPECT_EQ(runs, 6);
     }
 }
 

@@ -31,6 +31,22 @@ long forEachAllocationFailure(Body body) {
     }
 }
 
+// Runs `attempt()` with its 1st, 2nd, … allocation failing until a run sees
+// no failure, and hands each result to `check(result, failed)`, which judges
+// and releases it (`failed` is false only for the last run). Returns the
+// number of runs.
+template <typename Attempt, typename Check>
+long forEachFailedAllocation(Attempt attempt, Check check) {
+    for (long n = 1;; ++n) {
+        failAllocationNumber(n);
+        auto result = attempt();
+        const bool failed = allocationsCounted() >= n;
+        disarmAllocationFailure();
+        check(result, failed);
+        if (!failed) return n;
+    }
+}
+
 }  // namespace pk_test
 
 #endif
