@@ -15,11 +15,14 @@ void *__wrap_realloc(void *block, std::size_t size);
 namespace {
 long gTarget = 0;   // 0: disarmed
 long gCounted = 0;
+const void *gFailedSite = nullptr;
 
-bool shouldFail() {
+bool shouldFail(const void *site) {
     if (gTarget == 0) return false;
     gCounted += 1;
-    return gCounted == gTarget;
+    if (gCounted != gTarget) return false;
+    gFailedSite = site;
+    return true;
 }
 }  // namespace
 
@@ -27,6 +30,7 @@ namespace pk_test {
 
 void failAllocationNumber(long n) {
     gCounted = 0;
+    gFailedSite = nullptr;
     gTarget = n;
 }
 
@@ -34,18 +38,23 @@ void disarmAllocationFailure() { gTarget = 0; }
 
 long allocationsCounted() { return gCounted; }
 
+const void *lastFailedAllocationSite() { return gFailedSite; }
+
 }  // namespace pk_test
 
 extern "C" {
 
-void *__wrap_malloc(std::size_t size) { return shouldFail() ? nullptr : __real_malloc(size); }
-
-void *__wrap_calloc(std::size_t count, std::size_t size) {
-    return shouldFail() ? nullptr : __real_calloc(count, size);
+// Not inlined, so that the return address is that of the caller's call.
+__attribute__((noinline)) void *__wrap_malloc(std::size_t size) {
+    return shouldFail(__builtin_return_address(0)) ? nullptr : __real_malloc(size);
 }
 
-void *__wrap_realloc(void *block, std::size_t size) {
-    return shouldFail() ? nullptr : __real_realloc(block, size);
+__attribute__((noinline)) void *__wrap_calloc(std::size_t count, std::size_t size) {
+    return shouldFail(__builtin_return_address(0)) ? nullptr : __real_calloc(count, size);
+}
+
+__attribute__((noinline)) void *__wrap_realloc(void *block, std::size_t size) {
+    return shouldFail(__builtin_return_address(0)) ? nullptr : __real_realloc(block, size);
 }
 
 }  // extern "C"

@@ -16,6 +16,11 @@ void disarmAllocationFailure();
 // Allocations counted since the last failAllocationNumber.
 long allocationsCounted();
 
+// The return address of the allocation call that was made to fail last (the
+// code location of the malloc, calloc or realloc call in the library), or
+// nullptr when none has failed since the last failAllocationNumber.
+const void *lastFailedAllocationSite();
+
 // Runs `body` once with allocation 1 failing, once with allocation 2 failing,
 // and so on, until a run makes fewer allocations than the one set to fail
 // (that run saw no failure). Returns the number of runs. `body` must release
