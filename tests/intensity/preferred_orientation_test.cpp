@@ -49,60 +49,45 @@ TEST(PreferredOrientation, IntegralOfTheIsotropicMarchFunctionIsPi) {
     freeRefinementCrystal(crystal);
 }
 
-TEST(PreferredOrientation, ParallelAndPerpendicularPlanesInBothModes) {
+TEST(PreferredOrientation, CubicPlanesAgainstAxesInBothModes) {
     RefinementCrystal *crystal = pk_test::makeCubicCrystal(4.0);
     crystal->usePreferredOrientation = 1;
     crystal->preferredOrientation = 0.5;
     crystal->marchNormalization = 1.0;
     crystal->preferredOrientationAxis[2] = 1.0;  // (0 0 1)
-    crystal->preferredOrientationMode = 1;
-    // (0 0 1): two planes along the axis, four perpendicular to it.
+    // (0 0 1): two planes along the axis (8 each), four across it (2^-1.5);
+    // with a mode other than 1, r = 2 is used (0.125 and 2^1.5).
     Reflexion r = reflexionOf(crystal, 0, 0, 1, 6);
-    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &r), 2 * 8.0 + 4 * std::pow(2.0, -1.5),
-                1e-12);
-    crystal->preferredOrientationMode = 0;  // 1/r = 2 is used
-    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &r), 2 * 0.125 + 4 * std::pow(2.0, 1.5),
-                1e-12);
-    freeRefinementCrystal(crystal);
-}
-
-TEST(PreferredOrientation, TwelvePlanesOf110AgainstThe110Axis) {
-    RefinementCrystal *crystal = pk_test::makeCubicCrystal(4.0);
-    crystal->usePreferredOrientation = 1;
-    crystal->preferredOrientation = 0.5;
     crystal->preferredOrientationMode = 1;
-    crystal->preferredOrientationAxis[0] = 1.0;
-    crystal->preferredOrientationAxis[1] = 1.0;
-    normalizeMarchEquation(crystal);
-    Reflexion r = reflexionOf(crystal, 1, 1, 0, 12);
-    // Two planes at 0°, two at 90° and eight at 60° from [1 1 0].
-    const double expected = 2 * march(0, 0.5) + 2 * march(90, 0.5) + 8 * march(60, 0.5);
-    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &r),
-                expected * crystal->marchNormalization, 1e-10);
-    // The same axis given as a direction [1 1 0] is the same line in a cube.
-    crystal->preferredOrientationAxisType = 2;
-    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &r),
-                expected * crystal->marchNormalization, 1e-10);
-    freeRefinementCrystal(crystal);
-}
+    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &r), 2 * 8.0 + 4 * std::pow(2.0, -1.5), 1e-12);
+    crystal->preferredOrientationMode = 0;
+    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &r), 2 * 0.125 + 4 * std::pow(2.0, 1.5), 1e-12);
 
-TEST(PreferredOrientation, OffOrZeroAxisGivesTheMultiplicity) {
-    RefinementCrystal *crystal = pk_test::makeCubicCrystal(4.0);
-    crystal->preferredOrientation = 0.7;
-    crystal->preferredOrientationAxis[0] = 1.0;
-    crystal->marchNormalization = 3.0;
-    Reflexion r = reflexionOf(crystal, 1, 2, 3, 48);
-    EXPECT_EQ(preferredOrientationCorrectionForReflexion(crystal, &r), 48.0);
+    // (1 1 0) against [1 1 0]: two planes at 0°, two at 90°, eight at 60°,
+    // the axis given as plane indices or as a direction.
+    crystal->preferredOrientationMode = 1;
+    crystal->preferredOrientationAxis[0] = crystal->preferredOrientationAxis[1] = 1.0;
+    crystal->preferredOrientationAxis[2] = 0.0;
+    normalizeMarchEquation(crystal);
+    Reflexion s = reflexionOf(crystal, 1, 1, 0, 12);
+    const double expected = (2 * march(0, 0.5) + 2 * march(90, 0.5) + 8 * march(60, 0.5)) * crystal->marchNormalization;
+    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &s), expected, 1e-10);
+    crystal->preferredOrientationAxisType = 2;
+    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &s), expected, 1e-10);
+
+    // Off, or a zero axis: the multiplicity; t = 0: every plane weighs 1.
+    Reflexion t = reflexionOf(crystal, 1, 2, 3, 48);
+    crystal->usePreferredOrientation = 0;
+    EXPECT_EQ(preferredOrientationCorrectionForReflexion(crystal, &t), 48.0);
     crystal->usePreferredOrientation = 1;
-    crystal->preferredOrientationAxis[0] = 0.0;
-    EXPECT_EQ(preferredOrientationCorrectionForReflexion(crystal, &r), 48.0);
-    EXPECT_EQ(preferredOrientationCorrectionForReflexion(nullptr, &r), 0.0);
-    EXPECT_EQ(preferredOrientationCorrectionForReflexion(crystal, nullptr), 0.0);
-    // With t = 0 every plane weighs 1: the correction counts the planes.
+    crystal->preferredOrientationAxis[0] = crystal->preferredOrientationAxis[1] = 0.0;
+    EXPECT_EQ(preferredOrientationCorrectionForReflexion(crystal, &t), 48.0);
     crystal->preferredOrientationAxis[2] = 1.0;
     crystal->preferredOrientation = 0.0;
     normalizeMarchEquation(crystal);
-    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &r), 48.0, 1e-9);
+    EXPECT_NEAR(preferredOrientationCorrectionForReflexion(crystal, &t), 48.0, 1e-9);
+    EXPECT_EQ(preferredOrientationCorrectionForReflexion(nullptr, &t), 0.0);
+    EXPECT_EQ(preferredOrientationCorrectionForReflexion(crystal, nullptr), 0.0);
     freeRefinementCrystal(crystal);
 }
 
