@@ -1,7 +1,9 @@
 /* A C11 host that includes only the public header and links only the shared
- * library: it checks the record layouts from C and builds and frees a crystal
- * the way a host application does. Later roads (calculated pattern,
- * refinement cycle, raw pattern) join it as they land. */
+ * library: it checks the record layouts from C, builds and frees a crystal the
+ * way a host application does, and drives the three roads: a calculated
+ * pattern of rock salt (checked against the independent reference list), a
+ * refinement cycle on it, and the raw-pattern analysis of that pattern. */
+#include <math.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -117,10 +119,295 @@ static void useContainers(void) {
     check(buffer != NULL && buffer == GetErrorBuffer() && buffer[0] == '\0', "error buffer");
 }
 
+
+/* ------------------------------------------------------------------------- */
+/* Road of one calculated pattern: rock salt, Cu Kα1 X-rays                   */
+/* ------------------------------------------------------------------------- */
+
+#define ROCK_SALT_A 5.6402
+#define WAVELENGTH 1.5406
+#define X_MIN 20.0
+#define X_MAX 80.0
+#define X_STEP 0.02
+#define POINTS 3001
+
+/* The 192 operators of F m -3 m: the 48 signed permutation matrices (the
+ * identity first) with each of the four face-centring translations. */
+static bool addRockSaltOperators(RefinementCrystal *crystal) {
+    static const int permutations[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                           {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
+    static const double centring[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
+    crystal->symmetryOperators = makeDynamicArrayWithCapacity(192);
+    if (crystal->symmetryOperators == NULL) return false;
+    for (int c = 0; c < 4; c++) {
+        for (int p = 0; p < 6; p++) {
+            for (int signs = 0; signs < 8; signs++) {
+                RefinementSymmetryOperator *op = makeRefinementSymmetryOperator();
+                if (op == NULL) return false;
+                for (int row = 0; row < 3; row++) {
+                    op->rotation[row][permutations[p][row]] = (signs >> row) & 1 ? -1 : 1;
+                    op->translation[row] = centring[c][row];
+                }
+                int32_t n = crystal->symmetryOperators->count;
+                memcpy(crystal->symmetryTranslations[n], op->translation, sizeof op->translation);
+                addObjectToDynamicArray(crystal->symmetryOperators, op);
+            }
+        }
+    }
+    crystal->latticeType = 'F';
+    return crystal->symmetryOperators->count == 192;
+}
+
+/* Four-Gaussian coefficients (International Tables Vol. C) and Uiso. */
+static Site *makeRockSaltSite(const char *label, const char *element, double x,
+                              const double coefficients[9], double uIso) {
+    Site *site = makeSite(label, x, x, x, element);
+    if (site == NULL) return NULL;
+    RefinementSiteOccupant *occupant = site->occupants->items[0];
+    memcpy(occupant->scatteringFactor->cromerMannCoefficients, coefficients,
+           9 * sizeof(double));
+    occupant->scatteringFactor->hasCromerMannCoefficients = 1;
+    site->displacement->uIso = uIso;
+    return site;
+}
+
+static RefinementCrystal *makeRockSalt(void) {
+    static const double sodium[9] = {4.762600, 3.285000, 3.173600, 8.842200, 1.267400,
+                                     0.313600, 1.112800, 129.423996, 0.676000};
+    static const double chlorine[9] = {11.460400, 0.010400, 7.196400, 1.166200, 6.255600,
+                                       18.519400, 1.645500, 47.778400, -9.557400};
+    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
+    if (crystal == NULL) return NULL;
+    crystal->a = crystal->b = crystal->c = ROCK_SALT_A;
+    crystal->alpha = crystal->beta = crystal->gamma = 90.0;
+    crystal->useAnisotropicDisplacement = 1; /* the isotropic records give their factor */
+    crystal->sites = makeDynamicArrayWithCapacity(2);
+    if (crystal->sites == NULL || !addRockSaltOperators(crystal)) {
+        freeRefinementCrystal(crystal);
+        return NULL;
+    }
+    addObjectToDynamicArray(crystal->sites, makeRockSaltSite("Na1", "Na", 0.0, sodium, 0.0155));
+    addObjectToDynamicArray(crystal->sites, makeRockSaltSite("Cl1", "Cl", 0.5, chlorine, 0.0122));
+    calculateReciprocalCell(crystal);
+    calculateMetricTensor(crystal);
+    generateUnitCell(crystal);
+    calculateSimilarityIndices(crystal);
+    return crystal;
+}
+
+static int byDecreasingD(const void *a, const void *b) {
+    return (int)compareRefGenRecByDSpacing(a, b);
+}
+
+/* One reflexion per set of equivalent planes with d ≥ dMin; in F m -3 m the
+ * centring is the only source of absences. */
+static int buildRockSaltReflexions(RefinementCrystal *crystal, double dMin) {
+    RefGenRec records[1024];
+    int32_t count = 0, hMax = 0, kMax = 0, lMax = 0;
+    maxNumRefs(crystal, 1.0 / dMin, &hMax, &kMax, &lMax);
+    for (int32_t h = -hMax; h <= hMax; h++) {
+        for (int32_t k = -kMax; k <= kMax; k++) {
+            for (int32_t l = -lMax; l <= lMax; l++) {
+                const int32_t hkl[3] = {h, k, l};
+                if ((h | k | l) == 0 || ignoreReflexionWithIndices(hkl) ||
+                    latticeAbsence(crystal, h, k, l) || !allowedReflexion(crystal, h, k, l)) {
+                    continue;
+                }
+                double d = dSpacingForHKL(crystal, h, k, l);
+                if (d < dMin || count == 1024) continue;
+                RefGenRec record = {h, k, l, 0, d, 0.0};
+                records[count++] = record;
+            }
+        }
+    }
+    qsort(records, (size_t)count, sizeof *records, byDecreasingD);
+    crystal->reflexions = makeDynamicArrayWithCapacity(count > 0 ? count : 1);
+    for (int32_t i = 0; i < count; i++) {
+        if (records[i].auxiliaryInteger != 0) continue;
+        int32_t planeCount = 0;
+        int32_t *planes = planesRelatedBySymmetry(crystal, &records[i].h, 1, &planeCount);
+        for (int32_t p = 0; planes != NULL && p < planeCount; p++) {
+            int32_t found = findPlaneWithIndices(crystal, planes + 3 * p, records, 0, count - 1);
+            if (found != PK_NOT_FOUND) records[found].auxiliaryInteger = 1;
+        }
+        free(planes);
+        Reflexion *reflexion = makeReflexion();
+        if (reflexion == NULL) return -1;
+        reflexion->h = records[i].h;
+        reflexion->k = records[i].k;
+        reflexion->l = records[i].l;
+        reflexion->multiplicity = planeCount;
+        reflexion->dSpacing = records[i].dSpacing;
+        addObjectToDynamicArray(crystal->reflexions, reflexion);
+    }
+    return crystal->reflexions->count;
+}
+
+static Reflexion *findReflexion(RefinementCrystal *crystal, int h, int k, int l) {
+    for (int32_t i = 0; i < crystal->reflexions->count; i++) {
+        Reflexion *r = crystal->reflexions->items[i];
+        int a[3] = {abs(r->h), abs(r->k), abs(r->l)};
+        int b[3] = {h, k, l};
+        /* In a cubic crystal the set is fixed by the sorted |indices|. */
+        for (int x = 0; x < 2; x++) {
+            for (int y = 0; y < 2 - x; y++) {
+                if (a[y] > a[y + 1]) { int t = a[y]; a[y] = a[y + 1]; a[y + 1] = t; }
+                if (b[y] > b[y + 1]) { int t = b[y]; b[y] = b[y + 1]; b[y + 1] = t; }
+            }
+        }
+        if (a[0] == b[0] && a[1] == b[1] && a[2] == b[2]) return r;
+    }
+    return NULL;
+}
+
+static RefinementProfile *makeRockSaltProfile(void) {
+    RefinementProfile *profile = makeRefinementProfile(PK_EXPERIMENT_CONSTANT_WAVELENGTH,
+                                                       PK_RADIATION_XRAY, PK_PROFILE_PSEUDO_VOIGT,
+                                                       WAVELENGTH, X_MIN, X_MAX);
+    if (profile == NULL) return NULL;
+    profile->U = 0.004;
+    profile->V = -0.002;
+    profile->W = 0.003;
+    profile->LX = 0.02;
+    profile->LY = 0.01;
+    profile->backgroundCoefficients[0] = 100.0;
+    profile->backgroundCoefficients[1] = -20.0;
+    return profile;
+}
+
+static void calculateIntensities(RefinementCrystal *crystal, RefinementProfile *profile) {
+    for (int32_t i = 0; i < crystal->reflexions->count; i++) {
+        calculateIntensityForReflexion(crystal, crystal->reflexions->items[i], profile);
+    }
+    calculateRelativeIntensities(crystal);
+    calculatePeakPositionsForPlot(crystal, profile);
+}
+
+/* y = background + Σ scale·I·profile over each reflexion's window of ±2°. */
+static void calculatePattern(RefinementCrystal *crystal, RefinementProfile *profile,
+                             const double *x, double *y) {
+    ProfileFunction shape = ProfileFuncForProfileType(profile->profileType);
+    for (int i = 0; i < POINTS; i++) {
+        y[i] = BackgroundIntensity(profile->backgroundCoefficients, x[i], X_MIN, X_MAX);
+    }
+    for (int32_t n = 0; n < crystal->reflexions->count; n++) {
+        Reflexion *r = crystal->reflexions->items[n];
+        ReflexionRange range;
+        if (!FindReflexionRange(r, x, POINTS, 201, &range)) continue;
+        for (int32_t i = range.firstIndex; i <= range.lastIndex; i++) {
+            y[i] += crystal->scale * r->intensity * shape(x[i], r, profile);
+        }
+    }
+}
+
+static void calculatedPatternRoad(RefinementCrystal *crystal, RefinementProfile *profile,
+                                  const double *x, double *y) {
+    check(ProfileParametersAreValid(profile) && GetErrorBuffer()[0] == '\0', "profile valid");
+    int n = buildRockSaltReflexions(crystal, minDSpacingForPlot(profile));
+    /* h ≥ k ≥ l ≥ 0, all even or all odd, h² + k² + l² ≤ (2a/λ)² = 53.6: 22 sets. */
+    check(n == 22, "rock salt has 22 independent reflexions with d > λ/2");
+    calculateIntensities(crystal, profile);
+
+    /* The reference list: |F|², multiplicity and λ³·Lp·|F|²·m/V² of three
+     * reflexions, computed independently. */
+    static const struct { int h, k, l, multiplicity; double f2, intensity; } expected[] = {
+        {1, 1, 1, 8, 3.18136313e+02, 2.37757856e+00},
+        {0, 2, 0, 6, 6.81727981e+03, 2.78962679e+01},
+        {0, 2, 2, 12, 4.64731276e+03, 1.71680392e+01},
+        {1, 3, 1, 24, 1.11579842e+02, 5.60234327e-01}};
+    for (size_t i = 0; i < sizeof expected / sizeof expected[0]; i++) {
+        const Reflexion *r = findReflexion(crystal, expected[i].h, expected[i].k, expected[i].l);
+        check(r != NULL, "reference reflexion generated");
+        if (r == NULL) continue;
+        double f2 = r->structureFactorReal * r->structureFactorReal +
+                    r->structureFactorImag * r->structureFactorImag;
+        check(r->multiplicity == expected[i].multiplicity, "multiplicity as the reference");
+        check(fabs(f2 / expected[i].f2 - 1.0) < 1e-6, "|F|² as the reference");
+        check(fabs(r->intensity / expected[i].intensity - 1.0) < 1e-6, "intensity as the reference");
+    }
+    const Reflexion *strongest = findReflexion(crystal, 0, 0, 2);
+    check(strongest != NULL && strongest->relativeIntensity == 1.0, "(2 0 0) is the strongest");
+
+    crystal->scale = 50.0;
+    calculatePattern(crystal, profile, x, y);
+    /* The shapes have unit area: Σ (y − background)·step = scale·Σ I over the
+     * reflexions inside the range (none lies within 2° of its ends), less the
+     * pseudo-Voigt tails beyond the ±2° windows. */
+    double area = 0.0, expectedArea = 0.0;
+    for (int i = 0; i < POINTS; i++) {
+        area += (y[i] - BackgroundIntensity(profile->backgroundCoefficients, x[i], X_MIN, X_MAX)) * X_STEP;
+    }
+    for (int32_t n2 = 0; n2 < crystal->reflexions->count; n2++) {
+        const Reflexion *r = crystal->reflexions->items[n2];
+        if (r->peakPosition > X_MIN && r->peakPosition < X_MAX) expectedArea += 50.0 * r->intensity;
+    }
+    check(fabs(area / expectedArea - 1.0) < 0.02, "pattern area = scale × Σ intensity");
+}
+
+/* ------------------------------------------------------------------------- */
+/* Road of one raw pattern: the rock-salt pattern above                      */
+/* ------------------------------------------------------------------------- */
+
+static void rawPatternRoad(const double *x, const double *y, double background60) {
+    PatternPoint points[POINTS];
+    for (int i = 0; i < POINTS; i++) {
+        points[i].x = x[i];
+        points[i].y = y[i];
+    }
+    int32_t n = 0;
+    PeakRange *ranges = locatePeakRanges(points, POINTS, 3, &n);
+    check(ranges != NULL && n == 3, "three strongest maxima");
+    /* Bragg's 2θ of (2 0 0): 2·asin(λ/(2·a/2)). */
+    double expected = 2.0 * asin(WAVELENGTH / ROCK_SALT_A) * 57.29577951308232;
+    bool found = false;
+    for (int32_t i = 0; i < n; i++) {
+        Matrix *fit = pseudoVoigtFit(&ranges[i]);
+        double position = 0, area = 0, base = 0, fwhm = 0, eta = 0;
+        if (fit != NULL && peakParametersForPseudoVoigt(fit, &position, &area, &base, &fwhm, &eta) &&
+            fabs(position - expected) < 0.005) {
+            found = true;
+            check(fwhm > 0.05 && fwhm < 0.15 && eta >= 0.0 && eta <= 1.0, "(2 0 0) width and shape");
+            check(fabs(pseudoVoigt(position, fit) - points[ranges[i].maximum - points].y) <
+                      0.02 * ranges[i].height,
+                  "the fit reaches the maximum");
+        }
+        freeMatrix(fit);
+    }
+    check(found, "(2 0 0) fitted at its Bragg angle");
+    free(ranges);
+
+    PatternPoint *background = fittedBackground(points, POINTS);
+    check(background != NULL, "background estimated");
+    if (background != NULL) {
+        int i60 = (int)((60.0 - X_MIN) / X_STEP + 0.5);
+        check(fabs(background[i60].y - background60) < 0.05 * background60,
+              "background at 60° near the Chebyshev value");
+        free(background);
+    }
+}
+
+static void threeRoads(void) {
+    RefinementCrystal *crystal = makeRockSalt();
+    RefinementProfile *profile = makeRockSaltProfile();
+    check(crystal != NULL && profile != NULL, "rock salt and its profile made");
+    if (crystal == NULL || profile == NULL) {
+        freeRefinementCrystal(crystal);
+        freeRefinementProfile(profile);
+        return;
+    }
+    static double x[POINTS], y[POINTS];
+    for (int i = 0; i < POINTS; i++) x[i] = X_MIN + X_STEP * i;
+    calculatedPatternRoad(crystal, profile, x, y);
+    rawPatternRoad(x, y, BackgroundIntensity(profile->backgroundCoefficients, 60.0, X_MIN, X_MAX));
+    freeRefinementProfile(profile);
+    crystal->methods->freeRefinementCrystal(crystal);
+}
+
 int main(void) {
     checkLayout();
     buildAndFreeCrystal();
     useContainers();
+    threeRoads();
     printf("host: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }
