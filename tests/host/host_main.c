@@ -386,6 +386,120 @@ static void rawPatternRoad(const double *x, const double *y, double background60
     }
 }
 
+
+/* ------------------------------------------------------------------------- */
+/* Road of one refinement cycle: scale and a of rock salt from a wrong start */
+/* ------------------------------------------------------------------------- */
+
+static void *tableValue(const HashTable *table, const char *key) {
+    return pointerForKey(table, key);
+}
+
+/* Copies a function address out of a table value (ISO C has no cast between
+ * object and function pointers). */
+#define FUNCTION_FROM(variable, table, key)                      \
+    do {                                                         \
+        void *value_ = tableValue(table, key);                   \
+        memset(&(variable), 0, sizeof(variable));                \
+        if (value_ != NULL) memcpy(&(variable), &value_, sizeof value_); \
+    } while (0)
+
+/* Sets a = b = c and everything that depends on the cell and the scale. */
+static void setRockSaltModel(RefinementCrystal *crystal, RefinementProfile *profile, double scale,
+                             double a) {
+    crystal->scale = scale;
+    crystal->a = crystal->b = crystal->c = a;
+    calculateReciprocalCell(crystal);
+    calculateMetricTensor(crystal);
+    for (int32_t i = 0; i < crystal->reflexions->count; i++) {
+        Reflexion *r = crystal->reflexions->items[i];
+        r->dSpacing = dSpacingForHKL(crystal, r->h, r->k, r->l);
+    }
+    calculateIntensities(crystal, profile);
+}
+
+static void refinementCycleRoad(RefinementCrystal *crystal, RefinementProfile *profile,
+                                const double *x, const double *observed) {
+    HashTable *profileTable = ProfileDerivativesHashTable(profile->profileType);
+    HashTable *reflexionTable = ReflexionDerivativesHashTable();
+    ProfileDerivativeFunction dScale, dA, dB, dC;
+    ReflexionDerivativeFunction dIA, dIB, dIC;
+    FUNCTION_FROM(dScale, profileTable, "Scale");
+    FUNCTION_FROM(dA, profileTable, "a");
+    FUNCTION_FROM(dB, profileTable, "b");
+    FUNCTION_FROM(dC, profileTable, "c");
+    FUNCTION_FROM(dIA, reflexionTable, "a");
+    FUNCTION_FROM(dIB, reflexionTable, "b");
+    FUNCTION_FROM(dIC, reflexionTable, "c");
+    LeastSquaresMatrices *ls = makeRefinementMatrices();
+    check(dScale && dA && dB && dC && dIA && dIB && dIC && ls != NULL, "derivative tables");
+    if (!(dScale && dA && dB && dC && dIA && dIB && dIC && ls != NULL)) {
+        freeHashTable(profileTable);
+        freeHashTable(reflexionTable);
+        free(ls);
+        return;
+    }
+
+    /* Truth: scale 50, a = 5.6402 Å. Start 20 % and 0.05 % off. */
+    double p[2] = {60.0, ROCK_SALT_A * 1.0005};
+    static double calculated[POINTS];
+    ProfileFunction shape = ProfileFuncForProfileType(profile->profileType);
+    bool solved = true;
+    for (int cycle = 0; cycle < 8 && solved; cycle++) {
+        setRockSaltModel(crystal, profile, p[0], p[1]);
+        calculatePattern(crystal, profile, x, calculated);
+        solved = prepareForRefinementCycle(ls, POINTS, 2);
+        if (!solved) break;
+        /* J(i, 0) = ∂y/∂scale, J(i, 1) = ∂y/∂a with b and c tied to a. */
+        for (int i = 0; i < POINTS; i++) ls->jacobian->rowPointers[i][0] = ls->jacobian->rowPointers[i][1] = 0.0;
+        for (int32_t n = 0; n < crystal->reflexions->count; n++) {
+            Reflexion *r = crystal->reflexions->items[n];
+            ReflexionRange range;
+            if (!FindReflexionRange(r, x, POINTS, 201, &range)) continue;
+            double dI = dIA(crystal, r, profile) + dIB(crystal, r, profile) + dIC(crystal, r, profile);
+            for (int32_t i = range.firstIndex; i <= range.lastIndex; i++) {
+                double *row = ls->jacobian->rowPointers[i];
+                row[0] += p[0] * r->intensity * dScale(x[i], crystal, r, profile);
+                row[1] += p[0] * (dI * shape(x[i], r, profile) +
+                                  r->intensity * (dA(x[i], crystal, r, profile) +
+                                                  dB(x[i], crystal, r, profile) +
+                                                  dC(x[i], crystal, r, profile)));
+            }
+        }
+        updateResidualsVector(ls->observationColumn1, observed, calculated);
+        transposeMatrixDst(ls->jacobianTransposed, ls->jacobian);
+        multMatricesDst(ls->normalMatrix, ls->jacobianTransposed, ls->jacobian);
+        multMatricesDst(ls->parameterColumn1, ls->jacobianTransposed, ls->observationColumn1);
+        solved = inverseMatrixDst(ls->covariance, ls->normalMatrix);
+        multMatricesDst(ls->parameterColumn2, ls->covariance, ls->parameterColumn1);
+        p[0] += ls->parameterColumn2->elements[0];
+        p[1] += ls->parameterColumn2->elements[1];
+    }
+    check(solved, "every normal matrix inverted");
+    check(fabs(p[0] / 50.0 - 1.0) < 1e-6, "scale refined to its true value");
+    check(fabs(p[1] - ROCK_SALT_A) < 1e-7, "a refined to its true value");
+
+    /* The statistics of a noise-free fit, weights 1: χ² and Rwp vanish. */
+    setRockSaltModel(crystal, profile, p[0], p[1]);
+    calculatePattern(crystal, profile, x, calculated);
+    static double weights[POINTS];
+    for (int i = 0; i < POINTS; i++) weights[i] = 1.0;
+    updateResidualsVector(ls->observationColumn2, observed, calculated);
+    double chi2 = calculateChi2(ls->observationColumn2, weights);
+    double rwp = calculateWeightedProfileResidual(chi2, calculateWeightedSumSquares(observed, weights, POINTS));
+    check(rwp < 1e-4, "Rwp of the converged fit below 1e-4 %");
+    check(calculateParameterCorrelationsAndErrors(ls), "errors and correlations");
+    check(ls->standardErrors[0] > 0.0 && ls->standardErrors[1] > 0.0 &&
+              fabs(ls->correlations->rowPointers[0][0] - 1.0) < 1e-12 &&
+              fabs(ls->correlations->rowPointers[0][1]) <= 1.0,
+          "standard errors positive, correlations within ±1");
+    freeLeastSquaresMatrices(ls);
+    free(ls);
+    freeHashTable(profileTable);
+    freeHashTable(reflexionTable);
+    setRockSaltModel(crystal, profile, 50.0, ROCK_SALT_A);
+}
+
 static void threeRoads(void) {
     RefinementCrystal *crystal = makeRockSalt();
     RefinementProfile *profile = makeRockSaltProfile();
@@ -398,6 +512,7 @@ static void threeRoads(void) {
     static double x[POINTS], y[POINTS];
     for (int i = 0; i < POINTS; i++) x[i] = X_MIN + X_STEP * i;
     calculatedPatternRoad(crystal, profile, x, y);
+    refinementCycleRoad(crystal, profile, x, y);
     rawPatternRoad(x, y, BackgroundIntensity(profile->backgroundCoefficients, 60.0, X_MIN, X_MAX));
     freeRefinementProfile(profile);
     crystal->methods->freeRefinementCrystal(crystal);
