@@ -2,7 +2,9 @@
 // 2θ from 10° to 150° in 0.01° steps (14,001 points): intensities and
 // positions of every reflexion, asymmetric pseudo-Voigt peaks on their
 // FindReflexionRange windows, and the Chebyshev background, with the example
-// hosts' own code. Buffers are made once, outside the timed loop.
+// hosts' own code; and one full design matrix of that pattern (14,001 × 13:
+// scale, a = b, c, zero, U, V, W, B0 … B5) through the derivative tables.
+// Buffers are made once, outside the timed loop.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -13,6 +15,7 @@
 extern "C" {
 #include "calculated_pattern.h"
 #include "element_table.h"
+#include "pattern_jacobian.h"
 #include "reflexion_list.h"
 #include "structures.h"
 }
@@ -83,5 +86,29 @@ void CorundumWholePattern(benchmark::State &state) {
     state.counters["reflexions"] = pattern.crystal->reflexions->count;
 }
 BENCHMARK(CorundumWholePattern)->Unit(benchmark::kMillisecond);
+
+void CorundumJacobian(benchmark::State &state) {
+    CorundumPattern pattern;
+    PatternDerivatives derivatives;
+    LeastSquaresMatrices *ls = makeRefinementMatrices();
+    if (pattern.crystal == nullptr || ls == nullptr ||
+        !prepareForRefinementCycle(ls, pattern.count, PATTERN_PARAMETERS) ||
+        !lookUpPatternDerivatives(&derivatives, pattern.profile->profileType)) {
+        state.SkipWithError("could not set up the design matrix");
+        return;
+    }
+    pattern.calculate();
+    for (auto _ : state) {
+        fillPatternJacobian(&derivatives, pattern.crystal, pattern.profile, pattern.x, pattern.count,
+                            ls->jacobian);
+        benchmark::DoNotOptimize(ls->jacobian->elements[7000 * PATTERN_PARAMETERS + P_A]);
+    }
+    state.counters["points"] = pattern.count;
+    state.counters["parameters"] = PATTERN_PARAMETERS;
+    releasePatternDerivatives(&derivatives);
+    freeLeastSquaresMatrices(ls);
+    std::free(ls);
+}
+BENCHMARK(CorundumJacobian)->Unit(benchmark::kMillisecond);
 
 }  // namespace
