@@ -326,32 +326,4 @@ TEST(ConstantWavelengthDerivatives, ZeroWidthBuildingBlocksReturnZero) {
     freeRefinementProfile(profile);
 }
 
-TEST(ConstantWavelengthDerivatives, ThompsonCoxHastingsRatesAgainstDifferences) {
-    // The chain terms of the total width and the mixing, by differences of
-    // the width and mixing routines of the shapes.
-    for (const auto &widths : {std::array<double, 2>{0.08, 0.03}, {0.02, 0.11}, {0.05, 0.05}}) {
-        const double g = widths[0], l = widths[1];
-        const double h = powderkit::thompsonCoxHastingsFwhm(g, l);
-        const auto rates = powderkit::thompsonCoxHastingsRates(g, l, h);
-        const auto eta = [](double gg, double ll) {
-            return powderkit::thompsonCoxHastingsEta(ll / powderkit::thompsonCoxHastingsFwhm(gg, ll));
-        };
-        const double step = 1e-7;
-        const double dHdG = (powderkit::thompsonCoxHastingsFwhm(g + step, l) -
-                             powderkit::thompsonCoxHastingsFwhm(g - step, l)) / (2 * step);
-        const double dHdL = (powderkit::thompsonCoxHastingsFwhm(g, l + step) -
-                             powderkit::thompsonCoxHastingsFwhm(g, l - step)) / (2 * step);
-        EXPECT_TRUE(derivativeAgrees(rates.fwhmWrtGaussian, dHdG, 1e-7));
-        EXPECT_TRUE(derivativeAgrees(rates.fwhmWrtLorentzian, dHdL, 1e-7));
-        EXPECT_TRUE(derivativeAgrees(rates.etaWrtGaussian,
-                                     (eta(g + step, l) - eta(g - step, l)) / (2 * step), 1e-6, 10));
-        EXPECT_TRUE(derivativeAgrees(rates.etaWrtLorentzian,
-                                     (eta(g, l + step) - eta(g, l - step)) / (2 * step), 1e-6, 10));
-        // ∂η/∂H at fixed H_L from η(H_L/H).
-        const double etaRateH = (powderkit::thompsonCoxHastingsEta(l / (h + step)) -
-                                 powderkit::thompsonCoxHastingsEta(l / (h - step))) / (2 * step);
-        EXPECT_TRUE(derivativeAgrees(rates.etaWrtFwhm, etaRateH, 1e-6, 10));
-    }
-}
-
 }  // namespace

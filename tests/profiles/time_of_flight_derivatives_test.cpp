@@ -238,28 +238,6 @@ void checkEveryKey(int32_t type) {
 TEST(TimeOfFlightDerivatives, ExponentialGaussianEveryKey) { checkEveryKey(3); }
 TEST(TimeOfFlightDerivatives, ExponentialPseudoVoigtEveryKey) { checkEveryKey(4); }
 
-TEST(TimeOfFlightDerivatives, MembersOfTheSameRateDifferByPowersOfD) {
-    // gamma2 = gamma1 × d and sigma2 = sigma1 × d², for both shapes.
-    for (int32_t type : {3, 4}) {
-        TofPeak peak(type, {1, 2, -3});
-        const double d = peak.reflexion.dSpacing;
-        for (double x : peak.positions()) {
-            const double sigma1 = type == 3
-                                      ? peak.member(powderkit::DiffTofExpGaussianProfileWrtSigma1, x)
-                                      : peak.member(powderkit::DiffTofExpPseudoVoigtProfileWrtSigma1, x);
-            const double sigma2 = type == 3
-                                      ? peak.member(powderkit::DiffTofExpGaussianProfileWrtSigma2, x)
-                                      : peak.member(powderkit::DiffTofExpPseudoVoigtProfileWrtSigma2, x);
-            EXPECT_NEAR(sigma2, sigma1 * d * d, 1e-13 * std::fabs(sigma2) + 1e-300);
-            if (type == 4) {
-                const double g1 = peak.member(powderkit::DiffTofExpPseudoVoigtProfileWrtGamma1, x);
-                const double g2 = peak.member(powderkit::DiffTofExpPseudoVoigtProfileWrtGamma2, x);
-                EXPECT_NEAR(g2, g1 * d, 1e-13 * std::fabs(g2) + 1e-300);
-            }
-        }
-    }
-}
-
 TEST(TimeOfFlightDerivatives, WithoutLorentzianWidthThePseudoVoigtMatchesTheGaussian) {
     // γ = 0 makes η = 0: away from the peak itself the pseudo-Voigt members
     // for sigma1, sigma2 and dtt2 equal the Gaussian's with alpha0 = 0.

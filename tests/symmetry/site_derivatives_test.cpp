@@ -272,25 +272,6 @@ TEST(SiteDerivatives, WeightsByHand) {
     s.reflexion.isSecondaryWavelength = 1;
     EXPECT_NEAR(powderkit::realPartIntensityWeight(s.crystal, &s.reflexion, s.profile),
                 expectedA / 8.0 / 2.0, 1e-14 * expectedA);
-    s.reflexion.isSecondaryWavelength = 0;
-    // Preferred orientation: with the flag set but a zero axis the correction
-    // is the multiplicity; with an axis and r = 1 it is the number of
-    // equivalent planes times the normalisation, here 1 plane (no operators
-    // beyond the identity) times 1: the multiplicity no longer enters.
-    s.crystal->usePreferredOrientation = 1;
-    EXPECT_NEAR(powderkit::realPartIntensityWeight(s.crystal, &s.reflexion, s.profile), expectedA,
-                1e-14 * expectedA);
-    s.crystal->symmetryOperators = makeDynamicArrayWithCapacity(1);
-    RefinementSymmetryOperator *identity = makeRefinementSymmetryOperator();
-    for (int i = 0; i < 3; ++i) identity->rotation[i][i] = 1;
-    addObjectToDynamicArray(s.crystal->symmetryOperators, identity);
-    s.crystal->preferredOrientationAxis[2] = 1.0;
-    s.crystal->preferredOrientationMode = 1;
-    normalizeMarchEquation(s.crystal);
-    const double correction = preferredOrientationCorrectionForReflexion(s.crystal, &s.reflexion);
-    EXPECT_NEAR(powderkit::realPartIntensityWeight(s.crystal, &s.reflexion, s.profile),
-                expectedA / 6.0 * correction, 1e-14 * expectedA);
-    EXPECT_NE(correction, 6.0);
 }
 
 TEST(SiteDerivatives, EdgeCasesByHand) {
