@@ -1,11 +1,12 @@
 // Index bounds, absence tests, Friedel choice, ordering and plane search on
 // small hand-checked cases; the plane search also against a plain linear
-// scan over a whole generation list with many runs of equal d.
+// scan over whole generation lists with many runs of equal d.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "support/crystal_builder.hpp"
@@ -13,126 +14,78 @@
 
 namespace {
 
-RefinementCrystal *cubicCell(double a) {
-    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
-    crystal->a = crystal->b = crystal->c = a;
-    crystal->alpha = crystal->beta = crystal->gamma = 90.0;
-    calculateReciprocalCell(crystal);
-    calculateMetricTensor(crystal);
-    return crystal;
-}
-
 TEST(ReflexionGeneration, IndexBox) {
-    RefinementCrystal *crystal = cubicCell(4.0);
-    int32_t h = 0, k = 0, l = 0;
-    EXPECT_EQ(crystal->methods->maxNumRefs(crystal, 1.0, &h, &k, &l), 728);
-    EXPECT_EQ(h, 4);
-    EXPECT_EQ(k, 4);
-    EXPECT_EQ(l, 4);
-    EXPECT_EQ(maxNumRefs(crystal, 0.1, &h, &k, &l), 26);  // raised to 1 each
-    EXPECT_EQ(h, 1);
+    using Bounds = std::array<int32_t, 3>;
+    RefinementCrystal *crystal = pk_test::makeReferenceCrystal("NaCl");  // a = 5.6402 Å
+    Bounds b{};
+    EXPECT_EQ(crystal->methods->maxNumRefs(crystal, 1.0, &b[0], &b[1], &b[2]), 1330);  // 11·11·11 − 1
+    EXPECT_EQ(b, (Bounds{5, 5, 5}));
+    EXPECT_EQ(maxNumRefs(crystal, 0.1, &b[0], &b[1], &b[2]), 26);  // raised to 1 on each axis
+    EXPECT_EQ(b, (Bounds{1, 1, 1}));
     // Capped at 32000; the count is formed in wrapping 32-bit arithmetic.
-    EXPECT_EQ(maxNumRefs(crystal, 1e9, &h, &k, &l),
+    EXPECT_EQ(maxNumRefs(crystal, 1e9, &b[0], &b[1], &b[2]),
               static_cast<int32_t>(static_cast<uint32_t>(64001ull * 64001ull * 64001ull - 1ull)));
-    EXPECT_EQ(l, 32000);
+    EXPECT_EQ(b, (Bounds{32000, 32000, 32000}));
     freeRefinementCrystal(crystal);
-
-    // Oblique axes: floor(s / a*) with a* = 1 / (a sin β) for a monoclinic cell.
-    RefinementCrystal *mono = makeEmptyRefinementCrystal();
-    mono->a = 6.3;
-    mono->b = 7.9;
-    mono->c = 9.4;
-    mono->alpha = mono->gamma = 90.0;
-    mono->beta = 98.7;
-    calculateReciprocalCell(mono);
-    calculateMetricTensor(mono);
+    // Oblique axes: floor(s / a*) with a* = 1 / (a sin β) in the monoclinic lowsym cell.
+    RefinementCrystal *mono = pk_test::makeReferenceCrystal("lowsym");
     const double sinBeta = std::sin(98.7 * 3.14159265358979323846 / 180.0);
-    maxNumRefs(mono, 1.25, &h, &k, &l);
-    EXPECT_EQ(h, static_cast<int32_t>(std::floor(1.25 * 6.3 * sinBeta)));  // 7
-    EXPECT_EQ(k, 9);
-    EXPECT_EQ(l, static_cast<int32_t>(std::floor(1.25 * 9.4 * sinBeta)));  // 11
+    maxNumRefs(mono, 1.25, &b[0], &b[1], &b[2]);
+    EXPECT_EQ(b, (Bounds{int32_t(std::floor(1.25 * 6.3 * sinBeta)), 9, int32_t(std::floor(1.25 * 9.4 * sinBeta))}));
     freeRefinementCrystal(mono);
 }
 
-TEST(ReflexionGeneration, LatticeAbsences) {
-    RefinementCrystal *crystal = cubicCell(4.0);
-    const auto absent = [&](char type, int32_t h, int32_t k, int32_t l) {
-        crystal->latticeType = type;
-        return crystal->methods->latticeAbsence(crystal, h, k, l);
+// A second formula: (h k l) is absent exactly when Σ exp(2πi h·t) over the
+// lattice translations t of the centring vanishes. Given those translations as
+// its operators', allowedReflexion must agree.
+TEST(ReflexionGeneration, CentringAbsencesAgreeWithTheTranslationSum) {
+    const struct {
+        char type;
+        double gamma;
+        std::vector<std::array<double, 3>> centring;
+    } lattices[] = {
+        {'P', 90, {}}, {'X', 90, {}}, {'A', 90, {{0, 0.5, 0.5}}}, {'B', 90, {{0.5, 0, 0.5}}},
+        {'C', 90, {{0.5, 0.5, 0}}}, {'I', 90, {{0.5, 0.5, 0.5}}},
+        {'F', 90, {{0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}}},
+        {'R', 120, {{2.0 / 3, 1.0 / 3, 1.0 / 3}, {1.0 / 3, 2.0 / 3, 2.0 / 3}}},  // hexagonal axes, obverse
+        {'R', 90, {}},  // γ = β: rhombohedral axes, nothing absent
     };
-    EXPECT_FALSE(absent('I', 1, 1, 0));
-    EXPECT_TRUE(absent('I', 1, 0, 0));
-    EXPECT_TRUE(absent('I', -1, 0, 0));
-    EXPECT_FALSE(absent('F', 1, 1, 1));
-    EXPECT_FALSE(absent('F', -1, 1, 3));
-    EXPECT_FALSE(absent('F', 2, 0, 0));
-    EXPECT_TRUE(absent('F', 1, 1, 0));
-    EXPECT_TRUE(absent('A', 1, 1, 0));
-    EXPECT_FALSE(absent('A', 1, 1, 1));
-    EXPECT_TRUE(absent('B', 0, 1, 1));
-    EXPECT_FALSE(absent('B', 1, 0, 1));
-    EXPECT_TRUE(absent('C', 1, 0, 0));
-    EXPECT_FALSE(absent('C', 1, 1, 0));
-    EXPECT_FALSE(absent('P', 1, 0, 0));
-    EXPECT_FALSE(absent('X', 1, 0, 0));
-    // R: rhombohedral axes (β = γ) forbid nothing; hexagonal axes need −h + k + l = 3n.
-    EXPECT_FALSE(absent('R', 1, 0, 0));
-    crystal->gamma = 120.0;
-    EXPECT_FALSE(absent('R', 1, 0, 1));
-    EXPECT_TRUE(absent('R', 1, 0, 0));
-    EXPECT_TRUE(absent('R', -1, 0, 0));
-    EXPECT_FALSE(absent('R', 2, -1, 0));
-    EXPECT_FALSE(absent('R', 0, 1, 2));
-    freeRefinementCrystal(crystal);
-}
-
-TEST(ReflexionGeneration, TranslationSumsAllowOrForbid) {
-    RefinementCrystal *crystal = cubicCell(4.0);
-    crystal->symmetryOperators = makeDynamicArrayWithCapacity(4);
-    addObjectToDynamicArray(crystal->symmetryOperators, makeRefinementSymmetryOperator());
-    EXPECT_TRUE(allowedReflexion(crystal, 1, 1, 1));  // a single operator allows all
-    addObjectToDynamicArray(crystal->symmetryOperators, makeRefinementSymmetryOperator());
-    crystal->symmetryTranslations[1][0] = crystal->symmetryTranslations[1][1] =
-        crystal->symmetryTranslations[1][2] = 0.5;
-    EXPECT_FALSE(crystal->methods->allowedReflexion(crystal, 1, 1, 1));
-    EXPECT_TRUE(allowedReflexion(crystal, 1, 1, 0));
-    crystal->allowAllForTwoOperators = 1;
-    EXPECT_TRUE(allowedReflexion(crystal, 1, 1, 1));
-    EXPECT_TRUE(allowedReflexion(crystal, 1, 1, 0));
-    freeRefinementCrystal(crystal);
-
-    // With the four F-centring translations the sum is exact: it agrees with
-    // the parity rule on every small plane.
-    RefinementCrystal *centred = cubicCell(4.0);
-    centred->latticeType = 'F';
-    centred->symmetryOperators = makeDynamicArrayWithCapacity(4);
-    const double t[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
-    for (int i = 0; i < 4; ++i) {
-        addObjectToDynamicArray(centred->symmetryOperators, makeRefinementSymmetryOperator());
-        for (int j = 0; j < 3; ++j) centred->symmetryTranslations[i][j] = t[i][j];
+    for (const auto &lattice : lattices) {
+        RefinementCrystal *crystal = makeEmptyRefinementCrystal();
+        crystal->latticeType = lattice.type;
+        crystal->beta = 90.0;
+        crystal->gamma = lattice.gamma;
+        crystal->symmetryOperators = makeDynamicArrayWithCapacity(4);
+        addObjectToDynamicArray(crystal->symmetryOperators, makeRefinementSymmetryOperator());
+        for (std::size_t n = 0; n < lattice.centring.size(); ++n) {
+            addObjectToDynamicArray(crystal->symmetryOperators, makeRefinementSymmetryOperator());
+            for (int j = 0; j < 3; ++j) crystal->symmetryTranslations[n + 1][j] = lattice.centring[n][j];
+        }
+        for (int32_t i = 0; i < 343; ++i) {
+            const int32_t h = i / 49 - 3, k = i / 7 % 7 - 3, l = i % 7 - 3;
+            double sum = 1.0;
+            for (const auto &t : lattice.centring) sum += std::cos(2.0 * M_PI * (h * t[0] + k * t[1] + l * t[2]));
+            const bool absent = std::abs(sum) < 1e-9;
+            EXPECT_EQ(crystal->methods->latticeAbsence(crystal, h, k, l), absent) << lattice.type << h << k << l;
+            EXPECT_EQ(crystal->methods->allowedReflexion(crystal, h, k, l), !absent) << lattice.type << h << k << l;
+        }
+        crystal->allowAllForTwoOperators = 1;  // lets everything through with exactly two operators
+        EXPECT_EQ(allowedReflexion(crystal, 1, 0, 0),
+                  crystal->symmetryOperators->count == 2 || !latticeAbsence(crystal, 1, 0, 0)) << lattice.type;
+        freeRefinementCrystal(crystal);
     }
-    for (int32_t h = -3; h <= 3; ++h)
-        for (int32_t k = -3; k <= 3; ++k)
-            for (int32_t l = -3; l <= 3; ++l)
-                EXPECT_EQ(allowedReflexion(centred, h, k, l), !latticeAbsence(centred, h, k, l))
-                    << h << " " << k << " " << l;
-    freeRefinementCrystal(centred);
 }
 
 TEST(ReflexionGeneration, FriedelChoiceAndOrdering) {
     const int32_t cases[][3] = {{1, 2, -3}, {1, -2, 0}, {-1, 0, 0}, {-1, 2, 0}, {0, 0, 0}, {0, 0, 1}};
     const bool expected[] = {true, true, true, false, false, false};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(ignoreReflexionWithIndices(cases[i]), expected[i]) << i;
-    // Of every pair exactly one is ignored.
-    for (int32_t h = -2; h <= 2; ++h)
-        for (int32_t k = -2; k <= 2; ++k)
-            for (int32_t l = -2; l <= 2; ++l) {
-                if (h == 0 && k == 0 && l == 0) continue;
-                const int32_t plus[3] = {h, k, l};
-                const int32_t minus[3] = {-h, -k, -l};
-                EXPECT_NE(ignoreReflexionWithIndices(plus), ignoreReflexionWithIndices(minus));
-            }
-
+    for (int32_t i = 0; i < 125; ++i) {  // of every pair exactly one is ignored
+        const int32_t plus[3] = {i / 25 - 2, i / 5 % 5 - 2, i % 5 - 2}, minus[3] = {-plus[0], -plus[1], -plus[2]};
+        if (plus[0] != 0 || plus[1] != 0 || plus[2] != 0) {
+            EXPECT_NE(ignoreReflexionWithIndices(plus), ignoreReflexionWithIndices(minus)) << i;
+        }
+    }
     RefGenRec a{}, b{};
     a.dSpacing = 2.0;
     b.dSpacing = 1.0;
@@ -144,56 +97,38 @@ TEST(ReflexionGeneration, FriedelChoiceAndOrdering) {
     EXPECT_EQ(compareRefGenRecByDSpacing(&b, &a), 0);
 }
 
+// Against a plain linear scan over whole generation lists with many runs of
+// equal d; and planes that are not there, in Si (Fd-3m) above 0.7 Å.
 TEST(ReflexionGeneration, PlaneSearchFindsAPlaneOrItsPartner) {
-    RefinementCrystal *crystal = cubicCell(4.0);
-    // d-spacings 4, 2.83, 2.83, 2, 1.79: (1 0 0), (1 1 0), (0 1 1), (2 0 0), (2 1 0).
-    const int32_t planes[][3] = {{1, 0, 0}, {1, 1, 0}, {0, 1, 1}, {2, 0, 0}, {2, 1, 0}};
-    std::vector<RefGenRec> records;
-    for (const auto &p : planes) {
-        RefGenRec r{};
-        r.h = p[0];
-        r.k = p[1];
-        r.l = p[2];
-        r.dSpacing = dSpacingForHKL(crystal, p[0], p[1], p[2]);
-        records.push_back(r);
-    }
-    const auto find = [&](int32_t h, int32_t k, int32_t l) {
-        const int32_t hkl[3] = {h, k, l};
-        return crystal->methods->findPlaneWithIndices(crystal, hkl, records.data(), 0, 4);
-    };
-    EXPECT_EQ(find(1, 0, 0), 0);
-    EXPECT_EQ(find(-1, 0, 0), 0);
-    EXPECT_EQ(find(0, -1, -1), 2);  // second of a run of equal d
-    EXPECT_EQ(find(-2, 0, 0), 3);
-    EXPECT_EQ(find(2, 1, 0), 4);
-    EXPECT_EQ(find(1, 0, 1), PK_NOT_FOUND);  // d in the list, indices not
-    EXPECT_EQ(find(1, 1, 1), PK_NOT_FOUND);  // d between two records
-    EXPECT_EQ(find(3, 0, 0), PK_NOT_FOUND);  // d beyond the last
-    const int32_t origin[3] = {0, 0, 0};
-    EXPECT_EQ(findPlaneWithIndices(crystal, origin, records.data(), 0, 4), PK_NOT_FOUND);
-    // A sub-range: (1 0 0) lies before it.
-    const int32_t hkl[3] = {1, 0, 0};
-    EXPECT_EQ(findPlaneWithIndices(crystal, hkl, records.data(), 1, 4), PK_NOT_FOUND);
-    freeRefinementCrystal(crystal);
-}
-
-TEST(ReflexionGeneration, PlaneSearchAgreesWithALinearScan) {
-    for (const char *name : {"lowsym", "Si", "corundum"}) {
+    for (const char *name : {"lowsym", "corundum", "Si"}) {
         SCOPED_TRACE(name);
         RefinementCrystal *crystal = pk_test::makeReferenceCrystal(name);
-        const std::vector<RefGenRec> records = pk_test::generationRecords(crystal, 0.7);
-        ASSERT_GT(records.size(), 100u);
-        const int32_t last = static_cast<int32_t>(records.size()) - 1;
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            const RefGenRec &r = records[i];
-            const int32_t plane[3] = {r.h, r.k, r.l};
-            const int32_t partner[3] = {-r.h, -r.k, -r.l};
-            // The linear scan: the first record holding ±(h k l) is this one.
-            EXPECT_EQ(findPlaneWithIndices(crystal, plane, records.data(), 0, last),
-                      static_cast<int32_t>(i));
-            EXPECT_EQ(findPlaneWithIndices(crystal, partner, records.data(), 0, last),
-                      static_cast<int32_t>(i));
+        const std::vector<RefGenRec> list = pk_test::generationRecords(crystal, 0.7);
+        ASSERT_GT(list.size(), 100u);
+        const int32_t last = static_cast<int32_t>(list.size()) - 1;
+        for (int32_t i = 0; i <= last; ++i) {  // the first record holding ±(h k l) is this one
+            const int32_t plane[3] = {list[i].h, list[i].k, list[i].l};
+            const int32_t partner[3] = {-plane[0], -plane[1], -plane[2]};
+            EXPECT_EQ(crystal->methods->findPlaneWithIndices(crystal, plane, list.data(), 0, last), i);
+            EXPECT_EQ(findPlaneWithIndices(crystal, partner, list.data(), 0, last), i);
         }
+        if (std::string(name) != "Si") {
+            freeRefinementCrystal(crystal);
+            continue;
+        }
+        const int32_t missing[][3] = {
+            {6, 0, 0},  // absent, with the d of the allowed (4 4 2)
+            {2, 0, 0},  // absent, d between (1 1 1) and (2 2 0)
+            {9, 9, 9},  // d beyond the last
+            {0, 0, 0},  // infinite d
+        };
+        for (const auto &hkl : missing) {
+            EXPECT_EQ(findPlaneWithIndices(crystal, hkl, list.data(), 0, last), PK_NOT_FOUND) << hkl[0] << hkl[1] << hkl[2];
+        }
+        // A plane just before the sub-range, in one run of equal d with its first records.
+        ASSERT_EQ(list[1].dSpacing, list[2].dSpacing);
+        const int32_t before[3] = {list[1].h, list[1].k, list[1].l};
+        EXPECT_EQ(findPlaneWithIndices(crystal, before, list.data(), 2, last), PK_NOT_FOUND);
         freeRefinementCrystal(crystal);
     }
 }

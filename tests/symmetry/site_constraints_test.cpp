@@ -10,164 +10,112 @@
 
 #include "support/crystal_builder.hpp"
 #include "support/output_capture.hpp"
-#include "powderkit.h"
 
 namespace {
 
 using Codes = std::array<int32_t, 6>;  // U11 U22 U33 U23 U13 U12
+using Rotation = std::array<int32_t, 9>;
 
-struct Op {
-    std::array<int32_t, 9> r;
-    std::array<double, 3> t;
-};
+const Codes kFree = {-1, -1, -1, -1, -1, -1};
+const Rotation kOne = {1, 0, 0, 0, 1, 0, 0, 0, 1}, kBar = {-1, 0, 0, 0, -1, 0, 0, 0, -1};
+const Rotation kTwoZ = {-1, 0, 0, 0, -1, 0, 0, 0, 1}, kMirrorZ = {1, 0, 0, 0, 1, 0, 0, 0, -1};
+const Rotation kThreeZ = {0, -1, 0, 1, -1, 0, 0, 0, 1}, kThreeZ2 = {-1, 1, 0, -1, 0, 0, 0, 0, 1};
+const Rotation kThree111 = {0, 0, 1, 1, 0, 0, 0, 1, 0}, kThree111Squared = {0, 1, 0, 0, 0, 1, 1, 0, 0};
+const Rotation kFourZ = {0, -1, 0, 1, 0, 0, 0, 0, 1};
 
-RefinementCrystal *crystalWith(const std::vector<Op> &ops) {
+// A crystal with these rotations, the first translated by `shift` along x.
+RefinementCrystal *crystalWith(const std::vector<Rotation> &rotations, double shift = 0.0) {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
     crystal->symmetryOperators = makeDynamicArrayWithCapacity(4);
-    for (const Op &op : ops) {
-        RefinementSymmetryOperator *record = makeRefinementSymmetryOperator();
-        for (int i = 0; i < 9; ++i) record->rotation[i / 3][i % 3] = op.r[static_cast<size_t>(i)];
-        for (int i = 0; i < 3; ++i) record->translation[i] = op.t[static_cast<size_t>(i)];
-        addObjectToDynamicArray(crystal->symmetryOperators, record);
+    for (const Rotation &r : rotations) {
+        RefinementSymmetryOperator *op = makeRefinementSymmetryOperator();
+        for (int i = 0; i < 9; ++i) op->rotation[i / 3][i % 3] = r[static_cast<std::size_t>(i)];
+        addObjectToDynamicArray(crystal->symmetryOperators, op);
     }
+    static_cast<RefinementSymmetryOperator *>(crystal->symmetryOperators->items[0])->translation[0] = shift;
     return crystal;
 }
 
-Codes constraintsAt(RefinementCrystal *crystal, double x, double y, double z) {
-    const double site[3] = {x, y, z};
-    Codes codes{};
-    EXPECT_TRUE(TemperatureConstraintsForASite(crystal, site, codes.data()));
-    return codes;
+TEST(SiteConstraints, CodesOfSiteSymmetries) {
+    const struct {
+        std::vector<Rotation> rotations;
+        double shift, x, y, z;
+        Codes expected;
+    } cases[] = {
+        {{kOne, kBar, kTwoZ}, 0, 0.1, 0.2, 0.3, kFree},                   // general position
+        {{kOne, kBar, kTwoZ}, 0, 0.0, 0.0, 0.3, {-1, -1, -1, 0, 0, -1}},  // on the two-fold axis only
+        {{kOne, kBar}, 0, 0.5, 0.5, 0.0, kFree},                           // inversion centre
+        {{kOne, kThreeZ, kThreeZ2}, 0, 0.0, 0.0, 0.35, {1, 1, -1, 0, 0, 2}},  // U11 = U22 = 2 U12
+        {{kOne, kThreeZ, kThreeZ2}, 0, 0.3, 0.1, 0.35, kFree},
+        {{kOne, kThree111, kThree111Squared}, 0, 0.2, 0.2, 0.2, {1, 1, 1, 3, 3, 3}},  // Uii equal, Uij equal
+        {{kOne, kTwoZ, kMirrorZ, kBar}, 0, 0.0, 0.0, 0.0, {-1, -1, -1, 0, 0, -1}},    // 2/m: only tighter
+        {{kOne, kFourZ, kTwoZ}, 0, 0.0, 0.0, 0.1, {1, 1, -1, 0, 0, 0}},  // 4: U11 = U22, off-diagonal 0
+        {{kMirrorZ}, 1.0, 0.2, 0.3, 0.0, {-1, -1, -1, 0, 0, -1}},  // x + 1 folds back onto x = 0.2 …
+        {{kMirrorZ}, 2.0, 0.2, 0.3, 0.0, kFree},                     // … x + 2 is folded once only
+    };
+    for (const auto &c : cases) {
+        RefinementCrystal *crystal = crystalWith(c.rotations, c.shift);
+        const double site[3] = {c.x, c.y, c.z};
+        Codes codes{};
+        EXPECT_TRUE(TemperatureConstraintsForASite(crystal, site, codes.data()));
+        EXPECT_EQ(codes, c.expected) << c.rotations.size() << " operators, site " << c.x << " " << c.y << " " << c.z;
+        freeRefinementCrystal(crystal);
+    }
 }
 
-const Op kIdentity{{1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}};
-const Op kInversion{{-1, 0, 0, 0, -1, 0, 0, 0, -1}, {0, 0, 0}};
-const Op kTwoFoldZ{{-1, 0, 0, 0, -1, 0, 0, 0, 1}, {0, 0, 0}};
-const Op kThreeFoldZ{{0, -1, 0, 1, -1, 0, 0, 0, 1}, {0, 0, 0}};
-const Op kThreeFoldZSquared{{-1, 1, 0, -1, 0, 0, 0, 0, 1}, {0, 0, 0}};
-const Op kThreeFold111{{0, 0, 1, 1, 0, 0, 0, 1, 0}, {0, 0, 0}};
-const Op kThreeFold111Squared{{0, 1, 0, 0, 0, 1, 1, 0, 0}, {0, 0, 0}};
-const Op kMirrorZ{{1, 0, 0, 0, 1, 0, 0, 0, -1}, {0, 0, 0}};
-
-TEST(SiteConstraints, GeneralPositionAndInversionCentreLeaveUFree) {
-    RefinementCrystal *crystal = crystalWith({kIdentity, kInversion, kTwoFoldZ});
-    EXPECT_EQ(constraintsAt(crystal, 0.1, 0.2, 0.3), (Codes{-1, -1, -1, -1, -1, -1}));
-    // The origin is fixed by -1 (no restriction) and by the two-fold axis.
-    EXPECT_EQ(constraintsAt(crystal, 0.0, 0.0, 0.3), (Codes{-1, -1, -1, 0, 0, -1}));
-    RefinementCrystal *centric = crystalWith({kIdentity, kInversion});
-    EXPECT_EQ(constraintsAt(centric, 0.5, 0.5, 0.0), (Codes{-1, -1, -1, -1, -1, -1}));
-    freeRefinementCrystal(crystal);
-    freeRefinementCrystal(centric);
+// Corundum Al on the three-fold axis (site symmetry 3: U11 = U22 = 2·U12,
+// U13 = U23 = 0), corundum O on a two-fold axis along a (U12 = U22/2,
+// U13 = U23/2), rutile Ti and O on mmm and m.2m positions (U11 = U22,
+// U13 = U23 = 0), and a general position of lowsym. For rutile the table's
+// row of the x<->y mirror ties U12 to U13 (code 3), and the merge, traced by
+// hand in either order of the operators, then zeroes U12 together with U13.
+TEST(SiteConstraints, SitesOfReferenceStructures) {
+    const struct {
+        const char *structure;
+        int site;
+        Codes expected;
+    } cases[] = {
+        {"corundum", 0, {1, 1, -1, 0, 0, 2}}, {"corundum", 1, {-1, 1, -1, 3, 6, 2}}, {"rutile", 0, {1, 1, -1, 0, 0, 0}},
+        {"rutile", 1, {1, 1, -1, 0, 0, 0}},   {"lowsym", 0, kFree},
+    };
+    for (const auto &c : cases) {
+        RefinementCrystal *crystal = pk_test::makeReferenceCrystal(c.structure);
+        Codes codes{};
+        EXPECT_TRUE(TemperatureConstraintsForASite(crystal, &static_cast<Site *>(crystal->sites->items[c.site])->x,
+                                                   codes.data()));
+        EXPECT_EQ(codes, c.expected) << c.structure << " site " << c.site;
+        freeRefinementCrystal(crystal);
+    }
 }
 
-TEST(SiteConstraints, AxesAlongZAndAlongTheCubeDiagonal) {
-    RefinementCrystal *trigonal = crystalWith({kIdentity, kThreeFoldZ, kThreeFoldZSquared});
-    // U11 = U22, U12 = U11/2, U13 = U23 = 0, U33 free.
-    EXPECT_EQ(constraintsAt(trigonal, 0.0, 0.0, 0.35), (Codes{1, 1, -1, 0, 0, 2}));
-    EXPECT_EQ(constraintsAt(trigonal, 0.3, 0.1, 0.35), (Codes{-1, -1, -1, -1, -1, -1}));
-
-    RefinementCrystal *cubic = crystalWith({kIdentity, kThreeFold111, kThreeFold111Squared});
-    // U11 = U22 = U33 and U23 = U13 = U12.
-    EXPECT_EQ(constraintsAt(cubic, 0.2, 0.2, 0.2), (Codes{1, 1, 1, 3, 3, 3}));
-    freeRefinementCrystal(trigonal);
-    freeRefinementCrystal(cubic);
-}
-
-TEST(SiteConstraints, CombinedOperationsOnlyEverTightenTheCodes) {
-    // Site symmetry 2/m with the axis along z: U13 = U23 = 0 from both.
-    RefinementCrystal *crystal = crystalWith({kIdentity, kTwoFoldZ, kMirrorZ, kInversion});
-    EXPECT_EQ(constraintsAt(crystal, 0.0, 0.0, 0.0), (Codes{-1, -1, -1, 0, 0, -1}));
-    // A four-fold axis along z with the two-fold: U11 = U22, all off-diagonal 0.
-    const Op fourFold{{0, -1, 0, 1, 0, 0, 0, 0, 1}, {0, 0, 0}};
-    RefinementCrystal *tetragonal = crystalWith({kIdentity, fourFold, kTwoFoldZ});
-    EXPECT_EQ(constraintsAt(tetragonal, 0.0, 0.0, 0.1), (Codes{1, 1, -1, 0, 0, 0}));
-    freeRefinementCrystal(crystal);
-    freeRefinementCrystal(tetragonal);
-}
-
-TEST(SiteConstraints, TransformedCoordinatesAreFoldedOnce) {
-    // x' = x + 1 folds back onto x = 0.2; x' = x + 2 gives 1.2 and does not.
-    RefinementCrystal *once = crystalWith({Op{kMirrorZ.r, {1.0, 0.0, 0.0}}});
-    EXPECT_EQ(constraintsAt(once, 0.2, 0.3, 0.0), (Codes{-1, -1, -1, 0, 0, -1}));
-    RefinementCrystal *twice = crystalWith({Op{kMirrorZ.r, {2.0, 0.0, 0.0}}});
-    EXPECT_EQ(constraintsAt(twice, 0.2, 0.3, 0.0), (Codes{-1, -1, -1, -1, -1, -1}));
-    freeRefinementCrystal(once);
-    freeRefinementCrystal(twice);
-}
-
-TEST(SiteConstraints, MissingArgumentsGiveFalseWithFreeCodes) {
+TEST(SiteConstraints, MissingArgumentsAndTheListingOnStandardOutput) {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
     const double site[3] = {0, 0, 0};
     Codes codes{5, 5, 5, 5, 5, 5};
     EXPECT_FALSE(TemperatureConstraintsForASite(crystal, site, codes.data()));  // no operator list
-    EXPECT_EQ(codes, (Codes{-1, -1, -1, -1, -1, -1}));
+    EXPECT_EQ(codes, kFree);
     codes.fill(5);
     EXPECT_FALSE(TemperatureConstraintsForASite(nullptr, site, codes.data()));
-    EXPECT_EQ(codes[0], -1);
+    EXPECT_EQ(codes, kFree);  // the codes are still made free
     EXPECT_FALSE(TemperatureConstraintsForASite(crystal, nullptr, codes.data()));
     EXPECT_FALSE(TemperatureConstraintsForASite(crystal, site, nullptr));
     crystal->symmetryOperators = makeDynamicArrayWithCapacity(1);
     EXPECT_TRUE(TemperatureConstraintsForASite(crystal, site, codes.data()));  // empty list
-    EXPECT_EQ(codes, (Codes{-1, -1, -1, -1, -1, -1}));
+    EXPECT_EQ(codes, kFree);
     freeRefinementCrystal(crystal);
-}
-
-TEST(SiteConstraints, CrystalListingGoesToStandardOutput) {
-    RefinementCrystal *crystal = crystalWith({kIdentity, kThreeFoldZ, kThreeFoldZSquared});
-    crystal->sites = makeDynamicArrayWithCapacity(2);
-    Site *general = makeEmptySite();
-    general->x = 0.3;
-    general->y = 0.1;
-    general->z = 0.2;
-    Site *onAxis = makeEmptySite();
-    onAxis->z = 0.25;
-    addObjectToDynamicArray(crystal->sites, general);
-    addObjectToDynamicArray(crystal->sites, onAxis);
-    std::string err;
-    const std::string out = pk_test::captureStdout([&] {
-        err = pk_test::captureStderr([&] { FindTemperatureConstraintsForCrystal(crystal); });
-    });
-    EXPECT_EQ(out,
-              "Site 0, constraints[-1  -1  -1  -1  -1 -1]\n\n"
-              "Site 1, constraints[1  1  -1  0  0 2]\n\n");
-    EXPECT_EQ(err, "");
     FindTemperatureConstraintsForCrystal(nullptr);
+
+    crystal = crystalWith({kOne, kThreeZ, kThreeZ2});
+    crystal->sites = makeDynamicArrayWithCapacity(2);
+    addObjectToDynamicArray(crystal->sites, makeEmptySite());
+    addObjectToDynamicArray(crystal->sites, makeEmptySite());
+    static_cast<Site *>(crystal->sites->items[0])->x = 0.3;  // off the axis
+    std::string err;
+    const std::string out = pk_test::captureStdout(
+        [&] { err = pk_test::captureStderr([&] { FindTemperatureConstraintsForCrystal(crystal); }); });
+    EXPECT_EQ(out, "Site 0, constraints[-1  -1  -1  -1  -1 -1]\n\nSite 1, constraints[1  1  -1  0  0 2]\n\n");
+    EXPECT_EQ(err, "");
     freeRefinementCrystal(crystal);
-}
-
-}  // namespace
-
-namespace {
-
-// Sites of reference structures: corundum Al on the three-fold axis (site
-// symmetry 3: U11 = U22 = 2·U12, U13 = U23 = 0), corundum O on a two-fold axis
-// along a (U12 = U22/2, U13 = U23/2), rutile Ti and O on mmm and m.2m
-// positions (U11 = U22, U13 = U23 = 0), and a general position of lowsym.
-// For rutile the table's row of the x<->y mirror ties U12 to U13 (code 3),
-// and the merge, traced by hand in either order of the operators, then
-// zeroes U12 together with U13: the codes come out 1 1 -1 0 0 0.
-TEST(SiteConstraints, SitesOfReferenceStructures) {
-    struct Case {
-        const char *structure;
-        int site;
-        Codes expected;
-    };
-    const Case cases[] = {
-        {"corundum", 0, {1, 1, -1, 0, 0, 2}},
-        {"corundum", 1, {-1, 1, -1, 3, 6, 2}},
-        {"rutile", 0, {1, 1, -1, 0, 0, 0}},
-        {"rutile", 1, {1, 1, -1, 0, 0, 0}},
-        {"lowsym", 0, {-1, -1, -1, -1, -1, -1}},
-    };
-    for (const Case &c : cases) {
-        RefinementCrystal *crystal = pk_test::makeReferenceCrystal(c.structure);
-        ASSERT_NE(crystal, nullptr);
-        const Site *site = static_cast<const Site *>(crystal->sites->items[c.site]);
-        Codes codes{};
-        EXPECT_TRUE(TemperatureConstraintsForASite(crystal, &site->x, codes.data()));
-        EXPECT_EQ(codes, c.expected) << c.structure << " site " << c.site;
-        freeRefinementCrystal(crystal);
-    }
 }
 
 }  // namespace
