@@ -58,23 +58,4 @@ TEST(ReferenceReflexions, EveryStructureGivesTheTabulatedSetsOfPlanes) {
     }
 }
 
-// Σ multiplicities = the number of allowed planes with d ≥ dMin found by brute
-// force in a far wider box. For lowsym at 0.7785 Å, s·a ≥ 8 > s / a*: the
-// planes (±8 0 ∓2) lie outside the box that maxNumRefs alone would give.
-TEST(ReferenceReflexions, NoSetOfPlanesIsLostAtTheEdgeOfTheBox) {
-    RefinementCrystal *crystal = pk_test::makeReferenceCrystal("lowsym");
-    const int32_t count = pk_test::buildReflexionList(crystal, 0.7785);
-    int64_t planes = 0, expected = 0;
-    for (int32_t i = 0; i < count; ++i) planes += reflexionAt(crystal, i)->multiplicity;
-    for (int32_t i = 0; i < 33 * 33 * 33; ++i) {
-        const int32_t h = i / 1089 - 16, k = i / 33 % 33 - 16, l = i % 33 - 16;
-        if ((h != 0 || k != 0 || l != 0) && dSpacingForHKL(crystal, h, k, l) >= 0.7785 &&
-            !pk_test::isSystematicallyAbsent(crystal, h, k, l)) {
-            ++expected;
-        }
-    }
-    EXPECT_EQ(planes, expected);
-    freeRefinementCrystal(crystal);
-}
-
 }  // namespace

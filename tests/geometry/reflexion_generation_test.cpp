@@ -1,6 +1,5 @@
-// Index bounds, absence tests, Friedel choice, ordering and plane search on
-// small hand-checked cases; the plane search also against a plain linear
-// scan over whole generation lists with many runs of equal d.
+// Index bounds, the two absence tests against the centring sum, Friedel
+// choice, ordering, and the plane search against a plain linear scan.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -123,7 +122,8 @@ TEST(ReflexionGeneration, PlaneSearchFindsAPlaneOrItsPartner) {
             {0, 0, 0},  // infinite d
         };
         for (const auto &hkl : missing) {
-            EXPECT_EQ(findPlaneWithIndices(crystal, hkl, list.data(), 0, last), PK_NOT_FOUND) << hkl[0] << hkl[1] << hkl[2];
+            EXPECT_EQ(findPlaneWithIndices(crystal, hkl, list.data(), 0, last), PK_NOT_FOUND)
+                << hkl[0] << " " << hkl[1] << " " << hkl[2];
         }
         // A plane just before the sub-range, in one run of equal d with its first records.
         ASSERT_EQ(list[1].dSpacing, list[2].dSpacing);

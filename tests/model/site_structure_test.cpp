@@ -49,10 +49,12 @@ TEST(SiteStructure, OccupantsAndSitesCompareByTheFirstSitesOccupants) {
 TEST(SiteStructure, SimilarityIndicesMarkRunsOfEqualNeighbours) {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
     crystal->sites = makeDynamicArrayWithCapacity(4);
-    for (const char *symbol : {"A", "A", "B", "A"}) addObjectToDynamicArray(crystal->sites, siteWith({{symbol, 1.0}}));
+    for (const char *symbol : {"A", "A", "A", "B", "A"}) {
+        addObjectToDynamicArray(crystal->sites, siteWith({{symbol, 1.0}}));
+    }
     crystal->methods->calculateSimilarityIndices(crystal);
-    const int32_t expected[] = {0, 0, 2, 3};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(static_cast<Site *>(crystal->sites->items[i])->similarityIndex, expected[i]);
+    const int32_t expected[] = {0, 0, 0, 3, 4};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(static_cast<Site *>(crystal->sites->items[i])->similarityIndex, expected[i]);
     calculateSimilarityIndices(nullptr);
     freeRefinementCrystal(crystal);
 }
@@ -62,9 +64,12 @@ TEST(SiteStructure, ConstraintTextIsFormattedAndMustFit) {
     site->label = "O1";
     site->constraintX = -1;
     site->constraintY = 12;
+    const std::string text = "Atomic coordinate constraints for site O1  : [x = -1, y = 12, z =  0]";
+    const int32_t fits = static_cast<int32_t>(text.size()) + 1;
     char buffer[100];
-    ASSERT_TRUE(site->methods->describeSiteConstraints(site, buffer, 100));
-    EXPECT_STREQ(buffer, "Atomic coordinate constraints for site O1  : [x = -1, y = 12, z =  0]");
+    ASSERT_TRUE(site->methods->describeSiteConstraints(site, buffer, fits));
+    EXPECT_EQ(buffer, text);
+    EXPECT_FALSE(powderkit::describeSiteConstraints(site, buffer, fits - 1));  // the NUL must fit too
     char small[10];
     std::memset(small, 'z', sizeof small);
     EXPECT_FALSE(powderkit::describeSiteConstraints(site, small, 10));

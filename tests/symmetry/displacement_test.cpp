@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -20,7 +21,7 @@ constexpr double kPi = 3.14159265358979323846;
 RefinementThermalEllipsoidUij *makeAnisotropic(const double u[3][3]) {
     RefinementThermalEllipsoidUij *record = makeRefinementThermalEllipsoidUij();
     for (int i = 0; i < 9; ++i) record->u[i / 3][i % 3] = u[i / 3][i % 3];
-    record->isAnisotropic = 1;
+    record->isAnisotropic = 2;  // any non-zero byte
     return record;
 }
 
@@ -44,34 +45,24 @@ TEST(TemperatureFactor, IsotropicAgainstHandValues) {
 // An isotropic displacement has U_ij = Uiso·cos(angle between reciprocal axes
 // i and j) (U = Uiso·I in a cubic cell); the tensor form must then give
 // exp(−2π²·Uiso/d²) with 1/d² = hᵀ G* h from the reciprocal metric.
-TEST(TemperatureFactor, IsotropicTensorMatchesUisoInCubicAndObliqueCells) {
-    const struct {
-        double star[3], angles[3];  // a*, b*, c*; α*, β*, γ* in degrees
-    } cells[] = {{{1.0 / 5.43, 1.0 / 5.43, 1.0 / 5.43}, {90.0, 90.0, 90.0}},
-                 {{0.21, 0.17, 0.12}, {97.0, 71.0, 104.0}}};
-    const double uIso = 0.0087;
-    const int indices[][3] = {{1, 0, 0}, {0, 1, -1}, {1, 2, 3}, {-3, 1, 2}, {4, -5, 6}};
-    RefinementThermalEllipsoidUij *isotropic = makeRefinementThermalEllipsoidUij();
+TEST(TemperatureFactor, IsotropicTensorMatchesUisoInAnObliqueCell) {
+    const double star[3] = {0.21, 0.17, 0.12}, uIso = 0.0087;  // and α*, β*, γ* = 97°, 71°, 104°
+    const double ca = std::cos(97.0 * kPi / 180.0), cb = std::cos(71.0 * kPi / 180.0);
+    const double cg = std::cos(104.0 * kPi / 180.0);
+    const double cosine[3][3] = {{1.0, cg, cb}, {cg, 1.0, ca}, {cb, ca, 1.0}};
+    double u[3][3];
+    for (int i = 0; i < 9; ++i) u[i / 3][i % 3] = i / 3 > i % 3 ? 5.0 * i : uIso * cosine[i / 3][i % 3];
+    RefinementThermalEllipsoidUij *tensor = makeAnisotropic(u), *isotropic = makeRefinementThermalEllipsoidUij();
+    tensor->uIso = 1.0;  // neither the lower triangle (spoilt above) nor uIso is read
     isotropic->uIso = uIso;
-    for (const auto &cell : cells) {
-        const double ca = std::cos(cell.angles[0] * kPi / 180.0), cb = std::cos(cell.angles[1] * kPi / 180.0),
-                     cg = std::cos(cell.angles[2] * kPi / 180.0);
-        const double cosine[3][3] = {{1.0, cg, cb}, {cg, 1.0, ca}, {cb, ca, 1.0}};
-        double u[3][3];
-        for (int i = 0; i < 9; ++i) u[i / 3][i % 3] = i / 3 > i % 3 ? 5.0 * i : uIso * cosine[i / 3][i % 3];
-        RefinementThermalEllipsoidUij *tensor = makeAnisotropic(u);
-        tensor->uIso = 1.0;  // neither the lower triangle (spoilt above) nor uIso is read
-        for (const auto &hkl : indices) {
-            double q = 0.0;  // 1/d²
-            for (int i = 0; i < 9; ++i) {
-                q += hkl[i / 3] * cell.star[i / 3] * cosine[i / 3][i % 3] * cell.star[i % 3] * hkl[i % 3];
-            }
-            const double expected = std::exp(-2.0 * kPi * kPi * uIso * q);
-            EXPECT_NEAR(factorOf(tensor, hkl, 1.0 / std::sqrt(q), cell.star), expected, 1e-13 * expected);
-            EXPECT_NEAR(factorOf(isotropic, hkl, 1.0 / std::sqrt(q), cell.star), expected, 1e-13 * expected);
-        }
-        tensor->methods->freeRefinementThermalEllipsoidUij(tensor);
+    for (const auto &hkl : {std::array<int, 3>{1, 0, 0}, {0, 1, -1}, {1, 2, 3}, {-3, 1, 2}, {4, -5, 6}}) {
+        double q = 0.0;  // 1/d²
+        for (int i = 0; i < 9; ++i) q += hkl[i / 3] * star[i / 3] * cosine[i / 3][i % 3] * star[i % 3] * hkl[i % 3];
+        const double expected = std::exp(-2.0 * kPi * kPi * uIso * q);
+        EXPECT_NEAR(factorOf(tensor, hkl.data(), 1.0 / std::sqrt(q), star), expected, 1e-13 * expected);
+        EXPECT_NEAR(factorOf(isotropic, hkl.data(), 1.0 / std::sqrt(q), star), expected, 1e-13 * expected);
     }
+    tensor->methods->freeRefinementThermalEllipsoidUij(tensor);
     isotropic->methods->freeRefinementThermalEllipsoidUij(isotropic);
 }
 
