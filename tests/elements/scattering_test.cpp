@@ -14,45 +14,32 @@
 
 namespace {
 
-using pk_test::captureStderr;
-using powderkit::freeSite;
+using Occupants = std::initializer_list<std::pair<const char *, double>>;
 
 // A site with the given (symbol, occupancy) occupants, each holding a record
 // filled from the reference table, or none when `withRecords` is false.
-Site *makeSite(std::initializer_list<std::pair<const char *, double>> occupants,
-               bool withRecords = true) {
+Site *makeSite(Occupants occupants, bool withRecords = true) {
     Site *site = makeEmptySite();
     site->occupants = makeDynamicArrayWithCapacity(4);
-    for (const auto &entry : occupants) {
-        addObjectToDynamicArray(
-            site->occupants,
-            makeRefinementSiteOccupant(
-                entry.first, entry.second,
-                withRecords ? pk_test::makeScatteringFactorFor(entry.first) : nullptr));
+    for (const auto &o : occupants) {
+        addObjectToDynamicArray(site->occupants, makeRefinementSiteOccupant(
+            o.first, o.second, withRecords ? pk_test::makeScatteringFactorFor(o.first) : nullptr));
     }
     return site;
 }
 
-RefinementSiteOccupant *occupantOf(Site *site, int32_t index) {
-    return static_cast<RefinementSiteOccupant *>(site->occupants->items[index]);
-}
-
 TEST(ScatteringFactor, FourGaussianSumAgainstHandEvaluation) {
+    const double infinity = std::numeric_limits<double>::infinity();
     const struct {
         const char *symbol;
         double d, f;
     } cases[] = {
-        {"Fe", 1.0, 11.505687515802262},
-        {"Fe", 2.5, 20.045226063617262},
-        {"O", 0.7, 1.6897824284611101},
-        {"Si", 1.3, 7.3514462181204232},
-        {"N", 0.9, 1.7845721355795824},
-        {"U", 0.5, 35.456612830208858},
-        {"H-", 3.0, 0.68676266370408470},
-        {"Cf", 0.25, 19.682176475876946},
+        {"Fe", 1.0, 11.505687515802262}, {"Fe", 2.5, 20.045226063617262},
+        {"O", 0.7, 1.6897824284611101},  {"Si", 1.3, 7.3514462181204232},
+        {"N", 0.9, 1.7845721355795824},  {"U", 0.5, 35.456612830208858},
+        {"H-", 3.0, 0.68676266370408470}, {"Cf", 0.25, 19.682176475876946},
         // d → ∞ (s = 0): a1 + a2 + a3 + a4 + c, added by hand.
-        {"Fe", std::numeric_limits<double>::infinity(), 25.9904},
-        {"N", std::numeric_limits<double>::infinity(), 6.9946},
+        {"Fe", infinity, 25.9904}, {"N", infinity, 6.9946},
     };
     for (const auto &c : cases) {
         RefinementAtomicScatteringFactor *record = pk_test::makeScatteringFactorFor(c.symbol);
@@ -85,45 +72,37 @@ TEST(ScatteringFactor, HighAngleFormOnlyAboveTwoAndOnlyWithItsFlag) {
     freeRefinementAtomicScatteringFactor(record);
 }
 
-TEST(SiteScattering, SumsOccupancyTimesPowerOverTheOccupants) {
+TEST(SiteScattering, SumsOccupancyTimesPowerAndReportsFaultsEachTime) {
     Site *site = makeSite({{"Fe", 0.5}, {"Co", 0.3}, {"O", 0.2}});
     // Hand values at d = 2 Å (s = 0.25) for Fe, Co and O; b from the table.
-    const double xray =
-        0.5 * 18.362614936968781 + 0.3 * 19.372970267003815 + 0.2 * 4.8078353617527647;
+    const double xray = 0.5 * 18.362614936968781 + 0.3 * 19.372970267003815 + 0.2 * 4.8078353617527647;
     EXPECT_NEAR(site->methods->siteScatteringFactor(site, 2.0, PK_RADIATION_XRAY), xray, 1e-13);
     EXPECT_NEAR(site->methods->siteScatteringFactor(site, 2.0, PK_RADIATION_NEUTRON),
                 0.5 * 9.45 + 0.3 * 2.49 + 0.2 * 5.803, 1e-14);
-    Site *empty = makeSite({});
-    EXPECT_EQ(powderkit::siteScatteringFactor(empty, 2.0, PK_RADIATION_XRAY), 0.0);
-    freeSite(empty);
-    freeSite(site);
-}
-
-TEST(SiteScattering, EmptyOccupantsAreSilentAndFaultsAreReportedEachTime) {
-    Site *site = makeSite(
-        {{"Fe", 0.0}, {"Co", -0.5}, {"Ni", std::numeric_limits<double>::quiet_NaN()}}, false);
-    EXPECT_EQ(captureStderr([&] { EXPECT_EQ(powderkit::siteScatteringFactor(site, 1.0, 7), 0.0); }),
-              "");
-    freeSite(site);
-    site = makeSite({{"Fe", 0.5}, {"Co", 0.25}}, false);
-    double value = 0.0;
-    // No record: power 1, and a message without a line feed, per occupant.
-    EXPECT_EQ(captureStderr([&] { value = powderkit::siteScatteringFactor(site, 1.0, 7); }),
+    // With a record, an unknown radiation type gives power 0 and a message, per occupant.
+    double value = 1.0;
+    const std::string invalid = "Invalid radiation type for refinement!\n";
+    EXPECT_EQ(pk_test::captureStderr([&] { value = powderkit::siteScatteringFactor(site, 1.0, 1); }),
+              invalid + invalid + invalid);
+    EXPECT_EQ(value, 0.0);
+    powderkit::freeSite(site);
+    // Empty occupants are silent, whatever the radiation type; no record: power 1, and a
+    // message without a line feed, per occupant; no occupants at all: 0.
+    site = makeSite({{"Fe", 0.0}, {"Co", -0.5}, {"Ni", std::numeric_limits<double>::quiet_NaN()},
+                     {"Fe", 0.5}, {"Co", 0.25}}, false);
+    EXPECT_EQ(pk_test::captureStderr([&] { value = powderkit::siteScatteringFactor(site, 1.0, 7); }),
               "Undefined atomic scattering factor for site occupant Fe"
               "Undefined atomic scattering factor for site occupant Co");
     EXPECT_EQ(value, 0.75);
-    // With a record, an unknown radiation type gives power 0.
-    RefinementSiteOccupant *fe = occupantOf(site, 0);
-    fe->scatteringFactor = pk_test::makeScatteringFactorFor("Fe");
-    EXPECT_EQ(captureStderr([&] { value = fe->methods->siteOccupantScatteringFactor(fe, 1.0, 1); }),
-              "Invalid radiation type for refinement!\n");
-    EXPECT_EQ(value, 0.0);
-    freeSite(site);
+    powderkit::freeSite(site);
+    site = makeSite({});
+    EXPECT_EQ(powderkit::siteScatteringFactor(site, 2.0, PK_RADIATION_XRAY), 0.0);
+    powderkit::freeSite(site);
 }
 
 TEST(SiteWeight, SumsTheTableWeightsOfExactSymbols) {
     const struct {
-        std::initializer_list<std::pair<const char *, double>> occupants;
+        Occupants occupants;
         double weight;
     } cases[] = {
         {{{"Fe", 0.5}, {"Co", 0.5}}, 57.39},
@@ -138,15 +117,13 @@ TEST(SiteWeight, SumsTheTableWeightsOfExactSymbols) {
     for (const auto &c : cases) {
         Site *site = makeSite(c.occupants, false);
         EXPECT_NEAR(site->methods->siteWeight(site), c.weight, 1e-12);
-        freeSite(site);
+        powderkit::freeSite(site);
     }
     EXPECT_EQ(powderkit::atomicWeightForSymbol(nullptr), 0.0);
     // First match wins, so every symbol must be there once.
     for (int32_t i = 0; i < powderkit::kAtomicWeightCount; ++i) {
-        for (int32_t j = 0; j < i; ++j) {
-            ASSERT_STRNE(powderkit::atomicWeightEntry(i).symbol,
-                         powderkit::atomicWeightEntry(j).symbol);
-        }
+        for (int32_t j = 0; j < i; ++j)
+            ASSERT_STRNE(powderkit::atomicWeightEntry(i).symbol, powderkit::atomicWeightEntry(j).symbol);
     }
 }
 
