@@ -7,27 +7,19 @@
 #include <cmath>
 
 #include "geometry/geometry.hpp"
+#include "support/crystal_builder.hpp"
 
 namespace {
 
 constexpr double kRadian = 3.14159265358979323846 / 180.0;
 
-RefinementCrystal *cellOf(double a, double b, double c, double alpha, double beta, double gamma) {
-    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
-    crystal->a = a;
-    crystal->b = b;
-    crystal->c = c;
+TEST(UnitCell, ObliqueCellAgreesWithTheInverseOfTheDirectMetric) {
+    const double a = 6.3, b = 7.9, c = 9.4, alpha = 83.0, beta = 98.7, gamma = 104.2;
+    RefinementCrystal *crystal = pk_test::makeReferenceCrystal("lowsym");  // a, b, c and β as above
     crystal->alpha = alpha;
-    crystal->beta = beta;
     crystal->gamma = gamma;
     crystal->methods->calculateReciprocalCell(crystal);
     crystal->methods->calculateMetricTensor(crystal);
-    return crystal;
-}
-
-TEST(UnitCell, ObliqueCellAgreesWithTheInverseOfTheDirectMetric) {
-    const double a = 6.3, b = 7.9, c = 9.4, alpha = 83.0, beta = 98.7, gamma = 104.2;
-    RefinementCrystal *crystal = cellOf(a, b, c, alpha, beta, gamma);
     const double(*g)[3] = crystal->metricTensor;
     const double(*gs)[3] = crystal->reciprocalMetricTensor;
     const double det = g[0][0] * (g[1][1] * g[2][2] - g[1][2] * g[2][1]) -
