@@ -1,9 +1,10 @@
-// Dense matrices: creation and its limits, resizing by the buffer rule,
-// copies, product, difference and transpose, and allocation failure.
+// Dense matrices: creation and its limits, resizing by the buffer rule, copies,
+// product, difference and transpose, refusals and allocation failure.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
-#include <utility>
+#include <algorithm>
+#include <array>
+#include <numeric>
 
 #include "refinement/matrix.hpp"
 #include "support/allocation_failure.hpp"
@@ -15,203 +16,105 @@ using powderkit::resizeMatrix;
 
 Matrix *matrixOf(int32_t rows, int32_t columns, std::initializer_list<double> values) {
     Matrix *m = makeMatrix(rows, columns);
-    int32_t index = 0;
-    for (double value : values) {
-        m->rowPointers[index / columns][index % columns] = value;
-        ++index;
-    }
+    std::copy(values.begin(), values.end(), m->elements);
     return m;
 }
 
-void expectRowsPointIntoElements(const Matrix *m) {
-    for (int32_t i = 0; i < m->rows; ++i) {
-        EXPECT_EQ(m->rowPointers[i], m->elements + i * m->columns) << "row " << i;
+// The shape, the row pointers into the one block, and the leading entries read through the rows.
+void expectMatrix(const Matrix *m, int32_t rows, int32_t columns, std::initializer_list<double> values) {
+    ASSERT_TRUE(m != nullptr && m->rows == rows && m->columns == columns);
+    for (int32_t i = 0; i < rows; ++i) EXPECT_EQ(m->rowPointers[i], m->elements + i * columns) << i;
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        EXPECT_EQ(m->rowPointers[k / columns][k % columns], values.begin()[k]) << "entry " << k;
     }
 }
 
-void expectElements(const Matrix *m, std::initializer_list<double> values) {
-    int32_t index = 0;
-    for (double value : values) {
-        EXPECT_EQ(m->rowPointers[index / m->columns][index % m->columns], value) << "entry " << index;
-        ++index;
-    }
-}
-
-TEST(Matrix, MakeGivesZerosWithRowPointersIntoOneBlock) {
+TEST(Matrix, MakeResizeAndCopy) {
     Matrix *m = makeMatrix(3, 4);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->rows, 3);
-    EXPECT_EQ(m->columns, 4);
-    expectRowsPointIntoElements(m);
-    for (int32_t i = 0; i < 12; ++i) EXPECT_EQ(m->elements[i], 0.0);
-    freeMatrix(m);
-}
-
-TEST(Matrix, MakeRefusesEmptyShapesAndElementCountsBeyond32Bits) {
-    EXPECT_EQ(makeMatrix(0, 3), nullptr);
-    EXPECT_EQ(makeMatrix(3, 0), nullptr);
-    EXPECT_EQ(makeMatrix(-1, 3), nullptr);
-    // 46341² = 2147488281 > 2³¹ − 1; 65536² wraps to 0 in 32 bits.
-    EXPECT_EQ(makeMatrix(46341, 46341), nullptr);
-    EXPECT_EQ(makeMatrix(65536, 65536), nullptr);
-}
-
-TEST(Matrix, ResizeToTheSameShapeKeepsMatrixAndContents) {
-    Matrix *m = matrixOf(2, 2, {1, 2, 3, 4});
-    double *elements = m->elements;
-    Matrix *same = resizeMatrix(m, 2, 2);
-    ASSERT_EQ(same, m);
-    EXPECT_EQ(same->elements, elements);
-    expectElements(same, {1, 2, 3, 4});
-    freeMatrix(same);
-}
-
-TEST(Matrix, ResizeFollowsTheBufferRule) {
-    // Fewer rows: the block shrinks in place and the leading rows survive.
-    Matrix *m = matrixOf(3, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-    m = resizeMatrix(m, 2, 4);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->rows, 2);
-    expectRowsPointIntoElements(m);
-    expectElements(m, {1, 2, 3, 4, 5, 6, 7, 8});
-    // Same element count, new column count: the block is kept, so the old
-    // row-major entries are re-read with the new stride.
-    m = resizeMatrix(m, 4, 2);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->columns, 2);
-    expectRowsPointIntoElements(m);
-    EXPECT_EQ(m->rowPointers[1][0], 3.0);
-    EXPECT_EQ(m->rowPointers[3][1], 8.0);
-    // Growing gives a usable matrix of the new shape (contents unspecified).
-    m = resizeMatrix(m, 30, 7);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->rows, 30);
-    EXPECT_EQ(m->columns, 7);
-    expectRowsPointIntoElements(m);
+    expectMatrix(m, 3, 4, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    std::iota(m->elements, m->elements + 12, 1.0);
+    double *block = m->elements;
+    ASSERT_EQ(resizeMatrix(m, 3, 4), m);  // same shape: same block, contents intact
+    EXPECT_EQ(m->elements, block);
+    // Fewer rows shrink in place keeping the leading rows; the same count with
+    // new columns re-reads the old row-major entries with the new stride.
+    expectMatrix(m = resizeMatrix(m, 2, 4), 2, 4, {1, 2, 3, 4, 5, 6, 7, 8});
+    expectMatrix(m = resizeMatrix(m, 4, 2), 4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
+    expectMatrix(m = resizeMatrix(m, 30, 7), 30, 7, {});  // grown: contents unspecified
     m->rowPointers[29][6] = 1.0;
-    freeMatrix(m);
-}
-
-TEST(Matrix, ResizeReleasesTheMatrixOnBadShapesButNotAnAbsentOne) {
-    // The released matrix is checked by the leak detector of the sanitizer pass.
-    EXPECT_EQ(resizeMatrix(makeMatrix(2, 2), 0, 2), nullptr);
-    EXPECT_EQ(resizeMatrix(makeMatrix(2, 2), 2, -1), nullptr);
-    EXPECT_EQ(resizeMatrix(makeMatrix(2, 2), 65536, 65536), nullptr);
-    EXPECT_EQ(resizeMatrix(nullptr, 2, 2), nullptr);
-}
-
-TEST(Matrix, CopiesKeepShapeAndElements) {
     Matrix *src = matrixOf(2, 3, {1, -2, 3, 4.5, 5, -6});
-    Matrix *copy = copyMatrix(src);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy->elements, src->elements);
-    EXPECT_EQ(copy->rows, 2);
-    EXPECT_EQ(copy->columns, 3);
-    expectRowsPointIntoElements(copy);
-    expectElements(copy, {1, -2, 3, 4.5, 5, -6});
-
-    Matrix *block = makeMatrix(2, 3);
-    fastCopyMatrixDst(block, src);
-    expectElements(block, {1, -2, 3, 4.5, 5, -6});
-
-    Matrix *rows = makeMatrix(2, 3);
+    Matrix *copy = copyMatrix(src), *block2 = makeMatrix(2, 3), *rows = makeMatrix(2, 3);
+    fastCopyMatrixDst(block2, src);
     powderkit::copyMatrixContents(rows, src);
-    expectElements(rows, {1, -2, 3, 4.5, 5, -6});
-
-    EXPECT_EQ(copyMatrix(nullptr), nullptr);
-    freeMatrix(nullptr);
-    fastCopyMatrixDst(nullptr, src);
-    for (Matrix *m : {src, copy, block, rows}) freeMatrix(m);
+    EXPECT_NE(copy->elements, src->elements);
+    for (const Matrix *c : {copy, block2, rows}) expectMatrix(c, 2, 3, {1, -2, 3, 4.5, 5, -6});
+    for (Matrix *c : {m, src, copy, block2, rows}) freeMatrix(c);
 }
 
-TEST(Matrix, ProductOfHandWorkedMatrices) {
-    Matrix *a = matrixOf(2, 2, {1, 2, 3, 4});
-    Matrix *b = matrixOf(2, 2, {5, 6, 7, 8});
+TEST(Matrix, ProductDifferenceAndTransposeByHand) {
+    Matrix *a = matrixOf(2, 2, {1, 2, 3, 4}), *b = matrixOf(2, 2, {5, 6, 7, 8});
     Matrix *dst = matrixOf(2, 2, {9, 9, 9, 9});
     multMatricesDst(dst, a, b);
-    expectElements(dst, {19, 22, 43, 50});
-
-    Matrix *c = matrixOf(2, 3, {1, 0, 2, -1, 3, 1});
-    Matrix *v = matrixOf(3, 1, {3, 2, 1});
-    Matrix *cv = powderkit::multMatrices(c, v);
-    ASSERT_NE(cv, nullptr);
-    EXPECT_EQ(cv->rows, 2);
-    EXPECT_EQ(cv->columns, 1);
-    expectElements(cv, {5, 4});
-    EXPECT_EQ(powderkit::multMatrices(c, c), nullptr);
-    EXPECT_EQ(powderkit::multMatrices(nullptr, v), nullptr);
-    for (Matrix *m : {a, b, dst, c, v, cv}) freeMatrix(m);
-}
-
-TEST(Matrix, ProductSumsInIndexOrder) {
-    // 1e16 + 1 rounds back to 1e16 (the spacing of doubles there is 2), so
-    // the terms taken in order k = 0, 1, 2 give exactly 0; any other order
-    // that adds the 1 last gives 1.
-    Matrix *a = matrixOf(1, 3, {1e16, 1.0, -1e16});
-    Matrix *b = matrixOf(3, 1, {1, 1, 1});
-    Matrix *dst = makeMatrix(1, 1);
-    multMatricesDst(dst, a, b);
+    expectMatrix(dst, 2, 2, {19, 22, 43, 50});
+    subFromMatrix(dst, b);
+    expectMatrix(dst, 2, 2, {14, 16, 36, 42});
+    Matrix *c = matrixOf(2, 3, {1, 0, 2, -1, 3, 1}), *v = matrixOf(3, 1, {3, 2, 1});
+    Matrix *cv = powderkit::multMatrices(c, v), *t = makeMatrix(3, 2);
+    expectMatrix(cv, 2, 1, {5, 4});
+    transposeMatrixDst(t, c);
+    expectMatrix(t, 3, 2, {1, -1, 0, 3, 2, 1});
+    // 1e16 + 1 rounds back to 1e16: summed in index order the terms give exactly 0.
+    Matrix *big = matrixOf(1, 3, {1e16, 1.0, -1e16}), *ones = matrixOf(3, 1, {1, 1, 1});
+    multMatricesDst(dst = resizeMatrix(dst, 1, 1), big, ones);
     EXPECT_EQ(dst->elements[0], 0.0);
-    for (Matrix *m : {a, b, dst}) freeMatrix(m);
+    for (Matrix *m : {a, b, dst, c, v, cv, t, big, ones}) freeMatrix(m);
 }
 
-TEST(Matrix, ProductAndTransposeLeaveMismatchedDestinationsAlone) {
-    Matrix *a = matrixOf(2, 3, {1, 2, 3, 4, 5, 6});
-    Matrix *b = matrixOf(2, 3, {1, 1, 1, 1, 1, 1});
-    Matrix *square = matrixOf(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
-    Matrix *dst = matrixOf(2, 3, {7, 7, 7, 7, 7, 7});
-    multMatricesDst(dst, a, b);  // inner dimensions 3 ≠ 2
-    expectElements(dst, {7, 7, 7, 7, 7, 7});
-    Matrix *wrong = matrixOf(3, 3, {7, 7, 7, 7, 7, 7, 7, 7, 7});
-    multMatricesDst(wrong, a, square);  // a·square is 2 × 3, not 3 × 3
-    expectElements(wrong, {7, 7, 7, 7, 7, 7, 7, 7, 7});
+TEST(Matrix, NullAndBadArgumentsChangeNothing) {
+    // 46341² overflows 32 bits; 65536² wraps to 0 in 32 bits. A failed resize
+    // releases the matrix given (the sanitizer pass checks for leaks).
+    for (auto shape : {std::array<int32_t, 2>{0, 3}, {3, 0}, {-1, 3}, {46341, 46341}, {65536, 65536}}) {
+        EXPECT_EQ(makeMatrix(shape[0], shape[1]), nullptr);
+        EXPECT_EQ(resizeMatrix(makeMatrix(2, 2), shape[0], shape[1]), nullptr);
+    }
+    EXPECT_EQ(resizeMatrix(nullptr, 2, 2), nullptr);
+    EXPECT_EQ(copyMatrix(nullptr), nullptr);
+    freeMatrix(nullptr);
+    Matrix *a = matrixOf(2, 3, {1, 2, 3, 4, 5, 6}), *square = makeMatrix(3, 3);
+    EXPECT_EQ(powderkit::multMatrices(a, a), nullptr);
+    EXPECT_EQ(powderkit::multMatrices(nullptr, a), nullptr);
+    Matrix *dst = matrixOf(2, 3, {7, 7, 7, 7, 7, 7}), *wrong = matrixOf(3, 3, {7, 7, 7, 7, 7, 7, 7, 7, 7});
+    multMatricesDst(dst, a, a);         // inner dimensions 3 ≠ 2
+    multMatricesDst(wrong, a, square);  // a·square is 2 × 3
+    transposeMatrixDst(dst, a);         // the transpose is 3 × 2
     multMatricesDst(nullptr, a, square);
-    multMatricesDst(wrong, nullptr, square);
-    multMatricesDst(wrong, square, nullptr);
-
-    transposeMatrixDst(dst, a);  // dst is 2 × 3, the transpose is 3 × 2
-    expectElements(dst, {7, 7, 7, 7, 7, 7});
-    Matrix *t = makeMatrix(3, 2);
-    transposeMatrixDst(t, a);
-    expectElements(t, {1, 4, 2, 5, 3, 6});
-    transposeMatrixDst(t, nullptr);
+    multMatricesDst(dst, nullptr, square);
+    multMatricesDst(dst, a, nullptr);
+    transposeMatrixDst(dst, nullptr);
     transposeMatrixDst(nullptr, a);
-    for (Matrix *m : {a, b, dst, square, wrong, t}) freeMatrix(m);
-}
-
-TEST(Matrix, SubtractionIsElementwise) {
-    Matrix *dst = matrixOf(2, 2, {5, 5, 5, 5});
-    Matrix *src = matrixOf(2, 2, {1, 2, 3, 4.5});
-    subFromMatrix(dst, src);
-    expectElements(dst, {4, 3, 2, 0.5});
-    subFromMatrix(dst, nullptr);
-    subFromMatrix(nullptr, src);
-    freeMatrix(dst);
-    freeMatrix(src);
+    fastCopyMatrixDst(nullptr, a);
+    expectMatrix(dst, 2, 3, {7, 7, 7, 7, 7, 7});
+    expectMatrix(wrong, 3, 3, {7, 7, 7, 7, 7, 7, 7, 7, 7});
+    for (Matrix *m : {a, square, dst, wrong}) freeMatrix(m);
 }
 
 TEST(Matrix, AllocationFailuresGiveNullAndLeakNothing) {
-    const auto expectNullOnFailure = [](Matrix *m, bool failed) {
+    const auto nullOnFailure = [](Matrix *m, bool failed) {
         EXPECT_EQ(m == nullptr, failed);
-        if (m != nullptr) expectRowsPointIntoElements(m);
         freeMatrix(m);
     };
-    EXPECT_EQ(pk_test::forEachFailedAllocation([] { return makeMatrix(3, 4); }, expectNullOnFailure), 4);
-    Matrix *src = matrixOf(2, 2, {1, 2, 3, 4});
-    Matrix *b = matrixOf(2, 1, {1, 1});
-    pk_test::forEachFailedAllocation([src] { return copyMatrix(src); }, expectNullOnFailure);
-    pk_test::forEachFailedAllocation([src, b] { return powderkit::multMatrices(src, b); },
-                                     expectNullOnFailure);
+    EXPECT_EQ(pk_test::forEachFailedAllocation([] { return makeMatrix(3, 4); }, nullOnFailure), 4);
+    Matrix *src = matrixOf(2, 2, {1, 2, 3, 4}), *b = matrixOf(2, 1, {1, 1});
+    pk_test::forEachFailedAllocation([src] { return copyMatrix(src); }, nullOnFailure);
+    pk_test::forEachFailedAllocation([src, b] { return powderkit::multMatrices(src, b); }, nullOnFailure);
+    // Growing, shrinking and reshaping take two allocations after the three of
+    // the matrix: a failure of either releases the matrix given.
+    for (auto shape : {std::array<int32_t, 2>{5, 6}, {1, 2}, {2, 3}}) {
+        const auto resized = [shape] { return resizeMatrix(makeMatrix(3, 3), shape[0], shape[1]); };
+        EXPECT_EQ(pk_test::forEachFailedAllocation(resized, nullOnFailure), 6);
+    }
     freeMatrix(src);
     freeMatrix(b);
-    // Growing, shrinking and reshaping take two allocations after the three
-    // of the matrix: a failure of either releases the matrix given.
-    for (auto shape : {std::pair<int32_t, int32_t>{5, 6}, {1, 2}, {2, 3}}) {
-        const long runs = pk_test::forEachFailedAllocation(
-            [shape] { return resizeMatrix(makeMatrix(3, 3), shape.first, shape.second); },
-            expectNullOnFailure);
-        EXPECT_EQ(runs, 6);
-    }
 }
 
 }  // namespace

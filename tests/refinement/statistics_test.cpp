@@ -1,54 +1,51 @@
 // Fit statistics: the hand-worked sums and percentages, the vector-length
-// rule of the residual matrices, and the degenerate arguments.
+// rule of the residual matrices (with the residual update that fills them),
+// and the degenerate arguments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <utility>
 
 #include "refinement/matrix.hpp"
 
 namespace {
 
 TEST(Statistics, SumsOfValuesAndWeightedSquares) {
-    const double values[3] = {1, 2, 3};
-    const double weights[3] = {1, 1, 0.5};
+    const double values[3] = {1, 2, 3}, weights[3] = {1, 1, 0.5};
     EXPECT_EQ(calculateWeightedSumSquares(values, weights, 3), 9.5);  // 1 + 4 + 4.5
+    EXPECT_EQ(calculateSumValues(values, 3), 6.0);
+    EXPECT_EQ(calculateSumValues(values, 2), 3.0);
     EXPECT_EQ(calculateWeightedSumSquares(values, weights, 0), 0.0);
     EXPECT_EQ(calculateWeightedSumSquares(nullptr, weights, 3), 0.0);
     EXPECT_EQ(calculateWeightedSumSquares(values, nullptr, 3), 0.0);
-    EXPECT_EQ(calculateSumValues(values, 3), 6.0);
-    EXPECT_EQ(calculateSumValues(values, 2), 3.0);
     EXPECT_EQ(calculateSumValues(nullptr, 0), 0.0);
     EXPECT_EQ(calculateSumValues(values, -1), 0.0);
 }
 
-TEST(Statistics, ChiSquaredAndRpReadTheResidualVectorLength) {
-    // Residuals 1, −2, 3, −4, 5 with weights 1, 0.5, 2, 0.25, 1:
-    // χ² = 1 + 2 + 18 + 4 + 25 = 50, Σ|r| = 15.
+TEST(Statistics, ResidualsChiSquaredAndRpFollowTheVectorLength) {
+    // Residuals 1, −2, 3, −4, 5 with weights 1, 0.5, 2, 0.25, 1: χ² = 1 + 2 + 18 + 4 + 25 = 50 and
+    // Rp = 100·15/50; a 3 × 4 matrix has vector length 4: χ² = 25, Rp = 100·10/50.
+    const double observed[12] = {11, 8, 13, 6, 15, 16, 17, 18, 19, 20, 21, 22};
+    const double calculated[12] = {10, 10, 10, 10, 10};
     const double weights[12] = {1, 0.5, 2, 0.25, 1, 100, 100, 100, 100, 100, 100, 100};
-    const double residuals[12] = {1, -2, 3, -4, 5, 6, 7, 8, 9, 10, 11, 12};
-    for (auto shape : {std::pair<int32_t, int32_t>{5, 1}, {1, 5}}) {
-        Matrix *r = powderkit::makeMatrix(shape.first, shape.second);
-        for (int32_t i = 0; i < 5; ++i) r->elements[i] = residuals[i];
-        EXPECT_EQ(calculateChi2(r, weights), 50.0);
-        EXPECT_EQ(calculateProfileResidual(r, 300.0), 5.0);  // 100·15/300
+    const struct { int32_t rows, columns, length; double chi2, rp; } cases[] = {
+        {5, 1, 5, 50, 30}, {1, 5, 5, 50, 30}, {3, 4, 4, 25, 20}};
+    for (const auto &c : cases) {
+        Matrix *r = powderkit::makeMatrix(c.rows, c.columns);
+        std::fill(r->elements, r->elements + c.rows * c.columns, 99.0);
+        updateResidualsVector(r, observed, calculated);
+        updateResidualsVector(r, nullptr, calculated);
+        updateResidualsVector(r, observed, nullptr);
+        for (int32_t i = 0; i < c.rows * c.columns; ++i) {  // nothing beyond the vector length
+            EXPECT_EQ(r->elements[i], i < c.length ? observed[i] - calculated[i] : 99.0) << c.rows << " " << i;
+        }
+        EXPECT_EQ(calculateChi2(r, weights), c.chi2) << c.rows;
+        EXPECT_EQ(calculateProfileResidual(r, 50.0), c.rp) << c.rows;
         freeMatrix(r);
     }
-    // A 3 × 4 matrix has vector length 4: 1 + 2 + 18 + 4 = 25 and Σ|r| = 10.
-    Matrix *wide = powderkit::makeMatrix(3, 4);
-    for (int32_t i = 0; i < 12; ++i) wide->elements[i] = residuals[i];
-    EXPECT_EQ(calculateChi2(wide, weights), 25.0);
-    EXPECT_EQ(calculateProfileResidual(wide, 100.0), 10.0);
-    freeMatrix(wide);
+    updateResidualsVector(nullptr, observed, calculated);
     EXPECT_EQ(calculateChi2(nullptr, weights), 0.0);
     EXPECT_EQ(calculateProfileResidual(nullptr, 40.0), 0.0);
-
-    Matrix *three = powderkit::makeMatrix(3, 1);
-    three->elements[0] = 1;
-    three->elements[1] = -1;
-    three->elements[2] = 2;
-    EXPECT_EQ(calculateProfileResidual(three, 40.0), 10.0);  // 100·4/40
-    freeMatrix(three);
 }
 
 TEST(Statistics, GoodnessOfFitAndResidualsArePercentages) {
