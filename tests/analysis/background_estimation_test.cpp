@@ -63,6 +63,18 @@ TEST(BackgroundEstimation, FilterTablesAndTheSplineByHand) {
         for (int k = 0; k < 5; ++k) EXPECT_NEAR(got[k], expected[j][k], 1e-15) << j << " " << k;
     }
     EXPECT_FALSE(powderkit::naturalCubicSpline(knots, 1, segments));
+    // Uneven knots against the defining conditions: S, S' and S'' continuous, S'' = 0 at the ends.
+    const PatternPoint uneven[5] = {{0, 1}, {0.5, 3}, {2, -1}, {2.25, 0}, {4, 2}};
+    powderkit::SplineSegment s[4];
+    ASSERT_TRUE(powderkit::naturalCubicSpline(uneven, 5, s));
+    for (int j = 0; j < 4; ++j) {
+        const double h = uneven[j + 1].x - s[j].x0, y = uneven[j].y;
+        const double end[3] = {s[j].a + s[j].b * h + s[j].c * h * h + s[j].d * h * h * h,
+                               s[j].b + 2 * s[j].c * h + 3 * s[j].d * h * h, s[j].c + 3 * s[j].d * h};
+        const double next[3] = {uneven[j + 1].y, j < 3 ? s[j + 1].b : end[1], j < 3 ? s[j + 1].c : 0.0};
+        EXPECT_TRUE(s[j].a == y && s[j].x0 == uneven[j].x && (j > 0 || s[j].c == 0.0)) << j;
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(end[k], next[k], 1e-12) << j << " " << k;
+    }
 }
 
 TEST(BackgroundEstimation, PicksLowFlatPointsAndPairsTheEnds) {

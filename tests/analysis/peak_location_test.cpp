@@ -50,9 +50,9 @@ TEST(PeakLocation, HandTracedRules) {
         int32_t maxPeaks;
         std::vector<std::array<double, 3>> expected;
     } cases[] = {
-        // 100 points: indices 30 … 69 are scanned; 50 is confirmed at 61, 60 would need 71.
+        // 100 points: indices 30 … 69 are scanned; 50 is confirmed at 61, 59 would need 70.
         {100, {{50, 50, 40}}, 3, {{50, 40, 10}}},
-        {100, {{60, 60, 40}}, 3, {}},
+        {100, {{59, 59, 40}}, 3, {}},
         // A dip to 8 after the maximum but before its confirmation sets the baseline.
         {120, {{40, 40, 40}, {45, 45, -2}}, 3, {{40, 42, 8}}},
         // A plateau 45 … 70: 45 is recorded; the scan restarts at 57, on the plateau, and the
@@ -63,8 +63,9 @@ TEST(PeakLocation, HandTracedRules) {
          {{60, 50, 10}, {100, 40, 10}}},
         {160, {{40, 40, 30}, {60, 60, 50}, {80, 80, 20}, {100, 100, 40}, {120, 120, 99}}, 10,
          {{40, 30, 10}, {60, 50, 10}, {80, 20, 10}, {100, 40, 10}}},
-        // Equal heights with room for one: a later peak replaces only when higher.
+        // Equal heights: a later peak replaces only when higher, and displaces the first lowest.
         {160, {{40, 40, 30}, {60, 60, 30}}, 1, {{40, 30, 10}}},
+        {160, {{40, 40, 30}, {60, 60, 30}, {80, 80, 50}}, 2, {{60, 30, 10}, {80, 50, 10}}},
     };
     for (const auto &c : cases) {
         auto points = flatWith(c.count, c.bumps);

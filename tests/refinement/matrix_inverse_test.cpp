@@ -41,6 +41,8 @@ TEST(MatrixInverse, HandWorkedInversesAndTheBoundOnPivotsAndMultipliers) {
         {2, {1, 1, 1, 1 + 2e-7}, {(1 + eps) / eps, -1 / eps, -1 / eps, 1 / eps}, 1e-6 / eps},
         // [[1, δ], [0, 1]]: a multiplier δ below 1e-7 is skipped in the backward pass.
         {2, {1, 5e-8, 0, 1}, {1, 0, 0, 1}, 0}, {2, {1, 2e-7, 0, 1}, {1, -2e-7, 0, 1}, 0},
+        // A tie for the pivot keeps the earlier row, whose multiplier 5e-8 is then skipped.
+        {2, {1, 5e-8, 1, 1}, {1, 0, -1 / (1 - 5e-8), 1 / (1 - 5e-8)}, 0},
     };
     for (const Case &c : cases) {
         Matrix *src = makeMatrix(c.order, c.order), *dst = makeMatrix(c.order, c.order);

@@ -63,17 +63,17 @@ TEST(Matrix, ProductDifferenceAndTransposeByHand) {
     expectMatrix(cv, 2, 1, {5, 4});
     transposeMatrixDst(t, c);
     expectMatrix(t, 3, 2, {1, -1, 0, 3, 2, 1});
-    // 1e16 + 1 rounds back to 1e16: summed in index order the terms give exactly 0.
-    Matrix *big = matrixOf(1, 3, {1e16, 1.0, -1e16}), *ones = matrixOf(3, 1, {1, 1, 1});
+    // 1 + 1e16 rounds to 1e16: summed in index order the terms give 0, backwards 1.
+    Matrix *big = matrixOf(1, 3, {1.0, 1e16, -1e16}), *ones = matrixOf(3, 1, {1, 1, 1});
     multMatricesDst(dst = resizeMatrix(dst, 1, 1), big, ones);
     EXPECT_EQ(dst->elements[0], 0.0);
     for (Matrix *m : {a, b, dst, c, v, cv, t, big, ones}) freeMatrix(m);
 }
 
 TEST(Matrix, NullAndBadArgumentsChangeNothing) {
-    // 46341² overflows 32 bits; 65536² wraps to 0 in 32 bits. A failed resize
+    // 46341² overflows 32 bits; 65536² wraps to 0 and 65537² to 131073. A failed resize
     // releases the matrix given (the sanitizer pass checks for leaks).
-    for (auto shape : {std::array<int32_t, 2>{0, 3}, {3, 0}, {-1, 3}, {46341, 46341}, {65536, 65536}}) {
+    for (auto shape : {std::array<int32_t, 2>{0, 3}, {3, 0}, {-1, 3}, {46341, 46341}, {65536, 65536}, {65537, 65537}}) {
         EXPECT_EQ(makeMatrix(shape[0], shape[1]), nullptr);
         EXPECT_EQ(resizeMatrix(makeMatrix(2, 2), shape[0], shape[1]), nullptr);
     }
