@@ -64,8 +64,8 @@ TEST(PseudoVoigtFit, NullAndBadArgumentsAreRefused) {
     EXPECT_EQ(pseudoVoigtFitStep(column, r, j, &range, &chi2, nullptr), 2);
     column->elements[0] = 3.0;
     int32_t status = 0;
-    EXPECT_EQ(pk_test::captureStdout([&] { status = pseudoVoigtFitStep(column, r, j, &range, &chi2, &lambda); }),
-              "The matrix is not invertible.\n");
+    const auto step = [&] { status = pseudoVoigtFitStep(column, r, j, &range, &chi2, &lambda); };
+    EXPECT_EQ(pk_test::captureStdout(step), "The matrix is not invertible.\n");
     EXPECT_TRUE(status == 2 && column->elements[0] == 3.0);
     for (Matrix *m : {column, wide, r, j}) freeMatrix(m);
 }
@@ -132,7 +132,7 @@ Values expectedErrors(const PeakRange &range) {
     Matrix *left = powderkit::multMatrices(inverse, middle);
     Matrix *covariance = powderkit::multMatrices(left, inverse);
     Values errors;
-    for (int32_t c = 0; c < 5; ++c) errors[static_cast<std::size_t>(c)] = std::sqrt(covariance->elements[c * 6]);
+    for (std::size_t c = 0; c < 5; ++c) errors[c] = std::sqrt(covariance->elements[c * 6]);
     for (Matrix *m : {j, jv, jt, normal, middle, inverse, left, covariance}) freeMatrix(m);
     return errors;
 }
@@ -144,9 +144,10 @@ TEST(PseudoVoigtFit, RecoversANoisyPeakWithinTheErrorsTheNoiseImplies) {
         Matrix *p = pseudoVoigtFit(&range);
         ASSERT_NE(p, nullptr) << seed;
         Values fitted;
-        ASSERT_EQ(peakParametersForPseudoVoigt(p, &fitted[0], &fitted[1], &fitted[2], &fitted[3], &fitted[4]), 1);
+        ASSERT_EQ(peakParametersForPseudoVoigt(p, &fitted[0], &fitted[1], &fitted[2], &fitted[3], &fitted[4]), 1)
+            << seed;
         const Values sigma = expectedErrors(range);
-        for (std::size_t c = 0; c < 5; ++c) EXPECT_NEAR(fitted[c], kTruth[c], 4.0 * sigma[c]) << seed << " " << c;
+        for (std::size_t c = 0; c < 5; ++c) EXPECT_NEAR(fitted[c], kTruth[c], 4.0 * sigma[c]) << seed << c;
         EXPECT_LT(4.0 * sigma[0], 0.001);  // the position to a tenth of the step
         freeMatrix(p);
     }
