@@ -14,8 +14,8 @@ namespace powderkit {
 
 // Unit-area Lorentzian Γ/(2π·(Δ² + (Γ/2)²)) and Gaussian
 // √(ln 2/π)·(2/Γ)·exp(−(4 ln 2/Γ²)·Δ²) of full width Γ at offset Δ.
-double unitLorentzian(double delta, double fwhm);
-double unitGaussian(double delta, double fwhm);
+double modelLorentzian(double delta, double fwhm);
+double modelGaussian(double delta, double fwhm);
 
 // ∂y/∂(one parameter) at x for the parameters P.
 using PseudoVoigtDerivative = double (*)(double x, const Matrix *parameters);

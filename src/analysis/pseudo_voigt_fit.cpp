@@ -59,8 +59,8 @@ Matrix *initialPseudoVoigtParameters(const PeakRange *range) {
         return nullptr;
     }
     // A·(η·L₀ + (1 − η)·G₀) is the height above the background at the maximum.
-    const double l0 = unitLorentzian(0.0, fwhm);
-    const double g0 = unitGaussian(0.0, fwhm);
+    const double l0 = modelLorentzian(0.0, fwhm);
+    const double g0 = modelGaussian(0.0, fwhm);
     p->rowPointers[0][0] = range->maximum->x;
     p->rowPointers[1][0] = range->height / (eta * l0 + (1.0 - eta) * g0);
     p->rowPointers[2][0] = range->baseline;

@@ -34,12 +34,12 @@ bool holdsFiveValues(const Matrix *p) {
 
 }  // namespace
 
-double unitLorentzian(double delta, double fwhm) {
+double modelLorentzian(double delta, double fwhm) {
     const double half = fwhm / 2.0;
     return fwhm / (kTwoPi * (delta * delta + half * half));
 }
 
-double unitGaussian(double delta, double fwhm) {
+double modelGaussian(double delta, double fwhm) {
     return std::sqrt(std::log(2.0) / kPi) * (2.0 / fwhm) *
            std::exp(-gaussianFactor(fwhm) * (delta * delta));
 }
@@ -48,8 +48,8 @@ double unitGaussian(double delta, double fwhm) {
 double DiffPseudoVoigtWrtPosition(double x, const Matrix *parameters) {
     const Parameters p = unpack(parameters);
     const double delta = x - p.position;
-    const double l = unitLorentzian(delta, p.fwhm);
-    const double g = unitGaussian(delta, p.fwhm);
+    const double l = modelLorentzian(delta, p.fwhm);
+    const double g = modelGaussian(delta, p.fwhm);
     return p.area * (p.eta * (l * l) * kFourPi * delta / p.fwhm +
                      (1.0 - p.eta) * g * (2.0 * gaussianFactor(p.fwhm)) * delta);
 }
@@ -58,7 +58,7 @@ double DiffPseudoVoigtWrtPosition(double x, const Matrix *parameters) {
 double DiffPseudoVoigtWrtArea(double x, const Matrix *parameters) {
     const Parameters p = unpack(parameters);
     const double delta = x - p.position;
-    return p.eta * unitLorentzian(delta, p.fwhm) + (1.0 - p.eta) * unitGaussian(delta, p.fwhm);
+    return p.eta * modelLorentzian(delta, p.fwhm) + (1.0 - p.eta) * modelGaussian(delta, p.fwhm);
 }
 
 double DiffPseudoVoigtWrtBackground(double, const Matrix *) { return 1.0; }
@@ -67,8 +67,8 @@ double DiffPseudoVoigtWrtBackground(double, const Matrix *) { return 1.0; }
 double DiffPseudoVoigtWrtFWHM(double x, const Matrix *parameters) {
     const Parameters p = unpack(parameters);
     const double delta = x - p.position;
-    const double l = unitLorentzian(delta, p.fwhm);
-    const double g = unitGaussian(delta, p.fwhm);
+    const double l = modelLorentzian(delta, p.fwhm);
+    const double g = modelGaussian(delta, p.fwhm);
     return p.area *
            ((1.0 - p.eta) * g * ((delta * delta) * 2.0 * gaussianFactor(p.fwhm) - 1.0) / p.fwhm +
             p.eta * l * (1.0 / p.fwhm - kPi * l));
@@ -78,7 +78,7 @@ double DiffPseudoVoigtWrtFWHM(double x, const Matrix *parameters) {
 double DiffPseudoVoigtWrtEta(double x, const Matrix *parameters) {
     const Parameters p = unpack(parameters);
     const double delta = x - p.position;
-    return p.area * (unitLorentzian(delta, p.fwhm) - unitGaussian(delta, p.fwhm));
+    return p.area * (modelLorentzian(delta, p.fwhm) - modelGaussian(delta, p.fwhm));
 }
 
 const PseudoVoigtDerivative pseudoVoigtDerivatives[6] = {
@@ -114,8 +114,8 @@ double pseudoVoigt(double x, const Matrix *parameters) {
     if (!holdsFiveValues(parameters)) return 0.0;
     const Parameters p = unpack(parameters);
     const double delta = x - p.position;
-    return p.area * (p.eta * unitLorentzian(delta, p.fwhm) +
-                     (1.0 - p.eta) * unitGaussian(delta, p.fwhm)) +
+    return p.area * (p.eta * modelLorentzian(delta, p.fwhm) +
+                     (1.0 - p.eta) * modelGaussian(delta, p.fwhm)) +
            p.background;
 }
 
