@@ -704,7 +704,10 @@ PK_API void removeZeroIntensityReflexions(RefinementCrystal *crystal);
 PK_API void calculatePeakPositionsForPlot(RefinementCrystal *crystal, RefinementProfile *profile);
 
 /* March correction summed over the equivalent planes (replaces the
- * multiplicity); the multiplicity when preferred orientation is off. */
+ * multiplicity); the multiplicity when preferred orientation is off.
+ * 0.0 when memory for the equivalent planes runs out (a real correction is
+ * always positive), so the intensities that use it come out 0 rather than
+ * wrong; NULL arguments give 0.0 too. */
 PK_API double preferredOrientationCorrectionForReflexion(RefinementCrystal *crystal,
                                                          Reflexion *reflexion);
 
@@ -860,7 +863,9 @@ PK_API bool TemperatureConstraintsForASite(RefinementCrystal *crystal, const dou
 /* Prints every site's constraint codes on standard output. */
 PK_API void FindTemperatureConstraintsForCrystal(RefinementCrystal *crystal);
 
-/* Mean of the eigenvalues of the anisotropic tensor u, Å². */
+/* Mean of the eigenvalues of the anisotropic tensor u, Å². Makes no
+ * allocation (its work vectors live on the stack), so it cannot fail for
+ * want of memory and has no failure value; a NULL record gives 0.0. */
 PK_API double uIsoEquivalent(RefinementThermalEllipsoidUij *record);
 
 /* ∂I/∂(occupancy of `occupant`, an occupant of `site`). */
