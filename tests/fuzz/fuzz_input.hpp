@@ -1,7 +1,9 @@
 // Reads typed values off the front of a fuzz input, in order: one byte, a
-// little-endian 32-bit integer, or the raw 8 bytes of a double (so every bit
-// pattern, NaN and the infinities included, can arrive). An exhausted input
-// gives zeros. Seeds are written in the same layout by make_seeds.py.
+// little-endian 32-bit integer, the raw 8 bytes of a double (so every bit
+// pattern, NaN and the infinities included, can arrive), or a "value": one
+// byte b, giving (b − 100) / 20 for b < 200 (ordinary numbers −5 … 4.95 in
+// one byte) and otherwise a raw double. An exhausted input gives zeros.
+// Seeds are written in the same layout by make_seeds.py.
 #ifndef PK_FUZZ_INPUT_HPP
 #define PK_FUZZ_INPUT_HPP
 
@@ -37,6 +39,12 @@ public:
         double result;
         std::memcpy(&result, &bits, sizeof result);
         return result;
+    }
+
+    double value() {
+        const uint8_t b = byte();
+        if (b < 200) return (static_cast<double>(b) - 100.0) / 20.0;
+        return real();
     }
 
 private:
