@@ -29,7 +29,9 @@ run_one() {
     if [ -d "$top/tests/fuzz/regressions/$name" ]; then
         set -- "$@" "$top/tests/fuzz/regressions/$name"
     fi
-    "$build/fuzz_$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+    # Standard output and error of the library are closed (its messages would
+    # fill the log); libFuzzer keeps its own and the sanitizers' reports.
+    "$build/fuzz_$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -close_fd_mask=3 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$findings/" "$@" \
         >"$build/logs/$name.log" 2>&1
     status=$?

@@ -67,8 +67,6 @@ def hash_table_seeds():
           lookup("sigma1") + lookup(""))
 
 
-
-
 # --- records (fuzz_records.hpp) -----------------------------------------------
 def value(x):
     """One byte for multiples of 0.05 in -5 … 4.95, else a marker and a double."""
@@ -118,18 +116,22 @@ def profile_validation_seeds():
           profile(0, U=float("nan"), W=float("inf")) + b(0))
 
 
+# a = b = c = 4 + 1.5 Å, right angles, scale 1.
+CELL = value(1.5) * 3 + value(0.0) * 3 + value(1.0)
+
+
 def profile_functions_seeds():
     def points(*triples):
         return b"".join(value(x) + value(re) + value(im) for x, re, im in triples)
     write("profile_functions", "constant_wavelength_peak",
-          profile(2, asymmetry=0.1) + reflexion(1, 1, 0, 4, 3.2, 27.9) + value(50.0) +
+          profile(2, asymmetry=0.1) + reflexion(1, 1, 0, 4, 3.2, 27.9) + value(50.0) + CELL +
           points((27.9, 1.0, 0.5), (27.5, -2.0, 0.25), (28.4, 0.05, -3.0)))
     write("profile_functions", "tof_peak",
-          profile(4, tof=True, neutrons=True) + reflexion(1, 1, 1, 8, 3.1, 3.1) + value(50.0) +
+          profile(4, tof=True, neutrons=True) + reflexion(1, 1, 1, 8, 3.1, 3.1) + value(50.0) + CELL +
           points((3.1, -4.0, 0.001), (3.095, 4.5, 4.5), (3.2, 0.0, 1.0)))
     write("profile_functions", "degenerate",
           profile(0, U=0.0, V=0.0, W=0.0, LX=0.0, LY=0.0, wavelength=0.0) +
-          reflexion(0, 0, 0, 0, 0.0, 0.0) + value(0.0) +
+          reflexion(0, 0, 0, 0, 0.0, 0.0) + value(0.0) + value(-4.0) * 3 + value(-9.0) * 3 + value(0.0) +
           points((0.0, 0.0, 0.0), (float("inf"), float("nan"), float("-inf"))))
 
 
@@ -165,9 +167,25 @@ def pattern_analysis_seeds():
           b(1, 3, 0) + synthetic(150, 1.0, 0.0, 2.5, 0.0, []))
 
 
+def site_axis_expression_seeds():
+    def seed(axis, expressions, position=(0.1, 0.2, 0.3), hkl=(1, 2, 3), component=1, uiso=0.01):
+        data = b(axis)
+        for e in expressions:
+            data += e.encode() + b(0)
+        data += b"".join(value(v) for v in position)
+        data += b(*(i & 255 for i in hkl)) + b(component & 255) + value(uiso)
+        return data
+    write("site_axis_expression", "signed_single_variables", seed(0, ["+x", "-y+1/2", "+z"]))
+    write("site_axis_expression", "unsigned_and_two_variables", seed(1, ["x+1/2", "+x-y", "1/2-Y"]))
+    write("site_axis_expression", "no_letters", seed(2, ["", "+1/4", "--++"]))
+    write("site_axis_expression", "invalid_axis",
+          b(3) + i32(-1) + b"+x\x00-y\x00+z\x00" + value(0.25) * 3 + b(1, 1, 1, 7) + value(0.0))
+
+
 if __name__ == "__main__":
     hash_table_seeds()
     profile_validation_seeds()
     profile_functions_seeds()
     reflexion_range_seeds()
     pattern_analysis_seeds()
+    site_axis_expression_seeds()

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -207,7 +208,11 @@ const std::vector<Corruption> &corruptions() {
          }},
         {"no sites", [](Scene &s) { Scene::emptyList(s.crystal->sites, freeSiteItem); }},
         {"no operators",
-         [](Scene &s) { Scene::emptyList(s.crystal->symmetryOperators, freeOperatorItem); }},
+         [](Scene &s) {
+             // The positions name the operators that made them: they go first.
+             for (Site *site : s.sites()) Scene::emptyList(site->atoms, freeAtomItem);
+             Scene::emptyList(s.crystal->symmetryOperators, freeOperatorItem);
+         }},
         {"hostile operators",
          [](Scene &s) {
              for (RefinementSymmetryOperator *op : s.operators()) {
@@ -266,6 +271,22 @@ struct Call {
     const char *name;
     std::function<void(Scene &)> run;
 };
+
+// The functions stored in a derivative table, in slot order.
+template <typename Function>
+std::vector<Function> functionsOf(HashTable *table) {
+    std::vector<Function> functions;
+    if (table == nullptr) return functions;
+    for (int32_t i = 0; i < table->capacity; ++i) {
+        if (table->entries[i].key == nullptr) continue;
+        Function function;
+        void *value = table->entries[i].value;
+        std::memcpy(&function, &value, sizeof function);
+        functions.push_back(function);
+    }
+    freeHashTable(table);
+    return functions;
+}
 
 void freeGroups(HashTable *groups) {
     if (groups == nullptr) return;
@@ -403,6 +424,48 @@ const std::vector<Call> &calls() {
                      (void)BackgroundIntensity(buffer, x, p->xMin, p->xMax);
                      for (int32_t i : {0, 12, 13, -1, INT32_MIN}) {
                          (void)DiffBackgroundIntensityWrtBi(i, x, p->xMin, p->xMax);
+                     }
+                 }
+             }
+         }},
+        {"derivatives",
+         [](Scene &s) {
+             for (int32_t type = 0; type < 5; ++type) {
+                 RefinementProfile *p = type < 3 ? s.profile : s.tofProfile;
+                 for (ProfileDerivativeFunction f :
+                      functionsOf<ProfileDerivativeFunction>(ProfileDerivativesHashTable(type))) {
+                     for (Reflexion *r : s.reflexions()) {
+                         for (double x : {r->peakPosition, r->peakPosition - 0.02, kNaN}) {
+                             (void)f(x, s.crystal, r, p);
+                         }
+                     }
+                 }
+             }
+             for (ReflexionDerivativeFunction f :
+                  functionsOf<ReflexionDerivativeFunction>(ReflexionDerivativesHashTable())) {
+                 for (Reflexion *r : s.reflexions()) (void)f(s.crystal, r, s.profile);
+             }
+             for (BackgroundDerivativeFunction f :
+                  functionsOf<BackgroundDerivativeFunction>(BackgroundDerivativesHashTable())) {
+                 for (double x : {20.0, kNaN, kInf}) (void)f(x, s.profile->xMin, s.profile->xMax);
+             }
+             for (Site *site : s.sites()) {
+                 for (Reflexion *r : s.reflexions()) {
+                     for (auto *o : Scene::itemsOf<RefinementSiteOccupant>(site->occupants)) {
+                         (void)DiffReflexionIntensityWrtSiteOccupancy(s.crystal, r, s.profile, site, o);
+                     }
+                     for (double u : {0.01, 0.0, kNaN, -kInf}) {
+                         (void)DiffReflexionIntensityWrtSiteIsotropicTempFactor(s.crystal, r,
+                                                                                s.profile, site, u);
+                     }
+                     if (site->displacement != nullptr) {
+                         for (int32_t component = 0; component < 8; ++component) {
+                             (void)DiffReflexionIntensityWrtSiteAnisotropicTempFactor(
+                                 s.crystal, r, s.profile, site, component);
+                         }
+                     }
+                     for (int32_t axis : {-1, 0, 1, 2, 3, INT32_MIN}) {
+                         (void)DiffReflexionIntensityWrtSiteAxis(s.crystal, r, s.profile, site, axis);
                      }
                  }
              }
