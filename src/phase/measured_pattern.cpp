@@ -1,0 +1,299 @@
+// Measured patterns: two- or three-column text (x y, or x y σ) read into
+// three arrays. Fields are separated by blanks or commas; '#' and '!' open
+// comments (whole lines, or the rest of a line after the numbers); one header
+// line of text is allowed before the data. Every point is checked as it is
+// read: finite numbers, counts not negative, x strictly increasing, σ > 0
+// when given; where σ is absent it is the counting error √y, and 1 for a
+// point of zero counts. A file is read whole and recognised by its content,
+// whatever its extension.
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "phase/boundary.hpp"
+#include "powderkit_phase.h"
+
+struct pk_measured_pattern {
+    std::vector<double> x, y, sigma;
+};
+
+namespace powderkit::phase {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isSeparator(char c) { return isBlank(c) || c == ','; }
+bool opensComment(char c) { return c == '#' || c == '!'; }
+
+const char *const kEmptyField = "empty field (a comma with no value before or after it)";
+
+// A field as it may appear in a message: quoted, at most 40 bytes, bytes
+// outside printable ASCII shown as '?'.
+std::string quoted(std::string_view field) {
+    constexpr std::size_t kShown = 40;
+    std::string out = "'";
+    for (std::size_t i = 0; i < field.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        out.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?');
+    }
+    if (field.size() > kShown) out += "...";
+    return out + "'";
+}
+
+std::string shortest(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+// Whole-field number parse, locale-independent; a leading '+' is accepted.
+// Fills `value` and returns "" when the whole field is a number, otherwise
+// what is wrong with it.
+const char *parseNumber(std::string_view field, double &value) {
+    if (!field.empty() && field.front() == '+') {
+        field.remove_prefix(1);
+        if (!field.empty() && (field.front() == '-' || field.front() == '+')) {
+            return "is not a number";
+        }
+    }
+    const char *end = field.data() + field.size();
+    const auto result = std::from_chars(field.data(), end, value);
+    if (result.ec == std::errc::result_out_of_range) return "is out of range";
+    if (field.empty() || result.ec != std::errc() || result.ptr != end) return "is not a number";
+    return "";
+}
+
+class Reader {
+public:
+    explicit Reader(std::string name) : name_(std::move(name)) {}
+
+    std::unique_ptr<pk_measured_pattern> read(std::string_view text) {
+        auto pattern = std::make_unique<pk_measured_pattern>();
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte-order mark
+        std::size_t start = 0;
+        while (start <= text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string_view::npos) end = text.size();
+            line_ += 1;
+            readLine(text.substr(start, end - start), *pattern);
+            start = end + 1;
+        }
+        const std::size_t count = pattern->x.size();
+        if (count == 0) failHere(0, "no data points");
+        if (count < 2) failHere(0, "only 1 data point; at least 2 are needed");
+        return pattern;
+    }
+
+private:
+    [[noreturn]] void failHere(long line, const std::string &what) const {
+        std::string message = name_;
+        if (line > 0) message += ":" + std::to_string(line);
+        fail(PK_ERROR_FORMAT, message + ": " + what);
+    }
+
+    // Splits a line (comment removed) into fields. Two commas with only
+    // blanks between them, or a comma opening or closing the line, leave an
+    // empty field: `emptyField_` is set, an error on a line of data.
+    void split(std::string_view line) {
+        fields_.clear();
+        emptyField_ = false;
+        bool commaPending = true;  // as if a comma stood before the line
+        bool sawComma = false;
+        std::size_t i = 0;
+        while (i < line.size()) {
+            if (isBlank(line[i])) {
+                ++i;
+            } else if (line[i] == ',') {
+                emptyField_ = emptyField_ || commaPending;
+                commaPending = true;
+                sawComma = true;
+                ++i;
+            } else {
+                const std::size_t first = i;
+                while (i < line.size() && !isSeparator(line[i])) ++i;
+                fields_.push_back(line.substr(first, i - first));
+                commaPending = false;
+            }
+        }
+        emptyField_ = emptyField_ || (sawComma && commaPending);
+    }
+
+    void readLine(std::string_view line, pk_measured_pattern &pattern) {
+        std::size_t first = 0;
+        while (first < line.size() && isBlank(line[first])) ++first;
+        if (first == line.size() || opensComment(line[first])) return;
+        std::size_t comment = first;
+        while (comment < line.size() && !opensComment(line[comment])) ++comment;
+        split(line.substr(first, comment - first));
+
+        double values[3] = {0.0, 0.0, 0.0};
+        const char *problem = fields_.empty() ? "" : parseNumber(fields_[0], values[0]);
+        if (fields_.empty() || *problem != '\0') {
+            // The first line that is neither blank nor comment may be a header.
+            if (!seenContent_) {
+                seenContent_ = true;
+                return;
+            }
+            if (fields_.empty()) failHere(line_, kEmptyField);
+            failHere(line_, "field 1 " + quoted(fields_[0]) + " " + problem);
+        }
+        seenContent_ = true;
+        if (emptyField_) failHere(line_, kEmptyField);
+
+        const std::size_t fieldCount = fields_.size();
+        if (fieldCount < 2 || fieldCount > 3) {
+            failHere(line_, std::to_string(fieldCount) + (fieldCount == 1 ? " field" : " fields") +
+                                "; expected 2 (x y) or 3 (x y sigma)");
+        }
+        if (columns_ == 0) {
+            columns_ = fieldCount;
+            columnsLine_ = line_;
+        } else if (fieldCount != columns_) {
+            failHere(line_, std::to_string(fieldCount) + " fields where line " +
+                                std::to_string(columnsLine_) + " had " +
+                                std::to_string(columns_));
+        }
+        static const char *const kNames[3] = {"x", "y", "sigma"};
+        for (std::size_t k = 0; k < fieldCount; ++k) {
+            problem = k > 0 ? parseNumber(fields_[k], values[k]) : "";
+            if (*problem != '\0') {
+                failHere(line_, "field " + std::to_string(k + 1) + " " + quoted(fields_[k]) + " " +
+                                    problem);
+            }
+            if (!std::isfinite(values[k])) {
+                failHere(line_, std::string(kNames[k]) + " " + quoted(fields_[k]) +
+                                    " is not finite");
+            }
+        }
+        const double x = values[0], y = values[1];
+        if (y < 0.0) failHere(line_, "negative count y = " + shortest(y));
+        double sigma;
+        if (fieldCount == 3) {
+            sigma = values[2];
+            if (!(sigma > 0.0)) failHere(line_, "sigma = " + shortest(sigma) + " is not positive");
+        } else {
+            sigma = y > 0.0 ? std::sqrt(y) : 1.0;
+        }
+        if (!pattern.x.empty() && !(x > pattern.x.back())) {
+            failHere(line_, "x = " + shortest(x) + " does not increase (x = " +
+                                shortest(pattern.x.back()) + " at line " +
+                                std::to_string(previousLine_) + ")");
+        }
+        if (pattern.x.size() >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+            failHere(line_, "too many data points");
+        }
+        pattern.x.push_back(x);
+        pattern.y.push_back(y);
+        pattern.sigma.push_back(sigma);
+        previousLine_ = line_;
+    }
+
+    std::string name_;
+    long line_ = 0;
+    bool seenContent_ = false;
+    std::size_t columns_ = 0;
+    long columnsLine_ = 0;
+    long previousLine_ = 0;
+    std::vector<std::string_view> fields_;
+    bool emptyField_ = false;
+};
+
+std::string readWholeFile(const char *path) {
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        const int code = errno;
+        fail(PK_ERROR_FILE, std::string(path) + ": cannot open: " +
+                                (code != 0 ? std::strerror(code) : "unknown reason"));
+    }
+    // istream::read turns a read error (a directory, an I/O fault) into
+    // badbit, where iterating over the buffer would throw.
+    std::string text;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        const int code = errno;
+        fail(PK_ERROR_FILE, std::string(path) + ": cannot read: " +
+                                (code != 0 ? std::strerror(code) : "read error"));
+    }
+    return text;
+}
+
+}  // namespace
+}  // namespace powderkit::phase
+
+using powderkit::phase::guarded;
+using powderkit::phase::requireArgument;
+
+// Reads the pattern in the file at `path`; *pattern is NULL on failure.
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
+                                                              pk_measured_pattern **pattern,
+                                                              pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        *pattern = nullptr;
+        requireArgument(path, "path");
+        const std::string text = powderkit::phase::readWholeFile(path);
+        *pattern = powderkit::phase::Reader(path).read(text).release();
+    });
+}
+
+// The same from text in memory; `name` (or "text" when NULL) opens every message.
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
+                                                              pk_measured_pattern **pattern,
+                                                              pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        *pattern = nullptr;
+        requireArgument(text, "text");
+        *pattern = powderkit::phase::Reader(name != nullptr ? name : "text")
+                       .read(std::string_view(text))
+                       .release();
+    });
+}
+
+extern "C" PK_PHASE_API void pk_measured_pattern_free(pk_measured_pattern *pattern) {
+    guarded(nullptr, [&] { delete pattern; });
+}
+
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_count(const pk_measured_pattern *pattern) {
+    int32_t count = 0;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) count = static_cast<int32_t>(pattern->x.size());
+    });
+    return count;
+}
+
+extern "C" PK_PHASE_API const double *pk_measured_pattern_x(const pk_measured_pattern *pattern) {
+    const double *values = nullptr;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) values = pattern->x.data();
+    });
+    return values;
+}
+
+extern "C" PK_PHASE_API const double *pk_measured_pattern_y(const pk_measured_pattern *pattern) {
+    const double *values = nullptr;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) values = pattern->y.data();
+    });
+    return values;
+}
+
+extern "C" PK_PHASE_API const double *pk_measured_pattern_sigma(
+    const pk_measured_pattern *pattern) {
+    const double *values = nullptr;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) values = pattern->sigma.data();
+    });
+    return values;
+}
