@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs, and nothing when they are
+# all there already (safe to run again and again; `make test` and `make demo`
+# run it first).
+#
+#   scripts/setup.sh           everything: build, tests, phase layer, Python
+#   scripts/setup.sh --demo    only what `make demo` needs
+#
+# Needs root or sudo when something is missing. Where it cannot install (no
+# apt-get, no permission, no network) it names the missing packages and fails.
+# The fuzz toolchain (clang, libFuzzer) is optional and installed by
+# scripts/install-fuzz-toolchain.sh.
+set -euo pipefail
+
+# The compiler and build tools.
+build_packages=(g++ cmake make pkg-config)
+# The test suites, the benchmarks, the memory checks.
+test_packages=(googletest libgtest-dev libbenchmark-dev valgrind)
+# The phase layer and the command: the CIF parser (gemmi, with PEGTL and
+# stb), option handling, JSON, linear algebra.
+phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libcli11-dev nlohmann-json3-dev libeigen3-dev)
+demo_phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libcli11-dev nlohmann-json3-dev)
+# The Python package and its tests (Debian's /usr/bin/python3).
+python_packages=(python3 python3-numpy python3-pytest python3-matplotlib python3-distributed)
+
+usage() {
+    echo "usage: $0 [--demo]" >&2
+    echo "  --demo   only the packages that \`make demo\` needs" >&2
+}
+
+wanted=()
+case "$#:${1:-}" in
+    0:) wanted=("${build_packages[@]}" "${test_packages[@]}" "${phase_packages[@]}"
+                "${python_packages[@]}") ;;
+    1:--demo) wanted=("${build_packages[@]}" "${demo_phase_packages[@]}") ;;
+    1:-h | 1:--help) usage; exit 0 ;;
+    *) usage; exit 2 ;;
+esac
+
+if ! command -v dpkg-query >/dev/null 2>&1; then
+    echo "setup: this is not a Debian-based system (no dpkg-query)." >&2
+    echo "Install these packages, or their equivalents, by hand:" >&2
+    echo "  ${wanted[*]}" >&2
+    exit 1
+fi
+
+missing=()
+for package in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    if [ "$status" != "install ok installed" ]; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup: all ${#wanted[@]} packages are installed"
+    exit 0
+fi
+
+cannot_install() {
+    echo "setup: $1" >&2
+    echo "These Debian packages are missing:" >&2
+    echo "  ${missing[*]}" >&2
+    echo "Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+}
+
+command -v apt-get >/dev/null 2>&1 || cannot_install "apt-get is not available here."
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    sudo=(sudo -n)
+else
+    cannot_install "installing packages needs root, and sudo is missing or asks for a password."
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# Wait for another package manager to finish rather than fail at once.
+apt_options=(-o DPkg::Lock::Timeout=300)
+"${sudo[@]}" apt-get "${apt_options[@]}" update -qq ||
+    cannot_install "apt-get update failed (offline, or no access to the package sources?)."
+"${sudo[@]}" apt-get "${apt_options[@]}" install -y -qq --no-install-recommends "${missing[@]}" ||
+    cannot_install "apt-get install failed."
+
+still=()
+for package in "${missing[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || still+=("$package")
+done
+if [ ${#still[@]} -ne 0 ]; then
+    missing=("${still[@]}")
+    cannot_install "apt-get finished but some packages are still not installed."
+fi
+echo "setup: installed ${#missing[@]} packages"
