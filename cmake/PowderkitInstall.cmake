@@ -1,8 +1,14 @@
-# Install rules: the shared library, the header, a CMake package config
-# (find_package(powderkit) gives powderkit::powderkit) and a pkg-config file.
+# Install rules: the shared core and the phase layer with their headers, one
+# CMake package (find_package(powderkit) gives powderkit::powderkit and
+# powderkit::powderkit_phase) and a pkg-config file for each library. The
+# installed tree can be moved: the libraries find each other through
+# $ORIGIN, the CMake files and the pkg-config files locate the prefix from
+# where they lie.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS powderkit
+set_target_properties(powderkit PROPERTIES INSTALL_RPATH "$ORIGIN")
+
+install(TARGETS powderkit powderkit_phase
   EXPORT powderkitTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -18,7 +24,43 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/powderkitConfigVersion.cm
 install(FILES ${PROJECT_BINARY_DIR}/powderkitConfig.cmake
   ${PROJECT_BINARY_DIR}/powderkitConfigVersion.cmake DESTINATION ${PK_CMAKE_DIR})
 
-configure_file(${PROJECT_SOURCE_DIR}/cmake/powderkit.pc.in
-  ${PROJECT_BINARY_DIR}/powderkit.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/powderkit.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# The pkg-config files name the prefix relative to their own folder
+# (${pcfiledir}), so that `cmake --install --prefix` anywhere gives working
+# files: two steps up from lib/pkgconfig, three from lib/<multiarch>/pkgconfig.
+set(PK_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(PK_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH PK_PC_UP /prefix/${PK_PKGCONFIG_DIR} /prefix)
+  string(REGEX REPLACE "/$" "" PK_PC_UP "${PK_PC_UP}")
+  set(PK_PC_PREFIX "\${pcfiledir}/${PK_PC_UP}")
+endif()
+foreach(kind LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
+    set(PK_PC_${kind} "${CMAKE_INSTALL_${kind}}")
+  else()
+    set(PK_PC_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
+  endif()
+endforeach()
+foreach(pc powderkit powderkit_phase)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${PK_PKGCONFIG_DIR})
+endforeach()
+
+# The `powderkit` command (cli/, added after this file): installed into bin/
+# and finding the libraries through a run path relative to itself. Deferred
+# to the end of the top-level folder, when the command's target exists.
+function(pk_install_command)
+  if(NOT TARGET powderkit_cli)
+    return()
+  endif()
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(rpath "${CMAKE_INSTALL_FULL_LIBDIR}")
+  else()
+    file(RELATIVE_PATH rpath /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+    set(rpath "$ORIGIN/${rpath}")
+  endif()
+  set_target_properties(powderkit_cli PROPERTIES INSTALL_RPATH "${rpath}")
+  install(TARGETS powderkit_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL pk_install_command)
