@@ -2,6 +2,10 @@
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR ?= build-fuzz
+DEMO_DIR ?= build-demo
+# The structure `make demo` calculates and where its files go.
+DEMO_CIF ?= examples/data/corundum.cif
+DEMO_OUTPUT ?= demo-output
 # Seconds each fuzz target runs under `make fuzz`, and how many run at once.
 FUZZ_SECONDS ?= 600
 FUZZ_JOBS ?= 1
@@ -9,8 +13,8 @@ JOBS ?= 2
 export ASAN_OPTIONS ?= detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test test-plain test-sanitize test-fuzz-replay fuzz fuzz-build valgrind \
-	demo install clean
+.PHONY: all setup setup-demo build test test-plain test-install test-sanitize test-fuzz-replay \
+	fuzz fuzz-build valgrind demo demo-host install clean
 
 all: build
 
@@ -18,13 +22,28 @@ build:
 	cmake -S . -B $(BUILD_DIR) -DPK_WERROR=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Every test, then every test again under AddressSanitizer and
-# UndefinedBehaviorSanitizer with leak detection, then the short replays of
-# the fuzz targets' corpora (only where clang's libFuzzer is installed).
-test: test-plain test-sanitize test-fuzz-replay
+# The Debian packages the project needs (installed only when missing), and
+# the few that `make demo` needs.
+setup:
+	scripts/setup.sh
+
+setup-demo:
+	scripts/setup.sh --demo
+
+# The packages, every test, a consumer of the installed tree, every test
+# again under AddressSanitizer and UndefinedBehaviorSanitizer with leak
+# detection, then the short replays of the fuzz targets' corpora (only where
+# clang's libFuzzer is installed).
+test: setup
+	@$(MAKE) --no-print-directory test-plain test-install test-sanitize test-fuzz-replay
 
 test-plain: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# Installs the build into a temporary prefix and builds and runs a small C
+# program against it, through pkg-config and through find_package(powderkit).
+test-install: build
+	tests/install/check_install.sh $(BUILD_DIR)
 
 test-sanitize:
 	cmake -S . -B $(SANITIZE_DIR) -DPK_WERROR=ON -DPK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
@@ -59,7 +78,21 @@ fuzz:
 valgrind: build
 	scripts/run-valgrind.sh $(BUILD_DIR)
 
-demo: build
+# The libraries and the `powderkit` command only (no tests, no examples),
+# then the pattern of corundum from its CIF file. ARGS go to the command.
+demo: setup-demo
+	cmake -S . -B $(DEMO_DIR) -DPK_BUILD_TESTS=OFF -DPK_BUILD_EXAMPLES=OFF
+	cmake --build $(DEMO_DIR) -j $(JOBS) --target powderkit_cli
+	$(DEMO_DIR)/cli/powderkit pattern $(DEMO_CIF) --output $(DEMO_OUTPUT) $(ARGS)
+	@echo
+	@echo "The calculated pattern of $(DEMO_CIF) is in $(DEMO_OUTPUT)/:"
+	@echo "  $(DEMO_OUTPUT)/pattern.xy        the pattern: 2θ and intensity, two columns"
+	@echo "  $(DEMO_OUTPUT)/reflexions.tsv    its reflexions, one per line"
+	@echo "  $(DEMO_OUTPUT)/pattern.svg       the pattern drawn, for a browser"
+	@echo "The command itself: $(DEMO_DIR)/cli/powderkit --help"
+
+# The C example host on the core alone (ARGS go to it; ARGS=--help).
+demo-host: build
 	@if [ -x $(BUILD_DIR)/examples/powderkit-demo ]; then \
 	  $(BUILD_DIR)/examples/powderkit-demo $(ARGS); \
 	else echo "the demo host is not built yet"; exit 1; fi
@@ -68,4 +101,4 @@ install: build
 	cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX),)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(DEMO_DIR) $(DEMO_OUTPUT)
