@@ -47,20 +47,5 @@ foreach(pc powderkit powderkit_phase)
   install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${PK_PKGCONFIG_DIR})
 endforeach()
 
-# The `powderkit` command (cli/, added after this file): installed into bin/
-# and finding the libraries through a run path relative to itself. Deferred
-# to the end of the top-level folder, when the command's target exists.
-function(pk_install_command)
-  if(NOT TARGET powderkit_cli)
-    return()
-  endif()
-  if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
-    set(rpath "${CMAKE_INSTALL_FULL_LIBDIR}")
-  else()
-    file(RELATIVE_PATH rpath /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
-    set(rpath "$ORIGIN/${rpath}")
-  endif()
-  set_target_properties(powderkit_cli PROPERTIES INSTALL_RPATH "${rpath}")
-  install(TARGETS powderkit_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endfunction()
-cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL pk_install_command)
+# The `powderkit` command installs itself, from cli/CMakeLists.txt, into
+# bin/ with a run path of $ORIGIN/../<libdir>.
