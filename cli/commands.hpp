@@ -1,0 +1,54 @@
+// What the subcommands of the `powderkit` command are given and how they run.
+// main.cpp fills these options from the command line; each run function does
+// its work, returns the text for standard output (printed only on success)
+// and throws InputError when the input is bad.
+#ifndef POWDERKIT_CLI_COMMANDS_HPP
+#define POWDERKIT_CLI_COMMANDS_HPP
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace powderkit::cli {
+
+// Bad input: a file, a field or an option value. The message names the file
+// and line, or the field; the command exits with status 1.
+class InputError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The source, shared by both subcommands. Empty anode / zero wavelength mean
+// "not given".
+struct SourceOptions {
+    std::string anode;
+    double wavelength = 0.0;
+    bool neutron = false;
+};
+
+struct ReflexionsOptions {
+    std::string file;
+    std::string block;      // empty: the first data block
+    SourceOptions source;
+    double d_min = 0.0;     // 0: not given
+    double two_theta_max = 0.0;  // 0: not given
+    bool lines = false;
+};
+
+struct PatternOptions {
+    std::vector<std::string> files;
+    std::vector<double> scales;          // empty, or one per file
+    SourceOptions source;
+    bool no_alpha2 = false;
+    std::vector<double> range{10.0, 150.0, 0.02};  // from, to, step (degrees 2θ)
+    std::string profile = "pv";
+    std::vector<double> uvw;             // empty, or U V W
+    std::string output_dir;              // empty: the pattern goes to stdout
+};
+
+std::string runReflexions(const ReflexionsOptions &options);
+std::string runPattern(const PatternOptions &options);
+
+}  // namespace powderkit::cli
+
+#endif

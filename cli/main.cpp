@@ -1,0 +1,121 @@
+// The `powderkit` command: reads the command line with CLI11, runs one
+// subcommand and maps the outcome to the exit status: 0 on success (help and
+// version included), 1 on bad input (the message on stderr, nothing on
+// stdout: a subcommand's output is held until it has succeeded), 2 on a
+// usage error (an unknown option, a missing argument, options that exclude
+// each other).
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <new>
+
+#include "commands.hpp"
+#include "powderkit_phase.h"
+
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kBadInput = 1;
+constexpr int kUsageError = 2;
+
+using namespace powderkit::cli;
+
+// The options naming the source, common to both subcommands.
+void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&anode,
+                      CLI::Option *&wavelength) {
+    anode = command.add_option("--anode", source.anode,
+                               "X-ray tube anode: Cu, Co, Mo, Fe, Cr or Ag");
+    wavelength = command.add_option("--wavelength", source.wavelength,
+                                    "a single wavelength, Å");
+    anode->excludes(wavelength);
+    auto *neutron = command.add_flag("--neutron", source.neutron,
+                                     "neutrons (at the wavelength given, or 1.540593 Å)");
+    neutron->excludes(anode);
+}
+
+void addReflexions(CLI::App &app, ReflexionsOptions &options) {
+    CLI::App *command =
+        app.add_subcommand("reflexions", "List the reflexions of a phase, largest d first");
+    command->add_option("file", options.file, "CIF file")->required();
+    command->add_option("--block", options.block, "data block (default: the first)");
+    CLI::Option *anode = nullptr;
+    CLI::Option *wavelength = nullptr;
+    addSourceOptions(*command, options.source, anode, wavelength);
+    auto *d_min = command->add_option("--d-min", options.d_min,
+                                      "smallest d-spacing, Å (default: d at 2θ = 150°)");
+    auto *two_theta_max = command->add_option("--two-theta-max", options.two_theta_max,
+                                              "largest 2θ, degrees");
+    d_min->excludes(two_theta_max);
+    command->add_flag("--lines", options.lines,
+                      "one row per observed line, with its reflexions");
+    command->footer("Example:\n  powderkit reflexions NaCl.cif --anode Co --d-min 1.0 --lines\n"
+                    "Default: Cu Ka1 alone (1.540593 A), X-rays, down to the d at 2theta = 150.");
+}
+
+void addPattern(CLI::App &app, PatternOptions &options) {
+    CLI::App *command =
+        app.add_subcommand("pattern", "Calculate the powder pattern of one or more phases");
+    command->add_option("files", options.files, "CIF files, one phase each")->required();
+    command->add_option("--scale", options.scales, "one scale factor per file (default 1)");
+    CLI::Option *anode = nullptr;
+    CLI::Option *wavelength = nullptr;
+    addSourceOptions(*command, options.source, anode, wavelength);
+    auto *no_alpha2 = command->add_flag("--no-alpha2", options.no_alpha2,
+                                        "the anode's Ka1 line alone");
+    no_alpha2->excludes(wavelength);
+    command->add_option("--range", options.range, "FROM TO STEP in degrees 2θ (default 10 150 0.02)")
+        ->expected(3)
+        ->allow_extra_args(false);
+    command->add_option("--profile", options.profile, "peak shape (default pv)")
+        ->check(CLI::IsMember({"pv", "gaussian", "lorentzian"}));
+    command->add_option("--uvw", options.uvw, "Gaussian width U V W, degrees²")->expected(3);
+    command->add_option("--output", options.output_dir,
+                        "write DIR/pattern.xy, DIR/reflexions.tsv and DIR/pattern.svg");
+    command->footer(
+        "Example:\n  powderkit pattern corundum.cif NaCl.cif --scale 1 0.5 --range 20 80 0.01"
+        " --output out\n"
+        "Default: Cu Ka1+Ka2, pseudo-Voigt, 10 to 150 degrees by 0.02; without --output the two"
+        "\ncolumns (2theta, intensity) go to standard output.");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app{"powderkit: reflexion lists and calculated powder patterns from CIF files",
+                 "powderkit"};
+    app.set_version_flag("--version", pk_version());
+    app.require_subcommand(1);
+    app.footer("Examples:\n  powderkit reflexions NaCl.cif --lines\n"
+               "  powderkit pattern corundum.cif --range 20 80 0.01 --output out\n"
+               "Run `powderkit SUBCOMMAND --help` for the options of each.");
+    ReflexionsOptions reflexions;
+    PatternOptions pattern;
+    addReflexions(app, reflexions);
+    addPattern(app, pattern);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        return app.exit(e) == 0 ? kSuccess : kUsageError;
+    }
+
+    try {
+        const std::string output = app.got_subcommand("reflexions") ? runReflexions(reflexions)
+                                                                     : runPattern(pattern);
+        if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() ||
+            std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "powderkit: cannot write to standard output\n");
+            return kBadInput;
+        }
+        return kSuccess;
+    } catch (const InputError &e) {
+        std::fprintf(stderr, "powderkit: %s\n", e.what());
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "powderkit: out of memory\n");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "powderkit: %s\n", e.what());
+    }
+    return kBadInput;
+}

@@ -1,0 +1,47 @@
+// Reading the command's inputs through the phase layer: CIF files into
+// phases (the file checked by the command first, so that a missing file is
+// named plainly), the instrument from the source options, and owning
+// handles that free the layer's objects.
+#ifndef POWDERKIT_CLI_PHASE_INPUT_HPP
+#define POWDERKIT_CLI_PHASE_INPUT_HPP
+
+#include <memory>
+#include <string>
+
+#include "commands.hpp"
+#include "powderkit_phase.h"
+
+namespace powderkit::cli {
+
+struct PhaseFree {
+    void operator()(pk_phase *phase) const { pk_phase_free(phase); }
+};
+struct ReflexionListFree {
+    void operator()(pk_reflexion_list *list) const { pk_reflexion_list_free(list); }
+};
+struct PatternModelFree {
+    void operator()(pk_pattern_model *model) const { pk_pattern_model_free(model); }
+};
+using PhaseHandle = std::unique_ptr<pk_phase, PhaseFree>;
+using ReflexionListHandle = std::unique_ptr<pk_reflexion_list, ReflexionListFree>;
+using PatternModelHandle = std::unique_ptr<pk_pattern_model, PatternModelFree>;
+
+// Throws InputError with the layer's message when `status` is not PK_OK.
+void check(int32_t status, const pk_error &error);
+
+// The phase of the CIF file `path` (data block `block`, or the first when
+// empty). A missing or unreadable file is bad input, named with its path.
+PhaseHandle readPhase(const std::string &path, const std::string &block);
+
+// The instrument of the source options: the default (Cu Kα1 alone), an
+// anode's Kα1 (and Kα2 when `with_alpha2`), or one given wavelength;
+// neutrons when asked for.
+pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2);
+
+// A short description of the source for comment lines: "Cu Ka1+Ka2",
+// "X-rays 1.2 A", "neutrons 1.54 A".
+std::string describeSource(const SourceOptions &source, const pk_instrument &instrument);
+
+}  // namespace powderkit::cli
+
+#endif
