@@ -1,0 +1,69 @@
+# The phase layer: libpowderkit_phase.so above the shared core. C++17 with
+# exceptions inside (the CIF parser throws), caught at every exported
+# function; a version script exports exactly the pk_ names listed in
+# src/phase/exports.txt. Its objects also make a static archive for the
+# tests, which link it with the static core to fail allocations on purpose.
+find_path(PK_GEMMI_INCLUDE_DIR gemmi/cif.hpp)
+find_path(PK_PEGTL_INCLUDE_DIR tao/pegtl.hpp)
+if(NOT PK_GEMMI_INCLUDE_DIR OR NOT PK_PEGTL_INCLUDE_DIR)
+  message(FATAL_ERROR "The phase layer needs gemmi and PEGTL headers: run scripts/setup.sh "
+                      "(Debian packages gemmi-dev, tao-pegtl-dev, libstb-dev)")
+endif()
+find_package(Threads REQUIRED)
+
+file(GLOB PK_PHASE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/phase/*.cpp)
+
+# The phase layer's own copy of the element table text, compiled from the
+# same src/elements/ASF.txt as the core's.
+set(PK_PHASE_ASF_SOURCE ${PROJECT_BINARY_DIR}/generated/phase_element_table_text.cpp)
+add_custom_command(
+  OUTPUT ${PK_PHASE_ASF_SOURCE}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${PK_ASF_TEXT} -DOUTPUT=${PK_PHASE_ASF_SOURCE}
+          -DNAMESPACE=powderkit::phase
+          -P ${PROJECT_SOURCE_DIR}/cmake/EmbedText.cmake
+  DEPENDS ${PK_ASF_TEXT} ${PROJECT_SOURCE_DIR}/cmake/EmbedText.cmake
+  COMMENT "Embedding the element table text for the phase layer")
+
+add_library(powderkit_phase_objects OBJECT ${PK_PHASE_SOURCES} ${PK_PHASE_ASF_SOURCE})
+set_target_properties(powderkit_phase_objects PROPERTIES
+  POSITION_INDEPENDENT_CODE ON
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+target_include_directories(powderkit_phase_objects PUBLIC
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>)
+target_include_directories(powderkit_phase_objects SYSTEM PRIVATE
+  ${PK_GEMMI_INCLUDE_DIR} ${PK_PEGTL_INCLUDE_DIR})
+target_compile_definitions(powderkit_phase_objects PRIVATE PK_BUILDING_PHASE_LIBRARY
+  PK_VERSION_TEXT="${PROJECT_VERSION}")
+pk_library_warnings(powderkit_phase_objects)
+
+set(PK_PHASE_EXPORT_LIST ${PROJECT_SOURCE_DIR}/src/phase/exports.txt)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PK_PHASE_EXPORT_LIST})
+file(STRINGS ${PK_PHASE_EXPORT_LIST} PK_PHASE_EXPORTED_NAMES REGEX "^pk_[a-z0-9_]*$")
+list(SORT PK_PHASE_EXPORTED_NAMES)
+list(JOIN PK_PHASE_EXPORTED_NAMES ";\n    " PK_PHASE_SCRIPT_NAMES)
+set(PK_PHASE_VERSION_SCRIPT ${PROJECT_BINARY_DIR}/powderkit_phase.map)
+file(WRITE ${PK_PHASE_VERSION_SCRIPT}
+  "{\n  global:\n    ${PK_PHASE_SCRIPT_NAMES};\n  local:\n    *;\n};\n")
+
+# For the tests: the layer's objects beside the static core.
+add_library(powderkit_phase_static STATIC $<TARGET_OBJECTS:powderkit_phase_objects>)
+target_include_directories(powderkit_phase_static PUBLIC
+  ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads)
+
+add_library(powderkit_phase SHARED $<TARGET_OBJECTS:powderkit_phase_objects>)
+add_library(powderkit::powderkit_phase ALIAS powderkit_phase)
+set_target_properties(powderkit_phase PROPERTIES
+  VERSION ${PROJECT_VERSION}
+  SOVERSION ${PROJECT_VERSION_MAJOR}
+  PUBLIC_HEADER ${PROJECT_SOURCE_DIR}/include/powderkit_phase.h
+  LINK_DEPENDS ${PK_PHASE_VERSION_SCRIPT}
+  INSTALL_RPATH "$ORIGIN")
+target_include_directories(powderkit_phase PUBLIC
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_link_options(powderkit_phase PRIVATE
+  -Wl,--version-script=${PK_PHASE_VERSION_SCRIPT} -Wl,--no-undefined)
+target_link_libraries(powderkit_phase PUBLIC powderkit PRIVATE Threads::Threads m)

@@ -1,0 +1,351 @@
+/*
+ * powderkit_phase.h — the phase layer of powderkit: whole crystals from CIF
+ * files or space-group symbols, reflexion lists, calculated patterns of one or
+ * more phases and measured patterns, each in one call.
+ *
+ * Conventions
+ * -----------
+ *  - Objects are opaque handles made by a pk_*_make / pk_*_from_* function and
+ *    released by the matching pk_*_free, which accepts NULL.
+ *  - Every function that can fail returns a status (PK_OK = 0 on success) and,
+ *    when `error` is not NULL, fills the caller's pk_error with the status and a
+ *    message naming the file and line, or the field, and what was wrong. On
+ *    failure no handle is returned (the out pointer is set to NULL) and nothing
+ *    is left half made. Nothing prints, aborts or throws.
+ *  - Arrays cross as pointer + count; the caller owns every array it passes.
+ *    A function that fills an array of `capacity` entries writes at most that
+ *    many and fails with PK_ERROR_ARGUMENT when it is too small.
+ *  - Units: lengths in Å, cell angles and 2θ in degrees, time of flight in
+ *    milliseconds on the pattern axis (µs for the calibration and the zero),
+ *    displacements U in Å², sample displacement and goniometer radius in mm.
+ *  - A made phase, reflexion list or pattern model is read-only afterwards:
+ *    any number of threads may compute from one object at the same time.
+ *    Text returned by an accessor lives as long as its object.
+ *
+ * The header is valid C11 and C++17. It stands beside powderkit.h, whose type
+ * codes (PK_PROFILE_*, PK_RADIATION_*) it uses.
+ */
+#ifndef POWDERKIT_PHASE_H
+#define POWDERKIT_PHASE_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#include "powderkit.h"
+
+#if defined(_WIN32)
+#  if defined(PK_BUILDING_PHASE_LIBRARY)
+#    define PK_PHASE_API __declspec(dllexport)
+#  else
+#    define PK_PHASE_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__) || defined(__clang__)
+#  define PK_PHASE_API __attribute__((visibility("default")))
+#else
+#  define PK_PHASE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------- */
+/* Statuses and the error record                                             */
+/* ------------------------------------------------------------------------- */
+
+enum {
+    PK_OK = 0,
+    PK_ERROR_ARGUMENT = 1,      /* a field or argument out of its range, or NULL */
+    PK_ERROR_FILE = 2,          /* a file missing or unreadable */
+    PK_ERROR_FORMAT = 3,        /* a file or text that does not parse */
+    PK_ERROR_CRYSTAL = 4,       /* a crystal that cannot be (bad cell, symmetry, sites) */
+    PK_ERROR_OUT_OF_MEMORY = 5, /* an allocation failed */
+    PK_ERROR_INTERNAL = 6       /* anything else; the message says what */
+};
+
+/* Capacity of pk_error.message, in bytes, NUL included. */
+#define PK_ERROR_MESSAGE_SIZE 512
+
+/* What went wrong, filled by a failing function. Caller-owned. */
+typedef struct pk_error {
+    int32_t code;                          /* PK_ERROR_*, or PK_OK */
+    char message[PK_ERROR_MESSAGE_SIZE];   /* UTF-8, NUL-terminated */
+} pk_error;
+
+/* The library's version text, "MAJOR.MINOR.PATCH". */
+PK_PHASE_API const char *pk_version(void);
+
+/* ------------------------------------------------------------------------- */
+/* Instrument                                                                */
+/* ------------------------------------------------------------------------- */
+
+/* The pattern axis. */
+enum {
+    PK_AXIS_TWO_THETA = 0, /* constant wavelength, 2θ in degrees */
+    PK_AXIS_TOF = 1        /* time of flight, milliseconds */
+};
+
+/* The source and the geometry of one measurement. Fill it with
+ * pk_instrument_default and change what differs. */
+typedef struct pk_instrument {
+    int32_t axis;            /* PK_AXIS_TWO_THETA or PK_AXIS_TOF */
+    int32_t radiation;       /* PK_RADIATION_XRAY or PK_RADIATION_NEUTRON */
+    double wavelength;       /* Å, the (Kα1) line */
+    double wavelength2;      /* Å, the Kα2 line; 0 for a single line */
+    double ratio2;           /* intensity of the Kα2 line over that of Kα1 (0.5 for Cu) */
+    double zero;             /* zero shift: degrees 2θ, or µs of flight time */
+    double displacement;     /* Bragg–Brentano sample displacement s, mm (+ towards the source side) */
+    double radius;           /* goniometer radius R, mm; the displacement moves 2θ by
+                                −(2 s cos θ / R)·(180/π) degrees */
+    double tof_two_theta;    /* 2θ of the time-of-flight bank, degrees */
+    double dtt1, dtt2;       /* TOF(µs) = dtt1·d + dtt2·d² + zero */
+} pk_instrument;
+
+/* Cu Kα1 X-rays alone (1.540593 Å), 2θ axis, no zero, no displacement, a
+ * goniometer radius of 240 mm; time-of-flight fields at 90°, dtt1 = 1000. */
+PK_PHASE_API void pk_instrument_default(pk_instrument *instrument);
+
+/* Sets the X-ray lines of an anode by name ("Cu", "Co", "Mo", "Fe", "Cr",
+ * "Ag"): Kα1, and Kα2 with its intensity ratio when `with_alpha2`. */
+PK_PHASE_API int32_t pk_instrument_set_anode(pk_instrument *instrument, const char *anode,
+                                             bool with_alpha2, pk_error *error);
+
+/* The Kα1 and Kα2 wavelengths (Å) and the Kα2/Kα1 intensity ratio of an anode. */
+PK_PHASE_API int32_t pk_anode_lines(const char *anode, double *alpha1, double *alpha2,
+                                    double *ratio, pk_error *error);
+
+/* ------------------------------------------------------------------------- */
+/* Profile                                                                   */
+/* ------------------------------------------------------------------------- */
+
+/* The peak shape of one phase. Fill it with pk_profile_default. */
+typedef struct pk_profile {
+    int32_t type;               /* PK_PROFILE_* of powderkit.h */
+    double U, V, W;             /* Gaussian H_G² = U tan²θ + V tanθ + W, degrees² */
+    double X, Y;                /* Lorentzian H_L = X / cosθ + Y tanθ, degrees */
+    double asymmetry;           /* asymmetry P of the constant-wavelength shapes */
+    double asymmetry_cutoff;    /* 2θ (degrees) above which peaks are symmetric */
+    double sigma0, sigma1, sigma2; /* TOF σ² = σ0 + σ1 d² + σ2 d⁴, µs² */
+    double gamma0, gamma1, gamma2; /* TOF γ = γ0 + γ1 d + γ2 d², µs */
+    double alpha0, alpha1;      /* TOF α = α0 + α1/d, 1/µs */
+    double beta0, beta1;        /* TOF β = β0 + β1/d⁴, 1/µs */
+} pk_profile;
+
+/* A typical laboratory diffractometer for the 2θ types (pseudo-Voigt:
+ * U 0.004, V −0.002, W 0.003, X 0.02, Y 0.01, asymmetry 0.02 below 50°);
+ * a typical backscattering bank for the time-of-flight types (σ1 40,
+ * α1 0.1, β0 0.03, β1 0.005, γ1 2). */
+PK_PHASE_API int32_t pk_profile_default(pk_profile *profile, int32_t type, pk_error *error);
+
+/* ------------------------------------------------------------------------- */
+/* Phases                                                                    */
+/* ------------------------------------------------------------------------- */
+
+/* One complete crystal: cell, symmetry operators, sites. */
+typedef struct pk_phase pk_phase;
+
+/* One site of the asymmetric unit, as given in code. */
+typedef struct pk_site {
+    const char *label;     /* unique within the phase */
+    const char *type;      /* element or ion symbol: "Fe", "O2-", "Fe3+" */
+    double x, y, z;        /* fractional coordinates */
+    double occupancy;      /* 0 … 1 */
+    double u_iso;          /* isotropic U, Å² (used when has_u_aniso is 0) */
+    uint8_t has_u_aniso;   /* u_aniso holds the six Uij */
+    double u_aniso[6];     /* U11 U22 U33 U12 U13 U23, Å² */
+} pk_site;
+
+/* A phase from a CIF file: the data block named `block`, or the first when
+ * `block` is NULL. The phase is named after its data block. */
+PK_PHASE_API int32_t pk_phase_from_cif_file(const char *path, const char *block,
+                                            pk_phase **phase, pk_error *error);
+
+/* The same from CIF text in memory (`text` NUL-terminated). */
+PK_PHASE_API int32_t pk_phase_from_cif_text(const char *text, const char *block,
+                                            pk_phase **phase, pk_error *error);
+
+/* A phase from a space-group symbol (Hermann–Mauguin with an optional setting
+ * such as ":H", ":R", ":1", ":2", or a Hall symbol), a cell (a b c in Å,
+ * α β γ in degrees) and `site_count` sites. */
+PK_PHASE_API int32_t pk_phase_from_symbol(const char *name, const char *symbol,
+                                          const double cell[6], const pk_site *sites,
+                                          int32_t site_count, pk_phase **phase,
+                                          pk_error *error);
+
+/* The same from explicit operators "x,y,z", "-y,x-y,z+1/3", … (`operator_count`
+ * of them, identity included), checked to form a group. */
+PK_PHASE_API int32_t pk_phase_from_operators(const char *name, const char *const *operators,
+                                             int32_t operator_count, const double cell[6],
+                                             const pk_site *sites, int32_t site_count,
+                                             pk_phase **phase, pk_error *error);
+
+PK_PHASE_API void pk_phase_free(pk_phase *phase);
+
+/* The phase's name (its data block, or the name given). */
+PK_PHASE_API const char *pk_phase_name(const pk_phase *phase);
+
+/* The space-group symbol, as read or given; "" when only operators were given. */
+PK_PHASE_API const char *pk_phase_symbol(const pk_phase *phase);
+
+/* a b c (Å) α β γ (degrees) into cell[6], and the cell volume (Å³). */
+PK_PHASE_API int32_t pk_phase_cell(const pk_phase *phase, double cell[6], double *volume);
+
+/* Number of sites, and one site by index (its texts live as long as the phase). */
+PK_PHASE_API int32_t pk_phase_site_count(const pk_phase *phase);
+PK_PHASE_API int32_t pk_phase_site(const pk_phase *phase, int32_t index, pk_site *site,
+                                   pk_error *error);
+
+/* Number of symmetry operators, and one as R (row-major) and t: x' = R·x + t. */
+PK_PHASE_API int32_t pk_phase_operator_count(const pk_phase *phase);
+PK_PHASE_API int32_t pk_phase_operator(const pk_phase *phase, int32_t index,
+                                       int32_t rotation[9], double translation[3],
+                                       pk_error *error);
+
+/* ------------------------------------------------------------------------- */
+/* Reflexion lists                                                           */
+/* ------------------------------------------------------------------------- */
+
+/* The reflexions of one phase for one instrument, largest d first, one entry
+ * per set of equivalent planes (Friedel mates included in the multiplicity),
+ * and the same merged into observed lines. */
+typedef struct pk_reflexion_list pk_reflexion_list;
+
+/* How the list is cut. */
+enum {
+    PK_LIMIT_D_MIN = 0,   /* down to a d-spacing, Å */
+    PK_LIMIT_X_MAX = 1    /* up to a 2θ (degrees) or a flight time (ms) */
+};
+
+/* Quantities of an entry or a line, for pk_reflexion_list_values and
+ * pk_reflexion_list_line_values. */
+enum {
+    PK_QUANTITY_D = 0,            /* d-spacing, Å */
+    PK_QUANTITY_X = 1,            /* 2θ (degrees, zero included) or flight time (ms) */
+    PK_QUANTITY_F2 = 2,           /* |F|² of one reflexion for the radiation (entries only) */
+    PK_QUANTITY_LP = 3,           /* Lorentz(-polarisation) factor (entries only) */
+    PK_QUANTITY_INTENSITY = 4,    /* |F|²·Lp·λ³/V²·multiplicity (lines: summed) */
+    PK_QUANTITY_RELATIVE = 5,     /* intensity relative to the strongest, 0 … 100 */
+    PK_QUANTITY_MULTIPLICITY = 6  /* multiplicity (entries; lines: summed) */
+};
+
+/* Lists the reflexions of `phase` down to d = `limit` (PK_LIMIT_D_MIN) or up
+ * to x = `limit` on the instrument's axis (PK_LIMIT_X_MAX). Absences follow
+ * the exact rule; reflexions that symmetry allows but whose |F|² is zero are
+ * kept. The instrument's Kα2 line plays no part here. */
+PK_PHASE_API int32_t pk_reflexion_list_make(const pk_phase *phase,
+                                            const pk_instrument *instrument, int32_t limit_kind,
+                                            double limit, pk_reflexion_list **list,
+                                            pk_error *error);
+PK_PHASE_API void pk_reflexion_list_free(pk_reflexion_list *list);
+
+PK_PHASE_API int32_t pk_reflexion_list_count(const pk_reflexion_list *list);
+
+/* h k l of every entry into hkl[3·capacity] (one representative of each set). */
+PK_PHASE_API int32_t pk_reflexion_list_indices(const pk_reflexion_list *list, int32_t *hkl,
+                                               int32_t capacity, pk_error *error);
+
+/* One PK_QUANTITY_* of every entry into values[capacity]. */
+PK_PHASE_API int32_t pk_reflexion_list_values(const pk_reflexion_list *list, int32_t quantity,
+                                              double *values, int32_t capacity,
+                                              pk_error *error);
+
+/* Observed lines: entries whose d agree within 1e-5 Å are one line. */
+PK_PHASE_API int32_t pk_reflexion_list_line_count(const pk_reflexion_list *list);
+
+/* One PK_QUANTITY_* (D, X, INTENSITY, RELATIVE, MULTIPLICITY) of every line. */
+PK_PHASE_API int32_t pk_reflexion_list_line_values(const pk_reflexion_list *list,
+                                                   int32_t quantity, double *values,
+                                                   int32_t capacity, pk_error *error);
+
+/* The members of every line: line i holds the entries first[i] …
+ * first[i] + count[i] − 1 of the list. */
+PK_PHASE_API int32_t pk_reflexion_list_line_members(const pk_reflexion_list *list,
+                                                    int32_t *first, int32_t *count,
+                                                    int32_t capacity, pk_error *error);
+
+/* ------------------------------------------------------------------------- */
+/* Calculated patterns                                                       */
+/* ------------------------------------------------------------------------- */
+
+/* One phase of a pattern and how it appears in it. */
+typedef struct pk_phase_setting {
+    const pk_phase *phase;      /* borrowed: must outlive the model */
+    double scale;               /* scale factor */
+    const pk_profile *profile;  /* copied; NULL for pk_profile_default of the pseudo-Voigt
+                                   (or of the TOF pseudo-Voigt on a TOF axis) */
+    uint8_t use_march;          /* apply the March preferred-orientation correction */
+    double march_ratio;         /* March r (1 = none; < 1 platelets, > 1 needles) */
+    double march_axis[3];       /* the preferred plane normal (h k l) */
+} pk_phase_setting;
+
+/* A calculated pattern of one or more phases and one Chebyshev background:
+ * everything that depends only on the model is computed when it is made. */
+typedef struct pk_pattern_model pk_pattern_model;
+
+/* Makes the model of `phase_count` phases for `instrument` on the span
+ * x_min … x_max of the axis (the reflexions that can reach it), with
+ * `background_count` (≤ 13) Chebyshev coefficients over that span. */
+PK_PHASE_API int32_t pk_pattern_model_make(const pk_instrument *instrument,
+                                           const pk_phase_setting *phases, int32_t phase_count,
+                                           const double *background, int32_t background_count,
+                                           double x_min, double x_max,
+                                           pk_pattern_model **model, pk_error *error);
+PK_PHASE_API void pk_pattern_model_free(pk_pattern_model *model);
+
+/* Which part of the pattern pk_pattern_model_compute fills. */
+enum {
+    PK_PART_TOTAL = -1,      /* every phase plus the background */
+    PK_PART_BACKGROUND = -2  /* the background alone; 0 … phase_count − 1: that phase alone */
+};
+
+/* Fills y[count] with the part of the pattern at x[count] (ascending). No
+ * allocation: call it as often as needed, from any number of threads. */
+PK_PHASE_API int32_t pk_pattern_model_compute(const pk_pattern_model *model, int32_t part,
+                                              const double *x, int32_t count, double *y,
+                                              pk_error *error);
+
+/* Number of phases of the model, and the peak positions (axis units) of one
+ * phase's reflexions inside the span, Kα1 only, into positions[capacity];
+ * *written receives how many. */
+PK_PHASE_API int32_t pk_pattern_model_phase_count(const pk_pattern_model *model);
+PK_PHASE_API int32_t pk_pattern_model_peak_positions(const pk_pattern_model *model,
+                                                     int32_t phase_index, double *positions,
+                                                     int32_t capacity, int32_t *written,
+                                                     pk_error *error);
+
+/* One call: the pattern of the phases plus background at x[count] into y. */
+PK_PHASE_API int32_t pk_pattern(const pk_instrument *instrument, const pk_phase_setting *phases,
+                                int32_t phase_count, const double *background,
+                                int32_t background_count, const double *x, int32_t count,
+                                double *y, pk_error *error);
+
+/* ------------------------------------------------------------------------- */
+/* Measured patterns                                                         */
+/* ------------------------------------------------------------------------- */
+
+/* A measured pattern: x ascending, y, and σ of every point. */
+typedef struct pk_measured_pattern pk_measured_pattern;
+
+/* Reads two- or three-column text (x y, or x y σ), separated by whitespace or
+ * commas, '#' and '!' comments and one header line tolerated, whatever the
+ * file's extension. Where σ is absent it is √y, and 1 for zero counts. */
+PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
+                                                   pk_measured_pattern **pattern,
+                                                   pk_error *error);
+/* The same from text in memory (NUL-terminated); `name` names it in messages. */
+PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
+                                                   pk_measured_pattern **pattern,
+                                                   pk_error *error);
+PK_PHASE_API void pk_measured_pattern_free(pk_measured_pattern *pattern);
+
+PK_PHASE_API int32_t pk_measured_pattern_count(const pk_measured_pattern *pattern);
+/* Read-only views of the arrays, `count` values each; live as long as the pattern. */
+PK_PHASE_API const double *pk_measured_pattern_x(const pk_measured_pattern *pattern);
+PK_PHASE_API const double *pk_measured_pattern_y(const pk_measured_pattern *pattern);
+PK_PHASE_API const double *pk_measured_pattern_sigma(const pk_measured_pattern *pattern);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* POWDERKIT_PHASE_H */

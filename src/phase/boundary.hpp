@@ -1,0 +1,76 @@
+// The boundary of the phase layer: every exported pk_ function runs its body
+// through `guarded`, which turns any exception into a status and a message in
+// the caller's pk_error, so nothing throws across the C interface. Inside,
+// failures are raised as pk::Failure with their status code.
+#ifndef POWDERKIT_PHASE_BOUNDARY_HPP
+#define POWDERKIT_PHASE_BOUNDARY_HPP
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "powderkit_phase.h"
+
+namespace powderkit::phase {
+
+// A failure with its pk_ status code and a message naming what was wrong.
+class Failure : public std::runtime_error {
+public:
+    Failure(int32_t code, const std::string &message)
+        : std::runtime_error(message), code_(code) {}
+    int32_t code() const noexcept { return code_; }
+
+private:
+    int32_t code_;
+};
+
+[[noreturn]] inline void fail(int32_t code, const std::string &message) {
+    throw Failure(code, message);
+}
+
+// Throws std::bad_alloc when a core make function returned NULL.
+template <typename T>
+T *checked(T *made) {
+    if (made == nullptr) throw std::bad_alloc();
+    return made;
+}
+
+// Writes code and message into `error` (when not NULL), cut to fit.
+inline void report(pk_error *error, int32_t code, const char *message) noexcept {
+    if (error == nullptr) return;
+    error->code = code;
+    std::snprintf(error->message, sizeof error->message, "%s", message);
+}
+
+// Runs `body` (returning nothing); PK_OK or the failure's status.
+template <typename Body>
+int32_t guarded(pk_error *error, Body &&body) noexcept {
+    try {
+        body();
+        report(error, PK_OK, "");
+        return PK_OK;
+    } catch (const Failure &failure) {
+        report(error, failure.code(), failure.what());
+        return failure.code();
+    } catch (const std::bad_alloc &) {
+        report(error, PK_ERROR_OUT_OF_MEMORY, "out of memory");
+        return PK_ERROR_OUT_OF_MEMORY;
+    } catch (const std::exception &other) {
+        report(error, PK_ERROR_INTERNAL, other.what());
+        return PK_ERROR_INTERNAL;
+    } catch (...) {
+        report(error, PK_ERROR_INTERNAL, "unexpected failure");
+        return PK_ERROR_INTERNAL;
+    }
+}
+
+// Fails with PK_ERROR_ARGUMENT naming `what` when `pointer` is NULL.
+inline void requireArgument(const void *pointer, const char *what) {
+    if (pointer == nullptr) fail(PK_ERROR_ARGUMENT, std::string(what) + " is NULL");
+}
+
+}  // namespace powderkit::phase
+
+#endif

@@ -1,0 +1,368 @@
+// Calculated patterns. When a model is made, each phase's reflexions that can
+// reach the span are listed with their intensities (March correction
+// included), positions (zero and sample displacement included), Kα2
+// companions (the core's secondaryWavelengthReflexion) and window widths;
+// computing then only sums scale × intensity × peak shape over each
+// reflexion's window (FindReflexionRange) plus the Chebyshev background, with
+// no allocation.
+//
+// The peak shapes are the core's. The low-angle asymmetry is applied here
+// with this layer's own cut-off (a field of the profile; the core's
+// process-wide cut-off is never changed and never consulted): the core shape
+// is evaluated with zero asymmetry, and below the cut-off the Gaussian is
+// multiplied by the Rietveld factor 1 − P |Δ| Δ / tan θ₀, while the Lorentzian
+// and pseudo-Voigt are averaged by Boole's rule over the positions
+// x + P c (k/4)², k = 0 … 4, c = cot 2θ₀ — the core's own asymmetric forms.
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+#include "phase/boundary.hpp"
+#include "phase/reflexion_generation.hpp"
+
+namespace powderkit::phase {
+
+namespace {
+
+// The core's degree-to-radian factor, so that the asymmetry terms agree with
+// the core's shapes to the last bit.
+constexpr double kCoreDegreesToRadians = 0.0174532925199;
+constexpr double kDegreesToRadians = 0.017453292519943295;
+// Boole's rule over [0, 1] with five points: 7/90, 32/90, 12/90, 32/90, 7/90.
+constexpr double kBooleEnd = 0.07777777777777778;
+constexpr double kBooleOdd = 0.35555555555555557;
+constexpr double kBooleMiddle = 0.13333333333333333;
+// Span added beyond the pattern's end when listing reflexions, so that the
+// tails of peaks just outside it are included: degrees 2θ, or a fraction of
+// the shortest flight time.
+constexpr double kTwoThetaMargin = 3.0;
+constexpr double kFlightTimeMargin = 0.03;
+
+struct PhasePeaks {
+    ProfilePointer profile;       // the core record, asymmetry zero
+    ProfileFunction shape = nullptr;
+    int32_t type = 0;
+    double asymmetry = 0.0;       // P
+    double cutoff = 0.0;          // 2θ above which peaks are symmetric
+    double scale = 1.0;
+    std::vector<Reflexion> reflexions;   // Kα1, then Kα2 companions
+    std::vector<double> halfWidths;      // window half-widths, axis units
+    std::vector<double> ticks;           // Kα1 positions inside the span
+};
+
+double combinedWidth(const RefinementProfile &p, double twoTheta, bool *lorentzian) {
+    // The Thompson–Cox–Hastings total width of the Caglioti Gaussian and the
+    // Lorentzian widths: only to size the window.
+    const double theta = 0.5 * twoTheta * kDegreesToRadians;
+    const double t = std::tan(theta);
+    const double g2 = p.U * t * t + p.V * t + p.W;
+    double g = g2 > 0.0 ? std::sqrt(g2) : 0.0;
+    double l = p.LX / std::cos(theta) + p.LY * t;
+    if (p.profileType == PK_PROFILE_GAUSSIAN) l = 0.0;
+    if (p.profileType == PK_PROFILE_LORENTZIAN) g = 0.0;
+    if (l < 0.0) l = 0.0;
+    *lorentzian = l > 0.0;
+    return std::pow(std::pow(g, 5) + 2.69269 * std::pow(g, 4) * l + 2.42843 * std::pow(g, 3) * l * l +
+                        4.47163 * g * g * std::pow(l, 3) + 0.07842 * g * std::pow(l, 4) + std::pow(l, 5),
+                    0.2);
+}
+
+// Half-width of the window a reflexion's peak is computed on: 12 FWHM for a
+// Gaussian, 40 FWHM where a Lorentzian tail is present, plus the asymmetry
+// shift; on a time-of-flight axis 10 σ + 25 γ plus the exponential tails.
+double windowHalfWidth(const PhasePeaks &peaks, const Reflexion &r) {
+    const RefinementProfile &p = *peaks.profile;
+    if (p.experimentType == PK_EXPERIMENT_TIME_OF_FLIGHT) {
+        const double d = r.dSpacing;
+        const double sigma2 = p.sigma0 + p.sigma1 * d * d + p.sigma2 * std::pow(d, 4);
+        const double sigma = sigma2 > 0.0 ? std::sqrt(sigma2) : 0.0;
+        const double alpha = p.alpha1 / d + (p.profileType == PK_PROFILE_TOF_EXP_GAUSSIAN ? p.alpha0 : 0.0);
+        const double beta = p.beta0 + p.beta1 / std::pow(d, 4);
+        const double gamma =
+            p.profileType == PK_PROFILE_TOF_EXP_PSEUDO_VOIGT ? p.gamma0 + p.gamma1 * d + p.gamma2 * d * d : 0.0;
+        double microseconds = 10.0 * sigma + 25.0 * std::fabs(gamma);
+        if (alpha > 0.0) microseconds += 8.0 / alpha;
+        if (beta > 0.0) microseconds += 9.0 / beta;
+        return 0.001 * microseconds;
+    }
+    bool lorentzian = false;
+    const double width = combinedWidth(p, r.peakPosition, &lorentzian);
+    const double shift = std::fabs(peaks.asymmetry / std::tan(r.peakPosition * kDegreesToRadians));
+    return (lorentzian ? 40.0 : 12.0) * width + shift;
+}
+
+// One unit-area peak at x.
+double peakValue(const PhasePeaks &peaks, Reflexion *r, double x) {
+    RefinementProfile *profile = peaks.profile.get();
+    const double centre = r->peakPosition;
+    if (peaks.type > PK_PROFILE_PSEUDO_VOIGT || !(peaks.asymmetry > 0.0) || centre > peaks.cutoff) {
+        return peaks.shape(x, r, profile);
+    }
+    if (peaks.type == PK_PROFILE_GAUSSIAN) {
+        const double delta = x - centre;
+        const double t = std::tan(centre * 0.5 * kCoreDegreesToRadians);
+        return peaks.shape(x, r, profile) * (1.0 - peaks.asymmetry * std::fabs(delta) * delta / t);
+    }
+    const double c = 1.0 / std::tan(centre * kCoreDegreesToRadians);
+    const double p = peaks.asymmetry;
+    return kBooleEnd * peaks.shape(x, r, profile) + kBooleOdd * peaks.shape(x + p * (c * 0.0625), r, profile) +
+           kBooleMiddle * peaks.shape(x + p * (c * 0.25), r, profile) +
+           kBooleOdd * peaks.shape(x + p * (c * 0.5625), r, profile) +
+           kBooleEnd * peaks.shape(x + p * c, r, profile);
+}
+
+void validateProfile(const pk_profile &profile, bool tof) {
+    if (tof != (profile.type >= PK_PROFILE_TOF_EXP_GAUSSIAN)) {
+        fail(PK_ERROR_ARGUMENT, std::string("profile.type ") + std::to_string(profile.type) +
+                                    (tof ? " is not a time-of-flight shape" : " is not a 2θ shape"));
+    }
+    if (profile.type < PK_PROFILE_GAUSSIAN || profile.type > PK_PROFILE_TOF_EXP_PSEUDO_VOIGT) {
+        fail(PK_ERROR_ARGUMENT, "unknown profile.type " + std::to_string(profile.type));
+    }
+    const double values[] = {profile.U, profile.V, profile.W, profile.X, profile.Y, profile.asymmetry,
+                             profile.asymmetry_cutoff, profile.sigma0, profile.sigma1, profile.sigma2,
+                             profile.gamma0, profile.gamma1, profile.gamma2, profile.alpha0, profile.alpha1,
+                             profile.beta0, profile.beta1};
+    for (double value : values) {
+        if (!std::isfinite(value)) fail(PK_ERROR_ARGUMENT, "a profile parameter is not a number");
+    }
+    if (profile.asymmetry < 0.0) fail(PK_ERROR_ARGUMENT, "profile.asymmetry must not be negative");
+}
+
+// The core's own check of a profile record, under a lock because it writes
+// the core's process-wide error buffer; its message is copied out.
+void checkCoreProfile(RefinementProfile *profile) {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!ProfileParametersAreValid(profile)) {
+        std::string message = GetErrorBuffer();
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+        fail(PK_ERROR_ARGUMENT, "the profile is not valid: " + message);
+    }
+}
+
+}  // namespace
+
+}  // namespace powderkit::phase
+
+struct pk_pattern_model {
+    pk_instrument instrument{};
+    std::vector<powderkit::phase::PhasePeaks> phases;
+    std::array<double, PK_BACKGROUND_COEFFICIENTS> background{};
+    bool hasBackground = false;
+    double xMin = 0.0, xMax = 0.0;
+};
+
+namespace powderkit::phase {
+
+namespace {
+
+PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting &setting, std::size_t index) {
+    const pk_instrument &instrument = model.instrument;
+    const bool tof = instrument.axis == PK_AXIS_TOF;
+    const std::string where = "phase " + std::to_string(index);
+    if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
+    if (!std::isfinite(setting.scale)) fail(PK_ERROR_ARGUMENT, where + ": the scale is not a number");
+    pk_profile profile{};
+    if (setting.profile != nullptr) {
+        profile = *setting.profile;
+    } else {
+        pk_profile_default(&profile, tof ? PK_PROFILE_TOF_EXP_PSEUDO_VOIGT : PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    }
+    try {
+        validateProfile(profile, tof);
+    } catch (const Failure &failure) {
+        fail(failure.code(), where + ": " + failure.what());
+    }
+
+    PhasePeaks peaks;
+    peaks.type = profile.type;
+    peaks.asymmetry = profile.asymmetry;
+    peaks.cutoff = profile.asymmetry_cutoff;
+    peaks.scale = setting.scale;
+    peaks.profile = coreProfileOf(instrument, &profile, model.xMin, model.xMax);
+    peaks.profile->asymmetry = 0.0;
+    try {
+        checkCoreProfile(peaks.profile.get());
+    } catch (const Failure &failure) {
+        fail(failure.code(), where + ": " + failure.what());
+    }
+    peaks.shape = ProfileFuncForProfileType(profile.type);
+
+    // The reflexions that can reach the span.
+    double dMin;
+    if (tof) {
+        dMin = dSpacingAt(instrument, peaks.profile.get(), model.xMin * (1.0 - kFlightTimeMargin));
+    } else {
+        dMin = dSpacingAt(instrument, peaks.profile.get(), std::min(model.xMax + kTwoThetaMargin, 179.9 + instrument.zero));
+    }
+    RefinementCrystal march{};
+    RefinementCrystal *crystal = setting.phase->crystal.get();
+    if (setting.use_march != 0) {
+        march = marchView(*setting.phase, setting.march_ratio, setting.march_axis);
+        crystal = &march;
+    }
+    std::vector<Reflexion> companions;
+    for (const PlaneSet &set : planeSetsOf(*setting.phase, dMin > 0.0 ? dMin : 1e-3)) {
+        Reflexion r{};
+        r.h = set.hkl[0];
+        r.k = set.hkl[1];
+        r.l = set.hkl[2];
+        r.multiplicity = set.multiplicity;
+        r.dSpacing = set.d;
+        calculateIntensityForReflexion(crystal, &r, peaks.profile.get());
+        r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
+        if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
+        peaks.reflexions.push_back(r);
+        if (r.peakPosition >= model.xMin && r.peakPosition <= model.xMax) peaks.ticks.push_back(r.peakPosition);
+        if (peaks.profile->useSecondaryWavelength != 0) {
+            Reflexion *made = secondaryWavelengthReflexion(crystal, &r, peaks.profile.get());
+            if (made == nullptr) throw std::bad_alloc();
+            Reflexion companion = *made;
+            made->methods->freeReflexion(made);
+            companion.methods = nullptr;
+            companion.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &companion);
+            companions.push_back(companion);
+        }
+    }
+    peaks.reflexions.insert(peaks.reflexions.end(), companions.begin(), companions.end());
+    for (const Reflexion &r : peaks.reflexions) peaks.halfWidths.push_back(windowHalfWidth(peaks, r));
+    return peaks;
+}
+
+void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y) {
+    const double step = count > 1 ? (x[count - 1] - x[0]) / (count - 1) : 1.0;
+    for (std::size_t n = 0; n < peaks.reflexions.size(); ++n) {
+        auto *r = const_cast<Reflexion *>(&peaks.reflexions[n]);
+        double half = std::ceil(peaks.halfWidths[n] / step);
+        if (!(half >= 1.0)) half = 1.0;
+        if (half > count) half = count;
+        ReflexionRange range;
+        if (!FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) continue;
+        const double weight = peaks.scale * r->intensity;
+        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) y[i] += weight * peakValue(peaks, r, x[i]);
+    }
+}
+
+std::unique_ptr<pk_pattern_model> makeModel(const pk_instrument &instrument, const pk_phase_setting *phases,
+                                            int32_t phaseCount, const double *background,
+                                            int32_t backgroundCount, double xMin, double xMax) {
+    validateInstrument(instrument);
+    if (phaseCount < 0) fail(PK_ERROR_ARGUMENT, "the phase count is negative");
+    if (phaseCount > 0) requireArgument(phases, "phases");
+    if (backgroundCount < 0 || backgroundCount > PK_BACKGROUND_COEFFICIENTS) {
+        fail(PK_ERROR_ARGUMENT, "the background takes 0 to 13 coefficients, not " + std::to_string(backgroundCount));
+    }
+    if (backgroundCount > 0) requireArgument(background, "background");
+    if (!std::isfinite(xMin) || !std::isfinite(xMax) || !(xMax > xMin)) {
+        fail(PK_ERROR_ARGUMENT, "the span x_min … x_max is empty or not a number");
+    }
+    if (instrument.axis == PK_AXIS_TWO_THETA && !(xMin - instrument.zero > 0.0)) {
+        fail(PK_ERROR_ARGUMENT, "x_min must lie above 0° 2θ (zero included)");
+    }
+    if (instrument.axis == PK_AXIS_TOF && !(xMin > 0.0)) fail(PK_ERROR_ARGUMENT, "x_min must be a positive flight time");
+    auto model = std::make_unique<pk_pattern_model>();
+    model->instrument = instrument;
+    model->xMin = xMin;
+    model->xMax = xMax;
+    for (int32_t i = 0; i < backgroundCount; ++i) {
+        if (!std::isfinite(background[i])) fail(PK_ERROR_ARGUMENT, "background coefficient " + std::to_string(i) + " is not a number");
+        model->background[static_cast<std::size_t>(i)] = background[i];
+    }
+    model->hasBackground = backgroundCount > 0;
+    for (int32_t i = 0; i < phaseCount; ++i) {
+        model->phases.push_back(makePhasePeaks(*model, phases[i], static_cast<std::size_t>(i)));
+    }
+    return model;
+}
+
+void compute(const pk_pattern_model &model, int32_t part, const double *x, int32_t count, double *y) {
+    if (count < 0) fail(PK_ERROR_ARGUMENT, "the point count is negative");
+    if (count == 0) return;
+    requireArgument(x, "x");
+    requireArgument(y, "y");
+    for (int32_t i = 0; i < count; ++i) {
+        if (!std::isfinite(x[i])) fail(PK_ERROR_ARGUMENT, "x[" + std::to_string(i) + "] is not a number");
+        if (i > 0 && !(x[i] > x[i - 1])) fail(PK_ERROR_ARGUMENT, "x is not ascending at x[" + std::to_string(i) + "]");
+    }
+    const auto phaseCount = static_cast<int32_t>(model.phases.size());
+    if (part != PK_PART_TOTAL && part != PK_PART_BACKGROUND && (part < 0 || part >= phaseCount)) {
+        fail(PK_ERROR_ARGUMENT, "part " + std::to_string(part) + " names no phase of the model");
+    }
+    for (int32_t i = 0; i < count; ++i) y[i] = 0.0;
+    if ((part == PK_PART_TOTAL || part == PK_PART_BACKGROUND) && model.hasBackground) {
+        for (int32_t i = 0; i < count; ++i) {
+            y[i] = BackgroundIntensity(model.background.data(), x[i], model.xMin, model.xMax);
+        }
+    }
+    for (int32_t n = 0; n < phaseCount; ++n) {
+        if (part == PK_PART_TOTAL || part == n) addPhase(model.phases[static_cast<std::size_t>(n)], x, count, y);
+    }
+}
+
+}  // namespace
+
+}  // namespace powderkit::phase
+
+using namespace powderkit::phase;
+
+extern "C" {
+
+int32_t pk_pattern_model_make(const pk_instrument *instrument, const pk_phase_setting *phases,
+                              int32_t phase_count, const double *background, int32_t background_count,
+                              double x_min, double x_max, pk_pattern_model **model, pk_error *error) {
+    if (model != nullptr) *model = nullptr;
+    return guarded(error, [&] {
+        requireArgument(instrument, "instrument");
+        requireArgument(model, "model");
+        *model = makeModel(*instrument, phases, phase_count, background, background_count, x_min, x_max).release();
+    });
+}
+
+void pk_pattern_model_free(pk_pattern_model *model) { delete model; }
+
+int32_t pk_pattern_model_compute(const pk_pattern_model *model, int32_t part, const double *x, int32_t count,
+                                 double *y, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(model, "model");
+        compute(*model, part, x, count, y);
+    });
+}
+
+int32_t pk_pattern_model_phase_count(const pk_pattern_model *model) {
+    return model != nullptr ? static_cast<int32_t>(model->phases.size()) : 0;
+}
+
+int32_t pk_pattern_model_peak_positions(const pk_pattern_model *model, int32_t phase_index, double *positions,
+                                        int32_t capacity, int32_t *written, pk_error *error) {
+    if (written != nullptr) *written = 0;
+    return guarded(error, [&] {
+        requireArgument(model, "model");
+        if (phase_index < 0 || static_cast<std::size_t>(phase_index) >= model->phases.size()) {
+            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(phase_index) + " is out of range");
+        }
+        const auto &ticks = model->phases[static_cast<std::size_t>(phase_index)].ticks;
+        if (capacity < 0 || static_cast<std::size_t>(capacity) < ticks.size()) {
+            fail(PK_ERROR_ARGUMENT, "the array holds " + std::to_string(capacity) + " values where " +
+                                        std::to_string(ticks.size()) + " are needed");
+        }
+        if (!ticks.empty()) requireArgument(positions, "positions");
+        std::copy(ticks.begin(), ticks.end(), positions);
+        if (written != nullptr) *written = static_cast<int32_t>(ticks.size());
+    });
+}
+
+int32_t pk_pattern(const pk_instrument *instrument, const pk_phase_setting *phases, int32_t phase_count,
+                   const double *background, int32_t background_count, const double *x, int32_t count,
+                   double *y, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(instrument, "instrument");
+        if (count < 2) fail(PK_ERROR_ARGUMENT, "a pattern needs at least 2 points");
+        requireArgument(x, "x");
+        const auto model = makeModel(*instrument, phases, phase_count, background, background_count, x[0], x[count - 1]);
+        compute(*model, PK_PART_TOTAL, x, count, y);
+    });
+}
+
+}  // extern "C"

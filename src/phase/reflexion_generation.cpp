@@ -1,0 +1,219 @@
+// Generating the reflexions of a phase. Every h k l of the index box with d at
+// or above the limit and not systematically absent is a candidate; sets of
+// equivalent planes are gathered with the core's planesRelatedBySymmetry.
+#include "phase/reflexion_generation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "phase/boundary.hpp"
+
+namespace powderkit::phase {
+
+namespace {
+
+constexpr double kRadiansToDegrees = 57.29577951308232;
+constexpr double kDegreesToRadians = 0.017453292519943295;
+// Largest index the box may reach: beyond it a d limit is meaningless.
+constexpr double kMaxIndex = 1000.0;
+
+using Indices = std::array<int32_t, 3>;
+
+// d to the nearest 1e-9 Å: the sort key that keeps planes of equal d
+// together whatever their last bits.
+long long dKey(double d) { return std::llround(d * 1e9); }
+
+}  // namespace
+
+bool isSystematicallyAbsent(const Symmetry &symmetry, const Indices &hkl) {
+    for (const SymmetryOperation &op : symmetry.operations) {
+        bool fixed = true;
+        for (int j = 0; j < 3 && fixed; ++j) {
+            const long image = static_cast<long>(hkl[0]) * op.rotation[static_cast<std::size_t>(j)] +
+                               static_cast<long>(hkl[1]) * op.rotation[static_cast<std::size_t>(3 + j)] +
+                               static_cast<long>(hkl[2]) * op.rotation[static_cast<std::size_t>(6 + j)];
+            fixed = image == hkl[static_cast<std::size_t>(j)];
+        }
+        if (!fixed) continue;
+        const double phase = hkl[0] * op.translation[0] + hkl[1] * op.translation[1] + hkl[2] * op.translation[2];
+        if (std::fabs(phase - std::floor(phase + 0.5)) > 1e-6) return true;
+    }
+    return false;
+}
+
+std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
+    if (!(dMin > 0.0) || !std::isfinite(dMin)) {
+        fail(PK_ERROR_ARGUMENT, "the d-spacing limit must be a positive number of Å");
+    }
+    RefinementCrystal *crystal = phase.crystal.get();
+    const auto &cell = phase.description.cell;
+    int32_t box[3];
+    for (int i = 0; i < 3; ++i) {
+        const double bound = std::floor(cell[static_cast<std::size_t>(i)] / dMin);
+        if (bound > kMaxIndex) {
+            fail(PK_ERROR_ARGUMENT, "the d-spacing limit is too small for this cell (indices beyond 1000)");
+        }
+        box[i] = static_cast<int32_t>(bound);
+    }
+    struct Candidate {
+        Indices hkl;
+        double d;
+    };
+    std::vector<Candidate> candidates;
+    for (int32_t h = -box[0]; h <= box[0]; ++h) {
+        for (int32_t k = -box[1]; k <= box[1]; ++k) {
+            for (int32_t l = -box[2]; l <= box[2]; ++l) {
+                if (h == 0 && k == 0 && l == 0) continue;
+                const double d = dSpacingForHKL(crystal, h, k, l);
+                if (d < dMin) continue;
+                const Indices hkl{h, k, l};
+                if (!isSystematicallyAbsent(phase.description.symmetry, hkl)) candidates.push_back({hkl, d});
+            }
+        }
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate &x, const Candidate &y) {
+        const long long kx = dKey(x.d), ky = dKey(y.d);
+        return kx != ky ? kx > ky : x.hkl > y.hkl;
+    });
+
+    std::vector<PlaneSet> sets;
+    std::set<Indices> covered;
+    for (const Candidate &candidate : candidates) {
+        if (covered.count(candidate.hkl) != 0) continue;
+        int32_t count = 0;
+        Indices hkl = candidate.hkl;
+        int32_t *planes = planesRelatedBySymmetry(crystal, hkl.data(), 1, &count);
+        if (planes == nullptr) throw std::bad_alloc();
+        Indices representative = candidate.hkl;
+        try {
+            for (int32_t p = 0; p < count; ++p) {
+                const Indices plane{planes[3 * p], planes[3 * p + 1], planes[3 * p + 2]};
+                covered.insert(plane);
+                representative = std::max(representative, plane);
+            }
+        } catch (...) {
+            std::free(planes);
+            throw;
+        }
+        std::free(planes);
+        covered.insert(candidate.hkl);
+        sets.push_back({representative, count,
+                        dSpacingForHKL(crystal, representative[0], representative[1], representative[2])});
+    }
+    std::stable_sort(sets.begin(), sets.end(), [](const PlaneSet &x, const PlaneSet &y) {
+        const long long kx = dKey(x.d), ky = dKey(y.d);
+        return kx != ky ? kx > ky : x.hkl > y.hkl;
+    });
+    return sets;
+}
+
+void validateInstrument(const pk_instrument &instrument) {
+    const auto positive = [](double value) { return std::isfinite(value) && value > 0.0; };
+    if (instrument.axis != PK_AXIS_TWO_THETA && instrument.axis != PK_AXIS_TOF) {
+        fail(PK_ERROR_ARGUMENT, "instrument.axis " + std::to_string(instrument.axis) + " is neither 2θ nor TOF");
+    }
+    if (instrument.radiation != PK_RADIATION_XRAY && instrument.radiation != PK_RADIATION_NEUTRON) {
+        fail(PK_ERROR_ARGUMENT, "instrument.radiation " + std::to_string(instrument.radiation) +
+                                    " is neither X-rays (2) nor neutrons (3)");
+    }
+    if (!std::isfinite(instrument.zero)) fail(PK_ERROR_ARGUMENT, "instrument.zero is not a number");
+    if (instrument.axis == PK_AXIS_TWO_THETA) {
+        if (!positive(instrument.wavelength)) fail(PK_ERROR_ARGUMENT, "instrument.wavelength must be positive");
+        if (!(instrument.wavelength2 >= 0.0) || !std::isfinite(instrument.wavelength2)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.wavelength2 must be 0 (none) or positive");
+        }
+        if (instrument.wavelength2 > 0.0 && !(instrument.ratio2 >= 0.0 && std::isfinite(instrument.ratio2))) {
+            fail(PK_ERROR_ARGUMENT, "instrument.ratio2 must be a non-negative number");
+        }
+        if (!std::isfinite(instrument.displacement)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.displacement is not a number");
+        }
+        if (instrument.displacement != 0.0 && !positive(instrument.radius)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.radius must be positive");
+        }
+    } else {
+        if (!positive(instrument.dtt1)) fail(PK_ERROR_ARGUMENT, "instrument.dtt1 must be positive");
+        if (!std::isfinite(instrument.dtt2) || instrument.dtt2 < 0.0) {
+            fail(PK_ERROR_ARGUMENT, "instrument.dtt2 must be a non-negative number");
+        }
+        if (!std::isfinite(instrument.tof_two_theta)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.tof_two_theta is not a number");
+        }
+    }
+}
+
+ProfilePointer coreProfileOf(const pk_instrument &instrument, const pk_profile *profile, double xMin,
+                             double xMax) {
+    const bool tof = instrument.axis == PK_AXIS_TOF;
+    const int32_t type = profile != nullptr ? profile->type
+                                            : (tof ? PK_PROFILE_TOF_EXP_PSEUDO_VOIGT : PK_PROFILE_PSEUDO_VOIGT);
+    ProfilePointer core(checked(makeRefinementProfile(tof ? PK_EXPERIMENT_TIME_OF_FLIGHT
+                                                          : PK_EXPERIMENT_CONSTANT_WAVELENGTH,
+                                                      instrument.radiation, type, instrument.wavelength,
+                                                      xMin, xMax)));
+    RefinementProfile *p = core.get();
+    p->zero = instrument.zero;
+    p->tofTwoTheta = instrument.tof_two_theta;
+    p->dtt1 = instrument.dtt1;
+    p->dtt2 = instrument.dtt2;
+    if (!tof && instrument.wavelength2 > 0.0 && instrument.radiation == PK_RADIATION_XRAY) {
+        // The core keeps the ratio as primary over secondary.
+        p->secondaryWavelength = instrument.wavelength2;
+        p->secondaryIntensityRatio = instrument.ratio2 > 0.0 ? 1.0 / instrument.ratio2 : 0.0;
+        p->useSecondaryWavelength = instrument.ratio2 > 0.0 ? 1 : 0;
+    }
+    if (profile != nullptr) {
+        p->U = profile->U;
+        p->V = profile->V;
+        p->W = profile->W;
+        p->LX = profile->X;
+        p->LY = profile->Y;
+        p->asymmetry = profile->asymmetry;
+        p->sigma0 = profile->sigma0;
+        p->sigma1 = profile->sigma1;
+        p->sigma2 = profile->sigma2;
+        p->gamma0 = profile->gamma0;
+        p->gamma1 = profile->gamma1;
+        p->gamma2 = profile->gamma2;
+        p->alpha0 = profile->alpha0;
+        p->alpha1 = profile->alpha1;
+        p->beta0 = profile->beta0;
+        p->beta1 = profile->beta1;
+    }
+    return core;
+}
+
+double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, double x) {
+    if (instrument.axis == PK_AXIS_TOF) return dSpacingForTOFMilliseconds(profile, x);
+    const double theta = 0.5 * (x - instrument.zero);
+    if (!(theta < 90.0)) return 0.5 * instrument.wavelength;
+    if (!(theta > 0.0)) fail(PK_ERROR_ARGUMENT, "the 2θ limit lies at or below the zero shift");
+    return 0.5 * instrument.wavelength / std::sin(theta * kDegreesToRadians);
+}
+
+double peakPositionOf(const pk_instrument &instrument, RefinementProfile *profile, Reflexion *reflexion) {
+    const double x = xForReflexion(profile, reflexion);
+    if (instrument.axis == PK_AXIS_TOF || instrument.displacement == 0.0) return x;
+    const double theta = 0.5 * (x - instrument.zero) * kDegreesToRadians;
+    return x - 2.0 * instrument.displacement * std::cos(theta) / instrument.radius * kRadiansToDegrees;
+}
+
+RefinementCrystal marchView(const pk_phase &phase, double ratio, const double axis[3]) {
+    if (!(ratio > 0.0) || !std::isfinite(ratio)) fail(PK_ERROR_ARGUMENT, "the March ratio must be positive");
+    if (std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]) < 1e-5) {
+        fail(PK_ERROR_ARGUMENT, "the March axis is zero");
+    }
+    RefinementCrystal view = *phase.crystal;
+    view.usePreferredOrientation = 1;
+    // The core's March r is max(1 − amount, 0.0001) in mode 1.
+    view.preferredOrientation = 1.0 - ratio;
+    view.preferredOrientationMode = 1;
+    view.preferredOrientationAxisType = 1;
+    for (int i = 0; i < 3; ++i) view.preferredOrientationAxis[i] = axis[i];
+    normalizeMarchEquation(&view);
+    return view;
+}
+
+}  // namespace powderkit::phase
