@@ -201,6 +201,18 @@ PK_PHASE_API int32_t pk_phase_operator(const pk_phase *phase, int32_t index,
                                        int32_t rotation[9], double translation[3],
                                        pk_error *error);
 
+/* The core's records of a phase, for hosts that go on with the core's own
+ * functions (derivatives, least squares): a new RefinementCrystal, released
+ * with freeRefinementCrystal, holding the cell with its reciprocal cell and
+ * metric tensors, the operators, the sites with their scattering data and
+ * displacements (useAnisotropicDisplacement set, the sites expanded into the
+ * cell) and, when d_min > 0, one Reflexion per set of equivalent planes down
+ * to d_min, largest d first, with h k l, multiplicity and d (intensities not
+ * yet computed). The operators' coordinate texts belong to the phase: free
+ * the crystal before the phase. */
+PK_PHASE_API int32_t pk_phase_core_crystal(const pk_phase *phase, double d_min,
+                                           RefinementCrystal **crystal, pk_error *error);
+
 /* ------------------------------------------------------------------------- */
 /* Reflexion lists                                                           */
 /* ------------------------------------------------------------------------- */

@@ -8,6 +8,7 @@
 
 #include "phase/boundary.hpp"
 #include "phase/phase.hpp"
+#include "phase/reflexion_generation.hpp"
 
 namespace powderkit::phase {
 
@@ -132,6 +133,38 @@ int32_t pk_phase_from_operators(const char *name, const char *const *operators, 
 }
 
 void pk_phase_free(pk_phase *phase) { delete phase; }
+
+int32_t pk_phase_core_crystal(const pk_phase *phase, double d_min, RefinementCrystal **crystal,
+                              pk_error *error) {
+    if (crystal != nullptr) *crystal = nullptr;
+    return guarded(error, [&] {
+        requireArgument(phase, "phase");
+        requireArgument(crystal, "crystal");
+        CrystalPointer made = buildCrystal(phase->description);
+        if (d_min > 0.0) {
+            const std::vector<PlaneSet> sets = planeSetsOf(*phase, d_min);
+            RefinementCrystal *c = made.get();
+            c->reflexions = checked(makeDynamicArrayWithCapacity(sets.empty() ? 1 : static_cast<int32_t>(sets.size())));
+            for (const PlaneSet &set : sets) {
+                Reflexion *reflexion = checked(makeReflexion());
+                reflexion->h = set.hkl[0];
+                reflexion->k = set.hkl[1];
+                reflexion->l = set.hkl[2];
+                reflexion->multiplicity = set.multiplicity;
+                reflexion->dSpacing = set.d;
+                const int32_t before = c->reflexions->count;
+                addObjectToDynamicArray(c->reflexions, reflexion);
+                if (c->reflexions->count == before) {
+                    reflexion->methods->freeReflexion(reflexion);
+                    throw std::bad_alloc();
+                }
+            }
+        } else if (!(d_min == 0.0)) {
+            fail(PK_ERROR_ARGUMENT, "d_min must be 0 (no reflexions) or positive");
+        }
+        *crystal = made.release();
+    });
+}
 
 const char *pk_phase_name(const pk_phase *phase) {
     return phase != nullptr ? phase->description.name.c_str() : "";

@@ -25,6 +25,16 @@ using Indices = std::array<int32_t, 3>;
 // together whatever their last bits.
 long long dKey(double d) { return std::llround(d * 1e9); }
 
+// The representative of a set: fewest negative indices, then the largest
+// h k l in lexicographic order ((0 1 2) rather than (1 0 -2) or (-1 1 2)).
+bool betterRepresentative(const Indices &candidate, const Indices &current) {
+    const auto negatives = [](const Indices &hkl) {
+        return (hkl[0] < 0 ? 1 : 0) + (hkl[1] < 0 ? 1 : 0) + (hkl[2] < 0 ? 1 : 0);
+    };
+    const int nc = negatives(candidate), nr = negatives(current);
+    return nc != nr ? nc < nr : candidate > current;
+}
+
 }  // namespace
 
 bool isSystematicallyAbsent(const Symmetry &symmetry, const Indices &hkl) {
@@ -91,7 +101,7 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
             for (int32_t p = 0; p < count; ++p) {
                 const Indices plane{planes[3 * p], planes[3 * p + 1], planes[3 * p + 2]};
                 covered.insert(plane);
-                representative = std::max(representative, plane);
+                if (betterRepresentative(plane, representative)) representative = plane;
             }
         } catch (...) {
             std::free(planes);

@@ -12,8 +12,9 @@
 
 namespace powderkit::phase {
 
-// One set of equivalent planes: a representative (the largest h k l of the
-// set in lexicographic order), its multiplicity (Friedel mates included) and d.
+// One set of equivalent planes: a representative (the plane of the set with
+// the fewest negative indices, then the largest h k l in lexicographic
+// order), its multiplicity (Friedel mates included) and d.
 struct PlaneSet {
     std::array<int32_t, 3> hkl;
     int32_t multiplicity;
