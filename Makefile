@@ -35,7 +35,7 @@ setup-demo:
 # detection, then the short replays of the fuzz targets' corpora (only where
 # clang's libFuzzer is installed).
 test: setup
-	@$(MAKE) --no-print-directory test-plain test-install test-sanitize test-fuzz-replay
+	@$(MAKE) --no-print-directory test-plain test-install test-sanitize test-threads test-fuzz-replay
 
 test-plain: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
@@ -44,6 +44,15 @@ test-plain: build
 # program against it, through pkg-config and through find_package(powderkit).
 test-install: build
 	tests/install/check_install.sh $(BUILD_DIR)
+
+# The phase layer's thread tests (threads sharing one phase and one model)
+# under ThreadSanitizer.
+THREAD_DIR ?= build-thread
+test-threads:
+	cmake -S . -B $(THREAD_DIR) -DPK_WERROR=ON -DPK_SANITIZE_THREAD=ON -DPK_BUILD_EXAMPLES=OFF \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(THREAD_DIR) -j $(JOBS) --target pk_phase_tests
+	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/tests/pk_phase_tests --gtest_filter='*Thread*'
 
 test-sanitize:
 	cmake -S . -B $(SANITIZE_DIR) -DPK_WERROR=ON -DPK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
