@@ -13,7 +13,7 @@ JOBS ?= 2
 export ASAN_OPTIONS ?= detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all setup setup-demo build test test-plain test-install test-sanitize test-fuzz-replay \
+.PHONY: all setup setup-demo build test test-plain test-install test-sanitize test-threads test-fuzz-replay \
 	fuzz fuzz-build valgrind demo demo-host install clean
 
 all: build
@@ -110,4 +110,4 @@ install: build
 	cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX),)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(DEMO_DIR) $(DEMO_OUTPUT)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(THREAD_DIR) $(DEMO_DIR) $(DEMO_OUTPUT)
