@@ -197,8 +197,9 @@ ProfilePointer coreProfileOf(const pk_instrument &instrument, const pk_profile *
 
 double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, double x) {
     if (instrument.axis == PK_AXIS_TOF) return dSpacingForTOFMilliseconds(profile, x);
-    const double theta = 0.5 * (x - instrument.zero);
-    if (!(theta < 90.0)) return 0.5 * instrument.wavelength;
+    // Past 179.9° the limit is taken at 179.9°: d stays above λ/2, where
+    // the Bragg angle exists.
+    const double theta = std::min(0.5 * (x - instrument.zero), 89.95);
     if (!(theta > 0.0)) fail(PK_ERROR_ARGUMENT, "the 2θ limit lies at or below the zero shift");
     return 0.5 * instrument.wavelength / std::sin(theta * kDegreesToRadians);
 }

@@ -43,7 +43,7 @@ void validateInstrument(const pk_instrument &instrument);
 ProfilePointer coreProfileOf(const pk_instrument &instrument, const pk_profile *profile,
                              double xMin, double xMax);
 
-// The d-spacing at axis position x (2θ past 180° + zero gives λ/2).
+// The d-spacing at axis position x (2θ beyond 179.9° + zero counts as 179.9°).
 double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, double x);
 
 // The peak position of a reflexion on the axis: the core's conversion (zero
