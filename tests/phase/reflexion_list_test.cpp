@@ -1,0 +1,278 @@
+// Reflexion lists of the eight example structures against the independent
+// reference lists of tests/data/reflexions, read from CIF in both tag styles
+// and built from the space-group symbol; observed lines and representatives.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "powderkit_phase.h"
+#include "support/test_data.hpp"
+
+namespace {
+
+using Hkl = std::array<int32_t, 3>;
+
+std::string cifPath(const std::string &name) {
+    return std::string(PK_EXAMPLE_DATA_DIR) + "/" + (name == "Si" ? "silicon" : name) + ".cif";
+}
+
+std::string fileText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void replaceAll(std::string &text, const std::string &from, const std::string &to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+// The same file with dotted tags.
+std::string dotted(std::string text) {
+    replaceAll(text, "_cell_length_", "_cell.length_");
+    replaceAll(text, "_cell_angle_", "_cell.angle_");
+    replaceAll(text, "_atom_site_", "_atom_site.");
+    replaceAll(text, "_symmetry_equiv_pos_as_xyz", "_space_group_symop.operation_xyz");
+    replaceAll(text, "_symmetry_space_group_name_H-M", "_space_group.name_H-M_alt");
+    return text;
+}
+
+std::vector<std::string> structureNames() {
+    std::vector<std::string> names;
+    for (const auto &row : pk_test::readTable("structures.tsv")) {
+        if (std::find(names.begin(), names.end(), row[0]) == names.end()) names.push_back(row[0]);
+    }
+    return names;
+}
+
+pk_phase *phaseFromText(const std::string &text) {
+    pk_phase *phase = nullptr;
+    pk_error e{};
+    EXPECT_EQ(pk_phase_from_cif_text(text.c_str(), nullptr, &phase, &e), PK_OK) << e.message;
+    return phase;
+}
+
+// h·R and −h·R over every operator of the phase: the set of planes of h.
+std::set<Hkl> planesOf(const pk_phase *phase, const Hkl &h) {
+    std::set<Hkl> planes;
+    for (int32_t n = 0; n < pk_phase_operator_count(phase); ++n) {
+        int32_t r[9];
+        pk_phase_operator(phase, n, r, nullptr, nullptr);
+        Hkl image{};
+        for (int j = 0; j < 3; ++j) image[j] = h[0] * r[j] + h[1] * r[3 + j] + h[2] * r[6 + j];
+        planes.insert(image);
+        planes.insert(Hkl{-image[0], -image[1], -image[2]});
+    }
+    return planes;
+}
+
+struct Listed {
+    std::vector<Hkl> hkl;
+    std::map<int32_t, std::vector<double>> values;  // by PK_QUANTITY_*
+};
+
+pk_reflexion_list *makeList(const pk_phase *phase, int32_t radiation, double wavelength, int32_t kind,
+                            double limit) {
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    instrument.wavelength = wavelength;
+    instrument.radiation = radiation;
+    pk_reflexion_list *list = nullptr;
+    pk_error e{};
+    EXPECT_EQ(pk_reflexion_list_make(phase, &instrument, kind, limit, &list, &e), PK_OK) << e.message;
+    return list;
+}
+
+Listed read(const pk_reflexion_list *list) {
+    const int32_t n = pk_reflexion_list_count(list);
+    Listed out;
+    std::vector<int32_t> flat(3 * static_cast<std::size_t>(n));
+    EXPECT_EQ(pk_reflexion_list_indices(list, flat.data(), n, nullptr), PK_OK);
+    for (int32_t i = 0; i < n; ++i) out.hkl.push_back({flat[3 * i], flat[3 * i + 1], flat[3 * i + 2]});
+    for (int32_t q : {PK_QUANTITY_D, PK_QUANTITY_F2, PK_QUANTITY_LP, PK_QUANTITY_INTENSITY,
+                      PK_QUANTITY_MULTIPLICITY}) {
+        out.values[q].resize(static_cast<std::size_t>(n));
+        EXPECT_EQ(pk_reflexion_list_values(list, q, out.values[q].data(), n, nullptr), PK_OK);
+    }
+    return out;
+}
+
+double largest(const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()); }
+
+// The reference prints d with 8 decimals and |F|², Lp, I with 9 significant digits.
+constexpr double kDTolerance = 5.1e-9;
+constexpr double kOfStrongest = 1e-6;
+constexpr double kLpRelative = 1e-8;
+
+TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
+    for (const std::string &name : structureNames()) {
+        const auto reference = pk_test::readTable("reflexions/" + name + ".tsv");
+        ASSERT_FALSE(reference.empty()) << name;
+        const std::string text = fileText(cifPath(name));
+        for (const std::string &cif : {text, dotted(text)}) {
+            pk_phase *phase = phaseFromText(cif);
+            ASSERT_NE(phase, nullptr) << name;
+            for (const bool xray : {true, false}) {
+                SCOPED_TRACE(name + (cif == text ? " underscore tags" : " dotted tags") +
+                             (xray ? " X-rays" : " neutrons"));
+                pk_reflexion_list *list =
+                    makeList(phase, xray ? PK_RADIATION_XRAY : PK_RADIATION_NEUTRON, 1.5406, PK_LIMIT_D_MIN, 0.8);
+                const Listed got = read(list);
+                pk_reflexion_list_free(list);
+                ASSERT_EQ(got.hkl.size(), reference.size());
+                std::map<Hkl, std::size_t> entryOf;
+                for (std::size_t i = 0; i < got.hkl.size(); ++i) {
+                    for (const Hkl &plane : planesOf(phase, got.hkl[i])) entryOf[plane] = i;
+                }
+                std::vector<double> f2Ref, iRef;
+                for (const auto &row : reference) {
+                    f2Ref.push_back(std::stod(row[xray ? 5 : 6]));
+                    iRef.push_back(std::stod(row[xray ? 8 : 9]));
+                }
+                std::set<std::size_t> matched;
+                for (std::size_t r = 0; r < reference.size(); ++r) {
+                    const auto &row = reference[r];
+                    const Hkl h{std::stoi(row[0]), std::stoi(row[1]), std::stoi(row[2])};
+                    const auto found = entryOf.find(h);
+                    ASSERT_NE(found, entryOf.end()) << h[0] << " " << h[1] << " " << h[2];
+                    const std::size_t i = found->second;
+                    EXPECT_TRUE(matched.insert(i).second) << "entry " << i << " matched twice";
+                    EXPECT_NEAR(got.values.at(PK_QUANTITY_D)[i], std::stod(row[3]), kDTolerance) << r;
+                    EXPECT_EQ(got.values.at(PK_QUANTITY_MULTIPLICITY)[i], std::stod(row[4])) << r;
+                    EXPECT_NEAR(got.values.at(PK_QUANTITY_F2)[i], f2Ref[r], kOfStrongest * largest(f2Ref)) << r;
+                    EXPECT_NEAR(got.values.at(PK_QUANTITY_INTENSITY)[i], iRef[r], kOfStrongest * largest(iRef)) << r;
+                    if (xray) {
+                        const double lp = std::stod(row[7]);
+                        EXPECT_NEAR(got.values.at(PK_QUANTITY_LP)[i], lp, kLpRelative * lp) << r;
+                    }
+                }
+            }
+            pk_phase_free(phase);
+        }
+    }
+}
+
+// (R, t mod 1) of every operator, t in 24ths.
+std::set<std::vector<int32_t>> operatorSet(const pk_phase *phase) {
+    std::set<std::vector<int32_t>> ops;
+    for (int32_t n = 0; n < pk_phase_operator_count(phase); ++n) {
+        int32_t r[9];
+        double t[3];
+        pk_phase_operator(phase, n, r, t, nullptr);
+        std::vector<int32_t> op(r, r + 9);
+        for (double ti : t) op.push_back(static_cast<int32_t>((std::lround(ti * 24.0) % 24 + 24) % 24));
+        ops.insert(op);
+    }
+    return ops;
+}
+
+TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
+    const auto rows = pk_test::readTable("structures.tsv");
+    for (const std::string &name : structureNames()) {
+        SCOPED_TRACE(name);
+        std::vector<pk_site> sites;
+        std::string symbol;
+        double cell[6];
+        for (const auto &row : rows) {
+            if (row[0] != name) continue;
+            symbol = row[1];
+            for (int i = 0; i < 6; ++i) cell[i] = std::stod(row[2 + static_cast<std::size_t>(i)]);
+            pk_site site{};
+            site.label = row[8].c_str();
+            site.type = row[9].c_str();
+            site.x = std::stod(row[10]);
+            site.y = std::stod(row[11]);
+            site.z = std::stod(row[12]);
+            site.occupancy = std::stod(row[13]);
+            site.u_iso = std::stod(row[14]);
+            sites.push_back(site);
+        }
+        pk_phase *fromSymbol = nullptr;
+        pk_error e{};
+        ASSERT_EQ(pk_phase_from_symbol(name.c_str(), symbol.c_str(), cell, sites.data(),
+                                       static_cast<int32_t>(sites.size()), &fromSymbol, &e),
+                  PK_OK)
+            << e.message;
+        pk_phase *fromLoop = phaseFromText(fileText(cifPath(name)));
+        ASSERT_NE(fromLoop, nullptr);
+        EXPECT_EQ(operatorSet(fromSymbol), operatorSet(fromLoop));
+        pk_reflexion_list *a = makeList(fromSymbol, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
+        pk_reflexion_list *b = makeList(fromLoop, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
+        const Listed la = read(a), lb = read(b);
+        ASSERT_EQ(la.hkl.size(), lb.hkl.size());
+        const double f2Max = largest(lb.values.at(PK_QUANTITY_F2));
+        for (std::size_t i = 0; i < la.hkl.size(); ++i) {
+            const double d = lb.values.at(PK_QUANTITY_D)[i];
+            EXPECT_NEAR(la.values.at(PK_QUANTITY_D)[i], d, 1e-12 * d) << i;
+            EXPECT_NEAR(la.values.at(PK_QUANTITY_F2)[i], lb.values.at(PK_QUANTITY_F2)[i], 1e-12 * f2Max) << i;
+        }
+        pk_reflexion_list_free(a);
+        pk_reflexion_list_free(b);
+        pk_phase_free(fromSymbol);
+        pk_phase_free(fromLoop);
+    }
+}
+
+TEST(ReflexionList, CorundumLinesAndRepresentatives) {
+    pk_phase *phase = phaseFromText(fileText(cifPath("corundum")));
+    ASSERT_NE(phase, nullptr);
+    pk_reflexion_list *list = makeList(phase, PK_RADIATION_XRAY, 1.540593, PK_LIMIT_X_MAX, 150.0);
+    const Listed entries = read(list);
+    ASSERT_GE(entries.hkl.size(), 3u);
+    EXPECT_EQ(entries.hkl[0], (Hkl{0, 1, 2}));
+    EXPECT_EQ(entries.hkl[1], (Hkl{1, 0, 4}));
+    EXPECT_EQ(entries.hkl[2], (Hkl{1, 1, 0}));
+
+    const int32_t lines = pk_reflexion_list_line_count(list);
+    std::vector<int32_t> first(static_cast<std::size_t>(lines)), count(first.size());
+    std::vector<double> x(first.size()), d(first.size()), intensity(first.size()), multiplicity(first.size());
+    ASSERT_EQ(pk_reflexion_list_line_members(list, first.data(), count.data(), lines, nullptr), PK_OK);
+    pk_reflexion_list_line_values(list, PK_QUANTITY_X, x.data(), lines, nullptr);
+    pk_reflexion_list_line_values(list, PK_QUANTITY_D, d.data(), lines, nullptr);
+    pk_reflexion_list_line_values(list, PK_QUANTITY_INTENSITY, intensity.data(), lines, nullptr);
+    pk_reflexion_list_line_values(list, PK_QUANTITY_MULTIPLICITY, multiplicity.data(), lines, nullptr);
+    const auto &entryD = entries.values.at(PK_QUANTITY_D);
+    int32_t next = 0;
+    for (int32_t i = 0; i < lines; ++i) {
+        EXPECT_EQ(first[i], next) << "lines cover the entries in order";
+        next = first[i] + count[i];
+        for (int32_t m = first[i]; m < next; ++m) EXPECT_LE(std::fabs(entryD[m] - entryD[first[i]]), 1e-5);
+        if (i > 0) {
+            EXPECT_GT(std::fabs(d[i] - d[i - 1]), 1e-5) << "lines " << i - 1 << " and " << i;
+        }
+    }
+    EXPECT_EQ(next, static_cast<int32_t>(entries.hkl.size()));
+
+    // (1 4 6): 1/d² = 4/3 (h² + hk + k²)/a² + l²/c², 2θ = 2 asin(λ / 2d) = 136.08°.
+    const double d146 = 1.0 / std::sqrt(4.0 / 3.0 * 21.0 / (4.7589 * 4.7589) + 36.0 / (12.991 * 12.991));
+    const auto line = std::find_if(x.begin(), x.end(), [](double v) { return std::fabs(v - 136.08) < 0.01; });
+    ASSERT_NE(line, x.end());
+    const auto i = static_cast<std::size_t>(line - x.begin());
+    ASSERT_EQ(count[i], 2);
+    std::set<Hkl> members;
+    double sum = 0.0, sumMultiplicity = 0.0;
+    for (int32_t m = first[i]; m < first[i] + 2; ++m) {
+        EXPECT_NEAR(entryD[m], d146, 1e-8);
+        sum += entries.values.at(PK_QUANTITY_INTENSITY)[m];
+        sumMultiplicity += entries.values.at(PK_QUANTITY_MULTIPLICITY)[m];
+        const std::set<Hkl> set = planesOf(phase, entries.hkl[m]);
+        members.insert(set.count(Hkl{1, 4, 6}) != 0 ? Hkl{1, 4, 6} : set.count(Hkl{4, 1, 6}) != 0 ? Hkl{4, 1, 6} : Hkl{});
+    }
+    EXPECT_EQ(members, (std::set<Hkl>{{1, 4, 6}, {4, 1, 6}}));
+    EXPECT_NEAR(intensity[i], sum, 1e-12 * sum);
+    EXPECT_EQ(multiplicity[i], sumMultiplicity);
+    pk_reflexion_list_free(list);
+    pk_phase_free(phase);
+}
+
+}  // namespace
