@@ -18,10 +18,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The source, shared by both subcommands. Empty anode / zero wavelength mean
-// "not given".
+// The source, shared by both subcommands. An empty anode means "not given".
 struct SourceOptions {
     std::string anode;
+    bool has_wavelength = false;
     double wavelength = 0.0;
     bool neutron = false;
 };
@@ -30,8 +30,10 @@ struct ReflexionsOptions {
     std::string file;
     std::string block;      // empty: the first data block
     SourceOptions source;
-    double d_min = 0.0;     // 0: not given
-    double two_theta_max = 0.0;  // 0: not given
+    bool has_d_min = false;
+    double d_min = 0.0;
+    bool has_two_theta_max = false;
+    double two_theta_max = 0.0;
     bool lines = false;
 };
 

@@ -51,7 +51,7 @@ void addReflexions(CLI::App &app, ReflexionsOptions &options) {
     command->add_flag("--lines", options.lines,
                       "one row per observed line, with its reflexions");
     command->footer("Example:\n  powderkit reflexions NaCl.cif --anode Co --d-min 1.0 --lines\n"
-                    "Default: Cu Ka1 alone (1.540593 A), X-rays, down to the d at 2theta = 150.");
+                    "Default: Cu Kα1 alone (1.540593 Å), X-rays, down to the d at 2θ = 150°.");
 }
 
 void addPattern(CLI::App &app, PatternOptions &options) {
@@ -63,7 +63,7 @@ void addPattern(CLI::App &app, PatternOptions &options) {
     CLI::Option *wavelength = nullptr;
     addSourceOptions(*command, options.source, anode, wavelength);
     auto *no_alpha2 = command->add_flag("--no-alpha2", options.no_alpha2,
-                                        "the anode's Ka1 line alone");
+                                        "the anode's Kα1 line alone");
     no_alpha2->excludes(wavelength);
     command->add_option("--range", options.range, "FROM TO STEP in degrees 2θ (default 10 150 0.02)")
         ->expected(3)
@@ -76,8 +76,8 @@ void addPattern(CLI::App &app, PatternOptions &options) {
     command->footer(
         "Example:\n  powderkit pattern corundum.cif NaCl.cif --scale 1 0.5 --range 20 80 0.01"
         " --output out\n"
-        "Default: Cu Ka1+Ka2, pseudo-Voigt, 10 to 150 degrees by 0.02; without --output the two"
-        "\ncolumns (2theta, intensity) go to standard output.");
+        "Default: Cu Kα1+Kα2, pseudo-Voigt, 2θ from 10° to 150° by 0.02°; without --output the"
+        "\ntwo columns (2θ, intensity) go to standard output.");
 }
 
 }  // namespace
@@ -100,6 +100,13 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? kSuccess : kUsageError;
     }
+    for (CLI::App *command : app.get_subcommands()) {
+        SourceOptions &source =
+            command->get_name() == "reflexions" ? reflexions.source : pattern.source;
+        source.has_wavelength = command->count("--wavelength") > 0;
+    }
+    reflexions.has_d_min = app.get_subcommand("reflexions")->count("--d-min") > 0;
+    reflexions.has_two_theta_max = app.get_subcommand("reflexions")->count("--two-theta-max") > 0;
 
     try {
         const std::string output = app.got_subcommand("reflexions") ? runReflexions(reflexions)

@@ -50,7 +50,7 @@ PhaseHandle readPhase(const std::string &path, const std::string &block) {
 pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
     pk_instrument instrument{};
     pk_instrument_default(&instrument);
-    if (source.wavelength != 0.0) {
+    if (source.has_wavelength) {
         if (!std::isfinite(source.wavelength) || source.wavelength <= 0.0) {
             throw InputError("--wavelength: must be a positive number of Å, not " +
                              formatNumber(source.wavelength));
@@ -74,7 +74,7 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
 
 std::string describeSource(const SourceOptions &source, const pk_instrument &instrument) {
     if (source.neutron) return "neutrons " + formatNumber(instrument.wavelength) + " A";
-    if (source.wavelength != 0.0) return "X-rays " + formatNumber(instrument.wavelength) + " A";
+    if (source.has_wavelength) return "X-rays " + formatNumber(instrument.wavelength) + " A";
     const std::string anode = source.anode.empty() ? "Cu" : source.anode;
     return anode + (instrument.wavelength2 > 0.0 ? " Ka1+Ka2" : " Ka1");
 }

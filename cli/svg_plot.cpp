@@ -178,7 +178,12 @@ std::string svgPlot(const PlotData &data) {
     svg += "<polyline fill=\"none\" stroke=\"black\" stroke-width=\"1\" points=\"" +
            polylinePoints(data.x, data.total, scale) + "\"/>\n";
 
-    // One row of reflexion ticks per phase, and the legend.
+    // One row of reflexion ticks per phase, and the legend on a pale ground.
+    if (rows > 0) {
+        svg += "<rect x=\"" + pixels(kRight - 198) + "\" y=\"" + pixels(kTop + 4) +
+               "\" width=\"192\" height=\"" + pixels(18.0 * static_cast<double>(rows) + 8.0) +
+               "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#999999\"/>\n";
+    }
     for (size_t p = 0; p < rows; ++p) {
         const std::string colour = kColours[p % kColourCount];
         const double top = pattern_bottom + 6.0 + kTickRow * static_cast<double>(p);
