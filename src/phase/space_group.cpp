@@ -126,6 +126,13 @@ Symmetry symmetryFromTriplets(const std::vector<std::string> &triplets, const st
     std::vector<Op> ops;
     std::set<Op> distinct;
     for (const std::string &triplet : triplets) {
+        // Operator coefficients and translations are small numbers; a long
+        // run of digits would overflow in the triplet parser.
+        std::size_t digits = 0;
+        for (char c : triplet) {
+            digits = (c >= '0' && c <= '9') ? digits + 1 : 0;
+            if (digits > 4) fail(PK_ERROR_CRYSTAL, where + ": the operator \"" + triplet + "\" holds a number out of range");
+        }
         Op op;
         try {
             op = gemmi::parse_triplet(triplet);
