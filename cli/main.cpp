@@ -27,8 +27,13 @@ void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&an
                       CLI::Option *&wavelength) {
     anode = command.add_option("--anode", source.anode,
                                "X-ray tube anode: Cu, Co, Mo, Fe, Cr or Ag");
-    wavelength = command.add_option("--wavelength", source.wavelength,
-                                    "a single wavelength, Å");
+    wavelength = command.add_option_function<double>(
+        "--wavelength",
+        [&source](const double &value) {
+            source.wavelength = value;
+            source.has_wavelength = true;
+        },
+        "a single wavelength, Å");
     anode->excludes(wavelength);
     auto *neutron = command.add_flag("--neutron", source.neutron,
                                      "neutrons (at the wavelength given, or 1.540593 Å)");
@@ -43,10 +48,20 @@ void addReflexions(CLI::App &app, ReflexionsOptions &options) {
     CLI::Option *anode = nullptr;
     CLI::Option *wavelength = nullptr;
     addSourceOptions(*command, options.source, anode, wavelength);
-    auto *d_min = command->add_option("--d-min", options.d_min,
-                                      "smallest d-spacing, Å (default: d at 2θ = 150°)");
-    auto *two_theta_max = command->add_option("--two-theta-max", options.two_theta_max,
-                                              "largest 2θ, degrees");
+    auto *d_min = command->add_option_function<double>(
+        "--d-min",
+        [&options](const double &value) {
+            options.d_min = value;
+            options.has_d_min = true;
+        },
+        "smallest d-spacing, Å (default: d at 2θ = 150°)");
+    auto *two_theta_max = command->add_option_function<double>(
+        "--two-theta-max",
+        [&options](const double &value) {
+            options.two_theta_max = value;
+            options.has_two_theta_max = true;
+        },
+        "largest 2θ, degrees");
     d_min->excludes(two_theta_max);
     command->add_flag("--lines", options.lines,
                       "one row per observed line, with its reflexions");
@@ -100,13 +115,6 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? kSuccess : kUsageError;
     }
-    for (CLI::App *command : app.get_subcommands()) {
-        SourceOptions &source =
-            command->get_name() == "reflexions" ? reflexions.source : pattern.source;
-        source.has_wavelength = command->count("--wavelength") > 0;
-    }
-    reflexions.has_d_min = app.get_subcommand("reflexions")->count("--d-min") > 0;
-    reflexions.has_two_theta_max = app.get_subcommand("reflexions")->count("--two-theta-max") > 0;
 
     try {
         const std::string output = app.got_subcommand("reflexions") ? runReflexions(reflexions)
