@@ -241,7 +241,8 @@ enum {
 };
 
 /* Lists the reflexions of `phase` down to d = `limit` (PK_LIMIT_D_MIN) or up
- * to x = `limit` on the instrument's axis (PK_LIMIT_X_MAX). Absences follow
+ * to x = `limit` on the instrument's axis (PK_LIMIT_X_MAX); on a 2θ axis the
+ * list stops at 2θ = 179.9° (below d = λ/2 no reflexion can be seen). Absences follow
  * the exact rule; reflexions that symmetry allows but whose |F|² is zero are
  * kept. The instrument's Kα2 line plays no part here. */
 PK_PHASE_API int32_t pk_reflexion_list_make(const pk_phase *phase,

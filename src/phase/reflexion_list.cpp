@@ -1,6 +1,7 @@
 // Reflexion lists: the plane sets of a phase with their positions, |F|²,
 // Lorentz(-polarisation) factors and integrated intensities from the core's
 // calculateIntensityForReflexion, and the same merged into observed lines.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -48,6 +49,10 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
         dMin = dSpacingAt(instrument, profile.get(), limit);
     } else if (limitKind != PK_LIMIT_D_MIN) {
         fail(PK_ERROR_ARGUMENT, "unknown limit kind " + std::to_string(limitKind));
+    } else if (instrument.axis == PK_AXIS_TWO_THETA) {
+        // Below λ/2 there is no Bragg angle: such reflexions cannot be seen
+        // at this wavelength, and the list stops where 2θ reaches 179.9°.
+        dMin = std::max(dMin, dSpacingAt(instrument, profile.get(), 180.0 + instrument.zero));
     }
     auto list = std::make_unique<pk_reflexion_list>();
     double strongest = 0.0;
