@@ -1,0 +1,254 @@
+// Bad crystals and texts: each fails with its status and a message naming the
+// field or line, returns no phase and prints nothing. Ionic and missing type
+// symbols, and allocation failure anywhere from reading a CIF text to a
+// pattern model.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "powderkit_phase.h"
+#include "support/allocation_failure.hpp"
+#include "support/output_capture.hpp"
+
+// Every allocation of the layer's C++ code goes through operator new, which
+// the malloc wrapper cannot see. While a sweep is armed, this operator new
+// shares the wrapper's count: it adds the mallocs counted since the wrapper
+// was last armed to its own tally and re-arms the wrapper for what is left,
+// so that the Nth allocation fails whichever kind it is.
+extern "C" void *__real_malloc(std::size_t size);
+
+namespace {
+long gTarget = 0;  // 0: disarmed
+long gTally = 0;   // allocations of both kinds before the wrapper's current count
+
+void armBoth(long n) {
+    gTarget = n;
+    gTally = 0;
+    pk_test::failAllocationNumber(n);
+}
+
+void disarmBoth() {
+    gTarget = 0;
+    pk_test::disarmAllocationFailure();
+}
+
+// Allocations of both kinds since armBoth.
+long countedBoth() { return gTally + pk_test::allocationsCounted(); }
+
+void *allocate(std::size_t size) {
+    if (gTarget != 0) {
+        gTally += pk_test::allocationsCounted() + 1;
+        const long left = gTarget - gTally;
+        pk_test::failAllocationNumber(left > 0 ? left : 0x7fffffffL);
+        if (left == 0) return nullptr;
+    }
+    return __real_malloc(size == 0 ? 1 : size);
+}
+}  // namespace
+
+void *operator new(std::size_t size) {
+    if (void *block = allocate(size)) return block;
+    throw std::bad_alloc();
+}
+void *operator new[](std::size_t size) { return operator new(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return allocate(size); }
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return allocate(size); }
+// Out of line, so that the compiler does not pair a free with an operator new.
+static __attribute__((noinline)) void release(void *block) noexcept { std::free(block); }
+void operator delete(void *block) noexcept { release(block); }
+void operator delete[](void *block) noexcept { release(block); }
+void operator delete(void *block, std::size_t) noexcept { release(block); }
+void operator delete[](void *block, std::size_t) noexcept { release(block); }
+
+namespace {
+
+// A small monoclinic crystal, P 1 21/c 1, in underscore tags.
+const char kCell[] =
+    "data_test\n_cell_length_a 5.0\n_cell_length_b 6.0\n_cell_length_c 7.0\n"
+    "_cell_angle_alpha 90\n_cell_angle_beta 100\n_cell_angle_gamma 90\n";
+const char kSymmetry[] =
+    "_symmetry_space_group_name_H-M 'P 1 21/c 1'\nloop_\n_symmetry_equiv_pos_as_xyz\n"
+    "'x,y,z'\n'-x,y+1/2,-z+1/2'\n'-x,-y,-z'\n'x,-y+1/2,z+1/2'\n";
+const char kSites[] =
+    "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+    "_atom_site_fract_z\n_atom_site_occupancy\n_atom_site_U_iso_or_equiv\n"
+    "Fe1 Fe 0.1 0.2 0.3 1.0 0.01\nO1 O 0.4 0.1 0.2 1.0 0.01\n";
+
+std::string base() { return std::string(kCell) + kSymmetry + kSites; }
+
+std::string edited(std::vector<std::pair<std::string, std::string>> edits) {
+    std::string text = base();
+    for (const auto &[from, to] : edits) {
+        const std::size_t at = text.find(from);
+        if (at == std::string::npos) ADD_FAILURE() << "no \"" << from << "\" in the base text";
+        else text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+using Call = std::function<int32_t(pk_phase **, pk_error *)>;
+
+Call text(const std::string &cif, const char *block = nullptr) {
+    return [cif, block](pk_phase **p, pk_error *e) { return pk_phase_from_cif_text(cif.c_str(), block, p, e); };
+}
+
+struct Bad {
+    const char *what;
+    Call call;
+    int32_t code;
+    const char *message;  // a part of the message
+};
+
+TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
+    // cos 120° = −1/2: 1 − 3·(1/4) + 2·(−1/8) = 0, no volume.
+    const std::string noCell = edited({{"alpha 90", "alpha 120"}, {"beta 100", "beta 120"}, {"gamma 90", "gamma 120"}});
+    const std::string noZ = edited({{"_atom_site_fract_z\n", ""}, {"0.2 0.3 1.0", "0.2 1.0"}, {"0.1 0.2 1.0", "0.1 1.0"}});
+    const std::string missing = std::string(PK_TEST_DATA_DIR) + "/no-such-file.cif";
+    const Bad cases[] = {
+        {"unknown type symbol", text(edited({{"Fe1 Fe", "Fe1 Xx"}})), PK_ERROR_CRYSTAL, "\"Xx\""},
+        {"unknown space group", text(edited({{kSymmetry, "_symmetry_space_group_name_H-M 'Q 9 z'\n"}})),
+         PK_ERROR_CRYSTAL, "\"Q 9 z\""},
+        {"operators not a group", text(edited({{"'x,-y+1/2,z+1/2'\n", ""}})), PK_ERROR_CRYSTAL, "do not form a group"},
+        {"zero edge", text(edited({{"length_b 6.0", "length_b 0"}})), PK_ERROR_CRYSTAL, "edge b"},
+        {"negative edge", text(edited({{"length_c 7.0", "length_c -7"}})), PK_ERROR_CRYSTAL, "edge c"},
+        {"angles that make no cell", text(noCell), PK_ERROR_CRYSTAL, "angles"},
+        {"occupancy 1.5", text(edited({{"0.3 1.0", "0.3 1.5"}})), PK_ERROR_CRYSTAL, "Fe1: the occupancy 1.5"},
+        {"no fract_z column", text(noZ), PK_ERROR_FORMAT, "no z coordinate column"},
+        {"'?' coordinate", text(edited({{"0.1 0.2 0.3", "0.1 ? 0.3"}})), PK_ERROR_FORMAT, "site Fe1 has no y"},
+        {"empty text", text(""), PK_ERROR_FORMAT, "no data block"},
+        {"truncated", text(base() + "_cell_measurement_temperature\n"), PK_ERROR_FORMAT,
+         "_cell_measurement_temperature"},
+        {"not CIF", text("hello"), PK_ERROR_FORMAT, "CIF text:1"},
+        {"no such block", text(base(), "nope"), PK_ERROR_ARGUMENT, "\"nope\""},
+        {"missing file",
+         [&missing](pk_phase **p, pk_error *e) { return pk_phase_from_cif_file(missing.c_str(), nullptr, p, e); },
+         PK_ERROR_FILE, missing.c_str()},
+    };
+    for (const Bad &c : cases) {
+        SCOPED_TRACE(c.what);
+        int marker = 0;  // never read: its address stands for a phase not cleared
+        pk_phase *phase = reinterpret_cast<pk_phase *>(&marker);
+        pk_error e{};
+        int32_t status = PK_OK;
+        const std::string out = pk_test::captureStdout([&] {
+            EXPECT_EQ(pk_test::captureStderr([&] { status = c.call(&phase, &e); }), "");
+        });
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(status, c.code) << e.message;
+        EXPECT_EQ(e.code, c.code);
+        EXPECT_EQ(phase, nullptr);
+        EXPECT_NE(std::string(e.message), "");
+        EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
+    }
+}
+
+std::vector<double> xrayF2(const std::string &cif) {
+    pk_phase *phase = nullptr;
+    pk_error e{};
+    EXPECT_EQ(pk_phase_from_cif_text(cif.c_str(), nullptr, &phase, &e), PK_OK) << e.message;
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    pk_reflexion_list *list = nullptr;
+    EXPECT_EQ(pk_reflexion_list_make(phase, &instrument, PK_LIMIT_D_MIN, 1.0, &list, &e), PK_OK) << e.message;
+    std::vector<double> f2(static_cast<std::size_t>(pk_reflexion_list_count(list)));
+    pk_reflexion_list_values(list, PK_QUANTITY_F2, f2.data(), static_cast<int32_t>(f2.size()), nullptr);
+    pk_reflexion_list_free(list);
+    pk_phase_free(phase);
+    return f2;
+}
+
+TEST(BadInput, IonicSymbolsAndElementsFromLabels) {
+    const std::vector<double> neutral = xrayF2(base());
+    ASSERT_GT(neutral.size(), 10u);
+    EXPECT_EQ(xrayF2(edited({{"Fe1 Fe", "Fe1 Fe3+"}, {"O1 O", "O1 O2-"}})), neutral);
+    // No type column: Fe from "Fe1", O from "O1"; Al from "Al1" (the same
+    // crystal with Al in place of Fe, both ways).
+    const std::string noType = edited({{"_atom_site_type_symbol\n", ""}, {"Fe1 Fe", "Fe1"}, {"O1 O", "O1"}});
+    EXPECT_EQ(xrayF2(noType), neutral);
+    EXPECT_EQ(xrayF2(edited({{"_atom_site_type_symbol\n", ""}, {"Fe1 Fe", "Al1"}, {"O1 O", "O1"}})),
+              xrayF2(edited({{"Fe1 Fe", "Al1 Al"}})));
+}
+
+// What the sequence makes: |F|² of the list and the pattern of the model.
+struct Made {
+    int32_t status = PK_OK;
+    std::vector<double> f2, pattern;
+};
+
+Made readListAndModel(const std::string &cif) {
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    instrument.wavelength2 = 1.544414;
+    instrument.ratio2 = 0.5;
+    const double background[3] = {10, 2, 1};
+    Made made;
+    pk_phase *phase = nullptr;
+    pk_reflexion_list *list = nullptr;
+    pk_pattern_model *model = nullptr;
+    made.status = pk_phase_from_cif_text(cif.c_str(), nullptr, &phase, nullptr);
+    if (made.status == PK_OK) {
+        made.status = pk_reflexion_list_make(phase, &instrument, PK_LIMIT_D_MIN, 1.5, &list, nullptr);
+    }
+    const pk_phase_setting setting{phase, 1.0, nullptr, 0, 1.0, {0, 0, 1}};
+    if (made.status == PK_OK) {
+        made.status = pk_pattern_model_make(&instrument, &setting, 1, background, 3, 20.0, 60.0, &model, nullptr);
+    }
+    if (made.status == PK_OK) {
+        made.f2.resize(static_cast<std::size_t>(pk_reflexion_list_count(list)));
+        pk_reflexion_list_values(list, PK_QUANTITY_F2, made.f2.data(), static_cast<int32_t>(made.f2.size()), nullptr);
+        double x[401];
+        made.pattern.resize(401);
+        for (int i = 0; i < 401; ++i) x[i] = 20.0 + 0.1 * i;
+        pk_pattern_model_compute(model, PK_PART_TOTAL, x, 401, made.pattern.data(), nullptr);
+    }
+    pk_pattern_model_free(model);
+    pk_reflexion_list_free(list);
+    pk_phase_free(phase);
+    return made;
+}
+
+// Every failed allocation either fails the sequence with OUT_OF_MEMORY or
+// changes nothing (a shrinking realloc, a sort's scratch buffer); nothing
+// is printed, nothing leaked (the sanitizer pass).
+TEST(BadInput, AllocationFailureFromCifTextToPatternModel) {
+    std::FILE *file = std::fopen(PK_EXAMPLE_DATA_DIR "/corundum.cif", "rb");
+    ASSERT_NE(file, nullptr);
+    std::string corundum;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) corundum.append(chunk, n);
+    std::fclose(file);
+    const Made good = readListAndModel(corundum);
+    ASSERT_EQ(good.status, PK_OK);
+    ASSERT_FALSE(good.f2.empty());
+    for (long n = 1;; ++n) {
+        Made made;
+        long counted = 0;
+        const std::string printed = pk_test::captureStdout([&] {
+            EXPECT_EQ(pk_test::captureStderr([&] {
+                          armBoth(n);
+                          made = readListAndModel(corundum);
+                          counted = countedBoth();
+                          disarmBoth();
+                      }),
+                      "");
+        });
+        EXPECT_EQ(printed, "");
+        if (counted < n) {
+            EXPECT_GT(n, 100) << "too few allocations seen: is operator new counted?";
+            break;
+        }
+        if (made.status == PK_OK) {
+            EXPECT_TRUE(made.f2 == good.f2 && made.pattern == good.pattern)
+                << "allocation " << n << " failed, yet the sequence succeeded with other results";
+        } else {
+            EXPECT_EQ(made.status, PK_ERROR_OUT_OF_MEMORY) << "allocation " << n;
+        }
+    }
+}
+
+}  // namespace
