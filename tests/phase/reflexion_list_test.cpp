@@ -76,11 +76,6 @@ std::set<Hkl> planesOf(const pk_phase *phase, const Hkl &h) {
     return planes;
 }
 
-struct Listed {
-    std::vector<Hkl> hkl;
-    std::map<int32_t, std::vector<double>> values;  // by PK_QUANTITY_*
-};
-
 pk_reflexion_list *makeList(const pk_phase *phase, int32_t radiation, double wavelength, int32_t kind,
                             double limit) {
     pk_instrument instrument;
@@ -93,18 +88,20 @@ pk_reflexion_list *makeList(const pk_phase *phase, int32_t radiation, double wav
     return list;
 }
 
-Listed read(const pk_reflexion_list *list) {
+// One quantity of every entry (lines: of every line).
+std::vector<double> values(const pk_reflexion_list *list, int32_t quantity, bool lines = false) {
+    const int32_t n = lines ? pk_reflexion_list_line_count(list) : pk_reflexion_list_count(list);
+    std::vector<double> v(static_cast<std::size_t>(n));
+    EXPECT_EQ((lines ? pk_reflexion_list_line_values : pk_reflexion_list_values)(list, quantity, v.data(), n, nullptr),
+              PK_OK);
+    return v;
+}
+
+std::vector<Hkl> indices(const pk_reflexion_list *list) {
     const int32_t n = pk_reflexion_list_count(list);
-    Listed out;
-    std::vector<int32_t> flat(3 * static_cast<std::size_t>(n));
-    EXPECT_EQ(pk_reflexion_list_indices(list, flat.data(), n, nullptr), PK_OK);
-    for (int32_t i = 0; i < n; ++i) out.hkl.push_back({flat[3 * i], flat[3 * i + 1], flat[3 * i + 2]});
-    for (int32_t q : {PK_QUANTITY_D, PK_QUANTITY_F2, PK_QUANTITY_LP, PK_QUANTITY_INTENSITY,
-                      PK_QUANTITY_MULTIPLICITY}) {
-        out.values[q].resize(static_cast<std::size_t>(n));
-        EXPECT_EQ(pk_reflexion_list_values(list, q, out.values[q].data(), n, nullptr), PK_OK);
-    }
-    return out;
+    std::vector<Hkl> hkl(static_cast<std::size_t>(n));
+    EXPECT_EQ(pk_reflexion_list_indices(list, hkl.data()->data(), n, nullptr), PK_OK);
+    return hkl;
 }
 
 double largest(const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()); }
@@ -118,6 +115,10 @@ TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
     for (const std::string &name : structureNames()) {
         const auto reference = pk_test::readTable("reflexions/" + name + ".tsv");
         ASSERT_FALSE(reference.empty()) << name;
+        std::vector<double> column[10];  // the reference's columns 3 … 9 as numbers
+        for (const auto &row : reference) {
+            for (std::size_t c = 3; c < 10; ++c) column[c].push_back(std::stod(row[c]));
+        }
         const std::string text = fileText(cifPath(name));
         for (const std::string &cif : {text, dotted(text)}) {
             pk_phase *phase = phaseFromText(cif);
@@ -127,33 +128,30 @@ TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
                              (xray ? " X-rays" : " neutrons"));
                 pk_reflexion_list *list =
                     makeList(phase, xray ? PK_RADIATION_XRAY : PK_RADIATION_NEUTRON, 1.5406, PK_LIMIT_D_MIN, 0.8);
-                const Listed got = read(list);
+                const std::vector<Hkl> hkl = indices(list);
+                const auto d = values(list, PK_QUANTITY_D), m = values(list, PK_QUANTITY_MULTIPLICITY),
+                           f2 = values(list, PK_QUANTITY_F2), lp = values(list, PK_QUANTITY_LP),
+                           intensity = values(list, PK_QUANTITY_INTENSITY);
                 pk_reflexion_list_free(list);
-                ASSERT_EQ(got.hkl.size(), reference.size());
+                ASSERT_EQ(hkl.size(), reference.size());
                 std::map<Hkl, std::size_t> entryOf;
-                for (std::size_t i = 0; i < got.hkl.size(); ++i) {
-                    for (const Hkl &plane : planesOf(phase, got.hkl[i])) entryOf[plane] = i;
+                for (std::size_t i = 0; i < hkl.size(); ++i) {
+                    for (const Hkl &plane : planesOf(phase, hkl[i])) entryOf[plane] = i;
                 }
-                std::vector<double> f2Ref, iRef;
-                for (const auto &row : reference) {
-                    f2Ref.push_back(std::stod(row[xray ? 5 : 6]));
-                    iRef.push_back(std::stod(row[xray ? 8 : 9]));
-                }
+                const std::vector<double> &f2Ref = column[xray ? 5 : 6], &iRef = column[xray ? 8 : 9];
                 std::set<std::size_t> matched;
                 for (std::size_t r = 0; r < reference.size(); ++r) {
-                    const auto &row = reference[r];
-                    const Hkl h{std::stoi(row[0]), std::stoi(row[1]), std::stoi(row[2])};
+                    const Hkl h{std::stoi(reference[r][0]), std::stoi(reference[r][1]), std::stoi(reference[r][2])};
                     const auto found = entryOf.find(h);
                     ASSERT_NE(found, entryOf.end()) << h[0] << " " << h[1] << " " << h[2];
                     const std::size_t i = found->second;
                     EXPECT_TRUE(matched.insert(i).second) << "entry " << i << " matched twice";
-                    EXPECT_NEAR(got.values.at(PK_QUANTITY_D)[i], std::stod(row[3]), kDTolerance) << r;
-                    EXPECT_EQ(got.values.at(PK_QUANTITY_MULTIPLICITY)[i], std::stod(row[4])) << r;
-                    EXPECT_NEAR(got.values.at(PK_QUANTITY_F2)[i], f2Ref[r], kOfStrongest * largest(f2Ref)) << r;
-                    EXPECT_NEAR(got.values.at(PK_QUANTITY_INTENSITY)[i], iRef[r], kOfStrongest * largest(iRef)) << r;
+                    EXPECT_NEAR(d[i], column[3][r], kDTolerance) << r;
+                    EXPECT_EQ(m[i], column[4][r]) << r;
+                    EXPECT_NEAR(f2[i], f2Ref[r], kOfStrongest * largest(f2Ref)) << r;
+                    EXPECT_NEAR(intensity[i], iRef[r], kOfStrongest * largest(iRef)) << r;
                     if (xray) {
-                        const double lp = std::stod(row[7]);
-                        EXPECT_NEAR(got.values.at(PK_QUANTITY_LP)[i], lp, kLpRelative * lp) << r;
+                        EXPECT_NEAR(lp[i], column[7][r], kLpRelative * column[7][r]) << r;
                     }
                 }
             }
@@ -181,25 +179,19 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
     for (const std::string &name : structureNames()) {
         SCOPED_TRACE(name);
         std::vector<pk_site> sites;
-        std::string symbol;
-        double cell[6];
+        const std::vector<std::string> *last = nullptr;
         for (const auto &row : rows) {
             if (row[0] != name) continue;
-            symbol = row[1];
-            for (int i = 0; i < 6; ++i) cell[i] = std::stod(row[2 + static_cast<std::size_t>(i)]);
-            pk_site site{};
-            site.label = row[8].c_str();
-            site.type = row[9].c_str();
-            site.x = std::stod(row[10]);
-            site.y = std::stod(row[11]);
-            site.z = std::stod(row[12]);
-            site.occupancy = std::stod(row[13]);
-            site.u_iso = std::stod(row[14]);
-            sites.push_back(site);
+            last = &row;
+            const auto number = [&row](std::size_t c) { return std::stod(row[c]); };
+            sites.push_back(pk_site{row[8].c_str(), row[9].c_str(), number(10), number(11), number(12), number(13),
+                                    number(14), 0, {}});
         }
+        double cell[6];
+        for (std::size_t i = 0; i < 6; ++i) cell[i] = std::stod((*last)[2 + i]);
         pk_phase *fromSymbol = nullptr;
         pk_error e{};
-        ASSERT_EQ(pk_phase_from_symbol(name.c_str(), symbol.c_str(), cell, sites.data(),
+        ASSERT_EQ(pk_phase_from_symbol(name.c_str(), (*last)[1].c_str(), cell, sites.data(),
                                        static_cast<int32_t>(sites.size()), &fromSymbol, &e),
                   PK_OK)
             << e.message;
@@ -208,13 +200,12 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
         EXPECT_EQ(operatorSet(fromSymbol), operatorSet(fromLoop));
         pk_reflexion_list *a = makeList(fromSymbol, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
         pk_reflexion_list *b = makeList(fromLoop, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
-        const Listed la = read(a), lb = read(b);
-        ASSERT_EQ(la.hkl.size(), lb.hkl.size());
-        const double f2Max = largest(lb.values.at(PK_QUANTITY_F2));
-        for (std::size_t i = 0; i < la.hkl.size(); ++i) {
-            const double d = lb.values.at(PK_QUANTITY_D)[i];
-            EXPECT_NEAR(la.values.at(PK_QUANTITY_D)[i], d, 1e-12 * d) << i;
-            EXPECT_NEAR(la.values.at(PK_QUANTITY_F2)[i], lb.values.at(PK_QUANTITY_F2)[i], 1e-12 * f2Max) << i;
+        const auto da = values(a, PK_QUANTITY_D), db = values(b, PK_QUANTITY_D);
+        const auto fa = values(a, PK_QUANTITY_F2), fb = values(b, PK_QUANTITY_F2);
+        ASSERT_EQ(da.size(), db.size());
+        for (std::size_t i = 0; i < da.size(); ++i) {
+            EXPECT_NEAR(da[i], db[i], 1e-12 * db[i]) << i;
+            EXPECT_NEAR(fa[i], fb[i], 1e-12 * largest(fb)) << i;
         }
         pk_reflexion_list_free(a);
         pk_reflexion_list_free(b);
@@ -227,50 +218,47 @@ TEST(ReflexionList, CorundumLinesAndRepresentatives) {
     pk_phase *phase = phaseFromText(fileText(cifPath("corundum")));
     ASSERT_NE(phase, nullptr);
     pk_reflexion_list *list = makeList(phase, PK_RADIATION_XRAY, 1.540593, PK_LIMIT_X_MAX, 150.0);
-    const Listed entries = read(list);
-    ASSERT_GE(entries.hkl.size(), 3u);
-    EXPECT_EQ(entries.hkl[0], (Hkl{0, 1, 2}));
-    EXPECT_EQ(entries.hkl[1], (Hkl{1, 0, 4}));
-    EXPECT_EQ(entries.hkl[2], (Hkl{1, 1, 0}));
-
-    const int32_t lines = pk_reflexion_list_line_count(list);
-    std::vector<int32_t> first(static_cast<std::size_t>(lines)), count(first.size());
-    std::vector<double> x(first.size()), d(first.size()), intensity(first.size()), multiplicity(first.size());
+    const std::vector<Hkl> hkl = indices(list);
+    ASSERT_GE(hkl.size(), 3u);
+    EXPECT_EQ(std::vector<Hkl>(hkl.begin(), hkl.begin() + 3), (std::vector<Hkl>{{0, 1, 2}, {1, 0, 4}, {1, 1, 0}}));
+    const auto d = values(list, PK_QUANTITY_D), intensity = values(list, PK_QUANTITY_INTENSITY),
+               multiplicity = values(list, PK_QUANTITY_MULTIPLICITY);
+    const auto lineX = values(list, PK_QUANTITY_X, true), lineD = values(list, PK_QUANTITY_D, true),
+               lineIntensity = values(list, PK_QUANTITY_INTENSITY, true),
+               lineMultiplicity = values(list, PK_QUANTITY_MULTIPLICITY, true);
+    const auto lines = static_cast<int32_t>(lineX.size());
+    std::vector<int32_t> first(lineX.size()), count(lineX.size());
     ASSERT_EQ(pk_reflexion_list_line_members(list, first.data(), count.data(), lines, nullptr), PK_OK);
-    pk_reflexion_list_line_values(list, PK_QUANTITY_X, x.data(), lines, nullptr);
-    pk_reflexion_list_line_values(list, PK_QUANTITY_D, d.data(), lines, nullptr);
-    pk_reflexion_list_line_values(list, PK_QUANTITY_INTENSITY, intensity.data(), lines, nullptr);
-    pk_reflexion_list_line_values(list, PK_QUANTITY_MULTIPLICITY, multiplicity.data(), lines, nullptr);
-    const auto &entryD = entries.values.at(PK_QUANTITY_D);
     int32_t next = 0;
-    for (int32_t i = 0; i < lines; ++i) {
+    for (std::size_t i = 0; i < lineX.size(); ++i) {
         EXPECT_EQ(first[i], next) << "lines cover the entries in order";
         next = first[i] + count[i];
-        for (int32_t m = first[i]; m < next; ++m) EXPECT_LE(std::fabs(entryD[m] - entryD[first[i]]), 1e-5);
+        for (int32_t m = first[i]; m < next; ++m) EXPECT_LE(std::fabs(d[m] - d[first[i]]), 1e-5) << i;
         if (i > 0) {
-            EXPECT_GT(std::fabs(d[i] - d[i - 1]), 1e-5) << "lines " << i - 1 << " and " << i;
+            EXPECT_GT(std::fabs(lineD[i] - lineD[i - 1]), 1e-5) << "lines " << i - 1 << " and " << i;
         }
     }
-    EXPECT_EQ(next, static_cast<int32_t>(entries.hkl.size()));
+    EXPECT_EQ(next, static_cast<int32_t>(hkl.size()));
 
     // (1 4 6): 1/d² = 4/3 (h² + hk + k²)/a² + l²/c², 2θ = 2 asin(λ / 2d) = 136.08°.
     const double d146 = 1.0 / std::sqrt(4.0 / 3.0 * 21.0 / (4.7589 * 4.7589) + 36.0 / (12.991 * 12.991));
-    const auto line = std::find_if(x.begin(), x.end(), [](double v) { return std::fabs(v - 136.08) < 0.01; });
-    ASSERT_NE(line, x.end());
-    const auto i = static_cast<std::size_t>(line - x.begin());
+    const auto line = std::find_if(lineX.begin(), lineX.end(), [](double x) { return std::fabs(x - 136.08) < 0.01; });
+    ASSERT_NE(line, lineX.end());
+    const auto i = static_cast<std::size_t>(line - lineX.begin());
     ASSERT_EQ(count[i], 2);
     std::set<Hkl> members;
     double sum = 0.0, sumMultiplicity = 0.0;
     for (int32_t m = first[i]; m < first[i] + 2; ++m) {
-        EXPECT_NEAR(entryD[m], d146, 1e-8);
-        sum += entries.values.at(PK_QUANTITY_INTENSITY)[m];
-        sumMultiplicity += entries.values.at(PK_QUANTITY_MULTIPLICITY)[m];
-        const std::set<Hkl> set = planesOf(phase, entries.hkl[m]);
-        members.insert(set.count(Hkl{1, 4, 6}) != 0 ? Hkl{1, 4, 6} : set.count(Hkl{4, 1, 6}) != 0 ? Hkl{4, 1, 6} : Hkl{});
+        EXPECT_NEAR(d[m], d146, 1e-8);
+        sum += intensity[m];
+        sumMultiplicity += multiplicity[m];
+        for (const Hkl &plane : planesOf(phase, hkl[m])) {
+            if (plane == Hkl{1, 4, 6} || plane == Hkl{4, 1, 6}) members.insert(plane);
+        }
     }
     EXPECT_EQ(members, (std::set<Hkl>{{1, 4, 6}, {4, 1, 6}}));
-    EXPECT_NEAR(intensity[i], sum, 1e-12 * sum);
-    EXPECT_EQ(multiplicity[i], sumMultiplicity);
+    EXPECT_NEAR(lineIntensity[i], sum, 1e-12 * sum);
+    EXPECT_EQ(lineMultiplicity[i], sumMultiplicity);
     pk_reflexion_list_free(list);
     pk_phase_free(phase);
 }
