@@ -8,7 +8,7 @@
 #include <set>
 
 #include "support/allocation_failure.hpp"
-#include "support/crystal_builder.hpp"
+#include "support/reference_phases.hpp"
 
 namespace {
 

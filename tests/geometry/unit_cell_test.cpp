@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "geometry/geometry.hpp"
-#include "support/crystal_builder.hpp"
+#include "support/reference_phases.hpp"
 
 namespace {
 

@@ -10,9 +10,7 @@
 #include <map>
 #include <string>
 
-#include "support/crystal_builder.hpp"
-#include "support/element_data.hpp"
-#include "support/reflexion_builder.hpp"
+#include "support/reference_phases.hpp"
 #include "support/test_data.hpp"
 
 namespace {
@@ -37,10 +35,8 @@ std::map<Indices, Reflexion *> planeIndex(RefinementCrystal *crystal) {
 }
 
 void compareWithReference(const std::string &name) {
-    RefinementCrystal *crystal = pk_test::makeReferenceCrystal(name, pk_test::makeScatteringFactorFor);
+    RefinementCrystal *crystal = pk_test::makeReferenceCrystal(name, 0.8);
     ASSERT_NE(crystal, nullptr) << name;
-    crystal->useAnisotropicDisplacement = 1;
-    pk_test::buildReflexionList(crystal, 0.8);
     const auto rows = pk_test::readTable("reflexions/" + name + ".tsv");
     ASSERT_FALSE(rows.empty()) << name;
     ASSERT_EQ(crystal->reflexions->count, static_cast<int32_t>(rows.size())) << name;

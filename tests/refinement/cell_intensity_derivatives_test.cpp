@@ -14,10 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "support/crystal_builder.hpp"
 #include "support/derivative_tables.hpp"
 #include "support/element_data.hpp"
 #include "support/finite_difference.hpp"
+#include "support/reference_phases.hpp"
 
 namespace {
 
@@ -37,10 +37,21 @@ RefinementAtomicScatteringFactor *constantXrayFactor(const std::string &symbol) 
     return record;
 }
 
+// The monoclinic reference crystal with every occupant's scattering record
+// replaced by what `factory` makes for its element, and no temperature factors.
 struct Crystal {
     RefinementCrystal *crystal;
-    explicit Crystal(const pk_test::ScatteringFactorFactory &factory)
-        : crystal(pk_test::makeReferenceCrystal("lowsym", factory)) {
+    explicit Crystal(RefinementAtomicScatteringFactor *(*factory)(const std::string &))
+        : crystal(pk_test::makeReferenceCrystal("lowsym")) {
+        for (int32_t i = 0; i < crystal->sites->count; ++i) {
+            const auto *site = static_cast<const Site *>(crystal->sites->items[i]);
+            for (int32_t j = 0; j < site->occupants->count; ++j) {
+                auto *occupant = static_cast<RefinementSiteOccupant *>(site->occupants->items[j]);
+                freeRefinementAtomicScatteringFactor(occupant->scatteringFactor);
+                occupant->scatteringFactor = factory(occupant->symbol);
+            }
+        }
+        crystal->useAnisotropicDisplacement = 0;
         crystal->alpha = 86.0;
         crystal->gamma = 95.0;
         refresh();

@@ -18,10 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "support/crystal_builder.hpp"
-#include "support/element_data.hpp"
+#include "support/reference_phases.hpp"
 #include "support/output_capture.hpp"
-#include "support/reflexion_builder.hpp"
 
 namespace {
 
@@ -35,8 +33,7 @@ struct Scene {
     RefinementProfile *tofProfile = nullptr;  // time of flight, type 4, neutrons
 
     Scene() {
-        crystal = pk_test::makeReferenceCrystal("rutile", pk_test::makeScatteringFactorFor);
-        pk_test::buildReflexionList(crystal, 1.0);
+        crystal = pk_test::makeReferenceCrystal("rutile", 1.0);
         profile = makeRefinementProfile(1, PK_RADIATION_XRAY, PK_PROFILE_PSEUDO_VOIGT, 1.5406, 10.0,
                                         120.0);
         profile->useSecondaryWavelength = 1;

@@ -12,9 +12,7 @@
 #include <vector>
 
 #include "support/allocation_failure.hpp"
-#include "support/crystal_builder.hpp"
-#include "support/element_data.hpp"
-#include "support/reflexion_builder.hpp"
+#include "support/reference_phases.hpp"
 
 namespace {
 
@@ -44,10 +42,9 @@ long allocationsOf(Body body) {
 TEST(HotPaths, PerPointAndPerReflexionFunctionsDoNotAllocate) {
     // The counter sees a library allocation.
     ASSERT_EQ(allocationsOf([] { freeHashTable(makeHashTable()); }), 2);
-    RefinementCrystal *crystal =
-        pk_test::makeReferenceCrystal("rutile", pk_test::makeScatteringFactorFor);
+    RefinementCrystal *crystal = pk_test::makeReferenceCrystal("rutile", 1.0);
     ASSERT_NE(crystal, nullptr);
-    ASSERT_GT(pk_test::buildReflexionList(crystal, 1.0), 0);
+    ASSERT_GT(crystal->reflexions->count, 0);
     RefinementProfile *cw = makeRefinementProfile(1, PK_RADIATION_XRAY, 2, 1.5406, 10, 120);
     cw->asymmetry = 0.1;
     RefinementProfile *tof = makeRefinementProfile(4, PK_RADIATION_NEUTRON, 4, 0.0, 1.0, 10.0);

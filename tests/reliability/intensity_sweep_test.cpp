@@ -11,9 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "support/crystal_builder.hpp"
-#include "support/element_data.hpp"
-#include "support/reflexion_builder.hpp"
+#include "support/reference_phases.hpp"
 #include "sweep.hpp"
 
 namespace {
@@ -21,12 +19,7 @@ namespace {
 using pk_reliability::sweepAllocations;
 using pk_reliability::Trial;
 
-RefinementCrystal *rutile() {
-    RefinementCrystal *crystal =
-        pk_test::makeReferenceCrystal("rutile", pk_test::makeScatteringFactorFor);
-    if (crystal != nullptr) pk_test::buildReflexionList(crystal, 1.2);
-    return crystal;
-}
+RefinementCrystal *rutile() { return pk_test::makeReferenceCrystal("rutile", 1.2); }
 
 // Rutile with March preferred orientation along [0 0 1] (plane indices).
 RefinementCrystal *orientedRutile() {

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "support/crystal_builder.hpp"
+#include "support/reference_phases.hpp"
 
 namespace {
 

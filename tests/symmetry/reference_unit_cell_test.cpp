@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/crystal_builder.hpp"
+#include "support/reference_phases.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/crystal_builder.hpp"
+#include "support/reference_phases.hpp"
 #include "support/output_capture.hpp"
 
 namespace {

@@ -16,11 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "support/crystal_builder.hpp"
-#include "support/element_data.hpp"
 #include "support/finite_difference.hpp"
 #include "support/output_capture.hpp"
-#include "support/reflexion_builder.hpp"
+#include "support/reference_phases.hpp"
 #include "symmetry/site_derivatives.hpp"
 
 namespace {
@@ -35,9 +33,7 @@ struct Structure {
     RefinementProfile *profile;
 
     Structure(const std::string &name, int32_t experiment = 1, int32_t radiation = 2)
-        : crystal(pk_test::makeReferenceCrystal(name, pk_test::makeScatteringFactorFor)) {
-        crystal->useAnisotropicDisplacement = 1;
-        pk_test::buildReflexionList(crystal, 1.1);
+        : crystal(pk_test::makeReferenceCrystal(name, 1.1)) {
         profile = makeRefinementProfile(experiment, radiation, experiment == 4 ? 3 : 0, 1.5406,
                                         5.0, 150.0);
         profile->tofTwoTheta = 145.0;
