@@ -1,8 +1,10 @@
-/* A C11 host that includes only the public header and links only the shared
- * library: it checks the record layouts from C, builds and frees a crystal the
- * way a host application does, and drives the three roads: a calculated
- * pattern of rock salt (checked against the independent reference list), a
- * refinement cycle on it, and the raw-pattern analysis of that pattern. */
+/* A C11 host that includes only the public headers and links only the shared
+ * libraries: it checks the record layouts from C, builds and frees a crystal
+ * the way a host application does, reads rock salt from CIF text through the
+ * phase layer and drives the three roads on the core's records of it: a
+ * calculated pattern (checked against the independent reference list), a
+ * refinement cycle on it, and the raw-pattern analysis of that pattern; and
+ * the same rock salt as one whole pattern of the layer. */
 #include <math.h>
 #include <stddef.h>
 #include <stdio.h>
@@ -11,6 +13,7 @@
 
 #include "interface/expected_layout.h"
 #include "powderkit.h"
+#include "powderkit_phase.h"
 
 static int passed = 0;
 static int failed = 0;
@@ -131,117 +134,18 @@ static void useContainers(void) {
 #define X_STEP 0.02
 #define POINTS 3001
 
-/* The 192 operators of F m -3 m: the 48 signed permutation matrices (the
- * identity first) with each of the four face-centring translations. */
-static bool addRockSaltOperators(RefinementCrystal *crystal) {
-    static const int permutations[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
-                                           {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
-    static const double centring[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
-    crystal->symmetryOperators = makeDynamicArrayWithCapacity(192);
-    if (crystal->symmetryOperators == NULL) return false;
-    for (int c = 0; c < 4; c++) {
-        for (int p = 0; p < 6; p++) {
-            for (int signs = 0; signs < 8; signs++) {
-                RefinementSymmetryOperator *op = makeRefinementSymmetryOperator();
-                if (op == NULL) return false;
-                for (int row = 0; row < 3; row++) {
-                    op->rotation[row][permutations[p][row]] = (signs >> row) & 1 ? -1 : 1;
-                    op->translation[row] = centring[c][row];
-                }
-                int32_t n = crystal->symmetryOperators->count;
-                memcpy(crystal->symmetryTranslations[n], op->translation, sizeof op->translation);
-                addObjectToDynamicArray(crystal->symmetryOperators, op);
-            }
-        }
-    }
-    crystal->latticeType = 'F';
-    return crystal->symmetryOperators->count == 192;
-}
-
-/* Four-Gaussian coefficients (International Tables Vol. C) and Uiso. */
-static Site *makeRockSaltSite(const char *label, const char *element, double x,
-                              const double coefficients[9], double uIso) {
-    Site *site = makeSite(label, x, x, x, element);
-    if (site == NULL) return NULL;
-    RefinementSiteOccupant *occupant = site->occupants->items[0];
-    memcpy(occupant->scatteringFactor->cromerMannCoefficients, coefficients,
-           9 * sizeof(double));
-    occupant->scatteringFactor->hasCromerMannCoefficients = 1;
-    site->displacement->uIso = uIso;
-    return site;
-}
-
-static RefinementCrystal *makeRockSalt(void) {
-    static const double sodium[9] = {4.762600, 3.285000, 3.173600, 8.842200, 1.267400,
-                                     0.313600, 1.112800, 129.423996, 0.676000};
-    static const double chlorine[9] = {11.460400, 0.010400, 7.196400, 1.166200, 6.255600,
-                                       18.519400, 1.645500, 47.778400, -9.557400};
-    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
-    if (crystal == NULL) return NULL;
-    crystal->a = crystal->b = crystal->c = ROCK_SALT_A;
-    crystal->alpha = crystal->beta = crystal->gamma = 90.0;
-    crystal->useAnisotropicDisplacement = 1; /* the isotropic records give their factor */
-    crystal->sites = makeDynamicArrayWithCapacity(2);
-    if (crystal->sites == NULL || !addRockSaltOperators(crystal)) {
-        freeRefinementCrystal(crystal);
-        return NULL;
-    }
-    addObjectToDynamicArray(crystal->sites, makeRockSaltSite("Na1", "Na", 0.0, sodium, 0.0155));
-    addObjectToDynamicArray(crystal->sites, makeRockSaltSite("Cl1", "Cl", 0.5, chlorine, 0.0122));
-    calculateReciprocalCell(crystal);
-    calculateMetricTensor(crystal);
-    generateUnitCell(crystal);
-    calculateSimilarityIndices(crystal);
-    return crystal;
-}
-
-static int byDecreasingD(const void *a, const void *b) {
-    return (int)compareRefGenRecByDSpacing(a, b);
-}
-
-/* One reflexion per set of equivalent planes with d ≥ dMin; in F m -3 m the
- * centring is the only source of absences. */
-static int buildRockSaltReflexions(RefinementCrystal *crystal, double dMin) {
-    RefGenRec records[1024];
-    int32_t count = 0, hMax = 0, kMax = 0, lMax = 0;
-    maxNumRefs(crystal, 1.0 / dMin, &hMax, &kMax, &lMax);
-    for (int32_t h = -hMax; h <= hMax; h++) {
-        for (int32_t k = -kMax; k <= kMax; k++) {
-            for (int32_t l = -lMax; l <= lMax; l++) {
-                const int32_t hkl[3] = {h, k, l};
-                if ((h | k | l) == 0 || ignoreReflexionWithIndices(hkl) ||
-                    latticeAbsence(crystal, h, k, l) || !allowedReflexion(crystal, h, k, l)) {
-                    continue;
-                }
-                double d = dSpacingForHKL(crystal, h, k, l);
-                if (d < dMin || count == 1024) continue;
-                RefGenRec record = {h, k, l, 0, d, 0.0};
-                records[count++] = record;
-            }
-        }
-    }
-    qsort(records, (size_t)count, sizeof *records, byDecreasingD);
-    crystal->reflexions = makeDynamicArrayWithCapacity(count > 0 ? count : 1);
-    for (int32_t i = 0; i < count; i++) {
-        if (records[i].auxiliaryInteger != 0) continue;
-        int32_t planeCount = 0;
-        int32_t *planes = planesRelatedBySymmetry(crystal, &records[i].h, 1, &planeCount);
-        for (int32_t p = 0; planes != NULL && p < planeCount; p++) {
-            int32_t found = findPlaneWithIndices(crystal, planes + 3 * p, records, 0, count - 1);
-            if (found != PK_NOT_FOUND) records[found].auxiliaryInteger = 1;
-        }
-        free(planes);
-        Reflexion *reflexion = makeReflexion();
-        if (reflexion == NULL) return -1;
-        reflexion->h = records[i].h;
-        reflexion->k = records[i].k;
-        reflexion->l = records[i].l;
-        reflexion->multiplicity = planeCount;
-        reflexion->dSpacing = records[i].dSpacing;
-        addObjectToDynamicArray(crystal->reflexions, reflexion);
-    }
-    return crystal->reflexions->count;
-}
+/* Rock salt as a host holds it in memory: the cell, the space-group symbol
+ * (the layer supplies the 192 operators) and the two sites with their Uiso. */
+static const char rockSaltCif[] =
+    "data_rocksalt\n"
+    "_cell_length_a 5.6402\n_cell_length_b 5.6402\n_cell_length_c 5.6402\n"
+    "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+    "_symmetry_space_group_name_H-M 'F m -3 m'\n"
+    "loop_\n_atom_site_label\n_atom_site_type_symbol\n"
+    "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+    "_atom_site_occupancy\n_atom_site_U_iso_or_equiv\n"
+    "Na1 Na 0 0 0 1 0.0155\n"
+    "Cl1 Cl 0.5 0.5 0.5 1 0.0122\n";
 
 static Reflexion *findReflexion(RefinementCrystal *crystal, int h, int k, int l) {
     for (int32_t i = 0; i < crystal->reflexions->count; i++) {
@@ -302,10 +206,9 @@ static void calculatePattern(RefinementCrystal *crystal, RefinementProfile *prof
 
 static void calculatedPatternRoad(RefinementCrystal *crystal, RefinementProfile *profile,
                                   const double *x, double *y) {
-    check(ProfileParametersAreValid(profile) && GetErrorBuffer()[0] == '\0', "profile valid");
-    int n = buildRockSaltReflexions(crystal, minDSpacingForPlot(profile));
     /* h ≥ k ≥ l ≥ 0, all even or all odd, h² + k² + l² ≤ (2a/λ)² = 53.6: 22 sets. */
-    check(n == 22, "rock salt has 22 independent reflexions with d > λ/2");
+    check(crystal->reflexions != NULL && crystal->reflexions->count == 22,
+          "rock salt has 22 independent reflexions with d > λ/2");
     calculateIntensities(crystal, profile);
 
     /* The reference list: |F|², multiplicity and λ³·Lp·|F|²·m/V² of three
@@ -500,22 +403,58 @@ static void refinementCycleRoad(RefinementCrystal *crystal, RefinementProfile *p
     setRockSaltModel(crystal, profile, 50.0, ROCK_SALT_A);
 }
 
-static void threeRoads(void) {
-    RefinementCrystal *crystal = makeRockSalt();
-    RefinementProfile *profile = makeRockSaltProfile();
-    check(crystal != NULL && profile != NULL, "rock salt and its profile made");
-    if (crystal == NULL || profile == NULL) {
-        freeRefinementCrystal(crystal);
-        freeRefinementProfile(profile);
+/* The same rock salt as one whole pattern of the phase layer: Cu Kα1, the
+ * layer's default pseudo-Voigt, the strongest peak, (2 0 0), at its Bragg angle
+ * 2·asin(λ/a) (within the asymmetry's pull of a few hundredths of a degree). */
+static void wholePatternRoad(const pk_phase *phase, const double *x) {
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    const pk_phase_setting setting = {phase, 1.0, NULL, 0, 1.0, {0.0, 0.0, 1.0}};
+    const double background[2] = {100.0, -20.0};
+    static double y[POINTS];
+    pk_error error;
+    int32_t status = pk_pattern(&instrument, &setting, 1, background, 2, x, POINTS, y, &error);
+    check(status == PK_OK, "pk_pattern of rock salt");
+    if (status != PK_OK) {
+        fprintf(stderr, "%s\n", error.message);
         return;
     }
+    int highest = 0;
+    for (int i = 1; i < POINTS; i++) {
+        if (y[i] > y[highest]) highest = i;
+    }
+    check(y[highest] > 0.0, "the pattern's maximum is positive");
+    double bragg = 2.0 * asin(instrument.wavelength / ROCK_SALT_A) * 57.29577951308232;
+    check(fabs(x[highest] - bragg) < 0.05, "the maximum is (2 0 0) at its Bragg angle");
+}
+
+static void threeRoads(void) {
+    pk_phase *phase = NULL;
+    pk_error error;
+    int32_t status = pk_phase_from_cif_text(rockSaltCif, NULL, &phase, &error);
+    check(status == PK_OK && phase != NULL, "rock salt read from CIF text");
+    if (status != PK_OK) {
+        fprintf(stderr, "%s\n", error.message);
+        return;
+    }
+    RefinementProfile *profile = makeRockSaltProfile();
+    check(profile != NULL && ProfileParametersAreValid(profile) && GetErrorBuffer()[0] == '\0',
+          "profile made and valid");
+    RefinementCrystal *crystal = NULL;
+    status = profile != NULL ? pk_phase_core_crystal(phase, minDSpacingForPlot(profile), &crystal, &error)
+                             : PK_ERROR_OUT_OF_MEMORY;
+    check(status == PK_OK && crystal != NULL, "the core's rock salt with its reflexions");
     static double x[POINTS], y[POINTS];
     for (int i = 0; i < POINTS; i++) x[i] = X_MIN + X_STEP * i;
-    calculatedPatternRoad(crystal, profile, x, y);
-    refinementCycleRoad(crystal, profile, x, y);
-    rawPatternRoad(x, y, BackgroundIntensity(profile->backgroundCoefficients, 60.0, X_MIN, X_MAX));
+    if (status == PK_OK) {
+        calculatedPatternRoad(crystal, profile, x, y);
+        refinementCycleRoad(crystal, profile, x, y);
+        rawPatternRoad(x, y, BackgroundIntensity(profile->backgroundCoefficients, 60.0, X_MIN, X_MAX));
+    }
+    wholePatternRoad(phase, x);
     freeRefinementProfile(profile);
-    crystal->methods->freeRefinementCrystal(crystal);
+    freeRefinementCrystal(crystal); /* before the phase, whose texts it points at */
+    pk_phase_free(phase);
 }
 
 int main(void) {
