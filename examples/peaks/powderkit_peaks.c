@@ -12,13 +12,11 @@
 #include <string.h>
 
 #include "calculated_pattern.h"
-#include "element_table.h"
+#include "example_phase.h"
 #include "host_files.h"
 #include "host_options.h"
 #include "powderkit.h"
-#include "reflexion_list.h"
 #include "simulated_measurement.h"
-#include "structures.h"
 #include "svg_plot.h"
 
 /* The simulated measurement: its step (degrees of 2θ) and the counts at the
@@ -31,6 +29,7 @@ typedef struct PeaksOptions {
     int maxPeaks;
     double seed;
     const char *outFolder;
+    const char *dataFolder; /* NULL: PK_EXAMPLE_DATA_DIR */
 } PeaksOptions;
 
 typedef struct FittedPeak {
@@ -53,6 +52,7 @@ static void printHelp(void) {
          "  --peaks N      how many of the strongest maxima to fit (default 20)\n"
          "  --seed N       seed of the simulated counting noise (default 2024)\n"
          "  --out FOLDER   output folder (default peaks-output)\n"
+         "  --data FOLDER  folder of corundum.cif (default " PK_EXAMPLE_DATA_DIR ")\n"
          "  --help         this text");
 }
 
@@ -72,6 +72,8 @@ static int parseOptions(int argc, char **argv, PeaksOptions *o) {
             ok = optionNumber(argc, argv, &i, &o->seed) && o->seed >= 0;
         } else if (strcmp(a, "--out") == 0) {
             ok = optionText(argc, argv, &i, &o->outFolder);
+        } else if (strcmp(a, "--data") == 0) {
+            ok = optionText(argc, argv, &i, &o->dataFolder);
         } else if (a[0] == '-' && a[1] != '\0') {
             fprintf(stderr, "unknown option %s (see --help)\n", a);
             ok = false;
@@ -91,19 +93,21 @@ static int parseOptions(int argc, char **argv, PeaksOptions *o) {
     return 0;
 }
 
+/* The phase of the simulated corundum: it outlives the crystal made from it
+ * (released in main). */
+static pk_phase *corundum = NULL;
+
 /* The simulated measurement: corundum, symmetric pseudo-Voigt peaks. The
  * crystal is kept so that the fitted peaks can be compared with its
  * reflexions. */
-static RefinementCrystal *simulateCorundum(const char *folder, double seed, Measurement *m) {
-    ElementTable elements = {0};
-    const Structure *structure = findStructure("corundum");
-    if (structure == NULL || !readElementTable(folder, &elements)) return NULL;
-    RefinementCrystal *crystal = buildCrystal(structure, &elements);
-    freeElementTable(&elements);
+static RefinementCrystal *simulateCorundum(const char *dataFolder, double seed, Measurement *m) {
     RefinementProfile *profile = makeRefinementProfile(
         PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY, PK_PROFILE_PSEUDO_VOIGT, 1.5406,
         10.0, 140.0);
-    bool ok = crystal != NULL && profile != NULL;
+    RefinementCrystal *crystal = NULL;
+    bool ok = profile != NULL && loadExampleCrystal(dataFolder, "corundum",
+                                                    minDSpacingForPlot(profile), &corundum,
+                                                    &crystal);
     if (ok) {
         profile->U = 0.0040;
         profile->V = -0.0020;
@@ -116,7 +120,7 @@ static RefinementCrystal *simulateCorundum(const char *folder, double seed, Meas
         int32_t count = 0;
         double *x = makeAxis(profile->xMin, profile->xMax, STEP, &count);
         double *work = x != NULL ? malloc((size_t)count * sizeof *work) : NULL;
-        ok = work != NULL && buildReflexionList(crystal, minDSpacingForPlot(profile)) > 0 &&
+        ok = work != NULL && crystal->reflexions->count > 0 &&
              calculateReflexionIntensities(crystal, profile, true) &&
              scaleToPeakHeight(crystal, profile, x, count, PEAK_COUNTS, work) &&
              simulateMeasurement(crystal, profile, STEP, (uint64_t)seed, m);
@@ -249,7 +253,7 @@ static int runPeaks(const PeaksOptions *o) {
     if (o->input != NULL) {
         if (!readTwoColumns(o->input, &m.x, &m.observed, &m.count)) return 1;
     } else {
-        truth = simulateCorundum(folder, o->seed, &m);
+        truth = simulateCorundum(o->dataFolder, o->seed, &m);
         if (truth == NULL) {
             fprintf(stderr, "could not simulate the corundum pattern\n");
             return 1;
@@ -351,11 +355,10 @@ static int runPeaks(const PeaksOptions *o) {
 }
 
 int main(int argc, char **argv) {
-    PeaksOptions options = {NULL, 20, 2024.0, NULL};
-    if (!loadStructures()) return 1;
+    PeaksOptions options = {NULL, 20, 2024.0, NULL, NULL};
     int status = parseOptions(argc, argv, &options);
     if (status == 0) status = runPeaks(&options);
     if (status < 0) status = 0;
-    releaseStructures();
+    pk_phase_free(corundum);
     return status;
 }

@@ -15,14 +15,12 @@
 #include <string.h>
 
 #include "calculated_pattern.h"
-#include "element_table.h"
+#include "example_phase.h"
 #include "host_files.h"
 #include "host_options.h"
 #include "pattern_jacobian.h"
 #include "powderkit.h"
-#include "reflexion_list.h"
 #include "simulated_measurement.h"
-#include "structures.h"
 #include "svg_plot.h"
 
 #define STEP 0.01           /* degrees of 2θ */
@@ -38,10 +36,12 @@ static const char *const parameterUnits[PARAMETERS] = {
 typedef struct RefineOptions {
     double seed;
     const char *outFolder;
+    const char *dataFolder; /* NULL: PK_EXAMPLE_DATA_DIR */
 } RefineOptions;
 
 /* The model being refined and everything a cycle needs. */
 typedef struct Refinement {
+    pk_phase *phase;            /* corundum as read; outlives the crystal made from it */
     RefinementCrystal *crystal;
     RefinementProfile *profile;
     PatternDerivatives derivatives;
@@ -65,6 +65,7 @@ static void printHelp(void) {
          "\n"
          "  --seed N       seed of the counting noise (default 7)\n"
          "  --out FOLDER   output folder (default refine-output)\n"
+         "  --data FOLDER  folder of corundum.cif (default " PK_EXAMPLE_DATA_DIR ")\n"
          "  --help         this text");
 }
 
@@ -79,6 +80,8 @@ static int parseOptions(int argc, char **argv, RefineOptions *o) {
             ok = optionNumber(argc, argv, &i, &o->seed) && o->seed >= 0;
         } else if (strcmp(a, "--out") == 0) {
             ok = optionText(argc, argv, &i, &o->outFolder);
+        } else if (strcmp(a, "--data") == 0) {
+            ok = optionText(argc, argv, &i, &o->dataFolder);
         } else {
             fprintf(stderr, "unknown option %s (see --help)\n", a);
             ok = false;
@@ -115,8 +118,12 @@ static void writeParameters(Refinement *r, const double p[PARAMETERS]) {
     r->profile->V = p[P_V];
     r->profile->W = p[P_W];
     for (int i = 0; i < BACKGROUND_TERMS; i++) r->profile->backgroundCoefficients[i] = p[P_B0 + i];
-    updateCellGeometry(r->crystal);
-    updateDSpacings(r->crystal);
+    calculateReciprocalCell(r->crystal);
+    calculateMetricTensor(r->crystal);
+    for (int32_t i = 0; i < r->crystal->reflexions->count; i++) {
+        Reflexion *reflexion = r->crystal->reflexions->items[i];
+        reflexion->dSpacing = dSpacingForHKL(r->crystal, reflexion->h, reflexion->k, reflexion->l);
+    }
     for (int32_t i = 0; i < r->crystal->reflexions->count; i++) {
         calculateIntensityForReflexion(r->crystal, r->crystal->reflexions->items[i], r->profile);
     }
@@ -354,15 +361,11 @@ static bool refine(Refinement *r, FILE *table, RefinementResult *result) {
 /* ------------------------------------------------------------------------- */
 
 /* The true model: corundum, Cu Kα1, the demo's instrument and background. */
-static bool setUpTruth(Refinement *r, const char *folder, double seed, double truth[PARAMETERS]) {
-    ElementTable elements = {0};
-    const Structure *structure = findStructure("corundum");
-    if (structure == NULL || !readElementTable(folder, &elements)) return false;
-    r->crystal = buildCrystal(structure, &elements);
-    freeElementTable(&elements);
+static bool setUpTruth(Refinement *r, const char *dataFolder, double seed,
+                       double truth[PARAMETERS]) {
     r->profile = makeRefinementProfile(PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY,
                                        PK_PROFILE_PSEUDO_VOIGT, 1.5406, 10.0, 150.0);
-    if (r->crystal == NULL || r->profile == NULL) return false;
+    if (r->profile == NULL) return false;
     RefinementProfile *p = r->profile;
     p->U = 0.0040;
     p->V = -0.0020;
@@ -376,8 +379,9 @@ static bool setUpTruth(Refinement *r, const char *folder, double seed, double tr
 
     /* The reflexions of the true cell, with a margin: the list stays fixed
      * while the cell is refined. */
-    if (buildReflexionList(r->crystal, 0.98 * dSpacingForTwoTheta(p, 150.0, 0)) <= 0 ||
-        !calculateReflexionIntensities(r->crystal, p, true)) {
+    if (!loadExampleCrystal(dataFolder, "corundum", 0.98 * dSpacingForTwoTheta(p, 150.0, 0),
+                            &r->phase, &r->crystal) ||
+        r->crystal->reflexions->count == 0 || !calculateReflexionIntensities(r->crystal, p, true)) {
         return false;
     }
     int32_t count = 0;
@@ -465,6 +469,7 @@ static bool writeCurves(const char *folder, const Refinement *r, const double *d
 
 static void releaseRefinement(Refinement *r) {
     freeRefinementCrystal(r->crystal);
+    pk_phase_free(r->phase);
     freeRefinementProfile(r->profile);
     releasePatternDerivatives(&r->derivatives);
     freeMeasurement(&r->m);
@@ -486,7 +491,7 @@ static int runRefinement(const RefineOptions *o) {
     if (!makeFolder(folder)) return 1;
     Refinement r = {0};
     double truth[PARAMETERS], start[PARAMETERS];
-    if (!setUpTruth(&r, folder, o->seed, truth)) {
+    if (!setUpTruth(&r, o->dataFolder, o->seed, truth)) {
         fprintf(stderr, "could not simulate the corundum measurement\n");
         releaseRefinement(&r);
         return 1;
@@ -555,11 +560,9 @@ static int runRefinement(const RefineOptions *o) {
 }
 
 int main(int argc, char **argv) {
-    RefineOptions options = {7.0, NULL};
-    if (!loadStructures()) return 1;
+    RefineOptions options = {7.0, NULL, NULL};
     int status = parseOptions(argc, argv, &options);
     if (status == 0) status = runRefinement(&options);
     if (status < 0) status = 0;
-    releaseStructures();
     return status;
 }
