@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "powderkit.h"
-#include "support/crystal_builder.hpp"
-#include "support/element_data.hpp"
-#include "support/reflexion_builder.hpp"
+#include "powderkit_phase.h"
 
 namespace {
 
@@ -123,10 +121,14 @@ const bool kRegistered = [] {
 enum class SiteParameter { occupancy, isotropic, anisotropic, axis };
 
 void runSiteDerivative(benchmark::State &state, SiteParameter parameter) {
-    RefinementCrystal *crystal =
-        pk_test::makeReferenceCrystal("corundum", pk_test::makeScatteringFactorFor);
-    crystal->useAnisotropicDisplacement = 1;
-    pk_test::buildReflexionList(crystal, 0.8);
+    pk_phase *phase = nullptr;
+    RefinementCrystal *crystal = nullptr;
+    if (pk_phase_from_cif_file(PK_EXAMPLE_DATA_DIR "/corundum.cif", nullptr, &phase, nullptr) != PK_OK ||
+        pk_phase_core_crystal(phase, 0.8, &crystal, nullptr) != PK_OK) {
+        state.SkipWithError("could not read corundum");
+        pk_phase_free(phase);
+        return;
+    }
     RefinementProfile *profile = makeRefinementProfile(1, PK_RADIATION_XRAY, 2, 1.5406, 5, 160);
     Site *site = static_cast<Site *>(crystal->sites->items[0]);
     auto *occupant = static_cast<RefinementSiteOccupant *>(site->occupants->items[0]);
@@ -164,6 +166,7 @@ void runSiteDerivative(benchmark::State &state, SiteParameter parameter) {
         list->count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     freeRefinementProfile(profile);
     freeRefinementCrystal(crystal);
+    pk_phase_free(phase);
 }
 
 void CorundumSiteOccupancy(benchmark::State &s) { runSiteDerivative(s, SiteParameter::occupancy); }

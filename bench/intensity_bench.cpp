@@ -5,13 +5,27 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "powderkit.h"
-#include "support/crystal_builder.hpp"
-#include "support/element_data.hpp"
-#include "support/reflexion_builder.hpp"
+#include "powderkit_phase.h"
 
 namespace {
+
+// The core's crystal of a phase (sites, scattering data, displacements) with
+// its reflexions down to dMin, or none when dMin is 0; the phase is released
+// with the crystal by releaseCrystal.
+RefinementCrystal *coreCrystal(pk_phase *phase, double dMin) {
+    RefinementCrystal *crystal = nullptr;
+    if (phase == nullptr || pk_phase_core_crystal(phase, dMin, &crystal, nullptr) != PK_OK) return nullptr;
+    return crystal;
+}
+
+void releaseCrystal(RefinementCrystal *crystal, pk_phase *phase) {
+    freeRefinementCrystal(crystal);  // before the phase, whose texts it points at
+    pk_phase_free(phase);
+}
 
 int32_t positionCount(const RefinementCrystal *crystal) {
     int32_t count = 0;
@@ -40,52 +54,48 @@ void runIntensities(benchmark::State &state, RefinementCrystal *crystal) {
 }
 
 void CorundumIntensities(benchmark::State &state) {
-    RefinementCrystal *crystal = pk_test::makeReferenceCrystal("corundum", pk_test::makeScatteringFactorFor);
-    crystal->useAnisotropicDisplacement = 1;
-    pk_test::buildReflexionList(crystal, 0.8);
-    runIntensities(state, crystal);
-    freeRefinementCrystal(crystal);
+    pk_phase *phase = nullptr;
+    pk_phase_from_cif_file(PK_EXAMPLE_DATA_DIR "/corundum.cif", nullptr, &phase, nullptr);
+    RefinementCrystal *crystal = coreCrystal(phase, 0.8);
+    if (crystal == nullptr) {
+        state.SkipWithError("could not read corundum");
+    } else {
+        runIntensities(state, crystal);
+    }
+    releaseCrystal(crystal, phase);
 }
 BENCHMARK(CorundumIntensities)->Unit(benchmark::kMicrosecond);
 
 void P1CellOf500Atoms(benchmark::State &state) {
-    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
-    crystal->a = 21.3;
-    crystal->b = 18.7;
-    crystal->c = 24.1;
-    crystal->alpha = 88.0;
-    crystal->beta = 97.0;
-    crystal->gamma = 103.0;
-    calculateReciprocalCell(crystal);
-    calculateMetricTensor(crystal);
-    crystal->symmetryOperators = makeDynamicArrayWithCapacity(1);
-    RefinementSymmetryOperator *identity = makeRefinementSymmetryOperator();
-    identity->rotation[0][0] = identity->rotation[1][1] = identity->rotation[2][2] = 1;
-    addObjectToDynamicArray(crystal->symmetryOperators, identity);
-    crystal->sites = makeDynamicArrayWithCapacity(500);
+    const double cell[6] = {21.3, 18.7, 24.1, 88.0, 97.0, 103.0};
     const char *elements[] = {"O", "Si", "Fe", "C"};
     uint32_t seed = 12345;
     auto next = [&seed] {
         seed = seed * 1664525u + 1013904223u;
         return (seed >> 8) / 16777216.0;
     };
+    std::vector<std::string> labels;
+    for (int i = 0; i < 500; ++i) labels.push_back("A" + std::to_string(i));
+    std::vector<pk_site> sites(500);
     for (int i = 0; i < 500; ++i) {
-        Site *site = makeEmptySite();
-        site->x = next();
-        site->y = next();
-        site->z = next();
-        site->isIncluded = 1;
-        site->occupants = makeDynamicArrayWithCapacity(1);
-        const char *symbol = elements[i % 4];
-        addObjectToDynamicArray(site->occupants,
-                                makeRefinementSiteOccupant(symbol, 1.0, pk_test::makeScatteringFactorFor(symbol)));
-        site->displacement = makeRefinementThermalEllipsoidUij();
-        site->displacement->uIso = 0.01;
-        addObjectToDynamicArray(crystal->sites, site);
+        pk_site &site = sites[static_cast<std::size_t>(i)];
+        site.label = labels[static_cast<std::size_t>(i)].c_str();
+        site.type = elements[i % 4];
+        site.x = next();
+        site.y = next();
+        site.z = next();
+        site.occupancy = 1.0;
+        site.u_iso = 0.01;
     }
-    crystal->useAnisotropicDisplacement = 1;
-    generateUnitCell(crystal);
-    calculateSimilarityIndices(crystal);
+    const char *identity = "x,y,z";
+    pk_phase *phase = nullptr;
+    pk_phase_from_operators("P1 cell", &identity, 1, cell, sites.data(), 500, &phase, nullptr);
+    RefinementCrystal *crystal = coreCrystal(phase, 0.0);
+    if (crystal == nullptr) {
+        state.SkipWithError("could not make the P1 cell");
+        releaseCrystal(crystal, phase);
+        return;
+    }
     crystal->reflexions = makeDynamicArrayWithCapacity(2000);
     for (int32_t h = 0; h < 20 && crystal->reflexions->count < 2000; ++h) {
         for (int32_t k = -10; k <= 10 && crystal->reflexions->count < 2000; ++k) {
@@ -102,7 +112,7 @@ void P1CellOf500Atoms(benchmark::State &state) {
         }
     }
     runIntensities(state, crystal);
-    freeRefinementCrystal(crystal);
+    releaseCrystal(crystal, phase);
 }
 BENCHMARK(P1CellOf500Atoms)->Unit(benchmark::kMillisecond);
 

@@ -1,114 +1,139 @@
-// The whole calculated pattern of the demo: corundum, Cu Kα1 (λ = 1.5406 Å),
-// 2θ from 10° to 150° in 0.01° steps (14,001 points): intensities and
-// positions of every reflexion, asymmetric pseudo-Voigt peaks on their
-// FindReflexionRange windows, and the Chebyshev background, with the example
-// hosts' own code; and one full design matrix of that pattern (14,001 × 13:
-// scale, a = b, c, zero, U, V, W, B0 … B5) through the derivative tables.
-// Buffers are made once, outside the timed loop.
+// The whole calculated pattern of corundum, 2θ from 10° to 150° in 0.01°
+// steps (14,001 points), pseudo-Voigt peaks with asymmetry 0.02 and a
+// Chebyshev background of three coefficients, two ways:
+//  - the host's road on the core's records: intensities and positions of every
+//    reflexion, then each reflexion's peak on its FindReflexionRange window
+//    through the core's ProfileFunction (Cu Kα1 only);
+//  - the phase layer's pattern model, made once outside the timed loop, for
+//    Cu Kα1 alone and for Cu Kα1 + Kα2.
+// Buffers are made once and reused.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <vector>
 
-extern "C" {
-#include "calculated_pattern.h"
-#include "element_table.h"
-#include "pattern_jacobian.h"
-#include "reflexion_list.h"
-#include "structures.h"
-}
+#include "powderkit.h"
+#include "powderkit_phase.h"
 
 namespace {
 
-struct CorundumPattern {
-    RefinementCrystal *crystal = nullptr;
-    RefinementProfile *profile = nullptr;
-    double *x = nullptr, *peaks = nullptr, *background = nullptr;
-    int32_t count = 0;
+constexpr double kFirst = 10.0, kLast = 150.0, kStep = 0.01;
+constexpr int32_t kPoints = 14001;
+const double kBackground[3] = {130.0, -60.0, 25.0};
+constexpr double kDegreesToRadians = 0.017453292519943295;
 
-    CorundumPattern() {
-        const std::string folder =
-            (std::filesystem::temp_directory_path() / "powderkit-bench").string();
-        std::filesystem::create_directories(folder);
-        ElementTable elements{};
-        if (!loadStructures() || !readElementTable(folder.c_str(), &elements)) return;
-        crystal = buildCrystal(findStructure("corundum"), &elements);
-        freeElementTable(&elements);
-        profile = makeRefinementProfile(PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY,
-                                        PK_PROFILE_PSEUDO_VOIGT, 1.5406, 10.0, 150.0);
-        profile->U = 0.0040;
-        profile->V = -0.0020;
-        profile->W = 0.0030;
-        profile->LX = 0.020;
-        profile->LY = 0.030;
-        profile->asymmetry = 0.02;
-        const double coefficients[] = {130.0, -60.0, 25.0, -10.0, 4.0};
-        std::memcpy(profile->backgroundCoefficients, coefficients, sizeof coefficients);
-        buildReflexionList(crystal, 0.98 * dSpacingForTwoTheta(profile, 150.0, 0));
-        x = makeAxis(10.0, 150.0, 0.01, &count);
-        peaks = static_cast<double *>(std::malloc(sizeof(double) * count));
-        background = static_cast<double *>(std::malloc(sizeof(double) * count));
-        crystal->scale = 100.0;
-    }
-    ~CorundumPattern() {
-        freeRefinementCrystal(crystal);
+std::vector<double> axis() {
+    std::vector<double> x(kPoints);
+    for (int32_t i = 0; i < kPoints; ++i) x[static_cast<std::size_t>(i)] = kFirst + kStep * i;
+    return x;
+}
+
+pk_phase *readCorundum() {
+    pk_phase *phase = nullptr;
+    pk_error error{};
+    const std::string path = std::string(PK_EXAMPLE_DATA_DIR) + "/corundum.cif";
+    return pk_phase_from_cif_file(path.c_str(), nullptr, &phase, &error) == PK_OK ? phase : nullptr;
+}
+
+// Half-width (degrees) of the window a pseudo-Voigt peak is evaluated on:
+// forty FWHM (its Lorentzian tails beyond hold under 1 % of its area) plus
+// the asymmetry's reach.
+double windowHalfWidth(const RefinementProfile *p, double twoTheta) {
+    const double theta = 0.5 * twoTheta * kDegreesToRadians, t = std::tan(theta);
+    const double g2 = p->U * t * t + p->V * t + p->W;
+    const double g = g2 > 0.0 ? std::sqrt(g2) : 0.0;
+    const double l = std::max(0.0, p->LX / std::cos(theta) + p->LY * t);
+    const double h5 = std::pow(g, 5) + 2.69269 * std::pow(g, 4) * l + 2.42843 * std::pow(g, 3) * l * l +
+                      4.47163 * g * g * std::pow(l, 3) + 0.07842 * g * std::pow(l, 4) + std::pow(l, 5);
+    return 40.0 * std::pow(h5, 0.2) + std::fabs(p->asymmetry / std::tan(twoTheta * kDegreesToRadians));
+}
+
+void CorundumCoreRoad(benchmark::State &state) {
+    pk_phase *phase = readCorundum();
+    RefinementProfile *profile = makeRefinementProfile(PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY,
+                                                       PK_PROFILE_PSEUDO_VOIGT, 1.540593, kFirst, kLast);
+    RefinementCrystal *crystal = nullptr;
+    if (phase == nullptr || profile == nullptr ||
+        pk_phase_core_crystal(phase, 0.98 * dSpacingForTwoTheta(profile, kLast, 0), &crystal, nullptr) != PK_OK) {
+        state.SkipWithError("could not build corundum");
         freeRefinementProfile(profile);
-        std::free(x);
-        std::free(peaks);
-        std::free(background);
-        releaseStructures();
+        pk_phase_free(phase);
+        return;
     }
-    // One pattern from the current model.
-    void calculate() {
-        for (int32_t i = 0; i < crystal->reflexions->count; ++i) {
-            calculateIntensityForReflexion(crystal, static_cast<Reflexion *>(crystal->reflexions->items[i]),
-                                           profile);
+    profile->U = 0.0040;
+    profile->V = -0.0020;
+    profile->W = 0.0030;
+    profile->LX = 0.020;
+    profile->LY = 0.010;
+    profile->asymmetry = 0.02;
+    for (int i = 0; i < 3; ++i) profile->backgroundCoefficients[i] = kBackground[i];
+    crystal->scale = 100.0;
+    const std::vector<double> x = axis();
+    std::vector<double> y(kPoints);
+    const ProfileFunction shape = ProfileFuncForProfileType(profile->profileType);
+    for (auto _ : state) {
+        DynamicArray *list = crystal->reflexions;
+        for (int32_t n = 0; n < list->count; ++n) {
+            calculateIntensityForReflexion(crystal, static_cast<Reflexion *>(list->items[n]), profile);
         }
         calculatePeakPositionsForPlot(crystal, profile);
-        addReflexionPeaks(crystal, profile, x, count, peaks);
-        calculateBackground(profile, x, count, background);
+        for (int32_t i = 0; i < kPoints; ++i) {
+            y[static_cast<std::size_t>(i)] =
+                BackgroundIntensity(profile->backgroundCoefficients, x[static_cast<std::size_t>(i)], kFirst, kLast);
+        }
+        for (int32_t n = 0; n < list->count; ++n) {
+            Reflexion *r = static_cast<Reflexion *>(list->items[n]);
+            const double half = std::ceil(windowHalfWidth(profile, r->peakPosition) / kStep);
+            ReflexionRange range;
+            if (!FindReflexionRange(r, x.data(), kPoints, 2 * static_cast<int32_t>(half) + 1, &range)) continue;
+            const double weight = crystal->scale * r->intensity;
+            for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) {
+                y[static_cast<std::size_t>(i)] += weight * shape(x[static_cast<std::size_t>(i)], r, profile);
+            }
+        }
+        benchmark::DoNotOptimize(y[7000]);
     }
-};
+    state.counters["points"] = kPoints;
+    state.counters["reflexions"] = crystal->reflexions->count;
+    freeRefinementCrystal(crystal);
+    freeRefinementProfile(profile);
+    pk_phase_free(phase);
+}
+BENCHMARK(CorundumCoreRoad)->Unit(benchmark::kMillisecond);
 
-void CorundumWholePattern(benchmark::State &state) {
-    CorundumPattern pattern;
-    if (pattern.crystal == nullptr || pattern.x == nullptr) {
-        state.SkipWithError("could not build corundum");
+void CorundumPatternModel(benchmark::State &state, bool alpha2) {
+    pk_phase *phase = readCorundum();
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    pk_profile profile;
+    pk_pattern_model *model = nullptr;
+    pk_error error{};
+    bool ok = phase != nullptr && pk_instrument_set_anode(&instrument, "Cu", alpha2, &error) == PK_OK &&
+              pk_profile_default(&profile, PK_PROFILE_PSEUDO_VOIGT, &error) == PK_OK;
+    if (ok) {
+        profile.asymmetry = 0.02;
+        const pk_phase_setting setting = {phase, 100.0, &profile, 0, 1.0, {0.0, 0.0, 1.0}};
+        ok = pk_pattern_model_make(&instrument, &setting, 1, kBackground, 3, kFirst, kLast, &model, &error) ==
+             PK_OK;
+    }
+    if (!ok) {
+        state.SkipWithError(error.message);
+        pk_phase_free(phase);
         return;
     }
+    const std::vector<double> x = axis();
+    std::vector<double> y(kPoints);
     for (auto _ : state) {
-        pattern.calculate();
-        benchmark::DoNotOptimize(pattern.peaks[7000] + pattern.background[7000]);
+        pk_pattern_model_compute(model, PK_PART_TOTAL, x.data(), kPoints, y.data(), nullptr);
+        benchmark::DoNotOptimize(y[7000]);
     }
-    state.counters["points"] = pattern.count;
-    state.counters["reflexions"] = pattern.crystal->reflexions->count;
+    state.counters["points"] = kPoints;
+    pk_pattern_model_free(model);
+    pk_phase_free(phase);
 }
-BENCHMARK(CorundumWholePattern)->Unit(benchmark::kMillisecond);
-
-void CorundumJacobian(benchmark::State &state) {
-    CorundumPattern pattern;
-    PatternDerivatives derivatives;
-    LeastSquaresMatrices *ls = makeRefinementMatrices();
-    if (pattern.crystal == nullptr || ls == nullptr ||
-        !prepareForRefinementCycle(ls, pattern.count, PATTERN_PARAMETERS) ||
-        !lookUpPatternDerivatives(&derivatives, pattern.profile->profileType)) {
-        state.SkipWithError("could not set up the design matrix");
-        return;
-    }
-    pattern.calculate();
-    for (auto _ : state) {
-        fillPatternJacobian(&derivatives, pattern.crystal, pattern.profile, pattern.x, pattern.count,
-                            ls->jacobian);
-        benchmark::DoNotOptimize(ls->jacobian->elements[7000 * PATTERN_PARAMETERS + P_A]);
-    }
-    state.counters["points"] = pattern.count;
-    state.counters["parameters"] = PATTERN_PARAMETERS;
-    releasePatternDerivatives(&derivatives);
-    freeLeastSquaresMatrices(ls);
-    std::free(ls);
-}
-BENCHMARK(CorundumJacobian)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1And2, true)->Unit(benchmark::kMillisecond);
 
 }  // namespace
