@@ -6,32 +6,25 @@
 // reflexion's window (FindReflexionRange) plus the Chebyshev background, with
 // no allocation.
 //
-// The peak shapes are the core's. The low-angle asymmetry is applied here
-// with this layer's own cut-off (a field of the profile; the core's
-// process-wide cut-off is never changed and never consulted): the core shape
-// is evaluated with zero asymmetry, and below the cut-off the Gaussian is
-// multiplied by the Rietveld factor 1 − P |Δ| Δ / tan θ₀, while the Lorentzian
-// and pseudo-Voigt are averaged by Boole's rule over the positions
-// x + P c (k/4)², k = 0 … 4, c = cot 2θ₀ — the core's own asymmetric forms.
+// The time-of-flight shapes are the core's own functions. The 2θ shapes are
+// evaluated with their per-reflexion terms (widths, mixing, tan θ₀, cot 2θ₀)
+// worked out when the model is made (peak_shapes.cpp), with the core's
+// arithmetic; a test holds them to the core's ProfileFunction. The low-angle
+// asymmetry applies below this layer's own cut-off, a field of the profile:
+// the core's process-wide cut-off is never changed and never consulted.
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "phase/boundary.hpp"
+#include "phase/peak_shapes.hpp"
 #include "phase/reflexion_generation.hpp"
 
 namespace powderkit::phase {
 
 namespace {
 
-// The core's degree-to-radian factor, so that the asymmetry terms agree with
-// the core's shapes to the last bit.
-constexpr double kCoreDegreesToRadians = 0.0174532925199;
 constexpr double kDegreesToRadians = 0.017453292519943295;
-// Boole's rule over [0, 1] with five points: 7/90, 32/90, 12/90, 32/90, 7/90.
-constexpr double kBooleEnd = 0.07777777777777778;
-constexpr double kBooleOdd = 0.35555555555555557;
-constexpr double kBooleMiddle = 0.13333333333333333;
 // Span added beyond the pattern's end when listing reflexions, so that the
 // tails of peaks just outside it are included: degrees 2θ, or a fraction of
 // the shortest flight time.
@@ -46,6 +39,7 @@ struct PhasePeaks {
     double cutoff = 0.0;          // 2θ above which peaks are symmetric
     double scale = 1.0;
     std::vector<Reflexion> reflexions;   // Kα1, then Kα2 companions
+    std::vector<CwPeak> cwPeaks;         // on a 2θ axis, one per reflexion
     std::vector<double> halfWidths;      // window half-widths, axis units
     std::vector<double> ticks;           // Kα1 positions inside the span
 };
@@ -92,23 +86,9 @@ double windowHalfWidth(const PhasePeaks &peaks, const Reflexion &r) {
 }
 
 // One unit-area peak at x.
-double peakValue(const PhasePeaks &peaks, Reflexion *r, double x) {
-    RefinementProfile *profile = peaks.profile.get();
-    const double centre = r->peakPosition;
-    if (peaks.type > PK_PROFILE_PSEUDO_VOIGT || !(peaks.asymmetry > 0.0) || centre > peaks.cutoff) {
-        return peaks.shape(x, r, profile);
-    }
-    if (peaks.type == PK_PROFILE_GAUSSIAN) {
-        const double delta = x - centre;
-        const double t = std::tan(centre * 0.5 * kCoreDegreesToRadians);
-        return peaks.shape(x, r, profile) * (1.0 - peaks.asymmetry * std::fabs(delta) * delta / t);
-    }
-    const double c = 1.0 / std::tan(centre * kCoreDegreesToRadians);
-    const double p = peaks.asymmetry;
-    return kBooleEnd * peaks.shape(x, r, profile) + kBooleOdd * peaks.shape(x + p * (c * 0.0625), r, profile) +
-           kBooleMiddle * peaks.shape(x + p * (c * 0.25), r, profile) +
-           kBooleOdd * peaks.shape(x + p * (c * 0.5625), r, profile) +
-           kBooleEnd * peaks.shape(x + p * c, r, profile);
+inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {
+    if (!peaks.cwPeaks.empty()) return cwPeakValue(peaks.cwPeaks[n], x);
+    return peaks.shape(x, const_cast<Reflexion *>(&peaks.reflexions[n]), peaks.profile.get());
 }
 
 void validateProfile(const pk_profile &profile, bool tof) {
@@ -270,7 +250,10 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
         }
     }
     peaks.reflexions.insert(peaks.reflexions.end(), companions.begin(), companions.end());
-    for (const Reflexion &r : peaks.reflexions) peaks.halfWidths.push_back(windowHalfWidth(peaks, r));
+    for (const Reflexion &r : peaks.reflexions) {
+        peaks.halfWidths.push_back(windowHalfWidth(peaks, r));
+        if (!tof) peaks.cwPeaks.push_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));
+    }
     return peaks;
 }
 
@@ -284,7 +267,7 @@ void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y
         ReflexionRange range;
         if (!FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) continue;
         const double weight = peaks.scale * r->intensity;
-        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) y[i] += weight * peakValue(peaks, r, x[i]);
+        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) y[i] += weight * peakValue(peaks, n, x[i]);
     }
 }
 
