@@ -1,7 +1,9 @@
 // Checking a phase description and building the core's records from it. The
 // layer reaches the core only through its exported make functions and
 // operations; a NULL from a make function is an allocation failure.
+#include <array>
 #include <cmath>
+#include <vector>
 
 #include "phase/boundary.hpp"
 #include "phase/phase.hpp"
@@ -102,6 +104,49 @@ void addSite(RefinementCrystal *crystal, const SiteDescription &description) {
     }
 }
 
+// Whether the core's unit-cell generation made every position of a site, by
+// its own rules: images R·v + t folded into the cell (faces within 1e-5 taken
+// as 0), positions within 0.00011 on every axis the same, each kept with the
+// first operator that makes it. The core leaves out, silently, a position
+// whose record cannot be allocated (a later operator may then make it
+// instead): a list that differs from this one in length or in any recorded
+// operator is such a failure.
+bool positionsAreComplete(const RefinementCrystal *crystal, const Site *site) {
+    if (site->atoms == nullptr) return false;
+    const auto fold = [](double u) {
+        double r = u;
+        if (u > 1.0) {
+            r = u - std::trunc(u);
+        } else if (u < 0.0) {
+            r = u - std::trunc(u) + 1.0;
+        }
+        return (r > 0.99999 || r < 0.00001) ? 0.0 : r;
+    };
+    std::vector<std::array<double, 3>> found;
+    const double v[3] = {site->x, site->y, site->z};
+    for (int32_t i = 0; i < crystal->symmetryOperators->count; ++i) {
+        const auto *op = static_cast<const RefinementSymmetryOperator *>(crystal->symmetryOperators->items[i]);
+        double p[3];
+        op->methods->transformVectorWithDisplacedOrigin(p, op, v, crystal->originShift);
+        const std::array<double, 3> q{fold(p[0]), fold(p[1]), fold(p[2])};
+        bool seen = false;
+        for (const auto &f : found) {
+            if (std::fabs(f[0] - q[0]) < 0.00011 && std::fabs(f[1] - q[1]) < 0.00011 &&
+                std::fabs(f[2] - q[2]) < 0.00011) {
+                seen = true;
+            }
+        }
+        if (seen) continue;
+        const auto index = static_cast<int32_t>(found.size());
+        if (index >= site->atoms->count ||
+            static_cast<const RefinementAtom *>(site->atoms->items[index])->symmetryOperator != op) {
+            return false;
+        }
+        found.push_back(q);
+    }
+    return static_cast<int32_t>(found.size()) == site->atoms->count;
+}
+
 }  // namespace
 
 void validateDescription(const PhaseDescription &description, const std::string &where) {
@@ -164,7 +209,8 @@ CrystalPointer buildCrystal(const PhaseDescription &description) {
     if (siteCount > 0) {
         c->methods->generateUnitCell(c);
         for (int32_t i = 0; i < siteCount; ++i) {
-            if (static_cast<Site *>(c->sites->items[i])->atoms == nullptr) throw std::bad_alloc();
+            const auto *site = static_cast<const Site *>(c->sites->items[i]);
+            if (!positionsAreComplete(c, site)) throw std::bad_alloc();
         }
         c->methods->calculateSimilarityIndices(c);
     }
