@@ -214,7 +214,7 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
     }
 }
 
-TEST(ReflexionList, CorundumLinesAndRepresentatives) {
+TEST(ReflexionList, LinesAndRepresentatives) {
     pk_phase *phase = phaseFromText(fileText(cifPath("corundum")));
     ASSERT_NE(phase, nullptr);
     pk_reflexion_list *list = makeList(phase, PK_RADIATION_XRAY, 1.540593, PK_LIMIT_X_MAX, 150.0);
@@ -259,6 +259,13 @@ TEST(ReflexionList, CorundumLinesAndRepresentatives) {
     EXPECT_EQ(members, (std::set<Hkl>{{1, 4, 6}, {4, 1, 6}}));
     EXPECT_NEAR(lineIntensity[i], sum, 1e-12 * sum);
     EXPECT_EQ(lineMultiplicity[i], sumMultiplicity);
+    pk_reflexion_list_free(list);
+    pk_phase_free(phase);
+
+    // Fewest negative indices, then the largest h k l: (2 2 0) rather than (0 2 2).
+    phase = phaseFromText(fileText(cifPath("Si")));
+    list = makeList(phase, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 1.6);
+    EXPECT_EQ(indices(list), (std::vector<Hkl>{{1, 1, 1}, {2, 2, 0}, {3, 1, 1}}));
     pk_reflexion_list_free(list);
     pk_phase_free(phase);
 }
