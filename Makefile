@@ -100,7 +100,7 @@ demo: setup-demo
 	@echo "  $(DEMO_OUTPUT)/pattern.svg       the pattern drawn, for a browser"
 	@echo "The command itself: $(DEMO_DIR)/cli/powderkit --help"
 
-# The C example host on the core alone (ARGS go to it; ARGS=--help).
+# The shortest C program on the phase layer (examples/demo): ARGS="FILE.cif [OUTPUT]".
 demo-host: build
 	@if [ -x $(BUILD_DIR)/examples/powderkit-demo ]; then \
 	  $(BUILD_DIR)/examples/powderkit-demo $(ARGS); \
