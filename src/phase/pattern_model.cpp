@@ -228,12 +228,7 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
     }
     std::vector<Reflexion> companions;
     for (const PlaneSet &set : planeSetsOf(*setting.phase, dMin > 0.0 ? dMin : 1e-3)) {
-        Reflexion r{};
-        r.h = set.hkl[0];
-        r.k = set.hkl[1];
-        r.l = set.hkl[2];
-        r.multiplicity = set.multiplicity;
-        r.dSpacing = set.d;
+        Reflexion r = reflexionOf(set);
         calculateIntensityForReflexion(crystal, &r, peaks.profile.get());
         r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
         if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");

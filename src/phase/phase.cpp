@@ -147,11 +147,9 @@ int32_t pk_phase_core_crystal(const pk_phase *phase, double d_min, RefinementCry
             c->reflexions = checked(makeDynamicArrayWithCapacity(sets.empty() ? 1 : static_cast<int32_t>(sets.size())));
             for (const PlaneSet &set : sets) {
                 Reflexion *reflexion = checked(makeReflexion());
-                reflexion->h = set.hkl[0];
-                reflexion->k = set.hkl[1];
-                reflexion->l = set.hkl[2];
-                reflexion->multiplicity = set.multiplicity;
-                reflexion->dSpacing = set.d;
+                const ReflexionMethods *methods = reflexion->methods;
+                *reflexion = reflexionOf(set);
+                reflexion->methods = methods;
                 const int32_t before = c->reflexions->count;
                 addObjectToDynamicArray(c->reflexions, reflexion);
                 if (c->reflexions->count == before) {

@@ -119,6 +119,16 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
     return sets;
 }
 
+Reflexion reflexionOf(const PlaneSet &set) {
+    Reflexion reflexion{};
+    reflexion.h = set.hkl[0];
+    reflexion.k = set.hkl[1];
+    reflexion.l = set.hkl[2];
+    reflexion.multiplicity = set.multiplicity;
+    reflexion.dSpacing = set.d;
+    return reflexion;
+}
+
 void validateInstrument(const pk_instrument &instrument) {
     const auto positive = [](double value) { return std::isfinite(value) && value > 0.0; };
     if (instrument.axis != PK_AXIS_TWO_THETA && instrument.axis != PK_AXIS_TOF) {

@@ -26,6 +26,9 @@ struct PlaneSet {
 // |l| ≤ c / dMin. Absences by the exact rule.
 std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin);
 
+// A core reflexion record of a set (h k l, multiplicity, d; nothing else).
+Reflexion reflexionOf(const PlaneSet &set);
+
 // The exact absence rule: h is absent when some operator (R, t) has h·R = h
 // and h·t not an integer.
 bool isSystematicallyAbsent(const Symmetry &symmetry, const std::array<int32_t, 3> &hkl);

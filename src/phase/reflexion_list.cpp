@@ -57,12 +57,7 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     auto list = std::make_unique<pk_reflexion_list>();
     double strongest = 0.0;
     for (const PlaneSet &set : planeSetsOf(phase, dMin)) {
-        Reflexion reflexion{};
-        reflexion.h = set.hkl[0];
-        reflexion.k = set.hkl[1];
-        reflexion.l = set.hkl[2];
-        reflexion.multiplicity = set.multiplicity;
-        reflexion.dSpacing = set.d;
+        Reflexion reflexion = reflexionOf(set);
         calculateIntensityForReflexion(phase.crystal.get(), &reflexion, profile.get());
         Entry entry;
         entry.hkl = set.hkl;
