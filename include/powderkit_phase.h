@@ -318,8 +318,8 @@ PK_PHASE_API int32_t pk_pattern_model_compute(const pk_pattern_model *model, int
                                               pk_error *error);
 
 /* Number of phases of the model, and the peak positions (axis units) of one
- * phase's reflexions inside the span, Kα1 only, into positions[capacity];
- * *written receives how many. */
+ * phase's reflexions inside the span, Kα1 only, in ascending order, into
+ * positions[capacity]; *written receives how many. */
 PK_PHASE_API int32_t pk_pattern_model_phase_count(const pk_pattern_model *model);
 PK_PHASE_API int32_t pk_pattern_model_peak_positions(const pk_pattern_model *model,
                                                      int32_t phase_index, double *positions,

@@ -245,6 +245,7 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
         }
     }
     peaks.reflexions.insert(peaks.reflexions.end(), companions.begin(), companions.end());
+    std::sort(peaks.ticks.begin(), peaks.ticks.end());
     for (const Reflexion &r : peaks.reflexions) {
         peaks.halfWidths.push_back(windowHalfWidth(peaks, r));
         if (!tof) peaks.cwPeaks.push_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));

@@ -250,3 +250,94 @@ TEST_F(Pattern, ZeroAndSampleDisplacementMoveThePeaks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Integrated intensity of one phase's pattern over a window around x0.
+double areaNear(const pk_pattern_model *m, double x0, double half, double step) {
+    const std::vector<double> grid = axis(x0 - half, step, static_cast<int>(2.0 * half / step) + 1);
+    double sum = 0.0;
+    for (double v : compute(m, grid)) sum += v * step;
+    return sum;
+}
+
+}  // namespace
+
+// The March correction of platelets about (0 0 1): the two planes (0 0 ±6) lie
+// at α = 0 from the axis, so their weight is 2 r⁻³ · N against a multiplicity
+// of 2, with N = π / (2 ∫₀^{π/2} (r² cos²α + sin²α / r)^−3/2 dα), the
+// normalisation the correction uses, worked out here by Simpson's rule.
+TEST_F(Pattern, MarchCorrectionOfAPlaneNormalToTheAxis) {
+    const double r = 0.8;
+    double integral = 0.0;
+    const int n = 20000;
+    for (int i = 0; i <= n; ++i) {
+        const double alpha = 0.5 * kPi * i / n, c = std::cos(alpha), s = std::sin(alpha);
+        const double weight = (i == 0 || i == n) ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0);
+        integral += weight * std::pow(r * r * c * c + s * s / r, -1.5);
+    }
+    integral *= 0.5 * kPi / n / 3.0;
+    const double expected = std::pow(r, -3.0) * kPi / (2.0 * integral);
+
+    // Narrow Gaussian peaks: within 0.3° of (0 0 6) there is (0 0 6) alone, and
+    // on one grid the ratio of the areas is the ratio of the intensities.
+    pk_profile narrow;
+    pk_profile_default(&narrow, PK_PROFILE_GAUSSIAN, nullptr);
+    narrow.U = narrow.V = narrow.asymmetry = 0.0;
+    narrow.W = 1e-4;
+    pk_phase_setting plain = setting(corundum, 1.0, &narrow), platelets = setting(corundum, 1.0, &narrow);
+    platelets.use_march = 1;
+    platelets.march_ratio = r;
+    pk_pattern_model *a = model(cu, {plain}, {}, 20, 100), *b = model(cu, {platelets}, {}, 20, 100);
+    const double at = ticks(cu, corundum)[3];  // (0 0 6), 41.68°, 1.8° from its neighbours
+    EXPECT_NEAR(areaNear(b, at, 0.3, 1e-4) / areaNear(a, at, 0.3, 1e-4), expected, 1e-6 * expected);
+    pk_pattern_model_free(a);
+    pk_pattern_model_free(b);
+}
+
+// On a time-of-flight axis the peaks sit at (dtt1 d + dtt2 d² + zero) / 1000 ms,
+// listed along the axis, and are the core's own shapes.
+TEST_F(Pattern, TimeOfFlightPeaksAreTheCoreShapes) {
+    pk_instrument tof = cu;
+    tof.axis = PK_AXIS_TOF;
+    tof.radiation = PK_RADIATION_NEUTRON;
+    tof.dtt1 = 5000.0;
+    tof.zero = 3.0;
+    pk_profile profile;
+    pk_profile_default(&profile, PK_PROFILE_TOF_EXP_PSEUDO_VOIGT, nullptr);
+    pk_pattern_model *m = model(tof, {setting(silicon, 2.0, &profile)}, {}, 4.0, 16.0);
+    std::vector<double> positions(64);
+    int32_t written = 0;
+    ASSERT_EQ(pk_pattern_model_peak_positions(m, 0, positions.data(), 64, &written, nullptr), PK_OK);
+    // Silicon (1 1 1): d = a / √3; (2 2 0): a / √8; both inside 4 … 16 ms (to
+    // round-off relative to the position: the core's cell angles carry its
+    // rounded degree-to-radian factor).
+    const double d111 = 5.431194 / std::sqrt(3.0), d220 = 5.431194 / std::sqrt(8.0);
+    ASSERT_GE(written, 2);
+    EXPECT_NEAR(positions[static_cast<std::size_t>(written - 1)], (5000.0 * d111 + 3.0) / 1000.0, 1e-12 * 16.0);
+    EXPECT_NEAR(positions[static_cast<std::size_t>(written - 2)], (5000.0 * d220 + 3.0) / 1000.0, 1e-12 * 16.0);
+
+    RefinementCrystal *crystal = nullptr;
+    ASSERT_EQ(pk_phase_core_crystal(silicon, 1.9, &crystal, nullptr), PK_OK);
+    RefinementProfile *core = makeRefinementProfile(PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON,
+                                                    PK_PROFILE_TOF_EXP_PSEUDO_VOIGT, cu.wavelength, 4.0, 16.0);
+    core->dtt1 = 5000.0;
+    core->zero = 3.0;
+    core->sigma1 = profile.sigma1;
+    core->alpha1 = profile.alpha1;
+    core->beta0 = profile.beta0;
+    core->beta1 = profile.beta1;
+    core->gamma1 = profile.gamma1;
+    auto *r111 = static_cast<Reflexion *>(crystal->reflexions->items[0]);
+    calculateIntensityForReflexion(crystal, r111, core);
+    r111->peakPosition = xForReflexion(core, r111);
+    const ProfileFunction shape = ProfileFuncForProfileType(PK_PROFILE_TOF_EXP_PSEUDO_VOIGT);
+    const std::vector<double> near = axis(r111->peakPosition - 0.02, 0.001, 41);
+    const std::vector<double> y = compute(m, near);
+    for (std::size_t i = 0; i < near.size(); ++i) {
+        EXPECT_NEAR(y[i], 2.0 * r111->intensity * shape(near[i], r111, core), 1e-12 * y[20]) << near[i];
+    }
+    freeRefinementProfile(core);
+    freeRefinementCrystal(crystal);
+    pk_pattern_model_free(m);
+}
