@@ -60,7 +60,7 @@ const Bad kBad[] = {
     {"1 2\n", "only 1 data point"},
     {"x y\n1 2\n2 abc\n", "t.xy:3: field 2 'abc' is not a number"},
     {"x y\nangle counts\n1 2\n", "t.xy:2: field 1 'angle'"},
-    {"1 2\n2 3 4 5\n", "t.xy:2: 4 fields"},
+    {"1 2 3 4\n2 3 4 5\n", "t.xy:1: 4 fields"},
     {"1 2\n2\n", "t.xy:2: 1 field;"},
     {"1 2\n2 3 1\n", "t.xy:2: 3 fields where line 1 had 2"},
     {"1 2\n# gap\n3 4\n3 5\n", "t.xy:4: x = 3 does not increase (x = 3 at line 3)"},

@@ -124,9 +124,12 @@ TEST_F(Pattern, PeaksAreTheCoreShapes) {
         SCOPED_TRACE(type);
         pk_profile profile;
         pk_profile_default(&profile, type, nullptr);
-        profile.U = profile.V = profile.Y = 0.0;
+        // Narrow peaks (about 0.01°), every width term present.
+        profile.U = 2e-5;
+        profile.V = -1e-5;
         profile.W = 1e-4;
-        profile.X = 5e-3;
+        profile.X = 4e-3;
+        profile.Y = 1e-3;
         profile.asymmetry = 0.02;
         profile.asymmetry_cutoff = 50.0;
         RefinementProfile *core =
@@ -340,4 +343,41 @@ TEST_F(Pattern, TimeOfFlightPeaksAreTheCoreShapes) {
     freeRefinementProfile(core);
     freeRefinementCrystal(crystal);
     pk_pattern_model_free(m);
+}
+
+// Profiles that give no real, positive width over the span, and fields that
+// do not fit, are refused when the model is made, naming what is wrong.
+TEST_F(Pattern, BadProfilesAreRefused) {
+    struct Case {
+        const char *what;
+        int32_t type;
+        void (*edit)(pk_profile &);
+        const char *message;
+    };
+    const Case cases[] = {
+        // H_G² = t² − t + 0.2 is positive at tan 10° and tan 50° but −0.05 at t = ½.
+        {"Gaussian width imaginary inside the span", PK_PROFILE_GAUSSIAN,
+         [](pk_profile &p) { p.U = 1.0, p.V = -1.0, p.W = 0.2; }, "Gaussian width"},
+        {"Lorentzian width negative at the top", PK_PROFILE_LORENTZIAN,
+         [](pk_profile &p) { p.X = 0.01, p.Y = -0.02; }, "Lorentzian width"},
+        {"no width at all", PK_PROFILE_PSEUDO_VOIGT,
+         [](pk_profile &p) { p.U = p.V = p.W = p.X = p.Y = 0.0; }, "zero Gaussian and Lorentzian"},
+        {"negative asymmetry", PK_PROFILE_PSEUDO_VOIGT, [](pk_profile &p) { p.asymmetry = -0.1; }, "asymmetry"},
+        {"a time-of-flight shape on a 2θ axis", PK_PROFILE_TOF_EXP_GAUSSIAN, [](pk_profile &) {},
+         "not a 2θ shape"},
+        {"a width that is not a number", PK_PROFILE_PSEUDO_VOIGT, [](pk_profile &p) { p.W = std::nan(""); },
+         "not a number"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        pk_profile profile;
+        pk_profile_default(&profile, c.type, nullptr);
+        c.edit(profile);
+        const pk_phase_setting one = setting(corundum, 1.0, &profile);
+        pk_pattern_model *made = reinterpret_cast<pk_pattern_model *>(&profile);
+        pk_error e{};
+        EXPECT_EQ(pk_pattern_model_make(&cu, &one, 1, nullptr, 0, 20.0, 100.0, &made, &e), PK_ERROR_ARGUMENT);
+        EXPECT_EQ(made, nullptr);
+        EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
+    }
 }
