@@ -90,7 +90,7 @@ valgrind: build
 # The libraries and the `powderkit` command only (no tests, no examples),
 # then the pattern of corundum from its CIF file. ARGS go to the command.
 demo: setup-demo
-	cmake -S . -B $(DEMO_DIR) -DPK_BUILD_TESTS=OFF -DPK_BUILD_EXAMPLES=OFF
+	cmake -S . -B $(DEMO_DIR) -DPK_BUILD_TESTS=OFF -DPK_BUILD_EXAMPLES=OFF -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(DEMO_DIR) -j $(JOBS) --target powderkit_cli
 	$(DEMO_DIR)/cli/powderkit pattern $(DEMO_CIF) --output $(DEMO_OUTPUT) $(ARGS)
 	@echo
