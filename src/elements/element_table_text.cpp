@@ -1,14 +1,14 @@
 // The process-wide copy of the element table text and the load function that
 // writes it to ASF.dat. The text itself is src/elements/ASF.txt, compiled into
-// the library by the build; the library never parses it. The copy is made by
-// the load-time constructor and released by the unload-time destructor
-// (frame/lifetime.hpp); if it cannot be made, load writes nothing.
+// the library by the build; the library never parses it. The copy is made at
+// load time and released at unload time, registered with the frame by this
+// folder's load-time constructor; if it cannot be made, load writes nothing.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "elements/elements.hpp"
-#include "frame/lifetime.hpp"
+#include "frame/frame.hpp"
 
 namespace powderkit {
 
@@ -30,6 +30,12 @@ void releaseProcessTexts() {
 }
 
 const char *elementTableText() { return gElementTableText; }
+
+namespace {
+__attribute__((constructor)) void registerElementTableText() {
+    registerProcessValue(initializeProcessTexts, releaseProcessTexts);
+}
+}  // namespace
 
 namespace {
 

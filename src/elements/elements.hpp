@@ -20,6 +20,11 @@ extern const std::size_t kElementTableTextLength;
 // nullptr when that copy could not be made (load then writes nothing).
 const char *elementTableText();
 
+// Make and release that copy; registered with the frame at load time.
+// Making it again while it exists does nothing.
+void initializeProcessTexts();
+void releaseProcessTexts();
+
 // The name of the file that load writes, and the separator that joins it to
 // the directory.
 constexpr const char *kElementTableFileName = "ASF.dat";

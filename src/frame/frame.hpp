@@ -1,5 +1,5 @@
-// Internal interface of the frame: the process-wide values, the zero
-// tolerance, the three text-output routines, 32-bit integer helpers and the
+// Internal interface of the frame: the process-wide values and the
+// registration of those the folders above own, the zero tolerance, the three text-output routines, 32-bit integer helpers and the
 // container routines that the public header does not export.
 #ifndef POWDERKIT_FRAME_HPP
 #define POWDERKIT_FRAME_HPP
@@ -20,6 +20,15 @@ inline double zeroTolerance() { return 512.0 * machineEpsilon; }
 
 // The process-wide 100-byte error buffer (also returned by GetErrorBuffer).
 char *errorBuffer();
+
+// Process-wide values owned by the folders above (the element table copy):
+// a folder registers its pair from a load-time constructor of its own, which
+// runs after the frame's. `initialize` runs at once; `release` runs at unload
+// time from the frame's destructor, the last registered first. At most
+// kMaxProcessValues pairs are kept; beyond that `initialize` does not run, and
+// the value stays absent as when it could not be made.
+constexpr int kMaxProcessValues = 4;
+void registerProcessValue(void (*initialize)(), void (*release)());
 
 // printf-style output to `stream`; returns the number of characters written.
 int printToStream(std::FILE *stream, const char *format, ...)

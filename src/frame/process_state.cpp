@@ -1,11 +1,11 @@
 // The process-wide values of the library and their lifetime: machine epsilon
-// and the 100-byte error buffer, set up by the one load-time constructor, and
-// the process-wide texts released by the one unload-time destructor. Other
-// subsystems hook their own process-wide values in here.
+// and the 100-byte error buffer, set up by the frame's load-time constructor
+// (run before any other of the library's), and the values that folders above
+// register from their own constructors, released by the frame's unload-time
+// destructor (run after any other).
 #include <cstring>
 
 #include "frame/frame.hpp"
-#include "frame/lifetime.hpp"
 
 namespace powderkit {
 
@@ -26,14 +26,34 @@ double computeMachineEpsilon() {
     }
 }
 
-__attribute__((constructor)) void loadLibrary() {
+// The release functions of the registered values, in registration order.
+// Constant-initialised, so registration works whatever runs first.
+void (*gReleases[kMaxProcessValues])() = {};
+int gReleaseCount = 0;
+
+// Priority 101, the first one available to programs: this constructor runs
+// before, and this destructor after, the unprioritised ones of the folders
+// that register values.
+__attribute__((constructor(101))) void loadLibrary() {
     machineEpsilon = computeMachineEpsilon();
     std::memset(gErrorBuffer, 0, sizeof gErrorBuffer);
-    initializeProcessTexts();
 }
 
-__attribute__((destructor)) void unloadLibrary() { releaseProcessTexts(); }
+__attribute__((destructor(101))) void unloadLibrary() {
+    while (gReleaseCount > 0) {
+        --gReleaseCount;
+        gReleases[gReleaseCount]();
+        gReleases[gReleaseCount] = nullptr;
+    }
+}
 }  // namespace
+
+void registerProcessValue(void (*initialize)(), void (*release)()) {
+    if (gReleaseCount >= kMaxProcessValues) return;
+    gReleases[gReleaseCount] = release;
+    ++gReleaseCount;
+    initialize();
+}
 
 char *errorBuffer() { return gErrorBuffer; }
 

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "elements/elements.hpp"
-#include "frame/lifetime.hpp"
 #include "support/allocation_failure.hpp"
 #include "support/element_data.hpp"
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "frame/lifetime.hpp"
+#include "elements/elements.hpp"
 #include "model/model.hpp"
 #include "sweep.hpp"
 
