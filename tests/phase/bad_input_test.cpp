@@ -174,6 +174,12 @@ TEST(BadInput, IonicSymbolsAndElementsFromLabels) {
     EXPECT_EQ(xrayF2(noType), neutral);
     EXPECT_EQ(xrayF2(edited({{"_atom_site_type_symbol\n", ""}, {"Fe1 Fe", "Al1"}, {"O1 O", "O1"}})),
               xrayF2(edited({{"Fe1 Fe", "Al1 Al"}})));
+    // The type column first in its loop, the label last.
+    EXPECT_EQ(xrayF2(edited({{"_atom_site_label\n_atom_site_type_symbol\n", "_atom_site_type_symbol\n"},
+                             {"_atom_site_U_iso_or_equiv\n", "_atom_site_U_iso_or_equiv\n_atom_site_label\n"},
+                             {"Fe1 Fe 0.1 0.2 0.3 1.0 0.01", "Fe 0.1 0.2 0.3 1.0 0.01 Fe1"},
+                             {"O1 O 0.4 0.1 0.2 1.0 0.01", "O 0.4 0.1 0.2 1.0 0.01 O1"}})),
+              neutral);
 }
 
 // B = 8π² U, for the isotropic and the anisotropic forms alike; six Uij

@@ -213,6 +213,10 @@ TEST_F(Pattern, BackgroundIsTheChebyshevSum) {
         EXPECT_NEAR(total[i], phase[i] + background[i], 1e-12 * std::fabs(total[i])) << x[i];
     }
     pk_pattern_model_free(m);
+    // A model of no phase is its background.
+    pk_pattern_model *alone = model(cu, {}, {10, 2, 1}, 20, 100);
+    EXPECT_EQ(compute(alone, x), background);
+    pk_pattern_model_free(alone);
 }
 
 std::vector<double> ticks(const pk_instrument &instrument, const pk_phase *phase) {

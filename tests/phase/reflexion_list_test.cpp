@@ -271,3 +271,54 @@ TEST(ReflexionList, LinesAndRepresentatives) {
 }
 
 }  // namespace
+
+// The core crystal of a phase carries each operator's coordinate texts
+// ("+x-y+1/3"), which the core's site derivatives read: evaluated at a point,
+// each text gives the component of R·v + t it stands for.
+TEST(ReflexionList, CoreOperatorTextsSayWhatTheOperatorsDo) {
+    const auto evaluate = [](const std::string &text, const double v[3]) {
+        double value = 0.0;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const double sign = text[i] == '-' ? -1.0 : 1.0;
+            if (text[i] == '+' || text[i] == '-') ++i;
+            if (text[i] >= 'x' && text[i] <= 'z') {
+                value += sign * v[text[i] - 'x'];
+                ++i;
+                continue;
+            }
+            std::size_t used = 0;
+            const double numerator = std::stod(text.substr(i), &used);
+            i += used;
+            double denominator = 1.0;
+            if (i < text.size() && text[i] == '/') {
+                denominator = std::stod(text.substr(i + 1), &used);
+                i += 1 + used;
+            }
+            value += sign * numerator / denominator;
+        }
+        return value;
+    };
+    for (const char *file : {"corundum.cif", "silicon.cif", "ZnO.cif"}) {
+        SCOPED_TRACE(file);
+        pk_phase *phase = nullptr;
+        ASSERT_EQ(pk_phase_from_cif_file((std::string(PK_EXAMPLE_DATA_DIR) + "/" + file).c_str(), nullptr, &phase,
+                                         nullptr),
+                  PK_OK);
+        RefinementCrystal *crystal = nullptr;
+        ASSERT_EQ(pk_phase_core_crystal(phase, 0.0, &crystal, nullptr), PK_OK);
+        ASSERT_EQ(crystal->symmetryOperators->count, pk_phase_operator_count(phase));
+        const double v[3] = {0.123, 0.456, 0.789};
+        for (int32_t n = 0; n < crystal->symmetryOperators->count; ++n) {
+            const auto *op = static_cast<const RefinementSymmetryOperator *>(crystal->symmetryOperators->items[n]);
+            for (int i = 0; i < 3; ++i) {
+                const double expected =
+                    op->rotation[i][0] * v[0] + op->rotation[i][1] * v[1] + op->rotation[i][2] * v[2] + op->translation[i];
+                EXPECT_NEAR(evaluate(op->coordinateExpressions[i], v), expected, 1e-12)
+                    << op->coordinateExpressions[i];
+            }
+        }
+        freeRefinementCrystal(crystal);
+        pk_phase_free(phase);
+    }
+}
