@@ -5,6 +5,7 @@
 // Symmetry comes from the operator loop when there is one, else from the
 // Hermann–Mauguin symbol, else from the Hall symbol.
 #include <cmath>
+#include <cstdio>
 #include <initializer_list>
 
 // The number parser inside gemmi checks invariants of its big-integer
@@ -271,12 +272,25 @@ PhaseDescription readCifDescription(const std::string &text, const std::string &
     const Reader reader{*chosen, source, source + " (data_" + chosen->name + ")"};
     PhaseDescription description;
     description.name = chosen->name;
-    description.cell = {reader.number({"_cell_length_a", "_cell.length_a"}),
-                        reader.number({"_cell_length_b", "_cell.length_b"}),
-                        reader.number({"_cell_length_c", "_cell.length_c"}),
-                        reader.number({"_cell_angle_alpha", "_cell.angle_alpha"}),
-                        reader.number({"_cell_angle_beta", "_cell.angle_beta"}),
-                        reader.number({"_cell_angle_gamma", "_cell.angle_gamma"})};
+    // Each cell value is checked where it stands, so that the message names
+    // its line; whether the angles make a cell is checked with the rest.
+    const auto cellValue = [&reader](Tags tags, bool edge) {
+        const double value = reader.number(tags);
+        if (edge ? !(value > 0.0) : !(value > 0.0 && value < 180.0)) {
+            char shown[32];
+            std::snprintf(shown, sizeof shown, "%.10g", value);
+            fail(PK_ERROR_CRYSTAL, reader.at(reader.column(tags)) + ": the cell " + (edge ? "edge " : "angle ") +
+                                       *tags.begin() + " = " + shown +
+                                       (edge ? " is not positive" : " is not between 0 and 180 degrees"));
+        }
+        return value;
+    };
+    description.cell = {cellValue({"_cell_length_a", "_cell.length_a"}, true),
+                        cellValue({"_cell_length_b", "_cell.length_b"}, true),
+                        cellValue({"_cell_length_c", "_cell.length_c"}, true),
+                        cellValue({"_cell_angle_alpha", "_cell.angle_alpha"}, false),
+                        cellValue({"_cell_angle_beta", "_cell.angle_beta"}, false),
+                        cellValue({"_cell_angle_gamma", "_cell.angle_gamma"}, false)};
     description.symmetry = readSymmetry(reader);
     description.sites = readSites(reader);
     readAnisotropic(reader, description.sites);
