@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "refinement/matrix.hpp"
+#include "linalg/linalg.hpp"
 
 namespace {
 

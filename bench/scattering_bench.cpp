@@ -4,7 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "elements/elements.hpp"
-#include "symmetry/displacement.hpp"
+#include "model/model.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <initializer_list>
 
 #include "analysis/analysis.hpp"
-#include "refinement/matrix.hpp"
+#include "linalg/linalg.hpp"
 
 namespace powderkit {
 

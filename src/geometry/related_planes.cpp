@@ -9,7 +9,7 @@
 
 #include "frame/frame.hpp"
 #include "geometry/geometry.hpp"
-#include "symmetry/symmetry.hpp"
+#include "model/model.hpp"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "model/model.hpp"
-#include "symmetry/symmetry.hpp"
 
 namespace powderkit {
 

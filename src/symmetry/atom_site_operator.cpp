@@ -3,7 +3,7 @@
 // the crystal's displaced origin, onto the atom's position, both folded into
 // the cell and compared to within 0.0001 per coordinate.
 #include "frame/frame.hpp"
-#include "symmetry/symmetry.hpp"
+#include "model/model.hpp"
 
 namespace powderkit {
 namespace {

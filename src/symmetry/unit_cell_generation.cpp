@@ -5,7 +5,6 @@
 // first operator that produces a position is the one recorded with it.
 #include "frame/frame.hpp"
 #include "model/model.hpp"
-#include "symmetry/symmetry.hpp"
 
 namespace powderkit {
 namespace {

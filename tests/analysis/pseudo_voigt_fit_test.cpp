@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/analysis.hpp"
-#include "refinement/matrix.hpp"
+#include "linalg/linalg.hpp"
 #include "support/allocation_failure.hpp"
 #include "support/output_capture.hpp"
 #include "synthetic_pattern.hpp"

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "analysis/analysis.hpp"
-#include "refinement/matrix.hpp"
+#include "linalg/linalg.hpp"
 #include "synthetic_pattern.hpp"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "derivatives/site_derivatives.hpp"
 #include "fuzz_input.hpp"
 #include "powderkit.h"
-#include "symmetry/site_derivatives.hpp"
 
 namespace {
 

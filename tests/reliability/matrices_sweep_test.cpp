@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "refinement/matrix.hpp"
+#include "linalg/linalg.hpp"
 #include "support/output_capture.hpp"
 #include "sweep.hpp"
 
