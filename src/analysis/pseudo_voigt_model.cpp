@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "analysis/analysis.hpp"
-#include "frame/constants.hpp"
+#include "frame/frame.hpp"
 
 namespace powderkit {
 

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "derivatives/cell_derivatives.hpp"
-#include "frame/constants.hpp"
+#include "frame/frame.hpp"
 
 namespace powderkit {
 namespace {

@@ -13,7 +13,6 @@
 
 #include <cmath>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "model/model.hpp"
 

@@ -14,7 +14,7 @@
 
 #include "derivatives/cell_derivatives.hpp"
 #include "derivatives/profile_derivatives.hpp"
-#include "frame/constants.hpp"
+#include "frame/frame.hpp"
 
 namespace powderkit {
 namespace {

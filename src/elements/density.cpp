@@ -3,7 +3,7 @@
 // volume. With weights in g/mol and lengths in Å, 1 u/Å³ = 1660.56 kg/m³.
 #include <cmath>
 
-#include "frame/constants.hpp"
+#include "frame/frame.hpp"
 #include "powderkit.h"
 
 extern "C" double calculateDensity(RefinementCrystal *crystal) {

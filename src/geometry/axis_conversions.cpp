@@ -5,7 +5,6 @@
 // inverse is the positive root of that quadratic.
 #include <cmath>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "geometry/geometry.hpp"
 

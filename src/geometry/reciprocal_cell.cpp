@@ -6,7 +6,7 @@
 // the truncated 13-digit factors, which every result depends on.
 #include <cmath>
 
-#include "frame/constants.hpp"
+#include "frame/frame.hpp"
 #include "powderkit.h"
 
 extern "C" {

@@ -5,7 +5,6 @@
 // e^{2πi h·t} over the operators vanishes.
 #include <cmath>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "geometry/geometry.hpp"
 

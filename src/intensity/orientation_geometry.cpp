@@ -3,7 +3,6 @@
 // and the inverse of a 3×3 matrix by cofactors.
 #include <cmath>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "geometry/geometry.hpp"
 #include "intensity/intensity.hpp"

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "geometry/geometry.hpp"
 #include "intensity/intensity.hpp"

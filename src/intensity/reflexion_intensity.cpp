@@ -8,7 +8,6 @@
 // L = d⁴ sin θ_bank and W = 1. The scale of the phase is not applied here.
 #include <cmath>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "intensity/intensity.hpp"
 

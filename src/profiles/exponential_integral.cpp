@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "frame/constants.hpp"
+#include "frame/frame.hpp"
 #include "profiles/profiles.hpp"
 
 namespace powderkit {

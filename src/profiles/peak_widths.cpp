@@ -7,7 +7,6 @@
 // mixing with γ in place of H_L.
 #include <cmath>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "profiles/profiles.hpp"
 

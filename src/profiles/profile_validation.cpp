@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "profiles/profiles.hpp"
 

@@ -9,7 +9,6 @@
 // Both fill a work record that the derivative functions reuse.
 #include <cmath>
 
-#include "frame/constants.hpp"
 #include "frame/frame.hpp"
 #include "profiles/profiles.hpp"
 
