@@ -6,23 +6,14 @@
 #include <vector>
 
 #include "model/model.hpp"
+#include "support/symmetry_operators.hpp"
 #include "support/allocation_failure.hpp"
 
 namespace {
 
-using Rotation = std::array<int32_t, 9>;
-
-constexpr Rotation kOne = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-constexpr Rotation kBar = {-1, 0, 0, 0, -1, 0, 0, 0, -1};
-
-RefinementSymmetryOperator *makeOperator(const Rotation &r, double t0 = 0, double t1 = 0, double t2 = 0) {
-    RefinementSymmetryOperator *op = makeRefinementSymmetryOperator();
-    for (int i = 0; i < 9; ++i) op->rotation[i / 3][i % 3] = r[static_cast<std::size_t>(i)];
-    op->translation[0] = t0;
-    op->translation[1] = t1;
-    op->translation[2] = t2;
-    return op;
-}
+using pk_test::makeOperator;
+constexpr pk_test::Rotation kOne = pk_test::kIdentity;
+constexpr pk_test::Rotation kBar = pk_test::kInversion;
 
 // A crystal with one site at (x, y, z) and the given operators.
 RefinementCrystal *crystalWith(double x, double y, double z, const std::vector<RefinementSymmetryOperator *> &ops) {
