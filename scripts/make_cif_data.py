@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""Writes examples/data/<structure>.cif from the reference tables beside them.
+"""Writes examples/data/<structure>.cif from the reference tables of the tests.
 
-Each structure of examples/data/structures.tsv becomes one CIF file: its cell,
+Each structure of tests/data/structures.tsv becomes one CIF file: its cell,
 its space-group symbol, the full operator list of that group from
-examples/data/spacegroups.tsv (the three coordinate expressions of each
+tests/data/spacegroups.tsv (the three coordinate expressions of each
 operator joined with commas, in the table's order) and its sites, every
 number written exactly as the table has it.
 
@@ -16,6 +16,7 @@ import os
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+TABLES = os.path.join(HERE, "..", "tests", "data")
 DATA = os.path.join(HERE, "..", "examples", "data")
 
 # Structure name in the table -> file stem (also the name of the data block).
@@ -56,7 +57,7 @@ def hm_symbol(table_name):
 
 def main():
     structures = {}  # name -> (group, cell, [sites]) in the table's order
-    for f in rows(os.path.join(DATA, "structures.tsv"), 15):
+    for f in rows(os.path.join(TABLES, "structures.tsv"), 15):
         name, group, cell, site = f[0], f[1], f[2:8], f[8:15]
         if name not in structures:
             structures[name] = (group, cell, [])
@@ -65,7 +66,7 @@ def main():
         structures[name][2].append(site)
 
     operators = {}  # group -> [expression] in the table's order
-    for f in rows(os.path.join(DATA, "spacegroups.tsv"), 7):
+    for f in rows(os.path.join(TABLES, "spacegroups.tsv"), 7):
         operators.setdefault(f[0], []).append(",".join(f[4:7]))
 
     missing = sorted(set(structures) ^ set(FILE_STEMS))
@@ -77,8 +78,8 @@ def main():
             sys.exit(f"spacegroups.tsv has no operators for {group!r} ({name})")
         stem = FILE_STEMS[name]
         lines = [
-            f"# {name}: written by scripts/make_cif_data.py from examples/data/structures.tsv",
-            "# and examples/data/spacegroups.tsv; edit the tables, not this file.",
+            f"# {name}: written by scripts/make_cif_data.py from tests/data/structures.tsv",
+            "# and tests/data/spacegroups.tsv; edit the tables, not this file.",
             f"data_{stem}",
             "",
         ]
