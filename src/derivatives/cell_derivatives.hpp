@@ -52,38 +52,23 @@ double diffVolumeWrtGamma(const RefinementCrystal *crystal);
 double diffLorentzPolarizationWrtDSpacing(const Reflexion *reflexion,
                                           const RefinementProfile *profile);
 
+// The six cell parameters, in the order the derivative tables list them.
+enum class CellParameter { a, b, c, alpha, beta, gamma };
+constexpr int kCellParameterCount = 6;
+
 // ∂(2θ)/∂p of a constant-wavelength peak position, in degrees of 2θ per Å or
 // per radian of the cell angle. Zero shift and asymmetry do not enter.
-double diffTwoThetaWrtCellA(RefinementCrystal *crystal, Reflexion *reflexion,
-                            RefinementProfile *profile);
-double diffTwoThetaWrtCellB(RefinementCrystal *crystal, Reflexion *reflexion,
-                            RefinementProfile *profile);
-double diffTwoThetaWrtCellC(RefinementCrystal *crystal, Reflexion *reflexion,
-                            RefinementProfile *profile);
-double diffTwoThetaWrtCellAlpha(RefinementCrystal *crystal, Reflexion *reflexion,
-                                RefinementProfile *profile);
-double diffTwoThetaWrtCellBeta(RefinementCrystal *crystal, Reflexion *reflexion,
-                               RefinementProfile *profile);
-double diffTwoThetaWrtCellGamma(RefinementCrystal *crystal, Reflexion *reflexion,
-                                RefinementProfile *profile);
+double diffTwoThetaWrtCell(CellParameter parameter, RefinementCrystal *crystal,
+                           Reflexion *reflexion, RefinementProfile *profile);
 
 // ∂I/∂p of the stored reflexion intensity through the 1/V² of the intensity
 // scale and the Lorentz-polarisation factor (scattering and temperature
 // factors are taken as fixed). The reflexion's intensity and
 // lorentzPolarization must come from an intensity calculation with the same
-// crystal and profile. The values of the reflexion derivative table.
-double DiffReflexionIntensityWrtCellA(RefinementCrystal *crystal, Reflexion *reflexion,
-                                      RefinementProfile *profile);
-double DiffReflexionIntensityWrtCellB(RefinementCrystal *crystal, Reflexion *reflexion,
-                                      RefinementProfile *profile);
-double DiffReflexionIntensityWrtCellC(RefinementCrystal *crystal, Reflexion *reflexion,
-                                      RefinementProfile *profile);
-double DiffReflexionIntensityWrtCellAlpha(RefinementCrystal *crystal, Reflexion *reflexion,
-                                          RefinementProfile *profile);
-double DiffReflexionIntensityWrtCellBeta(RefinementCrystal *crystal, Reflexion *reflexion,
-                                         RefinementProfile *profile);
-double DiffReflexionIntensityWrtCellGamma(RefinementCrystal *crystal, Reflexion *reflexion,
-                                          RefinementProfile *profile);
+// crystal and profile. The reflexion derivative table files it under the
+// parameter's key.
+double diffReflexionIntensityWrtCell(CellParameter parameter, RefinementCrystal *crystal,
+                                     Reflexion *reflexion, RefinementProfile *profile);
 
 }  // namespace powderkit
 

@@ -26,82 +26,31 @@ double diffTwoThetaWrtDSpacing(const Reflexion *reflexion, const RefinementProfi
     return (1.0 / std::sqrt(1.0 - s * s)) * (-kRadiansToDegrees) * wavelength * (1.0 / (d * d));
 }
 
-double diffTwoTheta(const RefinementCrystal *crystal, const Reflexion *reflexion,
-                    const RefinementProfile *profile, DSpacingRate dSpacingRate) {
-    return dSpacingRate(crystal, reflexion) * diffTwoThetaWrtDSpacing(reflexion, profile);
-}
+// The d-spacing and volume rates of each cell parameter, in its order.
+const DSpacingRate kDSpacingRates[kCellParameterCount] = {
+    diffDSpacingWrtCellA,     diffDSpacingWrtCellB,    diffDSpacingWrtCellC,
+    diffDSpacingWrtCellAlpha, diffDSpacingWrtCellBeta, diffDSpacingWrtCellGamma};
+const VolumeRate kVolumeRates[kCellParameterCount] = {diffVolumeWrtA,     diffVolumeWrtB,
+                                                      diffVolumeWrtC,     diffVolumeWrtAlpha,
+                                                      diffVolumeWrtBeta,  diffVolumeWrtGamma};
 
-double diffIntensity(const RefinementCrystal *crystal, const Reflexion *reflexion,
-                     const RefinementProfile *profile, VolumeRate volumeRate,
-                     DSpacingRate dSpacingRate) {
-    const double intensity = reflexion->intensity;
-    return volumeRate(crystal) * (-2.0 * intensity / crystal->volume) +
-           diffLorentzPolarizationWrtDSpacing(reflexion, profile) *
-               (intensity / reflexion->lorentzPolarization) * dSpacingRate(crystal, reflexion);
-}
+int indexOf(CellParameter parameter) { return static_cast<int>(parameter); }
 
 }  // namespace
 
-double diffTwoThetaWrtCellA(RefinementCrystal *crystal, Reflexion *reflexion,
-                            RefinementProfile *profile) {
-    return diffTwoTheta(crystal, reflexion, profile, diffDSpacingWrtCellA);
+double diffTwoThetaWrtCell(CellParameter parameter, RefinementCrystal *crystal,
+                           Reflexion *reflexion, RefinementProfile *profile) {
+    return kDSpacingRates[indexOf(parameter)](crystal, reflexion) *
+           diffTwoThetaWrtDSpacing(reflexion, profile);
 }
 
-double diffTwoThetaWrtCellB(RefinementCrystal *crystal, Reflexion *reflexion,
-                            RefinementProfile *profile) {
-    return diffTwoTheta(crystal, reflexion, profile, diffDSpacingWrtCellB);
-}
-
-double diffTwoThetaWrtCellC(RefinementCrystal *crystal, Reflexion *reflexion,
-                            RefinementProfile *profile) {
-    return diffTwoTheta(crystal, reflexion, profile, diffDSpacingWrtCellC);
-}
-
-double diffTwoThetaWrtCellAlpha(RefinementCrystal *crystal, Reflexion *reflexion,
-                                RefinementProfile *profile) {
-    return diffTwoTheta(crystal, reflexion, profile, diffDSpacingWrtCellAlpha);
-}
-
-double diffTwoThetaWrtCellBeta(RefinementCrystal *crystal, Reflexion *reflexion,
-                               RefinementProfile *profile) {
-    return diffTwoTheta(crystal, reflexion, profile, diffDSpacingWrtCellBeta);
-}
-
-double diffTwoThetaWrtCellGamma(RefinementCrystal *crystal, Reflexion *reflexion,
-                                RefinementProfile *profile) {
-    return diffTwoTheta(crystal, reflexion, profile, diffDSpacingWrtCellGamma);
-}
-
-double DiffReflexionIntensityWrtCellA(RefinementCrystal *crystal, Reflexion *reflexion,
-                                      RefinementProfile *profile) {
-    return diffIntensity(crystal, reflexion, profile, diffVolumeWrtA, diffDSpacingWrtCellA);
-}
-
-double DiffReflexionIntensityWrtCellB(RefinementCrystal *crystal, Reflexion *reflexion,
-                                      RefinementProfile *profile) {
-    return diffIntensity(crystal, reflexion, profile, diffVolumeWrtB, diffDSpacingWrtCellB);
-}
-
-double DiffReflexionIntensityWrtCellC(RefinementCrystal *crystal, Reflexion *reflexion,
-                                      RefinementProfile *profile) {
-    return diffIntensity(crystal, reflexion, profile, diffVolumeWrtC, diffDSpacingWrtCellC);
-}
-
-double DiffReflexionIntensityWrtCellAlpha(RefinementCrystal *crystal, Reflexion *reflexion,
-                                          RefinementProfile *profile) {
-    return diffIntensity(crystal, reflexion, profile, diffVolumeWrtAlpha,
-                         diffDSpacingWrtCellAlpha);
-}
-
-double DiffReflexionIntensityWrtCellBeta(RefinementCrystal *crystal, Reflexion *reflexion,
-                                         RefinementProfile *profile) {
-    return diffIntensity(crystal, reflexion, profile, diffVolumeWrtBeta, diffDSpacingWrtCellBeta);
-}
-
-double DiffReflexionIntensityWrtCellGamma(RefinementCrystal *crystal, Reflexion *reflexion,
-                                          RefinementProfile *profile) {
-    return diffIntensity(crystal, reflexion, profile, diffVolumeWrtGamma,
-                         diffDSpacingWrtCellGamma);
+double diffReflexionIntensityWrtCell(CellParameter parameter, RefinementCrystal *crystal,
+                                     Reflexion *reflexion, RefinementProfile *profile) {
+    const double intensity = reflexion->intensity;
+    return kVolumeRates[indexOf(parameter)](crystal) * (-2.0 * intensity / crystal->volume) +
+           diffLorentzPolarizationWrtDSpacing(reflexion, profile) *
+               (intensity / reflexion->lorentzPolarization) *
+               kDSpacingRates[indexOf(parameter)](crystal, reflexion);
 }
 
 }  // namespace powderkit

@@ -5,7 +5,6 @@
 #ifndef POWDERKIT_DERIVATIVES_HPP
 #define POWDERKIT_DERIVATIVES_HPP
 
-#include <cstddef>
 #include <cstring>
 
 #include "powderkit.h"
@@ -27,15 +26,19 @@ struct Entry {
     Function function;
 };
 
-// A new table (1024 slots) holding `entries` in their order. Neither the
-// creation nor the insertions are checked: a table that cannot be made comes
-// back NULL, and a key whose copy cannot be made is missing.
-template <typename Function, std::size_t count>
-HashTable *tableOf(const Entry<Function> (&entries)[count]) {
+// A new table (1024 slots) holding the entries of `parts` (arrays of
+// entries), part after part, each in its order. Neither the creation nor the
+// insertions are checked: a table that cannot be made comes back NULL, and a
+// key whose copy cannot be made is missing.
+template <typename... Parts>
+HashTable *tableOf(const Parts &...parts) {
     HashTable *table = makeHashTable();
-    for (const Entry<Function> &entry : entries) {
-        setPointerForKey(&table, entryValue(entry.function), entry.key);
-    }
+    const auto insert = [&table](const auto &entries) {
+        for (const auto &entry : entries) {
+            setPointerForKey(&table, entryValue(entry.function), entry.key);
+        }
+    };
+    (insert(parts), ...);
     return table;
 }
 

@@ -1,7 +1,9 @@
 // Internal interface of the profile derivatives: the building blocks shared by
-// the members of each shape, and the members themselves, one
-// ProfileDerivativeFunction per shape and refinable parameter, which the
-// profile derivative tables file under their parameter keys.
+// the members of each shape, and the members themselves, the
+// ProfileDerivativeFunctions that the profile derivative tables file under
+// their parameter keys: templates over the shape rate and the parameter for
+// those that differ between shapes only in these, and the shapes' own
+// asymmetry members.
 //
 // Units. Constant wavelength: the centre terms are per degree of 2θ₀ (the
 // pattern axis), while the width terms reached through the Bragg angle are
@@ -13,6 +15,9 @@
 #ifndef POWDERKIT_PROFILE_DERIVATIVES_HPP
 #define POWDERKIT_PROFILE_DERIVATIVES_HPP
 
+#include <cmath>
+
+#include "derivatives/cell_derivatives.hpp"
 #include "powderkit.h"
 #include "profiles/profiles.hpp"
 
@@ -106,12 +111,8 @@ double diffPseudoVoigtWrtGaussianFwhm(double x, Reflexion *reflexion, Refinement
 // ---------------------------------------------------------------------------
 
 // ∂d/∂p for each cell parameter, through the inverse d-spacing derivatives.
-double diffTofDSpacingWrtCellA(RefinementCrystal *crystal, Reflexion *reflexion);
-double diffTofDSpacingWrtCellB(RefinementCrystal *crystal, Reflexion *reflexion);
-double diffTofDSpacingWrtCellC(RefinementCrystal *crystal, Reflexion *reflexion);
-double diffTofDSpacingWrtCellAlpha(RefinementCrystal *crystal, Reflexion *reflexion);
-double diffTofDSpacingWrtCellBeta(RefinementCrystal *crystal, Reflexion *reflexion);
-double diffTofDSpacingWrtCellGamma(RefinementCrystal *crystal, Reflexion *reflexion);
+double diffTofDSpacingWrtCell(CellParameter parameter, RefinementCrystal *crystal,
+                              Reflexion *reflexion);
 
 // Partial derivatives of the back-to-back exponentials ⊗ Gaussian of a filled
 // work record, with the normalisation N given apart (the pseudo-Voigt passes
@@ -145,76 +146,134 @@ void tofPseudoVoigtRates(const TofPseudoVoigtTerms &terms, const RefinementProfi
 // ---------------------------------------------------------------------------
 // Members
 // ---------------------------------------------------------------------------
+// Most members differ from shape to shape only in the shape rate they scale
+// and in the parameter they are taken by, so they are written once, as
+// templates over both, and the profile derivative tables instantiate them
+// for each shape; only the asymmetry members are the shape's own.
 
-#define PK_PROFILE_DERIVATIVE(name) \
-    double name(double x, RefinementCrystal *crystal, Reflexion *reflexion, \
-                RefinementProfile *profile)
+// A rate of a constant-wavelength shape at x: dΦ/d2θ₀, ∂Φ/∂H_G or ∂Φ/∂H_L.
+using ConstantWavelengthRate = double (*)(double x, Reflexion *reflexion,
+                                          RefinementProfile *profile);
 
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtGU);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtGV);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtGW);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtZero);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtCellA);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtCellB);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtCellC);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtCellAlpha);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtCellBeta);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtCellGamma);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtScale);
-PK_PROFILE_DERIVATIVE(DiffGaussianProfileWrtAsymmetry);
+// The zero shift moves the peak as 2θ₀ does: dΦ/d2θ₀.
+template <ConstantWavelengthRate positionRate>
+double zeroShiftMember(double x, RefinementCrystal *, Reflexion *reflexion,
+                       RefinementProfile *profile) {
+    return positionRate(x, reflexion, profile);
+}
 
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtLX);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtLY);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtZero);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtCellA);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtCellB);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtCellC);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtCellAlpha);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtCellBeta);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtCellGamma);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtScale);
-PK_PROFILE_DERIVATIVE(DiffLorentzianProfileWrtAsymmetry);
+// A cell parameter moves 2θ₀: dΦ/d2θ₀ × ∂(2θ₀)/∂p.
+template <ConstantWavelengthRate positionRate, CellParameter parameter>
+double twoThetaCellMember(double x, RefinementCrystal *crystal, Reflexion *reflexion,
+                          RefinementProfile *profile) {
+    return positionRate(x, reflexion, profile) *
+           diffTwoThetaWrtCell(parameter, crystal, reflexion, profile);
+}
 
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtLX);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtLY);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtGU);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtGV);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtGW);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtZero);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtCellA);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtCellB);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtCellC);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtCellAlpha);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtCellBeta);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtCellGamma);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtScale);
-PK_PROFILE_DERIVATIVE(DiffPseudoVoigtProfileWrtAsymmetry);
+// ∂Φ/∂H_G × ∂H_G/∂(Caglioti term): t²/(2 H_G) for U, t/(2 H_G) for V and
+// 1/(2 H_G) for W.
+enum class CagliotiTerm { U, V, W };
+template <ConstantWavelengthRate gaussianWidthRate, CagliotiTerm term>
+double cagliotiMember(double x, RefinementCrystal *, Reflexion *reflexion,
+                      RefinementProfile *profile) {
+    const double twoTheta = reflexion->peakPosition;
+    const double t = std::tan(braggAngle(twoTheta));
+    const double hG = gaussianFwhm(profile, twoTheta);
+    const double widthRate = gaussianWidthRate(x, reflexion, profile);
+    switch (term) {
+        case CagliotiTerm::U:
+            return widthRate * (t * t) * 0.5 / hG;
+        case CagliotiTerm::V:
+            return widthRate * t * 0.5 / hG;
+        case CagliotiTerm::W:
+        default:
+            return widthRate * 0.5 / hG;
+    }
+}
 
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtDtt2);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtCellA);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtCellB);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtCellC);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtCellAlpha);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtCellBeta);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtCellGamma);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtSigma1);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtSigma2);
-PK_PROFILE_DERIVATIVE(DiffTofExpGaussianProfileWrtScale);
+// ∂Φ/∂H_L × ∂H_L/∂(LX or LY): 1/cos θ₀ for LX, tan θ₀ for LY.
+enum class LorentzianTerm { X, Y };
+template <ConstantWavelengthRate lorentzianWidthRate, LorentzianTerm term>
+double lorentzianWidthMember(double x, RefinementCrystal *, Reflexion *reflexion,
+                             RefinementProfile *profile) {
+    const double theta = braggAngle(reflexion->peakPosition);
+    if (term == LorentzianTerm::X) {
+        return lorentzianWidthRate(x, reflexion, profile) / std::cos(theta);
+    }
+    return lorentzianWidthRate(x, reflexion, profile) * std::tan(theta);
+}
 
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtDtt2);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtCellA);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtCellB);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtCellC);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtCellAlpha);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtCellBeta);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtCellGamma);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtSigma1);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtSigma2);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtGamma1);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtGamma2);
-PK_PROFILE_DERIVATIVE(DiffTofExpPseudoVoigtProfileWrtScale);
+// The scale multiplies the shape: Φ / scale.
+template <ProfileFunction value>
+double scaleMember(double x, RefinementCrystal *crystal, Reflexion *reflexion,
+                   RefinementProfile *profile) {
+    return value(x, reflexion, profile) / crystal->scale;
+}
 
-#undef PK_PROFILE_DERIVATIVE
+// Which rate of a time-of-flight shape a member takes: by the offset Δ, by
+// σ², by γ (through η; the pseudo-Voigt only) or by d.
+enum class TofRate { offset, variance, gamma, dSpacing };
+
+// A time-of-flight shape's rate at x and the reflexion's d, from the shape's
+// work record filled as the value fills it; false when that fails.
+using TofShapeRate = bool (*)(double x, const Reflexion *reflexion,
+                              const RefinementProfile *profile, TofRate rate, double *value,
+                              double *dSpacing);
+bool tofExpGaussianRate(double x, const Reflexion *reflexion, const RefinementProfile *profile,
+                        TofRate rate, double *value, double *dSpacing);
+bool tofExpPseudoVoigtRate(double x, const Reflexion *reflexion,
+                           const RefinementProfile *profile, TofRate rate, double *value,
+                           double *dSpacing);
+
+// The calibration and width parameters of the time-of-flight shapes: dtt2
+// moves Δ by −d²; sigma1 and sigma2 move σ² by d² and d⁴; gamma1 and gamma2
+// move γ by d and d². Each member is 0 when the work record cannot be filled.
+enum class TofParameter { dtt2, sigma1, sigma2, gamma1, gamma2 };
+template <TofShapeRate shapeRate, TofParameter parameter>
+double tofMember(double x, RefinementCrystal *, Reflexion *reflexion,
+                 RefinementProfile *profile) {
+    const TofRate rate = parameter == TofParameter::dtt2 ? TofRate::offset
+                         : parameter == TofParameter::sigma1 || parameter == TofParameter::sigma2
+                             ? TofRate::variance
+                             : TofRate::gamma;
+    double value;
+    double d;
+    if (!shapeRate(x, reflexion, profile, rate, &value, &d)) return 0.0;
+    switch (parameter) {
+        case TofParameter::dtt2:
+            return value * (-(d * d));
+        case TofParameter::sigma1:
+            return value * (d * d);
+        case TofParameter::sigma2: {
+            const double d2 = d * d;
+            return value * (d2 * d2);
+        }
+        case TofParameter::gamma1:
+            return value * d;
+        case TofParameter::gamma2:
+        default:
+            return value * (d * d);
+    }
+}
+
+// A cell parameter moves d: ∂Φ/∂d × ∂d/∂p, 0 when the work record cannot be
+// filled.
+template <TofShapeRate shapeRate, CellParameter parameter>
+double tofCellMember(double x, RefinementCrystal *crystal, Reflexion *reflexion,
+                     RefinementProfile *profile) {
+    double value;
+    double d;
+    if (!shapeRate(x, reflexion, profile, TofRate::dSpacing, &value, &d)) return 0.0;
+    return value * diffTofDSpacingWrtCell(parameter, crystal, reflexion);
+}
+
+// The asymmetry members, each the shape's own.
+double DiffGaussianProfileWrtAsymmetry(double x, RefinementCrystal *crystal, Reflexion *reflexion,
+                                       RefinementProfile *profile);
+double DiffLorentzianProfileWrtAsymmetry(double x, RefinementCrystal *crystal,
+                                         Reflexion *reflexion, RefinementProfile *profile);
+double DiffPseudoVoigtProfileWrtAsymmetry(double x, RefinementCrystal *crystal,
+                                          Reflexion *reflexion, RefinementProfile *profile);
 
 }  // namespace powderkit
 

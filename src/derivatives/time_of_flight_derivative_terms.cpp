@@ -38,6 +38,17 @@ double diffLorentzianPartWrtArgument(Complex p, Complex e1, double normalization
     return std::isfinite(rate) ? rate : 0.0;
 }
 
+// ∂d/∂a = d² a*² sin β* sin γ ∂d*/∂a* of an edge, and cyclic for b and c,
+// from the edge's reciprocal edge, the reciprocal and direct angles (degrees)
+// in its a* = 1/(a sin β* sin γ), and ∂d*/∂a*.
+double tofDSpacingWrtEdge(const Reflexion *reflexion, double reciprocalEdge,
+                          double reciprocalAngle, double directAngle, double inverseRate) {
+    const double d = reflexion->dSpacing;
+    return (d * d) * (reciprocalEdge * reciprocalEdge) *
+           std::sin(reciprocalAngle * kDegreesToRadians) *
+           std::sin(directAngle * kDegreesToRadians) * inverseRate;
+}
+
 }  // namespace
 
 double diffTofExpGaussianWrtVariance(const TofProfileTerms &terms, double normalization) {
@@ -140,43 +151,27 @@ void tofPseudoVoigtRates(const TofPseudoVoigtTerms &terms, const RefinementProfi
                       alphaRate * (-profile->alpha1 / d2);
 }
 
-double diffTofDSpacingWrtCellA(RefinementCrystal *crystal, Reflexion *reflexion) {
-    const double d = reflexion->dSpacing;
-    return (d * d) * (crystal->aStar * crystal->aStar) *
-           std::sin(crystal->betaStar * kDegreesToRadians) *
-           std::sin(crystal->gamma * kDegreesToRadians) *
-           diffInverseDSpacingWrtAStar(crystal, reflexion);
-}
-
-double diffTofDSpacingWrtCellB(RefinementCrystal *crystal, Reflexion *reflexion) {
-    const double d = reflexion->dSpacing;
-    return (d * d) * (crystal->bStar * crystal->bStar) *
-           std::sin(crystal->gammaStar * kDegreesToRadians) *
-           std::sin(crystal->alpha * kDegreesToRadians) *
-           diffInverseDSpacingWrtBStar(crystal, reflexion);
-}
-
-double diffTofDSpacingWrtCellC(RefinementCrystal *crystal, Reflexion *reflexion) {
-    const double d = reflexion->dSpacing;
-    return (d * d) * (crystal->cStar * crystal->cStar) *
-           std::sin(crystal->alphaStar * kDegreesToRadians) *
-           std::sin(crystal->beta * kDegreesToRadians) *
-           diffInverseDSpacingWrtCStar(crystal, reflexion);
-}
-
-double diffTofDSpacingWrtCellAlpha(RefinementCrystal *crystal, Reflexion *reflexion) {
-    const double d = reflexion->dSpacing;
-    return -(d * d) * diffInverseDSpacingWrtAlpha(crystal, reflexion);
-}
-
-double diffTofDSpacingWrtCellBeta(RefinementCrystal *crystal, Reflexion *reflexion) {
-    const double d = reflexion->dSpacing;
-    return -(d * d) * diffInverseDSpacingWrtBeta(crystal, reflexion);
-}
-
-double diffTofDSpacingWrtCellGamma(RefinementCrystal *crystal, Reflexion *reflexion) {
-    const double d = reflexion->dSpacing;
-    return -(d * d) * diffInverseDSpacingWrtGamma(crystal, reflexion);
+double diffTofDSpacingWrtCell(CellParameter parameter, RefinementCrystal *crystal,
+                             Reflexion *reflexion) {
+    switch (parameter) {
+        case CellParameter::a:
+            return tofDSpacingWrtEdge(reflexion, crystal->aStar, crystal->betaStar, crystal->gamma,
+                                      diffInverseDSpacingWrtAStar(crystal, reflexion));
+        case CellParameter::b:
+            return tofDSpacingWrtEdge(reflexion, crystal->bStar, crystal->gammaStar,
+                                      crystal->alpha,
+                                      diffInverseDSpacingWrtBStar(crystal, reflexion));
+        case CellParameter::c:
+            return tofDSpacingWrtEdge(reflexion, crystal->cStar, crystal->alphaStar, crystal->beta,
+                                      diffInverseDSpacingWrtCStar(crystal, reflexion));
+        case CellParameter::alpha:
+            return diffDSpacingWrtCellAlpha(crystal, reflexion);
+        case CellParameter::beta:
+            return diffDSpacingWrtCellBeta(crystal, reflexion);
+        case CellParameter::gamma:
+        default:
+            return diffDSpacingWrtCellGamma(crystal, reflexion);
+    }
 }
 
 }  // namespace powderkit

@@ -1,112 +1,36 @@
-// The derivative members of the time-of-flight back-to-back exponentials
-// ⊗ pseudo-Voigt (profile type 4), one per key of its table. Each fills the
-// shape's work record as the value does and returns 0 when that fails. dtt2
-// moves Δ by −d²; sigma1 and sigma2 move σ² by d² and d⁴; gamma1 and gamma2
-// move γ by d and d² (followed through η only); a cell parameter moves d.
+// The rates that the members of the time-of-flight back-to-back exponentials
+// ⊗ pseudo-Voigt (profile type 4) take, from the shape's work record filled
+// as the value fills it: by the offset Δ, by σ², by γ (followed through η
+// only) and by d. The rate by d needs the rates by α and β as well, which
+// are worked out only when it is asked for.
 #include "derivatives/profile_derivatives.hpp"
 
 namespace powderkit {
-namespace {
 
-using DSpacingRate = double (*)(RefinementCrystal *, Reflexion *);
-
-// The rates of the shape at x, or false when the work record cannot be filled.
-bool ratesAt(double x, const Reflexion *reflexion, const RefinementProfile *profile,
-             bool withDSpacing, TofPseudoVoigtRates *rates, double *dSpacing) {
+bool tofExpPseudoVoigtRate(double x, const Reflexion *reflexion,
+                           const RefinementProfile *profile, TofRate rate, double *value,
+                           double *dSpacing) {
     TofPseudoVoigtTerms terms;
     if (!tofExpPseudoVoigtTerms(x, reflexion, profile, &terms)) return false;
-    tofPseudoVoigtRates(terms, profile, withDSpacing, rates);
+    TofPseudoVoigtRates rates;
+    tofPseudoVoigtRates(terms, profile, rate == TofRate::dSpacing, &rates);
     *dSpacing = terms.dSpacing;
+    switch (rate) {
+        case TofRate::offset:
+            *value = rates.offset;
+            break;
+        case TofRate::variance:
+            *value = rates.variance;
+            break;
+        case TofRate::gamma:
+            *value = rates.gamma;
+            break;
+        case TofRate::dSpacing:
+        default:
+            *value = rates.dSpacing;
+            break;
+    }
     return true;
-}
-
-double cellMember(double x, RefinementCrystal *crystal, Reflexion *reflexion,
-                  RefinementProfile *profile, DSpacingRate dSpacingRate) {
-    TofPseudoVoigtRates rates;
-    double d;
-    if (!ratesAt(x, reflexion, profile, true, &rates, &d)) return 0.0;
-    return rates.dSpacing * dSpacingRate(crystal, reflexion);
-}
-
-}  // namespace
-
-double DiffTofExpPseudoVoigtProfileWrtDtt2(double x, RefinementCrystal *, Reflexion *reflexion,
-                                           RefinementProfile *profile) {
-    TofPseudoVoigtRates rates;
-    double d;
-    if (!ratesAt(x, reflexion, profile, false, &rates, &d)) return 0.0;
-    return rates.offset * (-(d * d));
-}
-
-double DiffTofExpPseudoVoigtProfileWrtCellA(double x, RefinementCrystal *crystal,
-                                            Reflexion *reflexion, RefinementProfile *profile) {
-    return cellMember(x, crystal, reflexion, profile, diffTofDSpacingWrtCellA);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtCellB(double x, RefinementCrystal *crystal,
-                                            Reflexion *reflexion, RefinementProfile *profile) {
-    return cellMember(x, crystal, reflexion, profile, diffTofDSpacingWrtCellB);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtCellC(double x, RefinementCrystal *crystal,
-                                            Reflexion *reflexion, RefinementProfile *profile) {
-    return cellMember(x, crystal, reflexion, profile, diffTofDSpacingWrtCellC);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtCellAlpha(double x, RefinementCrystal *crystal,
-                                                Reflexion *reflexion,
-                                                RefinementProfile *profile) {
-    return cellMember(x, crystal, reflexion, profile, diffTofDSpacingWrtCellAlpha);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtCellBeta(double x, RefinementCrystal *crystal,
-                                               Reflexion *reflexion,
-                                               RefinementProfile *profile) {
-    return cellMember(x, crystal, reflexion, profile, diffTofDSpacingWrtCellBeta);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtCellGamma(double x, RefinementCrystal *crystal,
-                                                Reflexion *reflexion,
-                                                RefinementProfile *profile) {
-    return cellMember(x, crystal, reflexion, profile, diffTofDSpacingWrtCellGamma);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtSigma1(double x, RefinementCrystal *, Reflexion *reflexion,
-                                             RefinementProfile *profile) {
-    TofPseudoVoigtRates rates;
-    double d;
-    if (!ratesAt(x, reflexion, profile, false, &rates, &d)) return 0.0;
-    return rates.variance * (d * d);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtSigma2(double x, RefinementCrystal *, Reflexion *reflexion,
-                                             RefinementProfile *profile) {
-    TofPseudoVoigtRates rates;
-    double d;
-    if (!ratesAt(x, reflexion, profile, false, &rates, &d)) return 0.0;
-    const double d2 = d * d;
-    return rates.variance * (d2 * d2);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtGamma1(double x, RefinementCrystal *, Reflexion *reflexion,
-                                             RefinementProfile *profile) {
-    TofPseudoVoigtRates rates;
-    double d;
-    if (!ratesAt(x, reflexion, profile, false, &rates, &d)) return 0.0;
-    return rates.gamma * d;
-}
-
-double DiffTofExpPseudoVoigtProfileWrtGamma2(double x, RefinementCrystal *, Reflexion *reflexion,
-                                             RefinementProfile *profile) {
-    TofPseudoVoigtRates rates;
-    double d;
-    if (!ratesAt(x, reflexion, profile, false, &rates, &d)) return 0.0;
-    return rates.gamma * (d * d);
-}
-
-double DiffTofExpPseudoVoigtProfileWrtScale(double x, RefinementCrystal *crystal,
-                                            Reflexion *reflexion, RefinementProfile *profile) {
-    return tofExpPseudoVoigtProfile(x, reflexion, profile) / crystal->scale;
 }
 
 }  // namespace powderkit

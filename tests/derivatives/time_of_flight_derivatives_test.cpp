@@ -247,16 +247,18 @@ TEST(TimeOfFlightDerivatives, WithoutLorentzianWidthThePseudoVoigtMatchesTheGaus
         peak->profile->gamma0 = peak->profile->gamma1 = peak->profile->gamma2 = 0.0;
         peak->profile->alpha0 = 0.0;
     }
-    using namespace powderkit;
-    const std::array<std::array<ProfileDerivativeFunction, 2>, 3> pairs = {{
-        {DiffTofExpPseudoVoigtProfileWrtSigma1, DiffTofExpGaussianProfileWrtSigma1},
-        {DiffTofExpPseudoVoigtProfileWrtSigma2, DiffTofExpGaussianProfileWrtSigma2},
-        {DiffTofExpPseudoVoigtProfileWrtDtt2, DiffTofExpGaussianProfileWrtDtt2},
-    }};
-    for (double x : voigt.positions()) {
-        for (const auto &pair : pairs) {
-            const double expected = gaussian.member(pair[1], x);
-            EXPECT_NEAR(voigt.member(pair[0], x), expected, 1e-12 * std::fabs(expected) + 1e-300);
+    pk_test::TablePointer voigtTable(ProfileDerivativesHashTable(4));
+    pk_test::TablePointer gaussianTable(ProfileDerivativesHashTable(3));
+    for (const char *key : {"sigma1", "sigma2", "dtt2"}) {
+        const auto voigtMember =
+            pk_test::functionForKey<ProfileDerivativeFunction>(voigtTable.get(), key);
+        const auto gaussianMember =
+            pk_test::functionForKey<ProfileDerivativeFunction>(gaussianTable.get(), key);
+        for (double x : voigt.positions()) {
+            const double expected = gaussian.member(gaussianMember, x);
+            EXPECT_NEAR(voigt.member(voigtMember, x), expected,
+                        1e-12 * std::fabs(expected) + 1e-300)
+                << key;
         }
     }
 }
