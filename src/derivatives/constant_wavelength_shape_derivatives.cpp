@@ -81,9 +81,7 @@ double pseudoVoigtWidthDerivative(double x, const Reflexion *reflexion,
         state, reflexion,
         lorentzianWidth ? state.rates.etaWrtLorentzian : state.rates.etaWrtGaussian,
         lorentzianWidth ? state.rates.fwhmWrtLorentzian : state.rates.fwhmWrtGaussian};
-    if (!usesAsymmetryAverage(profile->asymmetry, state.twoTheta)) return rate(x);
-    return fivePointAsymmetryAverage(rate, x, profile->asymmetry,
-                                     asymmetryShifts(state.twoTheta));
+    return asymmetricShapeAt(rate, x, profile->asymmetry, state.twoTheta);
 }
 
 }  // namespace
@@ -137,16 +135,13 @@ double diffLorentzianProfileWrtFwhm(double x, Reflexion *reflexion, RefinementPr
     const auto fwhmRate = [&](double position) {
         return diffLorentzianWrtFwhm(position, reflexion, hL);
     };
-    if (!usesAsymmetryAverage(profile->asymmetry, twoTheta)) return fwhmRate(x);
-    return fivePointAsymmetryAverage(fwhmRate, x, profile->asymmetry, asymmetryShifts(twoTheta));
+    return asymmetricShapeAt(fwhmRate, x, profile->asymmetry, twoTheta);
 }
 
 double diffPseudoVoigtWrtPosition(double x, Reflexion *reflexion, RefinementProfile *profile) {
     const PseudoVoigtState state = pseudoVoigtState(reflexion, profile);
     const PseudoVoigtPositionRate rate{state, reflexion};
-    if (!usesAsymmetryAverage(profile->asymmetry, state.twoTheta)) return rate(x);
-    return fivePointAsymmetryAverage(rate, x, profile->asymmetry,
-                                     asymmetryShifts(state.twoTheta));
+    return asymmetricShapeAt(rate, x, profile->asymmetry, state.twoTheta);
 }
 
 double diffPseudoVoigtWrtLorentzianFwhm(double x, Reflexion *reflexion,

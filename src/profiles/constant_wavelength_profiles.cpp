@@ -43,8 +43,7 @@ double gaussianProfile(double x, Reflexion *reflexion, RefinementProfile *profil
 double lorentzianProfile(double x, Reflexion *reflexion, RefinementProfile *profile) {
     const double twoTheta = reflexion->peakPosition;
     const LorentzianShape shape{twoTheta, lorentzianFwhm(profile, twoTheta)};
-    if (!usesAsymmetryAverage(profile->asymmetry, twoTheta)) return shape(x);
-    return fivePointAsymmetryAverage(shape, x, profile->asymmetry, asymmetryShifts(twoTheta));
+    return asymmetricShapeAt(shape, x, profile->asymmetry, twoTheta);
 }
 
 double pseudoVoigtProfile(double x, Reflexion *reflexion, RefinementProfile *profile) {
@@ -52,8 +51,7 @@ double pseudoVoigtProfile(double x, Reflexion *reflexion, RefinementProfile *pro
     pseudoVoigtWidths(reflexion, profile, &widths);
     const double twoTheta = reflexion->peakPosition;
     const PseudoVoigtShape shape{twoTheta, widths.fwhm, widths.eta};
-    if (!usesAsymmetryAverage(profile->asymmetry, twoTheta)) return shape(x);
-    return fivePointAsymmetryAverage(shape, x, profile->asymmetry, asymmetryShifts(twoTheta));
+    return asymmetricShapeAt(shape, x, profile->asymmetry, twoTheta);
 }
 
 }  // namespace powderkit

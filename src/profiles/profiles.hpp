@@ -124,6 +124,15 @@ double fivePointAsymmetryAverage(const Shape &shape, double x, double asymmetry,
            kBooleWeightEnd * shape(x + asymmetry * shifts.shift[3]);
 }
 
+// The shape at x as the Lorentzian and pseudo-Voigt take it: its five-point
+// asymmetry average when usesAsymmetryAverage holds for the peak at 2θ₀, and
+// the symmetric shape otherwise.
+template <typename Shape>
+double asymmetricShapeAt(const Shape &shape, double x, double asymmetry, double twoTheta) {
+    if (!usesAsymmetryAverage(asymmetry, twoTheta)) return shape(x);
+    return fivePointAsymmetryAverage(shape, x, asymmetry, asymmetryShifts(twoTheta));
+}
+
 // The Rietveld factor 1 − P |Δ| Δ / t of the Gaussian, or 1 above the cut-off.
 double rietveldAsymmetryFactor(double asymmetry, double delta, double tanTheta,
                                double twoTheta);
