@@ -87,27 +87,20 @@ double pseudoVoigtWidthDerivative(double x, const Reflexion *reflexion,
 }  // namespace
 
 double diffGaussianProfileWrtPosition(double x, Reflexion *reflexion, RefinementProfile *profile) {
-    const double twoTheta = reflexion->peakPosition;
-    const double delta = x - twoTheta;
-    const double t = std::tan(braggAngle(twoTheta));
-    const double hG = gaussianFwhm(profile, twoTheta);
-    const double factor = rietveldAsymmetryFactor(profile->asymmetry, delta, t, twoTheta);
+    const GaussianTerms g = gaussianTerms(x, reflexion, profile);
     const double factorRate =
-        diffRietveldAsymmetryFactorWrtPosition(profile->asymmetry, x, twoTheta, t);
-    return factor * (diffGaussianFwhmWrtPosition(twoTheta, hG, profile) *
-                         diffGaussianWrtFwhm(delta, hG) +
-                     diffGaussianWrtCentre(x, twoTheta, hG)) +
-           unitGaussian(delta, hG) * factorRate;
+        diffRietveldAsymmetryFactorWrtPosition(profile->asymmetry, x, g.twoTheta, g.tanTheta);
+    return g.factor * (diffGaussianFwhmWrtPosition(g.twoTheta, g.fwhm, profile) *
+                           diffGaussianWrtFwhm(g.delta, g.fwhm) +
+                       diffGaussianWrtCentre(x, g.twoTheta, g.fwhm)) +
+           unitGaussian(g.delta, g.fwhm) * factorRate;
 }
 
 double diffGaussianProfileWrtFwhm(double x, Reflexion *reflexion, RefinementProfile *profile) {
-    const double twoTheta = reflexion->peakPosition;
-    const double delta = x - twoTheta;
-    const double t = std::tan(braggAngle(twoTheta));
-    const double hG = gaussianFwhm(profile, twoTheta);
-    const double u = delta / hG;
-    const double factor = rietveldAsymmetryFactor(profile->asymmetry, delta, t, twoTheta);
-    return unitGaussian(delta, hG) * ((kGaussianExponentRate * (u * u) - 1.0) / hG) * factor;
+    const GaussianTerms g = gaussianTerms(x, reflexion, profile);
+    const double u = g.delta / g.fwhm;
+    return unitGaussian(g.delta, g.fwhm) * ((kGaussianExponentRate * (u * u) - 1.0) / g.fwhm) *
+           g.factor;
 }
 
 double diffLorentzianProfileWrtPosition(double x, Reflexion *reflexion,

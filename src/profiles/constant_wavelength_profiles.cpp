@@ -31,13 +31,21 @@ struct LorentzianShape {
 
 }  // namespace
 
+GaussianTerms gaussianTerms(double x, const Reflexion *reflexion,
+                            const RefinementProfile *profile) {
+    GaussianTerms terms;
+    terms.twoTheta = reflexion->peakPosition;
+    terms.delta = x - terms.twoTheta;
+    terms.tanTheta = std::tan(braggAngle(terms.twoTheta));
+    terms.fwhm = gaussianFwhm(profile, terms.twoTheta);
+    terms.factor = rietveldAsymmetryFactor(profile->asymmetry, terms.delta, terms.tanTheta,
+                                           terms.twoTheta);
+    return terms;
+}
+
 double gaussianProfile(double x, Reflexion *reflexion, RefinementProfile *profile) {
-    const double twoTheta = reflexion->peakPosition;
-    const double delta = x - twoTheta;
-    const double t = std::tan(braggAngle(twoTheta));
-    const double hG = gaussianFwhm(profile, twoTheta);
-    const double factor = rietveldAsymmetryFactor(profile->asymmetry, delta, t, twoTheta);
-    return unitGaussian(delta, hG) * factor;
+    const GaussianTerms g = gaussianTerms(x, reflexion, profile);
+    return unitGaussian(g.delta, g.fwhm) * g.factor;
 }
 
 double lorentzianProfile(double x, Reflexion *reflexion, RefinementProfile *profile) {

@@ -137,6 +137,17 @@ double asymmetricShapeAt(const Shape &shape, double x, double asymmetry, double 
 double rietveldAsymmetryFactor(double asymmetry, double delta, double tanTheta,
                                double twoTheta);
 
+// The terms of the Gaussian shape at x that its value and derivatives share.
+struct GaussianTerms {
+    double twoTheta;  // 2θ₀, the peak position
+    double delta;     // Δ = x − 2θ₀
+    double tanTheta;  // tan θ₀
+    double fwhm;      // H_G
+    double factor;    // the Rietveld factor
+};
+GaussianTerms gaussianTerms(double x, const Reflexion *reflexion,
+                            const RefinementProfile *profile);
+
 double gaussianProfile(double x, Reflexion *reflexion, RefinementProfile *profile);
 double lorentzianProfile(double x, Reflexion *reflexion, RefinementProfile *profile);
 double pseudoVoigtProfile(double x, Reflexion *reflexion, RefinementProfile *profile);
