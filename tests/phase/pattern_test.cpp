@@ -385,3 +385,27 @@ TEST_F(Pattern, BadProfilesAreRefused) {
         EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
     }
 }
+
+// The anode table: Kα1, Kα2 and their ratio by name, the instrument set from
+// it with and without Kα2, and an unknown anode refused.
+TEST(Anodes, LinesByName) {
+    double alpha1 = 0.0, alpha2 = 0.0, ratio = 0.0;
+    ASSERT_EQ(pk_anode_lines("Cu", &alpha1, &alpha2, &ratio, nullptr), PK_OK);
+    EXPECT_EQ(alpha1, 1.540593);
+    EXPECT_EQ(alpha2, 1.544414);
+    EXPECT_EQ(ratio, 0.5);
+    ASSERT_EQ(pk_anode_lines("mo", &alpha1, &alpha2, nullptr, nullptr), PK_OK);
+    EXPECT_EQ(alpha1, 0.709319);
+    EXPECT_EQ(alpha2, 0.713609);
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    ASSERT_EQ(pk_instrument_set_anode(&instrument, "Co", true, nullptr), PK_OK);
+    EXPECT_EQ(instrument.wavelength, 1.789010);
+    EXPECT_EQ(instrument.wavelength2, 1.792900);
+    EXPECT_EQ(instrument.ratio2, 0.5);
+    ASSERT_EQ(pk_instrument_set_anode(&instrument, "Co", false, nullptr), PK_OK);
+    EXPECT_EQ(instrument.wavelength2, 0.0);
+    pk_error e{};
+    EXPECT_EQ(pk_anode_lines("W", &alpha1, nullptr, nullptr, &e), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("unknown anode \"W\""), std::string::npos) << e.message;
+}
