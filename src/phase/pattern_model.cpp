@@ -25,7 +25,6 @@ namespace powderkit::phase {
 
 namespace {
 
-constexpr double kDegreesToRadians = 0.017453292519943295;
 // Span added beyond the pattern's end when listing reflexions, so that the
 // tails of peaks just outside it are included: degrees 2θ, or a fraction of
 // the shortest flight time.
@@ -45,45 +44,29 @@ struct PhasePeaks {
     std::vector<double> ticks;           // Kα1 positions inside the span
 };
 
-double combinedWidth(const RefinementProfile &p, double twoTheta, bool *lorentzian) {
-    // The Thompson–Cox–Hastings total width of the Caglioti Gaussian and the
-    // Lorentzian widths: only to size the window.
-    const double theta = 0.5 * twoTheta * kDegreesToRadians;
-    const double t = std::tan(theta);
-    const double g2 = p.U * t * t + p.V * t + p.W;
-    double g = g2 > 0.0 ? std::sqrt(g2) : 0.0;
-    double l = p.LX / std::cos(theta) + p.LY * t;
-    if (p.profileType == PK_PROFILE_GAUSSIAN) l = 0.0;
-    if (p.profileType == PK_PROFILE_LORENTZIAN) g = 0.0;
-    if (l < 0.0) l = 0.0;
-    *lorentzian = l > 0.0;
-    return std::pow(std::pow(g, 5) + 2.69269 * std::pow(g, 4) * l + 2.42843 * std::pow(g, 3) * l * l +
-                        4.47163 * g * g * std::pow(l, 3) + 0.07842 * g * std::pow(l, 4) + std::pow(l, 5),
-                    0.2);
+// Half-width of the window a reflexion's peak is computed on: on a 2θ axis
+// 12 FWHM for a Gaussian, 40 FWHM where a Lorentzian tail is present, plus
+// the reach of the asymmetry shifts, P cot 2θ₀ (the widths are those of the
+// reflexion's worked-out peak); on a time-of-flight axis 10 σ + 25 γ plus the
+// exponential tails.
+double cwWindowHalfWidth(const PhasePeaks &peaks, const CwPeak &peak) {
+    const bool lorentzian = peak.type == PK_PROFILE_LORENTZIAN || (peak.type == PK_PROFILE_PSEUDO_VOIGT && peak.eta > 0.0);
+    return (lorentzian ? 40.0 : 12.0) / peak.inverseFwhm + std::fabs(peaks.asymmetry * peak.shift);
 }
 
-// Half-width of the window a reflexion's peak is computed on: 12 FWHM for a
-// Gaussian, 40 FWHM where a Lorentzian tail is present, plus the asymmetry
-// shift; on a time-of-flight axis 10 σ + 25 γ plus the exponential tails.
-double windowHalfWidth(const PhasePeaks &peaks, const Reflexion &r) {
+double tofWindowHalfWidth(const PhasePeaks &peaks, const Reflexion &r) {
     const RefinementProfile &p = *peaks.profile;
-    if (p.experimentType == PK_EXPERIMENT_TIME_OF_FLIGHT) {
-        const double d = r.dSpacing;
-        const double sigma2 = p.sigma0 + p.sigma1 * d * d + p.sigma2 * std::pow(d, 4);
-        const double sigma = sigma2 > 0.0 ? std::sqrt(sigma2) : 0.0;
-        const double alpha = p.alpha1 / d + (p.profileType == PK_PROFILE_TOF_EXP_GAUSSIAN ? p.alpha0 : 0.0);
-        const double beta = p.beta0 + p.beta1 / std::pow(d, 4);
-        const double gamma =
-            p.profileType == PK_PROFILE_TOF_EXP_PSEUDO_VOIGT ? p.gamma0 + p.gamma1 * d + p.gamma2 * d * d : 0.0;
-        double microseconds = 10.0 * sigma + 25.0 * std::fabs(gamma);
-        if (alpha > 0.0) microseconds += 8.0 / alpha;
-        if (beta > 0.0) microseconds += 9.0 / beta;
-        return 0.001 * microseconds;
-    }
-    bool lorentzian = false;
-    const double width = combinedWidth(p, r.peakPosition, &lorentzian);
-    const double shift = std::fabs(peaks.asymmetry / std::tan(r.peakPosition * kDegreesToRadians));
-    return (lorentzian ? 40.0 : 12.0) * width + shift;
+    const double d = r.dSpacing;
+    const double sigma2 = p.sigma0 + p.sigma1 * d * d + p.sigma2 * std::pow(d, 4);
+    const double sigma = sigma2 > 0.0 ? std::sqrt(sigma2) : 0.0;
+    const double alpha = p.alpha1 / d + (p.profileType == PK_PROFILE_TOF_EXP_GAUSSIAN ? p.alpha0 : 0.0);
+    const double beta = p.beta0 + p.beta1 / std::pow(d, 4);
+    const double gamma =
+        p.profileType == PK_PROFILE_TOF_EXP_PSEUDO_VOIGT ? p.gamma0 + p.gamma1 * d + p.gamma2 * d * d : 0.0;
+    double microseconds = 10.0 * sigma + 25.0 * std::fabs(gamma);
+    if (alpha > 0.0) microseconds += 8.0 / alpha;
+    if (beta > 0.0) microseconds += 9.0 / beta;
+    return 0.001 * microseconds;
 }
 
 // One unit-area peak at x.
@@ -174,8 +157,12 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
     peaks.reflexions.insert(peaks.reflexions.end(), companions.begin(), companions.end());
     std::sort(peaks.ticks.begin(), peaks.ticks.end());
     for (const Reflexion &r : peaks.reflexions) {
-        peaks.halfWidths.push_back(windowHalfWidth(peaks, r));
-        if (!tof) peaks.cwPeaks.push_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));
+        if (tof) {
+            peaks.halfWidths.push_back(tofWindowHalfWidth(peaks, r));
+        } else {
+            peaks.cwPeaks.push_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));
+            peaks.halfWidths.push_back(cwWindowHalfWidth(peaks, peaks.cwPeaks.back()));
+        }
     }
     return peaks;
 }
