@@ -12,6 +12,8 @@
 #include <new>
 
 #include "commands.hpp"
+#include <string>
+
 #include "powderkit_phase.h"
 
 namespace {
@@ -22,18 +24,26 @@ constexpr int kUsageError = 2;
 
 using namespace powderkit::cli;
 
+// A number option that records that it was given (zero is a value a user
+// may give, and must then be refused by the check of that value).
+CLI::Option *addNumber(CLI::App &command, const std::string &name, double &value, bool &given,
+                       const std::string &description) {
+    return command.add_option_function<double>(
+        name,
+        [&value, &given](const double &number) {
+            value = number;
+            given = true;
+        },
+        description);
+}
+
 // The options naming the source, common to both subcommands.
 void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&anode,
                       CLI::Option *&wavelength) {
     anode = command.add_option("--anode", source.anode,
                                "X-ray tube anode: Cu, Co, Mo, Fe, Cr or Ag");
-    wavelength = command.add_option_function<double>(
-        "--wavelength",
-        [&source](const double &value) {
-            source.wavelength = value;
-            source.has_wavelength = true;
-        },
-        "a single wavelength, Å");
+    wavelength = addNumber(command, "--wavelength", source.wavelength, source.has_wavelength,
+                           "a single wavelength, Å");
     anode->excludes(wavelength);
     auto *neutron = command.add_flag("--neutron", source.neutron,
                                      "neutrons (at the wavelength given, or 1.540593 Å)");
@@ -48,20 +58,10 @@ void addReflexions(CLI::App &app, ReflexionsOptions &options) {
     CLI::Option *anode = nullptr;
     CLI::Option *wavelength = nullptr;
     addSourceOptions(*command, options.source, anode, wavelength);
-    auto *d_min = command->add_option_function<double>(
-        "--d-min",
-        [&options](const double &value) {
-            options.d_min = value;
-            options.has_d_min = true;
-        },
-        "smallest d-spacing, Å (default: d at 2θ = 150°)");
-    auto *two_theta_max = command->add_option_function<double>(
-        "--two-theta-max",
-        [&options](const double &value) {
-            options.two_theta_max = value;
-            options.has_two_theta_max = true;
-        },
-        "largest 2θ, degrees");
+    auto *d_min = addNumber(*command, "--d-min", options.d_min, options.has_d_min,
+                            "smallest d-spacing, Å (default: d at 2θ = 150°)");
+    auto *two_theta_max = addNumber(*command, "--two-theta-max", options.two_theta_max,
+                                    options.has_two_theta_max, "largest 2θ, degrees");
     d_min->excludes(two_theta_max);
     command->add_flag("--lines", options.lines,
                       "one row per observed line, with its reflexions");
