@@ -10,9 +10,9 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string>
 
 #include "commands.hpp"
-#include <string>
 
 #include "powderkit_phase.h"
 

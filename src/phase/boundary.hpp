@@ -71,6 +71,15 @@ inline void requireArgument(const void *pointer, const char *what) {
     if (pointer == nullptr) fail(PK_ERROR_ARGUMENT, std::string(what) + " is NULL");
 }
 
+// Fails with PK_ERROR_ARGUMENT when a caller's array of `capacity` values
+// cannot hold the `needed` ones.
+inline void requireCapacity(int32_t capacity, std::size_t needed) {
+    if (capacity < 0 || static_cast<std::size_t>(capacity) < needed) {
+        fail(PK_ERROR_ARGUMENT, "the array holds " + std::to_string(capacity) + " values where " +
+                                    std::to_string(needed) + " are needed");
+    }
+}
+
 }  // namespace powderkit::phase
 
 #endif

@@ -279,10 +279,7 @@ int32_t pk_pattern_model_peak_positions(const pk_pattern_model *model, int32_t p
             fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(phase_index) + " is out of range");
         }
         const auto &ticks = model->phases[static_cast<std::size_t>(phase_index)].ticks;
-        if (capacity < 0 || static_cast<std::size_t>(capacity) < ticks.size()) {
-            fail(PK_ERROR_ARGUMENT, "the array holds " + std::to_string(capacity) + " values where " +
-                                        std::to_string(ticks.size()) + " are needed");
-        }
+        requireCapacity(capacity, ticks.size());
         if (!ticks.empty()) requireArgument(positions, "positions");
         std::copy(ticks.begin(), ticks.end(), positions);
         if (written != nullptr) *written = static_cast<int32_t>(ticks.size());

@@ -92,13 +92,6 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     return list;
 }
 
-void requireCapacity(int32_t capacity, std::size_t needed) {
-    if (capacity < 0 || static_cast<std::size_t>(capacity) < needed) {
-        fail(PK_ERROR_ARGUMENT, "the array holds " + std::to_string(capacity) + " values where " +
-                                    std::to_string(needed) + " are needed");
-    }
-}
-
 }  // namespace
 
 }  // namespace powderkit::phase
