@@ -63,20 +63,7 @@ struct Crystal {
     }
 };
 
-struct CellKey {
-    const char *key;
-    double RefinementCrystal::*field;
-    double step;
-    double unitFactor;
-};
-const CellKey kCellKeys[6] = {
-    {"a", &RefinementCrystal::a, 1e-5, 1.0},
-    {"b", &RefinementCrystal::b, 1e-5, 1.0},
-    {"c", &RefinementCrystal::c, 1e-5, 1.0},
-    {"alpha", &RefinementCrystal::alpha, 1e-4, pk_test::kDegreesPerRadian},
-    {"beta", &RefinementCrystal::beta, 1e-4, pk_test::kDegreesPerRadian},
-    {"gamma", &RefinementCrystal::gamma, 1e-4, pk_test::kDegreesPerRadian},
-};
+const std::array<pk_test::CellParameterStep, 6> kCellKeys = pk_test::cellParameterSteps(1e-5, 1e-4);
 
 const std::array<std::array<int32_t, 3>, 6> kPlanes = {
     {{1, 0, 0}, {0, 1, 1}, {1, 2, -3}, {2, -1, 1}, {-3, 1, 2}, {2, 3, 4}}};
@@ -99,7 +86,7 @@ void checkCellKeys(Crystal &x, RefinementProfile *profile,
         };
         const double intensity = recalculate();
         ASSERT_GT(intensity, 0.0);
-        for (const CellKey &key : kCellKeys) {
+        for (const pk_test::CellParameterStep &key : kCellKeys) {
             SCOPED_TRACE(testing::Message() << key.key << " of " << hkl[0] << ' ' << hkl[1] << ' '
                                             << hkl[2]);
             const auto member =

@@ -43,15 +43,7 @@ struct CwPeak {
     std::array<int32_t, 3> hkl;
 
     CwPeak(int32_t type, std::array<int32_t, 3> indices, double asymmetry) : hkl(indices) {
-        crystal = makeEmptyRefinementCrystal();
-        crystal->a = 5.1;
-        crystal->b = 6.3;
-        crystal->c = 7.2;
-        crystal->alpha = 81.0;
-        crystal->beta = 97.0;
-        crystal->gamma = 104.0;
-        crystal->scale = 2.5;
-        refreshCell();
+        crystal = pk_test::makeTriclinicCrystal();
         profile = makeRefinementProfile(1, 2, type, 1.5406, 5.0, 150.0);
         profile->U = 0.004;
         profile->V = -0.003;
@@ -113,20 +105,7 @@ double *widthField(RefinementProfile *profile, const std::string &key) {
     return nullptr;
 }
 
-struct CellKey {
-    const char *key;
-    double RefinementCrystal::*field;
-    double step;
-    double unitFactor;  // per radian for the angles
-};
-const CellKey kCellKeys[6] = {
-    {"a", &RefinementCrystal::a, 1e-6, 1.0},
-    {"b", &RefinementCrystal::b, 1e-6, 1.0},
-    {"c", &RefinementCrystal::c, 1e-6, 1.0},
-    {"alpha", &RefinementCrystal::alpha, 1e-5, kDegreesPerRadian},
-    {"beta", &RefinementCrystal::beta, 1e-5, kDegreesPerRadian},
-    {"gamma", &RefinementCrystal::gamma, 1e-5, kDegreesPerRadian},
-};
+const std::array<pk_test::CellParameterStep, 6> kCellKeys = pk_test::cellParameterSteps(1e-6, 1e-5);
 
 // The centre alone and the whole peak-position difference at x.
 double centreDifference(CwPeak &peak, double x) {
@@ -225,8 +204,8 @@ void checkEveryKey(int32_t type, double asymmetry) {
                 }
                 expectAllAgree(analytic, expected, 1e-6);
             } else {
-                const CellKey *cell = nullptr;
-                for (const CellKey &c : kCellKeys) {
+                const pk_test::CellParameterStep *cell = nullptr;
+                for (const pk_test::CellParameterStep &c : kCellKeys) {
                     if (key == c.key) cell = &c;
                 }
                 ASSERT_NE(cell, nullptr);

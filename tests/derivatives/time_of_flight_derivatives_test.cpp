@@ -35,15 +35,7 @@ struct TofPeak {
     std::array<int32_t, 3> hkl;
 
     TofPeak(int32_t type, std::array<int32_t, 3> indices) : hkl(indices) {
-        crystal = makeEmptyRefinementCrystal();
-        crystal->a = 5.1;
-        crystal->b = 6.3;
-        crystal->c = 7.2;
-        crystal->alpha = 81.0;
-        crystal->beta = 97.0;
-        crystal->gamma = 104.0;
-        crystal->scale = 2.5;
-        refreshCell();
+        crystal = pk_test::makeTriclinicCrystal();
         profile = makeRefinementProfile(4, 3, type, 0.0, 0.5, 10.0);
         profile->dtt1 = 1000.0;
         profile->dtt2 = 3.0;
@@ -98,20 +90,7 @@ const std::vector<std::string> kKeys[2] = {
     {"dtt2", "a", "b", "c", "alpha", "beta", "gamma", "sigma1", "sigma2", "gamma1", "gamma2",
      "Scale"}};
 
-struct CellKey {
-    const char *key;
-    double RefinementCrystal::*field;
-    double step;
-    double unitFactor;
-};
-const CellKey kCellKeys[6] = {
-    {"a", &RefinementCrystal::a, 1e-6, 1.0},
-    {"b", &RefinementCrystal::b, 1e-6, 1.0},
-    {"c", &RefinementCrystal::c, 1e-6, 1.0},
-    {"alpha", &RefinementCrystal::alpha, 1e-5, kDegreesPerRadian},
-    {"beta", &RefinementCrystal::beta, 1e-5, kDegreesPerRadian},
-    {"gamma", &RefinementCrystal::gamma, 1e-5, kDegreesPerRadian},
-};
+const std::array<pk_test::CellParameterStep, 6> kCellKeys = pk_test::cellParameterSteps(1e-6, 1e-5);
 
 // Im(e^p E1(p)) for the exponential integral of the shapes.
 double imaginaryOfExpE1(Complex p) {
@@ -208,8 +187,8 @@ void checkEveryKey(int32_t type) {
                 expectAllAgree(analytic, expected, 1e-14);
                 continue;
             } else {
-                const CellKey *cell = nullptr;
-                for (const CellKey &c : kCellKeys) {
+                const pk_test::CellParameterStep *cell = nullptr;
+                for (const pk_test::CellParameterStep &c : kCellKeys) {
                     if (key == c.key) cell = &c;
                 }
                 ASSERT_NE(cell, nullptr);

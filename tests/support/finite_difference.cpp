@@ -36,4 +36,27 @@ double centralDifferenceOfField(double *field, double step, const std::function<
            << error << " exceeds " << bound;
 }
 
+std::array<CellParameterStep, 6> cellParameterSteps(double edgeStep, double angleStep) {
+    return {{{"a", &RefinementCrystal::a, edgeStep, 1.0},
+             {"b", &RefinementCrystal::b, edgeStep, 1.0},
+             {"c", &RefinementCrystal::c, edgeStep, 1.0},
+             {"alpha", &RefinementCrystal::alpha, angleStep, kDegreesPerRadian},
+             {"beta", &RefinementCrystal::beta, angleStep, kDegreesPerRadian},
+             {"gamma", &RefinementCrystal::gamma, angleStep, kDegreesPerRadian}}};
+}
+
+RefinementCrystal *makeTriclinicCrystal() {
+    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
+    crystal->a = 5.1;
+    crystal->b = 6.3;
+    crystal->c = 7.2;
+    crystal->alpha = 81.0;
+    crystal->beta = 97.0;
+    crystal->gamma = 104.0;
+    crystal->scale = 2.5;
+    calculateReciprocalCell(crystal);
+    calculateMetricTensor(crystal);
+    return crystal;
+}
+
 }  // namespace pk_test

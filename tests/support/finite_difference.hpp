@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
+
+#include "powderkit.h"
 
 namespace pk_test {
 
@@ -31,6 +34,24 @@ double centralDifferenceOfField(double *field, double step, const std::function<
 // 180/π is the derivative per radian.
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr double kDegreesPerRadian = 57.29577951308232;
+
+// A cell parameter of the crystal record with its difference step and the
+// factor that turns a derivative per degree into one per radian (1 for edges).
+struct CellParameterStep {
+    const char *key;
+    double RefinementCrystal::*field;
+    double step;
+    double unitFactor;
+};
+
+// The six cell parameters, edges stepped by `edgeStep` (Å) and angles by
+// `angleStep` (degrees).
+std::array<CellParameterStep, 6> cellParameterSteps(double edgeStep, double angleStep);
+
+// A new triclinic crystal record (a 5.1, b 6.3, c 7.2 Å, α 81°, β 97°,
+// γ 104°, scale 2.5) with its reciprocal cell and metric tensors, so that
+// every cell parameter moves every d-spacing.
+RefinementCrystal *makeTriclinicCrystal();
 
 }  // namespace pk_test
 
