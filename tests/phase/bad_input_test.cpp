@@ -17,56 +17,6 @@
 #include "support/allocation_failure.hpp"
 #include "support/output_capture.hpp"
 
-// Every allocation of the layer's C++ code goes through operator new, which
-// the malloc wrapper cannot see. While a sweep is armed, this operator new
-// shares the wrapper's count: it adds the mallocs counted since the wrapper
-// was last armed to its own tally and re-arms the wrapper for what is left,
-// so that the Nth allocation fails whichever kind it is.
-extern "C" void *__real_malloc(std::size_t size);
-
-namespace {
-long gTarget = 0;  // 0: disarmed
-long gTally = 0;   // allocations of both kinds before the wrapper's current count
-
-void armBoth(long n) {
-    gTarget = n;
-    gTally = 0;
-    pk_test::failAllocationNumber(n);
-}
-
-void disarmBoth() {
-    gTarget = 0;
-    pk_test::disarmAllocationFailure();
-}
-
-// Allocations of both kinds since armBoth.
-long countedBoth() { return gTally + pk_test::allocationsCounted(); }
-
-void *allocate(std::size_t size) {
-    if (gTarget != 0) {
-        gTally += pk_test::allocationsCounted() + 1;
-        const long left = gTarget - gTally;
-        pk_test::failAllocationNumber(left > 0 ? left : 0x7fffffffL);
-        if (left == 0) return nullptr;
-    }
-    return __real_malloc(size == 0 ? 1 : size);
-}
-}  // namespace
-
-void *operator new(std::size_t size) {
-    if (void *block = allocate(size)) return block;
-    throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return allocate(size); }
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return allocate(size); }
-// Out of line, so that the compiler does not pair a free with an operator new.
-static __attribute__((noinline)) void release(void *block) noexcept { std::free(block); }
-void operator delete(void *block) noexcept { release(block); }
-void operator delete[](void *block) noexcept { release(block); }
-void operator delete(void *block, std::size_t) noexcept { release(block); }
-void operator delete[](void *block, std::size_t) noexcept { release(block); }
-
 namespace {
 
 // A small monoclinic crystal, P 1 21/c 1, in underscore tags.
@@ -244,7 +194,7 @@ Made readListAndModel(const std::string &cif, long failing) {
     pk_reflexion_list *list = nullptr;
     pk_pattern_model *model = nullptr;
     pk_phase_setting setting{nullptr, 1.0, nullptr, 0, 1.0, {0, 0, 1}};
-    if (failing > 0) armBoth(failing);
+    if (failing > 0) pk_test::failAllocationNumber(failing);
     made.status = pk_phase_from_cif_text(cif.c_str(), nullptr, &phase, nullptr);
     if (made.status == PK_OK) {
         made.status = pk_reflexion_list_make(phase, &instrument, PK_LIMIT_D_MIN, 1.5, &list, nullptr);
@@ -253,8 +203,8 @@ Made readListAndModel(const std::string &cif, long failing) {
         setting.phase = phase;
         made.status = pk_pattern_model_make(&instrument, &setting, 1, background, 3, 20.0, 60.0, &model, nullptr);
     }
-    made.counted = countedBoth();
-    disarmBoth();
+    made.counted = pk_test::allocationsCounted();
+    pk_test::disarmAllocationFailure();
     if (made.status == PK_OK) {
         made.f2.resize(static_cast<std::size_t>(pk_reflexion_list_count(list)));
         pk_reflexion_list_values(list, PK_QUANTITY_F2, made.f2.data(), static_cast<int32_t>(made.f2.size()), nullptr);

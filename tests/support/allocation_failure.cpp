@@ -1,7 +1,12 @@
-// The counting wrappers behind allocation_failure.hpp.
+// The counting wrappers behind allocation_failure.hpp: malloc, calloc and
+// realloc of the C code through the linker's wrappers, and operator new of
+// the C++ code (the phase layer), which the wrappers cannot see, replaced
+// here; both kinds share one count.
 #include "support/allocation_failure.hpp"
 
 #include <cstddef>
+#include <cstdlib>
+#include <new>
 
 extern "C" {
 void *__real_malloc(std::size_t size);
@@ -58,3 +63,20 @@ __attribute__((noinline)) void *__wrap_realloc(void *block, std::size_t size) {
 }
 
 }  // extern "C"
+
+void *operator new(std::size_t size) {
+    if (shouldFail(__builtin_return_address(0))) throw std::bad_alloc();
+    if (void *block = __real_malloc(size == 0 ? 1 : size)) return block;
+    throw std::bad_alloc();
+}
+void *operator new[](std::size_t size) { return operator new(size); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    return shouldFail(__builtin_return_address(0)) ? nullptr : __real_malloc(size == 0 ? 1 : size);
+}
+void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
+// Out of line, so that the compiler does not pair a free with an operator new.
+static __attribute__((noinline)) void release(void *block) noexcept { std::free(block); }
+void operator delete(void *block) noexcept { release(block); }
+void operator delete[](void *block) noexcept { release(block); }
+void operator delete(void *block, std::size_t) noexcept { release(block); }
+void operator delete[](void *block, std::size_t) noexcept { release(block); }
