@@ -135,40 +135,34 @@ TEST(BadInput, IonicSymbolsAndElementsFromLabels) {
 // B = 8π² U, for the isotropic and the anisotropic forms alike; six Uij
 // other than an isotropic U change |F|².
 TEST(BadInput, DisplacementsAsBOrU) {
-    const double eightPiSquared = 8.0 * 3.14159265358979323846 * 3.14159265358979323846;
-    char b[32];
-    std::snprintf(b, sizeof b, "%.12f", 0.01 * eightPiSquared);
-    const std::vector<double> u = xrayF2(base());
-    const std::vector<double> fromB = xrayF2(edited({{"U_iso_or_equiv", "B_iso_or_equiv"},
-                                                     {"1.0 0.01\nO1", std::string("1.0 ") + b + "\nO1"},
-                                                     {"1.0 0.01\n", std::string("1.0 ") + b + "\n"}}));
-    ASSERT_EQ(fromB.size(), u.size());
-    for (std::size_t i = 0; i < u.size(); ++i) EXPECT_NEAR(fromB[i], u[i], 1e-9 * u[0]) << i;
-
-    const double uij[6] = {0.010, 0.020, 0.015, 0.0, 0.003, 0.0};  // U11 U22 U33 U12 U13 U23
-    std::string uLoop = "loop_\n", bLoop = "loop_\n";
-    const char *names[6] = {"11", "22", "33", "12", "13", "23"};
-    uLoop += "_atom_site_aniso_label\n";
-    bLoop += "_atom_site_aniso_label\n";
-    for (const char *n : names) {
-        uLoop += std::string("_atom_site_aniso_U_") + n + "\n";
-        bLoop += std::string("_atom_site_aniso_B_") + n + "\n";
-    }
-    uLoop += "Fe1";
-    bLoop += "Fe1";
-    for (double v : uij) {
+    const double toB = 8.0 * 3.14159265358979323846 * 3.14159265358979323846;
+    const auto number = [](double v) {
         char field[40];
         std::snprintf(field, sizeof field, " %.12f", v);
-        uLoop += field;
-        std::snprintf(field, sizeof field, " %.12f", v * eightPiSquared);
-        bLoop += field;
+        return std::string(field);
+    };
+    const std::vector<double> u = xrayF2(base());
+    const std::vector<double> fromB = xrayF2(edited({{"U_iso_or_equiv", "B_iso_or_equiv"},
+                                                     {"1.0 0.01\nO1", "1.0" + number(0.01 * toB) + "\nO1"},
+                                                     {"1.0 0.01\n", "1.0" + number(0.01 * toB) + "\n"}}));
+    std::string anisotropic[2] = {"loop_\n_atom_site_aniso_label\n", "loop_\n_atom_site_aniso_label\n"};
+    for (const char *n : {"11", "22", "33", "12", "13", "23"}) {
+        anisotropic[0] += std::string("_atom_site_aniso_U_") + n + "\n";
+        anisotropic[1] += std::string("_atom_site_aniso_B_") + n + "\n";
     }
-    const std::vector<double> anisoU = xrayF2(base() + uLoop + "\n");
-    const std::vector<double> anisoB = xrayF2(base() + bLoop + "\n");
+    anisotropic[0] += "Fe1";
+    anisotropic[1] += "Fe1";
+    for (double v : {0.010, 0.020, 0.015, 0.0, 0.003, 0.0}) {  // U11 U22 U33 U12 U13 U23
+        anisotropic[0] += number(v);
+        anisotropic[1] += number(v * toB);
+    }
+    const std::vector<double> anisoU = xrayF2(base() + anisotropic[0] + "\n"), anisoB = xrayF2(base() + anisotropic[1] + "\n");
+    ASSERT_EQ(fromB.size(), u.size());
     ASSERT_EQ(anisoU.size(), u.size());
     ASSERT_EQ(anisoB.size(), u.size());
     bool differs = false;
     for (std::size_t i = 0; i < u.size(); ++i) {
+        EXPECT_NEAR(fromB[i], u[i], 1e-9 * u[0]) << i;  // B printed to 12 decimals
         EXPECT_NEAR(anisoB[i], anisoU[i], 1e-9 * u[0]) << i;
         differs = differs || std::fabs(anisoU[i] - u[i]) > 1e-6 * u[0];
     }
