@@ -13,18 +13,7 @@ find_package(Threads REQUIRED)
 
 file(GLOB PK_PHASE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/phase/*.cpp)
 
-# The phase layer's own copy of the element table text, compiled from the
-# same src/elements/ASF.txt as the core's.
-set(PK_PHASE_ASF_SOURCE ${PROJECT_BINARY_DIR}/generated/phase_element_table_text.cpp)
-add_custom_command(
-  OUTPUT ${PK_PHASE_ASF_SOURCE}
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${PK_ASF_TEXT} -DOUTPUT=${PK_PHASE_ASF_SOURCE}
-          -DNAMESPACE=powderkit::phase
-          -P ${PROJECT_SOURCE_DIR}/cmake/EmbedText.cmake
-  DEPENDS ${PK_ASF_TEXT} ${PROJECT_SOURCE_DIR}/cmake/EmbedText.cmake
-  COMMENT "Embedding the element table text for the phase layer")
-
-add_library(powderkit_phase_objects OBJECT ${PK_PHASE_SOURCES} ${PK_PHASE_ASF_SOURCE})
+add_library(powderkit_phase_objects OBJECT ${PK_PHASE_SOURCES})
 set_target_properties(powderkit_phase_objects PROPERTIES
   POSITION_INDEPENDENT_CODE ON
   CXX_VISIBILITY_PRESET hidden
@@ -55,7 +44,9 @@ target_include_directories(powderkit_phase_static PUBLIC
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads)
 
-add_library(powderkit_phase SHARED $<TARGET_OBJECTS:powderkit_phase_objects>)
+# The shared layer carries the one compiled element table text too (the
+# shared core keeps its copy hidden); the static layer takes the core's.
+add_library(powderkit_phase SHARED $<TARGET_OBJECTS:powderkit_phase_objects> ${PK_ELEMENT_TEXT_OBJECTS})
 add_library(powderkit::powderkit_phase ALIAS powderkit_phase)
 set_target_properties(powderkit_phase PROPERTIES
   VERSION ${PROJECT_VERSION}

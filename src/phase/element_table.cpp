@@ -8,12 +8,10 @@
 #include <map>
 #include <sstream>
 
+#include "elements/elements.hpp"
 #include "phase/boundary.hpp"
 
 namespace powderkit::phase {
-
-extern const char kElementTableText[];
-extern const std::size_t kElementTableTextLength;
 
 namespace {
 
