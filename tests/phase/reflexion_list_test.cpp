@@ -10,6 +10,7 @@
 #include <set>
 
 #include "phase/phase_calls.hpp"
+#include "support/reference_phases.hpp"
 #include "support/test_data.hpp"
 #include "support/tolerances.hpp"
 
@@ -30,14 +31,6 @@ std::string dotted(std::string text) {
         }
     }
     return text;
-}
-
-std::vector<std::string> structureNames() {
-    std::vector<std::string> names;
-    for (const auto &row : pk_test::readTable("structures.tsv")) {
-        if (std::find(names.begin(), names.end(), row[0]) == names.end()) names.push_back(row[0]);
-    }
-    return names;
 }
 
 // (R, t in 24ths mod 24) of every operator; with `planesOf`, ±h·R over them.
@@ -71,7 +64,7 @@ double largest(const std::vector<double> &v) { return *std::max_element(v.begin(
 // digits: d within half its last decimal, the rest within 1e-6 of the
 // strongest (the reference's f0 series are rounded to that).
 TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
-    for (const std::string &name : structureNames()) {
+    for (const std::string &name : pk_test::referenceStructureNames()) {
         const auto reference = pk_test::readTable("reflexions/" + name + ".tsv");
         std::vector<double> column[10];
         for (const auto &row : reference) {
@@ -119,7 +112,7 @@ TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
 // operator loop (so the same list: it depends on nothing else).
 TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
     const auto rows = pk_test::readTable("structures.tsv");
-    for (const std::string &name : structureNames()) {
+    for (const std::string &name : pk_test::referenceStructureNames()) {
         SCOPED_TRACE(name);
         std::vector<pk_site> sites;
         const std::vector<std::string> *last = nullptr;
