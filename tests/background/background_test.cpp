@@ -24,7 +24,7 @@ TEST(Background, DerivativeByEachCoefficientIsItsChebyshevPolynomial) {
     std::vector<std::string> keys;
     for (int i = 0; i < kTerms; ++i) keys.push_back("B" + std::to_string(i));
     pk_test::expectKeysInOrder([] { return BackgroundDerivativesHashTable(); }, keys);
-    pk_test::TablePointer table(BackgroundDerivativesHashTable());
+    const auto table = pk_test::owned(BackgroundDerivativesHashTable());
     std::vector<pk_test::DerivativeRow> rows;
     for (int step = -20; step <= 200; step += 4) {  // x from 12 to 100 on a range of 20 to 100
         const double x = 20.0 + 0.4 * step, u = (x - 20.0) / 40.0 - 1.0;

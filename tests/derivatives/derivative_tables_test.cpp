@@ -25,7 +25,7 @@ TEST(DerivativeTables, KeySetsInTheirOrder) {
         const int32_t shape = type >= 0 && type < 4 ? type : 4;
         pk_test::expectKeysInOrder([type] { return ProfileDerivativesHashTable(type); },
                                    kProfileKeys[shape]);
-        pk_test::TablePointer table(ProfileDerivativesHashTable(type)), four(ProfileDerivativesHashTable(4));
+        const auto table = pk_test::owned(ProfileDerivativesHashTable(type)), four = pk_test::owned(ProfileDerivativesHashTable(4));
         EXPECT_EQ(pointerForKey(table.get(), "dtt2") == pointerForKey(four.get(), "dtt2"), shape == 4);
     }
 }

@@ -1,6 +1,5 @@
-// The derivative tables by key, for tests: the function stored under a key
-// (the tables hold function pointers as untyped values), and the two checks
-// every table takes: its exact key set, and the order its keys go in.
+// The derivative tables by key: the function stored under a key (held as an
+// untyped value), and the check of a table's exact keys in their order.
 #ifndef PK_TEST_DERIVATIVE_TABLES_HPP
 #define PK_TEST_DERIVATIVE_TABLES_HPP
 
@@ -16,10 +15,8 @@
 
 namespace pk_test {
 
-struct HashTableDeleter {
-    void operator()(HashTable *table) const { freeHashTable(table); }
-};
-using TablePointer = std::unique_ptr<HashTable, HashTableDeleter>;
+using TablePointer = std::unique_ptr<HashTable, decltype(&freeHashTable)>;
+inline TablePointer owned(HashTable *table) { return TablePointer(table, freeHashTable); }
 
 // The function stored under `key`, or nullptr.
 template <typename Function>
@@ -31,27 +28,21 @@ Function functionForKey(const HashTable *table, const std::string &key) {
     return function;
 }
 
-// The table holds exactly `keys`, each with a function. Built with
-// allocation n failing: the table and its slots are the first two
-// allocations (no table), then one key copy each in insertion order, so
-// failing copy i leaves exactly the i-th key out.
+// Exactly `keys`, each with a function. Built with allocation n failing: the
+// table and its slots come first (no table), then one copy per key in order,
+// so failing copy i leaves exactly the i-th key out.
 template <typename Builder>
 void expectKeysInOrder(Builder build, const std::vector<std::string> &keys) {
     const auto count = static_cast<int32_t>(keys.size());
     for (long n = 0; n <= count + 2; ++n) {
         if (n > 0) failAllocationNumber(n);
-        TablePointer table(build());
+        TablePointer table = owned(build());
         disarmAllocationFailure();
-        if (n == 1 || n == 2) {
-            EXPECT_EQ(table, nullptr) << n;
-            continue;
-        }
-        ASSERT_NE(table, nullptr);
-        EXPECT_EQ(table->capacity, 1024);
-        EXPECT_EQ(table->count, n == 0 ? count : count - 1);
+        ASSERT_EQ(table == nullptr, n == 1 || n == 2) << n;
+        if (table == nullptr) continue;
+        EXPECT_TRUE(table->capacity == 1024 && table->count == count - (n > 0)) << n;
         for (int32_t i = 0; i < count; ++i) {
-            const bool missing = i == n - 3;
-            EXPECT_EQ(pointerForKey(table.get(), keys[i].c_str()) == nullptr, missing) << keys[i];
+            EXPECT_EQ(pointerForKey(table.get(), keys[i].c_str()) == nullptr, i == n - 3) << keys[i];
         }
     }
 }

@@ -14,8 +14,7 @@ double centralDifference(const std::function<double(double)> &value, double p, d
 
 double centralDifferenceOfField(double *field, double step, const std::function<double()> &value) {
     const double saved = *field;
-    const double difference = centralDifference([&](double p) { return *field = p, value(); },
-                                                saved, step);
+    const double difference = centralDifference([&](double p) { return *field = p, value(); }, saved, step);
     *field = saved;
     value();
     return difference;
@@ -30,23 +29,10 @@ void expectDerivatives(const std::vector<DerivativeRow> &rows) {
         scale[row.key] = std::max(scale[row.key], std::fabs(expected.back()));
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const double analytic = rows[i].analytic();
-        const double s = scale[rows[i].key] > 0.0 ? scale[rows[i].key] : 1e-3;
-        EXPECT_LE(std::fabs(analytic - expected[i]),
-                  rows[i].tolerance * std::max(std::fabs(expected[i]), s))
-            << rows[i].key << " row " << i << ": analytic " << analytic << ", expected "
-            << expected[i];
+        const double analytic = rows[i].analytic(), s = scale[rows[i].key] > 0.0 ? scale[rows[i].key] : 1e-3;
+        EXPECT_LE(std::fabs(analytic - expected[i]), rows[i].tolerance * std::max(std::fabs(expected[i]), s))
+            << rows[i].key << " row " << i << ": analytic " << analytic << ", expected " << expected[i];
     }
-}
-
-std::array<CellParameterStep, 6> cellParameterSteps(double edgeStep, double angleStep) {
-    using C = RefinementCrystal;
-    return {{{"a", &C::a, edgeStep, 1.0},
-             {"b", &C::b, edgeStep, 1.0},
-             {"c", &C::c, edgeStep, 1.0},
-             {"alpha", &C::alpha, angleStep, kDegreesPerRadian},
-             {"beta", &C::beta, angleStep, kDegreesPerRadian},
-             {"gamma", &C::gamma, angleStep, kDegreesPerRadian}}};
 }
 
 void refreshCell(RefinementCrystal *crystal) {
@@ -56,13 +42,8 @@ void refreshCell(RefinementCrystal *crystal) {
 
 RefinementCrystal *makeTriclinicCrystal() {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
-    crystal->a = 5.1;
-    crystal->b = 6.3;
-    crystal->c = 7.2;
-    crystal->alpha = 81.0;
-    crystal->beta = 97.0;
-    crystal->gamma = 104.0;
-    crystal->scale = 2.5;
+    crystal->a = 5.1, crystal->b = 6.3, crystal->c = 7.2, crystal->scale = 2.5;
+    crystal->alpha = 81.0, crystal->beta = 97.0, crystal->gamma = 104.0;
     refreshCell(crystal);
     return crystal;
 }
