@@ -1,0 +1,381 @@
+// Allocation failure at every allocating entry point of the core and of the
+// phase layer. A case makes each of its calls through `armed`, which fails the
+// nth allocation of that call, and describes each call's outcome: kFailed when
+// the call reported the failure in its documented way (NULL, false, a status,
+// its input left as it was), else the values a run without failure gives. The
+// sweep runs every case with n = 1, 2, … until no call reaches allocation n:
+// each part of an outcome must be kFailed or the clean run's part, nothing may
+// be printed but the case's own message, and the sanitizer pass finds no leak.
+// Then every allocation call in the core's sources must have been made to fail.
+#include <gtest/gtest.h>
+#include <link.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "elements/elements.hpp"
+#include "linalg/linalg.hpp"
+#include "powderkit_phase.h"
+#include "support/allocation_failure.hpp"
+#include "support/output_capture.hpp"
+#include "support/reference_phases.hpp"
+
+namespace {
+
+const std::string kFailed = "failed";
+long gFailing = 0;               // the allocation each armed call of this run fails (0: none)
+bool gReached = false;           // some armed call of this run reached it
+std::set<const void *> gStruck;  // the call instructions made to fail
+
+template <typename Call>
+auto armed(Call call) {
+    struct Disarm {
+        ~Disarm() {
+            if (gFailing > 0 && pk_test::allocationsCounted() >= gFailing) {
+                gReached = true;
+                gStruck.insert(pk_test::lastFailedAllocationSite());
+            }
+            pk_test::disarmAllocationFailure();
+        }
+    } disarm;
+    if (gFailing > 0) pk_test::failAllocationNumber(gFailing);
+    return call();
+}
+
+std::string numbers(const double *values, int32_t count) {
+    std::string text;
+    char field[32];
+    for (int32_t i = 0; i < count; ++i) text += (std::snprintf(field, sizeof field, "%.17g ", values[i]), field);
+    return text;
+}
+std::string part(bool failed, const std::string &value) { return (failed ? kFailed : value) + "|"; }
+std::string shape(const Matrix *m) { return std::to_string(m->rows) + "x" + std::to_string(m->columns) + " "; }
+std::string matrix(const Matrix *m) { return m == nullptr ? kFailed : shape(m) + numbers(m->elements, m->rows * m->columns); }
+// A record from a maker must have its method table; released at once.
+template <typename Record, typename Release>
+std::string made(Record *record, Release release) {
+    if (record == nullptr) return kFailed + "|";
+    const std::string outcome = record->methods != nullptr ? "made|" : "no methods|";
+    return release(record), outcome;
+}
+
+int gObjects[64];
+DynamicArray *arrayOf(int32_t capacity, int32_t count) {
+    DynamicArray *array = makeDynamicArrayWithCapacity(capacity);
+    for (int32_t i = 0; i < count; ++i) addObjectToDynamicArray(array, &gObjects[i]);
+    return array;
+}
+// "count capacity: the objects held", kFailed when that is `unchanged`; the array released.
+std::string contents(DynamicArray *array, const std::string &unchanged) {
+    std::string text = std::to_string(array->count) + " " + std::to_string(array->capacity) + ":";
+    for (int32_t i = 0; i < array->count; ++i) text += " " + std::to_string(static_cast<int *>(array->items[i]) - gObjects);
+    freeDynamicArray(array);
+    return (text == unchanged ? kFailed : text) + "|";
+}
+
+// A derivative table holds only the entries of one built without failure,
+// and lacks some of them (kFailed) only when a key copy or its resize failed.
+std::string table(const std::function<HashTable *()> &build) {
+    HashTable *reference = build(), *built = armed(build);
+    std::string outcome = built == nullptr || built->count < reference->count ? kFailed : std::to_string(built->count);
+    for (int32_t i = 0; built != nullptr && i < built->capacity; ++i) {
+        const char *key = built->entries[i].key;
+        if (key != nullptr && pointerForKey(reference, key) != built->entries[i].value) outcome = "wrong entry";
+    }
+    freeHashTable(built);
+    freeHashTable(reference);
+    return outcome + "|";
+}
+
+Reflexion *reflexionOf(RefinementCrystal *crystal, int32_t h, int32_t k, int32_t l) {
+    for (int32_t i = 0; i < crystal->reflexions->count; ++i) {
+        auto *r = static_cast<Reflexion *>(crystal->reflexions->items[i]);
+        if (r->h == h && r->k == k && r->l == l) return r;
+    }
+    return nullptr;
+}
+// A profile of the type, X-rays (two wavelengths) or neutrons by time of flight.
+RefinementProfile *profile(int32_t type) {
+    RefinementProfile *p = type < PK_PROFILE_TOF_EXP_GAUSSIAN
+                               ? makeRefinementProfile(1, PK_RADIATION_XRAY, type, 1.5406, 10, 120)
+                               : makeRefinementProfile(PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON, type, 0, 2, 10);
+    p->useSecondaryWavelength = 1, p->secondaryWavelength = 1.5444, p->secondaryIntensityRatio = 2.0;
+    p->sigma0 = 4.0, p->sigma1 = 20.0, p->gamma0 = 1.0, p->gamma1 = 0.5;
+    p->alpha0 = 0.1, p->alpha1 = 0.05, p->beta0 = 0.03, p->beta1 = 0.005;
+    return p;
+}
+
+// Whether load writes the element table into a fresh folder.
+bool loadWrites(bool arm) {
+    char folder[] = "/tmp/pk_reliability_XXXXXX";
+    if (mkdtemp(folder) == nullptr) return false;
+    arm ? armed([&] { load(folder); }) : load(folder);
+    const bool written = std::filesystem::exists(std::string(folder) + "/ASF.dat");
+    return std::filesystem::remove_all(folder), written;
+}
+
+struct Case {
+    const char *name;
+    std::function<std::string()> run;
+    const char *message = "";  // what a failing run may print
+};
+
+const Case kCases[] = {
+    {"the makers of the records", [] {
+         RefinementAtomicScatteringFactor *factor = makeRefinementAtomicScatteringFactor();
+         RefinementSiteOccupant *occupant = armed([&] { return makeRefinementSiteOccupant("Fe", 0.5, factor); });
+         if (occupant == nullptr) freeRefinementAtomicScatteringFactor(factor);  // still the caller's
+         return made(occupant, [](RefinementSiteOccupant *o) { o->methods->freeRefinementSiteOccupant(o); }) +
+                made(armed(makeEmptyRefinementCrystal), freeRefinementCrystal) +
+                made(armed(makeReflexion), [](Reflexion *r) { r->methods->freeReflexion(r); }) +
+                made(armed(makeEmptySite), [](Site *s) { s->methods->freeSite(s); }) +
+                made(armed([] { return makeRefinementAtom(0.1, 0.2, 0.3); }), [](RefinementAtom *a) { a->methods->freeRefinementAtom(a); }) +
+                made(armed(makeRefinementAtomicScatteringFactor), freeRefinementAtomicScatteringFactor) +
+                made(armed(makeRefinementSymmetryOperator), [](RefinementSymmetryOperator *o) { o->methods->freeRefinementSymmetryOperator(o); }) +
+                made(armed(makeRefinementThermalEllipsoidUij), [](RefinementThermalEllipsoidUij *u) { u->methods->freeRefinementThermalEllipsoidUij(u); }) +
+                made(armed([] { return makeRefinementProfile(1, 2, 2, 1.5406, 10, 120); }), freeRefinementProfile) +
+                made(armed(makeRefinementMatrices), [](LeastSquaresMatrices *ls) { freeLeastSquaresMatrices(ls), std::free(ls); });
+     }},
+    // A failed growth or shrink leaves the array as it was; at half load an
+    // insertion resizes the table: a failed key copy changes nothing, a failed
+    // resize keeps the old table with the new entry in it (and says so).
+    {"the dynamic array and the hash table", [] {
+         DynamicArray *array = armed([] { return makeDynamicArrayWithCapacity(5); });
+         DynamicArray *full = arrayOf(4, 4), *emptied = arrayOf(4, 0), *spare = arrayOf(16, 3);
+         shrinkDynamicArray(emptied);
+         armed([&] { addObjectToDynamicArray(full, &gObjects[4]); });
+         armed([&] { addObjectToDynamicArray(emptied, &gObjects[0]); });
+         armed([&] { shrinkDynamicArray(spare); });
+         std::string outcome = (array == nullptr ? kFailed + "|" : contents(array, "")) + contents(full, "4 4: 0 1 2 3") +
+                               contents(emptied, "0 0:") + contents(spare, "3 16: 0 1 2");
+         HashTable *t = armed(makeHashTable);
+         outcome += part(t == nullptr, t == nullptr ? "" : std::to_string(t->capacity));
+         freeHashTable(t);
+         t = makeHashTable();
+         for (int i = 0; i < 512; ++i) setPointerForKey(&t, &gObjects[i % 64], ("k" + std::to_string(i)).c_str());
+         armed([&] { setPointerForKey(&t, &gObjects[63], "new"); });
+         std::string resized = std::to_string(t->count) + " in " + std::to_string(t->capacity);
+         for (int i = 0; i < 512; ++i) resized += pointerForKey(t, ("k" + std::to_string(i)).c_str()) == &gObjects[i % 64] ? "" : " lost";
+         if (pointerForKey(t, "new") != (t->count == 513 ? &gObjects[63] : nullptr)) resized += " new key wrong";
+         freeHashTable(t);
+         return outcome + part(resized == "512 in 1024" || resized == "513 in 1024", resized);
+     }, "Error: failed to resize hash table\n"},
+    {"the derivative tables", [] {
+         std::string outcome = table(BackgroundDerivativesHashTable) + table(ReflexionDerivativesHashTable);
+         for (int32_t type = 0; type < 5; ++type) outcome += table([type] { return ProfileDerivativesHashTable(type); });
+         return outcome;
+     }},
+    // A failed inverse answers false with the identity in dst; the least-squares
+    // record is prepared, prepared again larger and again smaller (realloc).
+    {"copyMatrix, inverseMatrixDst, prepareForRefinementCycle", [] {
+         Matrix *src = powderkit::makeMatrix(3, 3), *dst = powderkit::makeMatrix(3, 3);
+         for (int i = 0; i < 9; ++i) src->elements[i] = i % 4 == 0 ? 3.0 : 1.0;
+         Matrix *copy = armed([&] { return copyMatrix(src); });
+         const bool inverted = armed([&] { return inverseMatrixDst(dst, src); });
+         std::string outcome = part(copy == nullptr, matrix(copy)) + (inverted ? part(false, matrix(dst))
+                               : part(matrix(dst) == "3x3 1 0 0 0 1 0 0 0 1 ", "no identity"));
+         for (const auto &size : {std::pair<int32_t, int32_t>{7, 3}, {11, 4}, {5, 2}}) {
+             LeastSquaresMatrices *ls = makeRefinementMatrices();
+             if (size.first != 7) prepareForRefinementCycle(ls, 7, 3);
+             const bool prepared = armed([&] { return prepareForRefinementCycle(ls, size.first, size.second); });
+             outcome += part(!prepared, prepared ? shape(ls->jacobian) + shape(ls->observationColumn4) + shape(ls->covariance) : "");
+             freeLeastSquaresMatrices(ls), std::free(ls);
+         }
+         freeMatrix(copy), freeMatrix(dst), freeMatrix(src);
+         return outcome;
+     }},
+    // A failed generation may leave lists of fewer atoms.
+    {"generateUnitCell, groupSitesByElement", [] {
+         RefinementCrystal *crystal = pk_test::makeReferenceCrystal("lowsym");
+         const auto atoms = [crystal] {
+             std::string counts;
+             for (int32_t i = 0; i < crystal->sites->count; ++i) {
+                 const DynamicArray *list = static_cast<Site *>(crystal->sites->items[i])->atoms;
+                 counts += list == nullptr ? "- " : std::to_string(list->count) + " ";
+             }
+             return counts;
+         };
+         const std::string whole = atoms();
+         armed([&] { generateUnitCell(crystal); });
+         std::string outcome = part(atoms() != whole, whole);
+         HashTable *groups = armed([&] { return groupSitesByElement(crystal); });
+         for (int32_t i = 0; groups != nullptr && i < groups->capacity; ++i) {
+             if (groups->entries[i].key == nullptr) continue;
+             outcome += groups->entries[i].key + std::to_string(static_cast<DynamicArray *>(groups->entries[i].value)->count);
+             freeDynamicArray(static_cast<DynamicArray *>(groups->entries[i].value));
+         }
+         freeHashTable(groups);
+         freeRefinementCrystal(crystal);
+         return outcome + (groups == nullptr ? kFailed : "");
+     }},
+    // Without the load-time copy of the element table text, load writes nothing.
+    {"load, the element table text", [] {
+         std::string outcome = part(!loadWrites(true), "written");
+         powderkit::releaseProcessTexts();
+         armed(powderkit::initializeProcessTexts);
+         outcome += part(!loadWrites(false), "written");
+         return powderkit::initializeProcessTexts(), outcome;
+     }},
+    // Rutile with March preferred orientation along [0 0 1]: without its plane
+    // array the correction is 0 and so is the intensity, of (1 1 0) and of the
+    // second-wavelength companion of (1 0 1); the time-of-flight profile
+    // checks need a temporary reflexion.
+    {"planesRelatedBySymmetry, the intensities, ProfileParametersAreValid", [] {
+         RefinementCrystal *crystal = pk_test::makeReferenceCrystal("rutile", 1.2);
+         crystal->usePreferredOrientation = 1, crystal->preferredOrientationAxis[2] = 1.0;
+         crystal->preferredOrientationMode = 1, crystal->preferredOrientation = 0.3;
+         normalizeMarchEquation(crystal);
+         const int32_t hkl[3] = {1, 1, 0};
+         int32_t count = -7;
+         int32_t *planes = armed([&] { return planesRelatedBySymmetry(crystal, hkl, 1, &count); });
+         std::string text = std::to_string(count) + ":";
+         for (int32_t i = 0; planes != nullptr && i < 3 * count; ++i) text += " " + std::to_string(planes[i]);
+         std::string outcome = planes == nullptr ? part(count == -7, "count set") : part(false, text);
+         std::free(planes);
+         RefinementProfile *p = profile(PK_PROFILE_PSEUDO_VOIGT);
+         Reflexion *r = reflexionOf(crystal, 1, 1, 0), *inclined = reflexionOf(crystal, 1, 0, 1);
+         const double correction = armed([&] { return preferredOrientationCorrectionForReflexion(crystal, r); });
+         armed([&] { calculateIntensityForReflexion(crystal, r, p); });
+         calculateIntensityForReflexion(crystal, inclined, p);
+         Reflexion *companion = armed([&] { return secondaryWavelengthReflexion(crystal, inclined, p); });
+         outcome += part(correction == 0.0, numbers(&correction, 1)) + part(r->intensity == 0.0, numbers(&r->intensity, 1)) +
+                    part(companion == nullptr || companion->intensity == 0.0, companion == nullptr ? "" : numbers(&companion->intensity, 1));
+         if (companion != nullptr) companion->methods->freeReflexion(companion);
+         std::map<const void *, int32_t> index;
+         for (int32_t i = 0; i < crystal->reflexions->count; ++i) {
+             static_cast<Reflexion *>(crystal->reflexions->items[i])->intensity = i % 3 == 1 ? 0.0 : 1.0;
+             index[crystal->reflexions->items[i]] = i;
+         }
+         armed([&] { removeZeroIntensityReflexions(crystal); });
+         for (int32_t i = 0; i < crystal->reflexions->count; ++i) outcome += std::to_string(index[crystal->reflexions->items[i]]) + " ";
+         for (int32_t type : {PK_PROFILE_TOF_EXP_GAUSSIAN, PK_PROFILE_TOF_EXP_PSEUDO_VOIGT}) {
+             RefinementProfile *tof = profile(type);
+             outcome += "|" + part(!armed([&] { return ProfileParametersAreValid(tof); }), "valid");
+             freeRefinementProfile(tof);
+         }
+         freeRefinementProfile(p);
+         freeRefinementCrystal(crystal);
+         return outcome;
+     }},
+    // A line and three Gaussian peaks (σ 0.15°) at 20°, 35° and 50°, 600 points from 10° by 0.1°.
+    {"locatePeakRanges, pseudoVoigtFit, fittedBackground", [] {
+         std::vector<PatternPoint> points(600);
+         for (std::size_t i = 0; i < 600; ++i) {
+             const double x = 10.0 + 0.1 * static_cast<double>(i);
+             points[i] = {x, 50.0 + 0.3 * x};
+             for (double c : {20.0, 35.0, 50.0}) points[i].y += 500.0 * std::exp(-0.5 * std::pow((x - c) / 0.15, 2));
+         }
+         int32_t count = -3, located = 0;
+         PeakRange *ranges = armed([&] { return locatePeakRanges(points.data(), 600, 5, &count); });
+         PeakRange *peaks = locatePeakRanges(points.data(), 600, 5, &located);
+         Matrix *fit = armed([&] { return pseudoVoigtFit(&peaks[1]); });
+         PatternPoint *background = armed([&] { return fittedBackground(points.data(), 600); });
+         const std::string outcome = (ranges == nullptr ? part(count == -3, "count set") : part(false, std::to_string(count))) +
+                                     part(fit == nullptr, matrix(fit)) + part(background == nullptr, background == nullptr ? "" : numbers(&background[0].x, 1200));
+         freeMatrix(fit), std::free(ranges), std::free(peaks), std::free(background);
+         return outcome;
+     }},
+    // Out of memory with its status and a message, or the same |F|² and pattern.
+    {"pk_phase_from_cif_text, pk_reflexion_list_make, pk_pattern_model_make", [] {
+         std::ifstream file(PK_EXAMPLE_DATA_DIR "/corundum.cif");
+         const std::string cif{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+         pk_instrument instrument;
+         pk_instrument_default(&instrument);
+         const double background[3] = {10, 2, 1};
+         pk_phase *phase = nullptr;
+         pk_reflexion_list *list = nullptr;
+         pk_pattern_model *model = nullptr;
+         pk_error error{};
+         const int32_t status = armed([&] {
+             int32_t s = pk_phase_from_cif_text(cif.c_str(), nullptr, &phase, &error);
+             if (s == PK_OK) s = pk_reflexion_list_make(phase, &instrument, PK_LIMIT_D_MIN, 1.5, &list, &error);
+             const pk_phase_setting setting{phase, 1.0, nullptr, 0, 1.0, {0, 0, 1}};
+             if (s == PK_OK) s = pk_pattern_model_make(&instrument, &setting, 1, background, 3, 20, 60, &model, &error);
+             return s;
+         });
+         std::string outcome = part(status == PK_ERROR_OUT_OF_MEMORY && error.code == status && error.message[0] != '\0', std::to_string(status));
+         if (status == PK_OK) {
+             std::vector<double> f2(static_cast<std::size_t>(pk_reflexion_list_count(list))), x(401), y(401);
+             pk_reflexion_list_values(list, PK_QUANTITY_F2, f2.data(), static_cast<int32_t>(f2.size()), nullptr);
+             for (std::size_t i = 0; i < 401; ++i) x[i] = 20.0 + 0.1 * static_cast<double>(i);
+             pk_pattern_model_compute(model, PK_PART_TOTAL, x.data(), 401, y.data(), nullptr);
+             outcome = part(false, numbers(f2.data(), static_cast<int32_t>(f2.size())) + numbers(y.data(), 401));
+         }
+         pk_pattern_model_free(model), pk_reflexion_list_free(list), pk_phase_free(phase);
+         return outcome;
+     }},
+};
+
+std::vector<std::string> parts(const std::string &outcome) {
+    std::vector<std::string> all(1);
+    for (char c : outcome) {
+        if (c == '|') all.emplace_back();
+        else all.back().push_back(c);
+    }
+    return all;
+}
+
+// The source lines of the call instructions made to fail (by addr2line).
+std::set<std::string> struckLines() {
+    uintptr_t bias = 0;  // where the executable was loaded: the first object listed
+    dl_iterate_phdr([](dl_phdr_info *info, std::size_t, void *data) { return *static_cast<uintptr_t *>(data) = info->dlpi_addr, 1; }, &bias);
+    std::string command = "addr2line -e '" + std::filesystem::read_symlink("/proc/self/exe").string() + "'";
+    char address[24];  // one byte back: inside the call instruction rather than after it
+    for (const void *site : gStruck) {
+        command += (std::snprintf(address, sizeof address, " %#lx", reinterpret_cast<uintptr_t>(site) - bias - 1), address);
+    }
+    std::set<std::string> lines;
+    std::FILE *pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    for (char line[4096]; pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;) {
+        const std::string location(line, std::strcspn(line, " \n"));
+        if (location.find("/src/") != std::string::npos) lines.insert(location.substr(location.rfind("/src/") + 1));
+    }
+    if (pipe != nullptr) pclose(pipe);
+    return lines;
+}
+
+TEST(AllocationFailure, EveryEntryPointFailsCleanlyOrGivesItsResult) {
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.name);
+        gFailing = 0;
+        const std::vector<std::string> clean = parts(c.run());
+        for (gFailing = 1;; ++gFailing) {
+            std::string outcome, said;
+            gReached = false;
+            said += pk_test::captureStdout([&] { said += pk_test::captureStderr([&] { outcome = c.run(); }); });
+            const std::vector<std::string> got = parts(outcome);
+            ASSERT_EQ(got.size(), clean.size());
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                EXPECT_EQ(gReached && got[i] == kFailed ? clean[i] : got[i], clean[i]) << "allocation " << gFailing << ", part " << i;
+            }
+            if (!gReached) break;
+            EXPECT_TRUE(said == "" || said == c.message) << said;
+        }
+    }
+    // Every line of the core's sources that calls malloc, calloc or realloc.
+    const std::set<std::string> struck = struckLines();
+    if (struck.empty() || ::testing::GTEST_FLAG(filter) != "*") return;  // no addr2line, or a partial run
+    const std::regex call("^\\s*(?!//).*std::(malloc|calloc|realloc)\\(");
+    for (const auto &file : std::filesystem::recursive_directory_iterator(PK_TEST_DATA_DIR "/../../src")) {
+        const std::string folder = file.path().parent_path().filename();
+        if (file.path().extension() != ".cpp" || folder == "phase") continue;
+        std::ifstream in(file.path());
+        std::string text;
+        for (int number = 1; std::getline(in, text); ++number) {
+            const std::string line = "src/" + folder + "/" + file.path().filename().string() + ":" + std::to_string(number);
+            EXPECT_TRUE(struck.count(line) == 1 || !std::regex_search(text, call)) << line << ": no case makes it fail";
+        }
+    }
+}
+
+}  // namespace
