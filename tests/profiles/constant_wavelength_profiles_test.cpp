@@ -1,43 +1,35 @@
 // The Gaussian, Lorentzian and pseudo-Voigt on a 2θ axis: heights and half
 // widths worked out by hand, areas by quadrature, the asymmetry factor and
 // cut-off, the five-point average against the integral it approximates, and
-// the pseudo-Voigt limits and widths.
+// the pseudo-Voigt's limits, mixing and widths.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 
 #include "profiles/profiles.hpp"
+#include "support/tolerances.hpp"
 
 namespace {
 
 constexpr double kDegToRad = 0.0174532925199;
-constexpr double kGaussianHeight = 0.9394372787;  // 2√(ln 2/π), times 1/H
+constexpr double kGaussianHeight = 0.9394372787;          // 2√(ln 2/π), times 1/H
 constexpr double kLorentzianHeight = 0.6366197723675814;  // 2/π, times 1/H
-
-constexpr double RefinementProfile::*kWidths[5] = {&RefinementProfile::U, &RefinementProfile::V,
-    &RefinementProfile::W, &RefinementProfile::LX, &RefinementProfile::LY};
 
 // One reflexion at 2θ₀ with a profile of the given type, widths {U, V, W, LX, LY} and asymmetry P.
 struct Peak {
     RefinementProfile *profile = makeRefinementProfile(1, 2, 0, 1.5406, 5.0, 120.0);
     Reflexion *reflexion = makeReflexion();
     Peak(int32_t type, double twoTheta, const std::array<double, 5> &w, double p = 0.0) {
-        profile->profileType = type;
-        for (int i = 0; i < 5; ++i) profile->*kWidths[i] = w[i];
-        profile->asymmetry = p;
-        reflexion->peakPosition = twoTheta;
+        profile->profileType = type, profile->asymmetry = p, reflexion->peakPosition = twoTheta;
+        profile->U = w[0], profile->V = w[1], profile->W = w[2], profile->LX = w[3], profile->LY = w[4];
     }
     ~Peak() {
         freeRefinementProfile(profile);
         reflexion->methods->freeReflexion(reflexion);
     }
-    double operator()(double x) const {
-        return ProfileFuncForProfileType(profile->profileType)(x, reflexion, profile);
-    }
-    bool symmetricAbout(double centre, double delta) const {
-        return (*this)(centre - delta) == (*this)(centre + delta);
-    }
+    double operator()(double x) const { return ProfileFuncForProfileType(profile->profileType)(x, reflexion, profile); }
+    bool symmetricAbout(double centre, double delta) const { return (*this)(centre - delta) == (*this)(centre + delta); }
 };
 
 // Composite Simpson over [a, b] with n (even) intervals.
@@ -49,16 +41,10 @@ double simpson(const F &f, double a, double b, int n) {
     return sum * h / 3.0;
 }
 
-TEST(ConstantWavelengthProfiles, HeightsAndHalfWidths) {
-    const double cos20 = std::cos(20.0 * kDegToRad), tan20 = std::tan(20.0 * kDegToRad);
-    const double tan30 = std::tan(30.0 * kDegToRad);
+TEST(ConstantWavelengthProfiles, HeightsHalfWidthsAndAreas) {
+    const double cos20 = std::cos(20.0 * kDegToRad), tan20 = std::tan(20.0 * kDegToRad), tan30 = std::tan(30.0 * kDegToRad);
     const double caglioti = std::sqrt(0.04 * tan30 * tan30 - 0.02 * tan30 + 0.02);
-    const struct {
-        int32_t type;
-        double twoTheta;
-        std::array<double, 5> widths;
-        double x, value;
-    } cases[] = {
+    const struct { int32_t type; double twoTheta; std::array<double, 5> widths; double x, value; } cases[] = {
         // H_G = √W = 0.1°: height 2√(ln 2/π) / H, half of it at Δ = H/2.
         {0, 30.0, {0, 0, 0.01, 0, 0}, 30.0, kGaussianHeight / 0.1},
         {0, 30.0, {0, 0, 0.01, 0, 0}, 30.05, kGaussianHeight / 0.2},
@@ -69,26 +55,18 @@ TEST(ConstantWavelengthProfiles, HeightsAndHalfWidths) {
         {1, 40.0, {0, 0, 0, 0.1, 0}, 40.0 + 0.05 / cos20, kLorentzianHeight * cos20 / 0.2},
         {1, 40.0, {0, 0, 0, 0, 0.1}, 40.0, kLorentzianHeight / (0.1 * tan20)},
     };
-    for (const auto &c : cases) {
-        // The Gaussian's constant has ten digits.
-        EXPECT_NEAR(Peak(c.type, c.twoTheta, c.widths)(c.x), c.value, c.type == 0 ? 1e-11 : 1e-12)
-            << c.type << " " << c.x;
+    for (const auto &c : cases) {  // the Gaussian's constant has ten digits
+        EXPECT_NEAR(Peak(c.type, c.twoTheta, c.widths)(c.x), c.value, c.type == 0 ? 1e-11 : pk_test::kRoundOff) << c.type << " " << c.x;
     }
-}
-
-TEST(ConstantWavelengthProfiles, SymmetricShapesHaveTheirAreas) {
-    // Above the cut-off, far from 0° and 180° (the Gaussian's area follows from its height and
-    // width); a Lorentzian cut at ±A has the area (2/π) atan(2A/H).
+    // Above the cut-off: a Lorentzian cut at ±A has the area (2/π) atan(2A/H),
+    // the pseudo-Voigt 1 − η + η (2/π) atan(2A/H).
     const double centre = 70.0, theta = 35.0 * kDegToRad, a = 30.0;
-    const Peak lorentzian(1, centre, {0, 0, 0, 0.05, 0.02});
-    const Peak voigt(2, centre, {0.01, -0.005, 0.003, 0.05, 0.02});
+    const Peak lorentzian(1, centre, {0, 0, 0, 0.05, 0.02}), voigt(2, centre, {0.01, -0.005, 0.003, 0.05, 0.02});
     const double hL = 0.05 / std::cos(theta) + 0.02 * std::tan(theta);
-    EXPECT_NEAR(simpson(lorentzian, centre - a, centre + a, 200000),
-                2.0 / M_PI * std::atan(2.0 * a / hL), 1e-9);
+    EXPECT_NEAR(simpson(lorentzian, centre - a, centre + a, 200000), 2.0 / M_PI * std::atan(2.0 * a / hL), pk_test::kSeries);
     powderkit::PseudoVoigtWidths w;
     ASSERT_TRUE(powderkit::pseudoVoigtWidths(voigt.reflexion, voigt.profile, &w));
-    EXPECT_NEAR(simpson(voigt, centre - a, centre + a, 200000),
-                1.0 - w.eta + w.eta * 2.0 / M_PI * std::atan(2.0 * a / w.fwhm), 1e-9);
+    EXPECT_NEAR(simpson(voigt, centre - a, centre + a, 200000), 1.0 - w.eta + w.eta * 2.0 / M_PI * std::atan(2.0 * a / w.fwhm), pk_test::kSeries);
 }
 
 TEST(ConstantWavelengthProfiles, AsymmetryLeansByTheSignOfPBelowTheCutoff) {
@@ -96,8 +74,8 @@ TEST(ConstantWavelengthProfiles, AsymmetryLeansByTheSignOfPBelowTheCutoff) {
     const double t = std::tan(10.0 * kDegToRad), symmetric = kGaussianHeight / 0.1 / 16.0;
     for (const double p : {0.01, -0.01}) {
         const Peak peak(0, 20.0, {0, 0, 0.01, 0, 0}, p);
-        EXPECT_NEAR(peak(19.9), symmetric * (1.0 + p * 0.01 / t), 1e-12);
-        EXPECT_NEAR(peak(20.1), symmetric * (1.0 - p * 0.01 / t), 1e-12);
+        EXPECT_NEAR(peak(19.9), symmetric * (1.0 + p * 0.01 / t), pk_test::kRoundOff);
+        EXPECT_NEAR(peak(20.1), symmetric * (1.0 - p * 0.01 / t), pk_test::kRoundOff);
     }
     // The Lorentzian and pseudo-Voigt average only for P at or above the zero tolerance.
     const std::array<double, 5> widths = {0, 0, 0.004, 0.05, 0};
@@ -116,55 +94,50 @@ TEST(ConstantWavelengthProfiles, AsymmetryLeansByTheSignOfPBelowTheCutoff) {
         EXPECT_GT(at(29.9), 1.005 * at(30.1)) << type;
         SetAsymmetryCutoff2Theta(50.0);
     }
-}
-
-TEST(ConstantWavelengthProfiles, FivePointAverageFollowsTheIntegralOverShifts) {
-    // A[F](x) is Boole's rule for ∫₀¹ F(x + P c u²) du with c = cot 2θ₀ (not cot θ₀); with the
-    // whole shift P c a tenth of the width it is good to 1e-5, and it keeps the area.
+    // The five-point average is Boole's rule for ∫₀¹ F(x + P c u²) du with c = cot 2θ₀
+    // (not cot θ₀); with the whole shift P c a tenth of the width it is good to
+    // 1e-5 of the top (the rule's error), and it keeps the area.
     const double centre = 20.0, c = 1.0 / std::tan(centre * kDegToRad);
-    const std::array<double, 5> widths = {0, 0, 0.003, 0.05, 0};
     for (const int32_t type : {1, 2}) {
-        const Peak symmetric(type, centre, widths);
+        const Peak symmetric(type, centre, {0, 0, 0.003, 0.05, 0});
         powderkit::PseudoVoigtWidths w;
         ASSERT_TRUE(powderkit::pseudoVoigtWidths(symmetric.reflexion, symmetric.profile, &w));
         const double h = type == 1 ? w.lorentzianFwhm : w.fwhm, p = h / (10.0 * c);
-        const Peak peak(type, centre, widths, p);
+        const Peak peak(type, centre, {0, 0, 0.003, 0.05, 0}, p);
         for (double x = centre - 3.0 * h; x <= centre + 3.0 * h; x += h / 4.0) {
-            const double integral =
-                simpson([&](double u) { return symmetric(x + p * c * u * u); }, 0.0, 1.0, 400);
+            const double integral = simpson([&](double u) { return symmetric(x + p * c * u * u); }, 0.0, 1.0, 400);
             EXPECT_NEAR(peak(x), integral, 1e-5 * peak(centre)) << type << " " << x;
         }
-        EXPECT_NEAR(simpson(peak, centre - 40.0, centre + 40.0, 400000),
-                    simpson(symmetric, centre - 40.0, centre + 40.0, 400000), 1e-6);
+        EXPECT_NEAR(simpson(peak, centre - 40.0, centre + 40.0, 400000), simpson(symmetric, centre - 40.0, centre + 40.0, 400000), 1e-6);
     }
 }
 
-TEST(ConstantWavelengthProfiles, PseudoVoigtLimitsWidthsAndBadArguments) {
+TEST(ConstantWavelengthProfiles, PseudoVoigtLimitsMixingWidthsAndBadArguments) {
     // LX = LY = 0: η = 0, the Gaussian; U = V = W = 0: η = 1, the Lorentzian.
     const Peak gaussian(0, 35.0, {0.01, 0, 0.006, 0, 0}), narrow(2, 35.0, {0.01, 0, 0.006, 0, 0});
     const Peak lorentzian(1, 35.0, {0, 0, 0, 0.04, 0.01}), broad(2, 35.0, {0, 0, 0, 0.04, 0.01});
     for (const double x : {34.6, 34.95, 35.0, 35.1, 35.4}) {
-        EXPECT_NEAR(narrow(x), gaussian(x), 1e-13 * gaussian(35.0));
-        EXPECT_NEAR(broad(x), lorentzian(x), 1e-12 * lorentzian(35.0));
+        EXPECT_NEAR(narrow(x), gaussian(x), pk_test::kRoundOff * gaussian(35.0));
+        EXPECT_NEAR(broad(x), lorentzian(x), pk_test::kRoundOff * lorentzian(35.0));
     }
     // Equal widths, by hand: H = 11.67117^(1/5), η at q = 1/H; H scales with the widths.
     const double h = powderkit::thompsonCoxHastingsFwhm(1.0, 1.0);
-    EXPECT_NEAR(h, 1.63464284926084964, 1e-14);
-    EXPECT_NEAR(powderkit::thompsonCoxHastingsEta(1.0 / h), 0.682539192289774547, 1e-14);
-    EXPECT_NEAR(powderkit::thompsonCoxHastingsFwhm(0.02, 0.02), 0.02 * h, 1e-15);
-    EXPECT_NEAR(powderkit::thompsonCoxHastingsFwhm(0.3, 0.0), 0.3, 1e-15);
-    EXPECT_NEAR(powderkit::thompsonCoxHastingsFwhm(0.0, 0.2), 0.2, 1e-15);
+    EXPECT_NEAR(h, 1.63464284926084964, pk_test::kExact * 2);
+    EXPECT_NEAR(powderkit::thompsonCoxHastingsEta(1.0 / h), 0.682539192289774547, pk_test::kExact * 2);
+    EXPECT_NEAR(powderkit::thompsonCoxHastingsFwhm(0.02, 0.02), 0.02 * h, pk_test::kExact);
+    EXPECT_NEAR(powderkit::thompsonCoxHastingsFwhm(0.3, 0.0), 0.3, pk_test::kExact);
+    EXPECT_NEAR(powderkit::thompsonCoxHastingsFwhm(0.0, 0.2), 0.2, pk_test::kExact);
     // At 90°: H_G² = U + V + W, H_L = LX √2 + LY; null arguments write nothing.
     const Peak peak(2, 90.0, {0.002, -0.002, 0.005, 0.01, 0.02});
     powderkit::PseudoVoigtWidths w{7.0, 7.0, 7.0, 7.0};
-    EXPECT_FALSE(powderkit::pseudoVoigtWidths(nullptr, peak.profile, &w) ||
-                 powderkit::pseudoVoigtWidths(peak.reflexion, nullptr, &w) ||
+    EXPECT_FALSE(powderkit::pseudoVoigtWidths(nullptr, peak.profile, &w) || powderkit::pseudoVoigtWidths(peak.reflexion, nullptr, &w) ||
                  powderkit::pseudoVoigtWidths(peak.reflexion, peak.profile, nullptr));
     EXPECT_EQ(w.gaussianFwhm, 7.0);
     ASSERT_TRUE(powderkit::pseudoVoigtWidths(peak.reflexion, peak.profile, &w));
-    EXPECT_NEAR(w.gaussianFwhm, std::sqrt(0.005), 1e-12);
-    EXPECT_NEAR(w.lorentzianFwhm, 0.01 * std::sqrt(2.0) + 0.02, 1e-12);
+    EXPECT_NEAR(w.gaussianFwhm, std::sqrt(0.005), pk_test::kRoundOff);
+    EXPECT_NEAR(w.lorentzianFwhm, 0.01 * std::sqrt(2.0) + 0.02, pk_test::kRoundOff);
     EXPECT_EQ(w.fwhm, powderkit::thompsonCoxHastingsFwhm(w.gaussianFwhm, w.lorentzianFwhm));
+    EXPECT_EQ(w.eta, powderkit::thompsonCoxHastingsEta(w.lorentzianFwhm / w.fwhm));
 }
 
 }  // namespace
