@@ -1,7 +1,7 @@
 // Intensities: the reference structures against the independent lists of
-// tests/data/reflexions; a worked cubic cell against the textbook Lp = (1 + cos² 2θ)/
-// (4 sin²θ cos θ), L = 1/(2 sin²θ cos θ) and d⁴ sin θ; the list passes; the March
-// correction against P(α; r) at angles worked out by hand; angles against Gram's formula.
+// tests/data/reflexions in every geometry; structure factors of a worked cubic cell;
+// the list passes; the March correction against P(α; r) at angles worked out by hand;
+// angles in a metric against Gram's formula.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,8 +25,13 @@ using pk_test::kRoundOff;
 using pk_test::kSeries;
 
 // X-rays and neutrons at λ = 1.5406 Å, isotropic displacements: multiplicities exactly,
-// intensities to 1e-6 of the strongest (the lists carry 6-8 digits), the X-ray Lp to kSeries.
-TEST(ReferenceIntensity, EveryReferenceStructureForXraysAndNeutrons) {
+// intensities to 1e-6 of the strongest (the lists carry 6-8 digits), the X-ray Lp to
+// kSeries; time of flight (bank at 2θ = 150°) from the listed |F|² times d⁴ sin θ, and
+// (1 + cos² 2θ)/2 for X-rays; at λ = 20 Å every θ is beyond 90°: L = P = 1, with a message.
+TEST(ReferenceIntensity, EveryReferenceStructureInEveryGeometry) {
+    const double sine = std::sin(75.0 * M_PI / 180.0), c2 = std::cos(150.0 * M_PI / 180.0);
+    const struct { int32_t experiment, radiation; double lambda; std::size_t column; } cases[] = {{1, PK_RADIATION_XRAY, 1.5406, 8},
+        {1, PK_RADIATION_NEUTRON, 1.5406, 9}, {PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON, 1.0, 6}, {PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_XRAY, 1.0, 5}, {1, PK_RADIATION_XRAY, 20.0, 5}};
     for (const std::string &name : pk_test::referenceStructureNames()) {
         RefinementCrystal *crystal = pk_test::makeReferenceCrystal(name, 0.8);
         const auto rows = pk_test::readTable("reflexions/" + name + ".tsv");
@@ -38,20 +43,31 @@ TEST(ReferenceIntensity, EveryReferenceStructureForXraysAndNeutrons) {
             for (int32_t p = 0; p < 3 * count; p += 3) planes[{list[p], list[p + 1], list[p + 2]}] = planes[{-list[p], -list[p + 1], -list[p + 2]}] = r;
             std::free(list);
         }
-        for (int32_t radiation : {PK_RADIATION_XRAY, PK_RADIATION_NEUTRON}) {
-            RefinementProfile *profile = makeRefinementProfile(1, radiation, 2, 1.5406, 5, 160);
-            for (int32_t i = 0; i < crystal->reflexions->count; ++i)
-                calculateIntensityForReflexion(crystal, static_cast<Reflexion *>(crystal->reflexions->items[i]), profile);
-            const std::size_t column = radiation == PK_RADIATION_XRAY ? 8 : 9;
-            double strongest = 0.0;
-            for (const auto &row : rows) strongest = std::max(strongest, std::stod(row[column]));
+        for (const auto &c : cases) {
+            RefinementProfile *profile = makeRefinementProfile(c.experiment, c.radiation, 2, c.lambda, 5, 160);
+            profile->tofTwoTheta = 150.0;
+            const std::string err = pk_test::captureStderr([&] {
+                for (int32_t i = 0; i < crystal->reflexions->count; ++i)
+                    calculateIntensityForReflexion(crystal, static_cast<Reflexion *>(crystal->reflexions->items[i]), profile);
+            });
+            const auto *first = static_cast<const Reflexion *>(crystal->reflexions->items[0]);
+            EXPECT_EQ(err.substr(0, err.find('\n') + 1), c.lambda < 2 ? "" : "Reflexion " + std::to_string(first->h) + " " + std::to_string(first->k) + " " +
+                                                                             std::to_string(first->l) + " is out-of-bounds (theta >= 90 degrees)\n");
+            std::vector<double> expected;
             for (const auto &row : rows) {
+                const double d = std::stod(row[3]), multiple = std::stod(row[4]) / (crystal->volume * crystal->volume);
+                expected.push_back(c.column > 6 ? std::stod(row[c.column]) : c.lambda > 2 ? std::stod(row[5]) * 8000 * multiple
+                                   : std::stod(row[c.column]) * std::pow(d, 4) * sine * (c.column == 5 ? (1 + c2 * c2) / 2 : 1) * multiple);
+            }
+            const double strongest = *std::max_element(expected.begin(), expected.end());
+            for (std::size_t n = 0; n < rows.size(); ++n) {
+                const auto &row = rows[n];
                 const auto found = planes.find({std::stoi(row[0]), std::stoi(row[1]), std::stoi(row[2])});
                 ASSERT_NE(found, planes.end()) << name << " " << row[0] << row[1] << row[2];
                 const Reflexion *r = found->second;
                 EXPECT_EQ(r->multiplicity, std::stoi(row[4])) << name;
-                EXPECT_NEAR(r->intensity, std::stod(row[column]), 1e-6 * strongest) << name << " " << row[0] << row[1] << row[2] << " " << radiation;
-                EXPECT_TRUE(radiation != PK_RADIATION_XRAY || closeTo(r->lorentzPolarization, std::stod(row[7]), kSeries)) << name;
+                EXPECT_NEAR(r->intensity, expected[n], 1e-6 * strongest) << name << " " << row[0] << row[1] << row[2] << " case " << &c - cases;
+                EXPECT_TRUE(c.column != 8 || closeTo(r->lorentzPolarization, std::stod(row[7]), kSeries)) << name;
             }
             freeRefinementProfile(profile);
         }
@@ -87,27 +103,9 @@ struct Cubic {
     const Reflexion &compute() { return calculateIntensityForReflexion(crystal, &r, profile), r; }
 };
 
-double xrayLp(double d, double lambda = 1.5406) {
+double xrayLp(double d, double lambda) {  // (1 + cos² 2θ)/(4 sin²θ cos θ)
     const double s = lambda / (2 * d), c2 = 1 - 2 * s * s;
     return (1 + c2 * c2) / (4 * s * s * std::sqrt(1 - s * s));
-}
-
-TEST(Intensity, WorkedCubicExamplesOfEveryGeometryAndRadiation) {
-    Cubic cubic({1.0});
-    const double lambda3 = std::pow(1.5406, 3), s = 1.5406 / 8.0, theta = 75.0 * M_PI / 180.0, c2 = std::cos(2 * theta);
-    EXPECT_NEAR(xrayLp(4.0), 12.75839, 1e-5);  // the formula itself, against a printed value (θ = 11.1031°)
-    const struct { int32_t experiment, radiation; double d, lp, wavelengthTerm; } cases[] = {
-        {1, PK_RADIATION_XRAY, 4.0, xrayLp(4.0), lambda3}, {1, PK_RADIATION_NEUTRON, 4.0, 1 / (2 * s * s * std::sqrt(1 - s * s)), lambda3},
-        {PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON, 1.2, std::pow(1.2, 4) * std::sin(theta), 1.0},  // bank at 150°
-        {PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_XRAY, 1.2, std::pow(1.2, 4) * std::sin(theta) * (1 + c2 * c2) / 2, 1.0},
-        {1, PK_RADIATION_XRAY, 0.5, 1.0, lambda3}};  // beyond θ = 90°: θ = 90° (L = P = 1), with a message
-    cubic.profile->tofTwoTheta = 150.0;
-    for (const auto &c : cases) {
-        cubic.profile->experimentType = c.experiment, cubic.profile->radiationType = c.radiation, cubic.r.dSpacing = c.d;
-        EXPECT_EQ(pk_test::captureStderr([&] { cubic.compute(); }), c.d < 0.77 ? "Reflexion 1 0 0 is out-of-bounds (theta >= 90 degrees)\n" : "");
-        EXPECT_TRUE(cubic.r.structureFactorReal == 1.0 && closeTo(cubic.r.lorentzPolarization, c.lp, kSeries)) << c.experiment << " " << c.radiation;
-        EXPECT_NEAR(cubic.r.intensity, 6 * c.lp * c.wavelengthTerm / 4096, kRoundOff) << c.experiment << " " << c.radiation << " " << c.d;
-    }
 }
 
 // F = Σ f·exp(2πi h·x) over included sites; sites of one similarity index share the
@@ -130,7 +128,6 @@ TEST(Intensity, PhasesSitesSharedFactorsTemperatureFactorAndTheSecondWavelength)
     EXPECT_EQ(warm.compute().structureFactorReal, 1.0);
     warm.crystal->useAnisotropicDisplacement = 1;
     EXPECT_NEAR(warm.compute().structureFactorReal, std::exp(-8 * M_PI * M_PI * 0.02 / 16.0), kRoundOff);
-    EXPECT_EQ(secondaryWavelengthReflexion(warm.crystal, &warm.r, warm.profile), nullptr);  // flag clear
     warm.profile->useSecondaryWavelength = 1, warm.profile->secondaryWavelength = 1.5444, warm.r.dSpacing = 4.0;
     const double f2 = std::pow(warm.compute().structureFactorReal, 2), lp = xrayLp(4.0, 1.5444);
     for (double ratio : {2.0, 0.0}) {
