@@ -14,10 +14,7 @@
 
 namespace {
 
-struct Checked {
-    bool valid;
-    std::string buffer, err;
-};
+struct Checked { bool valid; std::string buffer, err; };
 
 // Runs ProfileParametersAreValid on a profile, capturing standard error and the buffer.
 Checked check(RefinementProfile *profile) {
@@ -34,13 +31,9 @@ RefinementProfile *makeProfile(int32_t type, double xMin, double xMax) {
 TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
     const char *imaginary = "Imaginary Gaussian FWHM detected across entire fitting range!\n";
     const char *negative = "Negative Lorentzian FWHM detected across entire fitting range!\n";
-    const struct {
-        int32_t type;
-        double widths[5];  // U, V, W, LX, LY
-        double xMin, xMax;
-        char summary;        // the widths summed up: 'G' Gaussian, 'L' Lorentzian, '-' none
-        const char *reason;  // "" when the check passes
-    } cases[] = {
+    // Widths U, V, W, LX, LY, the range, the widths summed up on standard error ('G'
+    // Gaussian, 'L' Lorentzian, '-' none), and the reason ("" when the check passes).
+    const struct { int32_t type; double widths[5], xMin, xMax; char summary; const char *reason; } cases[] = {
         {0, {0, 0, -0.01, 0, 0}, 5, 90, 'G', imaginary},
         {0, {-0.01, 0, -0.01, 0, 0}, 5, 90, 'G', imaginary},
         {0, {0, 0, 0, 0, 0}, 5, 90, 'G', "Zero Gaussian FWHM detected across entire fitting range!\n"},
@@ -54,10 +47,8 @@ TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
         {0, {1, -0.7, 0.1, 0, 0}, 5, 90, 'G', "Imaginary Gaussian FWHM detected between 22.6˚ and 53.1˚!"},
         {0, {1, -0.7, 0.1, 0, 0}, 30, 40, 'G', "Imaginary Gaussian FWHM detected between 22.6˚ and 53.1˚!"},
         // Roots t = ±1 with the range past 90°; roots −0.5 and −0.2 both 360° up.
-        {0, {-0.01, 0, 0.01, 0, 0}, 5, 120, 'G',
-         "Imaginary Gaussian FWHM detected below -90.0˚ and above 90.0˚!"},
-        {0, {-1, -0.7, -0.1, 0, 0}, 5, 90, 'G',
-         "Imaginary Gaussian FWHM detected below 306.9˚ and above 337.4˚!"},
+        {0, {-0.01, 0, 0.01, 0, 0}, 5, 120, 'G', "Imaginary Gaussian FWHM detected below -90.0˚ and above 90.0˚!"},
+        {0, {-1, -0.7, -0.1, 0, 0}, 5, 90, 'G', "Imaginary Gaussian FWHM detected below 306.9˚ and above 337.4˚!"},
         // xMax beyond 180° is taken as 179.999° (tan ≈ 114592), past the root t = 1000.
         {0, {0, -0.001, 1, 0, 0}, -20, 200, 'G', "Imaginary Gaussian FWHM detected above 179.9˚!"},
         {1, {0, 0, 0, -0.01, 0}, 5, 90, 'L', negative},
@@ -70,35 +61,28 @@ TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
         {2, {0, 0, 0, -0.01, 0}, 5, 90, 'L', negative},
         {2, {0, 0, -0.01, -0.01, 0}, 5, 90, 'G', imaginary},
         {2, {0, 0, 0.01, -0.01, 0}, 5, 90, 'L', negative},
-        // Passes; each after a failure, so the buffer is cleared.
-        {0, {0.002, -0.002, 0.005, 0, 0}, 5, 90, '-', ""},  // D < 0
-        {0, {-0.01, 0, 0.01, 0, 0}, 5, 60, '-', ""},        // inside the roots ±1
-        {0, {0, 0.01, 0.001, 0, 0}, 5, 90, '-', ""},        // root t = −0.1 below
-        {0, {0, -0.01, 0.02, 0, 0}, 5, 90, '-', ""},        // root t = 2 above
-        {0, {1, 0.7, 0.1, 0, 0}, 0, 180, '-', ""},          // roots −0.5, −0.2 below
-        {0, {1, -1, 0.25, 0, 0}, 60, 90, '-', ""},          // double root below tan 30°
-        {0, {0, 1, 0.001, 0, 0}, -10, 90, '-', ""},         // xMin < 0 taken as 0, root −0.001
-        {0, {0, -0.001, 1000, 0, 0}, 5, 200, '-', ""},      // root t = 1e6 above tan 89.9995°
-        {1, {0, 0, 0, 0.01, -0.02}, 5, 50, '-', ""},        // s = 0.5 above sin 25°
-        {1, {0, 0, 0, -0.001, 0.1}, 5, 90, '-', ""},        // s = 0.01 below sin 2.5°
-        {2, {0.002, -0.002, 0.005, 0, 0}, 5, 90, '-', ""},  // defaults: no Lorentzian part
-        {2, {0, 0, 0.01, 0.01, 0}, 5, 90, '-', ""},
+        // Passes, each after a failure, so the buffer is cleared: D < 0; inside the roots ±1;
+        // root t = −0.1 below; root t = 2 above; roots −0.5, −0.2 below; a double root below
+        // tan 30°; xMin < 0 taken as 0, root −0.001; root t = 1e6 above tan 89.9995°;
+        // s = 0.5 above sin 25°; s = 0.01 below sin 2.5°; no Lorentzian part; both parts.
+        {0, {0.002, -0.002, 0.005, 0, 0}, 5, 90, '-', ""}, {0, {-0.01, 0, 0.01, 0, 0}, 5, 60, '-', ""},
+        {0, {0, 0.01, 0.001, 0, 0}, 5, 90, '-', ""}, {0, {0, -0.01, 0.02, 0, 0}, 5, 90, '-', ""},
+        {0, {1, 0.7, 0.1, 0, 0}, 0, 180, '-', ""}, {0, {1, -1, 0.25, 0, 0}, 60, 90, '-', ""},
+        {0, {0, 1, 0.001, 0, 0}, -10, 90, '-', ""}, {0, {0, -0.001, 1000, 0, 0}, 5, 200, '-', ""},
+        {1, {0, 0, 0, 0.01, -0.02}, 5, 50, '-', ""}, {1, {0, 0, 0, -0.001, 0.1}, 5, 90, '-', ""},
+        {2, {0.002, -0.002, 0.005, 0, 0}, 5, 90, '-', ""}, {2, {0, 0, 0.01, 0.01, 0}, 5, 90, '-', ""},
     };
     for (const auto &c : cases) {
         RefinementProfile *profile = makeProfile(c.type, c.xMin, c.xMax);
-        double *widths[5] = {&profile->U, &profile->V, &profile->W, &profile->LX, &profile->LY};
-        for (int i = 0; i < 5; ++i) *widths[i] = c.widths[i];
+        profile->U = c.widths[0], profile->V = c.widths[1], profile->W = c.widths[2], profile->LX = c.widths[3], profile->LY = c.widths[4];
         const Checked result = check(profile);
         freeRefinementProfile(profile);
         char summary[200] = "";
         if (c.summary == 'G') {
-            std::snprintf(summary, sizeof summary,
-                          "Invalid Gaussian FWHM for U = %f, V = %f, W = %f\n( %s )\n", c.widths[0],
-                          c.widths[1], c.widths[2], c.reason);
+            std::snprintf(summary, sizeof summary, "Invalid Gaussian FWHM for U = %f, V = %f, W = %f\n( %s )\n", c.widths[0], c.widths[1],
+                          c.widths[2], c.reason);
         } else if (c.summary == 'L') {
-            std::snprintf(summary, sizeof summary,
-                          "Invalid Gaussian FWHM for LX = %f, LY = %f\n( %s )\n", c.widths[3],
-                          c.widths[4], c.reason);
+            std::snprintf(summary, sizeof summary, "Invalid Gaussian FWHM for LX = %f, LY = %f\n( %s )\n", c.widths[3], c.widths[4], c.reason);
         }
         EXPECT_EQ(result.valid, c.reason[0] == '\0') << c.type << " " << c.reason;
         EXPECT_EQ(result.buffer, c.reason);
@@ -107,21 +91,15 @@ TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
 }
 
 TEST(ProfileValidation, TimeOfFlightReasonsAtTheMiddleOfTheRange) {
-    const std::string reasons[] = {
-        "", "Sigma is zero or negative!\nCheck sigma0, sigma1 and sigma2.\n",
-        "Normalization is zero or negative!\nCheck alpha and beta.\n",
-        "NaN detected! Check alpha and gamma.\n", "NaN detected! Check beta and gamma.\n"};
+    const std::string reasons[] = {"", "Sigma is zero or negative!\nCheck sigma0, sigma1 and sigma2.\n",
+                                   "Normalization is zero or negative!\nCheck alpha and beta.\n",
+                                   "NaN detected! Check alpha and gamma.\n", "NaN detected! Check beta and gamma.\n"};
     const double nan = std::nan("");
-    double RefinementProfile::*const fields[6] = {
-        &RefinementProfile::sigma0, &RefinementProfile::sigma1, &RefinementProfile::sigma2,
-        &RefinementProfile::alpha0, &RefinementProfile::alpha1, &RefinementProfile::beta0};
+    using RP = RefinementProfile;
+    double RP::*const fields[6] = {&RP::sigma0, &RP::sigma1, &RP::sigma2, &RP::alpha0, &RP::alpha1, &RP::beta0};
     // Over 1–20 ms, that is d = 1–20 Å. σ² = −(d² − 110.25)² + 100 is positive only for d² in
     // (100.25, 120.25): around d = 10.5, the middle of 1–20 Å, and not at 15.5, that of 1–30 Å.
-    const struct {
-        int32_t type;
-        double xMax, values[6];  // sigma0, sigma1, sigma2, alpha0, alpha1, beta0
-        int reason;
-    } cases[] = {
+    const struct { int32_t type; double xMax, values[6]; int reason; } cases[] = {  // values as `fields`
         {3, 20, {4, 0, 0, 0.2, 0.5, 0.05}, 0}, {4, 20, {4, 0, 0, 0.2, 0.5, 0.05}, 0},
         {3, 20, {0, 0, 0, 0.2, 0.5, 0.05}, 1}, {4, 20, {0, 0, 0, 0.2, 0.5, 0.05}, 1},
         {3, 20, {4, 0, 0, 0.2, 0.5, 0.0}, 2},  {4, 20, {4, 0, 0, 0.2, 0.5, 0.0}, 2},
