@@ -206,10 +206,13 @@ TEST(PreferredOrientation, MarchIntegralAndCorrectionsOnCubicTetragonalAndHexago
         for (int i = 0; i < 200000; ++i) exact += march((i + 0.5) * 90.0 / 200000, r) * (M_PI / 400000);
         EXPECT_NEAR(integrateMarchEquationWithRValue(r), 2.0 * exact, 2e-6 * exact) << r;
     }
+    EXPECT_TRUE(integrateMarchEquationWithRValue(0.0) == 0.0 && std::isnan(integrateMarchEquationWithRValue(-1.0)));
     RefinementCrystal *cubic = pk_test::makeReferenceCrystal("LaB6");  // m-3m
-    cubic->preferredOrientation = 1.5;  // r = 0.0001, not 0
-    normalizeMarchEquation(cubic);
-    EXPECT_NEAR(cubic->marchNormalization * integrateMarchEquationWithRValue(0.0001), M_PI, kRoundOff);
+    for (double t : {1.5, double(NAN)}) {  // r = 0.0001, not 0 nor NaN
+        cubic->preferredOrientation = t;
+        normalizeMarchEquation(cubic);
+        EXPECT_NEAR(cubic->marchNormalization * integrateMarchEquationWithRValue(0.0001), M_PI, kRoundOff) << t;
+    }
     // {0 0 1} about [0 0 1], r = 0.5: two planes along the axis (8 each), four across (2^-1.5); mode 0: r = 2.
     cubic->preferredOrientation = 0.5, cubic->marchNormalization = 1.0, cubic->preferredOrientationAxis[2] = 1.0;
     EXPECT_NEAR(correction((cubic->preferredOrientationMode = 1, cubic), 0, 0, 1), 2 * 8.0 + 4 * std::pow(2.0, -1.5), kRoundOff);
