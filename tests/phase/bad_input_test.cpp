@@ -1,20 +1,16 @@
 // Bad crystals and texts: each fails with its status and a message naming the
 // field or line, returns no phase and prints nothing. Ionic and missing type
-// symbols, and allocation failure anywhere from reading a CIF text to a
-// pattern model.
+// symbols, displacements as B or U.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "powderkit_phase.h"
-#include "support/allocation_failure.hpp"
 #include "support/output_capture.hpp"
 
 namespace {
@@ -167,82 +163,6 @@ TEST(BadInput, DisplacementsAsBOrU) {
         differs = differs || std::fabs(anisoU[i] - u[i]) > 1e-6 * u[0];
     }
     EXPECT_TRUE(differs) << "the anisotropic displacements were not applied";
-}
-
-// What the sequence makes: |F|² of the list and the pattern of the model.
-struct Made {
-    int32_t status = PK_OK;
-    long counted = 0;  // allocations while armed
-    std::vector<double> f2, pattern;
-};
-
-// With allocation `failing` made to fail (none when 0).
-Made readListAndModel(const std::string &cif, long failing) {
-    pk_instrument instrument;
-    pk_instrument_default(&instrument);
-    instrument.wavelength2 = 1.544414;
-    instrument.ratio2 = 0.5;
-    const double background[3] = {10, 2, 1};
-    Made made;
-    pk_phase *phase = nullptr;
-    pk_reflexion_list *list = nullptr;
-    pk_pattern_model *model = nullptr;
-    pk_phase_setting setting{nullptr, 1.0, nullptr, 0, 1.0, {0, 0, 1}};
-    if (failing > 0) pk_test::failAllocationNumber(failing);
-    made.status = pk_phase_from_cif_text(cif.c_str(), nullptr, &phase, nullptr);
-    if (made.status == PK_OK) {
-        made.status = pk_reflexion_list_make(phase, &instrument, PK_LIMIT_D_MIN, 1.5, &list, nullptr);
-    }
-    if (made.status == PK_OK) {
-        setting.phase = phase;
-        made.status = pk_pattern_model_make(&instrument, &setting, 1, background, 3, 20.0, 60.0, &model, nullptr);
-    }
-    made.counted = pk_test::allocationsCounted();
-    pk_test::disarmAllocationFailure();
-    if (made.status == PK_OK) {
-        made.f2.resize(static_cast<std::size_t>(pk_reflexion_list_count(list)));
-        pk_reflexion_list_values(list, PK_QUANTITY_F2, made.f2.data(), static_cast<int32_t>(made.f2.size()), nullptr);
-        double x[401];
-        made.pattern.resize(401);
-        for (int i = 0; i < 401; ++i) x[i] = 20.0 + 0.1 * i;
-        pk_pattern_model_compute(model, PK_PART_TOTAL, x, 401, made.pattern.data(), nullptr);
-    }
-    pk_pattern_model_free(model);
-    pk_reflexion_list_free(list);
-    pk_phase_free(phase);
-    return made;
-}
-
-// Every failed allocation either fails the sequence with OUT_OF_MEMORY or
-// changes nothing (a shrinking realloc, a sort's scratch buffer); nothing
-// is printed, nothing leaked (the sanitizer pass).
-TEST(BadInput, AllocationFailureFromCifTextToPatternModel) {
-    std::FILE *file = std::fopen(PK_EXAMPLE_DATA_DIR "/corundum.cif", "rb");
-    ASSERT_NE(file, nullptr);
-    std::string corundum;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) corundum.append(chunk, n);
-    std::fclose(file);
-    const Made good = readListAndModel(corundum, 0);
-    ASSERT_EQ(good.status, PK_OK);
-    ASSERT_FALSE(good.f2.empty());
-    for (long n = 1;; ++n) {
-        Made made;
-        const std::string printed = pk_test::captureStdout([&] {
-            EXPECT_EQ(pk_test::captureStderr([&] { made = readListAndModel(corundum, n); }), "");
-        });
-        EXPECT_EQ(printed, "");
-        if (made.counted < n) {
-            EXPECT_GT(n, 100) << "too few allocations seen: is operator new counted?";
-            break;
-        }
-        if (made.status == PK_OK) {
-            EXPECT_TRUE(made.f2 == good.f2 && made.pattern == good.pattern)
-                << "allocation " << n << " failed, yet the sequence succeeded with other results";
-        } else {
-            EXPECT_EQ(made.status, PK_ERROR_OUT_OF_MEMORY) << "allocation " << n;
-        }
-    }
 }
 
 }  // namespace
