@@ -8,7 +8,6 @@
 #include <cmath>
 
 #include "background/background.hpp"
-#include "support/derivative_tables.hpp"
 #include "support/finite_difference.hpp"
 
 namespace {

@@ -14,7 +14,6 @@
 
 #include "derivatives/cell_derivatives.hpp"
 #include "derivatives/site_derivatives.hpp"
-#include "support/derivative_tables.hpp"
 #include "support/element_data.hpp"
 #include "support/finite_difference.hpp"
 #include "support/output_capture.hpp"

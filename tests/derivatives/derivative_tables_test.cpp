@@ -5,7 +5,8 @@
 // profile_derivatives_test.cpp and cell_and_site_derivatives_test.cpp.
 #include <gtest/gtest.h>
 
-#include "support/derivative_tables.hpp"
+#include "support/finite_difference.hpp"
+
 
 namespace {
 

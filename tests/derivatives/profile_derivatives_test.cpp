@@ -20,7 +20,6 @@
 #include <map>
 
 #include "derivatives/profile_derivatives.hpp"
-#include "support/derivative_tables.hpp"
 #include "support/finite_difference.hpp"
 
 namespace {
