@@ -98,11 +98,9 @@ std::string table(const std::function<HashTable *()> &build) {
 }
 
 Reflexion *reflexionOf(RefinementCrystal *crystal, int32_t h, int32_t k, int32_t l) {
-    for (int32_t i = 0; i < crystal->reflexions->count; ++i) {
-        auto *r = static_cast<Reflexion *>(crystal->reflexions->items[i]);
-        if (r->h == h && r->k == k && r->l == l) return r;
-    }
-    return nullptr;
+    auto **r = reinterpret_cast<Reflexion **>(crystal->reflexions->items);
+    while ((*r)->h != h || (*r)->k != k || (*r)->l != l) ++r;  // present in the list
+    return *r;
 }
 // A profile of the type, X-rays (two wavelengths) or neutrons by time of flight.
 RefinementProfile *profile(int32_t type) {
@@ -235,7 +233,7 @@ const Case kCases[] = {
          crystal->usePreferredOrientation = 1, crystal->preferredOrientationAxis[2] = 1.0;
          crystal->preferredOrientationMode = 1, crystal->preferredOrientation = 0.3;
          normalizeMarchEquation(crystal);
-         const int32_t hkl[3] = {1, 1, 0};
+         const int32_t hkl[3] = {1, 1, 0};  // {1 1 0} of 4/mmm: four planes
          int32_t count = -7;
          int32_t *planes = armed([&] { return planesRelatedBySymmetry(crystal, hkl, 1, &count); });
          std::string text = std::to_string(count) + ":";
@@ -318,10 +316,7 @@ const Case kCases[] = {
 
 std::vector<std::string> parts(const std::string &outcome) {
     std::vector<std::string> all(1);
-    for (char c : outcome) {
-        if (c == '|') all.emplace_back();
-        else all.back().push_back(c);
-    }
+    for (char c : outcome) c == '|' ? all.emplace_back() : all.back() += c;
     return all;
 }
 
