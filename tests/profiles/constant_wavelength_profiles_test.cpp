@@ -1,5 +1,5 @@
 // The Gaussian, Lorentzian and pseudo-Voigt on a 2θ axis: heights and half
-// widths worked out by hand, areas by quadrature, the asymmetry factor and
+// widths worked out by hand, the pseudo-Voigt's mixing, the asymmetry factor and
 // cut-off, the five-point average against the integral it approximates, and
 // the pseudo-Voigt's limits, mixing and widths.
 #include <gtest/gtest.h>
@@ -41,7 +41,7 @@ double simpson(const F &f, double a, double b, int n) {
     return sum * h / 3.0;
 }
 
-TEST(ConstantWavelengthProfiles, HeightsHalfWidthsAndAreas) {
+TEST(ConstantWavelengthProfiles, HeightsAndHalfWidthsByHand) {
     const double cos20 = std::cos(20.0 * kDegToRad), tan20 = std::tan(20.0 * kDegToRad), tan30 = std::tan(30.0 * kDegToRad);
     const double caglioti = std::sqrt(0.04 * tan30 * tan30 - 0.02 * tan30 + 0.02);
     const struct { int32_t type; double twoTheta; std::array<double, 5> widths; double x, value; } cases[] = {
@@ -58,15 +58,16 @@ TEST(ConstantWavelengthProfiles, HeightsHalfWidthsAndAreas) {
     for (const auto &c : cases) {  // the Gaussian's constant has ten digits
         EXPECT_NEAR(Peak(c.type, c.twoTheta, c.widths)(c.x), c.value, c.type == 0 ? 1e-11 : pk_test::kRoundOff) << c.type << " " << c.x;
     }
-    // Above the cut-off: a Lorentzian cut at ±A has the area (2/π) atan(2A/H),
-    // the pseudo-Voigt 1 − η + η (2/π) atan(2A/H).
-    const double centre = 70.0, theta = 35.0 * kDegToRad, a = 30.0;
-    const Peak lorentzian(1, centre, {0, 0, 0, 0.05, 0.02}), voigt(2, centre, {0.01, -0.005, 0.003, 0.05, 0.02});
-    const double hL = 0.05 / std::cos(theta) + 0.02 * std::tan(theta);
-    EXPECT_NEAR(simpson(lorentzian, centre - a, centre + a, 200000), 2.0 / M_PI * std::atan(2.0 * a / hL), pk_test::kSeries);
-    powderkit::PseudoVoigtWidths w;
-    ASSERT_TRUE(powderkit::pseudoVoigtWidths(voigt.reflexion, voigt.profile, &w));
-    EXPECT_NEAR(simpson(voigt, centre - a, centre + a, 200000), 1.0 - w.eta + w.eta * 2.0 / M_PI * std::atan(2.0 * a / w.fwhm), pk_test::kSeries);
+    // The pseudo-Voigt above the cut-off: (1 − η) G + η L of one width H. At 90° with
+    // H_G = √W = 0.1 and H_L = LY tan 45° = 0.1, H and η are the hand values of the
+    // equal-width mixing below: H = 0.1 × 1.63464284926084964, η = 0.682539192289774547.
+    const Peak voigt(2, 90.0, {0, 0, 0.01, 0, 0.1});
+    const double h = 0.163464284926084964, eta = 0.682539192289774547;
+    for (const double delta : {0.0, 0.05, -0.2}) {
+        const double u = 2.0 * delta / h, expected = eta * kLorentzianHeight / h / (1.0 + u * u) +
+                                                     (1.0 - eta) * kGaussianHeight / h * std::exp(-std::log(2.0) * u * u);
+        EXPECT_NEAR(voigt(90.0 + delta), expected, 1e-10 * expected) << delta;  // the ten-digit Gaussian constant
+    }
 }
 
 TEST(ConstantWavelengthProfiles, AsymmetryLeansByTheSignOfPBelowTheCutoff) {
