@@ -102,16 +102,17 @@ TEST(CellDerivatives, IntensityByCellAndRatioThroughTheReflexionTable) {
                 rows.push_back({"I", [=, &r] { return f(x, &r, profile); }, &(x->*p.field), p.step, intensity,
                                 [p](double d) { return d * p.unitFactor; }});
             }
-            if (kind == 3) {
-                const auto ratio = pk_test::functionForKey<ReflexionDerivativeFunction>(table.get(), "Ratio");
-                rows.push_back({"Ratio", [=, &r] { return ratio(x, &r, profile); },
-                                &profile->secondaryIntensityRatio, 1e-5, intensity});
-            }
+            // "Ratio" moves only the companion's intensity: 0 for a primary reflexion.
+            const auto ratio = pk_test::functionForKey<ReflexionDerivativeFunction>(table.get(), "Ratio");
+            rows.push_back({"Ratio", [=, &r] { return ratio(x, &r, profile); }, &profile->secondaryIntensityRatio, 1e-5, intensity});
         }
         pk_test::expectDerivatives(rows);
         freeRefinementCrystal(x);
         freeRefinementProfile(profile);
     }
+    Reflexion tiny{};  // an intensity below the zero tolerance 2⁻⁴⁴ gives 0
+    tiny.isSecondaryWavelength = 1, tiny.intensity = 5e-14;
+    EXPECT_EQ(pk_test::functionForKey<ReflexionDerivativeFunction>(table.get(), "Ratio")(nullptr, &tiny, nullptr), 0.0);
 }
 
 Site *siteNamed(RefinementCrystal *x, const std::string &label) {
