@@ -41,6 +41,7 @@ TEST(DynamicArray, DoublesShrinksRegrowsAndSurvivesFailedGrowth) {
     EXPECT_TRUE(array->count == 1 && array->capacity == 1 && array->items[0] == &values[0]);
     freeDynamicArray(array);
     EXPECT_EQ(pk_test::forEachAllocationFailure([] { freeDynamicArray(makeDynamicArrayWithCapacity(8)); }), 3);
+    addObjectToDynamicArray(nullptr, &values[0]), shrinkDynamicArray(nullptr), freeDynamicArray(nullptr), freeHashTable(nullptr);
 }
 
 uint32_t djb2(const std::string &key, uint64_t h = 5381) {  // h = 33 h + c from 5381, modulo 2^32

@@ -164,10 +164,15 @@ TEST(ReflexionList, ZeroIntensitiesDroppedRelativeIntensitiesAndPeakPositions) {
     removeZeroIntensityReflexions(crystal);
     EXPECT_TRUE(valuesOf(&Reflexion::intensity) == std::vector<double>({5, 3}) && crystal->reflexions->capacity == 2);
     EXPECT_TRUE(calculateRelativeIntensities(crystal) && valuesOf(&Reflexion::relativeIntensity) == std::vector<double>({1.0, 0.6}));
+    freeRefinementCrystalReflexions(crystal);
+    crystal->reflexions = listOf({1, 1, 1});
+    crystal->reflexions->count = 2;  // the third is past the end
     RefinementProfile *profile = makeRefinementProfile(1, PK_RADIATION_XRAY, 2, 1.5406, 5, 150);
     calculatePeakPositionsForPlot(crystal, profile);
     const std::vector<double> peaks = valuesOf(&Reflexion::peakPosition);
-    EXPECT_TRUE(closeTo(peaks[0], 60.0, kSeries) && closeTo(peaks[1], 360 / M_PI * std::asin(0.8), kSeries));
+    EXPECT_TRUE(closeTo(peaks[0], 60.0, kSeries) && closeTo(peaks[1], 360 / M_PI * std::asin(0.6), kSeries));
+    EXPECT_EQ(static_cast<Reflexion *>(crystal->reflexions->items[2])->peakPosition, 0.0);
+    crystal->reflexions->count = 3;
     freeRefinementProfile(profile);
     freeRefinementCrystalReflexions(crystal);
     crystal->reflexions = listOf({0, 7, 0});
@@ -266,7 +271,7 @@ TEST(PreferredOrientation, AnglesInAMetricVectorsAndTheInverseOfAMatrix) {
     }
     EXPECT_TRUE(powderkit::angleBetweenVectors({0, 0, 0}, {1, 0, 0}) == -999.9 && powderkit::angleBetweenVectors({1, 0, 0}, {-2, 0, 0}) == 180.0 &&
                 powderkit::angleBetweenVectors({0, 3, 0}, {0, 1, 0}) == 0.0);
-    powderkit::Matrix3 singular{{{1, 2, 3}, {2, 4, 6}, {0, 0, 1}}}, inverse{}, m{{{2, 1, -1}, {-3, 3, 1}, {1, 5, 4}}};
+    powderkit::Matrix3 singular{{{1, 2, 3}, {2, 4, 6}, {0, 0, 1}}}, inverse{}, m{{{2, 3, -4}, {-3, 5, 2}, {4, -2, 3}}};
     bool inverted = true;
     EXPECT_EQ(pk_test::captureStderr([&] { inverted = powderkit::invertMatrix3(singular, inverse); }), "Sorry, an illegal operation occurred: singular matrix\n");
     EXPECT_TRUE(!inverted && powderkit::invertMatrix3(m, inverse));

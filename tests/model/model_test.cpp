@@ -147,6 +147,7 @@ TEST(SiteStructure, ComparisonsSimilarityRunsAndTheRecordsTree) {
     freeRefinementCrystalReflexions(crystal);
     EXPECT_EQ(crystal->reflexions, nullptr);
     crystal->methods->freeRefinementCrystal(crystal);
+    freeRefinementCrystal(nullptr), powderkit::freeSite(nullptr), powderkit::freeReflexion(nullptr), freeRefinementCrystalReflexions(nullptr);
 }
 
 TEST(SiteStructure, ConstraintTextIsFormattedAndMustFitWithItsNul) {

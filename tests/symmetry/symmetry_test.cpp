@@ -165,10 +165,11 @@ TEST(SiteConstraints, MissingArgumentsAndTheListingOnStandardOutput) {
     codes.fill(5);
     EXPECT_TRUE(TemperatureConstraintsForASite(crystal, site, codes.data()) && codes == kFree);  // an empty list
     freeRefinementCrystal(crystal);
-    crystal = crystalWith(operators({kOne, kThreeZ, kThreeZ2}), {{0.3, 0, 0}, {0, 0, 0}});  // off the axis, on it
+    crystal = crystalWith(operators({kOne, kThreeZ, kThreeZ2}), {{0.3, 0, 0}, {0, 0, 0}, {}});  // off the axis, on it, none
+    static_cast<Site *>(crystal->sites->items[2])->methods->freeSite(static_cast<Site *>(crystal->sites->items[2])), crystal->sites->items[2] = nullptr;
     std::string err;
     const std::string out = pk_test::captureStdout([&] { err = pk_test::captureStderr([&] { FindTemperatureConstraintsForCrystal(crystal); }); });
-    EXPECT_EQ(out + err, "Site 0, constraints[-1  -1  -1  -1  -1 -1]\n\nSite 1, constraints[1  1  -1  0  0 2]\n\n");
+    EXPECT_EQ(out + err, "Site 0, constraints[-1  -1  -1  -1  -1 -1]\n\nSite 1, constraints[1  1  -1  0  0 2]\n\nSite 2, constraints[-1  -1  -1  -1  -1 -1]\n\n");
     freeRefinementCrystal(crystal);
 }
 
