@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <set>
 #include <iterator>
 #include <string>
@@ -360,7 +359,6 @@ TEST(AllocationFailure, EveryEntryPointFailsCleanlyOrGivesItsResult) {
     // Every line of the core's sources that calls malloc, calloc or realloc.
     const std::set<std::string> struck = struckLines();
     if (struck.empty() || ::testing::GTEST_FLAG(filter) != "*") return;  // no addr2line, or a partial run
-    const std::regex call("^\\s*(?!//).*std::(malloc|calloc|realloc)\\(");
     for (const auto &file : std::filesystem::recursive_directory_iterator(PK_TEST_DATA_DIR "/../../src")) {
         const std::string folder = file.path().parent_path().filename();
         if (file.path().extension() != ".cpp" || folder == "phase") continue;
@@ -368,7 +366,10 @@ TEST(AllocationFailure, EveryEntryPointFailsCleanlyOrGivesItsResult) {
         std::string text;
         for (int number = 1; std::getline(in, text); ++number) {
             const std::string line = "src/" + folder + "/" + file.path().filename().string() + ":" + std::to_string(number);
-            EXPECT_TRUE(struck.count(line) == 1 || !std::regex_search(text, call)) << line << ": no case makes it fail";
+            bool calls = false;
+            for (const char *name : {"std::malloc(", "std::calloc(", "std::realloc("}) calls = calls || text.find(name) != std::string::npos;
+            calls = calls && text.compare(text.find_first_not_of(" "), 2, "//") != 0;  // in code, not in a comment
+            EXPECT_TRUE(struck.count(line) == 1 || !calls) << line << ": no case makes it fail";
         }
     }
 }
