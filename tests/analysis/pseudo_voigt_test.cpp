@@ -82,6 +82,12 @@ TEST(PseudoVoigtFit, WindowStartingValuesAndOneStepByHand) {
     const Values start = {points[50].x, area, 10.0, fwhm, 0.5};
     for (int i = 0; i < 5; ++i) EXPECT_NEAR(p->elements[i], start[i], pk_test::kRoundOff * start[i]) << i;
     freeMatrix(p);
+    // Too broad to fall to half height within 29 points: Γ spans the 60 intervals 30 places either side.
+    std::vector<PatternPoint> broad = pk_test::makePattern(0.0, 0.01, 100, {}, [](double x) { return 200.0 - 100.0 * (x - 0.5) * (x - 0.5); });
+    PeakRange top = rangeAt(broad, 50, 100.0);
+    p = powderkit::initialPseudoVoigtParameters(&top);
+    EXPECT_NEAR(p->elements[3], broad[80].x - broad[20].x, pk_test::kRoundOff);
+    freeMatrix(p);
     // One step with J the first five unit columns: JᵀJ(1 + λ) = 2I for λ = 1, so the shift
     // is r₀…₄ / 2; then r = y − model at the new values. Against a larger χ² the step is
     // taken, λ divided by 3, and converged when χ² moved by less than 1e-7 of itself;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "linalg/linalg.hpp"
+#include "support/allocation_failure.hpp"
 #include "support/output_capture.hpp"
 #include "support/tolerances.hpp"
 
@@ -52,6 +53,14 @@ TEST(LeastSquares, PreparationMakesKeepsAndResizes) {
     ASSERT_TRUE(prepareForRefinementCycle(ls, 25, 3) && shaped(ls, 25, 3) && ls->standardErrors == errors);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 25, 2) && shaped(ls, 25, 2) && ls->standardErrors[1] == 2.5);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 6, 40) && shaped(ls, 6, 40) && resetCycle(ls));
+    freeLeastSquaresMatrices(ls), std::free(ls);
+    // A record left broken by a failed preparation does not pass for a ready one
+    // when prepared again with the same counts.
+    ls = makeRefinementMatrices();
+    pk_test::failAllocationNumber(3);
+    EXPECT_FALSE(prepareForRefinementCycle(ls, 6, 3));
+    pk_test::disarmAllocationFailure();
+    EXPECT_FALSE(prepareForRefinementCycle(ls, 6, 3));
     freeLeastSquaresMatrices(ls), std::free(ls);
 }
 
