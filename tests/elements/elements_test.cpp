@@ -49,9 +49,8 @@ TEST(ElementTable, FiftySixCommentLinesThenTheReferenceRowsWhichLoadWritesWithCa
     std::remove(file.c_str()), rmdir(directory);
 }
 
-// Each entry within 0.3 % of the reference (the table's four-digit values are
-// older), except the table's own choices (isotopes, H, "Lw", "##"), exactly;
-// each symbol once, as the first match wins.
+// Each entry within 0.3 % of the reference (the table's four-digit values are older), but the
+// table's own choices (isotopes, H, "Lw", "##") exactly; each symbol once: the first match wins.
 TEST(AtomicWeights, EveryEntryAgainstTheReferenceAndADensityByHand) {
     const std::map<std::string, double> own = {{"Tc", 99}, {"Po", 210}, {"Pm", 147}, {"Pu", 242}, {"Cm", 248},
         {"Es", 254}, {"Fm", 253}, {"Md", 256}, {"No", 254}, {"Lw", 257}, {"##", 0}, {"H", 1.0078}};

@@ -1,8 +1,6 @@
-// Cell geometry against second routes: a triclinic cell's G* against the
-// inverse of G by cofactors and V from the angles; axis conversions against
-// std::asin with full-precision π and the forward calibration; centring
-// absences against the translation sum; symmetry-related planes against the
-// forms enumerated here; the plane search against a linear scan.
+// Cell geometry against second routes: a triclinic G* against the cofactor inverse of G, V from
+// the angles; axis conversions against std::asin and the forward calibration; absences against
+// the centring sum; related planes against forms enumerated here; plane search against a scan.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,6 +56,10 @@ TEST(UnitCell, TriclinicMetricsSpacingsAndMetricVectorsAgainstTheCofactorInverse
     const powderkit::Vector3 crossed = powderkit::metricCrossProduct(x, y, g);
     for (int i = 0; i < 3; ++i)  // back through G*, made from the reciprocal cell: to the truncated angle factor
         EXPECT_TRUE(closeTo(normal[i], scaled[i], kRoundOff) && closeTo(crossed[i], product[i], kRoundOff) && closeTo(back[i], x[i], pk_test::kSeries)) << i;
+    for (int32_t sign : {1, -1}) {  // with a zero index, each sign once
+        const powderkit::Vector3 zero = powderkit::indicesToVector(0, sign, -sign, g);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(zero[i], sign * std::sqrt(det) * (inverse[i][1] - inverse[i][2]), kRoundOff * std::sqrt(det)) << i;
+    }
     // The index box: floor(s / a*) etc., at least 1, at most 32000, whatever the length.
     int32_t h = 0, k = 0, l = 0;
     const int32_t box = crystal->methods->maxNumRefs(crystal, 1.25, &h, &k, &l);
@@ -167,9 +169,8 @@ std::set<Plane> relatedPlanes(RefinementCrystal *crystal, const Plane &hkl) {
     return result;
 }
 
-// m-3m (LaB6): every permutation of (1 2 3) with every choice of signs. P6₃mc (ZnO, no
-// inversion): {1 0 0} found through the metric; (1 0 1) has 6 planes, 12 with Friedel
-// mates, which suppressFriedelMates overrides.
+// m-3m (LaB6): every permutation and choice of signs of (1 2 3). P6₃mc (ZnO): {1 0 0} found through
+// the metric; (1 0 1) has 6 planes, 12 with Friedel mates, which suppressFriedelMates overrides.
 TEST(RelatedPlanes, CubicAndHexagonalFormsFriedelFlagsAndHostileOperators) {
     std::set<Plane> form;
     Plane p = {1, 2, 3};
@@ -197,9 +198,8 @@ TEST(RelatedPlanes, CubicAndHexagonalFormsFriedelFlagsAndHostileOperators) {
     freeRefinementCrystal(cubic);
 }
 
-// Whole generation lists with many runs of equal d, each plane of each set once
-// (of a Friedel pair the one kept), by decreasing d: every plane and its partner
-// is found at its first record; planes that are not there, in Si (Fd-3m), are not.
+// Generation lists (each plane once, of a Friedel pair the one kept, by decreasing d, many runs of
+// equal d): every plane and its partner is found at its record; planes not there in Si are not.
 TEST(PlaneSearch, FindsAPlaneOrItsPartnerAgainstALinearScan) {
     for (const char *name : {"lowsym", "corundum", "Si"}) {
         RefinementCrystal *crystal = pk_test::makeReferenceCrystal(name, 0.7);

@@ -24,10 +24,9 @@ using pk_test::closeTo;
 using pk_test::kRoundOff;
 using pk_test::kSeries;
 
-// X-rays and neutrons at λ = 1.5406 Å, isotropic displacements: multiplicities exactly,
-// intensities to 1e-6 of the strongest (the lists carry 6-8 digits), the X-ray Lp to
-// kSeries; time of flight (bank at 2θ = 150°) from the listed |F|² times d⁴ sin θ, and
-// (1 + cos² 2θ)/2 for X-rays; at λ = 20 Å every θ is beyond 90°: L = P = 1, with a message.
+// λ = 1.5406 Å: multiplicities exactly, intensities to 1e-6 of the strongest (the lists carry
+// 6-8 digits), X-ray Lp to kSeries; time of flight (bank at 150°): listed |F|² times d⁴ sin θ
+// (and (1 + cos² 2θ)/2 for X-rays); at λ = 20 Å every θ is beyond 90°: L = P = 1, and a message.
 TEST(ReferenceIntensity, EveryReferenceStructureInEveryGeometry) {
     const double sine = std::sin(75.0 * M_PI / 180.0), c2 = std::cos(150.0 * M_PI / 180.0);
     const struct { int32_t experiment, radiation; double lambda; std::size_t column; } cases[] = {{1, PK_RADIATION_XRAY, 1.5406, 8},
@@ -75,8 +74,8 @@ TEST(ReferenceIntensity, EveryReferenceStructureInEveryGeometry) {
     }
 }
 
-// A cubic cell (a = 4 Å, identity only), each site with positions at the origin and
-// `extra` and one occupant scattering with f = b = its power; the reflexion (1 0 0).
+// A cubic cell (a = 4 Å, identity only), each site at the origin and `extra` with one
+// occupant of f = b = its power; the reflexion (1 0 0).
 struct Cubic {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
     RefinementProfile *profile = makeRefinementProfile(1, PK_RADIATION_XRAY, 2, 1.5406, 5, 150);
@@ -108,9 +107,8 @@ double xrayLp(double d, double lambda) {  // (1 + cos² 2θ)/(4 sin²θ cos θ)
     return (1 + c2 * c2) / (4 * s * s * std::sqrt(1 - s * s));
 }
 
-// F = Σ f·exp(2πi h·x) over included sites; sites of one similarity index share the
-// first one's f; exp(−8π²U/(4d²)) only with the crystal's flag; the companion of the
-// second wavelength has its own Lp and λ³, its intensity over the ratio (0 for 0).
+// F = Σ f·exp(2πi h·x) over included sites, one f per similarity index; exp(−8π²U/(4d²)) only
+// with the flag; the second wavelength's companion: own Lp and λ³, intensity over the ratio.
 TEST(Intensity, PhasesSitesSharedFactorsTemperatureFactorAndTheSecondWavelength) {
     Cubic cubic({2.0, 5.0}, {{0.25, 0.1, 0.0}});
     cubic.site(1)->isIncluded = 0, cubic.r.k = 2;  // (1 2 0): phases 0 and 2π·0.45
@@ -141,9 +139,8 @@ TEST(Intensity, PhasesSitesSharedFactorsTemperatureFactorAndTheSecondWavelength)
     EXPECT_EQ(secondaryWavelengthReflexion(warm.crystal, &warm.r, warm.profile), nullptr);
 }
 
-// Zero (|I| below 2^-44) intensities go and the list is shrunk; relative intensities;
-// peaks at 2θ of each d; without memory for a fresh list the old one is compacted in
-// place, and an emptied one shrunk to nothing becomes null; no positive intensity: false.
+// |I| below 2^-44 goes, the list shrunk; relative intensities; peaks at 2θ of each d; without
+// memory for a fresh list the old one is compacted in place, and one shrunk to nothing is null.
 TEST(ReflexionList, ZeroIntensitiesDroppedRelativeIntensitiesAndPeakPositions) {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
     const auto listOf = [](std::vector<double> intensities) {
@@ -201,9 +198,8 @@ double correction(RefinementCrystal *crystal, int32_t h, int32_t k, int32_t l) {
     return crystal->usePreferredOrientation = 1, preferredOrientationCorrectionForReflexion(crystal, &r);
 }
 
-// The midpoint rule (1000 steps over 0…π/2) against a 200000-step one: they agree to
-// 2e-6, the first rule's error. Planes weigh P at their angle to the axis, r = 1 − t
-// (1/r in mode 0); r = 1 (t = 0) weighs each plane 1; off or a zero axis: the multiplicity.
+// The 1000-step midpoint rule against a 200000-step one, to 2e-6 (the first rule's error). Planes
+// weigh P at their angle to the axis, r = 1 − t (1/r in mode 0); off or a zero axis: the multiplicity.
 TEST(PreferredOrientation, MarchIntegralAndCorrectionsOnCubicTetragonalAndHexagonalPlanes) {
     EXPECT_NEAR(integrateMarchEquationWithRValue(1.0), M_PI, kRoundOff);
     for (double r : {0.5, 0.8, 1.7}) {
@@ -251,9 +247,8 @@ TEST(PreferredOrientation, MarchIntegralAndCorrectionsOnCubicTetragonalAndHexago
     }
 }
 
-// cos α = pᵀGq/√(pᵀGp·qᵀGq) between directions of monoclinic, hexagonal, tetragonal
-// and cubic cells; cosines compared (acos amplifies round-off near 0°), to kSeries as the
-// library's degree factor has 13 digits. The inverse of a matrix: M·M⁻¹ = I.
+// cos α = pᵀGq/√(pᵀGp·qᵀGq) in four crystal systems, cosines compared (acos amplifies round-off
+// near 0°) to kSeries (a 13-digit degree factor); the inverse of a matrix: M·M⁻¹ = I.
 TEST(PreferredOrientation, AnglesInAMetricVectorsAndTheInverseOfAMatrix) {
     const std::array<double, 3> directions[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}, {1, 2, 0}, {1, 0, 1}, {-2, 1, 3}};
     for (const char *name : {"lowsym", "ZnO", "rutile", "LaB6"}) {

@@ -55,9 +55,8 @@ RefinementThermalEllipsoidUij *makeTensor(const double u[3][3]) {
     return record->isAnisotropic = 2, record;  // any non-zero byte
 }
 
-// Isotropic: exp(−2π²·Uiso/d²), 30 digits by hand. As a tensor, U_ij = Uiso·cos(angle
-// between reciprocal axes i, j) gives the same with 1/d² = hᵀG*h; the lower
-// triangle (spoilt here) and uIso are not read.
+// exp(−2π²·Uiso/d²), 30 digits by hand; as a tensor U_ij = Uiso·cos(angle of reciprocal axes i, j)
+// gives the same with 1/d² = hᵀG*h; the lower triangle (spoilt here) and uIso are not read.
 TEST(TemperatureFactor, IsotropicHandValueAndTheTensorInAnObliqueCell) {
     RefinementThermalEllipsoidUij *isotropic = makeRefinementThermalEllipsoidUij();
     EXPECT_EQ(isotropic->methods->temperatureFactor(isotropic, 1, -2, 3, 0.3, 0.2, 0.3, 0.4), 1.0);
@@ -114,9 +113,8 @@ TEST(Jacobi, RandomTensorsDecomposeExactlyAndNaNStopsAtTheSweepLimit) {
     record->methods->freeRefinementThermalEllipsoidUij(record);
 }
 
-// Sites compare by occupants (byte-equal symbol, equal occupancy; each of the
-// first site's finds a partner); neighbours equal to the first of a run take its
-// index. Freeing the crystal frees the whole tree, skipping null entries.
+// Sites compare by occupants (byte-equal symbol, equal occupancy; each of the first site's finds a
+// partner); a run of equal neighbours takes its first's index. Freeing skips null entries.
 TEST(SiteStructure, ComparisonsSimilarityRunsAndTheRecordsTree) {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
     EXPECT_TRUE(crystal->scale == 1.0 && crystal->auxiliaryFactor == 1.0 && crystal->methods == &powderkit::kCrystalMethods);

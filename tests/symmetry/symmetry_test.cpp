@@ -1,8 +1,6 @@
-// Symmetry at work on sites: the table of point operations row by row against
-// U = R U Rᵀ solved here, displacement constraints of site symmetries
-// (textbook restrictions written in the library's codes), unit cells (Wyckoff
-// multiplicities and images by hand), the operator relating an atom to its
-// site, and sites grouped by element.
+// Symmetry on sites: the point-operation table row by row against U = R U Rᵀ solved here,
+// site constraints (textbook restrictions in the library's codes), unit cells (Wyckoff
+// multiplicities, images by hand), the operator relating an atom to its site, site groups.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,15 +31,10 @@ Tensor transformed(const int32_t *r, const Tensor &u) {  // R U Rᵀ of a symmet
     return out;
 }
 
-Tensor unit(int k) {
-    Tensor e{};
-    e[std::size_t(k)] = 1.0;
-    return e;
-}
+Tensor unit(int k) { return Tensor{double(k == 0), double(k == 1), double(k == 2), double(k == 3), double(k == 4), double(k == 5)}; }
 
-// The dimension of the solutions of R U Rᵀ = U in which every pair of components
-// that R maps onto each other with opposite signs is zero (the codes cannot say
-// "equal and opposite"), by Gaussian elimination.
+// The dimension of the solutions of R U Rᵀ = U with every pair of components that R maps onto
+// each other with opposite signs zero (no code says "equal and opposite"), by elimination.
 int conditionDimension(const int32_t *r) {
     std::vector<Tensor> rows;
     for (int k = 0; k < 6; ++k) {
@@ -71,12 +64,10 @@ int conditionDimension(const int32_t *r) {
     return 6 - int(rank);
 }
 
-// The tensors a row's codes allow, as a basis: each free component (−1) alone; the
-// diagonal ones coded 1 together, with U12 at half of them where coded 2; the
-// off-diagonal ones coded 3 together, with one coded 6 at half; those coded 0 zero.
-// Every such tensor must satisfy the condition, and span all its solutions. Three
-// rows deviate, as the table is defined: of the pairs R, −R (1/2, 12/14, 50/60) that
-// should impose one condition, rows 1, 14 and 50 do not.
+// A row's codes allow, as a basis: each free component (−1) alone; the diagonal ones coded 1
+// together, U12 at half of them where coded 2; the off-diagonal ones coded 3 together, one
+// coded 6 at half; those coded 0 zero. The basis must satisfy the condition and span its
+// solutions; as the table is defined, of the pairs R, −R (1/2, 12/14, 50/60) rows 1, 14, 50 do not.
 TEST(PointOperationTable, CodesAreTheSolutionsOfTheSiteCondition) {
     for (int n = 0; n < powderkit::kPointOperationCount; ++n) {
         const auto &row = powderkit::kPointOperationConstraints[n];
@@ -120,15 +111,14 @@ RefinementCrystal *crystalWith(const std::vector<RefinementSymmetryOperator *> &
 }
 
 std::vector<RefinementSymmetryOperator *> operators(const std::vector<Rotation> &rotations, double shift = 0.0) {
-    std::vector<RefinementSymmetryOperator *> ops;
+    std::vector<RefinementSymmetryOperator *> ops;  // the first translated by `shift` along x
     for (const Rotation &r : rotations) ops.push_back(pk_test::makeOperator(r, ops.empty() ? shift : 0.0));
     return ops;
 }
 
-// Hand cases (e.g. on a three-fold axis along c: U11 = U22 = 2·U12, U13 = U23 = 0),
-// then the reference structures: corundum Al on 3, O on a two-fold axis along a
-// (U12 = U22/2, U13 = U23/2), rutile Ti and O on mmm and m.2m (the x↔y mirror row
-// ties U12 to U13, and the merge, traced by hand, zeroes both), lowsym general.
+// By hand (on a three-fold axis along c: U11 = U22 = 2·U12, U13 = U23 = 0); corundum Al on 3,
+// O on a two-fold axis along a (U12 = U22/2, U13 = U23/2); rutile Ti, O on mmm and m.2m (the x↔y
+// mirror row ties U12 to U13, and the merge, traced by hand, zeroes both); lowsym general.
 TEST(SiteConstraints, CodesOfSiteSymmetries) {
     const struct { std::vector<Rotation> rotations; double shift, x, y, z; Codes expected; } cases[] = {
         {{kOne, kBar, kTwoZ}, 0, 0.1, 0.2, 0.3, kFree}, {{kOne, kBar, kTwoZ}, 0, 0.0, 0.0, 0.3, {-1, -1, -1, 0, 0, -1}},
@@ -176,9 +166,8 @@ TEST(SiteConstraints, MissingArgumentsAndTheListingOnStandardOutput) {
 Site *firstSite(RefinementCrystal *crystal) { return static_cast<Site *>(crystal->sites->items[0]); }
 RefinementAtom *position(RefinementCrystal *crystal, int32_t i) { return static_cast<RefinementAtom *>(firstSite(crystal)->atoms->items[i]); }
 
-// Each site of the reference structures gets its Wyckoff multiplicity, the
-// site itself first (the identity leads); on hand-made lists, images within
-// 1e-4 (after folding) are kept once, each with the first operator making it.
+// Reference sites get their Wyckoff multiplicity, the site itself first (the identity leads);
+// images within 1e-4 after folding are kept once, each with the first operator making it.
 TEST(UnitCellGeneration, WyckoffMultiplicitiesCoincidingImagesAndTheirOperators) {
     const std::map<std::string, std::vector<int32_t>> expected = {{"Si", {8}}, {"NaCl", {4, 4}}, {"CeO2", {4, 8}},
         {"LaB6", {1, 6}}, {"corundum", {12, 18}}, {"rutile", {2, 4}}, {"ZnO", {2, 2}}, {"lowsym", {4, 4, 4, 4}}};
@@ -259,8 +248,8 @@ TEST(AtomSiteOperator, TheFirstOperatorCarryingTheSiteOntoTheAtom) {
     EXPECT_EQ(found, -1);
 }
 
-// Sites go under the symbol of their first occupant, in crystal order; empty
-// sites are reported and skipped; a failed allocation gives nothing.
+// Sites go under their first occupant's symbol in crystal order; empty sites are reported
+// and skipped; a failed allocation gives nothing.
 TEST(GroupSites, SitesUnderTheirFirstOccupantEmptySitesReported) {
     const std::vector<std::vector<const char *>> occupants = {{"O"}, {"Si"}, {"O", "F"}, {"Fe3+", "Mg"}, {}, {"Si"}};
     RefinementCrystal *crystal = crystalWith({}, std::vector<std::array<double, 3>>(occupants.size()));
