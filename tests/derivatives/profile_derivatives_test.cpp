@@ -167,6 +167,12 @@ TEST(ProfileDerivatives, ZeroWhereTheyCannotBeTaken) {
         EXPECT_EQ(pk::diffLorentzianWrtFwhm(30.01, &cw.r, width) + pk::diffLorentzianWrtCentre(30.01, 30.0, width) +
                   std::fabs(pk::diffGaussianWrtCentre(30.01, 30.0, width)), 0.0);
     }
+    // From the tolerance 2⁻⁴⁴ on they are taken: at Δ = H/2 and at the centre, by hand.
+    const double h = std::ldexp(1.0, -44), l = 2.0 / (M_PI * h * h), g = 4.0 * std::log(2.0) * std::sqrt(std::log(2.0) / M_PI) / (h * h);
+    cw.r.peakPosition = 0.0;
+    EXPECT_NEAR(pk::diffLorentzianWrtCentre(h / 2, 0.0, h), l, pk_test::kRoundOff * l);
+    EXPECT_NEAR(pk::diffLorentzianWrtFwhm(0.0, &cw.r, h), -l, pk_test::kRoundOff * l);
+    EXPECT_NEAR(pk::diffGaussianWrtCentre(h / 2, 0.0, h), g, 1e-9 * g);  // the ten-digit Gaussian constant
     cw.profile->U = cw.profile->V = cw.profile->W = 0.0;
     EXPECT_EQ(pk::diffGaussianFwhmWrtPosition(30.0, 0.0, cw.profile), 0.0);
     // A time-of-flight work record that cannot be filled (no variance; N = 0
