@@ -103,7 +103,7 @@ std::vector<pk_test::DerivativeRow> rowsOf(Peak &k, const HashTable *table) {
                 row.value = [&k, x] { return k.crystal->scale * k.value(x); };
                 row.rule = [&k](double d) { return d / k.crystal->scale; };
             } else if (key == "Zero") {
-                row.field = &k.r.peakPosition, row.step = 1e-6, row.tolerance = 2e-6;
+                row.field = &k.r.peakPosition, row.step = 1e-6, row.tolerance = 2e-6;  // a difference times 180/π
                 row.rule = [&k, x, zero](double dt) {
                     const double p = k.profile->asymmetry, c = 1.0 / std::tan(k.r.peakPosition * M_PI / 180), dc =
                         -centralDifference([&](double y) { return k.value(y); }, x, 1e-6);

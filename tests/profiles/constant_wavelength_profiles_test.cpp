@@ -109,7 +109,8 @@ TEST(ConstantWavelengthProfiles, AsymmetryLeansByTheSignOfPBelowTheCutoff) {
             const double integral = simpson([&](double u) { return symmetric(x + p * c * u * u); }, 0.0, 1.0, 400);
             EXPECT_NEAR(peak(x), integral, 1e-5 * peak(centre)) << type << " " << x;
         }
-        EXPECT_NEAR(simpson(peak, centre - 40.0, centre + 40.0, 400000), simpson(symmetric, centre - 40.0, centre + 40.0, 400000), 1e-6);
+        EXPECT_NEAR(simpson(peak, centre - 40.0, centre + 40.0, 400000), simpson(symmetric, centre - 40.0, centre + 40.0, 400000),
+                    1e-6);  // both lose the same tails beyond ±40°; the shift moves about 1e-7 across the ends
     }
 }
 
