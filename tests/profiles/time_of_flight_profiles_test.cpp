@@ -116,7 +116,7 @@ TEST(TimeOfFlightProfiles, PseudoVoigtMatchesItsClosedFormWithTabulatedE1) {
                 const Complex p(-alpha * delta, alpha * gamma / 2.0), q(-beta * delta, beta * gamma / 2.0);
                 const double lorentzian = (std::exp(p) * tabulated(p)).imag() + (std::exp(q) * tabulated(q)).imag();
                 const double expected = (1.0 - eta) * exponentialGaussian(alpha, beta, variance, delta) - 2.0 * n * eta / M_PI * lorentzian;
-                // Rounding in terms up to a thousand times N.
+                // Rounding of products of large exponentials (e^u reaches e^204) and small erfc, E1.
                 EXPECT_NEAR(peak.at(delta), expected, 1e-11 * n) << alpha << " " << beta << " " << gamma << " " << delta;
             }
         }
