@@ -75,7 +75,8 @@ TEST(HashTable, HashSlotsProbingAndTheResizePastHalfLoad) {
 TEST(HashTable, AFullTableRefusesKeysAndEndsItsSearches) {
     HashTable *table = powderkit::makeHashTableWithCapacity(2);
     int a = 1, c = 3;
-    HashTable *before = (setPointerForKey(&table, &a, "a"), table);
+    setPointerForKey(&table, &a, "a");
+    HashTable *before = table;
     const std::string err = pk_test::captureStderr([&] {
         pk_test::failAllocationNumber(2);  // 1: the key copy, 2: the grown table
         setPointerForKey(&table, &c, "c");

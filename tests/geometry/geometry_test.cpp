@@ -113,7 +113,10 @@ TEST(AxisConversions, TimeOfFlightAndBraggAngleBothWays) {
     EXPECT_TRUE(closeTo(dMin, 0.7703 / std::sin(60.0 * kDegree), pk_test::kSeries) && closeTo(dMax, 0.7703 / std::sin(5.0 * kDegree), pk_test::kSeries));
     const int32_t experiments[] = {1, 2, 4, 0};
     const double smallest[] = {0.77031, 0.77031, 0.1, 0.1};  // λ/2 + 1e-5 on a 2θ axis
-    for (int i = 0; i < 4; ++i) EXPECT_NEAR(minDSpacingForPlot((p->experimentType = experiments[i], p)), smallest[i], kRoundOff);
+    for (int i = 0; i < 4; ++i) {
+        p->experimentType = experiments[i];
+        EXPECT_NEAR(minDSpacingForPlot(p), smallest[i], kRoundOff) << experiments[i];
+    }
     r->methods->freeReflexion(r);
     freeRefinementProfile(p);
 }
@@ -153,7 +156,8 @@ TEST(ReflexionConditions, CentringAbsencesAgainstTheTranslationSumFriedelChoiceA
     const int32_t order[3][3] = {{0, -1, 0}, {1, 0, 0}, {0, 0, 0}};  // by decreasing d; NaN equal to all
     for (int i = 0; i < 9; ++i) EXPECT_EQ(compareRefGenRecByDSpacing(&records[i / 3], &records[i % 3]), order[i / 3][i % 3]) << i;
     RefinementCrystal *body = makeEmptyRefinementCrystal();  // extreme indices wrap in 32 bits: 2^32 − 1 is odd
-    EXPECT_TRUE(((body->latticeType = 'I'), latticeAbsence(body, INT32_MAX, INT32_MAX, 1)) && !latticeAbsence(body, INT32_MIN, INT32_MIN, 0));
+    body->latticeType = 'I';
+    EXPECT_TRUE(latticeAbsence(body, INT32_MAX, INT32_MAX, 1) && !latticeAbsence(body, INT32_MIN, INT32_MIN, 0));
     freeRefinementCrystal(body);
 }
 

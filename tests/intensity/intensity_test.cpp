@@ -99,7 +99,10 @@ struct Cubic {
     }
     ~Cubic() { freeRefinementCrystal(crystal), freeRefinementProfile(profile); }
     Site *site(int i) { return static_cast<Site *>(crystal->sites->items[i]); }
-    const Reflexion &compute() { return calculateIntensityForReflexion(crystal, &r, profile), r; }
+    const Reflexion &compute() {
+        calculateIntensityForReflexion(crystal, &r, profile);
+        return r;
+    }
 };
 
 double xrayLp(double d, double lambda) {  // (1 + cos² 2θ)/(4 sin²θ cos θ)
@@ -195,7 +198,7 @@ double march(double alphaDegrees, double r) {  // P(α; r) from its definition
 double correction(RefinementCrystal *crystal, int32_t h, int32_t k, int32_t l) {
     Reflexion r{};
     r.h = h, r.k = k, r.l = l, r.multiplicity = 48, r.dSpacing = dSpacingForHKL(crystal, h, k, l);
-    return crystal->usePreferredOrientation = 1, preferredOrientationCorrectionForReflexion(crystal, &r);
+    return preferredOrientationCorrectionForReflexion(crystal, &r);
 }
 
 // The 1000-step midpoint rule against a 200000-step one, to 2e-6 (the first rule's error). Planes
@@ -209,6 +212,7 @@ TEST(PreferredOrientation, MarchIntegralAndCorrectionsOnCubicTetragonalAndHexago
     }
     EXPECT_TRUE(integrateMarchEquationWithRValue(0.0) == 0.0 && std::isnan(integrateMarchEquationWithRValue(-1.0)));
     RefinementCrystal *cubic = pk_test::makeReferenceCrystal("LaB6");  // m-3m
+    cubic->usePreferredOrientation = 1;
     for (double t : {1.5, double(NAN)}) {  // r = 0.0001, not 0 nor NaN
         cubic->preferredOrientation = t;
         normalizeMarchEquation(cubic);
@@ -216,22 +220,25 @@ TEST(PreferredOrientation, MarchIntegralAndCorrectionsOnCubicTetragonalAndHexago
     }
     // {0 0 1} about [0 0 1], r = 0.5: two planes along the axis (8 each), four across (2^-1.5); mode 0: r = 2.
     cubic->preferredOrientation = 0.5, cubic->marchNormalization = 1.0, cubic->preferredOrientationAxis[2] = 1.0;
-    EXPECT_NEAR(correction((cubic->preferredOrientationMode = 1, cubic), 0, 0, 1), 2 * 8.0 + 4 * std::pow(2.0, -1.5), kRoundOff);
-    EXPECT_NEAR(correction((cubic->preferredOrientationMode = 0, cubic), 0, 0, 1), 2 * 0.125 + 4 * std::pow(2.0, 1.5), kRoundOff);
+    cubic->preferredOrientationMode = 1;
+    EXPECT_NEAR(correction(cubic, 0, 0, 1), 2 * 8.0 + 4 * std::pow(2.0, -1.5), kRoundOff);
+    cubic->preferredOrientationMode = 0;
+    EXPECT_NEAR(correction(cubic, 0, 0, 1), 2 * 0.125 + 4 * std::pow(2.0, 1.5), kRoundOff);
     // {1 1 0} about (1 1 0), as plane indices and as a direction: two planes at 0°, two at 90°, eight at 60°.
     cubic->preferredOrientationMode = 1, cubic->preferredOrientationAxis[0] = cubic->preferredOrientationAxis[1] = 1.0, cubic->preferredOrientationAxis[2] = 0.0;
     normalizeMarchEquation(cubic);
     const double expected = (2 * march(0, 0.5) + 2 * march(90, 0.5) + 8 * march(60, 0.5)) * cubic->marchNormalization;
-    for (uint8_t type : {0, 2}) EXPECT_NEAR(correction((cubic->preferredOrientationAxisType = type, cubic), 1, 1, 0), expected, kSeries);
+    for (uint8_t type : {0, 2}) {
+        cubic->preferredOrientationAxisType = type;
+        EXPECT_NEAR(correction(cubic, 1, 1, 0), expected, kSeries) << int(type);
+    }
     cubic->preferredOrientationAxis[0] = cubic->preferredOrientationAxis[1] = 0.0;
     EXPECT_EQ(correction(cubic, 1, 2, 3), 48.0);
     cubic->preferredOrientationAxis[2] = 1.0, cubic->preferredOrientation = 0.0;
-    EXPECT_NEAR(correction((normalizeMarchEquation(cubic), cubic), 1, 2, 3), 48.0, kSeries);
-    cubic->usePreferredOrientation = 0;
-    cubic->preferredOrientation = 0.5;
-    Reflexion off{};
-    off.multiplicity = 48;
-    EXPECT_EQ(preferredOrientationCorrectionForReflexion(cubic, &off), 48.0);
+    normalizeMarchEquation(cubic);
+    EXPECT_NEAR(correction(cubic, 1, 2, 3), 48.0, kSeries);
+    cubic->usePreferredOrientation = 0, cubic->preferredOrientation = 0.5;
+    EXPECT_EQ(correction(cubic, 1, 2, 3), 48.0);
     freeRefinementCrystal(cubic);
     // Axis (0 0 1): rutile (4/mmm), the eight planes of {1 0 1} at tan α = c/a; ZnO (6mm and Friedel
     // mates), the twelve of {1 0 2} at cos α = l·d/c with 1/d² = 4(h² + hk + k²)/(3a²) + l²/c², the axis 2.9 truncated to 2.
@@ -240,7 +247,7 @@ TEST(PreferredOrientation, MarchIntegralAndCorrectionsOnCubicTetragonalAndHexago
         {"rutile", 1, 0, 1, 8, 0.3, 1.0, std::atan(2.9587 / 4.5937) * 180 / M_PI}, {"ZnO", 1, 0, 2, 12, -0.4, 2.9, std::acos(2 * d / c) * 180 / M_PI}};
     for (const auto &e : cases) {
         RefinementCrystal *crystal = pk_test::makeReferenceCrystal(e.name);
-        crystal->preferredOrientation = e.t, crystal->preferredOrientationAxis[2] = e.axis, crystal->preferredOrientationMode = crystal->addFriedelMates = 1;
+        crystal->preferredOrientation = e.t, crystal->preferredOrientationAxis[2] = e.axis, crystal->preferredOrientationMode = crystal->addFriedelMates = crystal->usePreferredOrientation = 1;
         normalizeMarchEquation(crystal);
         EXPECT_NEAR(correction(crystal, e.h, e.k, e.l), e.planes * march(e.alpha, 1 - e.t) * crystal->marchNormalization, kSeries) << e.name;
         freeRefinementCrystal(crystal);

@@ -52,7 +52,8 @@ TEST(OperatorArithmetic, RotationTranslationDisplacedOriginAndFoldingIntoTheCell
 RefinementThermalEllipsoidUij *makeTensor(const double u[3][3]) {
     RefinementThermalEllipsoidUij *record = makeRefinementThermalEllipsoidUij();
     std::copy(&u[0][0], &u[0][0] + 9, &record->u[0][0]);
-    return record->isAnisotropic = 2, record;  // any non-zero byte
+    record->isAnisotropic = 2;  // any non-zero byte
+    return record;
 }
 
 // exp(−2π²·Uiso/d²), 30 digits by hand; as a tensor U_ij = Uiso·cos(angle of reciprocal axes i, j)
@@ -92,7 +93,8 @@ TEST(Jacobi, RandomTensorsDecomposeExactlyAndNaNStopsAtTheSweepLimit) {
         for (int i = 0; i < 9; ++i) h[i / 3][i % 3] = (i % 4 == 0 ? 1.0 : 0.0) - 2.0 * n[i / 3] * n[i % 3] / norm;
         for (int i = 0; i < 27; ++i) u[i / 9][i / 3 % 3] += h[i / 9][i % 3] * lambda[i % 3] * h[i / 3 % 3][i % 3];
         double values[3], vectors[3][3], copy[3][3];
-        int32_t rotations = (std::copy(&u[0][0], &u[0][0] + 9, &copy[0][0]), -1);
+        int32_t rotations = -1;
+        std::copy(&u[0][0], &u[0][0] + 9, &copy[0][0]);
         EXPECT_EQ(pk_test::captureStderr([&] { powderkit::jacobi(copy, values, vectors, &rotations); }), "");
         EXPECT_TRUE(rotations > 0 && rotations < 20) << rotations;  // a few sweeps of at most three
         for (int i = 0; i < 9; ++i)  // V·diag(values)·Vᵀ gives U back
