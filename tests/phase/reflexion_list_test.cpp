@@ -1,7 +1,6 @@
 // Reflexion lists of the eight example structures against the independent
 // reference lists of tests/data/reflexions, read from CIF in both tag styles
-// and built from the space-group symbol; observed lines, representatives, and
-// the operator texts the core's site derivatives read.
+// and built from the space-group symbol; observed lines and representatives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -187,49 +186,6 @@ TEST(ReflexionList, LinesAndRepresentatives) {
     EXPECT_EQ(pk_test::indicesOf(list), (std::vector<Hkl>{{1, 1, 1}, {2, 2, 0}, {3, 1, 1}}));
     pk_reflexion_list_free(list);
     pk_phase_free(phase);
-}
-
-// Each operator's coordinate texts ("+x-y+1/3") in the core crystal of a
-// phase, evaluated at a point, give the components of R·v + t.
-TEST(ReflexionList, CoreOperatorTextsSayWhatTheOperatorsDo) {
-    const double v[3] = {0.123, 0.456, 0.789};
-    const auto evaluate = [&v](const std::string &text) {
-        double value = 0.0;
-        for (std::size_t i = 0; i < text.size();) {
-            const double sign = text[i] == '-' ? -1.0 : 1.0;
-            if (text[i] == '+' || text[i] == '-') ++i;
-            if (text[i] >= 'x' && text[i] <= 'z') {
-                value += sign * v[text[i++] - 'x'];
-                continue;
-            }
-            std::size_t used = 0;
-            double term = std::stod(text.substr(i), &used);
-            i += used;
-            if (i < text.size() && text[i] == '/') {
-                term /= std::stod(text.substr(i + 1), &used);
-                i += 1 + used;
-            }
-            value += sign * term;
-        }
-        return value;
-    };
-    for (const char *file : {"corundum.cif", "silicon.cif", "ZnO.cif"}) {
-        pk_phase *phase = pk_test::phaseOf(pk_test::exampleText(file));
-        RefinementCrystal *crystal = nullptr;
-        ASSERT_EQ(pk_phase_core_crystal(phase, 0.0, &crystal, nullptr), PK_OK);
-        ASSERT_EQ(crystal->symmetryOperators->count, pk_phase_operator_count(phase));
-        for (int32_t n = 0; n < crystal->symmetryOperators->count; ++n) {
-            const auto *op = static_cast<const RefinementSymmetryOperator *>(crystal->symmetryOperators->items[n]);
-            for (int i = 0; i < 3; ++i) {
-                const double expected = op->rotation[i][0] * v[0] + op->rotation[i][1] * v[1] +
-                                        op->rotation[i][2] * v[2] + op->translation[i];
-                EXPECT_NEAR(evaluate(op->coordinateExpressions[i]), expected, pk_test::kRoundOff)
-                    << file << " " << op->coordinateExpressions[i];
-            }
-        }
-        freeRefinementCrystal(crystal);
-        pk_phase_free(phase);
-    }
 }
 
 }  // namespace
