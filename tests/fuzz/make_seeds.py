@@ -10,21 +10,12 @@ b, i32, f64 = lambda *v: bytes(v), lambda v: struct.pack("<i", v), lambda v: str
 NAN, INF = float("nan"), float("inf")
 
 
-def write(target, name, data):
-    os.makedirs(os.path.join(OUT, target), exist_ok=True)
-    with open(os.path.join(OUT, target, name), "wb") as out:
-        out.write(data)
-
-
 def value(x):  # one byte for multiples of 0.05 in -5 … 4.95, else a marker and a double
     s = x * 20.0 + 100.0
     return b(int(round(s))) if math.isfinite(x) and abs(s - round(s)) < 1e-9 and 0 <= round(s) < 200 else b(255) + f64(x)
 
 
-def values(*xs):
-    return b"".join(value(x) for x in xs)
-
-
+values = lambda *xs: b"".join(value(x) for x in xs)
 FIELDS = dict(U=0.002, V=-0.002, W=0.005, LX=0.005, LY=0.005, asymmetry=0.0, wavelength=1.5406,
               secondaryWavelength=1.5444, secondaryIntensityRatio=2.0, tofTwoTheta=90.0, dtt1=1000.0, dtt2=0.0,
               sigma0=4.0, sigma1=20.0, sigma2=0.0, gamma0=1.0, gamma1=0.5, gamma2=0.0, alpha0=0.1, alpha1=0.05,
@@ -36,12 +27,8 @@ def profile(kind, tof=False, **fields):  # time of flight with neutrons, else X-
     return b(kind, 5 if tof else 0) + values(*f.values())
 
 
-def reflexion(h, k, l, multiplicity, d, position):
-    return b(h & 255, k & 255, l & 255, multiplicity) + values(d, position) + b(0)
-
-
-def key(op, text):
-    return b(op, len(text)) + text.encode()
+reflexion = lambda h, k, l, multiplicity, d, position: b(h & 255, k & 255, l & 255, multiplicity) + values(d, position) + b(0)
+key = lambda op, text: b(op, len(text)) + text.encode()  # an insertion (0) or lookup (4) of the key
 
 
 def synthetic(count, peaks, edits=()):  # start 1 (·10), step 2 (·0.05), background 2.5 (·20) + 0.05 x
@@ -99,5 +86,7 @@ seeds = {
         "invalid_axis": b(3) + i32(-1) + b"+x\x00-y\x00+z\x00" + values(0.25, 0.25, 0.25) + b(1, 1, 1, 7) + value(0.0)},
 }
 for target, files in seeds.items():
+    os.makedirs(os.path.join(OUT, target), exist_ok=True)
     for name, data in files.items():
-        write(target, name, data)
+        with open(os.path.join(OUT, target, name), "wb") as out:
+            out.write(data)
