@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
-#include <iterator>
 #include <string>
 #include <vector>
 
