@@ -49,14 +49,16 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
         {edited({{"'x,-y+1/2,z+1/2'\n", ""}}), PK_ERROR_CRYSTAL, "do not form a group"},
         {edited({{"length_b 6.0", "length_b 0"}}), PK_ERROR_CRYSTAL,
          "CIF text:3: the cell edge _cell_length_b = 0 is not positive"},
-        {edited({{"length_c 7.0", "length_c -7"}}), PK_ERROR_CRYSTAL, "CIF text:4: the cell edge _cell_length_c = -7"},
+        {"data_t _cell_length_a 5 _cell_length_b 6 _cell_length_c -7 _cell_angle_alpha 90 _cell_angle_beta 90 "
+         "_cell_angle_gamma 90 _symmetry_space_group_name_H-M 'P 1'",
+         PK_ERROR_CRYSTAL, "CIF text:1: the cell edge _cell_length_c = -7"},
         // cos 120° = −1/2: 1 − 3·(1/4) + 2·(−1/8) = 0, no volume.
         {edited({{"alpha 90", "alpha 120"}, {"beta 100", "beta 120"}, {"gamma 90", "gamma 120"}}), PK_ERROR_CRYSTAL,
          "angles"},
         {edited({{"0.3 1.0", "0.3 1.5"}}), PK_ERROR_CRYSTAL, "Fe1: the occupancy 1.5"},
         {edited({{"_atom_site_fract_z\n", ""}, {"0.2 0.3 1.0", "0.2 1.0"}, {"0.1 0.2 1.0", "0.1 1.0"}}),
          PK_ERROR_FORMAT, "no z coordinate column"},
-        {edited({{"0.1 0.2 0.3", "0.1 ? 0.3"}}), PK_ERROR_FORMAT, "site Fe1 has no y"},
+        {edited({{"0.1 0.2 0.3", "0.1 ? 0.3"}}), PK_ERROR_FORMAT, "CIF text:15: site Fe1 has no y"},
         {"", PK_ERROR_FORMAT, "no data block"},
         {kBase + "_cell_measurement_temperature\n", PK_ERROR_FORMAT, "_cell_measurement_temperature"},
         {"hello", PK_ERROR_FORMAT, "CIF text:1"},

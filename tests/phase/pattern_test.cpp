@@ -248,7 +248,7 @@ TEST_F(Pattern, MarchCorrectionOfAPlaneNormalToTheAxis) {
 
 // Profiles that give no real, positive width over the span, and fields that
 // do not fit, are refused when the model is made, naming what is wrong.
-TEST_F(Pattern, BadProfilesAreRefused) {
+TEST_F(Pattern, BadProfilesAndSettingsAreRefused) {
     struct Case {
         int32_t type;
         void (*edit)(pk_profile &);
@@ -275,6 +275,21 @@ TEST_F(Pattern, BadProfilesAreRefused) {
         EXPECT_EQ(made, nullptr);
         EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
     }
+    // A March axis of zero length is refused, any other direction taken.
+    pk_phase_setting march = settingOf(corundum, 1.0);
+    march.use_march = 1;
+    march.march_axis[0] = march.march_axis[1] = march.march_axis[2] = 0.0;
+    pk_pattern_model *made = nullptr;
+    EXPECT_EQ(pk_pattern_model_make(&cu, &march, 1, nullptr, 0, 20.0, 100.0, &made, nullptr), PK_ERROR_ARGUMENT);
+    march.march_axis[0] = 1.0;
+    march.march_axis[1] = -1.0;
+    ASSERT_EQ(pk_pattern_model_make(&cu, &march, 1, nullptr, 0, 20.0, 100.0, &made, nullptr), PK_OK);
+    // A refused call writes no positions.
+    int32_t written = 7;
+    double positions[1];
+    EXPECT_EQ(pk_pattern_model_peak_positions(made, 1, positions, 1, &written, nullptr), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(written, 0);
+    pk_pattern_model_free(made);
 }
 
 // Kα1, Kα2 and their ratio by anode name (the published values of the
