@@ -55,6 +55,7 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
         // cos 120° = −1/2: 1 − 3·(1/4) + 2·(−1/8) = 0, no volume.
         {edited({{"alpha 90", "alpha 120"}, {"beta 100", "beta 120"}, {"gamma 90", "gamma 120"}}), PK_ERROR_CRYSTAL,
          "angles"},
+        {edited({{"gamma 90", "gamma 180"}}), PK_ERROR_CRYSTAL, "_cell_angle_gamma = 180 is not between 0 and 180"},
         {edited({{"0.3 1.0", "0.3 1.5"}}), PK_ERROR_CRYSTAL, "Fe1: the occupancy 1.5"},
         {edited({{"_atom_site_fract_z\n", ""}, {"0.2 0.3 1.0", "0.2 1.0"}, {"0.1 0.2 1.0", "0.1 1.0"}}),
          PK_ERROR_FORMAT, "no z coordinate column"},
@@ -84,6 +85,9 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
         EXPECT_EQ(phase, nullptr);
         EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
     }
+    pk_phase *phase = nullptr;
+    const double cell[6] = {5, 5, 5, 90, 90, 90};
+    EXPECT_EQ(pk_phase_from_symbol("x", "P 1", cell, nullptr, 1, &phase, nullptr), PK_ERROR_ARGUMENT);
 }
 
 std::vector<double> xrayF2(const std::string &cif) {
