@@ -81,20 +81,54 @@ TEST_F(Pattern, PhasesAndBackgroundAddAndKAlpha2IsASecondPatternAtItsWavelength)
     for (pk_pattern_model *m : {withBoth, alone1, alone2}) pk_pattern_model_free(m);
 }
 
-// The layer against the sum over reflexions of scale × intensity × the core's
-// own shape (with its own asymmetry and a cut-off of 50°), at points within
-// 0.05° of a peak with no other peak between 0.05° and 1.5° away.
+// The layer's pattern against Σ scale × I × the core's own shape over the
+// core's reflexions (its intensities, positions and asymmetry), at 200 points
+// within `near` of a peak with no other peak between `near` and `far`.
+void expectCoreShapes(const pk_pattern_model *m, RefinementCrystal *crystal, RefinementProfile *core, double scale,
+                      double near, double far) {
+    const ProfileFunction shape = ProfileFuncForProfileType(core->profileType);
+    const double step = near / 50.0;
+    const std::vector<double> grid = axis(core->xMin, step, static_cast<int>((core->xMax - core->xMin) / step));
+    const std::vector<double> y = computed(m, grid);
+    std::vector<Reflexion *> peaks;
+    for (int32_t i = 0; i < crystal->reflexions->count; ++i) {
+        auto *r = static_cast<Reflexion *>(crystal->reflexions->items[i]);
+        calculateIntensityForReflexion(crystal, r, core);
+        r->peakPosition = xForReflexion(core, r);
+        peaks.push_back(r);
+    }
+    std::mt19937 random(20261206);
+    std::uniform_int_distribution<std::size_t> pick(0, peaks.size() - 1);
+    std::uniform_real_distribution<double> offset(-near, near);
+    const double top = *std::max_element(y.begin(), y.end());
+    for (int tested = 0; tested < 200;) {
+        const long i = std::lround((peaks[pick(random)]->peakPosition + offset(random) - core->xMin) / step);
+        if (i < 0 || i >= static_cast<long>(grid.size())) continue;
+        const double at = grid[static_cast<std::size_t>(i)];
+        double expected = 0.0;
+        bool clear = true;
+        for (Reflexion *r : peaks) {
+            const double distance = std::fabs(at - r->peakPosition);
+            if (distance <= near) expected += scale * r->intensity * shape(at, r, core);
+            else if (distance < far) clear = false;
+        }
+        if (!clear) continue;
+        EXPECT_NEAR(y[static_cast<std::size_t>(i)], expected, kRoundOff * top) << core->profileType << " at " << at;
+        ++tested;
+    }
+}
+
+// Constant wavelength: peaks about 0.01° wide, every width term present,
+// asymmetry with a cut-off of 50°.
 TEST_F(Pattern, PeaksAreTheCoreShapes) {
-    const double xMin = 20.0, xMax = 80.0, scale = 3.0;
     RefinementCrystal *crystal = nullptr;
     ASSERT_EQ(pk_phase_core_crystal(corundum, cu.wavelength / (2.0 * std::sin(42.0 * kPi / 180.0)), &crystal, nullptr),
               PK_OK);
-    const std::vector<double> grid = axis(xMin, 0.001, 60001);
     for (int32_t type : {PK_PROFILE_GAUSSIAN, PK_PROFILE_LORENTZIAN, PK_PROFILE_PSEUDO_VOIGT}) {
-        pk_profile profile;  // about 0.01° wide, every width term present
+        pk_profile profile;
         pk_profile_default(&profile, type, nullptr);
         RefinementProfile *core =
-            makeRefinementProfile(PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY, type, cu.wavelength, xMin, xMax);
+            makeRefinementProfile(PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY, type, cu.wavelength, 20, 80);
         core->U = profile.U = 2e-5;
         core->V = profile.V = -1e-5;
         core->W = profile.W = 1e-4;
@@ -102,43 +136,16 @@ TEST_F(Pattern, PeaksAreTheCoreShapes) {
         core->LY = profile.Y = 1e-3;
         core->asymmetry = profile.asymmetry = 0.02;
         profile.asymmetry_cutoff = 50.0;
-        const ProfileFunction shape = ProfileFuncForProfileType(type);
-        std::vector<Reflexion *> peaks;
-        for (int32_t i = 0; i < crystal->reflexions->count; ++i) {
-            auto *r = static_cast<Reflexion *>(crystal->reflexions->items[i]);
-            calculateIntensityForReflexion(crystal, r, core);
-            r->peakPosition = twoThetaForDSpacing(core, r->dSpacing, 0);
-            peaks.push_back(r);
-        }
-        pk_pattern_model *m = modelOf(cu, {settingOf(corundum, scale, &profile)}, {}, xMin, xMax);
-        const std::vector<double> y = computed(m, grid);
+        pk_pattern_model *m = modelOf(cu, {settingOf(corundum, 3.0, &profile)}, {}, 20, 80);
+        expectCoreShapes(m, crystal, core, 3.0, 0.05, 1.5);
         pk_pattern_model_free(m);
-        std::mt19937 random(20261206);
-        std::uniform_int_distribution<std::size_t> pick(0, peaks.size() - 1);
-        std::uniform_real_distribution<double> offset(-0.05, 0.05);
-        const double top = *std::max_element(y.begin(), y.end());
-        for (int tested = 0; tested < 200;) {
-            const long i = std::lround((peaks[pick(random)]->peakPosition + offset(random) - xMin) / 0.001);
-            if (i < 0 || i >= static_cast<long>(grid.size())) continue;
-            const double at = grid[static_cast<std::size_t>(i)];
-            double expected = 0.0;
-            bool clear = true;
-            for (Reflexion *r : peaks) {
-                const double distance = std::fabs(at - r->peakPosition);
-                if (distance <= 0.05) expected += scale * r->intensity * shape(at, r, core);
-                else if (distance < 1.5) clear = false;
-            }
-            if (!clear) continue;
-            EXPECT_NEAR(y[static_cast<std::size_t>(i)], expected, kRoundOff * top) << type << " at " << at;
-            ++tested;
-        }
         freeRefinementProfile(core);
     }
     freeRefinementCrystal(crystal);
 }
 
-// On a time-of-flight axis the peaks are the core's own shapes at the core's
-// positions (dtt1 d + zero, in ms on the layer's axis).
+// Time of flight: silicon on a 4 … 16 ms axis, the default shape (whose
+// exponential tails want 3 ms clear of other peaks).
 TEST_F(Pattern, TimeOfFlightPeaksAreTheCoreShapes) {
     pk_instrument tof = cu;
     tof.axis = PK_AXIS_TOF;
@@ -149,7 +156,7 @@ TEST_F(Pattern, TimeOfFlightPeaksAreTheCoreShapes) {
     pk_profile_default(&profile, PK_PROFILE_TOF_EXP_PSEUDO_VOIGT, nullptr);
     pk_pattern_model *m = modelOf(tof, {settingOf(silicon, 2.0, &profile)}, {}, 4.0, 16.0);
     RefinementCrystal *crystal = nullptr;
-    ASSERT_EQ(pk_phase_core_crystal(silicon, 1.9, &crystal, nullptr), PK_OK);
+    ASSERT_EQ(pk_phase_core_crystal(silicon, 0.75, &crystal, nullptr), PK_OK);
     RefinementProfile *core = makeRefinementProfile(PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON,
                                                     PK_PROFILE_TOF_EXP_PSEUDO_VOIGT, cu.wavelength, 4.0, 16.0);
     core->dtt1 = 5000.0;
@@ -159,14 +166,7 @@ TEST_F(Pattern, TimeOfFlightPeaksAreTheCoreShapes) {
     core->beta0 = profile.beta0;
     core->beta1 = profile.beta1;
     core->gamma1 = profile.gamma1;
-    auto *r111 = static_cast<Reflexion *>(crystal->reflexions->items[0]);
-    calculateIntensityForReflexion(crystal, r111, core);
-    r111->peakPosition = xForReflexion(core, r111);
-    const ProfileFunction shape = ProfileFuncForProfileType(PK_PROFILE_TOF_EXP_PSEUDO_VOIGT);
-    const std::vector<double> near = axis(r111->peakPosition - 0.02, 0.001, 41), y = computed(m, near);
-    for (std::size_t i = 0; i < near.size(); ++i) {
-        EXPECT_NEAR(y[i], 2.0 * r111->intensity * shape(near[i], r111, core), kRoundOff * y[20]) << near[i];
-    }
+    expectCoreShapes(m, crystal, core, 2.0, 0.02, 3.0);
     freeRefinementProfile(core);
     freeRefinementCrystal(crystal);
     pk_pattern_model_free(m);
