@@ -284,7 +284,7 @@ const Case kCases[] = {
      }},
     // Out of memory with its status and a message, or the same |F|² and pattern.
     {"pk_phase_from_cif_text, pk_reflexion_list_make, pk_pattern_model_make", [] {
-         std::ifstream file(PK_EXAMPLE_DATA_DIR "/corundum.cif");
+         std::ifstream file(PK_EXAMPLE_DATA_DIR "/rutile.cif");
          const std::string cif{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
          pk_instrument instrument;
          pk_instrument_default(&instrument);
