@@ -1,6 +1,5 @@
-// The counting behind allocation_failure.hpp: the linker's wrappers of malloc,
-// calloc and realloc, and operator new (of the phase layer's C++), replaced here,
-// share one count. Not inlined, so that the return address is the caller's.
+// The linker's wrappers of malloc, calloc and realloc and the replaced operator new
+// share one count; not inlined, so that the return address is the caller's.
 #include "support/allocation_failure.hpp"
 
 #include <cstdlib>
