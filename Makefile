@@ -50,7 +50,7 @@ test-install: build
 THREAD_DIR ?= build-thread
 test-threads:
 	cmake -S . -B $(THREAD_DIR) -DPK_WERROR=ON -DPK_SANITIZE_THREAD=ON -DPK_BUILD_EXAMPLES=OFF \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	  -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(THREAD_DIR) -j $(JOBS) --target pk_phase_tests
 	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/tests/pk_phase_tests --gtest_filter='*Thread*'
 
