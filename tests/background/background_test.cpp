@@ -1,5 +1,4 @@
-// The Chebyshev background against T_n(u) = cos(n·arccos u) (cosh form below u = −1), u = 2(x − xMin)/(xMax − xMin)
-// − 1: each coefficient's derivative directly, by key (B0 … B12), by finite differences; pattern; profile copy.
+// The Chebyshev background against T_n(u) = cos(n·arccos u) (cosh below u = −1), by key and by finite differences.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,9 +25,8 @@ TEST(Background, DerivativeByEachCoefficientIsItsChebyshevPolynomial) {
         const double x = 20.0 + 0.4 * step, u = (x - 20.0) / 40.0 - 1.0;
         for (int i = 0; i < kTerms; ++i) {
             const double derivative = DiffBackgroundIntensityWrtBi(i, x, 20.0, 100.0);
-            // Rounding of the power form grows with the order and |u| (up to 2¹¹ |u|¹²).
             const double t = chebyshev(i, u);
-            EXPECT_NEAR(derivative, t, 2e-12 * std::fmax(1.0, std::fabs(t))) << i << " " << x;
+            EXPECT_NEAR(derivative, t, 2e-12 * std::fmax(1.0, std::fabs(t))) << i << " " << x;  // power form: 2¹¹|u|¹²
             const auto member = pk_test::functionForKey<BackgroundDerivativeFunction>(table.get(), keys[i]);
             EXPECT_EQ(member(x, 20.0, 100.0), derivative) << i;
             const auto value = [x] { return BackgroundIntensity(b, x, 20.0, 100.0); };
@@ -41,13 +39,11 @@ TEST(Background, DerivativeByEachCoefficientIsItsChebyshevPolynomial) {
 
 TEST(Background, ValuesAlongAPatternAndTheProfilesCopy) {
     // The range is the first and last position: a descending pattern starts at u = −1, Σ(−1)^i B_i.
-    double alternating = 0.0;
-    for (int i = 0; i < kTerms; ++i) alternating += i % 2 ? -b[i] : b[i];
     const double x[5] = {90.0, 70.0, 50.0, 30.0, 10.0};
     double background[6] = {-7.0, -7.0, -7.0, -7.0, -7.0, -7.0};
     CalculateBackgroundIntensity(background, b, x, 5);
     for (int j = 0; j < 5; ++j) EXPECT_EQ(background[j], BackgroundIntensity(b, x[j], 90.0, 10.0)) << j;
-    EXPECT_NEAR(background[0], alternating, pk_test::kRoundOff);
+    EXPECT_NEAR(background[0], 5.825, pk_test::kRoundOff);  // Σ(−1)^i B_i by hand
     CalculateBackgroundIntensity(background + 5, b, x, 0);  // nothing written for an empty pattern
     EXPECT_EQ(background[5], -7.0);
     RefinementProfile *profile = makeRefinementProfile(1, 2, 0, 1.54, 5.0, 90.0);
