@@ -1,5 +1,4 @@
-// The profile record's defaults and shape table, the window of points around a reflexion, and the profile checks:
-// every reason with its message and its summary on standard error, and the passes (root angles worked out by hand).
+// Profile defaults, the point window of a reflexion, every profile check's reason and summary (roots by hand).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,11 +12,13 @@ namespace {
 
 struct Checked { bool valid; std::string buffer, err; };
 
-// A profile of the type on the range, checked by ProfileParametersAreValid, then released.
-template <typename Set>
-Checked check(int32_t type, double xMin, double xMax, Set set) {
+// Widths U, V, W, LX, LY (types 0-2), or σ0, σ1, σ2, α0, α1, β0 with γ0 = 1 (time of flight), checked.
+Checked check(int32_t type, double xMin, double xMax, const double *v) {
     RefinementProfile *profile = makeRefinementProfile(type >= 3 ? 4 : 1, 3, type, 1.5406, xMin, xMax);
-    set(*profile);
+    RefinementProfile &p = *profile;
+    if (type < 3) p.U = v[0], p.V = v[1], p.W = v[2], p.LX = v[3], p.LY = v[4];
+    if (type >= 3) p.sigma0 = v[0], p.sigma1 = v[1], p.sigma2 = v[2], p.alpha0 = v[3], p.alpha1 = v[4], p.beta0 = v[5];
+    p.gamma0 = 1.0;
     Checked result{};
     result.err = pk_test::captureStderr([&] { result.valid = ProfileParametersAreValid(profile); });
     result.buffer = GetErrorBuffer();
@@ -26,7 +27,6 @@ Checked check(int32_t type, double xMin, double xMax, Set set) {
 }
 
 TEST(ProfileRecord, DefaultsByTypeAndTheShapeTable) {
-    // The Lorentzian starts with LX = LY = 0.005 and no Gaussian width, other types the reverse.
     const double gaussian[5] = {0.002, -0.002, 0.005, 0, 0}, lorentzian[5] = {0, 0, 0, .005, .005};
     for (const int32_t type : {1, 0, 4}) {
         RefinementProfile *p = makeRefinementProfile(4, 3, type, 1.5, 5.0, 20.0);
@@ -57,9 +57,8 @@ TEST(ReflexionRange, NearestPointWindowAndPeaksOffThePattern) {
         EXPECT_EQ(FindReflexionRange(reflexion, positions, 10, c.window, &r), c.expected != untouched) << c.peak;
         EXPECT_EQ((Indices{r.firstIndex, r.nearestIndex, r.lastIndex, r.pointCount}), c.expected) << c.peak;
     }
-    // No points or an empty window: false with the range untouched.
     ReflexionRange range{-1, -2, -3, -4};
-    EXPECT_FALSE(FindReflexionRange(reflexion, positions, 0, 5, &range));
+    EXPECT_FALSE(FindReflexionRange(reflexion, positions, 0, 5, &range));  // no points or no window: untouched
     EXPECT_FALSE(FindReflexionRange(reflexion, positions, 10, 0, &range));
     EXPECT_EQ(range.firstIndex + range.nearestIndex + range.lastIndex + range.pointCount, -10);
     reflexion->methods->freeReflexion(reflexion);
@@ -71,7 +70,6 @@ TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
     const std::string below = "Imaginary Gaussian FWHM detected below ";
     const std::string above = "Imaginary Gaussian FWHM detected above ";
     const std::string between = "Imaginary Gaussian FWHM detected between 22.6˚ and 53.1˚!";
-    // Widths U, V, W, LX, LY, the range and the reason ("" when the check passes).
     const struct { int32_t type; double widths[5], xMin, xMax; std::string reason; } cases[] = {
         {0, {0, 0, -0.01, 0, 0}, 5, 90, imaginary}, {0, {-0.01, 0, -0.01, 0, 0}, 5, 90, imaginary},
         {0, {0, 0, 0, 0, 0}, 5, 90, "Zero Gaussian FWHM detected across entire fitting range!\n"},
@@ -84,8 +82,7 @@ TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
         {0, {-0.01, 0, 0.01, 0, 0}, 5, 120, below + "-90.0˚ and above 90.0˚!"},
         {0, {-1, -0.7, -0.1, 0, 0}, 5, 90, below + "306.9˚ and above 337.4˚!"},
         {0, {0, -0.001, 1, 0, 0}, -20, 200, above + "179.9˚!"},  // xMax > 180° taken as 179.999°, past t = 1000
-        // Lorentzian: sign change at s = 0.5, below sin 35° and above sin 2.5°.
-        {1, {0, 0, 0, -0.01, 0}, 5, 90, negative},
+        {1, {0, 0, 0, -0.01, 0}, 5, 90, negative},  // Lorentzian: sign change at s = 0.5, below sin 35°, above sin 2.5°
         {1, {0, 0, 0, 0, 0}, 5, 90, "Zero Lorentzian FWHM detected across entire fitting range!\n"},
         {1, {0, 0, 0, 0.01, -0.02}, 5, 70, "Negative Lorentzian FWHM detected above 60.0!\n"},
         {1, {0, 0, 0, -0.01, 0.02}, 5, 90, "Negative Lorentzian FWHM detected below 60.0!\n"},
@@ -102,17 +99,14 @@ TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
         {2, {0.002, -0.002, 0.005, 0, 0}, 5, 90, ""}, {2, {0, 0, 0.01, 0.01, 0}, 5, 90, ""},
     };
     for (const auto &c : cases) {
-        const double *w = c.widths;
-        const Checked result = check(c.type, c.xMin, c.xMax, [w](RefinementProfile &p) {
-            p.U = w[0], p.V = w[1], p.W = w[2], p.LX = w[3], p.LY = w[4];
-        });
+        const Checked result = check(c.type, c.xMin, c.xMax, c.widths);
         // Summed up on standard error with the widths, except the zero pseudo-Voigt.
         const bool summed = !c.reason.empty() && c.reason.rfind("Zero Gaussian and", 0) != 0;
         EXPECT_EQ(result.err.find("( " + c.reason + " )\n") != std::string::npos, summed) << c.reason;
         EXPECT_EQ(result.valid, c.reason.empty()) << c.type << " " << c.reason;
         EXPECT_EQ(result.buffer, c.reason);
     }
-    const Checked unknown = check(7, 5.0, 90.0, [](RefinementProfile &) {});  // an unknown type: invalid, unsaid
+    const Checked unknown = check(7, 5.0, 90.0, std::array<double, 6>{}.data());  // an unknown type: invalid, unsaid
     EXPECT_FALSE(unknown.valid || !(unknown.buffer + unknown.err).empty());
 }
 
@@ -121,8 +115,7 @@ TEST(ProfileValidation, TimeOfFlightReasonsAtTheMiddleOfTheRange) {
                                    "Normalization is zero or negative!\nCheck alpha and beta.\n",
                                    "NaN detected! Check alpha and gamma.\n", "NaN detected! Check beta and gamma.\n"};
     const double nan = std::nan("");
-    // Over 1–20 ms, d = 1–20 Å. σ² = −(d² − 110.25)² + 100 is positive only for d² in (100.25, 120.25): around
-    // d = 10.5, the middle of 1–20 Å, and not at 15.5, that of 1–30 Å. Values: σ0, σ1, σ2, α0, α1, β0.
+    // d = 1–20 Å; σ² = −(d² − 110.25)² + 100 > 0 only near d = 10.5, the middle of 1–20 Å, not of 1–30 Å.
     const struct { int32_t type; double xMax, values[6]; int reason; } cases[] = {
         {3, 20, {4, 0, 0, 0.2, 0.5, 0.05}, 0}, {4, 20, {4, 0, 0, 0.2, 0.5, 0.05}, 0},
         {3, 20, {0, 0, 0, 0.2, 0.5, 0.05}, 1}, {4, 20, {0, 0, 0, 0.2, 0.5, 0.05}, 1},
@@ -133,11 +126,7 @@ TEST(ProfileValidation, TimeOfFlightReasonsAtTheMiddleOfTheRange) {
         {3, 20, {-11955.0625, 220.5, -1, 0.2, 0.5, 0.05}, 0}, {3, 30, {-11955.0625, 220.5, -1, 0.2, 0.5, 0.05}, 1},
     };
     for (const auto &c : cases) {
-        const double *v = c.values;
-        const Checked result = check(c.type, 1.0, c.xMax, [v](RefinementProfile &p) {
-            p.sigma0 = v[0], p.sigma1 = v[1], p.sigma2 = v[2], p.alpha0 = v[3], p.alpha1 = v[4], p.beta0 = v[5];
-            p.gamma0 = 1.0;
-        });
+        const Checked result = check(c.type, 1.0, c.xMax, c.values);
         const std::string &reason = reasons[c.reason];
         EXPECT_EQ(result.valid, c.reason == 0) << c.type << " " << reason;
         EXPECT_EQ(result.buffer, reason);
