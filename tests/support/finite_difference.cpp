@@ -1,4 +1,3 @@
-// The finite-difference harness.
 #include "support/finite_difference.hpp"
 
 #include <algorithm>

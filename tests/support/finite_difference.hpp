@@ -1,6 +1,4 @@
-// The finite-difference harness behind every derivative test, and the derivative tables by key. A row holds an
-// analytic derivative, the parameter with its step, the value depending on it and, where the library documents a
-// rule other than the exact derivative, that rule applied to the difference.
+// The finite-difference harness of the derivative tests, and the derivative tables by key.
 #ifndef PK_TEST_FINITE_DIFFERENCE_HPP
 #define PK_TEST_FINITE_DIFFERENCE_HPP
 
@@ -33,30 +31,23 @@ struct DerivativeRow {
     double tolerance = kFiniteDifference;
 };
 
-// Every row within tolerance × max(|expected|, S), S the largest |expected| of the rows with its key (1e-3 if all
-// are 0): values near a zero crossing are judged against the size of the derivative over the table.
+// Each row within tolerance × max(|expected|, largest |expected| of its key or 1e-3): zero crossings judged by scale.
 void expectDerivatives(const std::vector<DerivativeRow> &rows);
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
 
 // The cell parameters with their steps (Å, degrees) and the factor to the derivatives' unit (per radian).
-struct CellParameterStep {
-    const char *key;
-    double RefinementCrystal::*field;
-    double step, unitFactor;
-};
+struct CellParameterStep { const char *key; double RefinementCrystal::*field; double step, unitFactor; };
 using RC = RefinementCrystal;
 inline const CellParameterStep kCellSteps[6] = {
     {"a", &RC::a, 1e-6, 1.0}, {"b", &RC::b, 1e-6, 1.0}, {"c", &RC::c, 1e-6, 1.0},
     {"alpha", &RC::alpha, 1e-5, kDegreesPerRadian}, {"beta", &RC::beta, 1e-5, kDegreesPerRadian},
     {"gamma", &RC::gamma, 1e-5, kDegreesPerRadian}};
 
-// A new triclinic crystal (a 5.1, b 6.3, c 7.2 Å, α 81°, β 97°, γ 104°, scale 2.5): every cell parameter moves
-// every d-spacing. refreshCell brings the reciprocal cell and metric tensors up to date after a change.
+// A triclinic crystal (5.1, 6.3, 7.2 Å, 81°, 97°, 104°, scale 2.5); refreshCell updates its reciprocal cell, metrics.
 RefinementCrystal *makeTriclinicCrystal();
 void refreshCell(RefinementCrystal *crystal);
 
-// A derivative table held by its owner.
 using TablePointer = std::unique_ptr<HashTable, decltype(&freeHashTable)>;
 inline TablePointer owned(HashTable *table) { return TablePointer(table, freeHashTable); }
 
