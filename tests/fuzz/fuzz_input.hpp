@@ -1,6 +1,5 @@
-// Reads a fuzz input from the front: a byte, a little-endian int32, a raw double
-// (any bit pattern), or a "value": one byte b < 200 giving (b − 100) / 20, else
-// a raw double. An exhausted input gives zeros. make_seeds.py writes the same.
+// Reads a fuzz input from the front: a byte, a little-endian int32, a raw double, or a "value":
+// a byte b < 200 giving (b − 100) / 20, else a raw double; zeros once exhausted (as make_seeds.py).
 #ifndef PK_FUZZ_INPUT_HPP
 #define PK_FUZZ_INPUT_HPP
 
@@ -20,15 +19,16 @@ public:
     bool exhausted() const { return position_ >= size_; }
     uint8_t byte() { return exhausted() ? 0 : data_[position_++]; }
     int32_t int32() { return static_cast<int32_t>(static_cast<uint32_t>(bits(4))); }
+    double value() { return small(byte()); }
+
+private:
+    double small(uint8_t b) { return b < 200 ? (b - 100.0) / 20.0 : real(); }
     double real() {
         const uint64_t raw = bits(8);
         double result;
         return std::memcpy(&result, &raw, sizeof result), result;
     }
-    double value() { const uint8_t b = byte(); return b < 200 ? (b - 100.0) / 20.0 : real(); }
-
-private:
-    uint64_t bits(int bytes) {  // little-endian
+    uint64_t bits(int bytes) {
         uint64_t raw = 0;
         for (int i = 0; i < bytes; ++i) raw |= static_cast<uint64_t>(byte()) << (8 * i);
         return raw;
@@ -56,15 +56,6 @@ inline void fillProfile(Input &in, RefinementProfile *p) {
                           &p->beta1, &p->zero, &p->xMin, &p->xMax}) {
         *field = in.value();
     }
-}
-
-// A reflexion: h, k, l, multiplicity (signed bytes), d and position (values), a flag byte.
-inline void fillReflexion(Input &in, Reflexion *r) {
-    r->h = static_cast<int8_t>(in.byte()), r->k = static_cast<int8_t>(in.byte());
-    r->l = static_cast<int8_t>(in.byte()), r->multiplicity = static_cast<int8_t>(in.byte());
-    r->dSpacing = in.value();
-    r->peakPosition = in.value();
-    r->isSecondaryWavelength = static_cast<uint8_t>(in.byte() & 1);
 }
 
 }  // namespace pk_fuzz

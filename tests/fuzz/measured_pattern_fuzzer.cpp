@@ -1,6 +1,5 @@
-// The measured-pattern reader on any text (cut at a NUL): an accepted text gives
-// two or more points, x increasing, y finite and ≥ 0, σ finite and > 0; a
-// refusal says why and leaves no handle.
+// The measured-pattern reader on any text (cut at a NUL): two or more points, x increasing, y finite
+// and ≥ 0, σ finite and > 0; a refusal says why and leaves no handle.
 #include <cmath>
 #include <string>
 

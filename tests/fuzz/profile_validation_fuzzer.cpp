@@ -1,6 +1,5 @@
-// ProfileParametersAreValid on any profile, allocation b % 4 failing: the profile
-// unchanged, the error buffer a NUL-terminated text, empty when valid.
-// Layout: the profile (fuzz_input.hpp), then the byte b.
+// ProfileParametersAreValid on any profile, allocation b % 4 failing: the profile unchanged, the error
+// buffer a NUL-terminated text, empty when valid. Layout: the profile (fuzz_input.hpp), the byte b.
 #include "fuzz_input.hpp"
 #include "support/allocation_failure.hpp"
 
@@ -15,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     pk_test::disarmAllocationFailure();
     pk_fuzz::check(std::memcmp(&before, profile, sizeof before) == 0, "the check changed the profile");
     const char *buffer = GetErrorBuffer();
-    pk_fuzz::check(std::memchr(buffer, '\0', PK_ERROR_BUFFER_SIZE) != nullptr, "the error buffer is not NUL-terminated");
+    pk_fuzz::check(std::memchr(buffer, '\0', PK_ERROR_BUFFER_SIZE) != nullptr, "an error buffer without NUL");
     pk_fuzz::check(!valid || buffer[0] == '\0', "a valid profile left a reason");
     freeRefinementProfile(profile);
     return 0;

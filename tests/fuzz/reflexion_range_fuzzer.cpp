@@ -1,7 +1,6 @@
-// FindReflexionRange on any positions, peak and window: a true answer gives a
-// window of at most `window` points around the nearest point (for sorted finite
-// input the nearest by a plain scan); a false one leaves the range untouched.
-// Layout: byte flags (bit 0: sort, NaN as 0), int32 window, peak, positions.
+// FindReflexionRange on any input: a true answer gives a window of at most `window` points around
+// the nearest point (for sorted finite input the nearest by a plain scan); a false one leaves the
+// range untouched. Layout: byte flags (bit 0: sort, NaN as 0), int32 window, peak, positions.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -15,25 +14,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const bool sorted = (in.byte() & 1) != 0;
     const int32_t window = in.int32();
     Reflexion reflexion{};
-    reflexion.peakPosition = in.value();
+    const double peak = reflexion.peakPosition = in.value();
     std::vector<double> x;
     while (!in.exhausted()) x.push_back(in.value());
-    if (sorted) {
-        for (double &p : x) p = std::isnan(p) ? 0.0 : p;
-        std::sort(x.begin(), x.end());
-    }
+    for (double &p : x) p = sorted && std::isnan(p) ? 0.0 : p;
+    if (sorted) std::sort(x.begin(), x.end());
     const int32_t count = static_cast<int32_t>(x.size());
     ReflexionRange r{-1, -2, -3, -4};
-    if (!FindReflexionRange(&reflexion, x.empty() ? nullptr : x.data(), count, window, &r)) {
-        check(r.firstIndex == -1 && r.nearestIndex == -2 && r.lastIndex == -3 && r.pointCount == -4, "a false answer changed the range");
-        return 0;
-    }
-    check(count >= 1 && window >= 1 && 0 <= r.firstIndex && r.firstIndex <= r.nearestIndex &&
-          r.nearestIndex <= r.lastIndex && r.lastIndex < count, "the window's indices");
-    check(r.pointCount == r.lastIndex - r.firstIndex + 1 && r.pointCount <= window, "the window's point count");
-    const double peak = reflexion.peakPosition;
+    const bool found = FindReflexionRange(&reflexion, x.empty() ? nullptr : x.data(), count, window, &r);
+    check(found || (r.firstIndex == -1 && r.nearestIndex == -2 && r.lastIndex == -3 && r.pointCount == -4), "changed");
+    check(!found || (count >= 1 && window >= 1 && 0 <= r.firstIndex && r.firstIndex <= r.nearestIndex &&
+                     r.nearestIndex <= r.lastIndex && r.lastIndex < count), "the window's indices");
+    check(!found || (r.pointCount == r.lastIndex - r.firstIndex + 1 && r.pointCount <= window), "the point count");
     double best = std::isfinite(peak) ? INFINITY : NAN;
     for (double p : x) best = std::isfinite(p) ? std::min(best, std::fabs(peak - p)) : NAN;
-    check(!sorted || !(best == best) || std::fabs(peak - x[static_cast<std::size_t>(r.nearestIndex)]) == best, "not the nearest point");
+    const double nearest = found ? std::fabs(peak - x[std::size_t(r.nearestIndex)]) : best;
+    check(!sorted || std::isnan(best) || nearest == best, "not the nearest point");
     return 0;
 }

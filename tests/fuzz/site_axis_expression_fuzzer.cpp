@@ -1,8 +1,7 @@
-// The coordinate-expression parse against a plain reading of its rule (the sign
-// last written before the first variable letter, if that letter is the axis),
-// then the four site derivatives for one operator carrying the expressions (an
-// axis outside 0–2 gives 0). Layout: axis byte (b % 4, 3: an int32 follows),
-// three NUL-ended expressions, x y z, h k l and component (signed bytes), Uiso.
+// The coordinate-expression parse against its rule (the sign last written before the first variable
+// letter, if that letter is the axis), then the four site derivatives of one operator carrying the
+// expressions (an axis outside 0–2 gives 0). Layout: axis byte (b % 4, 3: an int32 follows), three
+// NUL-ended expressions, x y z, h k l and component (signed bytes), Uiso.
 #include <string>
 
 #include "derivatives/site_derivatives.hpp"
@@ -13,37 +12,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const uint8_t axisCode = in.byte();
     const int32_t axis = axisCode % 4 < 3 ? axisCode % 4 : in.int32();
     std::string expressions[3];
-    for (std::string &expression : expressions) {
-        for (char c; !in.exhausted() && (c = static_cast<char>(in.byte())) != '\0';) expression.push_back(c);
-        const std::size_t letter = expression.find_first_of("xyzXYZ"), sign = expression.find_last_of("+-", letter);
+    for (std::string &text : expressions) {
+        for (char c; !in.exhausted() && (c = static_cast<char>(in.byte())) != '\0';) text.push_back(c);
+        const std::size_t letter = text.find_first_of("xyzXYZ"), sign = text.find_last_of("+-", letter);
         for (int32_t a : {axis, 0, 1, 2}) {
-            const bool signed_ = letter != std::string::npos && (expression[letter] | 0x20) - 'x' == a && sign != std::string::npos;
-            const double expected = signed_ ? (expression[sign] == '+' ? 1.0 : -1.0) : 0.0;
-            pk_fuzz::check(powderkit::coordinateCoefficient(expression.c_str(), a) == expected, "a coefficient differs");
+            const bool axisLetter = letter != std::string::npos && (text[letter] | 0x20) - 'x' == a;
+            const bool signed_ = axisLetter && sign != std::string::npos;
+            const double expected = signed_ ? (text[sign] == '+' ? 1.0 : -1.0) : 0.0;
+            pk_fuzz::check(powderkit::coordinateCoefficient(text.c_str(), a) == expected, "a coefficient differs");
         }
     }
-    // One site of iron in a cubic cell of 5 Å, its one operator carrying the expressions.
+    // One iron site in a cubic cell of 5 Å, its one operator carrying the expressions.
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
     crystal->a = crystal->b = crystal->c = 5.0, crystal->alpha = crystal->beta = crystal->gamma = 90.0;
     calculateReciprocalCell(crystal), calculateMetricTensor(crystal);
     RefinementSymmetryOperator *op = makeRefinementSymmetryOperator();
     for (int i = 0; i < 3; ++i) op->rotation[i][i] = 1, op->coordinateExpressions[i] = expressions[i].c_str();
-    crystal->symmetryOperators = makeDynamicArrayWithCapacity(1);
-    addObjectToDynamicArray(crystal->symmetryOperators, op);
     Site *site = makeEmptySite();
     site->isIncluded = 1, site->x = in.value(), site->y = in.value(), site->z = in.value();
     RefinementAtomicScatteringFactor *factor = makeRefinementAtomicScatteringFactor();
     factor->hasCromerMannCoefficients = 1;
-    factor->cromerMannCoefficients[0] = 10.0, factor->cromerMannCoefficients[1] = 5.0, factor->cromerMannCoefficients[8] = 1.0;
+    double *cromerMann = factor->cromerMannCoefficients;
+    cromerMann[0] = 10.0, cromerMann[1] = 5.0, cromerMann[8] = 1.0;
     RefinementSiteOccupant *occupant = makeRefinementSiteOccupant("Fe", 1.0, factor);
+    site->displacement = makeRefinementThermalEllipsoidUij();
+    crystal->symmetryOperators = makeDynamicArrayWithCapacity(1);
+    addObjectToDynamicArray(crystal->symmetryOperators, op);
     site->occupants = makeDynamicArrayWithCapacity(1);
     addObjectToDynamicArray(site->occupants, occupant);
-    site->displacement = makeRefinementThermalEllipsoidUij();
     crystal->sites = makeDynamicArrayWithCapacity(1);
     addObjectToDynamicArray(crystal->sites, site);
     generateUnitCell(crystal);
     Reflexion *r = makeReflexion();
-    r->h = static_cast<int8_t>(in.byte()), r->k = static_cast<int8_t>(in.byte()), r->l = static_cast<int8_t>(in.byte());
+    for (int32_t *index : {&r->h, &r->k, &r->l}) *index = static_cast<int8_t>(in.byte());
     r->multiplicity = 1, r->dSpacing = dSpacingForHKL(crystal, r->h, r->k, r->l);
     const int32_t component = static_cast<int8_t>(in.byte());
     const double uIso = in.value();
