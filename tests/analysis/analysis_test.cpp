@@ -1,11 +1,9 @@
-// The raw-pattern analysis on synthetic patterns (the peak written here independently): background filters, spline
-// and picks, peak location and one damped fit step traced by hand, the pseudo-Voigt model through the harness.
+// Raw-pattern analysis on synthetic patterns: background, peak location and one fit step traced by hand.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <functional>
-#include <limits>
 
 #include "analysis/analysis.hpp"
 #include "linalg/linalg.hpp"
@@ -15,7 +13,6 @@
 namespace {
 
 using Values = std::array<double, 5>;  // x0, A, B, Γ, η
-const double kNan = std::numeric_limits<double>::quiet_NaN();
 using pk_test::kRoundOff;
 
 double truthModel(const Values &v, double x) {
@@ -25,7 +22,6 @@ double truthModel(const Values &v, double x) {
     return v[1] * (v[4] * lorentzian + (1.0 - v[4]) * gaussian) + v[2];
 }
 
-// Points x = first, first + step, … with y = f(x).
 std::vector<PatternPoint> makePattern(double first, double step, int count, const std::function<double(double)> &f) {
     std::vector<PatternPoint> points(static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < points.size(); ++i) points[i] = {first + step * double(i), f(first + step * double(i))};
@@ -33,8 +29,7 @@ std::vector<PatternPoint> makePattern(double first, double step, int count, cons
 }
 
 TEST(BackgroundEstimation, FiltersAndTheSplineByHand) {
-    // Nine-point Savitzky–Golay: the smoothing keeps 1, k, k², k³ at k = 0 (moments 1, 0, 0, 0); the cubic first
-    // derivative gives the slope of each (moments 0, 1, 0, 0).
+    // Nine-point Savitzky–Golay moments of 1, k, k², k³: smoothing 1, 0, 0, 0; first derivative 0, 1, 0, 0.
     for (int m = 0; m < 4; ++m) {
         double smooth = 0.0, slope = 0.0;
         for (int k = 0; k < 9; ++k) {
@@ -44,8 +39,7 @@ TEST(BackgroundEstimation, FiltersAndTheSplineByHand) {
         EXPECT_EQ(smooth / powderkit::smoothingCoefficients.normaliser, m == 0 ? 1.0 : 0.0) << m;
         EXPECT_EQ(slope / powderkit::firstDerivativeCoefficients.normaliser, m == 1 ? 1.0 : 0.0) << m;
     }
-    // Knots (0,0), (1,1), (2,0), (3,1). By hand: α = (−6, 6), l = (4, 3.75), μ = (¼, 1/3.75), z = (−1.5, 2), so
-    // c = (0, −2, 2, 0), b = (5/3, −1/3, −1/3), d = (−2/3, 4/3, −2/3).
+    // Knots (0,0), (1,1), (2,0), (3,1), by hand: c = (0, −2, 2, 0), b = (5/3, −1/3, −1/3), d = (−2/3, 4/3, −2/3).
     const PatternPoint knots[4] = {{0, 0}, {1, 1}, {2, 0}, {3, 1}};
     powderkit::SplineSegment s[4];
     ASSERT_TRUE(powderkit::naturalCubicSpline(knots, 4, s) && !powderkit::naturalCubicSpline(knots, 1, s));
@@ -58,9 +52,8 @@ TEST(BackgroundEstimation, FiltersAndTheSplineByHand) {
 }
 
 TEST(BackgroundEstimation, PicksFlatPointsSplinesThemAndRefusesPatterns) {
-    // A line with a tall peak at 350 setting the steepest slope, so the line is flat. A stretch is 11 smoothed points
-    // (x of point i + 4); rising, its first is lowest, falling its last; the next starts 11 after the pick: rising
-    // picks at 14, 25, 36, …, falling at 24, 45, 66, …; the first pairs x₀ with the smoothed value at x₄.
+    // A line under a tall peak at 350; stretches of 11 smoothed points (x + 4), the lowest picked, the next 11 after:
+    // rising picks at 14, 25, 36, …, falling at 24, 45, 66, …; the first pairs x₀ with the smoothed value at x₄.
     for (const double slope : {0.01, -0.01}) {
         auto points = makePattern(0.0, 1.0, 400, [slope](double x) {
             return 100.0 + slope * x + truthModel({350.0, 2000.0, 0, 2.0, 0.0}, x);
@@ -86,14 +79,14 @@ TEST(BackgroundEstimation, PicksFlatPointsSplinesThemAndRefusesPatterns) {
         }
         std::free(picked), std::free(background);
     }
-    // Fewer than 200 points (stretches below 5); x all equal or not numbers; a flat pattern has no slope below a
-    // tenth of the steepest, so only the ends would be picked.
+    // Refused: under 200 points (stretches below 5); x all equal or not numbers; flat (no slope under a tenth of max).
     auto points = makePattern(0.0, 0.1, 200, [](double x) { return 150 + x * x + truthModel({10, 20, 0, 0.3, 0}, x); });
     PatternPoint *background = fittedBackground(points.data(), 200);  // accepted: stretches of 5
     EXPECT_TRUE(background != nullptr && fittedBackground(points.data(), 199) == nullptr);
+    const double nan = std::nan("");
     const std::vector<std::vector<PatternPoint>> bad = {makePattern(1.0, 0.0, 400, [](double x) { return x * x; }),
                                                         makePattern(0.0, 0.1, 400, [](double) { return 12.0; }),
-                                                        std::vector<PatternPoint>(400, PatternPoint{kNan, kNan})};
+                                                        std::vector<PatternPoint>(400, PatternPoint{nan, nan})};
     for (const auto &pattern : bad) EXPECT_EQ(fittedBackground(pattern.data(), 400), nullptr) << &pattern - &bad[0];
     std::free(background);
 }
@@ -116,16 +109,13 @@ TEST(PeakLocation, HandTracedRulesAndRefusals) {
     const struct { int count; std::vector<Bump> bumps; int32_t maxPeaks; Found found; } cases[] = {
         // 100 points: indices 30 … 69 are scanned; 50 is confirmed at 61, 59 would need 70, 29 is not seen.
         {100, {{50, 50, 40}}, 3, {{50, 40, 10}}}, {100, {{59, 59, 40}}, 3, {}}, {100, {{29, 29, 40}}, 3, {}},
-        // A dip to 8 after the maximum but before its confirmation sets the baseline.
-        {120, {{40, 40, 40}, {45, 45, -2}}, 3, {{40, 42, 8}}},
-        // A plateau 45 … 70: 45 is recorded; the scan restarts at 57, on the plateau, and the maximum at 69, whose
-        // neighbour is as high, is confirmed at 80 but not recorded.
+        {120, {{40, 40, 40}, {45, 45, -2}}, 3, {{40, 42, 8}}},  // a dip to 8 before the confirmation: the baseline
+        // A plateau 45 … 70: 45 recorded; the scan restarts at 57, and 69 (neighbour as high) is confirmed, unrecorded.
         {120, {{45, 70, 50}}, 5, {{45, 50, 10}}},
         // A full block keeps the highest in pattern order; 120 is not confirmed before 129.
         {160, {{40, 40, 30}, {60, 60, 50}, {80, 80, 20}, {100, 100, 40}, {120, 120, 99}}, 2,
          {{60, 50, 10}, {100, 40, 10}}},
-        // Equal heights: a later peak replaces only when higher, and displaces the first lowest.
-        {160, {{40, 40, 30}, {60, 60, 30}}, 1, {{40, 30, 10}}},
+        {160, {{40, 40, 30}, {60, 60, 30}}, 1, {{40, 30, 10}}},  // ties: only a higher one replaces, the first lowest
         {160, {{40, 40, 30}, {60, 60, 30}, {80, 80, 50}}, 2, {{60, 30, 10}, {80, 50, 10}}},
     };
     for (const auto &c : cases) {
@@ -165,38 +155,30 @@ TEST(PseudoVoigtModel, ValuesDerivativesAndReadOut) {
         pk_test::expectDerivatives(rows);
         freeMatrix(p);
     }
-    // The read-out needs a 5 × 1 matrix; the value five entries.
     Matrix *p = parametersOf({1, 2, 3, 4, 5}), *four = powderkit::makeMatrix(4, 1);
-    Values out = {-1, -1, -1, -1, -1};
-    EXPECT_FALSE(peakParametersForPseudoVoigt(four, &out[0], &out[1], &out[2], &out[3], &out[4]) || out[0] != -1);
-    EXPECT_EQ(peakParametersForPseudoVoigt(p, &out[0], &out[1], &out[2], &out[3], &out[4]), 1);
-    EXPECT_EQ(out, (Values{1, 2, 3, 4, 5}));
+    Values o = {-1, -1, -1, -1, -1};  // read out of a 5 × 1 matrix only
+    EXPECT_FALSE(peakParametersForPseudoVoigt(four, &o[0], &o[1], &o[2], &o[3], &o[4]) || o[0] != -1);
+    EXPECT_TRUE(peakParametersForPseudoVoigt(p, &o[0], &o[1], &o[2], &o[3], &o[4]) && o == (Values{1, 2, 3, 4, 5}));
     EXPECT_TRUE(pseudoVoigt(1.0, four) == 0.0 && powderkit::pseudoVoigtDerivatives[5] == nullptr);
     for (Matrix *m : {p, four}) freeMatrix(m);
-}
-
-PeakRange rangeAt(std::vector<PatternPoint> &points, std::size_t index, double baseline) {
-    return PeakRange{nullptr, &points[index], 0, baseline, points[index].y - baseline};
 }
 
 TEST(PseudoVoigtFit, WindowStartingValuesAndOneStepByHand) {
     // Lower points right beside the maximum, higher beyond: a window of 3 points and no fit.
     auto points = makePattern(0.0, 0.01, 100, [](double) { return 20.0; });
     points[49].y = points[51].y = 5.0, points[50].y = 30.0;
-    PeakRange narrow = rangeAt(points, 50, 5.0);
+    PeakRange narrow{nullptr, &points[50], 0, 5.0, 25.0};
     EXPECT_TRUE(pseudoVoigtFit(&narrow) == nullptr && narrow.start == &points[49] && narrow.pointCount == 3);
-    // A triangle y − 10 = 100 − 10·|i − 50| falls to half height 5 points out: Γ = 0.1, and the height 100 for
-    // η = 0.5 gives A = 100 / (½·2/(πΓ) + ½·2√(ln 2/π)/Γ).
+    // A triangle 100 − 10|i − 50| over 10: Γ = 0.1 and, for η = ½, A = 100 / (1/(πΓ) + √(ln 2/π)/Γ).
     for (std::size_t i = 0; i < 100; ++i) points[i].y = 10.0 + std::fmax(0.0, 100.0 - 10.0 * std::abs(int(i) - 50));
-    PeakRange triangle = rangeAt(points, 50, 10.0);
+    PeakRange triangle{nullptr, &points[50], 0, 10.0, 100.0};
     Matrix *p = powderkit::initialPseudoVoigtParameters(&triangle);
     const double fwhm = points[55].x - points[45].x;
     const double area = 100.0 / (1.0 / (M_PI * fwhm) + std::sqrt(std::log(2.0) / M_PI) / fwhm);
     const Values start = {points[50].x, area, 10.0, fwhm, 0.5};
     for (int i = 0; i < 5; ++i) EXPECT_NEAR(p->elements[i], start[i], kRoundOff * start[i]) << i;
     freeMatrix(p);
-    // J the first five unit columns: JᵀJ(1 + λ) = 2I at λ = 1, the shift r₀…₄ / 2, then r = y − model. Against a larger
-    // χ² the step is taken, λ / 3, converged below a 1e-7 relative move; against a smaller one undone, λ doubled.
+    // J = unit columns: shift r₀…₄/2 at λ = 1; a larger χ² takes it (λ/3, converged under 1e-7), a smaller λ·2.
     triangle.start = &points[46], triangle.pointCount = 8;
     Matrix *j = powderkit::makeMatrix(8, 5);
     for (int32_t c = 0; c < 5; ++c) j->rowPointers[c][c] = 1.0;
@@ -215,16 +197,14 @@ TEST(PseudoVoigtFit, WindowStartingValuesAndOneStepByHand) {
         EXPECT_EQ(lambda, taken ? 1.0 / 3.0 : 2.0);
         EXPECT_NEAR(chi2, taken ? updated : previous, kRoundOff * previous);
         for (int i = 0; i < 5; ++i) EXPECT_NEAR(p->elements[i], (taken ? moved : start)[i], kRoundOff * start[i]);
-        const double last = taken ? points[53].y - truthModel(moved, points[53].x) : 3.0;
-        EXPECT_NEAR(r->elements[7], last, kRoundOff * 100);
+        EXPECT_NEAR(r->elements[7], taken ? points[53].y - truthModel(moved, points[53].x) : 3.0, kRoundOff * 100);
         for (Matrix *m : {p, r}) freeMatrix(m);
     }
     freeMatrix(j);
 }
 
 TEST(PseudoVoigtFit, RefusesWhatItCannotFit) {
-    // Noise-free, χ² falls to rounding level and every later step is rejected: the 20-step budget runs out (null).
-    // A ripple of ±2 counts on some 2000 lets χ² settle: the fit converges, each estimate within 1e-3 of the truth.
+    // Noise-free, every step after χ² hits rounding is rejected: null; a ±2 ripple converges within 1e-3 of the truth.
     const Values truth = {35.0037, 500.0, 100.0, 0.08, 0.4};
     auto points = makePattern(34.0, 0.01, 201, [&](double x) { return truthModel(truth, x); });
     int32_t found = 0;
@@ -235,19 +215,16 @@ TEST(PseudoVoigtFit, RefusesWhatItCannotFit) {
     Matrix *fit = pseudoVoigtFit(ranges);
     ASSERT_NE(fit, nullptr);
     for (int c = 0; c < 5; ++c) EXPECT_NEAR(fit->elements[c], truth[c], 1e-3 * truth[c]) << c;
-    freeMatrix(fit);
-    std::free(ranges);
+    freeMatrix(fit), std::free(ranges);
     PeakRange flat{nullptr, &points[50], 17, 1, 0};  // no height: refused, the range left alone
     EXPECT_TRUE(!pseudoVoigtFit(&flat) && !powderkit::initialPseudoVoigtParameters(&flat) && flat.pointCount == 17);
     // The step refuses a singular normal matrix (a zero Jacobian), leaving P unchanged.
-    Matrix *column = powderkit::makeMatrix(5, 1), *r = powderkit::makeMatrix(8, 1), *j = powderkit::makeMatrix(8, 5);
+    Matrix *c = parametersOf({3, 0, 0, 0, 0}), *r = powderkit::makeMatrix(8, 1), *j = powderkit::makeMatrix(8, 5);
     double chi2 = 1.0, lambda = 1.0;
     PeakRange range{};
-    column->elements[0] = 3.0;
-    int32_t status = 0;
-    pk_test::captureStdout([&] { status = powderkit::pseudoVoigtFitStep(column, r, j, &range, &chi2, &lambda); });
-    EXPECT_TRUE(status == 2 && column->elements[0] == 3.0);
-    for (Matrix *m : {column, r, j}) freeMatrix(m);
+    pk_test::captureStdout([&] { EXPECT_EQ(powderkit::pseudoVoigtFitStep(c, r, j, &range, &chi2, &lambda), 2); });
+    EXPECT_EQ(c->elements[0], 3.0);
+    for (Matrix *m : {c, r, j}) freeMatrix(m);
 }
 
 }  // namespace
