@@ -20,7 +20,7 @@ bool near3(const double *v, double x, double y, double z) {
 
 // By hand: R·(0.1, 0.2, 0.3) = (0.5, 0.1, 0.8), R·(v + o) + t − o; folded into [0, 1), within 1e-5 of a face to 0.
 TEST(OperatorArithmetic, RotationTranslationDisplacedOriginAndFoldingIntoTheCell) {
-    RefinementSymmetryOperator *op = makeOperator({1, -1, 2, 2, 1, -1, -1, 3, 1}, 0.5, 0.25, 0.125);
+    RefinementSymmetryOperator *op = makeOperator({1, -1, 2, 2, 1, -1, -1, 3, 1}, {0.5, 0.25, 0.125});
     double v[3] = {0.1, 0.2, 0.3}, out[3], origin[3] = {0.05, -0.1, 0.2};
     EXPECT_TRUE(near3(op->methods->rotateVector(out, op, v), 0.5, 0.1, 0.8));
     EXPECT_TRUE(near3(op->methods->transformVectorWithDisplacedOrigin(origin, op, v, origin), 1.5, 0.25, 0.575));

@@ -15,13 +15,10 @@ constexpr Rotation kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 constexpr Rotation kInversion = {-1, 0, 0, 0, -1, 0, 0, 0, -1};
 
 // A new operator record x' = R·x + t (release with its free slot).
-inline RefinementSymmetryOperator *makeOperator(const Rotation &r, double t0 = 0, double t1 = 0,
-                                                double t2 = 0) {
+inline RefinementSymmetryOperator *makeOperator(const Rotation &r, const std::array<double, 3> &t = {}) {
     RefinementSymmetryOperator *op = makeRefinementSymmetryOperator();
-    for (int i = 0; i < 9; ++i) op->rotation[i / 3][i % 3] = r[static_cast<std::size_t>(i)];
-    op->translation[0] = t0;
-    op->translation[1] = t1;
-    op->translation[2] = t2;
+    for (std::size_t i = 0; i < 9; ++i) op->rotation[i / 3][i % 3] = r[i];
+    for (std::size_t i = 0; i < 3; ++i) op->translation[i] = t[i];
     return op;
 }
 
