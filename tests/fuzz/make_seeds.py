@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the binary fuzz targets (corpus/<target>/, or under
-the folder given): small meaningful inputs in the layout each target reads (the
-comment at the top of each *_fuzzer.cpp) of bytes, little-endian int32 and
-doubles. Rewrites the seeds it knows and leaves other files alone."""
+"""Writes the seeds of the binary fuzz targets into corpus/<target>/ (or the folder given), in the
+layout the top of each *_fuzzer.cpp describes; other files are left alone."""
 import math, os, struct, sys
 
 OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
@@ -12,7 +10,8 @@ NAN, INF = float("nan"), float("inf")
 
 def value(x):  # one byte for multiples of 0.05 in -5 … 4.95, else a marker and a double
     s = x * 20.0 + 100.0
-    return b(int(round(s))) if math.isfinite(x) and abs(s - round(s)) < 1e-9 and 0 <= round(s) < 200 else b(255) + f64(x)
+    small = math.isfinite(x) and abs(s - round(s)) < 1e-9 and 0 <= round(s) < 200
+    return b(int(round(s))) if small else b(255) + f64(x)
 
 
 values = lambda *xs: b"".join(value(x) for x in xs)
@@ -27,7 +26,7 @@ def profile(kind, tof=False, **fields):  # time of flight with neutrons, else X-
     return b(kind, 5 if tof else 0) + values(*f.values())
 
 
-reflexion = lambda h, k, l, multiplicity, d, position: b(h & 255, k & 255, l & 255, multiplicity) + values(d, position) + b(0)
+reflexion = lambda h, k, l, m, d, x: b(h & 255, k & 255, l & 255, m) + values(d, x) + b(0)  # m multiplicity, x position
 key = lambda op, text: b(op, len(text)) + text.encode()  # an insertion (0) or lookup (4) of the key
 
 
@@ -47,9 +46,10 @@ grid = values(*[0.5 * i - 4.0 for i in range(17)])
 seeds = {
     "hash_table": {
         "one_slot": b(0) + key(0, "a") + key(4, "a") + key(0, "b") + key(4, "b"),
-        "grow_twice": b(3) + b"".join(key(0, "k%d" % i) for i in range(9)) + b"".join(key(4, "k%d" % i) for i in range(10)),
-        "failed_resize_then_full": b(3) + key(0, "B0") + key(0, "B1") + b(7, 1) + key(0, "B2") + b(7, 2) + key(0, "B3") +
-        b(7, 1) + key(0, "B4") + key(0, "B5") + key(4, "B5") + key(4, "absent") + key(4, "B0"),
+        "grow_twice": b(3) + b"".join(key(0, "k%d" % i) for i in range(9)) +
+        b"".join(key(4, "k%d" % i) for i in range(10)),
+        "failed_resize_then_full": b(3) + key(0, "B0") + key(0, "B1") + b(7, 1) + key(0, "B2") + b(7, 2) +
+        key(0, "B3") + b(7, 1) + key(0, "B4") + key(0, "B5") + key(4, "B5") + key(4, "absent") + key(4, "B0"),
         "failed_key_copy": b(7, 7, 0) + key(0, "Zero") + key(4, "Zero") + key(0, "Zero") + key(4, "Zero"),
         "duplicates_and_empty_key": b(15) + key(0, "") * 2 + key(0, "sigma1") * 2 + key(4, "") + key(4, "sigma1") +
         b"".join(key(0, "x%d" % i) for i in range(8)) + key(4, "sigma1") + key(4, "")},
@@ -67,7 +67,7 @@ seeds = {
         values(27.9, 1.0, 0.5, 27.5, -2.0, 0.25, 28.4, 0.05, -3.0),
         "tof_peak": profile(4, tof=True) + reflexion(1, 1, 1, 8, 3.1, 3.1) + value(50.0) + cell +
         values(3.1, -4.0, 0.001, 3.095, 4.5, 4.5, 3.2, 0.0, 1.0),
-        "degenerate": profile(0, U=0.0, V=0.0, W=0.0, LX=0.0, LY=0.0, wavelength=0.0) + reflexion(0, 0, 0, 0, 0.0, 0.0) +
+        "degenerate": profile(0, U=0.0, V=0.0, W=0.0, LX=0.0, LY=0.0, wavelength=0.0) + reflexion(0, 0, 0, 0, 0, 0) +
         values(0.0, -4.0, -4.0, -4.0, -9.0, -9.0, -9.0, 0.0, 0.0, 0.0, 0.0, INF, NAN, -INF)},
     "reflexion_range": {
         "inside_sorted": b(1) + i32(5) + value(0.3) + grid, "beyond_the_end": b(1) + i32(9) + value(4.6) + grid,
