@@ -1,7 +1,5 @@
-// Allocation failure at every allocating entry point of the core and the phase layer: a case makes its
-// calls through `armed`, which fails their nth allocation, for n = 1, 2, … until none is reached. Each
-// part of the outcome must be kFailed (the documented failure) or the clean run's, nothing printed but
-// the case's message, and the sanitizer pass finds no leak.
+// Every allocating entry point with its nth allocation failing (n = 1, 2, … until none is reached): each
+// part of a case's outcome is kFailed (the documented failure) or the clean run's, nothing else printed.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -222,9 +220,8 @@ const Case kCases[] = {
          normalizeMarchEquation(crystal);
          const int32_t hkl[3] = {1, 1, 0};  // {1 1 0} of 4/mmm: four planes
          int32_t count = -7;
-         int32_t *planes = armed([&] { return planesRelatedBySymmetry(crystal, hkl, 1, &count); });
-         std::string outcome = part(planes == nullptr && count == -7, std::to_string(count));
-         std::free(planes);
+         std::free(armed([&] { return planesRelatedBySymmetry(crystal, hkl, 1, &count); }));
+         std::string outcome = part(count == -7, std::to_string(count));  // left as it was on failure
          RefinementProfile *p = profile(PK_PROFILE_PSEUDO_VOIGT);
          Reflexion *r = reflexionOf(crystal, 1, 1, 0), *inclined = reflexionOf(crystal, 1, 0, 1);
          const double correction = armed([&] { return preferredOrientationCorrectionForReflexion(crystal, r); });
