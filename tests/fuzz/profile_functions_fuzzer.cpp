@@ -2,20 +2,11 @@
 // off the cut. Layout: profile, reflexion (h k l multiplicity bytes, d, position, a flag byte),
 // asymmetry cut-off, a b c (4 + value), angles (90 + 10·value), scale, (x, Re z, Im z)…
 #include <complex>
-#include <vector>
 
 #include "fuzz_input.hpp"
 #include "profiles/profiles.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
-    static std::vector<ProfileDerivativeFunction> derivatives[5];  // of each profile type, made once
-    for (int32_t type = 0; type < 5 && derivatives[type].empty(); ++type) {
-        HashTable *table = ProfileDerivativesHashTable(type);
-        for (const HashTableEntry *e = table->entries; e < table->entries + table->capacity; ++e) {
-            if (e->key != nullptr) derivatives[type].push_back(reinterpret_cast<ProfileDerivativeFunction>(e->value));
-        }
-        freeHashTable(table);
-    }
     pk_fuzz::Input in(data, size);
     RefinementProfile *profile = makeRefinementProfile(1, 2, 0, 1.5406, 10.0, 120.0);
     Reflexion *r = makeReflexion();
@@ -35,7 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         const std::complex<double> z(in.value(), in.value());
         for (int32_t type = 0; type < 5; ++type) {
             (void)ProfileFuncForProfileType(type)(x, r, profile);
-            for (ProfileDerivativeFunction derivative : derivatives[type]) (void)derivative(x, crystal, r, profile);
+            HashTable *table = ProfileDerivativesHashTable(type);
+            for (const HashTableEntry *e = table->entries; e < table->entries + table->capacity; ++e) {
+                auto *derivative = reinterpret_cast<ProfileDerivativeFunction>(e->value);
+                if (e->key != nullptr) (void)derivative(x, crystal, r, profile);
+            }
+            freeHashTable(table);
         }
         const auto e = powderkit::complexExponentialIntegral(z);
         const auto f = powderkit::complexExponentialIntegral(std::conj(z));
