@@ -1,5 +1,5 @@
 // Reads a fuzz input from the front: a byte, a little-endian int32, a raw double, or a "value":
-// a byte b < 200 giving (b − 100) / 20, else a raw double; zeros once exhausted (as make_seeds.py).
+// a byte b < 200 giving (b − 100) / 20, else a raw double; zeros once exhausted.
 #ifndef PK_FUZZ_INPUT_HPP
 #define PK_FUZZ_INPUT_HPP
 
