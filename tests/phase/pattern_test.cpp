@@ -197,9 +197,6 @@ TEST_F(Pattern, ThreadsGiveWhatOneThreadGives) {
 TEST_F(Pattern, ZeroAndSampleDisplacementMoveThePeaks) {
     const std::vector<double> plain = ticks(cu);
     ASSERT_GT(plain.size(), 10u);
-    // (0 1 2): 1/d² = 4/3 (h² + hk + k²)/a² + l²/c².
-    const double d012 = 1.0 / std::sqrt(4.0 / 3.0 / (4.7589 * 4.7589) + 4.0 / (12.991 * 12.991));
-    EXPECT_NEAR(plain[0], 2.0 * std::asin(cu.wavelength / (2.0 * d012)) * 180.0 / kPi, 1e-9);
     pk_instrument shifted = cu, displaced = cu;
     shifted.zero = 0.05;
     displaced.displacement = 0.1;
@@ -303,7 +300,8 @@ TEST(Anodes, LinesByName) {
     pk_instrument in;
     pk_instrument_default(&in);
     ASSERT_EQ(pk_instrument_set_anode(&in, "Co", true, nullptr), PK_OK);
-    EXPECT_EQ(std::vector<double>({in.wavelength, in.wavelength2, in.ratio2}), std::vector<double>({1.78901, 1.7929, 0.5}));
+    EXPECT_EQ(std::vector<double>({in.wavelength, in.wavelength2, in.ratio2}),
+              std::vector<double>({1.78901, 1.7929, 0.5}));
     ASSERT_EQ(pk_instrument_set_anode(&in, "Co", false, nullptr), PK_OK);
     EXPECT_EQ(in.wavelength2, 0.0);
     pk_error e{};

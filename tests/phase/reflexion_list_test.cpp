@@ -15,7 +15,7 @@
 
 namespace {
 
-using pk_test::Hkl;
+using namespace pk_test;
 
 std::string fileOf(const std::string &name) { return (name == "Si" ? "silicon" : name) + ".cif"; }
 
@@ -63,24 +63,24 @@ double largest(const std::vector<double> &v) { return *std::max_element(v.begin(
 // digits: d within half its last decimal, the rest within 1e-6 of the
 // strongest (the reference's f0 series are rounded to that).
 TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
-    for (const std::string &name : pk_test::referenceStructureNames()) {
-        const auto reference = pk_test::readTable("reflexions/" + name + ".tsv");
+    for (const std::string &name : referenceStructureNames()) {
+        const auto reference = readTable("reflexions/" + name + ".tsv");
         std::vector<double> column[10];
         for (const auto &row : reference) {
             for (std::size_t c = 3; c < 10; ++c) column[c].push_back(std::stod(row[c]));
         }
-        const std::string text = pk_test::exampleText(fileOf(name));
+        const std::string text = exampleText(fileOf(name));
         for (const std::string &cif : {text, dotted(text)}) {
-            pk_phase *phase = pk_test::phaseOf(cif);
+            pk_phase *phase = phaseOf(cif);
             ASSERT_NE(phase, nullptr) << name;
             for (const bool xray : {true, false}) {
                 SCOPED_TRACE(name + (cif == text ? " _tags" : " .tags") + (xray ? " X-rays" : " neutrons"));
-                pk_reflexion_list *list = pk_test::listOf(phase, xray ? PK_RADIATION_XRAY : PK_RADIATION_NEUTRON,
+                pk_reflexion_list *list = listOf(phase, xray ? PK_RADIATION_XRAY : PK_RADIATION_NEUTRON,
                                                           1.5406, PK_LIMIT_D_MIN, 0.8);
-                const auto hkl = pk_test::indicesOf(list);
-                const auto d = pk_test::valuesOf(list, PK_QUANTITY_D), m = pk_test::valuesOf(list, PK_QUANTITY_MULTIPLICITY),
-                           f2 = pk_test::valuesOf(list, PK_QUANTITY_F2), lp = pk_test::valuesOf(list, PK_QUANTITY_LP),
-                           intensity = pk_test::valuesOf(list, PK_QUANTITY_INTENSITY);
+                const auto hkl = indicesOf(list);
+                const auto d = valuesOf(list, PK_QUANTITY_D), m = valuesOf(list, PK_QUANTITY_MULTIPLICITY),
+                           f2 = valuesOf(list, PK_QUANTITY_F2), lp = valuesOf(list, PK_QUANTITY_LP),
+                           intensity = valuesOf(list, PK_QUANTITY_INTENSITY);
                 pk_reflexion_list_free(list);
                 ASSERT_EQ(hkl.size(), reference.size());
                 std::map<Hkl, std::size_t> entryOf;
@@ -110,8 +110,8 @@ TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
 // A phase from its symbol, cell and sites has the operators of the file's
 // operator loop (so the same list: it depends on nothing else).
 TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
-    const auto rows = pk_test::readTable("structures.tsv");
-    for (const std::string &name : pk_test::referenceStructureNames()) {
+    const auto rows = readTable("structures.tsv");
+    for (const std::string &name : referenceStructureNames()) {
         SCOPED_TRACE(name);
         std::vector<pk_site> sites;
         const std::vector<std::string> *last = nullptr;
@@ -128,7 +128,7 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
         pk_error e{};
         ASSERT_EQ(pk_phase_from_symbol(name.c_str(), (*last)[1].c_str(), cell, sites.data(),
                                        static_cast<int32_t>(sites.size()), &fromSymbol, &e), PK_OK) << e.message;
-        pk_phase *fromLoop = pk_test::phaseOf(pk_test::exampleText(fileOf(name)));
+        pk_phase *fromLoop = phaseOf(exampleText(fileOf(name)));
         EXPECT_EQ(operatorSet(fromSymbol), operatorSet(fromLoop));
         pk_phase_free(fromSymbol);
         pk_phase_free(fromLoop);
@@ -139,16 +139,16 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
 // at 136.08° is (1 4 6) and (4 1 6); representatives have the fewest negative
 // indices, then the largest h k l.
 TEST(ReflexionList, LinesAndRepresentatives) {
-    pk_phase *phase = pk_test::phaseOf(pk_test::exampleText("corundum.cif"));
-    pk_reflexion_list *list = pk_test::listOf(phase, PK_RADIATION_XRAY, 1.540593, PK_LIMIT_X_MAX, 150.0);
-    const auto hkl = pk_test::indicesOf(list);
+    pk_phase *phase = phaseOf(exampleText("corundum.cif"));
+    pk_reflexion_list *list = listOf(phase, PK_RADIATION_XRAY, 1.540593, PK_LIMIT_X_MAX, 150.0);
+    const auto hkl = indicesOf(list);
     ASSERT_GE(hkl.size(), 3u);
     EXPECT_EQ(std::vector<Hkl>(hkl.begin(), hkl.begin() + 3), (std::vector<Hkl>{{0, 1, 2}, {1, 0, 4}, {1, 1, 0}}));
-    const auto d = pk_test::valuesOf(list, PK_QUANTITY_D), intensity = pk_test::valuesOf(list, PK_QUANTITY_INTENSITY),
-               multiplicity = pk_test::valuesOf(list, PK_QUANTITY_MULTIPLICITY);
-    const auto lineX = pk_test::valuesOf(list, PK_QUANTITY_X, true), lineD = pk_test::valuesOf(list, PK_QUANTITY_D, true),
-               lineIntensity = pk_test::valuesOf(list, PK_QUANTITY_INTENSITY, true),
-               lineMultiplicity = pk_test::valuesOf(list, PK_QUANTITY_MULTIPLICITY, true);
+    const auto d = valuesOf(list, PK_QUANTITY_D), intensity = valuesOf(list, PK_QUANTITY_INTENSITY),
+               multiplicity = valuesOf(list, PK_QUANTITY_MULTIPLICITY);
+    const auto lineX = valuesOf(list, PK_QUANTITY_X, true), lineD = valuesOf(list, PK_QUANTITY_D, true),
+               lineIntensity = valuesOf(list, PK_QUANTITY_INTENSITY, true),
+               lineMultiplicity = valuesOf(list, PK_QUANTITY_MULTIPLICITY, true);
     std::vector<int32_t> first(lineX.size()), count(lineX.size());
     ASSERT_EQ(pk_reflexion_list_line_members(list, first.data(), count.data(), static_cast<int32_t>(lineX.size()),
                                              nullptr), PK_OK);
@@ -177,13 +177,13 @@ TEST(ReflexionList, LinesAndRepresentatives) {
         }
     }
     EXPECT_EQ(members, (std::set<Hkl>{{1, 4, 6}, {4, 1, 6}}));
-    EXPECT_NEAR(lineIntensity[i], sum, pk_test::kRoundOff * sum);
+    EXPECT_NEAR(lineIntensity[i], sum, kRoundOff * sum);
     EXPECT_EQ(lineMultiplicity[i], sumMultiplicity);
     pk_reflexion_list_free(list);
     pk_phase_free(phase);
-    phase = pk_test::phaseOf(pk_test::exampleText("silicon.cif"));
-    list = pk_test::listOf(phase, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 1.6);
-    EXPECT_EQ(pk_test::indicesOf(list), (std::vector<Hkl>{{1, 1, 1}, {2, 2, 0}, {3, 1, 1}}));
+    phase = phaseOf(exampleText("silicon.cif"));
+    list = listOf(phase, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 1.6);
+    EXPECT_EQ(indicesOf(list), (std::vector<Hkl>{{1, 1, 1}, {2, 2, 0}, {3, 1, 1}}));
     pk_reflexion_list_free(list);
     pk_phase_free(phase);
 }
