@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 
 #include "analysis/analysis.hpp"
 #include "linalg/linalg.hpp"
@@ -39,9 +38,8 @@ TEST(BackgroundEstimation, FiltersAndTheSplineByHand) {
         EXPECT_EQ(smooth / powderkit::smoothingCoefficients.normaliser, m == 0 ? 1.0 : 0.0) << m;
         EXPECT_EQ(slope / powderkit::firstDerivativeCoefficients.normaliser, m == 1 ? 1.0 : 0.0) << m;
     }
-    // Knots (0,0), (1,1), (2,0), (3,1), by hand: c = (0, −2, 2, 0), b = (5/3, −1/3, −1/3), d = (−2/3, 4/3, −2/3).
     const PatternPoint knots[4] = {{0, 0}, {1, 1}, {2, 0}, {3, 1}};
-    powderkit::SplineSegment s[4];
+    powderkit::SplineSegment s[4];  // by hand: c = (0, −2, 2, 0), b = (5/3, −1/3, −1/3), d = (−2/3, 4/3, −2/3)
     ASSERT_TRUE(powderkit::naturalCubicSpline(knots, 4, s) && !powderkit::naturalCubicSpline(knots, 1, s));
     const double third = 1.0 / 3.0, expected[3][5] = {{0, 5 * third, 0, -2 * third, 0}, {1, -third, -2, 4 * third, 1},
                                                       {0, -third, 2, -2 * third, 2}};
@@ -52,8 +50,7 @@ TEST(BackgroundEstimation, FiltersAndTheSplineByHand) {
 }
 
 TEST(BackgroundEstimation, PicksFlatPointsSplinesThemAndRefusesPatterns) {
-    // A line under a tall peak at 350; stretches of 11 smoothed points (x + 4), the lowest picked, the next 11 after:
-    // rising picks at 14, 25, 36, …, falling at 24, 45, 66, …; the first pairs x₀ with the smoothed value at x₄.
+    // A line under a peak at 350: lowest of 11 smoothed points (x + 4) picked, rising 14, 25, …, falling 24, 45, ….
     for (const double slope : {0.01, -0.01}) {
         auto points = makePattern(0.0, 1.0, 400, [slope](double x) {
             return 100.0 + slope * x + truthModel({350.0, 2000.0, 0, 2.0, 0.0}, x);
@@ -68,9 +65,8 @@ TEST(BackgroundEstimation, PicksFlatPointsSplinesThemAndRefusesPatterns) {
             EXPECT_EQ(picked[k].x, x) << slope << " " << k;
             EXPECT_NEAR(picked[k].y, 100.0 + slope * x, kRoundOff * 100) << k;
         }
-        // The fitted background is the natural spline through the picks at every point.
         std::vector<powderkit::SplineSegment> s(static_cast<std::size_t>(count));
-        PatternPoint *background = fittedBackground(points.data(), 400);
+        PatternPoint *background = fittedBackground(points.data(), 400);  // the spline through the picks
         ASSERT_TRUE(background && powderkit::naturalCubicSpline(picked, count, s.data()));
         for (std::size_t i = 0, j = 0; i < 400; ++i) {
             while (j + 2 < static_cast<std::size_t>(count) && points[i].x >= s[j + 1].x0) ++j;
@@ -79,11 +75,10 @@ TEST(BackgroundEstimation, PicksFlatPointsSplinesThemAndRefusesPatterns) {
         }
         std::free(picked), std::free(background);
     }
-    // Refused: under 200 points (stretches below 5); x all equal or not numbers; flat (no slope under a tenth of max).
     auto points = makePattern(0.0, 0.1, 200, [](double x) { return 150 + x * x + truthModel({10, 20, 0, 0.3, 0}, x); });
     PatternPoint *background = fittedBackground(points.data(), 200);  // accepted: stretches of 5
-    EXPECT_TRUE(background != nullptr && fittedBackground(points.data(), 199) == nullptr);
-    const double nan = std::nan("");
+    EXPECT_TRUE(background != nullptr && fittedBackground(points.data(), 199) == nullptr);  // stretches below 5
+    const double nan = std::nan("");  // refused: x all equal or not numbers; flat (no slope under a tenth of max)
     const std::vector<std::vector<PatternPoint>> bad = {makePattern(1.0, 0.0, 400, [](double x) { return x * x; }),
                                                         makePattern(0.0, 0.1, 400, [](double) { return 12.0; }),
                                                         std::vector<PatternPoint>(400, PatternPoint{nan, nan})};
@@ -96,37 +91,31 @@ std::vector<std::array<double, 3>> locate(std::vector<PatternPoint> &points, int
     int32_t count = -7;
     PeakRange *ranges = locatePeakRanges(points.data(), static_cast<int32_t>(points.size()), maxPeaks, &count);
     std::vector<std::array<double, 3>> found;
-    for (int32_t k = 0; k < count; ++k) {
+    for (int32_t k = 0; k < count; ++k)
         found.push_back({static_cast<double>(ranges[k].maximum - points.data()), ranges[k].height, ranges[k].baseline});
-    }
     std::free(ranges);
     return found;
 }
 
+// Of 100 points 30 … 69 are scanned (50 confirmed at 61, 59 would need 70); a dip before confirmation: the baseline.
 TEST(PeakLocation, HandTracedRulesAndRefusals) {
     using Bump = std::array<int, 3>;  // first index, last index, height above the flat 10
     using Found = std::vector<std::array<double, 3>>;
     const struct { int count; std::vector<Bump> bumps; int32_t maxPeaks; Found found; } cases[] = {
-        // 100 points: indices 30 … 69 are scanned; 50 is confirmed at 61, 59 would need 70, 29 is not seen.
         {100, {{50, 50, 40}}, 3, {{50, 40, 10}}}, {100, {{59, 59, 40}}, 3, {}}, {100, {{29, 29, 40}}, 3, {}},
-        {120, {{40, 40, 40}, {45, 45, -2}}, 3, {{40, 42, 8}}},  // a dip to 8 before the confirmation: the baseline
-        // A plateau 45 … 70: 45 recorded; the scan restarts at 57, and 69 (neighbour as high) is confirmed, unrecorded.
-        {120, {{45, 70, 50}}, 5, {{45, 50, 10}}},
-        // A full block keeps the highest in pattern order; 120 is not confirmed before 129.
+        {120, {{40, 40, 40}, {45, 45, -2}}, 3, {{40, 42, 8}}},
+        {120, {{45, 70, 50}}, 5, {{45, 50, 10}}},  // plateau: 45 recorded, rescan from 57, 69 confirmed, unrecorded
         {160, {{40, 40, 30}, {60, 60, 50}, {80, 80, 20}, {100, 100, 40}, {120, 120, 99}}, 2,
-         {{60, 50, 10}, {100, 40, 10}}},
+         {{60, 50, 10}, {100, 40, 10}}},  // a full block keeps the highest; 120 not confirmed before 129
         {160, {{40, 40, 30}, {60, 60, 30}}, 1, {{40, 30, 10}}},  // ties: only a higher one replaces, the first lowest
-        {160, {{40, 40, 30}, {60, 60, 30}, {80, 80, 50}}, 2, {{60, 30, 10}, {80, 50, 10}}},
-    };
+        {160, {{40, 40, 30}, {60, 60, 30}, {80, 80, 50}}, 2, {{60, 30, 10}, {80, 50, 10}}}};
     for (const auto &c : cases) {
         auto points = makePattern(0.0, 0.1, c.count, [](double) { return 10.0; });
-        for (const Bump &b : c.bumps) {
+        for (const Bump &b : c.bumps)
             for (int i = b[0]; i <= b[1]; ++i) points[static_cast<std::size_t>(i)].y = 10.0 + b[2];
-        }
         EXPECT_EQ(locate(points, c.maxPeaks), c.found) << c.count << " points, " << c.maxPeaks;
     }
-    // A rising pattern: nothing; too few points or no room: refused.
-    auto rising = makePattern(0.0, 1.0, 200, [](double x) { return 5.0 + x; });
+    auto rising = makePattern(0.0, 1.0, 200, [](double x) { return 5.0 + x; });  // nothing; too few points: refused
     int32_t count = -7;
     EXPECT_TRUE(locate(rising, 4).empty() && !locatePeakRanges(rising.data(), 99, 3, &count));
     EXPECT_TRUE(!locatePeakRanges(rising.data(), 100, 0, &count) && count == -7);
@@ -164,11 +153,10 @@ TEST(PseudoVoigtModel, ValuesDerivativesAndReadOut) {
 }
 
 TEST(PseudoVoigtFit, WindowStartingValuesAndOneStepByHand) {
-    // Lower points right beside the maximum, higher beyond: a window of 3 points and no fit.
-    auto points = makePattern(0.0, 0.01, 100, [](double) { return 20.0; });
+    auto points = makePattern(0.0, 0.01, 100, [](double) { return 20.0; });  // lower beside the top, higher beyond
     points[49].y = points[51].y = 5.0, points[50].y = 30.0;
     PeakRange narrow{nullptr, &points[50], 0, 5.0, 25.0};
-    EXPECT_TRUE(pseudoVoigtFit(&narrow) == nullptr && narrow.start == &points[49] && narrow.pointCount == 3);
+    EXPECT_TRUE(pseudoVoigtFit(&narrow) == nullptr && narrow.start == &points[49] && narrow.pointCount == 3);  // no fit
     // A triangle 100 − 10|i − 50| over 10: Γ = 0.1 and, for η = ½, A = 100 / (1/(πΓ) + √(ln 2/π)/Γ).
     for (std::size_t i = 0; i < 100; ++i) points[i].y = 10.0 + std::fmax(0.0, 100.0 - 10.0 * std::abs(int(i) - 50));
     PeakRange triangle{nullptr, &points[50], 0, 10.0, 100.0};
@@ -218,9 +206,8 @@ TEST(PseudoVoigtFit, RefusesWhatItCannotFit) {
     freeMatrix(fit), std::free(ranges);
     PeakRange flat{nullptr, &points[50], 17, 1, 0};  // no height: refused, the range left alone
     EXPECT_TRUE(!pseudoVoigtFit(&flat) && !powderkit::initialPseudoVoigtParameters(&flat) && flat.pointCount == 17);
-    // The step refuses a singular normal matrix (a zero Jacobian), leaving P unchanged.
     Matrix *c = parametersOf({3, 0, 0, 0, 0}), *r = powderkit::makeMatrix(8, 1), *j = powderkit::makeMatrix(8, 5);
-    double chi2 = 1.0, lambda = 1.0;
+    double chi2 = 1.0, lambda = 1.0;  // a zero Jacobian: a singular normal matrix refused, P unchanged
     PeakRange range{};
     pk_test::captureStdout([&] { EXPECT_EQ(powderkit::pseudoVoigtFitStep(c, r, j, &range, &chi2, &lambda), 2); });
     EXPECT_EQ(c->elements[0], 3.0);
