@@ -22,9 +22,8 @@ Matrix *matrixOf(int32_t rows, int32_t columns, std::vector<double> values) {
 void expectMatrix(const Matrix *m, int32_t rows, int32_t columns, std::vector<double> values, double tolerance = 0.0) {
     ASSERT_TRUE(m != nullptr && m->rows == rows && m->columns == columns);
     for (int32_t i = 0; i < rows; ++i) EXPECT_EQ(m->rowPointers[i], m->elements + i * columns) << i;
-    for (std::size_t k = 0; k < values.size(); ++k) {
+    for (std::size_t k = 0; k < values.size(); ++k)
         EXPECT_NEAR(m->rowPointers[k / columns][k % columns], values[k], tolerance) << k;
-    }
 }
 
 TEST(Matrix, MakeResizeCopyAndArithmeticByHand) {
@@ -32,20 +31,18 @@ TEST(Matrix, MakeResizeCopyAndArithmeticByHand) {
     expectMatrix(m, 3, 4, std::vector<double>(12, 0.0));
     std::iota(m->elements, m->elements + 12, 1.0);
     EXPECT_EQ(resizeMatrix(m, 3, 4), m);
-    // Fewer rows keep the leading rows; new columns re-read the row-major entries; grown, contents unspecified.
-    expectMatrix(m = resizeMatrix(m, 2, 4), 2, 4, {1, 2, 3, 4, 5, 6, 7, 8});
-    expectMatrix(m = resizeMatrix(m, 4, 2), 4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
-    expectMatrix(m = resizeMatrix(m, 30, 7), 30, 7, {});
+    expectMatrix(m = resizeMatrix(m, 2, 4), 2, 4, {1, 2, 3, 4, 5, 6, 7, 8});  // fewer rows keep the leading rows
+    expectMatrix(m = resizeMatrix(m, 4, 2), 4, 2, {1, 2, 3, 4, 5, 6, 7, 8});  // new columns re-read the entries
+    expectMatrix(m = resizeMatrix(m, 30, 7), 30, 7, {});  // grown: contents unspecified
     Matrix *src = matrixOf(2, 3, {1, -2, 3, 4.5, 5, -6}), *v = matrixOf(3, 1, {3, 2, 1}), *square = makeMatrix(3, 3);
     Matrix *copy = copyMatrix(src), *fast = makeMatrix(2, 3), *rows = makeMatrix(2, 3), *t = makeMatrix(3, 2);
     fastCopyMatrixDst(fast, src);
     powderkit::copyMatrixContents(rows, src);
     transposeMatrixDst(t, src);
-    // Mismatched shapes write nothing (3 ≠ 2, src·v 2 × 1, transpose 3 × 2); the inverse refuses them silently.
-    EXPECT_EQ(powderkit::multMatrices(src, src), nullptr);
+    EXPECT_EQ(powderkit::multMatrices(src, src), nullptr);  // mismatched shapes write nothing: 3 ≠ 2
     multMatricesDst(copy, src, src);
-    multMatricesDst(t, src, v);
-    transposeMatrixDst(fast, src);
+    multMatricesDst(t, src, v);  // src·v is 2 × 1
+    transposeMatrixDst(fast, src);  // the transpose is 3 × 2
     EXPECT_EQ(pk_test::captureStdout([&] { EXPECT_FALSE(inverseMatrixDst(t, t) || inverseMatrixDst(t, square)); }), "");
     for (const Matrix *c : {copy, fast, rows}) expectMatrix(c, 2, 3, {1, -2, 3, 4.5, 5, -6});
     expectMatrix(t, 3, 2, {1, 4.5, -2, 5, 3, -6});
@@ -57,11 +54,10 @@ TEST(Matrix, MakeResizeCopyAndArithmeticByHand) {
     Matrix *sv = powderkit::multMatrices(src, v);
     expectMatrix(sv, 2, 1, {2, 17.5});
     for (Matrix *x : {m, src, v, square, copy, fast, rows, t, a, b, dst, sv}) freeMatrix(x);
-    // 46341² overflows 32 bits; 65536² wraps to 0 and 65537² to 131073. A failed resize releases the matrix given.
     const std::array<int32_t, 2> shapes[] = {{0, 3}, {3, 0}, {-1, 3}, {46341, 46341}, {65536, 65536}, {65537, 65537}};
-    for (const auto &shape : shapes) {
+    for (const auto &shape : shapes) {  // 46341² overflows 32 bits; 65536² wraps to 0 and 65537² to 131073
         EXPECT_EQ(makeMatrix(shape[0], shape[1]), nullptr);
-        EXPECT_EQ(resizeMatrix(makeMatrix(2, 2), shape[0], shape[1]), nullptr);
+        EXPECT_EQ(resizeMatrix(makeMatrix(2, 2), shape[0], shape[1]), nullptr);  // the matrix given released
     }
 }
 
@@ -69,17 +65,13 @@ TEST(MatrixInverse, HandWorkedInverses) {
     const double eps = (1 + 2e-7) - 1, seventh = 1.0 / 7.0, d = 1 / (1 - 5e-8);  // eps: 1 + 2e-7 as stored, less 1
     const struct { int32_t order; std::vector<double> source, inverse; double tolerance; } cases[] = {
         {2, {1e-8, 0, 0, 1e-8}, {}, 0},  // refused, identity left: the bound is absolute, not relative
-        // Rows 0↔2 then 1↔2, the larger candidate winning; pivots 3 then 4, inverse by cofactors (det −14).
-        {3, {0, 1, 0, 0, 0, 4, 2, 1, 0}, {-0.5, 0, 0.5, 1, 0, 0, 0, 0.25, 0}, 0},
+        {3, {0, 1, 0, 0, 0, 4, 2, 1, 0}, {-0.5, 0, 0.5, 1, 0, 0, 0, 0.25, 0}, 0},  // rows 0↔2, 1↔2, the larger wins
         {3, {1, 2, 0, 3, 1, 1, 0, 4, 2}, {seventh, 2 * seventh, -seventh, 3 * seventh, -seventh, seventh / 2,
-                                          -6 * seventh, 2 * seventh, 2.5 * seventh}, pk_test::kRoundOff},
-        // [[1, 1], [1, 1 + ε]] leaves the pivot ε: refused below 1e-7, accepted above.
-        {2, {1, 1, 1, 1 + 9e-8}, {}, 0},
+                                          -6 * seventh, 2 * seventh, 2.5 * seventh}, pk_test::kRoundOff},  // cofactors
+        {2, {1, 1, 1, 1 + 9e-8}, {}, 0},  // [[1, 1], [1, 1 + ε]] leaves the pivot ε: refused below 1e-7, accepted above
         {2, {1, 1, 1, 1 + 2e-7}, {(1 + eps) / eps, -1 / eps, -1 / eps, 1 / eps}, 1e-6 / eps},
-        // [[1, δ], [0, 1]]: a multiplier below 1e-7 is skipped; a pivot tie keeps the earlier row (5e-8 skipped).
-        {2, {1, 5e-8, 0, 1}, {1, 0, 0, 1}, 0}, {2, {1, 2e-7, 0, 1}, {1, -2e-7, 0, 1}, 0},
-        {2, {1, 5e-8, 1, 1}, {1, 0, -d, d}, 0},
-    };
+        {2, {1, 5e-8, 0, 1}, {1, 0, 0, 1}, 0}, {2, {1, 2e-7, 0, 1}, {1, -2e-7, 0, 1}, 0},  // a multiplier below 1e-7
+        {2, {1, 5e-8, 1, 1}, {1, 0, -d, d}, 0}};  // a pivot tie keeps the earlier row (5e-8 skipped)
     for (const auto &c : cases) {
         Matrix *src = matrixOf(c.order, c.order, c.source), *dst = makeMatrix(c.order, c.order);
         bool ok = false;
@@ -110,8 +102,7 @@ TEST(LeastSquares, PreparationMakesKeepsAndResizes) {
     EXPECT_FALSE(prepareForRefinementCycle(ls, 0, 3) || prepareForRefinementCycle(ls, 5, -2));
     EXPECT_TRUE(ls->jacobian == nullptr && ls->parameterCount == 0 && ls->cycleFlag == 0);  // nothing changed
     ASSERT_TRUE(prepareForRefinementCycle(ls, 7, 3) && prepared(ls, 7, 3));
-    // The same counts keep every block; new N keeps the error array; fewer parameters keep its leading entries.
-    Matrix *jacobian = ls->jacobian;
+    Matrix *jacobian = ls->jacobian;  // same counts keep every block; new N the errors; fewer P their leading ones
     jacobian->rowPointers[6][2] = 8.5, ls->standardErrors[1] = 2.5;
     ASSERT_TRUE(prepareForRefinementCycle(ls, 7, 3) && prepared(ls, 7, 3) && jacobian->rowPointers[6][2] == 8.5);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 25, 3) && prepared(ls, 25, 3) && ls->standardErrors[1] == 2.5);
@@ -129,8 +120,7 @@ TEST(LeastSquares, ErrorsAndCorrelationsFromTheCovariance) {
     EXPECT_TRUE(ls->standardErrors[0] == 2.0 && ls->standardErrors[1] == 3.0 && ls->standardErrors[2] == 4.0);
     const double expected[9] = {1, 0.5, -0.25, 0.5, 1, 0.5, -0.25, 0.5, 1};
     for (int i = 0; i < 9; ++i) EXPECT_NEAR(ls->correlations->elements[i], expected[i], pk_test::kExact) << i;
-    // A diagonal that is not positive: the message, the errors before it written, correlations untouched.
-    for (const double bad : {0.0, std::nan("")}) {
+    for (const double bad : {0.0, std::nan("")}) {  // the errors before it written, correlations untouched
         ls->covariance->rowPointers[1][1] = bad, ls->standardErrors[0] = 0.0, ls->correlations->elements[1] = 7.0;
         bool ok = true;
         const std::string printed = pk_test::captureStdout([&] { ok = calculateParameterCorrelationsAndErrors(ls); });
@@ -154,10 +144,9 @@ TEST(Statistics, SumsResidualsAndPercentagesByHand) {
         EXPECT_TRUE(calculateChi2(r, weights) == c[3] && calculateProfileResidual(r, 50.0) == c[4]) << c[0];
         freeMatrix(r);
     }
-    // Rwp = 100 √(χ²/Σwy²), Rexp = 100 √((N − P)/Σwy²); (Rwp/Rexp)² = χ²/(N − P); N = P divides by 0.
     EXPECT_TRUE(calculateGoodnessOfFit(50.0, 110, 10) == 0.5 && calculateWeightedProfileResidual(1.0, 100.0) == 10.0);
-    EXPECT_EQ(calculateExpectedProfileResidual(101, 1, 10000.0), 10.0);
-    EXPECT_TRUE(std::isinf(calculateGoodnessOfFit(1.0, 4, 4)));
+    EXPECT_EQ(calculateExpectedProfileResidual(101, 1, 10000.0), 10.0);  // Rexp = 100 √((N − P)/Σwy²)
+    EXPECT_TRUE(std::isinf(calculateGoodnessOfFit(1.0, 4, 4)));  // (Rwp/Rexp)² = χ²/(N − P): N = P divides by 0
 }
 
 }  // namespace
