@@ -43,14 +43,12 @@ TEST(ProfileRecord, DefaultsByTypeAndTheShapeTable) {
 TEST(ReflexionRange, NearestPointWindowAndPeaksOffThePattern) {
     using Indices = std::array<int32_t, 4>;  // first, nearest, last, count
     const Indices untouched = {-1, -2, -3, -4};
-    const double positions[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    Reflexion *reflexion = makeReflexion();
-    // Half-width (window − 1) / 2; off the pattern within half-width × span / count; a tie goes to the lower index.
+    const double positions[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};  // half-width (window − 1) / 2; ties go lower
+    Reflexion *reflexion = makeReflexion();  // off the pattern within half-width × span / count
     const struct { double peak; int32_t window; Indices expected; } cases[] = {
         {3.5, 5, {1, 3, 5, 5}}, {3.51, 5, {2, 4, 6, 5}}, {0.2, 5, {0, 0, 2, 3}}, {9.9, 5, {7, 9, 9, 3}},
         {10.5, 5, {7, 9, 9, 3}}, {-1.7, 5, {0, 0, 2, 3}}, {12.0, 5, untouched}, {10.81, 5, untouched},
-        {-1.81, 5, untouched}, {6.0, 1, {6, 6, 6, 1}}, {6.2, 4, {5, 6, 7, 3}}, {9.01, 2, untouched},
-    };
+        {-1.81, 5, untouched}, {6.0, 1, {6, 6, 6, 1}}, {6.2, 4, {5, 6, 7, 3}}, {9.01, 2, untouched}};
     for (const auto &c : cases) {
         reflexion->peakPosition = c.peak;
         ReflexionRange r{-1, -2, -3, -4};
@@ -73,34 +71,28 @@ TEST(ProfileValidation, WidthReasonsAndTheirSummaries) {
     const struct { int32_t type; double widths[5], xMin, xMax; std::string reason; } cases[] = {
         {0, {0, 0, -0.01, 0, 0}, 5, 90, imaginary}, {0, {-0.01, 0, -0.01, 0, 0}, 5, 90, imaginary},
         {0, {0, 0, 0, 0, 0}, 5, 90, "Zero Gaussian FWHM detected across entire fitting range!\n"},
-        // Double root t = 0.5; root t = 0.1 above tan 0°; root 0.5 below tan 60°; a root −0.1 is reported 360° up.
-        {0, {1, -1, 0.25, 0, 0}, 5, 90, "Zero Gaussian FWHM detected at 53.1º!"},
+        {0, {1, -1, 0.25, 0, 0}, 5, 90, "Zero Gaussian FWHM detected at 53.1º!"},  // double root t = 0.5
         {0, {0, 0.01, -0.001, 0, 0}, 0, 90, below + "11.4˚!\n"}, {0, {0, -0.02, 0.01, 0, 0}, 5, 120, above + "53.1˚!"},
-        {0, {0, -0.01, -0.001, 0, 0}, 5, 90, above + "348.6˚!"},
-        // Roots 0.2 and 0.5 overlapping or holding the range; ±1 with the range past 90°; −0.5, −0.2 both 360° up.
-        {0, {1, -0.7, 0.1, 0, 0}, 5, 90, between}, {0, {1, -0.7, 0.1, 0, 0}, 30, 40, between},
-        {0, {-0.01, 0, 0.01, 0, 0}, 5, 120, below + "-90.0˚ and above 90.0˚!"},
-        {0, {-1, -0.7, -0.1, 0, 0}, 5, 90, below + "306.9˚ and above 337.4˚!"},
+        {0, {0, -0.01, -0.001, 0, 0}, 5, 90, above + "348.6˚!"},  // roots 0.1, 0.5, −0.1 (reported 360° up)
+        {0, {1, -0.7, 0.1, 0, 0}, 5, 90, between}, {0, {1, -0.7, 0.1, 0, 0}, 30, 40, between},  // roots 0.2, 0.5
+        {0, {-0.01, 0, 0.01, 0, 0}, 5, 120, below + "-90.0˚ and above 90.0˚!"},  // roots ±1, the range past 90°
+        {0, {-1, -0.7, -0.1, 0, 0}, 5, 90, below + "306.9˚ and above 337.4˚!"},  // −0.5, −0.2 both 360° up
         {0, {0, -0.001, 1, 0, 0}, -20, 200, above + "179.9˚!"},  // xMax > 180° taken as 179.999°, past t = 1000
         {1, {0, 0, 0, -0.01, 0}, 5, 90, negative},  // Lorentzian: sign change at s = 0.5, below sin 35°, above sin 2.5°
         {1, {0, 0, 0, 0, 0}, 5, 90, "Zero Lorentzian FWHM detected across entire fitting range!\n"},
         {1, {0, 0, 0, 0.01, -0.02}, 5, 70, "Negative Lorentzian FWHM detected above 60.0!\n"},
         {1, {0, 0, 0, -0.01, 0.02}, 5, 90, "Negative Lorentzian FWHM detected below 60.0!\n"},
-        // The pseudo-Voigt checks the parts present, the Lorentzian only when the Gaussian passed.
         {2, {0, 0, 0, 0, 0}, 5, 90, "Zero Gaussian and Lorentzian FWHM across entire fitting range!\n"},
-        {2, {0, 0, 0, -0.01, 0}, 5, 90, negative}, {2, {0, 0, -0.01, -0.01, 0}, 5, 90, imaginary},
-        {2, {0, 0, 0.01, -0.01, 0}, 5, 90, negative},
-        // Passes (the buffer cleared): D < 0; inside roots ±1; roots below or above the range; xMin < 0 taken as 0.
-        {0, {0.002, -0.002, 0.005, 0, 0}, 5, 90, ""}, {0, {-0.01, 0, 0.01, 0, 0}, 5, 60, ""},
-        {0, {0, 0.01, 0.001, 0, 0}, 5, 90, ""}, {0, {0, -0.01, 0.02, 0, 0}, 5, 90, ""},
-        {0, {1, 0.7, 0.1, 0, 0}, 0, 180, ""}, {0, {1, -1, 0.25, 0, 0}, 60, 90, ""},
-        {0, {0, 1, 0.001, 0, 0}, -10, 90, ""}, {0, {0, -0.001, 1000, 0, 0}, 5, 200, ""},
+        {2, {0, 0, 0, -0.01, 0}, 5, 90, negative}, {2, {0, 0, -0.01, -0.01, 0}, 5, 90, imaginary},  // pV: parts present
+        {2, {0, 0, 0.01, -0.01, 0}, 5, 90, negative},  // the Lorentzian only when the Gaussian passed
+        {0, {0.002, -0.002, 0.005, 0, 0}, 5, 90, ""}, {0, {-0.01, 0, 0.01, 0, 0}, 5, 60, ""},  // D < 0; roots ±1
+        {0, {0, 0.01, 0.001, 0, 0}, 5, 90, ""}, {0, {0, -0.01, 0.02, 0, 0}, 5, 90, ""},  // passes, the buffer cleared
+        {0, {1, 0.7, 0.1, 0, 0}, 0, 180, ""}, {0, {1, -1, 0.25, 0, 0}, 60, 90, ""},  // roots below or above the range
+        {0, {0, 1, 0.001, 0, 0}, -10, 90, ""}, {0, {0, -0.001, 1000, 0, 0}, 5, 200, ""},  // xMin < 0 taken as 0
         {1, {0, 0, 0, 0.01, -0.02}, 5, 50, ""}, {1, {0, 0, 0, -0.001, 0.1}, 5, 90, ""},
-        {2, {0.002, -0.002, 0.005, 0, 0}, 5, 90, ""}, {2, {0, 0, 0.01, 0.01, 0}, 5, 90, ""},
-    };
+        {2, {0.002, -0.002, 0.005, 0, 0}, 5, 90, ""}, {2, {0, 0, 0.01, 0.01, 0}, 5, 90, ""}};
     for (const auto &c : cases) {
-        const Checked result = check(c.type, c.xMin, c.xMax, c.widths);
-        // Summed up on standard error with the widths, except the zero pseudo-Voigt.
+        const Checked result = check(c.type, c.xMin, c.xMax, c.widths);  // summed up on stderr but the zero pV
         const bool summed = !c.reason.empty() && c.reason.rfind("Zero Gaussian and", 0) != 0;
         EXPECT_EQ(result.err.find("( " + c.reason + " )\n") != std::string::npos, summed) << c.reason;
         EXPECT_EQ(result.valid, c.reason.empty()) << c.type << " " << c.reason;
@@ -114,18 +106,15 @@ TEST(ProfileValidation, TimeOfFlightReasonsAtTheMiddleOfTheRange) {
     const std::string reasons[] = {"", "Sigma is zero or negative!\nCheck sigma0, sigma1 and sigma2.\n",
                                    "Normalization is zero or negative!\nCheck alpha and beta.\n",
                                    "NaN detected! Check alpha and gamma.\n", "NaN detected! Check beta and gamma.\n"};
-    const double nan = std::nan("");
-    // d = 1–20 Å; σ² = −(d² − 110.25)² + 100 > 0 only near d = 10.5, the middle of 1–20 Å, not of 1–30 Å.
+    const double nan = std::nan("");  // σ² = −(d² − 110.25)² + 100 > 0 only near d = 10.5
     const struct { int32_t type; double xMax, values[6]; int reason; } cases[] = {
         {3, 20, {4, 0, 0, 0.2, 0.5, 0.05}, 0}, {4, 20, {4, 0, 0, 0.2, 0.5, 0.05}, 0},
         {3, 20, {0, 0, 0, 0.2, 0.5, 0.05}, 1}, {4, 20, {0, 0, 0, 0.2, 0.5, 0.05}, 1},
         {3, 20, {4, 0, 0, 0.2, 0.5, 0.0}, 2},  {4, 20, {4, 0, 0, 0.2, 0.5, 0.0}, 2},
         {4, 20, {4, 0, 0, 0.2, 0.0, 0.05}, 2},  // a type-4 α has no constant term
-        // Not-a-number rates slip past the normalisation test and reach E1: α spoils p, β q alone.
-        {4, 20, {4, 0, 0, 0.2, nan, 0.05}, 3}, {4, 20, {4, 0, 0, 0.2, 0.5, nan}, 4},
-        {3, 20, {-11955.0625, 220.5, -1, 0.2, 0.5, 0.05}, 0}, {3, 30, {-11955.0625, 220.5, -1, 0.2, 0.5, 0.05}, 1},
-    };
-    for (const auto &c : cases) {
+        {4, 20, {4, 0, 0, 0.2, nan, 0.05}, 3}, {4, 20, {4, 0, 0, 0.2, 0.5, nan}, 4},  // NaN reaches E1: α p, β q
+        {3, 20, {-11955.0625, 220.5, -1, 0.2, 0.5, 0.05}, 0}, {3, 30, {-11955.0625, 220.5, -1, 0.2, 0.5, 0.05}, 1}};
+    for (const auto &c : cases) {  // d = 10.5 is the middle of 1–20 Å, not of 1–30 Å
         const Checked result = check(c.type, 1.0, c.xMax, c.values);
         const std::string &reason = reasons[c.reason];
         EXPECT_EQ(result.valid, c.reason == 0) << c.type << " " << reason;

@@ -36,23 +36,18 @@ struct Peak {
 
 TEST(ConstantWavelengthProfiles, HeightsHalfWidthsAndMixingByHand) {
     const double cos20 = std::cos(20.0 * kDegToRad), tan20 = std::tan(20.0 * kDegToRad), t = std::tan(30.0 * kDegToRad);
-    const double caglioti = std::sqrt(0.04 * t * t - 0.02 * t + 0.02);
+    const double caglioti = std::sqrt(0.04 * t * t - 0.02 * t + 0.02);  // H_G = √(U tan²θ₀ + V tan θ₀ + W) at 60°
     const struct { int32_t type; double twoTheta; std::array<double, 5> widths; double x, value; } cases[] = {
-        // H_G = √W = 0.1°: height 2√(ln 2/π) / H, half of it at Δ = H/2; H_G² = U tan²θ₀ + V tan θ₀ + W at 60°.
-        {0, 30.0, {0, 0, 0.01, 0, 0}, 30.0, kGaussianHeight / 0.1},
-        {0, 30.0, {0, 0, 0.01, 0, 0}, 30.05, kGaussianHeight / 0.2},
+        {0, 30.0, {0, 0, 0.01, 0, 0}, 30.0, kGaussianHeight / 0.1},  // H_G = √W = 0.1°: height 2√(ln 2/π) / H
+        {0, 30.0, {0, 0, 0.01, 0, 0}, 30.05, kGaussianHeight / 0.2},  // half of it at Δ = H/2
         {0, 60.0, {0.04, -0.02, 0.02, 0, 0}, 60.0 + caglioti / 2.0, kGaussianHeight / caglioti / 2},
-        // H_L = LX / cos θ₀ + LY tan θ₀: height (2/π) / H, half of it at Δ = H/2.
-        {1, 40.0, {0, 0, 0, 0.1, 0}, 40.0, kLorentzianHeight * cos20 / 0.1},
+        {1, 40.0, {0, 0, 0, 0.1, 0}, 40.0, kLorentzianHeight * cos20 / 0.1},  // H_L = LX / cos θ₀ + LY tan θ₀
         {1, 40.0, {0, 0, 0, 0.1, 0}, 40.0 + 0.05 / cos20, kLorentzianHeight * cos20 / 0.2},
-        {1, 40.0, {0, 0, 0, 0, 0.1}, 40.0, kLorentzianHeight / (0.1 * tan20)},
-    };
-    for (const auto &c : cases) {  // the Gaussian's constant has ten digits
+        {1, 40.0, {0, 0, 0, 0, 0.1}, 40.0, kLorentzianHeight / (0.1 * tan20)}};  // height (2/π) / H, half at Δ = H/2
+    for (const auto &c : cases)  // the Gaussian's constant has ten digits
         EXPECT_NEAR(Peak(c.type, c.twoTheta, c.widths)(c.x), c.value, c.type ? pk_test::kRoundOff : 1e-11) << c.x;
-    }
-    // (1 − η) G + η L at 90°, H_G = √W = H_L = LY tan 45° = 0.1: by hand H = 11.67117^(1/5), η at q = 1/H.
-    const double h = 1.63464284926084964, eta = 0.682539192289774547;
-    const Peak voigt(2, 90.0, {0, 0, 0.01, 0, 0.1});
+    const double h = 1.63464284926084964, eta = 0.682539192289774547;  // by hand H⁵ = 11.67117, η at q = 1/H
+    const Peak voigt(2, 90.0, {0, 0, 0.01, 0, 0.1});  // (1 − η) G + η L at 90°, H_G = √W = H_L = LY tan 45° = 0.1
     for (const double delta : {0.0, 0.05, -0.2}) {
         const double u = 20.0 * delta / h, gaussian = kGaussianHeight * 10 / h * std::exp(-std::log(2.0) * u * u);
         const double expected = eta * kLorentzianHeight * 10 / h / (1.0 + u * u) + (1.0 - eta) * gaussian;
@@ -66,19 +61,16 @@ TEST(ConstantWavelengthProfiles, AsymmetryLeansByTheSignOfPBelowTheCutoff) {
     const Peak gaussian(0, 20.0, {0, 0, 0.01, 0, 0}, 0.01);
     EXPECT_NEAR(gaussian(19.9), symmetric * (1.0 + 0.01 * 0.01 / t), pk_test::kRoundOff);
     EXPECT_NEAR(gaussian(20.1), symmetric * (1.0 - 0.01 * 0.01 / t), pk_test::kRoundOff);
-    // The Lorentzian and pseudo-Voigt average only for P at or above the zero tolerance 2⁻⁴⁴.
-    const std::array<double, 5> widths = {0, 0, 0.004, 0.05, 0};
+    const std::array<double, 5> widths = {0, 0, 0.004, 0.05, 0};  // L, pV averaged only for P ≥ the tolerance 2⁻⁴⁴
     for (const int32_t type : {1, 2}) EXPECT_TRUE(Peak(type, 20.0, widths, 1e-14).symmetricAbout(20.0, 0.5)) << type;
-    // Symmetric above the cut-off (moved to 30°), asymmetric at it.
-    for (const int32_t type : {0, 1, 2}) {
+    for (const int32_t type : {0, 1, 2}) {  // symmetric above the cut-off (moved to 30°), asymmetric at it
         SetAsymmetryCutoff2Theta(30.0);
         EXPECT_TRUE(Peak(type, 40.0, widths, 0.1).symmetricAbout(40.0, 0.1)) << type;
         EXPECT_GT(Peak(type, 30.0, widths, 0.1)(29.9), 1.005 * Peak(type, 30.0, widths, 0.1)(30.1)) << type;
         SetAsymmetryCutoff2Theta(50.0);
     }
-    // Boole's rule for ∫₀¹ F(x + P c u²) du, c = cot 2θ₀, against Simpson's on 400 intervals (error 1e-5).
-    const double c = 1.0 / std::tan(20.0 * kDegToRad);
-    for (const int32_t type : {1, 2}) {
+    const double c = 1.0 / std::tan(20.0 * kDegToRad);  // Boole's rule for ∫₀¹ F(x + P c u²) du, c = cot 2θ₀
+    for (const int32_t type : {1, 2}) {  // against Simpson's on 400 intervals (error 1e-5)
         const Peak symmetric(type, 20.0, {0, 0, 0.003, 0.05, 0});
         const double h = 0.05 / std::cos(10.0 * kDegToRad), p = h / (10.0 * c);  // H_L = LX / cos θ₀
         const Peak peak(type, 20.0, {0, 0, 0.003, 0.05, 0}, p);
@@ -122,10 +114,9 @@ TEST(TimeOfFlightProfiles, GaussianConvolutionAndRatesByD) {
         const Peak peak(3, 1.0, {std::stod(row[1]), std::stod(row[2]), std::stod(row[3])});
         EXPECT_NEAR(peak.at(std::stod(row[6])), expected, pk_test::kSeries * expected + 1e-15) << row[6];
     }
-    // α = α0 + α1/d (type 4: α1/d alone), β = β0 + β1/d⁴, σ² = σ0 + σ1 d² + σ2 d⁴, γ = γ0 + γ1 d + γ2 d².
     const double d = 1.5, alpha = 0.1 + 0.3 / d, beta = 0.01 + 0.1 / std::pow(d, 4);
-    const double gamma = 0.5 + 0.2 * d + 0.1 * d * d;
-    Peak peak(3, 1.0, {0.1, 0.01, 2.0, 0.5});
+    const double gamma = 0.5 + 0.2 * d + 0.1 * d * d;  // γ = γ0 + γ1 d + γ2 d², σ² = σ0 + σ1 d² + σ2 d⁴
+    Peak peak(3, 1.0, {0.1, 0.01, 2.0, 0.5});  // α = α0 + α1/d (type 4: α1/d alone), β = β0 + β1/d⁴
     RefinementProfile &p = *peak.profile;
     peak.reflexion->dSpacing = d;
     p.alpha1 = 0.3, p.beta1 = 0.1, p.sigma1 = 3.0, p.sigma2 = 1.0, p.gamma1 = 0.2, p.gamma2 = 0.1;
@@ -135,10 +126,9 @@ TEST(TimeOfFlightProfiles, GaussianConvolutionAndRatesByD) {
     powderkit::TofPseudoVoigtTerms terms;
     ASSERT_TRUE(powderkit::tofExpPseudoVoigtTerms(1.004, peak.reflexion, peak.profile, &terms));
     EXPECT_TRUE(terms.alpha == 0.3 / d && std::fabs(terms.gamma - gamma) < pk_test::kExact);
-    // e^x is capped at 1e99 from 230 on, 0 far below, −1e99 for not-a-number; σ² = 0 leaves the value 0.
     EXPECT_TRUE(powderkit::boundedExponential(230.0) == 1e99 && powderkit::boundedExponential(-800.0) == 0.0);
-    EXPECT_EQ(powderkit::boundedExponential(std::nan("")), -1e99);
-    EXPECT_EQ(Peak(3, 1.0, {0.3, 0.05, 0.0}).at(2.0), 0.0);
+    EXPECT_EQ(powderkit::boundedExponential(std::nan("")), -1e99);  // e^x: 1e99 from 230 on, 0 far below, NaN −1e99
+    EXPECT_EQ(Peak(3, 1.0, {0.3, 0.05, 0.0}).at(2.0), 0.0);  // σ² = 0 leaves the value 0
 }
 
 TEST(TimeOfFlightProfiles, PseudoVoigtMatchesItsClosedForm) {
