@@ -157,17 +157,15 @@ TEST(PseudoVoigtFit, WindowStartingValuesAndOneStepByHand) {
     points[49].y = points[51].y = 5.0, points[50].y = 30.0;
     PeakRange narrow{nullptr, &points[50], 0, 5.0, 25.0};
     EXPECT_TRUE(pseudoVoigtFit(&narrow) == nullptr && narrow.start == &points[49] && narrow.pointCount == 3);  // no fit
-    // A triangle 100 − 10|i − 50| over 10: Γ = 0.1 and, for η = ½, A = 100 / (1/(πΓ) + √(ln 2/π)/Γ).
     for (std::size_t i = 0; i < 100; ++i) points[i].y = 10.0 + std::fmax(0.0, 100.0 - 10.0 * std::abs(int(i) - 50));
-    PeakRange triangle{nullptr, &points[50], 0, 10.0, 100.0};
+    PeakRange triangle{nullptr, &points[50], 0, 10.0, 100.0};  // 100 − 10|i − 50| over 10: Γ = 0.1
     Matrix *p = powderkit::initialPseudoVoigtParameters(&triangle);
-    const double fwhm = points[55].x - points[45].x;
+    const double fwhm = points[55].x - points[45].x;  // for η = ½, A = 100 / (1/(πΓ) + √(ln 2/π)/Γ)
     const double area = 100.0 / (1.0 / (M_PI * fwhm) + std::sqrt(std::log(2.0) / M_PI) / fwhm);
     const Values start = {points[50].x, area, 10.0, fwhm, 0.5};
     for (int i = 0; i < 5; ++i) EXPECT_NEAR(p->elements[i], start[i], kRoundOff * start[i]) << i;
     freeMatrix(p);
-    // J = unit columns: shift r₀…₄/2 at λ = 1; a larger χ² takes it (λ/3, converged under 1e-7), a smaller λ·2.
-    triangle.start = &points[46], triangle.pointCount = 8;
+    triangle.start = &points[46], triangle.pointCount = 8;  // J = unit columns: shift r₀…₄/2 at λ = 1
     Matrix *j = powderkit::makeMatrix(8, 5);
     for (int32_t c = 0; c < 5; ++c) j->rowPointers[c][c] = 1.0;
     const double rStart[8] = {0.002, 30.0, -4.0, 0.004, -0.1, 1.0, 2.0, 3.0};
@@ -180,8 +178,8 @@ TEST(PseudoVoigtFit, WindowStartingValuesAndOneStepByHand) {
         std::copy(rStart, rStart + 8, r->elements);
         double chi2 = previous, lambda = 1.0;
         const int32_t status = powderkit::pseudoVoigtFitStep(p, r, j, &triangle, &chi2, &lambda);
-        const bool taken = previous > updated;
-        EXPECT_EQ(status, previous == updated * (1 + 5e-8) ? 0 : 1) << previous;
+        const bool taken = previous > updated;  // a larger χ² takes it (λ/3), a smaller λ·2
+        EXPECT_EQ(status, previous == updated * (1 + 5e-8) ? 0 : 1) << previous;  // converged under 1e-7
         EXPECT_EQ(lambda, taken ? 1.0 / 3.0 : 2.0);
         EXPECT_NEAR(chi2, taken ? updated : previous, kRoundOff * previous);
         for (int i = 0; i < 5; ++i) EXPECT_NEAR(p->elements[i], (taken ? moved : start)[i], kRoundOff * start[i]);

@@ -1,5 +1,4 @@
-// Profile, cell and site derivatives against finite differences, with the documented rules: "Zero" centre terms per
-// degree, widths per radian; averaged shapes hold shifts fixed; the TOF pseudo-Voigt follows γ only through η.
+// Derivatives by finite differences: "Zero" per degree, widths per radian, shifts held, TOF pV's γ only through η.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,8 +17,7 @@ using Row = pk_test::DerivativeRow;
 using RP = RefinementProfile;
 namespace pk = powderkit;
 
-// One reflexion of the triclinic crystal on a 2θ (types 0-2) or time-of-flight (3, 4) pattern.
-struct Peak {
+struct Peak {  // one reflexion of the triclinic crystal on a 2θ (types 0-2) or time-of-flight (3, 4) pattern
     RefinementCrystal *crystal = pk_test::makeTriclinicCrystal();
     RefinementProfile *profile;
     Reflexion r{};
@@ -81,20 +79,18 @@ double leftOut(Peak &k, double x, Rates abg, double s, double step) {
     }, s == 0.0 ? t.gamma : s, step);
 }
 
-// Rows for every key of the shape's table at points across one peak.
-std::vector<pk_test::DerivativeRow> rowsOf(Peak &k, const HashTable *table) {
+std::vector<Row> rowsOf(Peak &k, const HashTable *table) {  // every key of the shape's table across one peak
     const int32_t type = k.profile->profileType;
     const auto member = [&](const std::string &key) {
         const auto f = pk_test::functionForKey<ProfileDerivativeFunction>(table, key);
         return std::function<double(double)>([f, &k](double x) { return f(x, k.crystal, &k.r, k.profile); });
     };
-    std::vector<pk_test::DerivativeRow> rows;
+    std::vector<Row> rows;
     for (const std::string &key : kProfileKeys[type]) {
         const auto analytic = member(key), zero = k.tof ? nullptr : member("Zero");
         for (int i = -15; i <= 15; ++i) {
             const double x = k.r.peakPosition + (k.tof ? (7.0 * i + 45.5) * 0.001 : 0.02 * i);
-            const auto value = [&k, x] { return k.value(x); };
-            pk_test::DerivativeRow row{key, [=] { return analytic(x); }, nullptr, 0.0, value};
+            Row row{key, [=] { return analytic(x); }, nullptr, 0.0, [&k, x] { return k.value(x); }};
             if (key == "Scale") {
                 row.field = &k.crystal->scale, row.step = 1e-3;
                 row.value = [&k, x] { return k.crystal->scale * k.value(x); };
@@ -119,9 +115,8 @@ std::vector<pk_test::DerivativeRow> rowsOf(Peak &k, const HashTable *table) {
                 const bool applies = type == 0 ? k.r.peakPosition <= 50.0 : k.averages();
                 if (key == "Asymmetry") row.rule = [applies](double d) { return applies ? d : 0.0; };
                 const double rate = key == "gamma1" ? k.r.dSpacing : k.r.dSpacing * k.r.dSpacing;  // dγ/dgamma_i
-                if (key.rfind("gamma", 0) == 0) {
+                if (key.rfind("gamma", 0) == 0)
                     row.rule = [=, &k](double d) { return d - rate * leftOut(k, x, ofGamma, 0.0, 1e-4); };
-                }
             } else {  // a cell parameter: its move of the position, or of d
                 const auto &cell = *std::find_if(std::begin(pk_test::kCellSteps), std::end(pk_test::kCellSteps),
                                                  [&](const auto &c) { return key == c.key; });
@@ -142,9 +137,8 @@ std::vector<pk_test::DerivativeRow> rowsOf(Peak &k, const HashTable *table) {
 }
 
 TEST(ProfileDerivatives, KeySetsAndEveryKeyOfEveryShapeAgainstTheValue) {
-    for (const int32_t type : {0, 1, 2, 3, 4, 5, -1}) {  // every type from 4 up, or below 0, gets the type-4 table
+    for (const int32_t type : {0, 1, 2, 3, 4, 5, -1})  // every type from 4 up, or below 0, gets the type-4 table
         pk_test::expectKeys(ProfileDerivativesHashTable(type), kProfileKeys[type >= 0 && type < 4 ? type : 4]);
-    }
     const std::array<int32_t, 3> planes[] = {{1, 0, 0}, {1, 2, -3}, {2, -1, 1}, {-3, 1, 2}, {4, 3, -1}};
     const std::pair<int32_t, double> shapes[] = {{0, 0.0}, {0, 0.05}, {0, -0.05}, {1, 0.0}, {1, 0.05},
                                                  {2, 0.0}, {2, 0.05}, {3, 0.0}, {4, 0.0}};
@@ -185,8 +179,7 @@ TEST(CellDerivatives, VolumeUncertaintyFromTheDifferencesOfTheVolume) {
     freeRefinementCrystal(x);
 }
 
-// The monoclinic reference crystal made triclinic, no temperature factors, for X-rays constant f = 8 + 6i at site i.
-RefinementCrystal *crystalWithoutFOfD(bool neutrons) {
+RefinementCrystal *crystalWithoutFOfD(bool neutrons) {  // lowsym made triclinic, no U; X-ray f = 8 + 6i at site i
     RefinementCrystal *crystal = pk_test::makeReferenceCrystal("lowsym");
     for (int32_t i = 0; i < crystal->sites->count && !neutrons; ++i) {
         const auto *occupants = static_cast<const Site *>(crystal->sites->items[i])->occupants;
@@ -205,8 +198,7 @@ TEST(CellDerivatives, IntensityByCellAndRatioThroughTheReflexionTable) {
     pk_test::expectKeys(ReflexionDerivativesHashTable(), {"a", "b", "c", "alpha", "beta", "gamma", "Ratio"});
     const auto table = pk_test::owned(ReflexionDerivativesHashTable());
     const auto member = [&](auto k) { return pk_test::functionForKey<ReflexionDerivativeFunction>(table.get(), k); };
-    // Constant-wavelength X-rays and neutrons, TOF X-rays, the second-wavelength companion; "Ratio" 0 for a primary.
-    for (int32_t kind = 0; kind < 4; ++kind) {
+    for (int32_t kind = 0; kind < 4; ++kind) {  // CW X-rays and neutrons, TOF X-rays, the second-wavelength companion
         RefinementCrystal *x = crystalWithoutFOfD(kind == 1);
         RefinementProfile *profile = kind == 2 ? makeRefinementProfile(4, 2, 3, 1.2, 5.0, 150.0)
                                                : makeRefinementProfile(1, kind == 1 ? 3 : 2, 0, 1.5406, 5.0, 150.0);
@@ -236,7 +228,7 @@ TEST(CellDerivatives, IntensityByCellAndRatioThroughTheReflexionTable) {
                                 [p](double d) { return d * p.unitFactor; }});
             }
             const auto ratio = [=, &r, f = member("Ratio")] { return f(x, &r, profile); };
-            rows.push_back({"Ratio", ratio, &profile->secondaryIntensityRatio, 1e-5, intensity});
+            rows.push_back({"Ratio", ratio, &profile->secondaryIntensityRatio, 1e-5, intensity});  // 0 for a primary
         }
         pk_test::expectDerivatives(rows);
         freeRefinementCrystal(x);

@@ -83,8 +83,7 @@ TEST(MatrixInverse, HandWorkedInverses) {
     }
 }
 
-// The eleven matrices in their shapes, and the cycle values reset.
-bool prepared(LeastSquaresMatrices *ls, int32_t n, int32_t p) {
+bool prepared(LeastSquaresMatrices *ls, int32_t n, int32_t p) {  // the eleven matrices shaped, cycle values reset
     const struct { const Matrix *m; int32_t rows, columns; } shapes[] = {
         {ls->jacobian, n, p}, {ls->jacobianTransposed, p, n}, {ls->normalMatrix, p, p}, {ls->covariance, p, p},
         {ls->correlations, p, p}, {ls->parameterColumn1, p, 1}, {ls->parameterColumn2, p, 1},

@@ -15,8 +15,7 @@ constexpr double kDegToRad = 0.0174532925199;
 constexpr double kGaussianHeight = 0.9394372787;          // 2√(ln 2/π), times 1/H
 constexpr double kLorentzianHeight = 0.6366197723675814;  // 2/π, times 1/H
 
-// A reflexion at 2θ₀ = x with {U, V, W, LX, LY} and P, or at 1 ms, d = 1 Å with constant {α, β, σ², γ}.
-struct Peak {
+struct Peak {  // a reflexion at 2θ₀ = x with {U, V, W, LX, LY} and P, or at 1 ms, d = 1 Å with constant {α, β, σ², γ}
     RefinementProfile *profile = makeRefinementProfile(1, 2, 0, 1.5406, 5.0, 120.0);
     Reflexion *reflexion = makeReflexion();
     Peak(int32_t type, double x, const std::array<double, 5> &w, double p = 0.0) {
