@@ -38,8 +38,7 @@ TEST(Background, DerivativeByEachCoefficientIsItsChebyshevPolynomial) {
 }
 
 TEST(Background, ValuesAlongAPatternAndTheProfilesCopy) {
-    // The range is the first and last position: a descending pattern starts at u = −1, Σ(−1)^i B_i.
-    const double x[5] = {90.0, 70.0, 50.0, 30.0, 10.0};
+    const double x[5] = {90.0, 70.0, 50.0, 30.0, 10.0};  // the range is the first and last: descending starts at u = −1
     double background[6] = {-7.0, -7.0, -7.0, -7.0, -7.0, -7.0};
     CalculateBackgroundIntensity(background, b, x, 5);
     for (int j = 0; j < 5; ++j) EXPECT_EQ(background[j], BackgroundIntensity(b, x[j], 90.0, 10.0)) << j;

@@ -59,8 +59,7 @@ TEST(AtomicWeights, EveryEntryAgainstTheReferenceAndADensityByHand) {
         EXPECT_NEAR(powderkit::atomicWeightForSymbol(symbol), expected, 0.003 * expected) << symbol;
     }
     for (const char *absent : {"Fe3+", "fe", "Fe ", ""}) EXPECT_EQ(powderkit::atomicWeightForSymbol(absent), 0.0);
-    RefinementCrystal *crystal = pk_test::makeReferenceCrystal("corundum");
-    // M·1660.56/V with V = a²c·sin 120° to 9 digits.
+    RefinementCrystal *crystal = pk_test::makeReferenceCrystal("corundum");  // M·1660.56/V, V = a²c·sin 120°
     EXPECT_NEAR(calculateDensity(crystal), (12 * 26.98 + 18 * 16.0) * 1660.56 / 254.792343, 1e-5);
     freeRefinementCrystal(crystal);
 }

@@ -121,14 +121,13 @@ TEST(RelatedPlanes, FriedelFlags) {
     freeRefinementCrystal(zno);
 }
 
-// Si's planes within ±3 by decreasing d, one per Friedel pair (positive last non-zero index): each and its partner
-// found at its record; not (2 0 0), (4 0 0) between, (4 4 4) beyond, d = ∞, one before; NaN d ties with any.
+// Si's planes in ±3 by d, one per Friedel pair: each and its partner found at its record; NaN d ties with any.
 TEST(PlaneSearch, FindsAPlaneOrItsPartnerAtItsRecord) {
     RefinementCrystal *crystal = pk_test::makeReferenceCrystal("Si");
     std::vector<RefGenRec> list;
     for (int32_t i = 0; i < 343; ++i) {
         const int32_t h = i / 49 - 3, k = i / 7 % 7 - 3, l = i % 7 - 3, hkl[3] = {h, k, l};
-        const bool ignored = l < 0 || (l == 0 && (k < 0 || (k == 0 && h < 0)));
+        const bool ignored = l < 0 || (l == 0 && (k < 0 || (k == 0 && h < 0)));  // the last non-zero index positive
         EXPECT_EQ(ignoreReflexionWithIndices(hkl), ignored) << h << k << l;
         if (!ignored && i != 171 && i != 269) list.push_back({h, k, l, 0, dSpacingForHKL(crystal, h, k, l), 0});
     }
@@ -142,7 +141,7 @@ TEST(PlaneSearch, FindsAPlaneOrItsPartnerAtItsRecord) {
         EXPECT_EQ(findPlaneWithIndices(crystal, partner, list.data(), 0, last), i);
     }
     const int32_t missing[5][3] = {{2, 0, 0}, {4, 0, 0}, {4, 4, 4}, {0, 0, 0}, {list[1].h, list[1].k, list[1].l}};
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i)  // (2 0 0), (4 0 0) between, (4 4 4) beyond, d = ∞, one before the range: not found
         EXPECT_EQ(findPlaneWithIndices(crystal, missing[i], list.data(), i < 4 ? 0 : 2, last), PK_NOT_FOUND) << i;
     freeRefinementCrystal(crystal);
 }

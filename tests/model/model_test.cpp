@@ -60,7 +60,7 @@ TEST(TemperatureFactor, IsotropicAndTheTensorInAnObliqueCell) {
 // U = H·diag(λ)·H, H = I − 2nnᵀ/|n|²: λ comes back, the vectors rebuild U, Uiso is the mean (flag unread).
 TEST(Jacobi, AReflectedDiagonalTensorDecomposes) {
     const double lambda[3] = {0.01, 0.03, 0.07}, n[3] = {0.3, -0.8, 0.5}, norm = 0.98;
-    double h[3][3], u[3][3] = {}, values[3], v[3][3];
+    double h[3][3], u[3][3] = {}, values[3], v[3][3], rebuilt[3][3] = {};  // rebuilt: V·diag(values)·Vᵀ
     for (int i = 0; i < 9; ++i) h[i / 3][i % 3] = (i % 4 == 0) - 2.0 * n[i / 3] * n[i % 3] / norm;
     for (int i = 0; i < 27; ++i) u[i / 9][i / 3 % 3] += h[i / 9][i % 3] * lambda[i % 3] * h[i / 3 % 3][i % 3];
     RefinementThermalEllipsoidUij *record = makeRefinementThermalEllipsoidUij();
@@ -68,7 +68,6 @@ TEST(Jacobi, AReflectedDiagonalTensorDecomposes) {
     int32_t rotations = -1;
     powderkit::jacobi(u, values, v, &rotations);
     EXPECT_TRUE(rotations > 0 && rotations < 20) << rotations;  // a few sweeps of at most three
-    double rebuilt[3][3] = {};  // V·diag(values)·Vᵀ
     for (int i = 0; i < 27; ++i) rebuilt[i / 9][i / 3 % 3] += v[i / 9][i % 3] * values[i % 3] * v[i / 3 % 3][i % 3];
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(near3(rebuilt[i], record->u[i][0], record->u[i][1], record->u[i][2])) << i;
     std::sort(values, values + 3);

@@ -15,10 +15,8 @@
 
 namespace pk_test {
 
-// (F(p + h) − F(p − h)) / 2h.
+// (F(p + h) − F(p − h)) / 2h; of a record field set to p ± h, `value` re-evaluating its dependants, all restored after.
 double centralDifference(const std::function<double(double)> &value, double p, double step);
-
-// The same for a record field set to p ± h, `value` re-evaluating its dependants; all restored after.
 double centralDifferenceOfField(double *field, double step, const std::function<double()> &value);
 
 struct DerivativeRow {
@@ -51,8 +49,7 @@ void refreshCell(RefinementCrystal *crystal);
 using TablePointer = std::unique_ptr<HashTable, decltype(&freeHashTable)>;
 inline TablePointer owned(HashTable *table) { return TablePointer(table, freeHashTable); }
 
-// The function stored under `key` (kept as an untyped value), or nullptr.
-template <typename Function>
+template <typename Function>  // the function stored under `key` (kept as an untyped value), or nullptr
 Function functionForKey(const HashTable *table, const std::string &key) {
     void *value = pointerForKey(table, key.c_str());
     Function function = nullptr;
@@ -61,9 +58,8 @@ Function functionForKey(const HashTable *table, const std::string &key) {
     return function;
 }
 
-// Exactly `keys` in a table of 1024 slots, each with a function.
 inline void expectKeys(HashTable *built, const std::vector<std::string> &keys) {
-    const TablePointer table = owned(built);
+    const TablePointer table = owned(built);  // exactly `keys` in a table of 1024 slots, each with a function
     ASSERT_TRUE(table && table->capacity == 1024 && table->count == static_cast<int32_t>(keys.size()));
     for (const std::string &key : keys) EXPECT_NE(pointerForKey(table.get(), key.c_str()), nullptr) << key;
 }

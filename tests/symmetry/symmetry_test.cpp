@@ -32,8 +32,7 @@ Tensor transformed(const int32_t *r, const Tensor &u) {  // R U Rᵀ of a symmet
 const Tensor kUnit[6] = {{1, 0, 0, 0, 0, 0}, {0, 1, 0, 0, 0, 0}, {0, 0, 1, 0, 0, 0}, {0, 0, 0, 1, 0, 0},
                          {0, 0, 0, 0, 1, 0}, {0, 0, 0, 0, 0, 1}};
 
-// The dimension of the solutions of R U Rᵀ = U, pairs that R maps onto each other with opposite signs zero.
-int conditionDimension(const int32_t *r) {
+int conditionDimension(const int32_t *r) {  // of R U Rᵀ = U's solutions; pairs R swaps with opposite signs zero
     std::vector<Tensor> rows;
     for (int k = 0; k < 6; ++k) {
         const Tensor image = transformed(r, kUnit[k]);  // of integers, exactly
@@ -139,12 +138,11 @@ TEST(UnitCellGeneration, CoincidingImagesAndTheirOperators) {
         EXPECT_EQ(siteAt(crystal, 0)->atoms->count, c.count) << c.shift;
         freeRefinementCrystal(crystal);
     }
-    // 2 along z leaves (0, 0, z); the inversion's image (−z − 2o, origin at o) precedes the mirror's; lists replaced.
     RefinementCrystal *crystal = crystalWith({kOne, kTwoZ, kBar, kMirrorZ}, {{0.0, 0.0, 0.2}});
-    crystal->originShift[2] = 0.1;
+    crystal->originShift[2] = 0.1;  // the inversion's image (−z − 2o, origin at o) precedes the mirror's
     generateUnitCell(crystal);
-    generateUnitCell(crystal);
-    ASSERT_EQ(siteAt(crystal, 0)->atoms->count, 2);
+    generateUnitCell(crystal);  // lists replaced
+    ASSERT_EQ(siteAt(crystal, 0)->atoms->count, 2);  // 2 along z leaves (0, 0, z)
     RefinementAtom **atoms = reinterpret_cast<RefinementAtom **>(siteAt(crystal, 0)->atoms->items);
     EXPECT_TRUE(atoms[0]->symmetryOperator == op(crystal, 0) && atoms[1]->symmetryOperator == op(crystal, 2));
     EXPECT_NEAR(atoms[1]->z, 0.6, pk_test::kRoundOff);
