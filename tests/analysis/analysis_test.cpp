@@ -86,9 +86,8 @@ TEST(BackgroundEstimation, PicksFlatPointsSplinesThemAndRefusesPatterns) {
     std::free(background);
 }
 
-// {index of the maximum, height, baseline} of each range found, in order.
 std::vector<std::array<double, 3>> locate(std::vector<PatternPoint> &points, int32_t maxPeaks) {
-    int32_t count = -7;
+    int32_t count = -7;  // {index of the maximum, height, baseline} of each range found, in order
     PeakRange *ranges = locatePeakRanges(points.data(), static_cast<int32_t>(points.size()), maxPeaks, &count);
     std::vector<std::array<double, 3>> found;
     for (int32_t k = 0; k < count; ++k)

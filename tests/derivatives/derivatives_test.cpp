@@ -68,9 +68,8 @@ std::array<double, 3> ofD(const pk::TofPseudoVoigtTerms &, double d) {
     return {0.2 / d, 0.03 + 0.1 / std::pow(d, 4), 2.0 + 3.0 * d + d * d};
 }
 
-// −(2Nη/π) dΛ/ds of the pseudo-Voigt's work record at x, α, β, γ = abg(s).
 double leftOut(Peak &k, double x, Rates abg, double s, double step) {
-    pk::TofPseudoVoigtTerms t{};
+    pk::TofPseudoVoigtTerms t{};  // −(2Nη/π) dΛ/ds of the pseudo-Voigt's work record at x, α, β, γ = abg(s)
     EXPECT_TRUE(pk::tofExpPseudoVoigtTerms(x, &k.r, k.profile, &t));
     const auto im = [](std::complex<double> z) { return (std::exp(z) * pk::complexExponentialIntegral(z)).imag(); };
     return -(2.0 * t.normalization * t.eta / M_PI) * pk_test::centralDifference([&](double v) {
@@ -242,10 +241,9 @@ Site *siteNamed(RefinementCrystal *x, const std::string &label) {
     return nullptr;
 }
 
-// Site parameters by letter (x y z, U, o occupancy, 1-6 u11 u22 u33 u23 u13 u12) against the first 40 intensities.
 void checkSites(const char *structure, int32_t experiment, std::vector<std::pair<const char *, std::string>> sites) {
-    RefinementCrystal *x = pk_test::makeReferenceCrystal(structure, 1.1);
-    const bool tof = experiment == 4;
+    RefinementCrystal *x = pk_test::makeReferenceCrystal(structure, 1.1);  // against the first 40 intensities
+    const bool tof = experiment == 4;  // letters: x y z, U, o occupancy, 1-6 u11 u22 u33 u23 u13 u12
     RefinementProfile *profile = makeRefinementProfile(experiment, tof ? 3 : 2, tof ? 3 : 0, 1.5406, 5, 150);
     profile->tofTwoTheta = 145.0, profile->secondaryWavelength = 1.5444, profile->secondaryIntensityRatio = 2.0;
     if (tof) {  // in time of flight the March correction, which replaces the multiplicity in the weights

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 #include <vector>
 
 #include "geometry/geometry.hpp"
@@ -53,9 +54,7 @@ TEST(AxisConversions, TimeOfFlightAndBraggAngleBothWays) {
         {1000, 10, 5, 1.015, 1.0}, {1000, -5, 0, 1.98, 2.0}, {0, 10, 0, 0.04, 2.0}, {1000, -5, 0, 50.1, 0.0},
         {0, 0, 0, 2.0, 0.0}, {1e-14, 0, 0, 2.0, 0.0}, {0, 10, 100, 0.05, 0.0}};
     for (const auto &c : cases) {
-        p->dtt1 = c.dtt1;
-        p->dtt2 = c.dtt2;
-        p->zero = c.zero;
+        std::tie(p->dtt1, p->dtt2, p->zero) = std::tie(c.dtt1, c.dtt2, c.zero);
         EXPECT_NEAR(p->methods->dSpacingForX(p, c.t), c.d, kRoundOff) << c.dtt1 << " " << c.dtt2 << " " << c.t;
     }
     EXPECT_TRUE(tofForDSpacingMicroseconds(p, 1.0) == 110.0 && closeTo(tofForDSpacing(p, 1.0), 0.11, kRoundOff));
@@ -87,8 +86,7 @@ TEST(ReflexionConditions, CentringAbsencesAgainstTheTranslationSum) {
         {'R', 120, {{2.0 / 3, 1.0 / 3, 1.0 / 3}, {1.0 / 3, 2.0 / 3, 2.0 / 3}}}, {'R', 0, {}}};
     for (const auto &row : rows) {
         RefinementCrystal *crystal = makeEmptyRefinementCrystal();
-        crystal->latticeType = row.type;
-        crystal->gamma = row.gamma;
+        std::tie(crystal->latticeType, crystal->gamma) = std::tie(row.type, row.gamma);
         crystal->symmetryOperators = makeDynamicArrayWithCapacity(4);
         for (std::size_t n = 0; n <= row.centring.size(); ++n) {
             addObjectToDynamicArray(crystal->symmetryOperators, makeRefinementSymmetryOperator());

@@ -60,9 +60,8 @@ TEST(ReferenceIntensity, EveryReferenceStructureInEveryGeometry) {
     }
 }
 
-// A site with atoms at the given positions and one occupant of f = power at every d.
 Site *addSite(RefinementCrystal *crystal, double power, const std::vector<std::array<double, 3>> &atoms) {
-    Site *site = makeEmptySite();
+    Site *site = makeEmptySite();  // atoms at the given positions, one occupant of f = power at every d
     site->occupants = makeDynamicArrayWithCapacity(1);
     site->atoms = makeDynamicArrayWithCapacity(1);
     RefinementAtomicScatteringFactor *factor = makeRefinementAtomicScatteringFactor();

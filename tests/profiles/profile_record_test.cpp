@@ -12,10 +12,9 @@ namespace {
 
 struct Checked { bool valid; std::string buffer, err; };
 
-// Widths U, V, W, LX, LY (types 0-2), or σ0, σ1, σ2, α0, α1, β0 with γ0 = 1 (time of flight), checked.
 Checked check(int32_t type, double xMin, double xMax, const double *v) {
     RefinementProfile *profile = makeRefinementProfile(type >= 3 ? 4 : 1, 3, type, 1.5406, xMin, xMax);
-    RefinementProfile &p = *profile;
+    RefinementProfile &p = *profile;  // U, V, W, LX, LY (types 0-2), or σ0, σ1, σ2, α0, α1, β0 with γ0 = 1 (TOF)
     if (type < 3) p.U = v[0], p.V = v[1], p.W = v[2], p.LX = v[3], p.LY = v[4];
     if (type >= 3) p.sigma0 = v[0], p.sigma1 = v[1], p.sigma2 = v[2], p.alpha0 = v[3], p.alpha1 = v[4], p.beta0 = v[5];
     p.gamma0 = 1.0;

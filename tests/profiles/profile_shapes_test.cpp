@@ -97,9 +97,8 @@ TEST(ExponentialIntegral, MatchesTheReferenceTableWithTheCutOnTheNegativeAxis) {
     EXPECT_LT(std::abs(e1({-2.0, -1e-9}) - Complex(-4.9542343560018901634, M_PI)), 1e-8);
 }
 
-// The back-to-back exponential ⊗ Gaussian in closed form, in long double.
-double exponentialGaussian(double alpha, double beta, double variance, double delta) {
-    const long double a = alpha, b = beta, s2 = variance, d = delta, root = std::sqrt(2.0L * s2);
+double exponentialGaussian(double alpha, double beta, double variance, double delta) {  // back-to-back, closed form
+    const long double a = alpha, b = beta, s2 = variance, d = delta, root = std::sqrt(2.0L * s2);  // in long double
     const long double u = a / 2.0L * (a * s2 + 2.0L * d), v = b / 2.0L * (b * s2 - 2.0L * d);
     const long double sum = std::exp(u) * std::erfc((a * s2 + d) / root) + std::exp(v) * std::erfc((b * s2 - d) / root);
     return static_cast<double>(a * b / (2.0L * (a + b)) * sum);

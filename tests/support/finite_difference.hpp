@@ -42,9 +42,8 @@ inline const CellParameterStep kCellSteps[6] = {
     {"alpha", &RC::alpha, 1e-5, kDegreesPerRadian}, {"beta", &RC::beta, 1e-5, kDegreesPerRadian},
     {"gamma", &RC::gamma, 1e-5, kDegreesPerRadian}};
 
-// A triclinic crystal (5.1, 6.3, 7.2 Å, 81°, 97°, 104°, scale 2.5); refreshCell updates its reciprocal cell, metrics.
-RefinementCrystal *makeTriclinicCrystal();
-void refreshCell(RefinementCrystal *crystal);
+RefinementCrystal *makeTriclinicCrystal();  // 5.1, 6.3, 7.2 Å, 81°, 97°, 104°, scale 2.5
+void refreshCell(RefinementCrystal *crystal);  // its reciprocal cell and metrics brought up to date
 
 using TablePointer = std::unique_ptr<HashTable, decltype(&freeHashTable)>;
 inline TablePointer owned(HashTable *table) { return TablePointer(table, freeHashTable); }

@@ -84,9 +84,8 @@ const Codes kFree = {-1, -1, -1, -1, -1, -1};
 const Rotation kOne = pk_test::kIdentity, kBar = pk_test::kInversion, kTwoZ = {-1, 0, 0, 0, -1, 0, 0, 0, 1};
 const Rotation kMirrorZ = {1, 0, 0, 0, 1, 0, 0, 0, -1}, kThreeZ = {0, -1, 0, 1, -1, 0, 0, 0, 1};
 
-// A crystal of the operators x' = R·x and a site at each position.
 RefinementCrystal *crystalWith(const std::vector<Rotation> &rotations, const std::vector<Position> &sites) {
-    RefinementCrystal *crystal = makeEmptyRefinementCrystal();
+    RefinementCrystal *crystal = makeEmptyRefinementCrystal();  // the operators x' = R·x, a site at each position
     crystal->symmetryOperators = makeDynamicArrayWithCapacity(4);
     for (const Rotation &r : rotations) addObjectToDynamicArray(crystal->symmetryOperators, pk_test::makeOperator(r));
     crystal->sites = makeDynamicArrayWithCapacity(1);
@@ -149,9 +148,8 @@ TEST(UnitCellGeneration, CoincidingImagesAndTheirOperators) {
     freeRefinementCrystal(crystal);
 }
 
-// The list position of the operator carrying the first site onto the atom; −1 for none.
 int32_t relate(RefinementCrystal *crystal, const Position &p, double originX = 0.0) {
-    RefinementAtom atom{p[0], p[1], p[2], nullptr, nullptr};
+    RefinementAtom atom{p[0], p[1], p[2], nullptr, nullptr};  // list index of the operator taking site 0 to p, or −1
     crystal->originShift[0] = originX;
     const void *found = crystal->methods->symmetryOperatorRelatingAtomToSite(crystal, &atom, siteAt(crystal, 0));
     void **items = crystal->symmetryOperators->items;
