@@ -16,8 +16,7 @@ RefinementAtomicScatteringFactor *makeScatteringFactorFor(const std::string &sym
     RefinementAtomicScatteringFactor *record = makeRefinementAtomicScatteringFactor();
     for (std::size_t i = 0; i < 9; ++i) record->cromerMannCoefficients[i] = std::stod(row.at(3 + i));
     record->scatteringLength = std::stod(row.at(12));
-    record->hasCromerMannCoefficients = 1;
-    record->hasNeutronScatteringLength = 1;
+    record->hasCromerMannCoefficients = record->hasNeutronScatteringLength = 1;
     return record;
 }
 
