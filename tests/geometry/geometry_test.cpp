@@ -57,7 +57,9 @@ TEST(AxisConversions, TimeOfFlightAndBraggAngleBothWays) {
         std::tie(p->dtt1, p->dtt2, p->zero) = std::tie(c.dtt1, c.dtt2, c.zero);
         EXPECT_NEAR(p->methods->dSpacingForX(p, c.t), c.d, kRoundOff) << c.dtt1 << " " << c.dtt2 << " " << c.t;
     }
-    EXPECT_TRUE(tofForDSpacingMicroseconds(p, 1.0) == 110.0 && closeTo(tofForDSpacing(p, 1.0), 0.11, kRoundOff));
+    p->dtt1 = 1000.0;  // 10·2² + 1000·2 + 100 µs
+    EXPECT_TRUE(tofForDSpacingMicroseconds(p, 2.0) == 2140.0 && closeTo(tofForDSpacing(p, 2.0), 2.14, kRoundOff));
+    p->dtt1 = 0.0;
     double dMin = 1.0, dMax = 1.0;
     p->methods->dSpacingRange(p, &dMin, &dMax);  // from 40 µs (before the zero: d = 0) to 1010 µs
     EXPECT_TRUE(dMin == 0.0 && closeTo(dMax, std::sqrt(91.0), kRoundOff)) << dMin << " " << dMax;

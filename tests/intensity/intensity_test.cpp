@@ -167,6 +167,15 @@ TEST(PreferredOrientation, MarchIntegralCorrectionsOnCubicPlanesAndAnglesInAMetr
     RefinementCrystal *crystal = pk_test::makeReferenceCrystal("lowsym");
     EXPECT_NEAR(powderkit::angleInMetric({1, 0, 0}, {0, 0, 1}, crystal->metricTensor), 98.7, kSeries);
     EXPECT_NEAR(powderkit::angleInMetric({1, 0, 0}, {0, 1, 0}, crystal->metricTensor), 90.0, kSeries);
+    const powderkit::Matrix3 m{{{2, -1, 3}, {0.5, 4, -2}, {1, 1, 5}}};  // every entry counts
+    powderkit::Matrix3 inverse{};
+    ASSERT_TRUE(powderkit::invertMatrix3(m, inverse));
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            const double product = m[i][0] * inverse[0][j] + m[i][1] * inverse[1][j] + m[i][2] * inverse[2][j];
+            EXPECT_NEAR(product, i == j ? 1.0 : 0.0, kRoundOff) << i << j;  // M·M⁻¹ = I
+        }
+    }
     EXPECT_EQ(powderkit::angleBetweenVectors({0, 0, 0}, {1, 0, 0}), -999.9);  // no angle to a zero vector
     const double zero[3][3] = {};  // a frame that cannot be inverted
     captureStderr([&] { EXPECT_EQ(powderkit::angleInMetric({1, 0, 0}, {0, 1, 0}, zero), -999.9); });
