@@ -1,13 +1,9 @@
-// FindReflexionRange on any input: a true answer gives a window of at most `window` points around
-// the nearest point (for sorted finite input the nearest by a plain scan); a false one leaves the
-// range untouched. Layout: byte flags (bit 0: sort, NaN as 0), int32 window, peak, positions.
+// FindReflexionRange on any input: a true answer gives a window of at most `window` points around the
+// nearest point (for sorted finite input the nearest by a plain scan). Layout: byte flags (bit 0: sort,
+// NaN as 0), int32 window, peak, positions.
 #include <algorithm>
-#include <cmath>
-#include <vector>
 
 #include "fuzz_input.hpp"
-
-using pk_fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     pk_fuzz::Input in(data, size);
@@ -20,15 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     for (double &p : x) p = sorted && std::isnan(p) ? 0.0 : p;
     if (sorted) std::sort(x.begin(), x.end());
     const int32_t count = static_cast<int32_t>(x.size());
-    ReflexionRange r{-1, -2, -3, -4};
-    const bool found = FindReflexionRange(&reflexion, x.empty() ? nullptr : x.data(), count, window, &r);
-    check(found || (r.firstIndex == -1 && r.nearestIndex == -2 && r.lastIndex == -3 && r.pointCount == -4), "changed");
-    check(!found || (count >= 1 && window >= 1 && 0 <= r.firstIndex && r.firstIndex <= r.nearestIndex &&
-                     r.nearestIndex <= r.lastIndex && r.lastIndex < count), "the window's indices");
-    check(!found || (r.pointCount == r.lastIndex - r.firstIndex + 1 && r.pointCount <= window), "the point count");
+    ReflexionRange r{};
+    if (!FindReflexionRange(&reflexion, x.empty() ? nullptr : x.data(), count, window, &r)) return 0;
+    check(window >= 1 && 0 <= r.firstIndex && r.firstIndex <= r.nearestIndex && r.nearestIndex <= r.lastIndex, "order");
+    check(r.lastIndex < count && r.pointCount == r.lastIndex - r.firstIndex + 1 && r.pointCount <= window, "count");
     double best = std::isfinite(peak) ? INFINITY : NAN;
     for (double p : x) best = std::isfinite(p) ? std::min(best, std::fabs(peak - p)) : NAN;
-    const double nearest = found ? std::fabs(peak - x[std::size_t(r.nearestIndex)]) : best;
-    check(!sorted || std::isnan(best) || nearest == best, "not the nearest point");
+    check(!sorted || std::isnan(best) || std::fabs(peak - x[std::size_t(r.nearestIndex)]) == best, "not nearest");
     return 0;
 }
