@@ -6,11 +6,9 @@
 // when given; where σ is absent it is the counting error √y, and 1 for a
 // point of zero counts. A file is read whole and recognised by its content,
 // whatever its extension.
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <string>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "phase/boundary.hpp"
+#include "phase/text_file.hpp"
 #include "powderkit_phase.h"
 
 struct pk_measured_pattern {
@@ -204,29 +203,6 @@ private:
     std::vector<std::string_view> fields_;
     bool emptyField_ = false;
 };
-
-std::string readWholeFile(const char *path) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        const int code = errno;
-        fail(PK_ERROR_FILE, std::string(path) + ": cannot open: " +
-                                (code != 0 ? std::strerror(code) : "unknown reason"));
-    }
-    // istream::read turns a read error (a directory, an I/O fault) into
-    // badbit, where iterating over the buffer would throw.
-    std::string text;
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        const int code = errno;
-        fail(PK_ERROR_FILE, std::string(path) + ": cannot read: " +
-                                (code != 0 ? std::strerror(code) : "read error"));
-    }
-    return text;
-}
 
 }  // namespace
 }  // namespace powderkit::phase

@@ -1,14 +1,12 @@
 // The exported phase functions: phases from CIF files or text, from a symbol
 // or from operators with sites given in code, and read access to them.
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "phase/boundary.hpp"
 #include "phase/phase.hpp"
 #include "phase/reflexion_generation.hpp"
+#include "phase/text_file.hpp"
 
 namespace powderkit::phase {
 
@@ -21,19 +19,6 @@ pk_phase *makePhase(PhaseDescription &&description) {
     phase->description = std::move(description);
     phase->crystal = buildCrystal(phase->description);
     return phase.release();
-}
-
-std::string readFile(const char *path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        const int reason = errno;
-        fail(PK_ERROR_FILE, std::string("cannot read ") + path + ": " +
-                                (reason != 0 ? std::strerror(reason) : "cannot open the file"));
-    }
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad()) fail(PK_ERROR_FILE, std::string("cannot read ") + path);
-    return content.str();
 }
 
 std::vector<SiteDescription> sitesOf(const pk_site *sites, int32_t count, const std::string &where) {
@@ -101,7 +86,7 @@ int32_t pk_phase_from_cif_file(const char *path, const char *block, pk_phase **p
     return guarded(error, [&] {
         requireArgument(path, "path");
         requireArgument(phase, "phase");
-        *phase = makePhase(readCifDescription(readFile(path), path, block));
+        *phase = makePhase(readCifDescription(readWholeFile(path), path, block));
     });
 }
 

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -216,9 +215,7 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          freeRefinementCrystal(crystal);
      }},
     // Out of memory with its status and a message, or the same pattern.
-    {"pk_phase_from_cif_text, pk_reflexion_list_make, pk_pattern_model_make", [] {
-         std::ifstream file(PK_EXAMPLE_DATA_DIR "/rutile.cif");
-         const std::string cif{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    {"pk_phase_from_cif_file, pk_reflexion_list_make, pk_pattern_model_make", [] {
          pk_instrument instrument;
          pk_instrument_default(&instrument);
          const double background[3] = {10, 2, 1};
@@ -227,7 +224,7 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          pk_pattern_model *model = nullptr;
          pk_error error{};
          const int32_t status = armed([&] {
-             int32_t s = pk_phase_from_cif_text(cif.c_str(), nullptr, &phase, &error);
+             int32_t s = pk_phase_from_cif_file(PK_EXAMPLE_DATA_DIR "/rutile.cif", nullptr, &phase, &error);
              if (s == PK_OK) s = pk_reflexion_list_make(phase, &instrument, PK_LIMIT_D_MIN, 1.5, &list, &error);
              const pk_phase_setting setting{phase, 1.0, nullptr, 0, 1.0, {0, 0, 1}};
              if (s == PK_OK) s = pk_pattern_model_make(&instrument, &setting, 1, background, 3, 20, 60, &model, &error);
