@@ -108,7 +108,7 @@ TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
 }
 
 // A phase from its symbol, cell and sites has the operators of the file's
-// operator loop (so the same list: it depends on nothing else).
+// operator loop and the same |F|².
 TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
     const auto rows = readTable("structures.tsv");
     for (const std::string &name : referenceStructureNames()) {
@@ -130,6 +130,13 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
                                        static_cast<int32_t>(sites.size()), &fromSymbol, &e), PK_OK) << e.message;
         pk_phase *fromLoop = phaseOf(exampleText(fileOf(name)));
         EXPECT_EQ(operatorSet(fromSymbol), operatorSet(fromLoop));
+        pk_reflexion_list *a = listOf(fromSymbol, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
+        pk_reflexion_list *b = listOf(fromLoop, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
+        const auto fa = valuesOf(a, PK_QUANTITY_F2), fb = valuesOf(b, PK_QUANTITY_F2);
+        ASSERT_EQ(fa.size(), fb.size());
+        for (std::size_t i = 0; i < fa.size(); ++i) EXPECT_NEAR(fa[i], fb[i], kRoundOff * largest(fb)) << i;
+        pk_reflexion_list_free(a);
+        pk_reflexion_list_free(b);
         pk_phase_free(fromSymbol);
         pk_phase_free(fromLoop);
     }
