@@ -56,7 +56,8 @@ TEST(Interface, MethodTablesAreFullAndHoldTheExportedFunctions) {
     PK_EXPORTED(profile, copyChebyschevPolynomialParametersToBuffer) PK_EXPORTED(profile, xForReflexion)
     PK_EXPORTED(profile, dSpacingForX) PK_EXPORTED(profile, dSpacingRange) PK_EXPORTED(ls, freeLeastSquaresMatrices)
     PK_EXPORTED(ls, prepareForRefinementCycle) PK_EXPORTED(ls, calculateParameterCorrelationsAndErrors)
-    ls->methods->freeLeastSquaresMatrices(ls), std::free(ls);  // released through their own slot 0
+    ls->methods->freeLeastSquaresMatrices(ls);  // released through their own slot 0
+    std::free(ls);
     profile->methods->freeRefinementProfile(profile);
     displacement->methods->freeRefinementThermalEllipsoidUij(displacement);
     op->methods->freeRefinementSymmetryOperator(op);
