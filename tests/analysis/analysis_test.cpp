@@ -73,7 +73,8 @@ TEST(BackgroundEstimation, PicksFlatPointsSplinesThemAndRefusesPatterns) {
             const double t = points[i].x - s[j].x0, spline = s[j].a + t * (s[j].b + t * (s[j].c + t * s[j].d));
             EXPECT_TRUE(background[i].x == points[i].x && pk_test::closeTo(background[i].y, spline, kRoundOff)) << i;
         }
-        std::free(picked), std::free(background);
+        std::free(picked);
+        std::free(background);
     }
     auto points = makePattern(0.0, 0.1, 200, [](double x) { return 150 + x * x + truthModel({10, 20, 0, 0.3, 0}, x); });
     PatternPoint *background = fittedBackground(points.data(), 200);  // accepted: stretches of 5
@@ -200,7 +201,8 @@ TEST(PseudoVoigtFit, RefusesWhatItCannotFit) {
     Matrix *fit = pseudoVoigtFit(ranges);
     ASSERT_NE(fit, nullptr);
     for (int c = 0; c < 5; ++c) EXPECT_NEAR(fit->elements[c], truth[c], 1e-3 * truth[c]) << c;
-    freeMatrix(fit), std::free(ranges);
+    freeMatrix(fit);
+    std::free(ranges);
     PeakRange flat{nullptr, &points[50], 17, 1, 0};  // no height: refused, the range left alone
     EXPECT_TRUE(!pseudoVoigtFit(&flat) && !powderkit::initialPseudoVoigtParameters(&flat) && flat.pointCount == 17);
     Matrix *c = parametersOf({3, 0, 0, 0, 0}), *r = powderkit::makeMatrix(8, 1), *j = powderkit::makeMatrix(8, 5);

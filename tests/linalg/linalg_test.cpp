@@ -106,7 +106,8 @@ TEST(LeastSquares, PreparationMakesKeepsAndResizes) {
     ASSERT_TRUE(prepareForRefinementCycle(ls, 7, 3) && prepared(ls, 7, 3) && jacobian->rowPointers[6][2] == 8.5);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 25, 3) && prepared(ls, 25, 3) && ls->standardErrors[1] == 2.5);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 25, 2) && prepared(ls, 25, 2) && ls->standardErrors[1] == 2.5);
-    freeLeastSquaresMatrices(ls), std::free(ls);
+    freeLeastSquaresMatrices(ls);
+    std::free(ls);
 }
 
 // A covariance of diagonal 4, 9, 16 and off-diagonal 3, −2, 6: errors 2, 3, 4, correlations c_ij/(σ_i σ_j).
@@ -126,7 +127,8 @@ TEST(LeastSquares, ErrorsAndCorrelationsFromTheCovariance) {
         EXPECT_EQ(printed, "Negative covariance diagonal encountered!\n");
         EXPECT_TRUE(!ok && ls->standardErrors[0] == 2.0 && ls->correlations->elements[1] == 7.0) << bad;
     }
-    freeLeastSquaresMatrices(ls), std::free(ls);
+    freeLeastSquaresMatrices(ls);
+    std::free(ls);
 }
 
 TEST(Statistics, SumsResidualsAndPercentagesByHand) {
