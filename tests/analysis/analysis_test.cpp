@@ -165,7 +165,8 @@ TEST(PseudoVoigtFit, WindowStartingValuesAndOneStepByHand) {
     const Values start = {points[50].x, area, 10.0, fwhm, 0.5};
     for (int i = 0; i < 5; ++i) EXPECT_NEAR(p->elements[i], start[i], kRoundOff * start[i]) << i;
     freeMatrix(p);
-    triangle.start = &points[46], triangle.pointCount = 8;  // J = unit columns: shift r₀…₄/2 at λ = 1
+    std::tie(triangle.start, triangle.pointCount) =
+        std::make_tuple(&points[46], 8);  // J = unit columns: shift r₀…₄/2 at λ = 1
     Matrix *j = powderkit::makeMatrix(8, 5);
     for (int32_t c = 0; c < 5; ++c) j->rowPointers[c][c] = 1.0;
     const double rStart[8] = {0.002, 30.0, -4.0, 0.004, -0.1, 1.0, 2.0, 3.0};

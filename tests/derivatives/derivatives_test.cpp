@@ -30,10 +30,10 @@ struct Peak {  // one reflexion of the triclinic crystal on a 2θ (types 0-2) or
             p.dtt2 = 3.0, p.zero = 5.0, p.sigma0 = 4.0, p.sigma1 = 20.0, p.sigma2 = 3.0, p.alpha0 = 0.05;
             p.alpha1 = 0.2, p.beta0 = 0.03, p.beta1 = 0.1, p.gamma0 = 2.0, p.gamma1 = 3.0, p.gamma2 = 1.0;
         } else {
-            p.U = 0.004, p.V = -0.003, p.W = 0.006, p.LX = 0.03, p.LY = 0.02, p.zero = 0.05;
-            p.asymmetry = asymmetry, p.secondaryWavelength = 1.5444;
+            std::tie(p.U, p.V, p.W, p.LX, p.LY, p.zero) = std::make_tuple(0.004, -0.003, 0.006, 0.03, 0.02, 0.05);
+            std::tie(p.asymmetry, p.secondaryWavelength) = std::make_tuple(asymmetry, 1.5444);
         }
-        r.h = hkl[0], r.k = hkl[1], r.l = hkl[2], r.isSecondaryWavelength = secondary;
+        std::tie(r.h, r.k, r.l, r.isSecondaryWavelength) = std::make_tuple(hkl[0], hkl[1], hkl[2], secondary);
         place();
     }
     ~Peak() {
@@ -91,11 +91,12 @@ std::vector<Row> rowsOf(Peak &k, const HashTable *table) {  // every key of the 
             const double x = k.r.peakPosition + (k.tof ? (7.0 * i + 45.5) * 0.001 : 0.02 * i);
             Row row{key, [=] { return analytic(x); }, nullptr, 0.0, [&k, x] { return k.value(x); }};
             if (key == "Scale") {
-                row.field = &k.crystal->scale, row.step = 1e-3;
+                std::tie(row.field, row.step) = std::make_tuple(&k.crystal->scale, 1e-3);
                 row.value = [&k, x] { return k.crystal->scale * k.value(x); };
                 row.rule = [&k](double d) { return d / k.crystal->scale; };
             } else if (key == "Zero") {
-                row.field = &k.r.peakPosition, row.step = 1e-6, row.tolerance = 2e-6;  // a difference times 180/π
+                std::tie(row.field, row.step, row.tolerance) =
+                    std::make_tuple(&k.r.peakPosition, 1e-6, 2e-6);  // a difference times 180/π
                 row.rule = [&k, x, zero](double dt) {
                     const double p = k.profile->asymmetry, c = 1.0 / std::tan(k.r.peakPosition * M_PI / 180);
                     const double dc = -pk_test::centralDifference([&](double y) { return k.value(y); }, x, 1e-6);
@@ -109,8 +110,9 @@ std::vector<Row> rowsOf(Peak &k, const HashTable *table) {  // every key of the 
                 };
             } else if (kFields.count(key)) {
                 double *field = &(k.profile->*kFields.at(key));
-                row.field = field, row.step = key == "Asymmetry" ? 1e-6 : 1e-4 * std::fabs(*field);
-                if (key == "dtt2") row.value = [&k, x] { return k.place(), k.value(x); };
+                std::tie(row.field, row.step) =
+                    std::make_tuple(field, key == "Asymmetry" ? 1e-6 : 1e-4 * std::fabs(*field));
+                if (key == "dtt2") row.value = [&k, x] { k.place(); return k.value(x); };
                 const bool applies = type == 0 ? k.r.peakPosition <= 50.0 : k.averages();
                 if (key == "Asymmetry") row.rule = [applies](double d) { return applies ? d : 0.0; };
                 const double rate = key == "gamma1" ? k.r.dSpacing : k.r.dSpacing * k.r.dSpacing;  // dγ/dgamma_i
@@ -119,11 +121,11 @@ std::vector<Row> rowsOf(Peak &k, const HashTable *table) {  // every key of the 
             } else {  // a cell parameter: its move of the position, or of d
                 const auto &cell = *std::find_if(std::begin(pk_test::kCellSteps), std::end(pk_test::kCellSteps),
                                                  [&](const auto &c) { return key == c.key; });
-                row.field = &(k.crystal->*cell.field), row.step = cell.step;
-                row.value = [&k, x] { return k.place(), k.value(x); };
+                std::tie(row.field, row.step) = std::make_tuple(&(k.crystal->*cell.field), cell.step);
+                row.value = [&k, x] { k.place(); return k.value(x); };
                 const auto rate = [&](auto f) { return pk_test::centralDifferenceOfField(row.field, cell.step, f); };
                 const double positionRate = rate([&k] { return k.place(); });
-                const double dRate = rate([&k] { return k.place(), k.r.dSpacing; });
+                const double dRate = rate([&k] { k.place(); return k.r.dSpacing; });
                 row.rule = [=, &k](double d) {
                     if (!k.tof) return zero(x) * positionRate * cell.unitFactor;
                     return (d - (type == 4 ? leftOut(k, x, ofD, k.r.dSpacing, 1e-7) * dRate : 0.0)) * cell.unitFactor;
@@ -185,10 +187,10 @@ RefinementCrystal *crystalWithoutFOfD(bool neutrons) {  // lowsym made triclinic
         for (int32_t j = 0; j < occupants->count; ++j) {
             auto *f = static_cast<RefinementSiteOccupant *>(occupants->items[j])->scatteringFactor;
             std::fill_n(f->cromerMannCoefficients, 9, 0.0);
-            f->cromerMannCoefficients[8] = 8.0 + 6.0 * i, f->hasHighAngleCoefficients = 0;
+            std::tie(f->cromerMannCoefficients[8], f->hasHighAngleCoefficients) = std::make_tuple(8.0 + 6.0 * i, 0);
         }
     }
-    crystal->useAnisotropicDisplacement = 0, crystal->alpha = 86.0, crystal->gamma = 95.0;
+    std::tie(crystal->useAnisotropicDisplacement, crystal->alpha, crystal->gamma) = std::make_tuple(0, 86.0, 95.0);
     pk_test::refreshCell(crystal);
     return crystal;
 }
@@ -201,14 +203,14 @@ TEST(CellDerivatives, IntensityByCellAndRatioThroughTheReflexionTable) {
         RefinementCrystal *x = crystalWithoutFOfD(kind == 1);
         RefinementProfile *profile = kind == 2 ? makeRefinementProfile(4, 2, 3, 1.2, 5.0, 150.0)
                                                : makeRefinementProfile(1, kind == 1 ? 3 : 2, 0, 1.5406, 5.0, 150.0);
-        profile->tofTwoTheta = 145.0, profile->useSecondaryWavelength = kind == 3;
-        profile->secondaryWavelength = 1.5444, profile->secondaryIntensityRatio = 2.0;
+        std::tie(profile->tofTwoTheta, profile->useSecondaryWavelength) = std::make_tuple(145.0, kind == 3);
+        std::tie(profile->secondaryWavelength, profile->secondaryIntensityRatio) = std::make_tuple(1.5444, 2.0);
         std::vector<Reflexion> rs(6);
         const int32_t planes[6][3] = {{1, 0, 0}, {0, 1, 1}, {1, 2, -3}, {2, -1, 1}, {-3, 1, 2}, {4, 3, -1}};
         std::vector<Row> rows;
         for (std::size_t i = 0; i < 6; ++i) {
             Reflexion &r = rs[i];
-            r.h = planes[i][0], r.k = planes[i][1], r.l = planes[i][2], r.multiplicity = 2;
+            std::tie(r.h, r.k, r.l, r.multiplicity) = std::make_tuple(planes[i][0], planes[i][1], planes[i][2], 2);
             const auto intensity = [=, &r] {
                 pk_test::refreshCell(x);
                 r.dSpacing = dSpacingForHKL(x, r.h, r.k, r.l);
@@ -216,7 +218,8 @@ TEST(CellDerivatives, IntensityByCellAndRatioThroughTheReflexionTable) {
                 calculateIntensityForReflexion(x, &r, profile);
                 if (kind < 3) return r.intensity;
                 Reflexion *second = secondaryWavelengthReflexion(x, &r, profile);
-                r.intensity = second->intensity, r.lorentzPolarization = second->lorentzPolarization;
+                std::tie(r.intensity, r.lorentzPolarization) =
+                    std::make_tuple(second->intensity, second->lorentzPolarization);
                 r.isSecondaryWavelength = 1;
                 second->methods->freeReflexion(second);
                 return r.intensity;
@@ -245,12 +248,18 @@ void checkSites(const char *structure, int32_t experiment, std::vector<std::pair
     RefinementCrystal *x = pk_test::makeReferenceCrystal(structure, 1.1);  // against the first 40 intensities
     const bool tof = experiment == 4;  // letters: x y z, U, o occupancy, 1-6 u11 u22 u33 u23 u13 u12
     RefinementProfile *profile = makeRefinementProfile(experiment, tof ? 3 : 2, tof ? 3 : 0, 1.5406, 5, 150);
-    profile->tofTwoTheta = 145.0, profile->secondaryWavelength = 1.5444, profile->secondaryIntensityRatio = 2.0;
+    std::tie(profile->tofTwoTheta, profile->secondaryWavelength, profile->secondaryIntensityRatio) =
+        std::make_tuple(145.0, 1.5444, 2.0);
     if (tof) {  // in time of flight the March correction, which replaces the multiplicity in the weights
-        x->usePreferredOrientation = 1, x->preferredOrientationMode = 1, x->preferredOrientation = 0.25;
-        x->preferredOrientationAxis[2] = 1.0, normalizeMarchEquation(x);
+        std::tie(x->usePreferredOrientation, x->preferredOrientationMode, x->preferredOrientation) =
+            std::make_tuple(1, 1, 0.25);
+        x->preferredOrientationAxis[2] = 1.0;
+        normalizeMarchEquation(x);
     }
-    if (Site *zinc = siteNamed(x, "Zn1")) zinc->z = 0.02, generateUnitCell(x);  // off the face z = 0 folding cuts
+    if (Site *zinc = siteNamed(x, "Zn1")) {  // off the face z = 0 folding cuts
+        zinc->z = 0.02;
+        generateUnitCell(x);
+    }
     for (const auto &[label, letters] : sites) {
         Site *site = siteNamed(x, label);
         auto *occupant = static_cast<RefinementSiteOccupant *>(site->occupants->items[0]);

@@ -102,7 +102,7 @@ TEST(LeastSquares, PreparationMakesKeepsAndResizes) {
     EXPECT_TRUE(ls->jacobian == nullptr && ls->parameterCount == 0 && ls->cycleFlag == 0);  // nothing changed
     ASSERT_TRUE(prepareForRefinementCycle(ls, 7, 3) && prepared(ls, 7, 3));
     Matrix *jacobian = ls->jacobian;  // same counts keep every block; new N the errors; fewer P their leading ones
-    jacobian->rowPointers[6][2] = 8.5, ls->standardErrors[1] = 2.5;
+    std::tie(jacobian->rowPointers[6][2], ls->standardErrors[1]) = std::make_tuple(8.5, 2.5);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 7, 3) && prepared(ls, 7, 3) && jacobian->rowPointers[6][2] == 8.5);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 25, 3) && prepared(ls, 25, 3) && ls->standardErrors[1] == 2.5);
     ASSERT_TRUE(prepareForRefinementCycle(ls, 25, 2) && prepared(ls, 25, 2) && ls->standardErrors[1] == 2.5);
@@ -121,7 +121,8 @@ TEST(LeastSquares, ErrorsAndCorrelationsFromTheCovariance) {
     const double expected[9] = {1, 0.5, -0.25, 0.5, 1, 0.5, -0.25, 0.5, 1};
     for (int i = 0; i < 9; ++i) EXPECT_NEAR(ls->correlations->elements[i], expected[i], pk_test::kExact) << i;
     for (const double bad : {0.0, std::nan("")}) {  // the errors before it written, correlations untouched
-        ls->covariance->rowPointers[1][1] = bad, ls->standardErrors[0] = 0.0, ls->correlations->elements[1] = 7.0;
+        std::tie(ls->covariance->rowPointers[1][1], ls->standardErrors[0], ls->correlations->elements[1]) =
+            std::make_tuple(bad, 0.0, 7.0);
         bool ok = true;
         const std::string printed = pk_test::captureStdout([&] { ok = calculateParameterCorrelationsAndErrors(ls); });
         EXPECT_EQ(printed, "Negative covariance diagonal encountered!\n");

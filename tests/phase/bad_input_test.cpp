@@ -1,6 +1,5 @@
-// Phases from CIF texts: bad ones fail with their status and a message naming
-// the line or field, return no phase and print nothing; ionic and missing
-// type symbols, and displacements as B or U, give the crystal they stand for.
+// Phases from CIF texts: bad ones fail with their status and a message naming the line or field, return no phase and
+// print nothing; ionic and missing type symbols, and displacements as B or U, give the crystal they stand for.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -99,8 +98,8 @@ std::vector<double> xrayF2(const std::string &cif) {
     return f2;
 }
 
-// Charges are dropped, a missing type column takes the element from the label,
-// wherever the label and type columns stand in the loop.
+// Charges are dropped, a missing type column takes the element from the label, wherever the label and type columns
+// stand in the loop.
 TEST(BadInput, IonicSymbolsAndElementsFromLabels) {
     const std::vector<double> neutral = xrayF2(kBase);
     ASSERT_GT(neutral.size(), 10u);
@@ -115,8 +114,7 @@ TEST(BadInput, IonicSymbolsAndElementsFromLabels) {
               neutral);
 }
 
-// B = 8π² U, for the isotropic and the anisotropic forms alike; six Uij
-// other than an isotropic U change |F|².
+// B = 8π² U, for the isotropic and the anisotropic forms alike; six Uij other than an isotropic U change |F|².
 TEST(BadInput, DisplacementsAsBOrU) {
     const double toB = 8.0 * pk_test::kPi * pk_test::kPi;
     const auto number = [](double v) {

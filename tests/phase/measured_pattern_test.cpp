@@ -1,8 +1,7 @@
-// The measured-pattern reader: good texts against hand-read values, bad texts
-// by status and the line or field their message names, and file errors.
+// The measured-pattern reader: good texts against hand-read values, bad texts by status and the line or field their
+// message names, and file errors.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>

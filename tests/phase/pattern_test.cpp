@@ -1,13 +1,13 @@
-// Calculated patterns against what they are made of: phases add, Kα2 is a
-// second pattern at its own wavelength, the peaks are the core's shapes, the
-// background is the Chebyshev sum, threads change nothing, the zero, the
-// sample displacement and the March correction do what their formulas say.
+// Calculated patterns against what they are made of: phases add, Kα2 is a second pattern at its own wavelength, the
+// peaks are the core's shapes, the background is the Chebyshev sum, threads change nothing, the zero, the sample
+// displacement and the March correction do what their formulas say.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "phase/phase_calls.hpp"
 #include "support/tolerances.hpp"
@@ -46,8 +46,8 @@ protected:
     const std::vector<double> x = axis(20.0, 0.01, 8001);
 };
 
-// Phases add, and the background is b0 T0(u) + b1 T1(u) + b2 T2(u) with u
-// mapping 20 … 100° onto −1 … 1; a model of no phase is its background.
+// Phases add, and the background is b0 T0(u) + b1 T1(u) + b2 T2(u) with u mapping 20 … 100° onto −1 … 1; a model of
+// no phase is its background.
 TEST_F(Pattern, PhasesAndBackgroundAddAndKAlpha2IsASecondPatternAtItsWavelength) {
     pk_pattern_model *both = modelOf(cu, {settingOf(corundum, 2.0), settingOf(silicon, 0.5)}, {10, 2, 1}, 20, 100);
     pk_pattern_model *one = modelOf(cu, {settingOf(corundum, 2.0)}, {}, 20, 100);
@@ -62,8 +62,8 @@ TEST_F(Pattern, PhasesAndBackgroundAddAndKAlpha2IsASecondPatternAtItsWavelength)
     }
     expectClose(computed(both, x), sum, kRoundOff);
     for (pk_pattern_model *m : {both, one, other, none}) pk_pattern_model_free(m);
-    // Narrow peaks, so that no window reaches past the 3° margin beyond the
-    // span within which the two wavelengths list different reflexions.
+    // Narrow peaks, so that no window reaches past the 3° margin beyond the span within which the two wavelengths
+    // list different reflexions.
     pk_profile narrow;
     pk_profile_default(&narrow, PK_PROFILE_PSEUDO_VOIGT, nullptr);
     narrow.U = narrow.V = narrow.Y = 0.0;
@@ -81,9 +81,8 @@ TEST_F(Pattern, PhasesAndBackgroundAddAndKAlpha2IsASecondPatternAtItsWavelength)
     for (pk_pattern_model *m : {withBoth, alone1, alone2}) pk_pattern_model_free(m);
 }
 
-// The layer's pattern against Σ scale × I × the core's own shape over the
-// core's reflexions (its intensities, positions and asymmetry), at 200 points
-// within `near` of a peak with no other peak between `near` and `far`.
+// The layer's pattern against Σ scale × I × the core's own shape over the core's reflexions (its intensities,
+// positions and asymmetry), at 200 points within `near` of a peak with no other peak between `near` and `far`.
 void expectCoreShapes(const pk_pattern_model *m, RefinementCrystal *crystal, RefinementProfile *core, double scale,
                       double near, double far) {
     const ProfileFunction shape = ProfileFuncForProfileType(core->profileType);
@@ -119,8 +118,7 @@ void expectCoreShapes(const pk_pattern_model *m, RefinementCrystal *crystal, Ref
     }
 }
 
-// Constant wavelength: peaks about 0.01° wide, every width term present,
-// asymmetry with a cut-off of 50°.
+// Constant wavelength: peaks about 0.01° wide, every width term present, asymmetry with a cut-off of 50°.
 TEST_F(Pattern, PeaksAreTheCoreShapes) {
     RefinementCrystal *crystal = nullptr;
     ASSERT_EQ(pk_phase_core_crystal(corundum, cu.wavelength / (2.0 * std::sin(42.0 * kPi / 180.0)), &crystal, nullptr),
@@ -145,8 +143,8 @@ TEST_F(Pattern, PeaksAreTheCoreShapes) {
     freeRefinementCrystal(crystal);
 }
 
-// Time of flight: silicon on a 4 … 16 ms axis, the default shape (whose
-// exponential tails want 3 ms clear of other peaks).
+// Time of flight: silicon on a 4 … 16 ms axis, the default shape (whose exponential tails want 3 ms clear of other
+// peaks).
 TEST_F(Pattern, TimeOfFlightPeaksAreTheCoreShapes) {
     pk_instrument tof = cu;
     tof.axis = PK_AXIS_TOF;
@@ -193,8 +191,8 @@ TEST_F(Pattern, ThreadsGiveWhatOneThreadGives) {
     pk_pattern_model_free(shared);
 }
 
-// The zero adds to every position; a Bragg–Brentano sample displacement s
-// moves each by −(2 s cos θ / R)(180/π) degrees.
+// The zero adds to every position; a Bragg–Brentano sample displacement s moves each by −(2 s cos θ / R)(180/π)
+// degrees.
 TEST_F(Pattern, ZeroAndSampleDisplacementMoveThePeaks) {
     const std::vector<double> plain = ticks(cu);
     ASSERT_GT(plain.size(), 10u);
@@ -212,9 +210,9 @@ TEST_F(Pattern, ZeroAndSampleDisplacementMoveThePeaks) {
     }
 }
 
-// March weight W(α) N, W = (r² cos²α + sin²α / r)^−3/2, N = π / (2 ∫₀^{π/2} W dα) by Simpson's rule. About
-// (0 0 1) the planes (0 0 ±6) lie at 0°: W(0) N times their multiplicity; about (1 1 0) two of {1 1 0} lie
-// at 0° and four at 60°. With narrow Gaussians each stands alone within 0.3°: the areas' ratio is the weight.
+// March weight W(α) N, W = (r² cos²α + sin²α / r)^−3/2, N = π / (2 ∫₀^{π/2} W dα) by Simpson's rule. About (0 0 1)
+// the planes (0 0 ±6) lie at 0°: W(0) N times their multiplicity; about (1 1 0) two of {1 1 0} lie at 0° and four at
+// 60°. With narrow Gaussians each stands alone within 0.3°: the areas' ratio is the weight.
 TEST_F(Pattern, MarchCorrectionAboutAnAxis) {
     const double r = 0.8;
     const auto w = [r](double alpha) {
@@ -248,8 +246,8 @@ TEST_F(Pattern, MarchCorrectionAboutAnAxis) {
     }
 }
 
-// Profiles that give no real, positive width over the span, and fields that
-// do not fit, are refused when the model is made, naming what is wrong.
+// Profiles that give no real, positive width over the span, and fields that do not fit, are refused when the model is
+// made, naming what is wrong.
 TEST_F(Pattern, BadProfilesAndSettingsAreRefused) {
     struct Case {
         int32_t type;
@@ -277,25 +275,22 @@ TEST_F(Pattern, BadProfilesAndSettingsAreRefused) {
         EXPECT_EQ(made, nullptr);
         EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
     }
-    // A March axis of zero length is refused, any other direction taken.
-    pk_phase_setting march = settingOf(corundum, 1.0);
+    pk_phase_setting march = settingOf(corundum, 1.0);  // a March axis of zero length refused, any other taken
     march.use_march = 1;
     march.march_axis[0] = march.march_axis[1] = march.march_axis[2] = 0.0;
     pk_pattern_model *made = nullptr;
     EXPECT_EQ(pk_pattern_model_make(&cu, &march, 1, nullptr, 0, 20.0, 100.0, &made, nullptr), PK_ERROR_ARGUMENT);
-    march.march_axis[0] = 1.0;
-    march.march_axis[1] = -1.0;
+    std::tie(march.march_axis[0], march.march_axis[1]) = std::make_tuple(1.0, -1.0);
     ASSERT_EQ(pk_pattern_model_make(&cu, &march, 1, nullptr, 0, 20.0, 100.0, &made, nullptr), PK_OK);
-    // A refused call writes no positions.
-    int32_t written = 7;
+    int32_t written = 7;  // a refused call writes no positions
     double positions[1];
     EXPECT_EQ(pk_pattern_model_peak_positions(made, 1, positions, 1, &written, nullptr), PK_ERROR_ARGUMENT);
     EXPECT_EQ(written, 0);
     pk_pattern_model_free(made);
 }
 
-// Kα1, Kα2 and their ratio by anode name (the published values of the
-// layer's table), the instrument set from them, and an unknown anode refused.
+// Kα1, Kα2 and their ratio by anode name (the published values of the layer's table), the instrument set from them,
+// and an unknown anode refused.
 TEST(Anodes, LinesByName) {
     double lines[3] = {0.0, 0.0, 0.0};
     ASSERT_EQ(pk_anode_lines("Cu", &lines[0], &lines[1], &lines[2], nullptr), PK_OK);

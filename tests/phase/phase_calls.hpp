@@ -1,5 +1,5 @@
-// The phase layer's calls as the tests make them: a failed call fails the
-// test with the layer's message, results come back as vectors.
+// The phase layer's calls as the tests make them: a failed call fails the test with the layer's message, results come
+// back as vectors.
 #ifndef PK_TEST_PHASE_CALLS_HPP
 #define PK_TEST_PHASE_CALLS_HPP
 

@@ -1,6 +1,5 @@
-// Reflexion lists of the eight example structures against the independent
-// reference lists of tests/data/reflexions, read from CIF in both tag styles
-// and built from the space-group symbol; observed lines and representatives.
+// Reflexion lists of the eight example structures against the independent reference lists of tests/data/reflexions,
+// read from CIF in both tag styles and built from the space-group symbol; observed lines and representatives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -59,9 +58,8 @@ std::set<Hkl> planesOf(const pk_phase *phase, const Hkl &h) {
 
 double largest(const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()); }
 
-// The reference prints d with 8 decimals, |F|², Lp and I with 9 significant
-// digits: d within half its last decimal, the rest within 1e-6 of the
-// strongest (the reference's f0 series are rounded to that).
+// The reference prints d with 8 decimals, |F|², Lp and I with 9 significant digits: d within half its last decimal,
+// the rest within 1e-6 of the strongest (the reference's f0 series are rounded to that).
 TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
     for (const std::string &name : referenceStructureNames()) {
         const auto reference = readTable("reflexions/" + name + ".tsv");
@@ -107,8 +105,7 @@ TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
     }
 }
 
-// A phase from its symbol, cell and sites has the operators of the file's
-// operator loop and the same |F|².
+// A phase from its symbol, cell and sites has the operators of the file's operator loop and the same |F|².
 TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
     const auto rows = readTable("structures.tsv");
     for (const std::string &name : referenceStructureNames()) {
@@ -142,9 +139,8 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
     }
 }
 
-// Observed lines gather the entries within 1e-5 Å in order; corundum's line
-// at 136.08° is (1 4 6) and (4 1 6); representatives have the fewest negative
-// indices, then the largest h k l.
+// Observed lines gather the entries within 1e-5 Å in order; corundum's line at 136.08° is (1 4 6) and (4 1 6);
+// representatives have the fewest negative indices, then the largest h k l.
 TEST(ReflexionList, LinesAndRepresentatives) {
     pk_phase *phase = phaseOf(exampleText("corundum.cif"));
     pk_reflexion_list *list = listOf(phase, PK_RADIATION_XRAY, 1.540593, PK_LIMIT_X_MAX, 150.0);

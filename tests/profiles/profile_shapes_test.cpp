@@ -20,7 +20,8 @@ struct Peak {  // a reflexion at 2θ₀ = x with {U, V, W, LX, LY} and P, or at 
     Reflexion *reflexion = makeReflexion();
     Peak(int32_t type, double x, const std::array<double, 5> &w, double p = 0.0) {
         RefinementProfile &f = *profile;
-        f.profileType = type, f.asymmetry = p, reflexion->peakPosition = x, reflexion->dSpacing = 1.0;
+        std::tie(f.profileType, f.asymmetry, reflexion->peakPosition, reflexion->dSpacing) =
+            std::make_tuple(type, p, x, 1.0);
         if (type < 3) f.U = w[0], f.V = w[1], f.W = w[2], f.LX = w[3], f.LY = w[4];
         if (type >= 3) (type == 3 ? f.alpha0 : f.alpha1) = w[0], f.beta0 = w[1], f.sigma0 = w[2], f.gamma0 = w[3];
     }

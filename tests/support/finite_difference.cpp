@@ -41,8 +41,8 @@ void refreshCell(RefinementCrystal *crystal) {
 
 RefinementCrystal *makeTriclinicCrystal() {
     RefinementCrystal *crystal = makeEmptyRefinementCrystal();
-    crystal->a = 5.1, crystal->b = 6.3, crystal->c = 7.2, crystal->scale = 2.5;
-    crystal->alpha = 81.0, crystal->beta = 97.0, crystal->gamma = 104.0;
+    std::tie(crystal->a, crystal->b, crystal->c, crystal->scale) = std::make_tuple(5.1, 6.3, 7.2, 2.5);
+    std::tie(crystal->alpha, crystal->beta, crystal->gamma) = std::make_tuple(81.0, 97.0, 104.0);
     refreshCell(crystal);
     return crystal;
 }

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <stdexcept>
 #include <functional>
 #include <string>
 
@@ -17,11 +17,13 @@ inline std::string captureStream(std::FILE *stream, const std::function<void()> 
     std::fflush(stream);
     const int fd = fileno(stream), saved = dup(fd);
     std::FILE *sink = std::tmpfile();
-    if (saved < 0 || sink == nullptr || dup2(fileno(sink), fd) < 0) std::abort();
+    if (saved < 0 || sink == nullptr || dup2(fileno(sink), fd) < 0) throw std::runtime_error("cannot capture output");
     body();
     std::fflush(stream);
-    dup2(saved, fd), close(saved);
-    std::string text = (std::rewind(sink), "");
+    dup2(saved, fd);
+    close(saved);
+    std::rewind(sink);
+    std::string text;
     for (int c; (c = std::fgetc(sink)) != EOF;) text.push_back(static_cast<char>(c));
     std::fclose(sink);
     return text;
