@@ -16,8 +16,6 @@ namespace {
 
 using namespace pk_test;
 
-std::string fileOf(const std::string &name) { return (name == "Si" ? "silicon" : name) + ".cif"; }
-
 // The same file with dotted tags.
 std::string dotted(std::string text) {
     for (const auto &[from, to] : std::map<std::string, std::string>{
@@ -67,7 +65,7 @@ TEST(ReflexionList, MatchesReferenceInBothTagStylesForBothRadiations) {
         for (const auto &row : reference) {
             for (std::size_t c = 3; c < 10; ++c) column[c].push_back(std::stod(row[c]));
         }
-        const std::string text = exampleText(fileOf(name));
+        const std::string text = exampleText(referenceCifFile(name));
         for (const std::string &cif : {text, dotted(text)}) {
             pk_phase *phase = phaseOf(cif);
             ASSERT_NE(phase, nullptr) << name;
@@ -125,7 +123,7 @@ TEST(ReflexionList, SymbolGivesTheSameGroupAndListAsTheOperatorLoop) {
         pk_error e{};
         ASSERT_EQ(pk_phase_from_symbol(name.c_str(), (*last)[1].c_str(), cell, sites.data(),
                                        static_cast<int32_t>(sites.size()), &fromSymbol, &e), PK_OK) << e.message;
-        pk_phase *fromLoop = phaseOf(exampleText(fileOf(name)));
+        pk_phase *fromLoop = phaseOf(exampleText(referenceCifFile(name)));
         EXPECT_EQ(operatorSet(fromSymbol), operatorSet(fromLoop));
         pk_reflexion_list *a = listOf(fromSymbol, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
         pk_reflexion_list *b = listOf(fromLoop, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);

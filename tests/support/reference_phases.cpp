@@ -15,11 +15,6 @@ struct PhaseDeleter {
 };
 using PhasePointer = std::unique_ptr<pk_phase, PhaseDeleter>;
 
-// The CIF file of a structure name; only silicon's file is named otherwise.
-std::string cifPath(const std::string &name) {
-    return std::string(PK_EXAMPLE_DATA_DIR) + "/" + (name == "Si" ? "silicon" : name) + ".cif";
-}
-
 // Phases read so far, by name. The crystals' operator texts point into them,
 // so they stay until the process ends.
 const pk_phase *phaseOf(const std::string &name) {
@@ -28,7 +23,8 @@ const pk_phase *phaseOf(const std::string &name) {
     if (found != phases.end()) return found->second.get();
     pk_phase *phase = nullptr;
     pk_error error{};
-    if (pk_phase_from_cif_file(cifPath(name).c_str(), nullptr, &phase, &error) != PK_OK) {
+    const std::string path = std::string(PK_EXAMPLE_DATA_DIR) + "/" + referenceCifFile(name);
+    if (pk_phase_from_cif_file(path.c_str(), nullptr, &phase, &error) != PK_OK) {
         std::fprintf(stderr, "reference structure %s: %s\n", name.c_str(), error.message);
         return nullptr;
     }
@@ -36,6 +32,8 @@ const pk_phase *phaseOf(const std::string &name) {
 }
 
 }  // namespace
+
+std::string referenceCifFile(const std::string &name) { return (name == "Si" ? "silicon" : name) + ".cif"; }
 
 std::vector<std::string> referenceStructureNames() {
     std::vector<std::string> names;

@@ -13,6 +13,9 @@
 
 namespace pk_test {
 
+// The CIF file of a structure name in examples/data; only silicon's is named otherwise.
+std::string referenceCifFile(const std::string &name);
+
 // The structure names of tests/data/structures.tsv, in file order.
 std::vector<std::string> referenceStructureNames();
 
