@@ -48,8 +48,35 @@ struct PatternOptions {
     std::string output_dir;              // empty: the pattern goes to stdout
 };
 
+struct PeaksOptions {
+    std::string file;                    // the measured pattern
+    bool has_significance = false;
+    double significance = 0.0;           // fitted height over its esd
+    SourceOptions source;                // for d; neutron unused
+};
+
+struct RefineOptions {
+    std::string measured;                // the measured pattern
+    std::vector<std::string> phases;     // CIF files, one phase each
+    SourceOptions source;
+    bool no_alpha2 = false;
+    std::vector<double> range;           // empty, or FROM TO
+    std::vector<double> excluded;        // FROM TO pairs
+    bool has_background = false;
+    int background = 6;                  // Chebyshev coefficients
+    std::string free;                    // empty: the mode's default list
+    std::vector<std::string> ties;       // "A=B"
+    bool le_bail = false;
+    bool has_cycles = false;
+    int cycles = 60;
+    std::string setup;                   // a setup.json to start from
+    std::string output_dir;              // empty: no files
+};
+
 std::string runReflexions(const ReflexionsOptions &options);
 std::string runPattern(const PatternOptions &options);
+std::string runPeaks(const PeaksOptions &options);
+std::string runRefine(const RefineOptions &options);
 
 }  // namespace powderkit::cli
 

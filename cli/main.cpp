@@ -95,20 +95,77 @@ void addPattern(CLI::App &app, PatternOptions &options) {
         "\ntwo columns (2θ, intensity) go to standard output.");
 }
 
+void addPeaks(CLI::App &app, PeaksOptions &options) {
+    CLI::App *command = app.add_subcommand("peaks", "List the significant peaks of a measured pattern");
+    command->add_option("file", options.file, "measured pattern (x y [sigma] text)")->required();
+    addNumber(*command, "--significance", options.significance, options.has_significance,
+              "fitted height over its own esd a peak must exceed");
+    CLI::Option *anode = nullptr;
+    CLI::Option *wavelength = nullptr;
+    addSourceOptions(*command, options.source, anode, wavelength);
+    command->footer("Example:\n  powderkit peaks measured.xy --anode Cu\n"
+                    "A candidate whose fit failed is one line on standard error, not a row.");
+}
+
+void addRefine(CLI::App &app, RefineOptions &options) {
+    CLI::App *command =
+        app.add_subcommand("refine", "Refine a measured pattern (Rietveld or Le Bail)");
+    command->add_option("measured", options.measured, "measured pattern")->required();
+    command->add_option("phases", options.phases, "CIF files, one phase each");
+    CLI::Option *anode = nullptr;
+    CLI::Option *wavelength = nullptr;
+    addSourceOptions(*command, options.source, anode, wavelength);
+    auto *no_alpha2 = command->add_flag("--no-alpha2", options.no_alpha2, "the anode's Kα1 line alone");
+    no_alpha2->excludes(wavelength);
+    command->add_option("--range", options.range, "FROM TO, the range refined")->expected(2);
+    command->add_option("--exclude", options.excluded, "FROM TO left out (repeatable)")
+        ->expected(2)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->add_option_function<int>(
+        "--background",
+        [&options](const int &count) {
+            options.background = count;
+            options.has_background = true;
+        },
+        "Chebyshev background coefficients (default 6)");
+    command->add_option("--free", options.free,
+                        "comma-separated parameters and group words to refine");
+    command->add_option("--tie", options.ties, "A=B: B follows A (repeatable)");
+    command->add_flag("--le-bail", options.le_bail, "Le Bail: intensities from the pattern");
+    command->add_option_function<int>(
+        "--cycles",
+        [&options](const int &count) {
+            options.cycles = count;
+            options.has_cycles = true;
+        },
+        "cycle limit (default 60)");
+    command->add_option("--setup", options.setup, "start from a setup.json of an earlier run");
+    command->add_option("--output", options.output_dir,
+                        "write DIR/refinement.json, DIR/fit.xy, DIR/fit.svg and DIR/setup.json");
+    command->footer("Example:\n  powderkit refine mixture.xy corundum.cif silicon.cif --anode Cu --output fit\n"
+                    "Default --free: scale,background,zero,cell,profile (Le Bail: without scale).");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app{"powderkit: reflexion lists and calculated powder patterns from CIF files",
+    CLI::App app{"powderkit: reflexion lists, calculated patterns, peak lists and refinements",
                  "powderkit"};
     app.set_version_flag("--version", pk_version());
     app.require_subcommand(1);
     app.footer("Examples:\n  powderkit reflexions NaCl.cif --lines\n"
                "  powderkit pattern corundum.cif --range 20 80 0.01 --output out\n"
+               "  powderkit peaks measured.xy\n"
+               "  powderkit refine measured.xy corundum.cif --output fit\n"
                "Run `powderkit SUBCOMMAND --help` for the options of each.");
     ReflexionsOptions reflexions;
     PatternOptions pattern;
+    PeaksOptions peaks;
+    RefineOptions refine;
     addReflexions(app, reflexions);
     addPattern(app, pattern);
+    addPeaks(app, peaks);
+    addRefine(app, refine);
 
     try {
         app.parse(argc, argv);
@@ -117,8 +174,16 @@ int main(int argc, char **argv) {
     }
 
     try {
-        const std::string output = app.got_subcommand("reflexions") ? runReflexions(reflexions)
-                                                                     : runPattern(pattern);
+        std::string output;
+        if (app.got_subcommand("reflexions")) {
+            output = runReflexions(reflexions);
+        } else if (app.got_subcommand("pattern")) {
+            output = runPattern(pattern);
+        } else if (app.got_subcommand("peaks")) {
+            output = runPeaks(peaks);
+        } else {
+            output = runRefine(refine);
+        }
         if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() ||
             std::fflush(stdout) != 0) {
             std::fprintf(stderr, "powderkit: cannot write to standard output\n");

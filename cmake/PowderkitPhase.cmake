@@ -1,7 +1,7 @@
 # The phase layer: libpowderkit_phase.so above the shared core. C++17 with
 # exceptions inside (the CIF parser throws), caught at every exported
-# function; a version script exports exactly the pk_ names listed in
-# src/phase/exports.txt. Its objects also make a static archive for the
+# function; a version script exports exactly the pk_ names listed in the
+# exports.txt of its folders (src/phase, src/peaks, src/refinement). Its objects also make a static archive for the
 # tests, which link it with the static core to fail allocations on purpose.
 find_path(PK_GEMMI_INCLUDE_DIR gemmi/cif.hpp)
 find_path(PK_PEGTL_INCLUDE_DIR tao/pegtl.hpp)
@@ -11,7 +11,16 @@ if(NOT PK_GEMMI_INCLUDE_DIR OR NOT PK_PEGTL_INCLUDE_DIR)
 endif()
 find_package(Threads REQUIRED)
 
-file(GLOB PK_PHASE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/phase/*.cpp)
+set(PK_PHASE_FOLDERS phase peaks refinement)
+set(PK_PHASE_SOURCES "")
+set(PK_PHASE_EXPORT_LISTS "")
+foreach(folder ${PK_PHASE_FOLDERS})
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp)
+  list(APPEND PK_PHASE_SOURCES ${sources})
+  if(EXISTS ${PROJECT_SOURCE_DIR}/src/${folder}/exports.txt)
+    list(APPEND PK_PHASE_EXPORT_LISTS ${PROJECT_SOURCE_DIR}/src/${folder}/exports.txt)
+  endif()
+endforeach()
 
 add_library(powderkit_phase_objects OBJECT ${PK_PHASE_SOURCES})
 set_target_properties(powderkit_phase_objects PROPERTIES
@@ -28,12 +37,24 @@ target_include_directories(powderkit_phase_objects SYSTEM PRIVATE
 target_compile_definitions(powderkit_phase_objects PRIVATE PK_BUILDING_PHASE_LIBRARY
   PK_VERSION_TEXT="${PROJECT_VERSION}" NDEBUG)
 pk_library_warnings(powderkit_phase_objects)
+find_path(PK_EIGEN_INCLUDE_DIR Eigen/Dense PATH_SUFFIXES eigen3)
+if(NOT PK_EIGEN_INCLUDE_DIR)
+  message(FATAL_ERROR "The refinement needs Eigen: run scripts/setup.sh (Debian package libeigen3-dev)")
+endif()
+target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_EIGEN_INCLUDE_DIR})
 
-set(PK_PHASE_EXPORT_LIST ${PROJECT_SOURCE_DIR}/src/phase/exports.txt)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PK_PHASE_EXPORT_LIST})
-file(STRINGS ${PK_PHASE_EXPORT_LIST} PK_PHASE_EXPORTED_NAMES REGEX "^pk_[a-z0-9_]*$")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PK_PHASE_EXPORT_LISTS})
+set(PK_PHASE_EXPORTED_NAMES "")
+foreach(list_file ${PK_PHASE_EXPORT_LISTS})
+  file(STRINGS ${list_file} names REGEX "^pk_[a-z0-9_]*$")
+  list(APPEND PK_PHASE_EXPORTED_NAMES ${names})
+endforeach()
 list(SORT PK_PHASE_EXPORTED_NAMES)
 list(JOIN PK_PHASE_EXPORTED_NAMES ";\n    " PK_PHASE_SCRIPT_NAMES)
+# Every exported name of the layer in one file, for the interface test.
+set(PK_PHASE_EXPORTS_FILE ${PROJECT_BINARY_DIR}/powderkit_phase_exports.txt)
+list(JOIN PK_PHASE_EXPORTED_NAMES "\n" PK_PHASE_EXPORT_LINES)
+file(WRITE ${PK_PHASE_EXPORTS_FILE} "${PK_PHASE_EXPORT_LINES}\n")
 set(PK_PHASE_VERSION_SCRIPT ${PROJECT_BINARY_DIR}/powderkit_phase.map)
 file(WRITE ${PK_PHASE_VERSION_SCRIPT}
   "{\n  global:\n    ${PK_PHASE_SCRIPT_NAMES};\n  local:\n    *;\n};\n")

@@ -357,6 +357,221 @@ PK_PHASE_API const double *pk_measured_pattern_x(const pk_measured_pattern *patt
 PK_PHASE_API const double *pk_measured_pattern_y(const pk_measured_pattern *pattern);
 PK_PHASE_API const double *pk_measured_pattern_sigma(const pk_measured_pattern *pattern);
 
+/* ------------------------------------------------------------------------- */
+/* Peak lists of measured patterns                                           */
+/* ------------------------------------------------------------------------- */
+
+/* One fitted peak of a measured pattern, with the esd of every value. */
+typedef struct pk_peak {
+    double position, position_esd;   /* x of the maximum: degrees 2θ (or the axis unit) */
+    double d, d_esd;                 /* d-spacing, Å (0 when no wavelength is known) */
+    double height, height_esd;       /* height above the background, counts */
+    double fwhm, fwhm_esd;           /* full width at half maximum, axis units */
+    double eta, eta_esd;             /* pseudo-Voigt mixing, 0 (Gaussian) … 1 (Lorentzian) */
+    double area, area_esd;           /* integrated area above the background, counts × axis unit */
+} pk_peak;
+
+/* A candidate maximum whose fit failed, and why. */
+typedef struct pk_peak_failure {
+    double position;                 /* x of the candidate */
+    char reason[128];                /* UTF-8, NUL-terminated */
+} pk_peak_failure;
+
+/* How peaks are searched for. Fill it with pk_peak_search_default. */
+typedef struct pk_peak_search {
+    double significance;   /* fitted height over its own esd a peak must exceed */
+    double merge_fraction; /* candidates closer than this fraction of the FWHM are one line */
+    double wavelength;     /* Å, for d; 0: no d */
+} pk_peak_search;
+
+/* Significance chosen so that a flat background with counting noise over
+ * 5,000 points yields fewer than 0.1 false peaks on average; merge fraction
+ * 0.5; Cu Kα1. */
+PK_PHASE_API void pk_peak_search_default(pk_peak_search *search);
+
+/* The peak list of a measured pattern: a background first, then candidate
+ * maxima, each fitted with a pseudo-Voigt (η held within [0, 1]) and kept when
+ * significant. Writes at most `capacity` peaks in ascending position and
+ * `failure_capacity` failures; *peak_count and *failure_count receive how
+ * many there are (more than the capacity means the arrays were too small,
+ * which is not an error: call again with larger ones). */
+PK_PHASE_API int32_t pk_find_peaks(const pk_measured_pattern *pattern, const pk_peak_search *search,
+                                   pk_peak *peaks, int32_t capacity, int32_t *peak_count,
+                                   pk_peak_failure *failures, int32_t failure_capacity,
+                                   int32_t *failure_count, pk_error *error);
+
+/* ------------------------------------------------------------------------- */
+/* Refinement                                                                */
+/* ------------------------------------------------------------------------- */
+
+/* One refinement of a measured pattern by one or more phases: Rietveld (the
+ * structures known) or Le Bail (intensities extracted from the pattern), by
+ * Levenberg–Marquardt on the weighted residuals. Not shared between threads;
+ * distinct refinements may run in parallel. */
+typedef struct pk_refinement pk_refinement;
+
+enum {
+    PK_REFINE_RIETVELD = 0,
+    PK_REFINE_LE_BAIL = 1
+};
+
+/* Why a run stopped. */
+enum {
+    PK_STOP_CONVERGED = 0,     /* χ² and every shift below their tolerances */
+    PK_STOP_CYCLE_LIMIT = 1,   /* the cycle limit was reached first */
+    PK_STOP_CALLBACK = 2,      /* the progress callback asked to stop */
+    PK_STOP_SINGULAR = 3,      /* the data cannot determine some parameters (named in the warnings) */
+    PK_STOP_DIVERGED = 4,      /* no step lowered χ² however damped */
+    PK_STOP_NOTHING_FREE = 5   /* no parameter is free */
+};
+
+/* What a refinement is made with. Fill it with pk_refinement_options_default. */
+typedef struct pk_refinement_options {
+    int32_t mode;               /* PK_REFINE_RIETVELD or PK_REFINE_LE_BAIL */
+    int32_t background_count;   /* Chebyshev coefficients, 0 … 13 */
+    double x_min, x_max;        /* the range refined; x_min ≥ x_max: the whole pattern */
+    int32_t max_cycles;         /* cycle limit */
+    double chi2_tolerance;      /* converged when χ² changes by less than this fraction … */
+    double shift_tolerance;     /* … and every shift is below this fraction of its esd */
+} pk_refinement_options;
+
+/* Rietveld, 6 background coefficients, the whole pattern, 60 cycles, χ²
+ * tolerance 1e-5, shift tolerance 0.05. */
+PK_PHASE_API void pk_refinement_options_default(pk_refinement_options *options);
+
+/* Makes a refinement of `measured` (copied) with `phase_count` phases, each
+ * as in a pattern (its scale, profile and March correction the starting
+ * values); `names` (NULL, or one per phase, NULL entries allowed) renames the
+ * phases, which are otherwise named after their data blocks. Every parameter
+ * starts fixed; the background starts at zero. */
+PK_PHASE_API int32_t pk_refinement_make(const pk_measured_pattern *measured,
+                                        const pk_instrument *instrument,
+                                        const pk_phase_setting *phases, int32_t phase_count,
+                                        const char *const *names,
+                                        const pk_refinement_options *options,
+                                        pk_refinement **refinement, pk_error *error);
+PK_PHASE_API void pk_refinement_free(pk_refinement *refinement);
+
+/* Leaves the points from x_from to x_to out of the fit. */
+PK_PHASE_API int32_t pk_refinement_exclude(pk_refinement *refinement, double x_from, double x_to,
+                                           pk_error *error);
+
+/* The state of one parameter. */
+enum {
+    PK_PARAMETER_FIXED = 0,      /* not refined */
+    PK_PARAMETER_FREE = 1,       /* refined */
+    PK_PARAMETER_TIED = 2,       /* follows another parameter (a tie, or a shared site) */
+    PK_PARAMETER_AT_LIMIT = 3,   /* refined, and held at a limit in the last cycle */
+    PK_PARAMETER_UNDETERMINED = 4 /* free, but the data cannot determine it: no esd */
+};
+
+/* One parameter by name: "SiC.scale", "SiC.a", "SiC.Si1.x", "SiC.Si1.uiso",
+ * "SiC.Si1.occ", "SiC.U" … "SiC.Y", "SiC.asymmetry", "SiC.march", "zero",
+ * "displacement", "background.0" … */
+typedef struct pk_parameter {
+    const char *name;      /* lives as long as the refinement */
+    double value;          /* in the units of its record field */
+    double esd;            /* after a run: the estimated standard deviation; NaN when none */
+    int32_t state;         /* PK_PARAMETER_* */
+    double lower, upper;   /* limits (−∞/+∞ when none) */
+} pk_parameter;
+
+/* Number of parameters, and one by index. */
+PK_PHASE_API int32_t pk_refinement_parameter_count(const pk_refinement *refinement);
+PK_PHASE_API int32_t pk_refinement_parameter(const pk_refinement *refinement, int32_t index,
+                                             pk_parameter *parameter, pk_error *error);
+
+/* Frees (free = true) or fixes the parameters of a comma-separated list of
+ * names and group words: "scale", "cell", "xyz", "uiso", "occ", "profile",
+ * "asymmetry", "march", "zero", "displacement", "background", each alone (every phase) or after
+ * a phase name ("SiC.cell"). Fails naming an unknown word, changing nothing. */
+PK_PHASE_API int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool free,
+                                            pk_error *error);
+
+/* Sets a parameter's value (its followers follow). */
+PK_PHASE_API int32_t pk_refinement_set_value(pk_refinement *refinement, const char *name,
+                                             double value, pk_error *error);
+
+/* Sets a parameter's limits (use −INFINITY/INFINITY for none). */
+PK_PHASE_API int32_t pk_refinement_set_limits(pk_refinement *refinement, const char *name,
+                                              double lower, double upper, pk_error *error);
+
+/* Ties `follower` to `leader` (the same kind of parameter: both cell lengths,
+ * both Uiso …): the follower takes the leader's value from then on. */
+PK_PHASE_API int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader,
+                                       const char *follower, pk_error *error);
+
+/* Called after every cycle; return non-zero to stop the run. */
+typedef int32_t (*pk_refinement_progress)(void *context, int32_t cycle, double chi2, double rwp,
+                                          double damping);
+
+/* Runs the refinement until it converges, reaches its cycle limit, cannot go
+ * on, or `progress` (may be NULL) asks it to stop. PK_OK however it stopped;
+ * pk_refinement_summary says how. */
+PK_PHASE_API int32_t pk_refinement_run(pk_refinement *refinement, pk_refinement_progress progress,
+                                       void *context, pk_error *error);
+
+/* The outcome of the last run (all zero before one). */
+typedef struct pk_refinement_summary {
+    uint8_t converged;      /* stopped at PK_STOP_CONVERGED */
+    int32_t stop;           /* PK_STOP_* */
+    int32_t cycles;         /* cycles run */
+    int32_t points;         /* points fitted */
+    int32_t free_count;     /* parameters refined */
+    double Rp, Rwp, Rexp;   /* percent */
+    double chi2;            /* Σ w (y_obs − y_calc)² */
+    double GoF;             /* χ² / (N − P) */
+} pk_refinement_summary;
+
+PK_PHASE_API int32_t pk_refinement_get_summary(const pk_refinement *refinement,
+                                               pk_refinement_summary *summary, pk_error *error);
+
+/* Why the last run stopped, and its warnings (parameters held at a limit,
+ * undetermined parameters, pairs correlated beyond 0.99), one per line; ""
+ * when none. Lives until the next run. */
+PK_PHASE_API const char *pk_refinement_stop_reason(const pk_refinement *refinement);
+PK_PHASE_API const char *pk_refinement_warnings(const pk_refinement *refinement);
+
+/* The correlation matrix of the free parameters (in parameter order) after a
+ * run, into matrix[capacity], row-major; *size receives their number. */
+PK_PHASE_API int32_t pk_refinement_correlations(const pk_refinement *refinement, double *matrix,
+                                                int32_t capacity, int32_t *size, pk_error *error);
+
+/* One phase after a run. */
+typedef struct pk_refinement_phase {
+    const char *name;          /* lives as long as the refinement */
+    double cell[6];            /* a b c (Å) α β γ (degrees) */
+    double cell_esd[6];        /* 0 for a fixed or symmetry-tied value; NaN when undetermined */
+    double r_bragg;            /* R-Bragg, percent */
+    double weight_fraction;    /* Rietveld: fraction of the mixture's mass, 0 … 1; NaN in Le Bail */
+} pk_refinement_phase;
+
+PK_PHASE_API int32_t pk_refinement_phase_count(const pk_refinement *refinement);
+PK_PHASE_API int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t index,
+                                                pk_refinement_phase *phase, pk_error *error);
+
+/* The curves of the refinement over its points (the range, excluded points
+ * included). */
+enum {
+    PK_CURVE_X = 0,           /* the points' positions */
+    PK_CURVE_OBSERVED = 1,
+    PK_CURVE_CALCULATED = 2,  /* every phase plus the background */
+    PK_CURVE_BACKGROUND = 3,
+    PK_CURVE_DIFFERENCE = 4,  /* observed − calculated */
+    PK_CURVE_PHASE = 5        /* one phase's share (phase_index) */
+};
+
+PK_PHASE_API int32_t pk_refinement_point_count(const pk_refinement *refinement);
+PK_PHASE_API int32_t pk_refinement_curve(const pk_refinement *refinement, int32_t curve,
+                                         int32_t phase_index, double *values, int32_t capacity,
+                                         pk_error *error);
+
+/* The Kα1 peak positions of one phase's reflexions inside the range, ascending. */
+PK_PHASE_API int32_t pk_refinement_peak_positions(const pk_refinement *refinement,
+                                                  int32_t phase_index, double *positions,
+                                                  int32_t capacity, int32_t *written,
+                                                  pk_error *error);
+
 #ifdef __cplusplus
 }
 #endif

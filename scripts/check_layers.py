@@ -33,6 +33,8 @@ LAYERS = [
     "background",
     "analysis",
     "phase",
+    "peaks",
+    "refinement",
 ]
 
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".h", ".hpp")

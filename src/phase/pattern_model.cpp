@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "phase/boundary.hpp"
-#include "phase/peak_shapes.hpp"
-#include "phase/profile_check.hpp"
+#include "phase/pattern_model.hpp"
+#include "phase/reflexion_generation.hpp"
 #include "phase/reflexion_generation.hpp"
 
 namespace powderkit::phase {
@@ -31,18 +31,6 @@ namespace {
 constexpr double kTwoThetaMargin = 3.0;
 constexpr double kFlightTimeMargin = 0.03;
 
-struct PhasePeaks {
-    ProfilePointer profile;       // the core record, asymmetry zero
-    ProfileFunction shape = nullptr;
-    int32_t type = 0;
-    double asymmetry = 0.0;       // P
-    double cutoff = 0.0;          // 2θ above which peaks are symmetric
-    double scale = 1.0;
-    std::vector<Reflexion> reflexions;   // Kα1, then Kα2 companions
-    std::vector<CwPeak> cwPeaks;         // on a 2θ axis, one per reflexion
-    std::vector<double> halfWidths;      // window half-widths, axis units
-    std::vector<double> ticks;           // Kα1 positions inside the span
-};
 
 // Half-width of the window a reflexion's peak is computed on: on a 2θ axis
 // 12 FWHM for a Gaussian, 40 FWHM where a Lorentzian tail is present, plus
@@ -69,11 +57,6 @@ double tofWindowHalfWidth(const PhasePeaks &peaks, const Reflexion &r) {
     return 0.001 * microseconds;
 }
 
-// One unit-area peak at x.
-inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {
-    if (!peaks.cwPeaks.empty()) return cwPeakValue(peaks.cwPeaks[n], x);
-    return peaks.shape(x, const_cast<Reflexion *>(&peaks.reflexions[n]), peaks.profile.get());
-}
 
 }  // namespace
 
@@ -89,12 +72,9 @@ struct pk_pattern_model {
 
 namespace powderkit::phase {
 
-namespace {
-
-PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting &setting, std::size_t index) {
-    const pk_instrument &instrument = model.instrument;
+PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting, const std::string &where,
+                          double xMin, double xMax) {
     const bool tof = instrument.axis == PK_AXIS_TOF;
-    const std::string where = "phase " + std::to_string(index);
     if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
     if (!std::isfinite(setting.scale)) fail(PK_ERROR_ARGUMENT, where + ": the scale is not a number");
     pk_profile profile{};
@@ -114,10 +94,10 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
     peaks.asymmetry = profile.asymmetry;
     peaks.cutoff = profile.asymmetry_cutoff;
     peaks.scale = setting.scale;
-    peaks.profile = coreProfileOf(instrument, &profile, model.xMin, model.xMax);
+    peaks.profile = coreProfileOf(instrument, &profile, xMin, xMax);
     peaks.profile->asymmetry = 0.0;
     try {
-        checkWidths(*peaks.profile, model.xMin, model.xMax);
+        checkWidths(*peaks.profile, xMin, xMax);
     } catch (const Failure &failure) {
         fail(failure.code(), where + ": " + failure.what());
     }
@@ -126,9 +106,9 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
     // The reflexions that can reach the span.
     double dMin;
     if (tof) {
-        dMin = dSpacingAt(instrument, peaks.profile.get(), model.xMin * (1.0 - kFlightTimeMargin));
+        dMin = dSpacingAt(instrument, peaks.profile.get(), xMin * (1.0 - kFlightTimeMargin));
     } else {
-        dMin = dSpacingAt(instrument, peaks.profile.get(), std::min(model.xMax + kTwoThetaMargin, 179.9 + instrument.zero));
+        dMin = dSpacingAt(instrument, peaks.profile.get(), std::min(xMax + kTwoThetaMargin, 179.9 + instrument.zero));
     }
     RefinementCrystal march{};
     RefinementCrystal *crystal = setting.phase->crystal.get();
@@ -143,7 +123,7 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
         r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
         if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
         peaks.reflexions.push_back(r);
-        if (r.peakPosition >= model.xMin && r.peakPosition <= model.xMax) peaks.ticks.push_back(r.peakPosition);
+        if (r.peakPosition >= xMin && r.peakPosition <= xMax) peaks.ticks.push_back(r.peakPosition);
         if (peaks.profile->useSecondaryWavelength != 0) {
             Reflexion *made = secondaryWavelengthReflexion(crystal, &r, peaks.profile.get());
             if (made == nullptr) throw std::bad_alloc();
@@ -154,6 +134,7 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
             companions.push_back(companion);
         }
     }
+    peaks.primaryCount = peaks.reflexions.size();
     peaks.reflexions.insert(peaks.reflexions.end(), companions.begin(), companions.end());
     std::sort(peaks.ticks.begin(), peaks.ticks.end());
     for (const Reflexion &r : peaks.reflexions) {
@@ -168,18 +149,12 @@ PhasePeaks makePhasePeaks(const pk_pattern_model &model, const pk_phase_setting 
 }
 
 void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y) {
-    const double step = count > 1 ? (x[count - 1] - x[0]) / (count - 1) : 1.0;
-    for (std::size_t n = 0; n < peaks.reflexions.size(); ++n) {
-        auto *r = const_cast<Reflexion *>(&peaks.reflexions[n]);
-        double half = std::ceil(peaks.halfWidths[n] / step);
-        if (!(half >= 1.0)) half = 1.0;
-        if (half > count) half = count;
-        ReflexionRange range;
-        if (!FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) continue;
-        const double weight = peaks.scale * r->intensity;
-        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) y[i] += weight * peakValue(peaks, n, x[i]);
-    }
+    visitPeakPoints(peaks, x, count, [&](std::size_t n, int32_t i, double value) {
+        y[i] += peaks.scale * peaks.reflexions[n].intensity * value;
+    });
 }
+
+namespace {
 
 std::unique_ptr<pk_pattern_model> makeModel(const pk_instrument &instrument, const pk_phase_setting *phases,
                                             int32_t phaseCount, const double *background,
@@ -208,7 +183,7 @@ std::unique_ptr<pk_pattern_model> makeModel(const pk_instrument &instrument, con
     }
     model->hasBackground = backgroundCount > 0;
     for (int32_t i = 0; i < phaseCount; ++i) {
-        model->phases.push_back(makePhasePeaks(*model, phases[i], static_cast<std::size_t>(i)));
+        model->phases.push_back(makePhasePeaks(instrument, phases[i], "phase " + std::to_string(i), xMin, xMax));
     }
     return model;
 }

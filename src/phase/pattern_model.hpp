@@ -1,0 +1,67 @@
+// The peaks of one phase in a calculated pattern, worked out once from the
+// phase, its setting and the instrument: the reflexions that can reach the
+// span with their intensities, positions and windows, and the Kα2
+// companions. The pattern model sums them; the refinement builds them for
+// each trial of its parameters and reads them reflexion by reflexion.
+#ifndef POWDERKIT_PHASE_PATTERN_MODEL_HPP
+#define POWDERKIT_PHASE_PATTERN_MODEL_HPP
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "phase/peak_shapes.hpp"
+#include "phase/profile_check.hpp"
+#include "phase/reflexion_generation.hpp"
+#include "powderkit.h"
+#include "powderkit_phase.h"
+
+namespace powderkit::phase {
+
+struct PhasePeaks {
+    ProfilePointer profile;       // the core record, asymmetry zero
+    ProfileFunction shape = nullptr;
+    int32_t type = 0;
+    double asymmetry = 0.0;       // P
+    double cutoff = 0.0;          // 2θ above which peaks are symmetric
+    double scale = 1.0;
+    std::size_t primaryCount = 0;        // reflexions of the (Kα1) line; companion n is primary n − primaryCount
+    std::vector<Reflexion> reflexions;   // Kα1, then Kα2 companions
+    std::vector<CwPeak> cwPeaks;         // on a 2θ axis, one per reflexion
+    std::vector<double> halfWidths;      // window half-widths, axis units
+    std::vector<double> ticks;           // Kα1 positions inside the span
+};
+
+// The peaks of `setting` for `instrument` that can reach x_min … x_max;
+// `where` prefixes every message ("phase 0").
+PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting,
+                          const std::string &where, double xMin, double xMax);
+
+// One unit-area peak at x.
+inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {
+    if (!peaks.cwPeaks.empty()) return cwPeakValue(peaks.cwPeaks[n], x);
+    return peaks.shape(x, const_cast<Reflexion *>(&peaks.reflexions[n]), peaks.profile.get());
+}
+
+// Calls visit(n, i, value) for every reflexion n and every point i of its
+// window in x[count] (ascending), with the unit-area peak's value there.
+template <typename Visit>
+void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
+    const double step = count > 1 ? (x[count - 1] - x[0]) / (count - 1) : 1.0;
+    for (std::size_t n = 0; n < peaks.reflexions.size(); ++n) {
+        auto *r = const_cast<Reflexion *>(&peaks.reflexions[n]);
+        double half = std::ceil(peaks.halfWidths[n] / step);
+        if (!(half >= 1.0)) half = 1.0;
+        if (half > count) half = count;
+        ReflexionRange range;
+        if (!FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) continue;
+        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, peakValue(peaks, n, x[i]));
+    }
+}
+
+// y[i] += scale × intensity × peak over every reflexion's window.
+void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y);
+
+}  // namespace powderkit::phase
+
+#endif
