@@ -3,7 +3,7 @@
 # interface test) and into the linker's version script, so the shared library
 # exports exactly these names and nothing else.
 file(GLOB PK_EXPORT_LISTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/exports.txt)
-list(FILTER PK_EXPORT_LISTS EXCLUDE REGEX "/src/phase/")
+list(FILTER PK_EXPORT_LISTS EXCLUDE REGEX "/src/(phase|peaks|refinement)/")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PK_EXPORT_LISTS})
 set(PK_EXPORTED_NAMES "")
 foreach(list_file ${PK_EXPORT_LISTS})

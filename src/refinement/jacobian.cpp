@@ -1,0 +1,102 @@
+// The Jacobian of the calculated pattern by the free parameters. Scales and
+// background coefficients enter linearly: their columns are the phase at
+// scale 1 and the Chebyshev polynomial T_k(u). Every other parameter moves
+// positions, widths or intensities through the phase's reflexions, and its
+// column is the central difference of the pattern rebuilt at ±h, where h is
+// the parameter's step (the truncation error is O(h²), far below the
+// counting noise; one-sided at a limit).
+#include <cmath>
+
+#include "refinement/fit.hpp"
+
+namespace powderkit::refinement {
+
+namespace {
+
+// The step of a parameter's difference: small against the precision the
+// data give it, large against the round-off of the pattern.
+double stepOf(const Parameter &parameter) {
+    switch (parameter.target) {
+    case Target::Cell: return parameter.index < 3 ? 1e-5 * std::fabs(parameter.value) : 1e-4;
+    case Target::Coordinate: return 1e-5;
+    case Target::Uiso: return 1e-5;
+    case Target::Occupancy: return 1e-5;
+    case Target::Profile: return parameter.index < 3 ? 1e-6 : 1e-5;
+    case Target::Asymmetry: return 1e-5;
+    case Target::March: return 1e-5;
+    case Target::Zero: return 1e-4;
+    case Target::Displacement: return 1e-4;
+    default: return 1e-6;
+    }
+}
+
+// The phases a parameter changes (all when it is the instrument's), its
+// followers' included.
+std::vector<bool> phasesOf(const pk_refinement &r, int index) {
+    std::vector<bool> marked(r.phases.size(), false);
+    for (std::size_t i = 0; i < r.parameters.size(); ++i) {
+        const Parameter &parameter = r.parameters[i];
+        if (static_cast<int>(i) != index && parameter.leader != index) continue;
+        if (parameter.phase < 0) return std::vector<bool>(r.phases.size(), true);
+        marked[static_cast<std::size_t>(parameter.phase)] = true;
+    }
+    return marked;
+}
+
+// The calculated pattern with parameter `index` at `value`.
+std::vector<double> patternAt(pk_refinement &r, int index, double value, const std::vector<bool> &phases) {
+    Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+    const double kept = parameter.value;
+    parameter.value = value;
+    applyParameters(r);
+    evaluate(r, phases);
+    std::vector<double> pattern = r.calculated;
+    parameter.value = kept;
+    return pattern;
+}
+
+}  // namespace
+
+Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
+    const auto count = static_cast<Eigen::Index>(r.x.size());
+    Eigen::MatrixXd j = Eigen::MatrixXd::Zero(count, static_cast<Eigen::Index>(free.size()));
+    for (std::size_t column = 0; column < free.size(); ++column) {
+        const int index = free[column];
+        const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+        const auto c = static_cast<Eigen::Index>(column);
+        if (parameter.target == Target::Scale) {
+            const std::vector<bool> phases = phasesOf(r, index);
+            for (std::size_t p = 0; p < r.phases.size(); ++p) {
+                if (!phases[p]) continue;
+                for (Eigen::Index i = 0; i < count; ++i) j(i, c) += r.phases[p].unit[static_cast<std::size_t>(i)];
+            }
+            continue;
+        }
+        if (parameter.target == Target::Background) {
+            std::array<double, PK_BACKGROUND_COEFFICIENTS> unit{};
+            unit[static_cast<std::size_t>(parameter.index)] = 1.0;
+            for (Eigen::Index i = 0; i < count; ++i) {
+                j(i, c) = BackgroundIntensity(unit.data(), r.x[static_cast<std::size_t>(i)], r.xMin, r.xMax);
+            }
+            continue;
+        }
+        const std::vector<bool> phases = phasesOf(r, index);
+        const double value = parameter.value;
+        const double h = stepOf(parameter);
+        double below = value - h;
+        double above = value + h;
+        if (below < parameter.lower) below = value;
+        if (above > parameter.upper) above = value;
+        const std::vector<double> high = patternAt(r, index, above, phases);
+        const std::vector<double> low = patternAt(r, index, below, phases);
+        for (Eigen::Index i = 0; i < count; ++i) {
+            const auto point = static_cast<std::size_t>(i);
+            j(i, c) = (high[point] - low[point]) / (above - below);
+        }
+        applyParameters(r);
+        evaluate(r, phases);
+    }
+    return j;
+}
+
+}  // namespace powderkit::refinement

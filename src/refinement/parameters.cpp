@@ -1,0 +1,271 @@
+// The parameters of a refinement by name, the constraints that tie them, and
+// writing their values into the phases, the instrument and the background.
+#include <cmath>
+#include <limits>
+#include <tuple>
+
+#include "phase/boundary.hpp"
+#include "refinement/refinement.hpp"
+
+namespace powderkit::refinement {
+
+namespace {
+
+using phase::fail;
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+const char *const kCellNames[6] = {"a", "b", "c", "alpha", "beta", "gamma"};
+const char *const kProfileNames[5] = {"U", "V", "W", "X", "Y"};
+const char *const kCoordinateNames[3] = {"x", "y", "z"};
+// Sites closer than this (fractional, each coordinate) share one position.
+constexpr double kSharedTolerance = 1e-4;
+
+double *profileField(pk_profile &profile, int index) {
+    double *const fields[5] = {&profile.U, &profile.V, &profile.W, &profile.X, &profile.Y};
+    return fields[index];
+}
+
+double &coordinate(phase::SiteDescription &site, int axis) {
+    if (axis == 0) return site.x;
+    return axis == 1 ? site.y : site.z;
+}
+
+bool samePosition(const std::array<double, 3> &first, const std::array<double, 3> &second) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        const double difference = first[i] - second[i];
+        if (std::fabs(difference - std::round(difference)) > kSharedTolerance) return false;
+    }
+    return true;
+}
+
+int add(pk_refinement &r, const std::string &name, const std::string &group, Target target, int phaseIndex,
+        int index, double value, double lower, double upper) {
+    Parameter p;
+    p.name = name;
+    p.group = group;
+    p.target = target;
+    p.phase = phaseIndex;
+    p.index = index;
+    p.value = value;
+    p.esd = std::numeric_limits<double>::quiet_NaN();
+    p.lower = lower;
+    p.upper = upper;
+    r.parameters.push_back(p);
+    return static_cast<int>(r.parameters.size()) - 1;
+}
+
+// Sites on their special positions; shared positions found.
+void constrainSites(PhaseModel &model) {
+    auto &sites = model.description.sites;
+    model.sites.assign(sites.size(), SiteFreedom{});
+    for (std::size_t s = 0; s < sites.size(); ++s) {
+        SiteFreedom &freedom = model.sites[s];
+        freedom.symmetry = siteSymmetry(model.description.symmetry, {sites[s].x, sites[s].y, sites[s].z});
+        std::tie(sites[s].x, sites[s].y, sites[s].z) =
+            std::make_tuple(freedom.symmetry.anchor[0], freedom.symmetry.anchor[1], freedom.symmetry.anchor[2]);
+        for (std::size_t t = 0; t < s; ++t) {
+            if (model.sites[t].leader < 0 && samePosition(model.sites[t].symmetry.anchor, freedom.symmetry.anchor)) {
+                freedom.leader = static_cast<int>(t);
+                break;
+            }
+        }
+    }
+    for (std::size_t s = 0; s < sites.size(); ++s) {
+        if (model.sites[s].leader >= 0) continue;
+        std::size_t last = s;
+        double total = sites[s].occupancy;
+        for (std::size_t t = s + 1; t < sites.size(); ++t) {
+            if (model.sites[t].leader == static_cast<int>(s)) {
+                total += sites[t].occupancy;
+                last = t;
+            }
+        }
+        if (last == s) continue;
+        model.sites[last].lastOfGroup = true;
+        model.sites[last].occupancyTotal = total;
+    }
+}
+
+void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
+    PhaseModel &model = r.phases[static_cast<std::size_t>(p)];
+    const std::string prefix = model.name + ".";
+    if (!leBail) add(r, prefix + "scale", "scale", Target::Scale, p, 0, model.scale, 0.0, kInfinity);
+    model.cell = cellSymmetry(model.description.symmetry);
+    for (std::size_t k = 0; k < 6; ++k) {
+        model.cellParameter[k] = -1;
+        const int leader = model.cell.leader[k];
+        if (leader < 0) model.description.cell[k] = model.cell.fixedValue[k];
+        if (leader >= 0 && leader != static_cast<int>(k)) {
+            model.description.cell[k] = model.description.cell[static_cast<std::size_t>(leader)];
+        }
+        if (leader != static_cast<int>(k)) continue;
+        const bool length = k < 3;
+        model.cellParameter[k] = add(r, prefix + kCellNames[k], "cell", Target::Cell, p, static_cast<int>(k),
+                                     model.description.cell[k], length ? 0.0 : 1.0, length ? kInfinity : 179.0);
+    }
+    constrainSites(model);
+    std::vector<std::array<int, 3>> coordinateParameter(model.sites.size(), {-1, -1, -1});
+    std::vector<int> uisoParameter(model.sites.size(), -1);
+    for (std::size_t s = 0; s < model.sites.size() && !leBail; ++s) {
+        const phase::SiteDescription &site = model.description.sites[s];
+        const SiteFreedom &freedom = model.sites[s];
+        const std::string sitePrefix = prefix + site.label + ".";
+        const auto leader = static_cast<std::size_t>(freedom.leader);
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!freedom.symmetry.free[static_cast<std::size_t>(axis)]) continue;
+            const int made = add(r, sitePrefix + kCoordinateNames[axis], "xyz", Target::Coordinate, p,
+                                 static_cast<int>(s), coordinate(model.description.sites[s], axis), -kInfinity,
+                                 kInfinity);
+            r.parameters.back().coordinate = axis;
+            coordinateParameter[s][static_cast<std::size_t>(axis)] = made;
+            if (freedom.leader >= 0) {
+                r.parameters.back().derived = true;
+                r.parameters.back().leader = coordinateParameter[leader][static_cast<std::size_t>(axis)];
+            }
+        }
+        if (!site.anisotropic) {
+            uisoParameter[s] = add(r, sitePrefix + "uiso", "uiso", Target::Uiso, p, static_cast<int>(s), site.uIso,
+                                   0.0, kInfinity);
+            if (freedom.leader >= 0) {
+                r.parameters.back().derived = true;
+                r.parameters.back().leader = uisoParameter[leader];
+            }
+        }
+        add(r, sitePrefix + "occ", "occ", Target::Occupancy, p, static_cast<int>(s), site.occupancy, 0.0, 1.0);
+        r.parameters.back().derived = freedom.lastOfGroup;
+    }
+    for (int i = 0; i < 5; ++i) {
+        add(r, prefix + kProfileNames[i], "profile", Target::Profile, p, i, *profileField(model.profile, i),
+            -kInfinity, kInfinity);
+    }
+    add(r, prefix + "asymmetry", "asymmetry", Target::Asymmetry, p, 0, model.profile.asymmetry, -kInfinity,
+        kInfinity);
+    if (model.useMarch) add(r, prefix + "march", "march", Target::March, p, 0, model.marchRatio, 0.05, 20.0);
+}
+
+// Whether a parameter belongs to the group word or name `word`.
+bool matches(const Parameter &parameter, const pk_refinement &r, const std::string &word) {
+    if (parameter.name == word) return true;
+    const std::size_t dot = word.find('.');
+    const std::string group = dot == std::string::npos ? word : word.substr(dot + 1);
+    if (parameter.group != group) return false;
+    if (dot == std::string::npos) return true;
+    return parameter.phase >= 0 && r.phases[static_cast<std::size_t>(parameter.phase)].name == word.substr(0, dot);
+}
+
+const char *const kGroupWords[] = {"scale", "cell", "xyz", "uiso", "occ", "profile", "asymmetry",
+                                   "march", "zero", "displacement", "background"};
+
+bool isGroupWord(const std::string &word) {
+    for (const char *group : kGroupWords) {
+        if (word == group) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void buildParameters(pk_refinement &r) {
+    r.parameters.clear();
+    const bool leBail = r.options.mode == PK_REFINE_LE_BAIL;
+    for (std::size_t p = 0; p < r.phases.size(); ++p) addPhaseParameters(r, static_cast<int>(p), leBail);
+    add(r, "zero", "zero", Target::Zero, -1, 0, r.instrument.zero, -kInfinity, kInfinity);
+    add(r, "displacement", "displacement", Target::Displacement, -1, 0, r.instrument.displacement, -kInfinity,
+        kInfinity);
+    for (int k = 0; k < r.options.background_count; ++k) {
+        add(r, "background." + std::to_string(k), "background", Target::Background, -1, k,
+            r.background[static_cast<std::size_t>(k)], -kInfinity, kInfinity);
+    }
+    for (Parameter &parameter : r.parameters) {
+        if (parameter.derived) parameter.state = PK_PARAMETER_TIED;
+    }
+}
+
+std::vector<int> parametersOfList(const pk_refinement &r, const std::string &list) {
+    std::vector<int> chosen;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        std::string word = list.substr(start, end - start);
+        word.erase(0, word.find_first_not_of(" \t"));
+        word.erase(word.find_last_not_of(" \t") + 1);
+        start = end + 1;
+        if (word.empty()) continue;
+        bool known = isGroupWord(word);
+        for (std::size_t i = 0; i < r.parameters.size(); ++i) {
+            if (!matches(r.parameters[i], r, word)) continue;
+            known = true;
+            if (!r.parameters[i].derived) chosen.push_back(static_cast<int>(i));
+        }
+        if (!known) fail(PK_ERROR_ARGUMENT, "\"" + word + "\" names no parameter and no group of parameters");
+    }
+    return chosen;
+}
+
+int parameterIndex(const pk_refinement &r, const std::string &name) {
+    for (std::size_t i = 0; i < r.parameters.size(); ++i) {
+        if (r.parameters[i].name == name) return static_cast<int>(i);
+    }
+    fail(PK_ERROR_ARGUMENT, "\"" + name + "\" names no parameter");
+}
+
+void applyParameters(pk_refinement &r) {
+    for (Parameter &parameter : r.parameters) {
+        if (parameter.leader >= 0) parameter.value = r.parameters[static_cast<std::size_t>(parameter.leader)].value;
+    }
+    for (const Parameter &parameter : r.parameters) {
+        PhaseModel *model = parameter.phase >= 0 ? &r.phases[static_cast<std::size_t>(parameter.phase)] : nullptr;
+        const auto index = static_cast<std::size_t>(parameter.index);
+        switch (parameter.target) {
+        case Target::Scale: model->scale = parameter.value; break;
+        case Target::Cell: model->description.cell[index] = parameter.value; break;
+        case Target::Coordinate: coordinate(model->description.sites[index], parameter.coordinate) = parameter.value; break;
+        case Target::Uiso: model->description.sites[index].uIso = parameter.value; break;
+        case Target::Occupancy:
+            if (!parameter.derived) model->description.sites[index].occupancy = parameter.value;
+            break;
+        case Target::Profile: *profileField(model->profile, parameter.index) = parameter.value; break;
+        case Target::Asymmetry: model->profile.asymmetry = parameter.value; break;
+        case Target::March: model->marchRatio = parameter.value; break;
+        case Target::Zero: r.instrument.zero = parameter.value; break;
+        case Target::Displacement: r.instrument.displacement = parameter.value; break;
+        case Target::Background: r.background[index] = parameter.value; break;
+        }
+    }
+    for (PhaseModel &model : r.phases) {
+        for (std::size_t k = 0; k < 6; ++k) {
+            const int leader = model.cell.leader[k];
+            if (leader >= 0) model.description.cell[k] = model.description.cell[static_cast<std::size_t>(leader)];
+        }
+        auto &sites = model.description.sites;
+        for (std::size_t s = 0; s < sites.size(); ++s) {
+            const SiteSymmetry &symmetry = model.sites[s].symmetry;
+            std::array<double, 3> position = symmetry.anchor;
+            for (int f = 0; f < 3; ++f) {
+                if (!symmetry.free[static_cast<std::size_t>(f)]) continue;
+                const double shift = coordinate(sites[s], f) - symmetry.anchor[static_cast<std::size_t>(f)];
+                for (std::size_t i = 0; i < 3; ++i) position[i] += shift * symmetry.direction[static_cast<std::size_t>(f)][i];
+            }
+            std::tie(sites[s].x, sites[s].y, sites[s].z) = std::make_tuple(position[0], position[1], position[2]);
+        }
+        // The last site of a shared position keeps the occupancies at their total.
+        for (std::size_t s = 0; s < sites.size(); ++s) {
+            if (!model.sites[s].lastOfGroup) continue;
+            const int leader = model.sites[s].leader;
+            double others = 0.0;
+            for (std::size_t t = 0; t < s; ++t) {
+                if (static_cast<int>(t) == leader || model.sites[t].leader == leader) others += sites[t].occupancy;
+            }
+            sites[s].occupancy = model.sites[s].occupancyTotal - others;
+        }
+    }
+    for (Parameter &parameter : r.parameters) {
+        if (parameter.target == Target::Occupancy && parameter.derived) {
+            const auto &site = r.phases[static_cast<std::size_t>(parameter.phase)].description.sites;
+            parameter.value = site[static_cast<std::size_t>(parameter.index)].occupancy;
+        }
+    }
+}
+
+}  // namespace powderkit::refinement

@@ -1,0 +1,134 @@
+// The refinement of a measured pattern: the phases as they stand (their
+// descriptions, profiles, scales), the instrument, the background, the
+// parameters by name with the constraints that tie them, and what a run
+// leaves behind (esd's, correlations, statistics, warnings).
+#ifndef POWDERKIT_REFINEMENT_REFINEMENT_HPP
+#define POWDERKIT_REFINEMENT_REFINEMENT_HPP
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "phase/pattern_model.hpp"
+#include "phase/phase.hpp"
+#include "powderkit_phase.h"
+#include "refinement/symmetry_constraints.hpp"
+
+namespace powderkit::refinement {
+
+using phase::PhaseDescription;
+using phase::PhasePeaks;
+
+// What a parameter changes.
+enum class Target {
+    Scale, Cell, Coordinate, Uiso, Occupancy, Profile, Asymmetry, March, Zero, Displacement, Background
+};
+
+struct Parameter {
+    std::string name;        // "SiC.a", "zero", "background.2"
+    std::string group;       // the group word that frees it: "cell", "xyz", …
+    Target target = Target::Scale;
+    int phase = -1;          // its phase, or −1 for the instrument and background
+    int index = 0;           // cell quantity 0–5, site, profile field 0–4 (U V W X Y), coefficient
+    int coordinate = 0;      // x, y, z for Target::Coordinate
+    double value = 0.0;
+    double esd = 0.0;        // NaN when undetermined or before a run
+    int32_t state = PK_PARAMETER_FIXED;
+    int leader = -1;         // the parameter this one follows, or −1
+    bool derived = false;    // set by a constraint, never freed
+    double lower = 0.0, upper = 0.0;
+};
+
+// A site's constraints: its special position, and the sites it shares a
+// position with (a mixed Fe/Co site).
+struct SiteFreedom {
+    SiteSymmetry symmetry;
+    int leader = -1;                  // first site of a shared position, or −1 (itself)
+    double occupancyTotal = 0.0;      // of the shared position, kept by its last member
+    bool lastOfGroup = false;
+};
+
+struct PhaseModel {
+    std::string name;
+    PhaseDescription description;     // current cell and sites
+    pk_profile profile{};
+    double scale = 1.0;
+    bool useMarch = false;
+    double marchRatio = 1.0;
+    std::array<double, 3> marchAxis{0.0, 0.0, 1.0};
+    CellSymmetry cell;
+    std::array<int, 6> cellParameter{};  // the parameter of each free cell quantity, or −1
+    std::vector<SiteFreedom> sites;
+    double density = 0.0;             // kg/m³, of the current structure
+    // Le Bail: the extracted intensity of each reflexion by its h k l.
+    std::map<std::array<int32_t, 3>, double> extracted;
+    PhasePeaks peaks;                 // of the current values
+    std::vector<double> unit;         // the phase at scale 1 over the refinement's points
+    double rBragg = 0.0;
+};
+
+}  // namespace powderkit::refinement
+
+struct pk_refinement {
+    pk_refinement_options options{};
+    pk_instrument instrument{};
+    std::vector<double> x, y, sigma;  // the points of the range
+    std::vector<double> weight;       // 1/σ², 0 where excluded
+    double xMin = 0.0, xMax = 0.0;    // the background's span
+    std::vector<powderkit::refinement::PhaseModel> phases;
+    std::array<double, PK_BACKGROUND_COEFFICIENTS> background{};
+    std::vector<powderkit::refinement::Parameter> parameters;
+    std::vector<double> calculated;   // every phase plus background
+    std::vector<double> backgroundCurve;
+    // After a run.
+    pk_refinement_summary summary{};
+    std::string stopReason, warnings;
+    std::vector<double> correlations;
+    int32_t correlationSize = 0;
+};
+
+namespace powderkit::refinement {
+
+// Lists every parameter of the refinement, works out the symmetry of the
+// cells and site positions and the shared positions, and puts each phase on
+// its constraints (tied cell values equal, sites on their special positions).
+void buildParameters(pk_refinement &refinement);
+
+// The parameters named by a comma-separated list of names and group words;
+// fails naming an unknown word.
+std::vector<int> parametersOfList(const pk_refinement &refinement, const std::string &list);
+
+// The index of a parameter by name; fails naming it when there is none.
+int parameterIndex(const pk_refinement &refinement, const std::string &name);
+
+// Writes every parameter's value into the phases, the instrument and the
+// background, ties and constraints resolved (followers take their leaders'
+// values, shared positions their first site's, occupancies their total).
+void applyParameters(pk_refinement &refinement);
+
+// Rebuilds the peaks and unit patterns of the phases marked in `phases` (all
+// when empty) from the current values, then the calculated pattern. Fails
+// (phase::Failure) when the values cannot make a pattern.
+void evaluate(pk_refinement &refinement, const std::vector<bool> &phases);
+
+// χ² = Σ w (y − y_calc)² over the points.
+double chiSquared(const pk_refinement &refinement);
+
+// Le Bail: replaces every phase's intensities by those the pattern gives,
+// I_k ← I_k · Σ_i c_ik (y_i − b_i)/(y_calc,i − b_i) / Σ_i c_ik, c_ik the
+// reflexion's share of point i; then re-evaluates.
+void extractIntensities(pk_refinement &refinement);
+
+// R-Bragg of every phase from the same partition of the observed pattern.
+void computeBraggResiduals(pk_refinement &refinement);
+
+// Runs the Levenberg–Marquardt fit and fills the summary, esd's,
+// correlations, stop reason and warnings.
+void runFit(pk_refinement &refinement, pk_refinement_progress progress, void *context);
+
+}  // namespace powderkit::refinement
+
+#endif

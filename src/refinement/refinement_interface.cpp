@@ -1,0 +1,354 @@
+// The refinement's C entry points: each checks its arguments and runs its
+// body through `guarded`, so that nothing throws across the interface.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "phase/boundary.hpp"
+#include "refinement/refinement.hpp"
+
+using namespace powderkit::refinement;
+using powderkit::phase::fail;
+using powderkit::phase::guarded;
+using powderkit::phase::requireArgument;
+using powderkit::phase::requireCapacity;
+
+namespace {
+
+void checkOptions(const pk_refinement_options &o) {
+    if (o.mode != PK_REFINE_RIETVELD && o.mode != PK_REFINE_LE_BAIL) {
+        fail(PK_ERROR_ARGUMENT, "options.mode " + std::to_string(o.mode) + " is neither Rietveld nor Le Bail");
+    }
+    if (o.background_count < 0 || o.background_count > PK_BACKGROUND_COEFFICIENTS) {
+        fail(PK_ERROR_ARGUMENT, "the background takes 0 to 13 coefficients, not " + std::to_string(o.background_count));
+    }
+    if (o.max_cycles < 1) fail(PK_ERROR_ARGUMENT, "options.max_cycles must be at least 1");
+    if (!(o.chi2_tolerance > 0.0) || !(o.shift_tolerance > 0.0)) {
+        fail(PK_ERROR_ARGUMENT, "the tolerances must be positive numbers");
+    }
+    if (!std::isfinite(o.x_min) || !std::isfinite(o.x_max)) fail(PK_ERROR_ARGUMENT, "the range is not a number");
+}
+
+std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const pk_instrument &instrument,
+                                    const pk_phase_setting *phases, int32_t phaseCount, const char *const *names,
+                                    const pk_refinement_options &options) {
+    checkOptions(options);
+    if (instrument.axis != PK_AXIS_TWO_THETA) fail(PK_ERROR_ARGUMENT, "the refinement works on a 2θ axis");
+    if (phaseCount < 1) fail(PK_ERROR_ARGUMENT, "a refinement needs at least one phase");
+    requireArgument(phases, "phases");
+    auto r = std::make_unique<pk_refinement>();
+    r->options = options;
+    r->instrument = instrument;
+    const int32_t count = pk_measured_pattern_count(&measured);
+    const double *x = pk_measured_pattern_x(&measured);
+    const double *y = pk_measured_pattern_y(&measured);
+    const double *sigma = pk_measured_pattern_sigma(&measured);
+    const bool whole = !(options.x_max > options.x_min);
+    for (int32_t i = 0; i < count; ++i) {
+        if (!whole && (x[i] < options.x_min || x[i] > options.x_max)) continue;
+        r->x.push_back(x[i]);
+        r->y.push_back(y[i]);
+        r->sigma.push_back(sigma[i]);
+        r->weight.push_back(sigma[i] > 0.0 ? 1.0 / (sigma[i] * sigma[i]) : 0.0);
+    }
+    if (r->x.size() < 2) fail(PK_ERROR_ARGUMENT, "the range holds fewer than 2 points of the measured pattern");
+    r->xMin = r->x.front();
+    r->xMax = r->x.back();
+    for (int32_t p = 0; p < phaseCount; ++p) {
+        const pk_phase_setting &setting = phases[p];
+        const std::string where = "phase " + std::to_string(p);
+        if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
+        PhaseModel model;
+        const char *given = names != nullptr ? names[p] : nullptr;
+        model.name = given != nullptr ? given : setting.phase->description.name;
+        if (model.name.empty() || model.name.find_first_of(".,= ") != std::string::npos) {
+            fail(PK_ERROR_ARGUMENT, where + ": the name \"" + model.name + "\" is empty or holds '.', ',', '=' or a space");
+        }
+        for (const PhaseModel &other : r->phases) {
+            if (other.name == model.name) fail(PK_ERROR_ARGUMENT, where + ": a second phase named " + model.name);
+        }
+        model.description = setting.phase->description;
+        if (setting.profile != nullptr) {
+            model.profile = *setting.profile;
+        } else {
+            pk_profile_default(&model.profile, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+        }
+        model.scale = options.mode == PK_REFINE_LE_BAIL ? 1.0 : setting.scale;
+        model.useMarch = setting.use_march != 0;
+        model.marchRatio = setting.march_ratio;
+        std::copy(setting.march_axis, setting.march_axis + 3, model.marchAxis.begin());
+        r->phases.push_back(std::move(model));
+    }
+    buildParameters(*r);
+    applyParameters(*r);
+    evaluate(*r, {});
+    for (const PhaseModel &model : r->phases) {
+        if (model.peaks.ticks.empty()) fail(PK_ERROR_ARGUMENT, model.name + ": no reflexion lies in the range");
+    }
+    return r;
+}
+
+}  // namespace
+
+extern "C" {
+
+void pk_refinement_options_default(pk_refinement_options *options) {
+    if (options == nullptr) return;
+    *options = pk_refinement_options{};
+    options->mode = PK_REFINE_RIETVELD;
+    options->background_count = 6;
+    options->max_cycles = 60;
+    options->chi2_tolerance = 1e-5;
+    options->shift_tolerance = 0.05;
+}
+
+int32_t pk_refinement_make(const pk_measured_pattern *measured, const pk_instrument *instrument,
+                           const pk_phase_setting *phases, int32_t phase_count, const char *const *names,
+                           const pk_refinement_options *options, pk_refinement **refinement, pk_error *error) {
+    if (refinement != nullptr) *refinement = nullptr;
+    return guarded(error, [&] {
+        requireArgument(measured, "measured");
+        requireArgument(instrument, "instrument");
+        requireArgument(refinement, "refinement");
+        pk_refinement_options defaults;
+        pk_refinement_options_default(&defaults);
+        *refinement = make(*measured, *instrument, phases, phase_count, names, options != nullptr ? *options : defaults)
+                          .release();
+    });
+}
+
+void pk_refinement_free(pk_refinement *refinement) { delete refinement; }
+
+int32_t pk_refinement_exclude(pk_refinement *refinement, double x_from, double x_to, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        if (!std::isfinite(x_from) || !std::isfinite(x_to) || !(x_to > x_from)) {
+            fail(PK_ERROR_ARGUMENT, "the excluded region " + std::to_string(x_from) + " … " + std::to_string(x_to) +
+                                        " is empty or not a number");
+        }
+        for (std::size_t i = 0; i < refinement->x.size(); ++i) {
+            if (refinement->x[i] >= x_from && refinement->x[i] <= x_to) refinement->weight[i] = 0.0;
+        }
+    });
+}
+
+int32_t pk_refinement_parameter_count(const pk_refinement *refinement) {
+    return refinement != nullptr ? static_cast<int32_t>(refinement->parameters.size()) : 0;
+}
+
+int32_t pk_refinement_parameter(const pk_refinement *refinement, int32_t index, pk_parameter *parameter,
+                                pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(parameter, "parameter");
+        if (index < 0 || static_cast<std::size_t>(index) >= refinement->parameters.size()) {
+            fail(PK_ERROR_ARGUMENT, "parameter index " + std::to_string(index) + " is out of range");
+        }
+        const Parameter &p = refinement->parameters[static_cast<std::size_t>(index)];
+        parameter->name = p.name.c_str();
+        parameter->value = p.value;
+        parameter->esd = p.esd;
+        parameter->state = p.state;
+        parameter->lower = p.lower;
+        parameter->upper = p.upper;
+    });
+}
+
+int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool free, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(list, "list");
+        for (int index : parametersOfList(*refinement, list)) {
+            Parameter &p = refinement->parameters[static_cast<std::size_t>(index)];
+            if (p.leader >= 0) continue;
+            p.state = free ? PK_PARAMETER_FREE : PK_PARAMETER_FIXED;
+        }
+    });
+}
+
+int32_t pk_refinement_set_value(pk_refinement *refinement, const char *name, double value, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(name, "name");
+        Parameter &p = refinement->parameters[static_cast<std::size_t>(parameterIndex(*refinement, name))];
+        if (!std::isfinite(value)) fail(PK_ERROR_ARGUMENT, p.name + ": the value is not a number");
+        if (p.derived || p.leader >= 0) fail(PK_ERROR_ARGUMENT, p.name + " follows another parameter");
+        const double kept = p.value;
+        p.value = value;
+        applyParameters(*refinement);
+        try {
+            evaluate(*refinement, {});
+        } catch (...) {
+            p.value = kept;
+            applyParameters(*refinement);
+            evaluate(*refinement, {});
+            throw;
+        }
+    });
+}
+
+int32_t pk_refinement_set_limits(pk_refinement *refinement, const char *name, double lower, double upper,
+                                 pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(name, "name");
+        Parameter &p = refinement->parameters[static_cast<std::size_t>(parameterIndex(*refinement, name))];
+        if (std::isnan(lower) || std::isnan(upper) || !(upper > lower)) {
+            fail(PK_ERROR_ARGUMENT, p.name + ": the lower limit must lie below the upper one");
+        }
+        p.lower = lower;
+        p.upper = upper;
+    });
+}
+
+int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader, const char *follower, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(leader, "leader");
+        requireArgument(follower, "follower");
+        int first = parameterIndex(*refinement, leader);
+        const int second = parameterIndex(*refinement, follower);
+        auto &parameters = refinement->parameters;
+        while (parameters[static_cast<std::size_t>(first)].leader >= 0) first = parameters[static_cast<std::size_t>(first)].leader;
+        Parameter &a = parameters[static_cast<std::size_t>(first)];
+        Parameter &b = parameters[static_cast<std::size_t>(second)];
+        const auto kind = [](const Parameter &p) { return p.name.substr(p.name.rfind('.') + 1); };
+        const bool sameKind = a.target == b.target && (a.target != Target::Cell || (a.index < 3) == (b.index < 3)) &&
+                              (a.target != Target::Profile || kind(a) == kind(b));
+        if (!sameKind) fail(PK_ERROR_ARGUMENT, "cannot tie " + b.name + " to " + a.name + ": not the same kind of parameter");
+        if (first == second) fail(PK_ERROR_ARGUMENT, "cannot tie " + b.name + " to itself");
+        if (b.derived) fail(PK_ERROR_ARGUMENT, b.name + " already follows a constraint");
+        for (Parameter &p : parameters) {
+            if (p.leader == second) p.leader = first;
+        }
+        b.leader = first;
+        b.state = PK_PARAMETER_TIED;
+        applyParameters(*refinement);
+        evaluate(*refinement, {});
+    });
+}
+
+int32_t pk_refinement_run(pk_refinement *refinement, pk_refinement_progress progress, void *context,
+                          pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        runFit(*refinement, progress, context);
+    });
+}
+
+int32_t pk_refinement_get_summary(const pk_refinement *refinement, pk_refinement_summary *summary,
+                                  pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(summary, "summary");
+        *summary = refinement->summary;
+    });
+}
+
+const char *pk_refinement_stop_reason(const pk_refinement *refinement) {
+    return refinement != nullptr ? refinement->stopReason.c_str() : "";
+}
+
+const char *pk_refinement_warnings(const pk_refinement *refinement) {
+    return refinement != nullptr ? refinement->warnings.c_str() : "";
+}
+
+int32_t pk_refinement_correlations(const pk_refinement *refinement, double *matrix, int32_t capacity,
+                                   int32_t *size, pk_error *error) {
+    if (size != nullptr) *size = 0;
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireCapacity(capacity, refinement->correlations.size());
+        if (!refinement->correlations.empty()) requireArgument(matrix, "matrix");
+        std::copy(refinement->correlations.begin(), refinement->correlations.end(), matrix);
+        if (size != nullptr) *size = refinement->correlationSize;
+    });
+}
+
+int32_t pk_refinement_phase_count(const pk_refinement *refinement) {
+    return refinement != nullptr ? static_cast<int32_t>(refinement->phases.size()) : 0;
+}
+
+int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t index, pk_refinement_phase *phase,
+                                   pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(phase, "phase");
+        const auto &phases = refinement->phases;
+        if (index < 0 || static_cast<std::size_t>(index) >= phases.size()) {
+            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(index) + " is out of range");
+        }
+        const PhaseModel &model = phases[static_cast<std::size_t>(index)];
+        phase->name = model.name.c_str();
+        for (std::size_t k = 0; k < 6; ++k) {
+            phase->cell[k] = model.description.cell[k];
+            const int leader = model.cell.leader[k];
+            const int parameter = leader >= 0 ? model.cellParameter[static_cast<std::size_t>(leader)] : -1;
+            double esd = 0.0;
+            if (parameter >= 0) {
+                const Parameter &p = refinement->parameters[static_cast<std::size_t>(parameter)];
+                if (p.state != PK_PARAMETER_FIXED) esd = p.esd;
+            }
+            phase->cell_esd[k] = esd;
+        }
+        phase->r_bragg = model.rBragg;
+        double total = 0.0;
+        for (const PhaseModel &other : phases) total += other.scale * other.density;
+        // Weight fraction: the scale is proportional to the phase's volume
+        // fraction, so w_p = S_p ρ_p / Σ S ρ, ρ the density of the phase.
+        const bool rietveld = refinement->options.mode == PK_REFINE_RIETVELD;
+        phase->weight_fraction = rietveld && total > 0.0 ? model.scale * model.density / total
+                                                          : std::numeric_limits<double>::quiet_NaN();
+    });
+}
+
+int32_t pk_refinement_point_count(const pk_refinement *refinement) {
+    return refinement != nullptr ? static_cast<int32_t>(refinement->x.size()) : 0;
+}
+
+int32_t pk_refinement_curve(const pk_refinement *refinement, int32_t curve, int32_t phase_index, double *values,
+                            int32_t capacity, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        const pk_refinement &r = *refinement;
+        requireCapacity(capacity, r.x.size());
+        requireArgument(values, "values");
+        const std::size_t n = r.x.size();
+        if (curve == PK_CURVE_PHASE && (phase_index < 0 || static_cast<std::size_t>(phase_index) >= r.phases.size())) {
+            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(phase_index) + " is out of range");
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            switch (curve) {
+            case PK_CURVE_X: values[i] = r.x[i]; break;
+            case PK_CURVE_OBSERVED: values[i] = r.y[i]; break;
+            case PK_CURVE_CALCULATED: values[i] = r.calculated[i]; break;
+            case PK_CURVE_BACKGROUND: values[i] = r.backgroundCurve[i]; break;
+            case PK_CURVE_DIFFERENCE: values[i] = r.y[i] - r.calculated[i]; break;
+            case PK_CURVE_PHASE: {
+                const PhaseModel &model = r.phases[static_cast<std::size_t>(phase_index)];
+                values[i] = model.scale * model.unit[i];
+                break;
+            }
+            default: fail(PK_ERROR_ARGUMENT, "curve " + std::to_string(curve) + " is not a PK_CURVE_ code");
+            }
+        }
+    });
+}
+
+int32_t pk_refinement_peak_positions(const pk_refinement *refinement, int32_t phase_index, double *positions,
+                                     int32_t capacity, int32_t *written, pk_error *error) {
+    if (written != nullptr) *written = 0;
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        if (phase_index < 0 || static_cast<std::size_t>(phase_index) >= refinement->phases.size()) {
+            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(phase_index) + " is out of range");
+        }
+        const auto &ticks = refinement->phases[static_cast<std::size_t>(phase_index)].peaks.ticks;
+        requireCapacity(capacity, ticks.size());
+        if (!ticks.empty()) requireArgument(positions, "positions");
+        std::copy(ticks.begin(), ticks.end(), positions);
+        if (written != nullptr) *written = static_cast<int32_t>(ticks.size());
+    });
+}
+
+}  // extern "C"
