@@ -23,6 +23,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kSingularEigenvalue = 1e-10;
 constexpr double kFirstDamping = 1e-3;
 constexpr double kLargestDamping = 1e10;
+// Le Bail extraction passes before each cycle's step.
+constexpr int kExtractionPasses = 20;
 
 struct NormalEquations {
     Eigen::MatrixXd scaled;     // Â
@@ -184,7 +186,10 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
     int32_t stop = PK_STOP_CYCLE_LIMIT;
     std::string reason = "the cycle limit (" + std::to_string(r.options.max_cycles) + ") was reached";
     while (cycle < r.options.max_cycles) {
-        if (leBail) extractIntensities(r);
+        // Le Bail: the intensities follow the pattern for the current
+        // values before the values move; χ² counts from before that.
+        const double before = chi2;
+        for (int pass = 0; leBail && pass < kExtractionPasses; ++pass) extractIntensities(r);
         chi2 = chiSquared(r);
         const NormalEquations e = normalEquations(r, free);
         const std::vector<int> lost = undetermined(e, free);
@@ -238,7 +243,7 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
         // Converged when χ² hardly changes and every shift is small beside its esd.
         const Eigen::MatrixXd inverse = e.scaled.ldlt().solve(Eigen::MatrixXd::Identity(size, size));
         const double reduced = r.summary.GoF;
-        bool small = (chi2 - trial) < r.options.chi2_tolerance * chi2;
+        bool small = (before - trial) < r.options.chi2_tolerance * before;
         for (Eigen::Index j = 0; j < size && small; ++j) {
             const double esd = std::sqrt(inverse(j, j) * reduced) / e.diagonal(j);
             const double moved = r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(j)])].value - start[static_cast<std::size_t>(j)];
