@@ -45,7 +45,8 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model) {
             if (n + primaries < reflexions.size()) {
                 // The Kα2 companion keeps its ratio to its Kα1 reflexion.
                 Reflexion &companion = reflexions[n + primaries];
-                const double ratio = primary.intensity > 0.0 ? companion.intensity / primary.intensity : r.instrument.ratio2;
+                const double ratio =
+                    primary.intensity > 0.0 ? companion.intensity / primary.intensity : r.instrument.ratio2;
                 companion.intensity = ratio * intensity;
             }
             primary.intensity = intensity;

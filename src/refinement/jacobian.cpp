@@ -17,16 +17,26 @@ namespace {
 // data give it, large against the round-off of the pattern.
 double stepOf(const Parameter &parameter) {
     switch (parameter.target) {
-    case Target::Cell: return parameter.index < 3 ? 1e-5 * std::fabs(parameter.value) : 1e-4;
-    case Target::Coordinate: return 1e-5;
-    case Target::Uiso: return 1e-5;
-    case Target::Occupancy: return 1e-5;
-    case Target::Profile: return parameter.index < 3 ? 1e-6 : 1e-5;
-    case Target::Asymmetry: return 1e-5;
-    case Target::March: return 1e-5;
-    case Target::Zero: return 1e-4;
-    case Target::Displacement: return 1e-4;
-    default: return 1e-6;
+    case Target::Cell:
+        return parameter.index < 3 ? 1e-5 * std::fabs(parameter.value) : 1e-4;
+    case Target::Coordinate:
+        return 1e-5;
+    case Target::Uiso:
+        return 1e-5;
+    case Target::Occupancy:
+        return 1e-5;
+    case Target::Profile:
+        return parameter.index < 3 ? 1e-6 : 1e-5;
+    case Target::Asymmetry:
+        return 1e-5;
+    case Target::March:
+        return 1e-5;
+    case Target::Zero:
+        return 1e-4;
+    case Target::Displacement:
+        return 1e-4;
+    default:
+        return 1e-6;
     }
 }
 

@@ -27,9 +27,9 @@ constexpr double kLargestDamping = 1e10;
 constexpr int kExtractionPasses = 20;
 
 struct NormalEquations {
-    Eigen::MatrixXd scaled;     // Â
-    Eigen::VectorXd gradient;   // ĝ
-    Eigen::VectorXd diagonal;   // D
+    Eigen::MatrixXd scaled;    // Â
+    Eigen::VectorXd gradient;  // ĝ
+    Eigen::VectorXd diagonal;  // D
 };
 
 NormalEquations normalEquations(pk_refinement &r, const std::vector<int> &free) {
@@ -62,7 +62,8 @@ std::vector<int> undetermined(const NormalEquations &e, const std::vector<int> &
     for (Eigen::Index k = 0; k < solver.eigenvalues().size(); ++k) {
         if (solver.eigenvalues()(k) > kSingularEigenvalue) continue;
         for (Eigen::Index j = 0; j < solver.eigenvectors().rows(); ++j) {
-            if (e.diagonal(j) > 0.0 && std::fabs(solver.eigenvectors()(j, k)) > 0.3) marked[static_cast<std::size_t>(j)] = true;
+            if (e.diagonal(j) > 0.0 && std::fabs(solver.eigenvectors()(j, k)) > 0.3)
+                marked[static_cast<std::size_t>(j)] = true;
         }
     }
     std::vector<int> found;
@@ -142,7 +143,8 @@ void fillUncertainties(pk_refinement &r, const NormalEquations &e, const std::ve
             const double correlation = inverse(j, k) / std::sqrt(inverse(j, j) * inverse(k, k));
             r.correlations[static_cast<std::size_t>(j * size + k)] = correlation;
             if (k > j && std::fabs(correlation) > 0.99) {
-                warnings << parameter.name << " and " << r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(k)])].name
+                warnings << parameter.name << " and "
+                         << r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(k)])].name
                          << " are correlated (" << correlation << ")\n";
             }
         }
@@ -220,7 +222,8 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
                 damping = std::max(damping / 10.0, 1e-9);
                 break;
             }
-            for (std::size_t j = 0; j < free.size(); ++j) r.parameters[static_cast<std::size_t>(free[j])].value = start[j];
+            for (std::size_t j = 0; j < free.size(); ++j)
+                r.parameters[static_cast<std::size_t>(free[j])].value = start[j];
             damping *= 10.0;
         }
         ++cycle;
@@ -246,7 +249,8 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
         bool small = (before - trial) < r.options.chi2_tolerance * before;
         for (Eigen::Index j = 0; j < size && small; ++j) {
             const double esd = std::sqrt(inverse(j, j) * reduced) / e.diagonal(j);
-            const double moved = r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(j)])].value - start[static_cast<std::size_t>(j)];
+            const double moved = r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(j)])].value -
+                                 start[static_cast<std::size_t>(j)];
             if (std::fabs(moved) > r.options.shift_tolerance * esd) small = false;
         }
         chi2 = trial;

@@ -38,8 +38,8 @@ bool samePosition(const std::array<double, 3> &first, const std::array<double, 3
     return true;
 }
 
-int add(pk_refinement &r, const std::string &name, const std::string &group, Target target, int phaseIndex,
-        int index, double value, double lower, double upper) {
+int add(pk_refinement &r, const std::string &name, const std::string &group, Target target, int phaseIndex, int index,
+        double value, double lower, double upper) {
     Parameter p;
     p.name = name;
     p.group = group;
@@ -113,9 +113,9 @@ void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
         const auto leader = static_cast<std::size_t>(freedom.leader);
         for (int axis = 0; axis < 3; ++axis) {
             if (!freedom.symmetry.free[static_cast<std::size_t>(axis)]) continue;
-            const int made = add(r, sitePrefix + kCoordinateNames[axis], "xyz", Target::Coordinate, p,
-                                 static_cast<int>(s), coordinate(model.description.sites[s], axis), -kInfinity,
-                                 kInfinity);
+            const int made =
+                add(r, sitePrefix + kCoordinateNames[axis], "xyz", Target::Coordinate, p, static_cast<int>(s),
+                    coordinate(model.description.sites[s], axis), -kInfinity, kInfinity);
             r.parameters.back().coordinate = axis;
             coordinateParameter[s][static_cast<std::size_t>(axis)] = made;
             if (freedom.leader >= 0) {
@@ -124,8 +124,8 @@ void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
             }
         }
         if (!site.anisotropic) {
-            uisoParameter[s] = add(r, sitePrefix + "uiso", "uiso", Target::Uiso, p, static_cast<int>(s), site.uIso,
-                                   0.0, kInfinity);
+            uisoParameter[s] =
+                add(r, sitePrefix + "uiso", "uiso", Target::Uiso, p, static_cast<int>(s), site.uIso, 0.0, kInfinity);
             if (freedom.leader >= 0) {
                 r.parameters.back().derived = true;
                 r.parameters.back().leader = uisoParameter[leader];
@@ -135,11 +135,10 @@ void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
         r.parameters.back().derived = freedom.lastOfGroup;
     }
     for (int i = 0; i < 5; ++i) {
-        add(r, prefix + kProfileNames[i], "profile", Target::Profile, p, i, *profileField(model.profile, i),
-            -kInfinity, kInfinity);
+        add(r, prefix + kProfileNames[i], "profile", Target::Profile, p, i, *profileField(model.profile, i), -kInfinity,
+            kInfinity);
     }
-    add(r, prefix + "asymmetry", "asymmetry", Target::Asymmetry, p, 0, model.profile.asymmetry, -kInfinity,
-        kInfinity);
+    add(r, prefix + "asymmetry", "asymmetry", Target::Asymmetry, p, 0, model.profile.asymmetry, -kInfinity, kInfinity);
     if (model.useMarch) add(r, prefix + "march", "march", Target::March, p, 0, model.marchRatio, 0.05, 20.0);
 }
 
@@ -153,8 +152,8 @@ bool matches(const Parameter &parameter, const pk_refinement &r, const std::stri
     return parameter.phase >= 0 && r.phases[static_cast<std::size_t>(parameter.phase)].name == word.substr(0, dot);
 }
 
-const char *const kGroupWords[] = {"scale", "cell", "xyz", "uiso", "occ", "profile", "asymmetry",
-                                   "march", "zero", "displacement", "background"};
+const char *const kGroupWords[] = {"scale",     "cell",  "xyz",  "uiso",         "occ",       "profile",
+                                   "asymmetry", "march", "zero", "displacement", "background"};
 
 bool isGroupWord(const std::string &word) {
     for (const char *group : kGroupWords) {
@@ -218,19 +217,39 @@ void applyParameters(pk_refinement &r) {
         PhaseModel *model = parameter.phase >= 0 ? &r.phases[static_cast<std::size_t>(parameter.phase)] : nullptr;
         const auto index = static_cast<std::size_t>(parameter.index);
         switch (parameter.target) {
-        case Target::Scale: model->scale = parameter.value; break;
-        case Target::Cell: model->description.cell[index] = parameter.value; break;
-        case Target::Coordinate: coordinate(model->description.sites[index], parameter.coordinate) = parameter.value; break;
-        case Target::Uiso: model->description.sites[index].uIso = parameter.value; break;
+        case Target::Scale:
+            model->scale = parameter.value;
+            break;
+        case Target::Cell:
+            model->description.cell[index] = parameter.value;
+            break;
+        case Target::Coordinate:
+            coordinate(model->description.sites[index], parameter.coordinate) = parameter.value;
+            break;
+        case Target::Uiso:
+            model->description.sites[index].uIso = parameter.value;
+            break;
         case Target::Occupancy:
             if (!parameter.derived) model->description.sites[index].occupancy = parameter.value;
             break;
-        case Target::Profile: *profileField(model->profile, parameter.index) = parameter.value; break;
-        case Target::Asymmetry: model->profile.asymmetry = parameter.value; break;
-        case Target::March: model->marchRatio = parameter.value; break;
-        case Target::Zero: r.instrument.zero = parameter.value; break;
-        case Target::Displacement: r.instrument.displacement = parameter.value; break;
-        case Target::Background: r.background[index] = parameter.value; break;
+        case Target::Profile:
+            *profileField(model->profile, parameter.index) = parameter.value;
+            break;
+        case Target::Asymmetry:
+            model->profile.asymmetry = parameter.value;
+            break;
+        case Target::March:
+            model->marchRatio = parameter.value;
+            break;
+        case Target::Zero:
+            r.instrument.zero = parameter.value;
+            break;
+        case Target::Displacement:
+            r.instrument.displacement = parameter.value;
+            break;
+        case Target::Background:
+            r.background[index] = parameter.value;
+            break;
         }
     }
     for (PhaseModel &model : r.phases) {
@@ -245,7 +264,8 @@ void applyParameters(pk_refinement &r) {
             for (int f = 0; f < 3; ++f) {
                 if (!symmetry.free[static_cast<std::size_t>(f)]) continue;
                 const double shift = coordinate(sites[s], f) - symmetry.anchor[static_cast<std::size_t>(f)];
-                for (std::size_t i = 0; i < 3; ++i) position[i] += shift * symmetry.direction[static_cast<std::size_t>(f)][i];
+                for (std::size_t i = 0; i < 3; ++i)
+                    position[i] += shift * symmetry.direction[static_cast<std::size_t>(f)][i];
             }
             std::tie(sites[s].x, sites[s].y, sites[s].z) = std::make_tuple(position[0], position[1], position[2]);
         }

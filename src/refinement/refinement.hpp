@@ -24,21 +24,31 @@ using phase::PhasePeaks;
 
 // What a parameter changes.
 enum class Target {
-    Scale, Cell, Coordinate, Uiso, Occupancy, Profile, Asymmetry, March, Zero, Displacement, Background
+    Scale,
+    Cell,
+    Coordinate,
+    Uiso,
+    Occupancy,
+    Profile,
+    Asymmetry,
+    March,
+    Zero,
+    Displacement,
+    Background
 };
 
 struct Parameter {
-    std::string name;        // "SiC.a", "zero", "background.2"
-    std::string group;       // the group word that frees it: "cell", "xyz", …
+    std::string name;   // "SiC.a", "zero", "background.2"
+    std::string group;  // the group word that frees it: "cell", "xyz", …
     Target target = Target::Scale;
-    int phase = -1;          // its phase, or −1 for the instrument and background
-    int index = 0;           // cell quantity 0–5, site, profile field 0–4 (U V W X Y), coefficient
-    int coordinate = 0;      // x, y, z for Target::Coordinate
+    int phase = -1;      // its phase, or −1 for the instrument and background
+    int index = 0;       // cell quantity 0–5, site, profile field 0–4 (U V W X Y), coefficient
+    int coordinate = 0;  // x, y, z for Target::Coordinate
     double value = 0.0;
-    double esd = 0.0;        // NaN when undetermined or before a run
+    double esd = 0.0;  // NaN when undetermined or before a run
     int32_t state = PK_PARAMETER_FIXED;
-    int leader = -1;         // the parameter this one follows, or −1
-    bool derived = false;    // set by a constraint, never freed
+    int leader = -1;       // the parameter this one follows, or −1
+    bool derived = false;  // set by a constraint, never freed
     double lower = 0.0, upper = 0.0;
 };
 
@@ -46,14 +56,14 @@ struct Parameter {
 // position with (a mixed Fe/Co site).
 struct SiteFreedom {
     SiteSymmetry symmetry;
-    int leader = -1;                  // first site of a shared position, or −1 (itself)
-    double occupancyTotal = 0.0;      // of the shared position, kept by its last member
+    int leader = -1;              // first site of a shared position, or −1 (itself)
+    double occupancyTotal = 0.0;  // of the shared position, kept by its last member
     bool lastOfGroup = false;
 };
 
 struct PhaseModel {
     std::string name;
-    PhaseDescription description;     // current cell and sites
+    PhaseDescription description;  // current cell and sites
     pk_profile profile{};
     double scale = 1.0;
     bool useMarch = false;
@@ -62,11 +72,11 @@ struct PhaseModel {
     CellSymmetry cell;
     std::array<int, 6> cellParameter{};  // the parameter of each free cell quantity, or −1
     std::vector<SiteFreedom> sites;
-    double density = 0.0;             // kg/m³, of the current structure
+    double density = 0.0;  // kg/m³, of the current structure
     // Le Bail: the extracted intensity of each reflexion by its h k l.
     std::map<std::array<int32_t, 3>, double> extracted;
-    PhasePeaks peaks;                 // of the current values
-    std::vector<double> unit;         // the phase at scale 1 over the refinement's points
+    PhasePeaks peaks;          // of the current values
+    std::vector<double> unit;  // the phase at scale 1 over the refinement's points
     double rBragg = 0.0;
 };
 
@@ -81,7 +91,7 @@ struct pk_refinement {
     std::vector<powderkit::refinement::PhaseModel> phases;
     std::array<double, PK_BACKGROUND_COEFFICIENTS> background{};
     std::vector<powderkit::refinement::Parameter> parameters;
-    std::vector<double> calculated;   // every phase plus background
+    std::vector<double> calculated;  // every phase plus background
     std::vector<double> backgroundCurve;
     // After a run.
     pk_refinement_summary summary{};

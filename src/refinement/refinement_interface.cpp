@@ -62,7 +62,8 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
         const char *given = names != nullptr ? names[p] : nullptr;
         model.name = given != nullptr ? given : setting.phase->description.name;
         if (model.name.empty() || model.name.find_first_of(".,= ") != std::string::npos) {
-            fail(PK_ERROR_ARGUMENT, where + ": the name \"" + model.name + "\" is empty or holds '.', ',', '=' or a space");
+            fail(PK_ERROR_ARGUMENT,
+                 where + ": the name \"" + model.name + "\" is empty or holds '.', ',', '=' or a space");
         }
         for (const PhaseModel &other : r->phases) {
             if (other.name == model.name) fail(PK_ERROR_ARGUMENT, where + ": a second phase named " + model.name);
@@ -209,13 +210,17 @@ int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader, const c
         int first = parameterIndex(*refinement, leader);
         const int second = parameterIndex(*refinement, follower);
         auto &parameters = refinement->parameters;
-        while (parameters[static_cast<std::size_t>(first)].leader >= 0) first = parameters[static_cast<std::size_t>(first)].leader;
+        while (parameters[static_cast<std::size_t>(first)].leader >= 0)
+            first = parameters[static_cast<std::size_t>(first)].leader;
         Parameter &a = parameters[static_cast<std::size_t>(first)];
         Parameter &b = parameters[static_cast<std::size_t>(second)];
-        const auto kind = [](const Parameter &p) { return p.name.substr(p.name.rfind('.') + 1); };
+        const auto kind = [](const Parameter &p) {
+            return p.name.substr(p.name.rfind('.') + 1);
+        };
         const bool sameKind = a.target == b.target && (a.target != Target::Cell || (a.index < 3) == (b.index < 3)) &&
                               (a.target != Target::Profile || kind(a) == kind(b));
-        if (!sameKind) fail(PK_ERROR_ARGUMENT, "cannot tie " + b.name + " to " + a.name + ": not the same kind of parameter");
+        if (!sameKind)
+            fail(PK_ERROR_ARGUMENT, "cannot tie " + b.name + " to " + a.name + ": not the same kind of parameter");
         if (first == second) fail(PK_ERROR_ARGUMENT, "cannot tie " + b.name + " to itself");
         if (b.derived) fail(PK_ERROR_ARGUMENT, b.name + " already follows a constraint");
         for (Parameter &p : parameters) {
@@ -228,16 +233,14 @@ int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader, const c
     });
 }
 
-int32_t pk_refinement_run(pk_refinement *refinement, pk_refinement_progress progress, void *context,
-                          pk_error *error) {
+int32_t pk_refinement_run(pk_refinement *refinement, pk_refinement_progress progress, void *context, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         runFit(*refinement, progress, context);
     });
 }
 
-int32_t pk_refinement_get_summary(const pk_refinement *refinement, pk_refinement_summary *summary,
-                                  pk_error *error) {
+int32_t pk_refinement_get_summary(const pk_refinement *refinement, pk_refinement_summary *summary, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         requireArgument(summary, "summary");
@@ -253,8 +256,8 @@ const char *pk_refinement_warnings(const pk_refinement *refinement) {
     return refinement != nullptr ? refinement->warnings.c_str() : "";
 }
 
-int32_t pk_refinement_correlations(const pk_refinement *refinement, double *matrix, int32_t capacity,
-                                   int32_t *size, pk_error *error) {
+int32_t pk_refinement_correlations(const pk_refinement *refinement, double *matrix, int32_t capacity, int32_t *size,
+                                   pk_error *error) {
     if (size != nullptr) *size = 0;
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
@@ -297,8 +300,8 @@ int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t inde
         // Weight fraction: the scale is proportional to the phase's volume
         // fraction, so w_p = S_p ρ_p / Σ S ρ, ρ the density of the phase.
         const bool rietveld = refinement->options.mode == PK_REFINE_RIETVELD;
-        phase->weight_fraction = rietveld && total > 0.0 ? model.scale * model.density / total
-                                                          : std::numeric_limits<double>::quiet_NaN();
+        phase->weight_fraction =
+            rietveld && total > 0.0 ? model.scale * model.density / total : std::numeric_limits<double>::quiet_NaN();
     });
 }
 
@@ -319,17 +322,28 @@ int32_t pk_refinement_curve(const pk_refinement *refinement, int32_t curve, int3
         }
         for (std::size_t i = 0; i < n; ++i) {
             switch (curve) {
-            case PK_CURVE_X: values[i] = r.x[i]; break;
-            case PK_CURVE_OBSERVED: values[i] = r.y[i]; break;
-            case PK_CURVE_CALCULATED: values[i] = r.calculated[i]; break;
-            case PK_CURVE_BACKGROUND: values[i] = r.backgroundCurve[i]; break;
-            case PK_CURVE_DIFFERENCE: values[i] = r.y[i] - r.calculated[i]; break;
+            case PK_CURVE_X:
+                values[i] = r.x[i];
+                break;
+            case PK_CURVE_OBSERVED:
+                values[i] = r.y[i];
+                break;
+            case PK_CURVE_CALCULATED:
+                values[i] = r.calculated[i];
+                break;
+            case PK_CURVE_BACKGROUND:
+                values[i] = r.backgroundCurve[i];
+                break;
+            case PK_CURVE_DIFFERENCE:
+                values[i] = r.y[i] - r.calculated[i];
+                break;
             case PK_CURVE_PHASE: {
                 const PhaseModel &model = r.phases[static_cast<std::size_t>(phase_index)];
                 values[i] = model.scale * model.unit[i];
                 break;
             }
-            default: fail(PK_ERROR_ARGUMENT, "curve " + std::to_string(curve) + " is not a PK_CURVE_ code");
+            default:
+                fail(PK_ERROR_ARGUMENT, "curve " + std::to_string(curve) + " is not a PK_CURVE_ code");
             }
         }
     });

@@ -53,7 +53,11 @@ std::array<double, 6> cellOfMetric(const Matrix3 &g) {
     const double b = std::sqrt(g[1][1]);
     const double c = std::sqrt(g[2][2]);
     const double degrees = 180.0 / kPi;
-    return {a, b, c, std::acos(g[1][2] / (b * c)) * degrees, std::acos(g[0][2] / (a * c)) * degrees,
+    return {a,
+            b,
+            c,
+            std::acos(g[1][2] / (b * c)) * degrees,
+            std::acos(g[0][2] / (a * c)) * degrees,
             std::acos(g[0][1] / (a * b)) * degrees};
 }
 
