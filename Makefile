@@ -45,14 +45,16 @@ test-plain: build
 test-install: build
 	tests/install/check_install.sh $(BUILD_DIR)
 
-# The phase layer's thread tests (threads sharing one phase and one model)
+# The phase layer's thread tests (threads sharing one phase and one model,
+# refinements of distinct objects in parallel)
 # under ThreadSanitizer.
 THREAD_DIR ?= build-thread
 test-threads:
 	cmake -S . -B $(THREAD_DIR) -DPK_WERROR=ON -DPK_SANITIZE_THREAD=ON -DPK_BUILD_EXAMPLES=OFF \
 	  -DCMAKE_BUILD_TYPE=Debug
-	cmake --build $(THREAD_DIR) -j $(JOBS) --target pk_phase_tests
+	cmake --build $(THREAD_DIR) -j $(JOBS) --target pk_phase_tests pk_refinement_tests
 	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/tests/pk_phase_tests --gtest_filter='*Thread*'
+	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/tests/pk_refinement_tests --gtest_filter='*Thread*'
 
 test-sanitize:
 	cmake -S . -B $(SANITIZE_DIR) -DPK_WERROR=ON -DPK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

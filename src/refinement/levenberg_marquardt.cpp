@@ -174,6 +174,10 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
         }
         if (parameter.state == PK_PARAMETER_FREE) free.push_back(static_cast<int>(i));
     }
+    if (pointCount(r) <= free.size()) {
+        phase::fail(PK_ERROR_ARGUMENT, std::to_string(pointCount(r)) + " weighted points cannot determine " +
+                                            std::to_string(free.size()) + " free parameters");
+    }
     startingValues(r);
     const bool leBail = r.options.mode == PK_REFINE_LE_BAIL;
     std::ostringstream warnings;

@@ -236,7 +236,20 @@ int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader, const c
 int32_t pk_refinement_run(pk_refinement *refinement, pk_refinement_progress progress, void *context, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
-        runFit(*refinement, progress, context);
+        // A run that fails part-way (out of memory) leaves the values it started from.
+        const std::vector<Parameter> parameters = refinement->parameters;
+        std::vector<std::map<std::array<int32_t, 3>, double>> extracted;
+        for (const PhaseModel &model : refinement->phases) extracted.push_back(model.extracted);
+        try {
+            runFit(*refinement, progress, context);
+        } catch (...) {
+            refinement->parameters = parameters;
+            for (std::size_t p = 0; p < extracted.size(); ++p) refinement->phases[p].extracted = extracted[p];
+            refinement->summary = pk_refinement_summary{};
+            applyParameters(*refinement);
+            evaluate(*refinement, {});
+            throw;
+        }
     });
 }
 

@@ -238,6 +238,24 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          pk_phase_free(phase);
          part(failed, std::to_string(status) + " " + numbers(y, 3));
      }},
+    {"pk_refinement_make", [] {
+         pk_instrument instrument;
+         pk_instrument_default(&instrument);
+         pk_phase *phase = nullptr;
+         pk_phase_from_cif_file(PK_EXAMPLE_DATA_DIR "/silicon.cif", nullptr, &phase, nullptr);
+         pk_measured_pattern *measured = nullptr;
+         pk_measured_pattern_read_text("27 10\n28 50\n28.4 900\n29 40\n30 10\n", "five", &measured, nullptr);
+         const pk_phase_setting setting{phase, 1.0, nullptr, 0, 1.0, {0, 0, 1}};
+         pk_refinement *refinement = nullptr;
+         pk_error error{};
+         const int32_t status = armed([&] {
+             return pk_refinement_make(measured, &instrument, &setting, 1, nullptr, nullptr, &refinement, &error);
+         });
+         part(status == PK_ERROR_OUT_OF_MEMORY && refinement == nullptr, std::to_string(status));
+         pk_refinement_free(refinement);
+         pk_measured_pattern_free(measured);
+         pk_phase_free(phase);
+     }},
 };
 
 TEST(AllocationFailure, EveryEntryPointFailsCleanlyOrGivesItsResult) {
