@@ -110,7 +110,8 @@ void addPeaks(CLI::App &app, PeaksOptions &options) {
 void addRefine(CLI::App &app, RefineOptions &options) {
     CLI::App *command =
         app.add_subcommand("refine", "Refine a measured pattern (Rietveld or Le Bail)");
-    command->add_option("measured", options.measured, "measured pattern")->required();
+    // Required unless --setup names it: runRefine checks.
+    command->add_option("measured", options.measured, "measured pattern (may come from --setup)");
     command->add_option("phases", options.phases, "CIF files, one phase each");
     CLI::Option *anode = nullptr;
     CLI::Option *wavelength = nullptr;

@@ -1,10 +1,346 @@
-// `powderkit refine`: a Rietveld or Le Bail refinement of a measured pattern.
+// `powderkit refine`: a Rietveld or Le Bail refinement of a measured pattern
+// by one or more phases (one CIF file each). The options (or a setup.json of
+// an earlier run, overridden by the options given beside it) make the
+// refinement; each cycle reports one line on standard error; standard output
+// gets the refined parameters, the statistics and each phase's cell. With
+// --output DIR the outcome, the curves, the plot and the setup are written
+// once everything has been computed.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+
 #include "commands.hpp"
+#include "output_files.hpp"
+#include "phase_input.hpp"
+#include "refine_output.hpp"
+#include "svg_plot.hpp"
+#include "table_output.hpp"
 
 namespace powderkit::cli {
 
-std::string runRefine(const RefineOptions &options) {
-    throw InputError("refine: " + options.measured + ": not available yet");
+namespace {
+
+struct MeasuredFree {
+    void operator()(pk_measured_pattern *pattern) const { pk_measured_pattern_free(pattern); }
+};
+struct RefinementFree {
+    void operator()(pk_refinement *refinement) const { pk_refinement_free(refinement); }
+};
+using MeasuredHandle = std::unique_ptr<pk_measured_pattern, MeasuredFree>;
+using RefinementHandle = std::unique_ptr<pk_refinement, RefinementFree>;
+
+const char *const kRietveldFree = "scale,background,zero,cell,profile";
+const char *const kLeBailFree = "background,zero,cell,profile";
+
+bool finite(const std::vector<double> &values) {
+    for (double value : values) {
+        if (!std::isfinite(value)) return false;
+    }
+    return true;
+}
+
+// Splits "A=B" into the leader A and the follower B.
+std::pair<std::string, std::string> splitTie(const std::string &tie) {
+    const size_t equals = tie.find('=');
+    const std::string leader = tie.substr(0, equals);
+    const std::string follower = equals == std::string::npos ? "" : tie.substr(equals + 1);
+    const bool blank = leader.find_first_of(" \t") != std::string::npos ||
+                       follower.find_first_of(" \t") != std::string::npos;
+    if (leader.empty() || follower.empty() || follower.find('=') != std::string::npos || blank) {
+        throw InputError("--tie: \"" + tie + "\": write LEADER=FOLLOWER, two parameter names");
+    }
+    return {leader, follower};
+}
+
+// The checks the phase layer does not make itself, with the option named.
+void checkOptions(const RefineOptions &options) {
+    if (options.measured.empty()) throw InputError("refine: no measured pattern given");
+    if (options.phases.empty()) throw InputError("refine: no phase given (name one CIF file or more)");
+    if (options.range.size() == 2) {
+        const std::string given =
+            "--range: " + formatNumber(options.range[0]) + ' ' + formatNumber(options.range[1]) + ": ";
+        if (!finite(options.range)) throw InputError(given + "both ends must be finite numbers");
+        if (options.range[1] <= options.range[0]) throw InputError(given + "the end must lie above the start");
+    }
+    for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
+        const double from = options.excluded[k];
+        const double to = options.excluded[k + 1];
+        if (!std::isfinite(from) || !std::isfinite(to) || to <= from) {
+            throw InputError("--exclude: " + formatNumber(from) + ' ' + formatNumber(to) +
+                             ": give two finite numbers, the end above the start");
+        }
+    }
+    if (options.background < 0 || options.background > 13) {
+        throw InputError("--background: " + std::to_string(options.background) + ": must be 0 to 13");
+    }
+    if (options.cycles < 1) throw InputError("--cycles: " + std::to_string(options.cycles) + ": must be 1 or more");
+    for (const std::string &tie : options.ties) splitTie(tie);
+}
+
+MeasuredHandle readMeasured(const std::string &path) {
+    pk_error error{};
+    pk_measured_pattern *made = nullptr;
+    const int32_t status = pk_measured_pattern_read_file(path.c_str(), &made, &error);
+    MeasuredHandle pattern(made);
+    check(status, error);
+    return pattern;
+}
+
+// The range must hold points of the pattern, and the excluded regions must leave some.
+void checkPoints(const RefineOptions &options, const pk_measured_pattern &measured) {
+    const size_t count = static_cast<size_t>(pk_measured_pattern_count(&measured));
+    const double *x = pk_measured_pattern_x(&measured);
+    size_t in_range = 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (options.range.size() == 2 && (x[i] < options.range[0] || x[i] > options.range[1])) continue;
+        ++in_range;
+        bool excluded = false;
+        for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
+            excluded = excluded || (x[i] >= options.excluded[k] && x[i] <= options.excluded[k + 1]);
+        }
+        if (!excluded) ++kept;
+    }
+    if (in_range < 2 && options.range.size() == 2 && count > 0) {
+        throw InputError("--range: " + formatNumber(options.range[0]) + ' ' + formatNumber(options.range[1]) +
+                         ": holds fewer than 2 points of " + options.measured + ", which spans " +
+                         formatNumber(x[0]) + " to " + formatNumber(x[count - 1]));
+    }
+    if (kept == 0 && in_range > 0) throw InputError("--exclude: leaves no point of the range to fit");
+}
+
+RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_pattern &measured,
+                                const pk_instrument &instrument, const std::vector<PhaseHandle> &phases) {
+    const RefineOptions &options = setup.options;
+    std::vector<pk_phase_setting> settings;
+    for (const PhaseHandle &phase : phases) {
+        pk_phase_setting setting{};
+        setting.phase = phase.get();
+        setting.scale = 1.0;
+        setting.march_ratio = 1.0;
+        setting.march_axis[2] = 1.0;
+        settings.push_back(setting);
+    }
+    std::vector<const char *> names;
+    for (const std::string &name : setup.names) names.push_back(name.empty() ? nullptr : name.c_str());
+    pk_refinement_options made_with{};
+    pk_refinement_options_default(&made_with);
+    made_with.mode = options.le_bail ? PK_REFINE_LE_BAIL : PK_REFINE_RIETVELD;
+    made_with.background_count = options.background;
+    made_with.max_cycles = options.cycles;
+    if (options.range.size() == 2) {
+        made_with.x_min = options.range[0];
+        made_with.x_max = options.range[1];
+    }
+    pk_error error{};
+    pk_refinement *made = nullptr;
+    const int32_t status =
+        pk_refinement_make(&measured, &instrument, settings.data(), static_cast<int32_t>(settings.size()),
+                           names.size() == settings.size() ? names.data() : nullptr, &made_with, &made, &error);
+    RefinementHandle refinement(made);
+    check(status, error);
+    return refinement;
+}
+
+// Excluded regions, starting values and limits, the free list, then the ties.
+void configure(pk_refinement &refinement, const RefineSetup &setup, const std::string &setup_file) {
+    const RefineOptions &options = setup.options;
+    pk_error error{};
+    for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
+        check(pk_refinement_exclude(&refinement, options.excluded[k], options.excluded[k + 1], &error), error);
+    }
+    std::map<std::string, pk_parameter> current;
+    for (int32_t i = 0; i < pk_refinement_parameter_count(&refinement); ++i) {
+        pk_parameter parameter{};
+        check(pk_refinement_parameter(&refinement, i, &parameter, &error), error);
+        current[parameter.name] = parameter;
+    }
+    for (const SetupParameter &parameter : setup.parameters) {
+        const auto found = current.find(parameter.name);
+        if (found == current.end()) {
+            throw InputError(setup_file + ": \"" + parameter.name + "\" names no parameter of this refinement");
+        }
+        // A limit not given keeps the parameter's own.
+        const double lower = std::isnan(parameter.lower) ? found->second.lower : parameter.lower;
+        const double upper = std::isnan(parameter.upper) ? found->second.upper : parameter.upper;
+        const char *name = parameter.name.c_str();
+        if (pk_refinement_set_limits(&refinement, name, lower, upper, &error) != PK_OK ||
+            pk_refinement_set_value(&refinement, name, parameter.value, &error) != PK_OK) {
+            throw InputError(setup_file + ": " + error.message);
+        }
+    }
+    if (pk_refinement_set_free(&refinement, options.free.c_str(), true, &error) != PK_OK) {
+        throw InputError("--free: " + std::string(error.message));
+    }
+    for (const std::string &tie : options.ties) {
+        const auto [leader, follower] = splitTie(tie);
+        if (pk_refinement_tie(&refinement, leader.c_str(), follower.c_str(), &error) != PK_OK) {
+            throw InputError("--tie: " + tie + ": " + error.message);
+        }
+    }
+}
+
+int32_t reportCycle(void *, int32_t cycle, double chi2, double rwp, double damping) {
+    std::fprintf(stderr, "cycle %d  Rwp %.5g  chi2 %.6g  damping %.3g\n", cycle, rwp, chi2, damping);
+    return 0;
+}
+
+std::vector<double> curve(const pk_refinement &refinement, int32_t which, int32_t phase) {
+    std::vector<double> values(static_cast<size_t>(pk_refinement_point_count(&refinement)));
+    pk_error error{};
+    check(pk_refinement_curve(&refinement, which, phase, values.data(), static_cast<int32_t>(values.size()),
+                              &error),
+          error);
+    return values;
+}
+
+std::vector<double> peakPositions(const pk_refinement &refinement, int32_t phase) {
+    std::vector<double> positions(1024);
+    for (;;) {
+        pk_error error{};
+        int32_t written = 0;
+        const int32_t status = pk_refinement_peak_positions(&refinement, phase, positions.data(),
+                                                            static_cast<int32_t>(positions.size()), &written,
+                                                            &error);
+        if (status == PK_ERROR_ARGUMENT && positions.size() < (size_t{1} << 26)) {
+            positions.resize(positions.size() * 2);   // too small
+            continue;
+        }
+        check(status, error);
+        positions.resize(static_cast<size_t>(written < 0 ? 0 : written));
+        return positions;
+    }
+}
+
+RefineResult collect(const pk_refinement &refinement) {
+    RefineResult result;
+    pk_error error{};
+    check(pk_refinement_get_summary(&refinement, &result.summary, &error), error);
+    result.stop_reason = pk_refinement_stop_reason(&refinement);
+    for (int32_t i = 0; i < pk_refinement_parameter_count(&refinement); ++i) {
+        pk_parameter parameter{};
+        check(pk_refinement_parameter(&refinement, i, &parameter, &error), error);
+        result.parameters.push_back({parameter.name, parameter.value, parameter.esd, parameter.state,
+                                     parameter.lower, parameter.upper});
+    }
+    for (int32_t p = 0; p < pk_refinement_phase_count(&refinement); ++p) {
+        pk_refinement_phase phase{};
+        check(pk_refinement_phase_result(&refinement, p, &phase, &error), error);
+        PhaseResult kept;
+        kept.name = phase.name;
+        std::copy(phase.cell, phase.cell + 6, kept.cell.begin());
+        std::copy(phase.cell_esd, phase.cell_esd + 6, kept.cell_esd.begin());
+        kept.r_bragg = phase.r_bragg;
+        kept.weight_fraction = phase.weight_fraction;
+        kept.positions = peakPositions(refinement, p);
+        result.phases.push_back(std::move(kept));
+    }
+    result.x = curve(refinement, PK_CURVE_X, 0);
+    result.observed = curve(refinement, PK_CURVE_OBSERVED, 0);
+    result.calculated = curve(refinement, PK_CURVE_CALCULATED, 0);
+    result.background = curve(refinement, PK_CURVE_BACKGROUND, 0);
+    result.difference = curve(refinement, PK_CURVE_DIFFERENCE, 0);
+    return result;
+}
+
+// "4.75890(1)": the esd in units of the value's last digit, two digits when
+// it starts with 1; "(?)" when the data cannot give one.
+std::string withEsd(double value, double esd) {
+    if (!std::isfinite(esd)) return formatNumber(value) + "(?)";
+    if (esd <= 0.0) return formatNumber(value);
+    int decimals = static_cast<int>(-std::floor(std::log10(esd)));
+    if (esd * std::pow(10.0, decimals) < 1.95) ++decimals;
+    if (decimals < 0) decimals = 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f(%.0f)", decimals, value, esd * std::pow(10.0, decimals));
+    return text;
+}
+
+// The refined (and tied) parameters, the statistics and the phases.
+std::string resultText(const RefineResult &result) {
+    Table parameters({"parameter", "value", "esd", "state"});
+    size_t fixed = 0;
+    const char *const states[] = {"fixed", "free", "tied", "at limit", "undetermined"};
+    for (const ParameterResult &parameter : result.parameters) {
+        if (parameter.state == PK_PARAMETER_FIXED) {
+            ++fixed;
+            continue;
+        }
+        const bool known = parameter.state >= 0 && parameter.state <= PK_PARAMETER_UNDETERMINED;
+        parameters.row().add(parameter.name).add(parameter.value);
+        parameters.add(std::isfinite(parameter.esd) ? formatNumber(parameter.esd) : "-");
+        parameters.add(known ? states[parameter.state] : "?");
+    }
+    const pk_refinement_summary &summary = result.summary;
+    Table statistics({"Rp", "Rwp", "Rexp", "chi2", "GoF", "points", "cycles", "converged", "stop_reason"});
+    statistics.row().add(summary.Rp).add(summary.Rwp).add(summary.Rexp).add(summary.chi2).add(summary.GoF);
+    statistics.addInteger(summary.points).addInteger(summary.cycles);
+    statistics.add(summary.converged ? "yes" : "no").add(result.stop_reason);
+    Table phases({"phase", "a", "b", "c", "alpha", "beta", "gamma", "R_bragg", "weight_fraction"});
+    for (const PhaseResult &phase : result.phases) {
+        phases.row().add(phase.name);
+        for (size_t k = 0; k < 6; ++k) phases.add(withEsd(phase.cell[k], phase.cell_esd[k]));
+        phases.add(phase.r_bragg);
+        phases.add(std::isfinite(phase.weight_fraction) ? formatNumber(phase.weight_fraction) : "-");
+    }
+    return parameters.text() + "# " + std::to_string(fixed) + " fixed parameters not shown\n\n" +
+           statistics.text() + '\n' + phases.text();
+}
+
+}  // namespace
+
+std::string runRefine(const RefineOptions &given) {
+    RefineSetup setup = resolveSetup(given);
+    RefineOptions &options = setup.options;
+    checkOptions(options);
+    if (options.free.empty()) options.free = options.le_bail ? kLeBailFree : kRietveldFree;
+    const pk_instrument instrument = makeInstrument(options.source, !options.no_alpha2);
+    if (options.source.neutron && !options.source.has_wavelength) {
+        options.source.has_wavelength = true;   // the setup names the wavelength used
+        options.source.wavelength = instrument.wavelength;
+    }
+    const MeasuredHandle measured = readMeasured(options.measured);
+    checkPoints(options, *measured);
+    std::vector<PhaseHandle> phases;
+    for (const std::string &file : options.phases) phases.push_back(readPhase(file, ""));
+    const RefinementHandle refinement = makeRefinement(setup, *measured, instrument, phases);
+    configure(*refinement, setup, given.setup);
+
+    pk_error error{};
+    check(pk_refinement_run(refinement.get(), reportCycle, nullptr, &error), error);
+    const RefineResult result = collect(*refinement);
+    const std::string warnings = pk_refinement_warnings(refinement.get());
+    if (!warnings.empty()) {
+        std::fprintf(stderr, "%s%s", warnings.c_str(), warnings.back() == '\n' ? "" : "\n");
+    }
+    const std::string text = resultText(result);
+    if (options.output_dir.empty()) return text;
+
+    // Every file's text is made before the first is written.
+    std::string title = options.measured + ":";
+    for (const PhaseResult &phase : result.phases) title += ' ' + phase.name;
+    title += ", " + describeSource(options.source, instrument) + (options.le_bail ? ", Le Bail" : ", Rietveld");
+    FitPlotData plot;
+    plot.title = title;
+    plot.x = result.x;
+    plot.observed = result.observed;
+    plot.calculated = result.calculated;
+    plot.background = result.background;
+    plot.difference = result.difference;
+    plot.excluded = options.excluded;
+    for (const PhaseResult &phase : result.phases) plot.phases.push_back({phase.name, {}, phase.positions});
+    const std::string json = refinementJson(result);
+    const std::string xy = fitXy(result, title);
+    const std::string svg = svgFitPlot(plot);
+    const std::string next = setupJson(setup, result);
+    makeOutputFolder(options.output_dir);
+    writeFileWhole(options.output_dir, "refinement.json", json);
+    writeFileWhole(options.output_dir, "fit.xy", xy);
+    writeFileWhole(options.output_dir, "fit.svg", svg);
+    writeFileWhole(options.output_dir, "setup.json", next);
+    return text;
 }
 
 }  // namespace powderkit::cli

@@ -1,5 +1,7 @@
-// The plot of a calculated pattern as an SVG image: the pattern, each
-// phase's reflexion positions as a row of tick marks under it, and a legend.
+// Plots as SVG images: a calculated pattern (the pattern, each phase's
+// reflexion positions as a row of tick marks under it, and a legend), and the
+// fit of a refinement (observed points, calculated curve and background, the
+// tick rows, and the difference curve in a panel of its own below).
 #ifndef POWDERKIT_CLI_SVG_PLOT_HPP
 #define POWDERKIT_CLI_SVG_PLOT_HPP
 
@@ -23,6 +25,16 @@ struct PlotData {
 
 // The whole SVG document.
 std::string svgPlot(const PlotData &data);
+
+struct FitPlotData {
+    std::string title;
+    std::vector<double> x;          // degrees 2θ, ascending
+    std::vector<double> observed, calculated, background, difference;  // at x
+    std::vector<PlotPhase> phases;  // names and reflexion positions (y unused)
+    std::vector<double> excluded;   // FROM TO pairs left out of the fit, shaded
+};
+
+std::string svgFitPlot(const FitPlotData &data);
 
 }  // namespace powderkit::cli
 

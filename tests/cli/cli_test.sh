@@ -109,5 +109,45 @@ done
 head -n 1 "$t/out/plots/reflexions.tsv" | grep -q "^phase$(printf '\t')h" ||
   fail "reflexions.tsv of two phases has no phase column"
 
+# refine: a noiseless mixture (corundum ×3000, silicon ×2000, 150 counts of flat
+# background) refined from cells set 0.2 to 0.3 % off must find the CIF cells.
+data=$(dirname "$0")/../../examples/data
+"$pk" pattern "$data/corundum.cif" "$data/silicon.cif" --scale 3000 2000 --range 20 80 0.02 |
+  awk '{ printf "%s %.6f\n", $1, $2 + 150 }' > "$t/mix.xy"
+sed 's/4\.758900/4.770000/; s/12\.991000/12.960000/' "$data/corundum.cif" > "$t/corundum.cif"
+sed 's/5\.431194/5.440000/' "$data/silicon.cif" > "$t/silicon.cif"
+check_fit() {  # DIR free|fixed: the cells, and whether corundum.a was refined
+  /usr/bin/python3 - "$@" <<'PY' || fail "refine: $1/refinement.json: $(tail -n 2 "$t/stderr")"
+import json, sys
+d = json.load(open(sys.argv[1] + "/refinement.json"))
+assert {"converged", "cycles", "stop_reason", "statistics", "parameters", "phases"} <= d.keys()
+assert {"Rp", "Rwp", "Rexp", "chi2", "GoF"} <= d["statistics"].keys()
+truth = {"corundum": [4.7589, 4.7589, 12.991], "silicon": [5.431194] * 3}
+assert len(d["phases"]) == 2
+for phase in d["phases"]:
+    assert all(abs(a / b - 1) < 1e-4 for a, b in zip(phase["cell"], truth[phase["name"]])), phase
+free = sys.argv[2] == "free"
+assert {p["name"]: p["free"] for p in d["parameters"]}["corundum.a"] == free
+assert not free or (d["converged"] and d["statistics"]["Rwp"] < 0.01)  # a perfect model fits exactly
+PY
+}
+"$pk" refine "$t/mix.xy" "$t/corundum.cif" "$t/silicon.cif" --output "$t/fit" > /dev/null 2> "$t/stderr"
+[ "$(cd "$t/fit" && echo *)" = "fit.svg fit.xy refinement.json setup.json" ] || fail "refine wrote $(ls "$t/fit")"
+grep -q '^cycle 1  Rwp' "$t/stderr" || fail "refine: no progress line"
+check_fit "$t/fit" free
+awk '!/^#/ { n++; bad = bad || NF != 5 || ($2 - $3 - $4) ^ 2 > 1e-12 * $2 ^ 2 || ($3 - $2) ^ 2 > 1e-6 * $2 ^ 2 ||
+  ($5 - 150) ^ 2 > 1e-4 } END { exit bad || n != 3001 }' "$t/fit/fit.xy" || fail "fit.xy: not 3001 fitted rows"
+# From its setup.json with only the scales free, a run keeps the refined cells.
+"$pk" refine --setup "$t/fit/setup.json" --free scale --cycles 1 --output "$t/again" > /dev/null 2> "$t/stderr"
+check_fit "$t/again" fixed
+echo '{"measured": 3' > "$t/bad.json"
+bads=("--free scale,nosuch|nosuch" "--tie corundum.a|--tie" "--range 50 40|--range" "--setup $t/bad.json|bad.json")
+for bad in "${bads[@]}"; do
+  IFS='|' read -r args message <<< "$bad"
+  # shellcheck disable=SC2086
+  "$pk" refine "$t/mix.xy" "$t/corundum.cif" $args --output "$t/bad" > /dev/null 2> "$t/stderr"
+  [ $? = 1 ] && grep -qF -- "$message" "$t/stderr" && [ ! -e "$t/bad" ] || fail "refine $args: $(cat "$t/stderr")"
+done
+
 [ "$failures" = 0 ] && echo "all cases pass"
 exit $((failures > 0))

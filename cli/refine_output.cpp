@@ -1,0 +1,365 @@
+// The files of `powderkit refine`: refinement.json (the outcome), fit.xy (the
+// curves) and setup.json (what the run was made from, with the final values),
+// which --setup reads back. JSON is read and written with nlohmann-json; a
+// number that is not finite (an esd the data cannot give) is written as null.
+#include "refine_output.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "table_output.hpp"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using Written = nlohmann::ordered_json;   // keys in the order written
+
+namespace powderkit::cli {
+
+namespace {
+
+Written number(double value) {
+    if (!std::isfinite(value)) return nullptr;
+    return value;
+}
+
+const char *stateName(int32_t state) {
+    switch (state) {
+    case PK_PARAMETER_FREE: return "free";
+    case PK_PARAMETER_TIED: return "tied";
+    case PK_PARAMETER_AT_LIMIT: return "at limit";
+    case PK_PARAMETER_UNDETERMINED: return "undetermined";
+    default: return "fixed";
+    }
+}
+
+bool refined(int32_t state) {
+    return state == PK_PARAMETER_FREE || state == PK_PARAMETER_AT_LIMIT ||
+           state == PK_PARAMETER_UNDETERMINED;
+}
+
+std::string absolutePath(const std::string &path) {
+    std::error_code ignored;
+    const fs::path made = fs::absolute(path, ignored);
+    return made.empty() ? path : made.lexically_normal().string();
+}
+
+// Reads the fields of one setup.json, naming the file and field in every refusal.
+class SetupReader {
+public:
+    explicit SetupReader(std::string path) : path_(std::move(path)) {}
+
+    json parse() const {
+        std::ifstream stream(path_, std::ios::binary);
+        if (!stream) throw InputError(path_ + ": cannot open the setup file");
+        std::ostringstream text;
+        text << stream.rdbuf();
+        try {
+            return json::parse(text.str());
+        } catch (const json::parse_error &e) {
+            const std::string what = e.what();
+            const size_t end = what.find("] ");
+            throw InputError(path_ + ": not valid JSON: " +
+                             (end == std::string::npos ? what : what.substr(end + 2)));
+        }
+    }
+
+    [[noreturn]] void refuse(const std::string &field, const std::string &why) const {
+        throw InputError(path_ + ": \"" + field + "\": " + why);
+    }
+
+    double toNumber(const json &value, const std::string &field) const {
+        if (!value.is_number()) refuse(field, "must be a number");
+        return value.get<double>();
+    }
+
+    // A limit: a number, or null for none.
+    double toLimit(const json &value, const std::string &field, double none) const {
+        return value.is_null() ? none : toNumber(value, field);
+    }
+
+    int toInteger(const json &value, const std::string &field) const {
+        if (!value.is_number_integer()) refuse(field, "must be a whole number");
+        return value.get<int>();
+    }
+
+    std::string toText(const json &value, const std::string &field) const {
+        if (!value.is_string()) refuse(field, "must be a text");
+        return value.get<std::string>();
+    }
+
+    bool toBool(const json &value, const std::string &field) const {
+        if (!value.is_boolean()) refuse(field, "must be true or false");
+        return value.get<bool>();
+    }
+
+    const json &toArray(const json &value, const std::string &field) const {
+        if (!value.is_array()) refuse(field, "must be a list");
+        return value;
+    }
+
+    const json &toObject(const json &value, const std::string &field) const {
+        if (!value.is_object()) refuse(field, "must be an object");
+        return value;
+    }
+
+    // A FROM TO pair of numbers.
+    void addPair(const json &value, const std::string &field, std::vector<double> &into) const {
+        if (!value.is_array() || value.size() != 2) refuse(field, "must be a list of two numbers");
+        into.push_back(toNumber(value[0], field));
+        into.push_back(toNumber(value[1], field));
+    }
+
+    // A file named in the setup: relative paths start from the setup's folder.
+    std::string toFile(const json &value, const std::string &field) const {
+        const fs::path file = toText(value, field);
+        if (file.is_absolute() || file.empty()) return file.string();
+        return (fs::path(path_).parent_path() / file).lexically_normal().string();
+    }
+
+private:
+    std::string path_;
+};
+
+void readSource(const SetupReader &reader, const json &source, RefineOptions &options) {
+    for (const auto &[key, value] : reader.toObject(source, "source").items()) {
+        const std::string field = "source." + key;
+        if (key == "anode") {
+            options.source.anode = reader.toText(value, field);
+        } else if (key == "alpha2") {
+            options.no_alpha2 = !reader.toBool(value, field);
+        } else if (key == "wavelength") {
+            options.source.wavelength = reader.toNumber(value, field);
+            options.source.has_wavelength = true;
+        } else if (key == "neutron") {
+            options.source.neutron = reader.toBool(value, field);
+        } else {
+            reader.refuse(field, "unknown key");
+        }
+    }
+    if (!options.source.anode.empty() && options.source.has_wavelength) {
+        reader.refuse("source", "give an anode or a wavelength, not both");
+    }
+}
+
+void readPhases(const SetupReader &reader, const json &phases, RefineSetup &setup) {
+    for (const json &phase : reader.toArray(phases, "phases")) {
+        reader.toObject(phase, "phases");
+        if (!phase.contains("file")) reader.refuse("phases", "every phase needs a \"file\"");
+        setup.options.phases.push_back(reader.toFile(phase["file"], "phases.file"));
+        setup.names.push_back(phase.contains("name") ? reader.toText(phase["name"], "phases.name") : "");
+    }
+}
+
+void readParameters(const SetupReader &reader, const json &parameters, RefineSetup &setup) {
+    for (const json &entry : reader.toArray(parameters, "parameters")) {
+        reader.toObject(entry, "parameters");
+        if (!entry.contains("name") || !entry.contains("value")) {
+            reader.refuse("parameters", "every parameter needs a \"name\" and a \"value\"");
+        }
+        SetupParameter parameter;
+        parameter.name = reader.toText(entry["name"], "parameters.name");
+        const std::string field = "parameters." + parameter.name;
+        parameter.value = reader.toNumber(entry["value"], field + ".value");
+        if (entry.contains("lower")) parameter.lower = reader.toLimit(entry["lower"], field + ".lower", -INFINITY);
+        if (entry.contains("upper")) parameter.upper = reader.toLimit(entry["upper"], field + ".upper", INFINITY);
+        for (const auto &item : entry.items()) {
+            const bool known = item.key() == "name" || item.key() == "value" || item.key() == "lower" ||
+                               item.key() == "upper";
+            if (!known) reader.refuse(field + '.' + item.key(), "unknown key");
+        }
+        setup.parameters.push_back(parameter);
+    }
+}
+
+RefineSetup readSetup(const std::string &path) {
+    const SetupReader reader(path);
+    const json root = reader.parse();
+    if (!root.is_object()) reader.refuse("(top)", "must be an object");
+    RefineSetup setup;
+    RefineOptions &options = setup.options;
+    for (const auto &[key, value] : root.items()) {
+        if (key == "measured") {
+            options.measured = reader.toFile(value, key);
+        } else if (key == "phases") {
+            readPhases(reader, value, setup);
+        } else if (key == "source") {
+            readSource(reader, value, options);
+        } else if (key == "range") {
+            if (!value.is_null()) reader.addPair(value, key, options.range);
+        } else if (key == "excluded") {
+            for (const json &pair : reader.toArray(value, key)) reader.addPair(pair, key, options.excluded);
+        } else if (key == "background") {
+            options.background = reader.toInteger(value, key);
+            options.has_background = true;
+        } else if (key == "mode") {
+            const std::string mode = reader.toText(value, key);
+            if (mode != "rietveld" && mode != "le_bail") reader.refuse(key, "must be rietveld or le_bail");
+            options.le_bail = mode == "le_bail";
+        } else if (key == "cycles") {
+            options.cycles = reader.toInteger(value, key);
+            options.has_cycles = true;
+        } else if (key == "free") {
+            options.free = reader.toText(value, key);
+        } else if (key == "ties") {
+            for (const json &tie : reader.toArray(value, key)) options.ties.push_back(reader.toText(tie, key));
+        } else if (key == "parameters") {
+            readParameters(reader, value, setup);
+        } else {
+            reader.refuse(key, "unknown key");
+        }
+    }
+    return setup;
+}
+
+// The index K of "background.K", or −1.
+int backgroundIndex(const std::string &name) {
+    const std::string prefix = "background.";
+    if (name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size()) return -1;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 3) return -1;
+    return std::stoi(digits);
+}
+
+}  // namespace
+
+RefineSetup resolveSetup(const RefineOptions &given) {
+    if (given.setup.empty()) {
+        RefineSetup setup;
+        setup.options = given;
+        return setup;
+    }
+    RefineSetup setup = readSetup(given.setup);
+    RefineOptions &options = setup.options;
+    if (!given.measured.empty()) options.measured = given.measured;
+    if (!given.phases.empty()) {
+        options.phases = given.phases;
+        setup.names.clear();
+    }
+    if (!given.source.anode.empty() || given.source.has_wavelength || given.source.neutron) {
+        options.source = given.source;
+        options.no_alpha2 = given.no_alpha2;
+    }
+    if (given.no_alpha2) options.no_alpha2 = true;
+    if (!given.range.empty()) options.range = given.range;
+    if (!given.excluded.empty()) options.excluded = given.excluded;
+    if (given.has_background) {
+        options.background = given.background;
+        options.has_background = true;
+        // Coefficients beyond the new count are dropped.
+        auto beyond = [&](const SetupParameter &p) { return backgroundIndex(p.name) >= given.background; };
+        setup.parameters.erase(std::remove_if(setup.parameters.begin(), setup.parameters.end(), beyond),
+                               setup.parameters.end());
+    }
+    if (given.le_bail && !options.le_bail) {
+        options.le_bail = true;
+        options.free.clear();   // the new mode's default, unless given
+    }
+    if (!given.free.empty()) options.free = given.free;
+    if (!given.ties.empty()) options.ties = given.ties;
+    if (given.has_cycles) {
+        options.cycles = given.cycles;
+        options.has_cycles = true;
+    }
+    options.output_dir = given.output_dir;
+    options.setup.clear();
+    return setup;
+}
+
+std::string refinementJson(const RefineResult &result) {
+    Written parameters = Written::array();
+    for (const ParameterResult &parameter : result.parameters) {
+        parameters.push_back({{"name", parameter.name},
+                              {"value", number(parameter.value)},
+                              {"esd", number(parameter.esd)},
+                              {"free", refined(parameter.state)},
+                              {"state", stateName(parameter.state)}});
+    }
+    Written phases = Written::array();
+    for (const PhaseResult &phase : result.phases) {
+        Written cell = Written::array();
+        Written cell_esd = Written::array();
+        for (size_t k = 0; k < 6; ++k) {
+            cell.push_back(number(phase.cell[k]));
+            cell_esd.push_back(number(phase.cell_esd[k]));
+        }
+        phases.push_back({{"name", phase.name},
+                          {"cell", cell},
+                          {"cell_esd", cell_esd},
+                          {"R_bragg", number(phase.r_bragg)},
+                          {"weight_fraction", number(phase.weight_fraction)}});
+    }
+    const pk_refinement_summary &summary = result.summary;
+    const Written root = {{"converged", summary.converged != 0},
+                       {"cycles", summary.cycles},
+                       {"stop_reason", result.stop_reason},
+                       {"points", summary.points},
+                       {"statistics",
+                        {{"Rp", number(summary.Rp)},
+                         {"Rwp", number(summary.Rwp)},
+                         {"Rexp", number(summary.Rexp)},
+                         {"chi2", number(summary.chi2)},
+                         {"GoF", number(summary.GoF)}}},
+                       {"parameters", parameters},
+                       {"phases", phases}};
+    return root.dump(2) + "\n";
+}
+
+std::string fitXy(const RefineResult &result, const std::string &title) {
+    std::string text = "# powderkit refine: " + title + "\n# x\tobserved\tcalculated\tdifference\tbackground\n";
+    text.reserve(text.size() + result.x.size() * 64);
+    for (size_t i = 0; i < result.x.size(); ++i) {
+        text += formatNumber(result.x[i]) + '\t' + formatNumber(result.observed[i]) + '\t' +
+                formatNumber(result.calculated[i]) + '\t' + formatNumber(result.difference[i]) + '\t' +
+                formatNumber(result.background[i]) + '\n';
+    }
+    return text;
+}
+
+std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
+    const RefineOptions &options = setup.options;
+    Written phases = Written::array();
+    for (size_t p = 0; p < options.phases.size(); ++p) {
+        const std::string name = p < result.phases.size() ? result.phases[p].name : "";
+        phases.push_back({{"file", absolutePath(options.phases[p])}, {"name", name}});
+    }
+    Written source = Written::object();
+    if (options.source.has_wavelength) {
+        source["wavelength"] = options.source.wavelength;
+    } else {
+        source["anode"] = options.source.anode.empty() ? "Cu" : options.source.anode;
+        source["alpha2"] = !options.no_alpha2;
+    }
+    source["neutron"] = options.source.neutron;
+    Written excluded = Written::array();
+    for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
+        excluded.push_back({options.excluded[k], options.excluded[k + 1]});
+    }
+    Written parameters = Written::array();
+    for (const ParameterResult &parameter : result.parameters) {
+        Written entry = {{"name", parameter.name}, {"value", parameter.value}};
+        if (std::isfinite(parameter.lower)) entry["lower"] = parameter.lower;
+        if (std::isfinite(parameter.upper)) entry["upper"] = parameter.upper;
+        parameters.push_back(entry);
+    }
+    Written range = nullptr;
+    if (options.range.size() == 2) range = {options.range[0], options.range[1]};
+    const Written root = {{"measured", absolutePath(options.measured)},
+                       {"phases", phases},
+                       {"source", source},
+                       {"range", range},
+                       {"excluded", excluded},
+                       {"background", options.background},
+                       {"mode", options.le_bail ? "le_bail" : "rietveld"},
+                       {"cycles", options.cycles},
+                       {"free", options.free},
+                       {"ties", options.ties},
+                       {"parameters", parameters}};
+    return root.dump(2) + "\n";
+}
+
+}  // namespace powderkit::cli
