@@ -1,8 +1,10 @@
-// The example programs run as a user runs them, checked against tests/data/reflexions/corundum.tsv.
+// The example programs run as a user runs them, checked against tests/data/reflexions/corundum.tsv
+// and, for the refinement, against the values its measurement was simulated from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,8 +16,9 @@ using Rows = std::vector<std::vector<double>>;
 
 static std::string run(const std::string &program, const std::string &arguments) {
     const std::string folder = std::string(PK_ROADS_OUTPUT) + "/" + std::filesystem::path(program).filename().string();
-    std::filesystem::remove_all(folder), std::filesystem::create_directories(folder);
-    EXPECT_EQ(std::system(("cd '" + folder + "' && '" + program + "' " + arguments + " >/dev/null").c_str()), 0);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    EXPECT_EQ(std::system(("cd '" + folder + "' && '" + program + "' " + arguments + " >stdout.txt").c_str()), 0);
     return folder + "/";
 }
 
@@ -62,13 +65,31 @@ TEST(Roads, PeaksFindsTheStrongestCorundumLines) {
     }
 }
 
-// The refinement: Rwp ends within 3 % of Rexp, every parameter within 3σ of its simulated value.
-TEST(Roads, RefineRecoversTheSimulatedParameters) {
+// The two-phase refinement: every free parameter within 3 esd of the value the mixture was simulated from
+// (they start 0.5 % to 20 % off), Rwp within 3 % of Rexp (their ratio √(χ²/(N − P)) spreads by 0.6 % at
+// 14,001 points), and the measurement and the fit written point by point.
+TEST(Roads, RefineRecoversTheSimulatedMixture) {
     const std::string folder = run(PK_REFINE_PROGRAM, "--out .");
-    const Rows cycles = read(folder + "cycles.tsv");  // stage, cycle, χ², GoF, Rp, Rwp, Rexp
-    ASSERT_EQ(cycles.back().size(), 7u);
-    EXPECT_NEAR(cycles.back()[5] / cycles.back()[6], 1.0, 0.03);
-    const Rows parameters = read(folder + "parameters.tsv");  // name, start, refined, σ, true
-    ASSERT_EQ(parameters.size(), 13u);
-    for (const auto &r : parameters) EXPECT_LE(std::fabs(r[r.size() - 3] - r.back()), 3.0 * r[r.size() - 2]);
+    const Rows parameters = read(folder + "parameters.tsv");  // (name,) start, refined, esd, true
+    EXPECT_EQ(parameters.size(), 22u);  // 2 scales, corundum a c, silicon a, 2 × U V W X Y, zero, 6 background
+    for (const auto &r : parameters) {
+        ASSERT_EQ(r.size(), 4u);
+        EXPECT_GT(r[2], 0.0);
+        EXPECT_LE(std::fabs(r[1] - r[3]), 3.0 * r[2]);
+    }
+    std::ifstream printed(folder + "stdout.txt");
+    double rwp = 0.0;
+    double rexp = 0.0;
+    for (std::string line; std::getline(printed, line);) {
+        if (line.rfind("Rwp ", 0) == 0) std::sscanf(line.c_str(), "Rwp %lf %% Rexp %lf", &rwp, &rexp);
+    }
+    ASSERT_GT(rexp, 0.0);
+    EXPECT_NEAR(rwp / rexp, 1.0, 0.03);
+    const Rows measured = read(folder + "mixture.xy");  // 2θ, counts, σ
+    ASSERT_EQ(measured.size(), 14001u);
+    EXPECT_EQ(measured.back().size(), 3u);
+    const Rows fit = read(folder + "fit.xy");  // 2θ, observed, calculated, difference, background
+    ASSERT_EQ(fit.size(), 14001u);
+    EXPECT_EQ(fit.back().size(), 5u);
+    EXPECT_GT(std::filesystem::file_size(folder + "fit.svg"), 10000u);
 }
