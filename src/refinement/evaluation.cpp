@@ -52,6 +52,9 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model) {
             primary.intensity = intensity;
         }
     }
+    if (r.windowsFrozen && model.windows.size() == model.peaks.halfWidths.size()) {
+        model.peaks.halfWidths = model.windows;
+    }
     model.unit.assign(r.x.size(), 0.0);
     phase::addPhase(model.peaks, r.x.data(), static_cast<int32_t>(r.x.size()), model.unit.data());
 }
@@ -77,6 +80,11 @@ void partition(const pk_refinement &r, const PhaseModel &model, std::vector<doub
 }
 
 }  // namespace
+
+void freezeWindows(pk_refinement &r, bool frozen) {
+    r.windowsFrozen = frozen;
+    for (PhaseModel &model : r.phases) model.windows = frozen ? model.peaks.halfWidths : std::vector<double>{};
+}
 
 void evaluate(pk_refinement &r, const std::vector<bool> &phases) {
     const std::size_t count = r.x.size();

@@ -7,6 +7,7 @@
 // counting noise; one-sided at a limit).
 #include <cmath>
 
+#include "phase/boundary.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {
@@ -58,11 +59,15 @@ std::vector<double> patternAt(pk_refinement &r, int index, double value, const s
     Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
     const double kept = parameter.value;
     parameter.value = value;
-    applyParameters(r);
-    evaluate(r, phases);
-    std::vector<double> pattern = r.calculated;
+    try {
+        applyParameters(r);
+        evaluate(r, phases);
+    } catch (...) {
+        parameter.value = kept;
+        throw;
+    }
     parameter.value = kept;
-    return pattern;
+    return r.calculated;
 }
 
 }  // namespace
@@ -97,8 +102,21 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
         double above = value + h;
         if (below < parameter.lower) below = value;
         if (above > parameter.upper) above = value;
-        const std::vector<double> high = patternAt(r, index, above, phases);
-        const std::vector<double> low = patternAt(r, index, below, phases);
+        // A side whose values make no valid pattern (a width through zero)
+        // gives way to the one-sided difference.
+        std::vector<double> high = r.calculated;
+        std::vector<double> low = r.calculated;
+        try {
+            high = patternAt(r, index, above, phases);
+        } catch (const phase::Failure &) {
+            above = value;
+        }
+        try {
+            low = patternAt(r, index, below, phases);
+        } catch (const phase::Failure &) {
+            below = value;
+        }
+        if (!(above > below)) continue;
         for (Eigen::Index i = 0; i < count; ++i) {
             const auto point = static_cast<std::size_t>(i);
             j(i, c) = (high[point] - low[point]) / (above - below);

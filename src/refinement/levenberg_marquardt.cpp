@@ -195,8 +195,11 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
         // Le Bail: the intensities follow the pattern for the current
         // values before the values move; χ² counts from before that.
         const double before = chi2;
+        freezeWindows(r, false);
+        evaluate(r, {});
         for (int pass = 0; leBail && pass < kExtractionPasses; ++pass) extractIntensities(r);
         chi2 = chiSquared(r);
+        freezeWindows(r, true);
         const NormalEquations e = normalEquations(r, free);
         const std::vector<int> lost = undetermined(e, free);
         if (!lost.empty()) {
@@ -264,9 +267,13 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
             break;
         }
     }
+    freezeWindows(r, false);
+    evaluate(r, {});
     fillStatistics(r, free.size());
     if (stop != PK_STOP_SINGULAR) {
+        freezeWindows(r, true);
         const NormalEquations e = normalEquations(r, free);
+        freezeWindows(r, false);
         fillUncertainties(r, e, free, warnings);
     }
     r.warnings = warnings.str();

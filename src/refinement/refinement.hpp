@@ -76,6 +76,7 @@ struct PhaseModel {
     // Le Bail: the extracted intensity of each reflexion by its h k l.
     std::map<std::array<int32_t, 3>, double> extracted;
     PhasePeaks peaks;          // of the current values
+    std::vector<double> windows;  // half-widths held while windows are frozen
     std::vector<double> unit;  // the phase at scale 1 over the refinement's points
     double rBragg = 0.0;
 };
@@ -93,6 +94,10 @@ struct pk_refinement {
     std::vector<powderkit::refinement::Parameter> parameters;
     std::vector<double> calculated;  // every phase plus background
     std::vector<double> backgroundCurve;
+    // Within a cycle every reflexion keeps the window it had at the cycle's
+    // start, so that the pattern is a smooth function of the parameters
+    // (a window that gains or loses a point as a width moves would make it jump).
+    bool windowsFrozen = false;
     // After a run.
     pk_refinement_summary summary{};
     std::string stopReason, warnings;
@@ -123,6 +128,9 @@ void applyParameters(pk_refinement &refinement);
 // when empty) from the current values, then the calculated pattern. Fails
 // (phase::Failure) when the values cannot make a pattern.
 void evaluate(pk_refinement &refinement, const std::vector<bool> &phases);
+
+// Freezes every reflexion's window at its present width (or frees them).
+void freezeWindows(pk_refinement &refinement, bool frozen);
 
 // χ² = Σ w (y − y_calc)² over the points.
 double chiSquared(const pk_refinement &refinement);

@@ -15,6 +15,8 @@ namespace powderkit::refinement {
 
 namespace {
 
+constexpr int kScanPasses = 4;
+
 // Coefficient of every phase at scale 1 and every background polynomial that
 // best fits the points below `last` (exclusive); χ² of that fit in `chi2`.
 Eigen::VectorXd linearFit(const pk_refinement &r, std::size_t last, double &chi2) {
@@ -40,8 +42,10 @@ Eigen::VectorXd linearFit(const pk_refinement &r, std::size_t last, double &chi2
 }
 
 // Sets every free cell length of phase p in turn to the grid value of least
-// χ² (after the linear fit) over value·(1 + f), f = −span … span.
-void scanCell(pk_refinement &r, std::size_t p, std::size_t last, double span, int steps) {
+// χ² (after the linear fit) over value·(1 + f), f = −span … span; whether
+// any moved.
+bool scanCell(pk_refinement &r, std::size_t p, std::size_t last, double span, int steps) {
+    bool moved = false;
     const std::vector<bool> only = [&] {
         std::vector<bool> marked(r.phases.size(), false);
         marked[p] = true;
@@ -69,9 +73,21 @@ void scanCell(pk_refinement &r, std::size_t p, std::size_t last, double span, in
                 best = parameter.value;
             }
         }
+        moved = moved || best != start;
         parameter.value = best;
         applyParameters(r);
         evaluate(r, only);
+    }
+    return moved;
+}
+
+// Coordinate by coordinate over every phase's lengths, until none moves
+// (each length's own lines set its minimum; a few passes settle the others).
+void scanCells(pk_refinement &r, std::size_t last, double span, int steps) {
+    for (int pass = 0; pass < kScanPasses; ++pass) {
+        bool moved = false;
+        for (std::size_t p = 0; p < r.phases.size(); ++p) moved = scanCell(r, p, last, span, steps) || moved;
+        if (!moved) return;
     }
 }
 
@@ -86,8 +102,8 @@ void startingValues(pk_refinement &r) {
     }
     if (cellFree) {
         const std::size_t lowAngle = std::max<std::size_t>(r.x.size() * 2 / 5, 2);
-        for (std::size_t p = 0; p < r.phases.size(); ++p) scanCell(r, p, lowAngle, 0.015, 30);
-        for (std::size_t p = 0; p < r.phases.size(); ++p) scanCell(r, p, r.x.size(), 0.001, 10);
+        scanCells(r, lowAngle, 0.015, 30);
+        scanCells(r, r.x.size(), 0.001, 10);
     }
     // The linear parameters at their best for these values, where free.
     double chi2 = 0.0;
