@@ -37,9 +37,6 @@ struct Case {
 
 const Case kWide = {10.0, 150.0, {150.0, 50.0}, 0.012, {180.0, -50.0, 25.0, -10.0, 4.0, -2.0}};
 const Case kStrong = {15.0, 120.0, {3000.0, 2000.0}, 0.0, {200.0, -20.0, 10.0}};
-// Silicon's a is offset from 5.43102 Å (the CIF's is 5.431194 Å): from this start both runs converge, where
-// from some others 0.6 %–1.2 % off the run ends with an invalid profile (see BENCHMARKS.md).
-constexpr double kSiliconStart = 5.43102;
 
 // The phases, instrument and measured pattern of a case, made once.
 struct Mixture {
@@ -93,7 +90,7 @@ struct Mixture {
         pk_refinement_make(measured, &zeroless, start, kPhases, kNames, &options, &r, nullptr);
         pk_refinement_set_value(r, "corundum.a", cells[0][0] * (1.0 + off), nullptr);
         pk_refinement_set_value(r, "corundum.c", cells[0][2] * (1.0 - off), nullptr);
-        pk_refinement_set_value(r, "silicon.a", kSiliconStart * (1.0 + off), nullptr);
+        pk_refinement_set_value(r, "silicon.a", cells[1][0] * (1.0 + off), nullptr);
         pk_refinement_set_free(r, free, true, nullptr);
         return r;
     }
