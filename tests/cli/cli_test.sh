@@ -54,6 +54,8 @@ cases=(
   "2|empty||pattern $nacl --range 10 100"
   "2|empty||reflexions $nacl --anode Cu --wavelength 1.5"
   "2|empty||reflexions $nacl --d-min 1 --two-theta-max 90"
+  "1|empty|$t/missing.xy|peaks $t/missing.xy"
+  "1|empty|--significance|peaks $t/missing.xy --significance -1"
   "2|empty||"
 )
 for case in "${cases[@]}"; do
@@ -148,6 +150,15 @@ for bad in "${bads[@]}"; do
   "$pk" refine "$t/mix.xy" "$t/corundum.cif" $args --output "$t/bad" > /dev/null 2> "$t/stderr"
   [ $? = 1 ] && grep -qF -- "$message" "$t/stderr" && [ ! -e "$t/bad" ] || fail "refine $args: $(cat "$t/stderr")"
 done
+
+# peaks: rock salt with Cu Ka1 alone from 20 to 60 degrees shows five lines; the first, 111, at 2theta = 27.366,
+# d = 3.25637 A (its asymmetric profile moves the maximum by about 0.01 degrees).
+"$pk" pattern "$nacl" --range 20 60 0.02 --no-alpha2 > "$t/nacl.xy"
+"$pk" peaks "$t/nacl.xy" > "$t/peaks" 2> "$t/stderr" || fail "peaks: $(cat "$t/stderr")"
+columns="two_theta d height fwhm eta area two_theta_esd d_esd height_esd fwhm_esd eta_esd area_esd"
+[ "$(head -n 1 "$t/peaks")" = "$(tr ' ' '\t' <<< "$columns")" ] || fail "peaks header: $(head -n 1 "$t/peaks")"
+awk -F'\t' 'NR == 2 { bad = ($1 - 27.366) ^ 2 > 0.03 ^ 2 || ($2 - 3.25637) ^ 2 > 0.003 ^ 2 }
+  END { exit bad || NR != 6 }' "$t/peaks" || fail "peaks: $(cat "$t/peaks")"
 
 [ "$failures" = 0 ] && echo "all cases pass"
 exit $((failures > 0))

@@ -1,0 +1,54 @@
+// Internal interface of the peak lists: the bounded pseudo-Voigt fit of one
+// candidate on its window of a measured pattern (peak_fit.cpp), used by the
+// search (peak_search.cpp).
+#ifndef POWDERKIT_PEAKS_HPP
+#define POWDERKIT_PEAKS_HPP
+
+#include <cstdint>
+#include <string>
+
+#include "powderkit_phase.h"
+
+namespace powderkit::peaks {
+
+// Unit-height pseudo-Voigt at t = (x − x0)/Γ: η·L + (1 − η)·G with
+// L = 1/(1 + 4t²) and G = exp(−4 ln2 · t²).
+double pseudoVoigtShape(double t, double eta);
+
+// Area over (height × FWHM): η·π/2 + (1 − η)·√(π / (4 ln 2)).
+double areaPerHeightWidth(double eta);
+
+// The points first … last (inclusive) of a pattern, the background under
+// every point of it, and the largest FWHM a peak may have.
+struct FitWindow {
+    const double *x;
+    const double *y;
+    const double *sigma;
+    const double *background;
+    int32_t first;
+    int32_t last;
+    double widest;
+};
+
+// Where a fit starts (moved inside the bounds when outside them).
+struct PeakStart {
+    double height, position, fwhm, eta;
+};
+
+// The outcome of one fit: `peak` (all but d) when `reason` is empty, or why
+// the fit failed; `widest` when Γ ended on its upper bound.
+struct PeakFit {
+    pk_peak peak;
+    std::string reason;
+    bool widest;
+};
+
+// Fits y = background + c + H·pseudoVoigtShape((x − x0)/Γ, η) with weights
+// 1/σ² by Levenberg–Marquardt steps, x0 held inside the window, η in [0, 1]
+// and Γ from one point spacing to `widest`; the esd's come from the inverse
+// normal matrix scaled by χ²/(N − 5).
+PeakFit fitPseudoVoigt(const FitWindow &window, const PeakStart &start);
+
+}  // namespace powderkit::peaks
+
+#endif

@@ -1,0 +1,170 @@
+// Peak lists of synthetic patterns whose truth is known: pseudo-Voigt lines on a flat background with seeded
+// counting noise, noise alone for the false-peak rate, doublets, and corundum with Cu Kα1 + Kα2.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "phase/phase_calls.hpp"
+
+namespace {
+
+using namespace pk_test;
+
+struct Line { double position, height, eta; };
+
+// Poisson counts around mean[i] at x[i], as a measured pattern.
+pk_measured_pattern *counted(const std::vector<double> &x, const std::vector<double> &mean, int seed) {
+    std::mt19937 random(static_cast<unsigned>(seed));
+    std::string text;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        text += std::to_string(x[i]) + ' ' + std::to_string(std::poisson_distribution<>(mean[i])(random)) + '\n';
+    }
+    pk_measured_pattern *pattern = nullptr;
+    EXPECT_EQ(pk_measured_pattern_read_text(text.c_str(), "synthetic", &pattern, nullptr), PK_OK);
+    return pattern;
+}
+
+// Lines of one FWHM Γ on 200 counts, each H·[η/(1 + 4t²) + (1 − η)·2^(−4t²)], t = (x − x0)/Γ.
+pk_measured_pattern *measured(const std::vector<double> &x, const std::vector<Line> &lines, double fwhm, int seed) {
+    std::vector<double> mean(x.size(), 200.0);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        for (const Line &l : lines) {
+            const double t = (x[i] - l.position) / fwhm;
+            mean[i] += l.height * (l.eta / (1 + 4 * t * t) + (1 - l.eta) * std::pow(2.0, -4 * t * t));
+        }
+    }
+    return counted(x, mean, seed);
+}
+
+// The peaks (the pattern freed); no candidate may fail, every number is finite and η lies in [0, 1].
+std::vector<pk_peak> peaksOf(pk_measured_pattern *pattern, double merge_fraction = 0.5) {
+    pk_peak_search search;
+    pk_peak_search_default(&search);
+    search.merge_fraction = merge_fraction;
+    std::vector<pk_peak> peaks(300);
+    int32_t count = 0;
+    int32_t failed = 0;
+    EXPECT_EQ(pk_find_peaks(pattern, &search, peaks.data(), 300, &count, nullptr, 0, &failed, nullptr), PK_OK);
+    EXPECT_EQ(failed, 0);
+    pk_measured_pattern_free(pattern);
+    peaks.resize(static_cast<std::size_t>(count));
+    for (const pk_peak &p : peaks) {
+        EXPECT_TRUE(p.eta >= 0.0 && p.eta <= 1.0) << p.eta;
+        for (double v : {p.position, p.height, p.fwhm, p.area, p.d, p.height_esd, p.area_esd, p.d_esd, p.eta_esd}) {
+            EXPECT_TRUE(std::isfinite(v)) << "peak at " << p.position;
+        }
+    }
+    return peaks;
+}
+
+// Lines of 5σ to 200σ (σ = √200), 10 points per FWHM, η 0, ½, 1: each found within 0.2 FWHM, nothing else;
+// x0, H, Γ and the area H·Γ·(η·π/2 + (1 − η)·√(π/(4 ln 2))) within 4 esd's of the truth, with an rms over
+// five draws near 1 esd. Cu Kα1 at 2θ = 30°: d = λ/(2 sin 15°) = 2.976197133 Å.
+TEST(Peaks, KnownLinesFoundWithTheirValuesAndHonestEsds) {
+    const double fwhm = 0.1;
+    const double s = std::sqrt(200.0);
+    const std::vector<Line> lines = {{24, 5 * s, 0}, {30, 6 * s, 0.5}, {36, 8 * s, 1}, {42, 12 * s, 0},
+                                     {48, 20 * s, 0.5}, {54, 40 * s, 1}, {60, 80 * s, 0}, {66, 200 * s, 0.5}};
+    double meanSquare = 0.0;
+    for (int seed = 1; seed <= 5; ++seed) {
+        const std::vector<pk_peak> peaks = peaksOf(measured(axis(20.0, 0.01, 6001), lines, fwhm, seed));
+        ASSERT_EQ(peaks.size(), lines.size()) << "seed " << seed;
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            const pk_peak &p = peaks[k];
+            const Line &l = lines[k];
+            const double area = l.height * fwhm * (l.eta * kPi / 2 + (1 - l.eta) * std::sqrt(kPi / std::log(16.0)));
+            EXPECT_LT(std::fabs(p.position - l.position), 0.2 * fwhm) << "line at " << l.position;
+            const double z[] = {(p.position - l.position) / p.position_esd, (p.height - l.height) / p.height_esd,
+                                (p.fwhm - fwhm) / p.fwhm_esd, (p.area - area) / p.area_esd};
+            for (double esds : z) EXPECT_LT(std::fabs(esds), 4.0) << "line at " << l.position;
+            for (double esds : z) meanSquare += esds * esds / 160.0;
+        }
+        EXPECT_LT(std::fabs(peaks[1].d - 2.976197133), 4.0 * peaks[1].d_esd);
+    }
+    EXPECT_GT(std::sqrt(meanSquare), 0.75);
+    EXPECT_LT(std::sqrt(meanSquare), 1.3);
+}
+
+// Flat counting noise, 40 patterns of 5,000 points at 200 counts: the default significance lets fewer than 0.1 false
+// peaks per pattern through, so at most 4 in all.
+TEST(Peaks, PureNoiseGivesAlmostNoPeaks) {
+    std::size_t found = 0;
+    for (int seed = 100; seed < 140; ++seed) found += peaksOf(measured(axis(10.0, 0.02, 5000), {}, 0.1, seed)).size();
+    EXPECT_LE(found, 4u);
+}
+
+// Lines 3 FWHM apart are two peaks at their places, or with merge_fraction 4 one of them; lines 0.3 FWHM apart are
+// one peak between them.
+TEST(Peaks, DoubletsResolvedOrMerged) {
+    const std::vector<double> x = axis(30.0, 0.01, 2001);
+    const std::vector<Line> apart = {{40.0, 600.0, 0.5}, {40.3, 600.0, 0.5}};
+    const std::vector<pk_peak> two = peaksOf(measured(x, apart, 0.1, 7));
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_NEAR(two[0].position, 40.0, 0.02);
+    EXPECT_NEAR(two[1].position, 40.3, 0.02);
+    const std::vector<pk_peak> merged = peaksOf(measured(x, apart, 0.1, 7), 4.0);
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_TRUE(merged[0].position == two[0].position || merged[0].position == two[1].position);
+    const std::vector<pk_peak> close = peaksOf(measured(x, {{40.0, 600.0, 0.5}, {40.03, 600.0, 0.5}}, 0.1, 8));
+    ASSERT_EQ(close.size(), 1u);
+    EXPECT_TRUE(close[0].position > 40.0 && close[0].position < 40.03) << close[0].position;
+}
+
+// Corundum with Cu Kα1 + Kα2 on 100 counts: every peak lies between the Kα1 and Kα2 places of a line (a blend) or
+// within 0.2 FWHM of them; the 11 lines of the range above 5 % relative intensity give at least 11 peaks.
+TEST(Peaks, KAlphaDoubletsGiveNoPeakBesideTheirLines) {
+    pk_phase *corundum = phaseOf(exampleText("corundum.cif"));
+    pk_instrument cu;
+    pk_instrument_default(&cu);
+    ASSERT_EQ(pk_instrument_set_anode(&cu, "Cu", true, nullptr), PK_OK);
+    const std::vector<double> x = axis(20.0, 0.01, 6001);
+    std::vector<double> y(x.size());
+    const pk_phase_setting setting = settingOf(corundum, 10.0);
+    ASSERT_EQ(pk_pattern(&cu, &setting, 1, nullptr, 0, x.data(), 6001, y.data(), nullptr), PK_OK);
+    for (double &counts : y) counts += 100.0;
+    const std::vector<pk_peak> peaks = peaksOf(counted(x, y, 11));
+    std::vector<std::vector<double>> at;  // the lines' places for Kα1, then for Kα2
+    for (double wavelength : {cu.wavelength, cu.wavelength2}) {
+        pk_reflexion_list *list = listOf(corundum, PK_RADIATION_XRAY, wavelength, PK_LIMIT_D_MIN, 1.1);
+        at.push_back(valuesOf(list, PK_QUANTITY_X, true));
+        pk_reflexion_list_free(list);
+    }
+    pk_phase_free(corundum);
+    ASSERT_EQ(at[0].size(), at[1].size());
+    for (const pk_peak &p : peaks) {
+        bool atLine = false;
+        for (std::size_t k = 0; k < at[0].size(); ++k) {
+            atLine |= p.position > at[0][k] - 0.2 * p.fwhm && p.position < at[1][k] + 0.2 * p.fwhm;
+        }
+        EXPECT_TRUE(atLine) << "peak at " << p.position;
+    }
+    EXPECT_GE(peaks.size(), 11u);
+}
+
+// Bad arguments are refused by name; arrays too small are not an error: the count says how many peaks there are.
+TEST(Peaks, BadInputAndSmallArrays) {
+    pk_peak_search search;
+    pk_peak_search_default(&search);
+    pk_measured_pattern *pattern = measured(axis(20.0, 0.01, 2001), {{30, 3000, 0.5}, {35, 3000, 0.5}}, 0.1, 3);
+    pk_peak one[1];
+    int32_t count = 0;
+    int32_t failed = 0;
+    pk_error e{};
+    const auto expectRefused = [&e](int32_t status, const char *named) {
+        EXPECT_EQ(status, PK_ERROR_ARGUMENT);
+        EXPECT_NE(std::string(e.message).find(named), std::string::npos) << e.message;
+    };
+    expectRefused(pk_find_peaks(nullptr, &search, one, 1, &count, nullptr, 0, &failed, &e), "pattern");
+    expectRefused(pk_find_peaks(pattern, nullptr, one, 1, &count, nullptr, 0, &failed, &e), "search");
+    expectRefused(pk_find_peaks(pattern, &search, one, -1, &count, nullptr, 0, &failed, &e), "capacity = -1");
+    EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
+    EXPECT_EQ(count, 2);
+    EXPECT_NEAR(one[0].position, 30.0, 0.02);
+    pk_measured_pattern_free(pattern);
+    pattern = measured(axis(20.0, 0.01, 99), {}, 0.1, 3);
+    expectRefused(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), "99 points");
+    pk_measured_pattern_free(pattern);
+}
+
+}  // namespace
