@@ -5,6 +5,7 @@
 #ifndef POWDERKIT_PHASE_BOUNDARY_HPP
 #define POWDERKIT_PHASE_BOUNDARY_HPP
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -78,6 +79,25 @@ inline void requireCapacity(int32_t capacity, std::size_t needed) {
         fail(PK_ERROR_ARGUMENT, "the array holds " + std::to_string(capacity) + " values where " +
                                     std::to_string(needed) + " are needed");
     }
+}
+
+// The index as a position in a container of `count` entries; fails with
+// PK_ERROR_ARGUMENT ("site index 7 is out of range") unless 0 ≤ index < count.
+inline std::size_t requireIndex(int32_t index, std::size_t count, const char *what) {
+    if (index < 0 || static_cast<std::size_t>(index) >= count) {
+        fail(PK_ERROR_ARGUMENT, std::string(what) + " index " + std::to_string(index) + " is out of range");
+    }
+    return static_cast<std::size_t>(index);
+}
+
+// Copies `values` into the caller's out[capacity] (checked first);
+// *written, when not NULL, receives how many.
+template <typename Values>
+void copyOut(const Values &values, double *out, int32_t capacity, int32_t *written, const char *what) {
+    requireCapacity(capacity, values.size());
+    if (!values.empty()) requireArgument(out, what);
+    std::copy(values.begin(), values.end(), out);
+    if (written != nullptr) *written = static_cast<int32_t>(values.size());
 }
 
 }  // namespace powderkit::phase

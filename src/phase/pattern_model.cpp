@@ -250,14 +250,8 @@ int32_t pk_pattern_model_peak_positions(const pk_pattern_model *model, int32_t p
     if (written != nullptr) *written = 0;
     return guarded(error, [&] {
         requireArgument(model, "model");
-        if (phase_index < 0 || static_cast<std::size_t>(phase_index) >= model->phases.size()) {
-            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(phase_index) + " is out of range");
-        }
-        const auto &ticks = model->phases[static_cast<std::size_t>(phase_index)].ticks;
-        requireCapacity(capacity, ticks.size());
-        if (!ticks.empty()) requireArgument(positions, "positions");
-        std::copy(ticks.begin(), ticks.end(), positions);
-        if (written != nullptr) *written = static_cast<int32_t>(ticks.size());
+        const std::size_t phase = requireIndex(phase_index, model->phases.size(), "phase");
+        copyOut(model->phases[phase].ticks, positions, capacity, written, "positions");
     });
 }
 

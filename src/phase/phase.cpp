@@ -176,10 +176,7 @@ int32_t pk_phase_site(const pk_phase *phase, int32_t index, pk_site *site, pk_er
         requireArgument(phase, "phase");
         requireArgument(site, "site");
         const auto &sites = phase->description.sites;
-        if (index < 0 || static_cast<std::size_t>(index) >= sites.size()) {
-            fail(PK_ERROR_ARGUMENT, "site index " + std::to_string(index) + " is out of range");
-        }
-        const SiteDescription &s = sites[static_cast<std::size_t>(index)];
+        const SiteDescription &s = sites[requireIndex(index, sites.size(), "site")];
         site->label = s.label.c_str();
         site->type = s.type.c_str();
         site->x = s.x;
@@ -201,10 +198,7 @@ int32_t pk_phase_operator(const pk_phase *phase, int32_t index, int32_t rotation
     return guarded(error, [&] {
         requireArgument(phase, "phase");
         const auto &operations = phase->description.symmetry.operations;
-        if (index < 0 || static_cast<std::size_t>(index) >= operations.size()) {
-            fail(PK_ERROR_ARGUMENT, "operator index " + std::to_string(index) + " is out of range");
-        }
-        const SymmetryOperation &op = operations[static_cast<std::size_t>(index)];
+        const SymmetryOperation &op = operations[requireIndex(index, operations.size(), "operator")];
         if (rotation != nullptr) {
             for (int i = 0; i < 9; ++i) rotation[i] = op.rotation[static_cast<std::size_t>(i)];
         }

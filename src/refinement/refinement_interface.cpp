@@ -11,7 +11,9 @@ using namespace powderkit::refinement;
 using powderkit::phase::fail;
 using powderkit::phase::guarded;
 using powderkit::phase::requireArgument;
+using powderkit::phase::copyOut;
 using powderkit::phase::requireCapacity;
+using powderkit::phase::requireIndex;
 
 namespace {
 
@@ -142,10 +144,7 @@ int32_t pk_refinement_parameter(const pk_refinement *refinement, int32_t index, 
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         requireArgument(parameter, "parameter");
-        if (index < 0 || static_cast<std::size_t>(index) >= refinement->parameters.size()) {
-            fail(PK_ERROR_ARGUMENT, "parameter index " + std::to_string(index) + " is out of range");
-        }
-        const Parameter &p = refinement->parameters[static_cast<std::size_t>(index)];
+        const Parameter &p = refinement->parameters[requireIndex(index, refinement->parameters.size(), "parameter")];
         parameter->name = p.name.c_str();
         parameter->value = p.value;
         parameter->esd = p.esd;
@@ -291,10 +290,7 @@ int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t inde
         requireArgument(refinement, "refinement");
         requireArgument(phase, "phase");
         const auto &phases = refinement->phases;
-        if (index < 0 || static_cast<std::size_t>(index) >= phases.size()) {
-            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(index) + " is out of range");
-        }
-        const PhaseModel &model = phases[static_cast<std::size_t>(index)];
+        const PhaseModel &model = phases[requireIndex(index, phases.size(), "phase")];
         phase->name = model.name.c_str();
         for (std::size_t k = 0; k < 6; ++k) {
             phase->cell[k] = model.description.cell[k];
@@ -330,9 +326,7 @@ int32_t pk_refinement_curve(const pk_refinement *refinement, int32_t curve, int3
         requireCapacity(capacity, r.x.size());
         requireArgument(values, "values");
         const std::size_t n = r.x.size();
-        if (curve == PK_CURVE_PHASE && (phase_index < 0 || static_cast<std::size_t>(phase_index) >= r.phases.size())) {
-            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(phase_index) + " is out of range");
-        }
+        if (curve == PK_CURVE_PHASE) requireIndex(phase_index, r.phases.size(), "phase");
         for (std::size_t i = 0; i < n; ++i) {
             switch (curve) {
             case PK_CURVE_X:
@@ -367,14 +361,8 @@ int32_t pk_refinement_peak_positions(const pk_refinement *refinement, int32_t ph
     if (written != nullptr) *written = 0;
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
-        if (phase_index < 0 || static_cast<std::size_t>(phase_index) >= refinement->phases.size()) {
-            fail(PK_ERROR_ARGUMENT, "phase index " + std::to_string(phase_index) + " is out of range");
-        }
-        const auto &ticks = refinement->phases[static_cast<std::size_t>(phase_index)].peaks.ticks;
-        requireCapacity(capacity, ticks.size());
-        if (!ticks.empty()) requireArgument(positions, "positions");
-        std::copy(ticks.begin(), ticks.end(), positions);
-        if (written != nullptr) *written = static_cast<int32_t>(ticks.size());
+        const std::size_t phase = requireIndex(phase_index, refinement->phases.size(), "phase");
+        copyOut(refinement->phases[phase].peaks.ticks, positions, capacity, written, "positions");
     });
 }
 
