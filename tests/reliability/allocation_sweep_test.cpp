@@ -238,6 +238,29 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          pk_phase_free(phase);
          part(failed, std::to_string(status) + " " + numbers(y, 3));
      }},
+    {"pk_find_peaks", [] {
+         std::string text;
+         for (int i = 0; i < 120; ++i) {
+             const double x = 20.0 + 0.02 * i;
+             text += std::to_string(x) + " " + std::to_string(50.0 + 900.0 * std::exp(-std::pow((x - 21.2) / 0.05, 2))) +
+                     "\n";
+         }
+         pk_measured_pattern *measured = nullptr;
+         pk_measured_pattern_read_text(text.c_str(), "one peak", &measured, nullptr);
+         pk_peak_search search;
+         pk_peak_search_default(&search);
+         pk_peak peaks[4];
+         pk_peak_failure failures[4];
+         int32_t found = 0;
+         int32_t failed = 0;
+         pk_error error{};
+         const int32_t status = armed([&] {
+             return pk_find_peaks(measured, &search, peaks, 4, &found, failures, 4, &failed, &error);
+         });
+         part(status == PK_ERROR_OUT_OF_MEMORY, std::to_string(status) + " " + std::to_string(found) + " " +
+                                                    (found > 0 ? numbers(&peaks[0].position, 1) : ""));
+         pk_measured_pattern_free(measured);
+     }},
     {"pk_refinement_make", [] {
          pk_instrument instrument;
          pk_instrument_default(&instrument);
