@@ -14,11 +14,14 @@ using namespace pk_test;
 struct Line { double position, height, eta; };
 
 // Poisson counts around mean[i] at x[i], as a measured pattern.
-pk_measured_pattern *counted(const std::vector<double> &x, const std::vector<double> &mean, int seed) {
+pk_measured_pattern *counted(const std::vector<double> &x, const std::vector<double> &mean, int seed,
+                             double scale = 1.0) {
     std::mt19937 random(static_cast<unsigned>(seed));
     std::string text;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        text += std::to_string(x[i]) + ' ' + std::to_string(std::poisson_distribution<>(mean[i])(random)) + '\n';
+        const int n = std::poisson_distribution<>(mean[i])(random);
+        text += std::to_string(x[i]) + ' ' + std::to_string(n * scale) + ' ';
+        text += std::to_string(std::sqrt(n > 0 ? n : 1) * scale) + '\n';
     }
     pk_measured_pattern *pattern = nullptr;
     EXPECT_EQ(pk_measured_pattern_read_text(text.c_str(), "synthetic", &pattern, nullptr), PK_OK);
@@ -26,7 +29,8 @@ pk_measured_pattern *counted(const std::vector<double> &x, const std::vector<dou
 }
 
 // Lines of one FWHM Γ on 200 counts, each H·[η/(1 + 4t²) + (1 − η)·2^(−4t²)], t = (x − x0)/Γ.
-pk_measured_pattern *measured(const std::vector<double> &x, const std::vector<Line> &lines, double fwhm, int seed) {
+pk_measured_pattern *measured(const std::vector<double> &x, const std::vector<Line> &lines, double fwhm, int seed,
+                              double scale = 1.0) {
     std::vector<double> mean(x.size(), 200.0);
     for (std::size_t i = 0; i < x.size(); ++i) {
         for (const Line &l : lines) {
@@ -34,7 +38,7 @@ pk_measured_pattern *measured(const std::vector<double> &x, const std::vector<Li
             mean[i] += l.height * (l.eta / (1 + 4 * t * t) + (1 - l.eta) * std::pow(2.0, -4 * t * t));
         }
     }
-    return counted(x, mean, seed);
+    return counted(x, mean, seed, scale);
 }
 
 // The peaks (the pattern freed); no candidate may fail, every number is finite and η lies in [0, 1].
@@ -86,6 +90,47 @@ TEST(Peaks, KnownLinesFoundWithTheirValuesAndHonestEsds) {
     EXPECT_LT(std::sqrt(meanSquare), 1.3);
 }
 
+// A line of 600 counts 6.5 FWHM beside one of 3000, 12 draws: its x0, H and Γ within 4 esd's of the truth, with
+// an rms near 1 esd, so the stronger line's profile lies under every point of its window, the first one included.
+TEST(Peaks, LineBesideAStrongerOneKeepsHonestEsds) {
+    const std::vector<Line> lines = {{40.0, 3000.0, 0.5}, {40.65, 600.0, 0.5}};
+    double meanSquare = 0.0;
+    for (int seed = 40; seed < 52; ++seed) {
+        const std::vector<pk_peak> peaks = peaksOf(measured(axis(30.0, 0.01, 2001), lines, 0.1, seed));
+        ASSERT_EQ(peaks.size(), 2u) << "seed " << seed;
+        const pk_peak &p = peaks[1];
+        const double z[] = {(p.position - 40.65) / p.position_esd, (p.height - 600) / p.height_esd,
+                            (p.fwhm - 0.1) / p.fwhm_esd};
+        for (double esds : z) EXPECT_LT(std::fabs(esds), 4.0) << "seed " << seed;
+        for (double esds : z) meanSquare += esds * esds / 36.0;
+    }
+    EXPECT_GT(std::sqrt(meanSquare), 0.7);
+    EXPECT_LT(std::sqrt(meanSquare), 1.5);
+}
+
+// Counts and σ's in other units (÷ 1000) give the same peaks, their heights ÷ 1000, heights below 1 included.
+TEST(Peaks, UnitsOfTheCountsDoNotMatter) {
+    const std::vector<Line> lines = {{35.0, 100.0, 0.5}, {40.0, 300.0, 0.0}, {45.0, 600.0, 1.0}};
+    const std::vector<pk_peak> peaks = peaksOf(measured(axis(30.0, 0.01, 2001), lines, 0.1, 30, 1e-3));
+    ASSERT_EQ(peaks.size(), lines.size());
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        EXPECT_LT(std::fabs(peaks[k].position - lines[k].position), 4.0 * peaks[k].position_esd);
+        EXPECT_LT(std::fabs(peaks[k].height - 1e-3 * lines[k].height), 4.0 * peaks[k].height_esd);
+    }
+}
+
+// No peak is wider than 1.25 % of the span, to the last point however far: with the last of 2001 points at 45, not
+// 40, a line of FWHM 0.28 (1.25 % of 20 is 0.25; of 25, 0.3125) is found with its values within 4 esd's.
+TEST(Peaks, WidestLineCountsTheWholeSpan) {
+    std::vector<double> x = axis(20.0, 0.01, 2001);
+    x.back() = 45.0;
+    const std::vector<pk_peak> peaks = peaksOf(measured(x, {{30.0, 3000.0, 0.0}}, 0.28, 50));
+    ASSERT_EQ(peaks.size(), 1u);
+    EXPECT_NEAR(peaks[0].position, 30.0, 4.0 * peaks[0].position_esd);
+    EXPECT_NEAR(peaks[0].height, 3000.0, 4.0 * peaks[0].height_esd);
+    EXPECT_NEAR(peaks[0].fwhm, 0.28, 4.0 * peaks[0].fwhm_esd);
+}
+
 // Flat counting noise, 40 patterns of 5,000 points at 200 counts: the default significance lets fewer than 0.1 false
 // peaks per pattern through, so at most 4 in all.
 TEST(Peaks, PureNoiseGivesAlmostNoPeaks) {
@@ -109,6 +154,17 @@ TEST(Peaks, DoubletsResolvedOrMerged) {
     const std::vector<pk_peak> close = peaksOf(measured(x, {{40.0, 600.0, 0.5}, {40.03, 600.0, 0.5}}, 0.1, 8));
     ASSERT_EQ(close.size(), 1u);
     EXPECT_TRUE(close[0].position > 40.0 && close[0].position < 40.03) << close[0].position;
+    // Lines 2 FWHM apart, 1000 and 300 counts: each fitted over the other's profile has x0, H and Γ within 4 esd's.
+    const std::vector<Line> pair = {{40.0, 1000.0, 0.5}, {40.2, 300.0, 0.0}};
+    for (int seed = 20; seed < 23; ++seed) {
+        const std::vector<pk_peak> p = peaksOf(measured(x, pair, 0.1, seed));
+        ASSERT_EQ(p.size(), 2u) << "seed " << seed;
+        for (std::size_t k = 0; k < 2; ++k) {
+            EXPECT_LT(std::fabs(p[k].position - pair[k].position), 4.0 * p[k].position_esd) << "seed " << seed;
+            EXPECT_LT(std::fabs(p[k].height - pair[k].height), 4.0 * p[k].height_esd) << "seed " << seed;
+            EXPECT_LT(std::fabs(p[k].fwhm - 0.1), 4.0 * p[k].fwhm_esd) << "seed " << seed;
+        }
+    }
 }
 
 // Corundum with Cu Kα1 + Kα2 on 100 counts: every peak lies between the Kα1 and Kα2 places of a line (a blend) or
