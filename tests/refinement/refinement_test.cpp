@@ -127,8 +127,8 @@ protected:
 // to their symmetry, and the weight fractions those of the scales and the densities worked out by hand
 // (ρ = Z M / (N_A V): corundum 6 × 101.961 g/mol in 254.80 Å³, silicon 8 × 28.0855 g/mol in 160.20 Å³).
 TEST_F(Mixture, RietveldRecoversEveryParameterFromAStartOneHundredthOff) {
-    const Measured measured = measure({settingOf(corundum.get(), kCorundumScale), settingOf(silicon.get(), kSiliconScale)},
-                                      20.0, 100.0, 0.02, 11);
+    const Measured measured = measure(
+        {settingOf(corundum.get(), kCorundumScale), settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.02, 11);
     pk_profile wide;
     pk_profile_default(&wide, PK_PROFILE_PSEUDO_VOIGT, nullptr);
     for (double *field : {&wide.U, &wide.V, &wide.W, &wide.X, &wide.Y}) *field *= 1.2;
@@ -143,10 +143,16 @@ TEST_F(Mixture, RietveldRecoversEveryParameterFromAStartOneHundredthOff) {
     EXPECT_NEAR(s.GoF, 1.0, 0.1);
     pk_profile truth;
     pk_profile_default(&truth, PK_PROFILE_PSEUDO_VOIGT, nullptr);
-    expectRecovered(r.get(), {{"corundum.scale", kCorundumScale}, {"silicon.scale", kSiliconScale},
-                              {"corundum.a", corundumCell[0]}, {"corundum.c", corundumCell[2]},
-                              {"silicon.a", siliconCell[0]}, {"zero", 0.0}, {"corundum.W", truth.W},
-                              {"corundum.U", truth.U}, {"silicon.X", truth.X}, {"silicon.Y", truth.Y}});
+    expectRecovered(r.get(), {{"corundum.scale", kCorundumScale},
+                              {"silicon.scale", kSiliconScale},
+                              {"corundum.a", corundumCell[0]},
+                              {"corundum.c", corundumCell[2]},
+                              {"silicon.a", siliconCell[0]},
+                              {"zero", 0.0},
+                              {"corundum.W", truth.W},
+                              {"corundum.U", truth.U},
+                              {"silicon.X", truth.X},
+                              {"silicon.Y", truth.Y}});
     pk_refinement_phase si{};
     ASSERT_EQ(pk_refinement_phase_result(r.get(), 1, &si, nullptr), PK_OK);
     EXPECT_EQ(si.cell[1], si.cell[0]);
@@ -191,8 +197,8 @@ TEST_F(Mixture, UndeterminedParametersAreReported) {
     EXPECT_TRUE(std::isnan(parameter(lone.get(), "silicon.Si1.occ").esd));
     EXPECT_NE(std::string(pk_refinement_warnings(lone.get())).find("silicon.Si1.occ"), std::string::npos);
 
-    const Refinement absent = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale),
-                                                            settingOf(corundum.get(), 0.0)});
+    const Refinement absent =
+        refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale), settingOf(corundum.get(), 0.0)});
     EXPECT_EQ(run(absent.get(), "silicon.scale,corundum.cell,background").stop, PK_STOP_SINGULAR);
     EXPECT_EQ(parameter(absent.get(), "corundum.a").state, PK_PARAMETER_UNDETERMINED);
     EXPECT_EQ(parameter(absent.get(), "silicon.scale").state, PK_PARAMETER_FREE);
@@ -205,8 +211,20 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
     pk_error e{};
     ASSERT_EQ(pk_refinement_set_limits(r.get(), "silicon.Si1.uiso", 0.008, 0.05, &e), PK_OK) << e.message;
     set(r.get(), "silicon.Si1.uiso", 0.01);
-    const pk_refinement_summary s = run(r.get(), "scale,background,silicon.Si1.uiso");
+    const pk_refinement_summary s = run(r.get(), "scale,background,silicon.Si1.uiso,zero,displacement");
     EXPECT_EQ(s.stop, PK_STOP_CONVERGED) << pk_refinement_stop_reason(r.get());
+    // The free parameters in order: scale, Uiso, zero, displacement, four background terms. A zero shift moves every
+    // line alike and a displacement by −2s cos θ/R: over 20°–120° their columns nearly oppose, a correlation near +1.
+    std::vector<double> c(64);
+    int32_t size = 0;
+    ASSERT_EQ(pk_refinement_correlations(r.get(), c.data(), 64, &size, nullptr), PK_OK);
+    ASSERT_EQ(size, 8);
+    for (int j = 0; j < 8; ++j) {
+        EXPECT_NEAR(c[static_cast<std::size_t>(9 * j)], 1.0, kRoundOff);
+        for (int k = 0; k < 8; ++k)
+            EXPECT_NEAR(c[static_cast<std::size_t>(8 * j + k)], c[static_cast<std::size_t>(8 * k + j)], kRoundOff);
+    }
+    EXPECT_GT(c[2 * 8 + 3], 0.9);
     const pk_parameter u = parameter(r.get(), "silicon.Si1.uiso");
     EXPECT_EQ(u.state, PK_PARAMETER_AT_LIMIT);
     EXPECT_EQ(u.value, 0.008);
@@ -292,10 +310,12 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     const pk_instrument instrument = copper();
     const pk_phase_setting one = settingOf(silicon.get(), 1.0);
     pk_refinement *none = nullptr;
-    EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &one, 1, nullptr, &options, &none, &e), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &one, 1, nullptr, &options, &none, &e),
+              PK_ERROR_ARGUMENT);
     EXPECT_EQ(none, nullptr);
     std::tie(options.x_min, options.x_max) = std::make_tuple(20.0, 21.0);
-    EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &one, 1, nullptr, &options, &none, &e), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &one, 1, nullptr, &options, &none, &e),
+              PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(e.message).find("no reflexion"), std::string::npos);
     EXPECT_EQ(pk_refinement_make(nullptr, &instrument, &one, 1, nullptr, nullptr, &none, &e), PK_ERROR_ARGUMENT);
 }
@@ -332,7 +352,9 @@ TEST_F(Mixture, ThreadsRefineDistinctObjectsAndTheCallbackStops) {
     first.join();
     second.join();
     EXPECT_EQ(parameter(r[0].get(), "silicon.a").value, parameter(r[1].get(), "silicon.a").value);
-    const auto stopAtTwo = [](void *, int32_t cycle, double, double, double) -> int32_t { return cycle >= 2; };
+    const auto stopAtTwo = [](void *, int32_t cycle, double, double, double) -> int32_t {
+        return cycle >= 2;
+    };
     pk_refinement_run(r[2].get(), stopAtTwo, nullptr, nullptr);
     pk_refinement_summary s{};
     pk_refinement_get_summary(r[2].get(), &s, nullptr);
