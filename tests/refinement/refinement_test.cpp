@@ -252,6 +252,19 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     EXPECT_EQ(pk_refinement_exclude(r.get(), 50.0, 49.0, &e), PK_ERROR_ARGUMENT);
     const pk_refinement_summary s = run(r.get(), "scale,background,silicon.a");
     EXPECT_EQ(s.points, 4001 - 41);
+    // Rp = 100 Σ|y − y_calc| / Σ y over the points fitted, from the curves.
+    std::vector<double> x(4001), difference(4001), observed(4001);
+    ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_X, 0, x.data(), 4001, nullptr), PK_OK);
+    ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_DIFFERENCE, 0, difference.data(), 4001, nullptr), PK_OK);
+    ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_OBSERVED, 0, observed.data(), 4001, nullptr), PK_OK);
+    double absolute = 0.0;
+    double total = 0.0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (x[i] > 46.89 && x[i] < 47.71) continue;
+        absolute += std::fabs(difference[i]);
+        total += observed[i];
+    }
+    EXPECT_NEAR(s.Rp, 100.0 * absolute / total, kRoundOff);
     EXPECT_NEAR(s.GoF, 1.0, 0.1);
     expectRecovered(r.get(), {{"silicon.scale", kSiliconScale}, {"silicon.a", siliconCell[0]}});
     ASSERT_EQ(pk_refinement_phase_result(r.get(), 0, &result, nullptr), PK_OK);
