@@ -227,6 +227,11 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
     EXPECT_GT(c[2 * 8 + 3], 0.9);
     const pk_parameter u = parameter(r.get(), "silicon.Si1.uiso");
     EXPECT_EQ(u.state, PK_PARAMETER_AT_LIMIT);
+    // A second run frees it again, with the rest.
+    EXPECT_EQ(pk_refinement_run(r.get(), nullptr, nullptr, nullptr), PK_OK);
+    pk_refinement_summary again{};
+    pk_refinement_get_summary(r.get(), &again, nullptr);
+    EXPECT_EQ(again.free_count, 8);
     EXPECT_EQ(u.value, 0.008);
     EXPECT_NE(std::string(pk_refinement_warnings(r.get())).find("silicon.Si1.uiso is held at its lower limit"),
               std::string::npos);
