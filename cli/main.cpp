@@ -26,11 +26,12 @@ using namespace powderkit::cli;
 
 // A number option that records that it was given (zero is a value a user
 // may give, and must then be refused by the check of that value).
-CLI::Option *addNumber(CLI::App &command, const std::string &name, double &value, bool &given,
+template <typename Number>
+CLI::Option *addNumber(CLI::App &command, const std::string &name, Number &value, bool &given,
                        const std::string &description) {
-    return command.add_option_function<double>(
+    return command.add_option_function<Number>(
         name,
-        [&value, &given](const double &number) {
+        [&value, &given](const Number &number) {
             value = number;
             given = true;
         },
@@ -122,24 +123,13 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     command->add_option("--exclude", options.excluded, "FROM TO left out (repeatable)")
         ->expected(2)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    command->add_option_function<int>(
-        "--background",
-        [&options](const int &count) {
-            options.background = count;
-            options.has_background = true;
-        },
-        "Chebyshev background coefficients (default 6)");
+    addNumber(*command, "--background", options.background, options.has_background,
+              "Chebyshev background coefficients (default 6)");
     command->add_option("--free", options.free,
                         "comma-separated parameters and group words to refine");
     command->add_option("--tie", options.ties, "A=B: B follows A (repeatable)");
     command->add_flag("--le-bail", options.le_bail, "Le Bail: intensities from the pattern");
-    command->add_option_function<int>(
-        "--cycles",
-        [&options](const int &count) {
-            options.cycles = count;
-            options.has_cycles = true;
-        },
-        "cycle limit (default 60)");
+    addNumber(*command, "--cycles", options.cycles, options.has_cycles, "cycle limit (default 60)");
     command->add_option("--setup", options.setup, "start from a setup.json of an earlier run");
     command->add_option("--output", options.output_dir,
                         "write DIR/refinement.json, DIR/fit.xy, DIR/fit.svg and DIR/setup.json");
