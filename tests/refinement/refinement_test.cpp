@@ -219,6 +219,8 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
     int32_t size = 0;
     ASSERT_EQ(pk_refinement_correlations(r.get(), c.data(), 64, &size, nullptr), PK_OK);
     ASSERT_EQ(size, 8);
+    EXPECT_EQ(pk_refinement_correlations(r.get(), c.data(), 63, &size, nullptr), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(size, 0);
     for (int j = 0; j < 8; ++j) {
         EXPECT_NEAR(c[static_cast<std::size_t>(9 * j)], 1.0, kRoundOff);
         for (int k = 0; k < 8; ++k)
