@@ -279,6 +279,7 @@ TEST_F(Pattern, BadProfilesAndSettingsAreRefused) {
     march.use_march = 1;
     march.march_axis[0] = march.march_axis[1] = march.march_axis[2] = 0.0;
     pk_pattern_model *made = nullptr;
+    EXPECT_EQ(pk_pattern_model_make(&cu, nullptr, 1, nullptr, 0, 20.0, 100.0, &made, nullptr), PK_ERROR_ARGUMENT);
     EXPECT_EQ(pk_pattern_model_make(&cu, &march, 1, nullptr, 0, 20.0, 100.0, &made, nullptr), PK_ERROR_ARGUMENT);
     std::tie(march.march_axis[0], march.march_axis[1]) = std::make_tuple(1.0, -1.0);
     ASSERT_EQ(pk_pattern_model_make(&cu, &march, 1, nullptr, 0, 20.0, 100.0, &made, nullptr), PK_OK);
