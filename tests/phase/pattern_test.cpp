@@ -200,13 +200,14 @@ TEST_F(Pattern, ZeroAndSampleDisplacementMoveThePeaks) {
     shifted.zero = 0.05;
     displaced.displacement = 0.1;
     displaced.radius = 240.0;
+    displaced.zero = 0.5;  // θ of the displacement is the Bragg angle, the zero left out
     const std::vector<double> zero = ticks(shifted), moved = ticks(displaced);
     ASSERT_EQ(zero.size(), plain.size());
     ASSERT_EQ(moved.size(), plain.size());
     for (std::size_t i = 0; i < plain.size(); ++i) {
         EXPECT_NEAR(zero[i], plain[i] + 0.05, kRoundOff) << i;
         const double c = std::cos(plain[i] / 2.0 * kPi / 180.0);
-        EXPECT_NEAR(moved[i], plain[i] - 0.2 * c / 240.0 * 180.0 / kPi, kRoundOff) << i;
+        EXPECT_NEAR(moved[i], plain[i] + 0.5 - 0.2 * c / 240.0 * 180.0 / kPi, kRoundOff) << i;
     }
 }
 
