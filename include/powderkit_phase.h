@@ -349,6 +349,12 @@ PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
 PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
                                                    pk_measured_pattern **pattern,
                                                    pk_error *error);
+/* A pattern from arrays of `count` (≥ 2) points, copied: x strictly
+ * ascending, y ≥ 0, all finite; `sigma` (each > 0) may be NULL, and then σ is
+ * √y, and 1 for zero counts. Fails naming the first bad point. */
+PK_PHASE_API int32_t pk_measured_pattern_make(const double *x, const double *y,
+                                              const double *sigma, int32_t count,
+                                              pk_measured_pattern **pattern, pk_error *error);
 PK_PHASE_API void pk_measured_pattern_free(pk_measured_pattern *pattern);
 
 PK_PHASE_API int32_t pk_measured_pattern_count(const pk_measured_pattern *pattern);

@@ -208,7 +208,9 @@ private:
 }  // namespace powderkit::phase
 
 using powderkit::phase::guarded;
+using powderkit::phase::fail;
 using powderkit::phase::requireArgument;
+using powderkit::phase::shortest;
 
 // Reads the pattern in the file at `path`; *pattern is NULL on failure.
 extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
@@ -237,6 +239,45 @@ extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, 
     });
 }
 
+// A pattern from the host's arrays, checked point by point with the reader's
+// rules; `sigma` NULL gives the counting error √y (1 for zero counts).
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_make(const double *x, const double *y, const double *sigma,
+                                                         int32_t count, pk_measured_pattern **pattern,
+                                                         pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        *pattern = nullptr;
+        requireArgument(x, "x");
+        requireArgument(y, "y");
+        if (count < 2) {
+            fail(PK_ERROR_ARGUMENT, "count = " + std::to_string(count) + "; at least 2 points are needed");
+        }
+        auto made = std::make_unique<pk_measured_pattern>();
+        made->x.assign(x, x + count);
+        made->y.assign(y, y + count);
+        made->sigma.resize(static_cast<std::size_t>(count));
+        const auto at = [](int32_t i) { return "point " + std::to_string(i) + ": "; };
+        for (int32_t i = 0; i < count; ++i) {
+            if (!std::isfinite(x[i]) || !std::isfinite(y[i])) {
+                fail(PK_ERROR_ARGUMENT, at(i) + "x = " + shortest(x[i]) + ", y = " + shortest(y[i]) + " is not finite");
+            }
+            if (y[i] < 0.0) fail(PK_ERROR_ARGUMENT, at(i) + "negative count y = " + shortest(y[i]));
+            if (i > 0 && !(x[i] > x[i - 1])) {
+                fail(PK_ERROR_ARGUMENT,
+                     at(i) + "x = " + shortest(x[i]) + " does not increase (x = " + shortest(x[i - 1]) + " before it)");
+            }
+            double s = y[i] > 0.0 ? std::sqrt(y[i]) : 1.0;
+            if (sigma != nullptr) {
+                s = sigma[i];
+                if (!(s > 0.0) || !std::isfinite(s)) {
+                    fail(PK_ERROR_ARGUMENT, at(i) + "sigma = " + shortest(s) + " is not positive and finite");
+                }
+            }
+            made->sigma[static_cast<std::size_t>(i)] = s;
+        }
+        *pattern = made.release();
+    });
+}
 extern "C" PK_PHASE_API void pk_measured_pattern_free(pk_measured_pattern *pattern) {
     guarded(nullptr, [&] { delete pattern; });
 }

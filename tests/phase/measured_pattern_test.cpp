@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,49 @@ TEST(MeasuredPattern, FilesAndArguments) {
     EXPECT_EQ(pk_measured_pattern_x(nullptr), nullptr);
     EXPECT_EQ(pk_measured_pattern_sigma(nullptr), nullptr);
     pk_measured_pattern_free(nullptr);
+}
+
+// Arrays from the host: copied, σ = √y (1 at zero counts) when none is given,
+// and the reader's rules naming the first bad point.
+TEST(MeasuredPattern, FromArrays) {
+    const double x[3] = {10, 10.5, 11};
+    const double y[3] = {4, 2.25, 0};
+    const double sigma[3] = {0.5, 7, 1e-3};
+    pk_measured_pattern *p = nullptr;
+    pk_error e{};
+    ASSERT_EQ(pk_measured_pattern_make(x, y, nullptr, 3, &p, &e), PK_OK) << e.message;
+    EXPECT_EQ(std::vector<double>(pk_measured_pattern_sigma(p), pk_measured_pattern_sigma(p) + 3),
+              (std::vector<double>{2, 1.5, 1}));
+    pk_measured_pattern_free(p);
+    ASSERT_EQ(pk_measured_pattern_make(x, y, sigma, 3, &p, &e), PK_OK) << e.message;
+    EXPECT_EQ(std::vector<double>(pk_measured_pattern_x(p), pk_measured_pattern_x(p) + 3),
+              (std::vector<double>{10, 10.5, 11}));
+    EXPECT_EQ(std::vector<double>(pk_measured_pattern_sigma(p), pk_measured_pattern_sigma(p) + 3),
+              (std::vector<double>{0.5, 7, 1e-3}));
+    pk_measured_pattern_free(p);
+
+    const double backwards[3] = {10, 11, 11};
+    const double negative[3] = {1, -2, 3};
+    const double nan[3] = {1, 2, std::numeric_limits<double>::quiet_NaN()};
+    const double zeroSigma[3] = {1, 0, 1};
+    struct Case {
+        const double *x, *y, *sigma;
+        int32_t count;
+        const char *message;
+    } cases[] = {
+        {x, y, nullptr, 1, "count = 1; at least 2"},
+        {backwards, y, nullptr, 3, "point 2: x = 11 does not increase (x = 11 before it)"},
+        {x, negative, nullptr, 3, "point 1: negative count y = -2"},
+        {nan, y, nullptr, 3, "point 2: x = nan, y = 0 is not finite"},
+        {x, y, zeroSigma, 3, "point 1: sigma = 0 is not positive"},
+        {nullptr, y, nullptr, 3, "x is NULL"},
+    };
+    for (const Case &c : cases) {
+        p = reinterpret_cast<pk_measured_pattern *>(&e);
+        EXPECT_EQ(pk_measured_pattern_make(c.x, c.y, c.sigma, c.count, &p, &e), PK_ERROR_ARGUMENT) << c.message;
+        EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
+        EXPECT_EQ(p, nullptr);
+    }
 }
 
 }  // namespace
