@@ -1,0 +1,130 @@
+"""Finding and loading libpowderkit_phase, and the prototype of every function used.
+
+The library is looked for, in order:
+  1. at the path in the environment variable POWDERKIT_LIBRARY;
+  2. in lib/, lib64/ or lib/<multiarch>/ of every folder above this package
+     (an install into a prefix P puts the package under
+     P/local/lib/python3.X/dist-packages or P/lib/python3.X/site-packages and
+     the library in P/lib, so the search finds the prefix it was installed in).
+The library finds its own core library through its run path.
+"""
+import ctypes
+import os
+import sys
+import sysconfig
+from ctypes import POINTER, c_bool, c_char_p, c_double, c_int32, c_void_p
+from pathlib import Path
+
+from . import _records as r
+
+_FILE = "libpowderkit_phase.0.dylib" if sys.platform == "darwin" else "libpowderkit_phase.so.0"
+
+_HOW_TO_INSTALL = (
+    "build and install the library first:\n"
+    "    cmake -S . -B build && cmake --build build && cmake --install build --prefix P\n"
+    "then install this package into the same prefix:\n"
+    "    python3 -m pip install --no-build-isolation --no-deps --no-index --prefix P ./python\n"
+    "or set POWDERKIT_LIBRARY to the path of " + _FILE)
+
+
+def _candidates():
+    """The places the library may be, most specific first."""
+    multiarch = sysconfig.get_config_var("MULTIARCH")
+    subfolders = ["lib", "lib64"] + ([os.path.join("lib", multiarch)] if multiarch else [])
+    for folder in Path(__file__).resolve().parent.parents:
+        for sub in subfolders:
+            yield folder / sub / _FILE
+
+
+def _load():
+    chosen = os.environ.get("POWDERKIT_LIBRARY")
+    if chosen:
+        if not os.path.isfile(chosen):
+            raise ImportError("POWDERKIT_LIBRARY names " + chosen + ", which is not a file; " + _HOW_TO_INSTALL)
+        path = chosen
+    else:
+        path = next((str(p) for p in _candidates() if p.is_file()), None)
+        if path is None:
+            raise ImportError("powderkit cannot find " + _FILE + " in any lib folder above " +
+                              str(Path(__file__).resolve().parent) + "; " + _HOW_TO_INSTALL)
+    try:
+        return ctypes.CDLL(path)
+    except OSError as failure:
+        raise ImportError("powderkit cannot load " + path + ": " + str(failure)) from failure
+
+
+lib = _load()
+library_path = lib._name
+
+_ERROR = POINTER(r.Error)
+_HANDLE = POINTER(c_void_p)
+_DOUBLES = POINTER(c_double)
+_INTS = POINTER(c_int32)
+
+# name: (result type, argument types); every status-returning function ends with a pk_error*.
+_PROTOTYPES = {
+    "pk_version": (c_char_p, []),
+    "pk_instrument_default": (None, [POINTER(r.Instrument)]),
+    "pk_instrument_set_anode": (c_int32, [POINTER(r.Instrument), c_char_p, c_bool, _ERROR]),
+    "pk_anode_lines": (c_int32, [c_char_p, _DOUBLES, _DOUBLES, _DOUBLES, _ERROR]),
+    "pk_profile_default": (c_int32, [POINTER(r.Profile), c_int32, _ERROR]),
+    "pk_phase_from_cif_file": (c_int32, [c_char_p, c_char_p, _HANDLE, _ERROR]),
+    "pk_phase_from_cif_text": (c_int32, [c_char_p, c_char_p, _HANDLE, _ERROR]),
+    "pk_phase_from_symbol": (c_int32, [c_char_p, c_char_p, _DOUBLES, POINTER(r.Site), c_int32, _HANDLE, _ERROR]),
+    "pk_phase_from_operators": (c_int32, [c_char_p, POINTER(c_char_p), c_int32, _DOUBLES, POINTER(r.Site), c_int32,
+                                          _HANDLE, _ERROR]),
+    "pk_phase_free": (None, [c_void_p]),
+    "pk_phase_name": (c_char_p, [c_void_p]),
+    "pk_phase_symbol": (c_char_p, [c_void_p]),
+    "pk_phase_cell": (c_int32, [c_void_p, _DOUBLES, _DOUBLES]),
+    "pk_phase_site_count": (c_int32, [c_void_p]),
+    "pk_phase_site": (c_int32, [c_void_p, c_int32, POINTER(r.Site), _ERROR]),
+    "pk_phase_operator_count": (c_int32, [c_void_p]),
+    "pk_phase_operator": (c_int32, [c_void_p, c_int32, _INTS, _DOUBLES, _ERROR]),
+    "pk_reflexion_list_make": (c_int32, [c_void_p, POINTER(r.Instrument), c_int32, c_double, _HANDLE, _ERROR]),
+    "pk_reflexion_list_free": (None, [c_void_p]),
+    "pk_reflexion_list_count": (c_int32, [c_void_p]),
+    "pk_reflexion_list_indices": (c_int32, [c_void_p, _INTS, c_int32, _ERROR]),
+    "pk_reflexion_list_values": (c_int32, [c_void_p, c_int32, _DOUBLES, c_int32, _ERROR]),
+    "pk_reflexion_list_line_count": (c_int32, [c_void_p]),
+    "pk_reflexion_list_line_values": (c_int32, [c_void_p, c_int32, _DOUBLES, c_int32, _ERROR]),
+    "pk_reflexion_list_line_members": (c_int32, [c_void_p, _INTS, _INTS, c_int32, _ERROR]),
+    "pk_pattern": (c_int32, [POINTER(r.Instrument), POINTER(r.PhaseSetting), c_int32, _DOUBLES, c_int32, _DOUBLES,
+                             c_int32, _DOUBLES, _ERROR]),
+    "pk_measured_pattern_read_file": (c_int32, [c_char_p, _HANDLE, _ERROR]),
+    "pk_measured_pattern_make": (c_int32, [_DOUBLES, _DOUBLES, _DOUBLES, c_int32, _HANDLE, _ERROR]),
+    "pk_measured_pattern_free": (None, [c_void_p]),
+    "pk_measured_pattern_count": (c_int32, [c_void_p]),
+    "pk_measured_pattern_x": (_DOUBLES, [c_void_p]),
+    "pk_measured_pattern_y": (_DOUBLES, [c_void_p]),
+    "pk_measured_pattern_sigma": (_DOUBLES, [c_void_p]),
+    "pk_peak_search_default": (None, [POINTER(r.PeakSearch)]),
+    "pk_find_peaks": (c_int32, [c_void_p, POINTER(r.PeakSearch), c_void_p, c_int32, _INTS, POINTER(r.PeakFailure),
+                                c_int32, _INTS, _ERROR]),
+    "pk_refinement_options_default": (None, [POINTER(r.RefinementOptions)]),
+    "pk_refinement_make": (c_int32, [c_void_p, POINTER(r.Instrument), POINTER(r.PhaseSetting), c_int32,
+                                     POINTER(c_char_p), POINTER(r.RefinementOptions), _HANDLE, _ERROR]),
+    "pk_refinement_free": (None, [c_void_p]),
+    "pk_refinement_exclude": (c_int32, [c_void_p, c_double, c_double, _ERROR]),
+    "pk_refinement_parameter_count": (c_int32, [c_void_p]),
+    "pk_refinement_parameter": (c_int32, [c_void_p, c_int32, POINTER(r.Parameter), _ERROR]),
+    "pk_refinement_set_free": (c_int32, [c_void_p, c_char_p, c_bool, _ERROR]),
+    "pk_refinement_set_value": (c_int32, [c_void_p, c_char_p, c_double, _ERROR]),
+    "pk_refinement_set_limits": (c_int32, [c_void_p, c_char_p, c_double, c_double, _ERROR]),
+    "pk_refinement_tie": (c_int32, [c_void_p, c_char_p, c_char_p, _ERROR]),
+    "pk_refinement_run": (c_int32, [c_void_p, r.PROGRESS, c_void_p, _ERROR]),
+    "pk_refinement_get_summary": (c_int32, [c_void_p, POINTER(r.RefinementSummary), _ERROR]),
+    "pk_refinement_stop_reason": (c_char_p, [c_void_p]),
+    "pk_refinement_warnings": (c_char_p, [c_void_p]),
+    "pk_refinement_correlations": (c_int32, [c_void_p, _DOUBLES, c_int32, _INTS, _ERROR]),
+    "pk_refinement_phase_count": (c_int32, [c_void_p]),
+    "pk_refinement_phase_result": (c_int32, [c_void_p, c_int32, POINTER(r.RefinementPhase), _ERROR]),
+    "pk_refinement_point_count": (c_int32, [c_void_p]),
+    "pk_refinement_curve": (c_int32, [c_void_p, c_int32, c_int32, _DOUBLES, c_int32, _ERROR]),
+    "pk_refinement_peak_positions": (c_int32, [c_void_p, c_int32, _DOUBLES, c_int32, _INTS, _ERROR]),
+}
+
+for _name, (_result, _arguments) in _PROTOTYPES.items():
+    _function = getattr(lib, _name)
+    _function.restype = _result
+    _function.argtypes = _arguments

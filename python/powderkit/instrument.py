@@ -1,0 +1,167 @@
+"""The instrument (source and geometry) and the peak profiles of a phase."""
+import ctypes
+
+from . import _records as r
+from ._library import lib
+from .errors import Error, call, text
+
+
+class Instrument:
+    """The source and the geometry of one measurement.
+
+    Instrument(anode="Cu")                 Cu Kα1 + Kα2 X-rays (alpha2=False: Kα1 alone)
+    Instrument(wavelength=1.5406)          one X-ray line, Å
+    Instrument(wavelength=1.5, neutron=True)
+    Instrument(tof=True, tof_two_theta=150, dtt1=6000, neutron=True)
+
+    Without an anode or wavelength: Cu Kα1 alone (1.540593 Å).
+
+    Fields (all keyword arguments):
+      wavelength, wavelength2   Å; the second line (Kα2) is 0 for none
+      ratio2                    intensity of the second line over the first
+      zero                      zero shift: degrees 2θ, or µs of flight time
+      displacement              Bragg–Brentano sample displacement s, mm
+      radius                    goniometer radius R, mm (240)
+      tof_two_theta             2θ of a time-of-flight bank, degrees
+      dtt1, dtt2                TOF (µs) = dtt1·d + dtt2·d² + zero
+    """
+
+    _FIELDS = ("wavelength", "wavelength2", "ratio2", "zero", "displacement", "radius", "tof_two_theta", "dtt1",
+               "dtt2")
+
+    def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, **fields):
+        record = r.Instrument()
+        lib.pk_instrument_default(ctypes.byref(record))
+        if tof:
+            record.axis = r.AXIS_TOF
+        if anode is not None:
+            if neutron:
+                raise Error(f"anode {anode!r} names an X-ray tube; neutrons take a wavelength")
+            if "wavelength" in fields or "wavelength2" in fields:
+                raise Error("give an anode or a wavelength, not both")
+            call(lib.pk_instrument_set_anode, ctypes.byref(record), text(anode, "anode"), bool(alpha2))
+        if neutron:
+            record.radiation = r.RADIATION_NEUTRON
+        for name, value in fields.items():
+            if name not in self._FIELDS:
+                raise Error(f"Instrument has no field {name!r}; the fields are {', '.join(self._FIELDS)}")
+            setattr(record, name, float(value))
+        self._record = record
+
+    @property
+    def record(self):
+        """A copy of the pk_instrument record."""
+        return r.Instrument.from_buffer_copy(self._record)
+
+    @property
+    def neutron(self):
+        return self._record.radiation == r.RADIATION_NEUTRON
+
+    @property
+    def tof(self):
+        return self._record.axis == r.AXIS_TOF
+
+    def __getattr__(self, name):
+        if name in Instrument._FIELDS:
+            return getattr(self.__dict__["_record"], name)
+        raise AttributeError(name)
+
+    def __getstate__(self):
+        return {name: getattr(self._record, name) for name, _ in r.Instrument._fields_}
+
+    def __setstate__(self, state):
+        self._record = r.Instrument(**state)
+
+    def __repr__(self):
+        kind = "neutron" if self.neutron else "X-ray"
+        axis = "TOF" if self.tof else "2θ"
+        return f"Instrument({kind}, {axis}, wavelength={self.wavelength:g} Å, wavelength2={self.wavelength2:g} Å)"
+
+
+def resolve_instrument(instrument=None, anode=None, wavelength=None, alpha2=True, neutron=False):
+    """The Instrument that the keyword arguments of pattern(), reflexions() and
+    Refinement() describe."""
+    if instrument is not None:
+        if anode is not None or wavelength is not None or neutron:
+            raise Error("give an instrument, or anode/wavelength/neutron, not both")
+        if not isinstance(instrument, Instrument):
+            raise Error(f"instrument must be a powderkit.Instrument, not {type(instrument).__name__}")
+        return instrument
+    if wavelength is not None:
+        if anode is not None:
+            raise Error("give an anode or a wavelength, not both")
+        return Instrument(wavelength=wavelength, neutron=neutron)
+    return Instrument(anode, alpha2=alpha2, neutron=neutron)
+
+
+class Profile:
+    """The peak shape of a phase: a type and its width parameters.
+
+    Made through PseudoVoigt(), Gaussian(), Lorentzian(), TofExpGaussian() or
+    TofExpPseudoVoigt(), each starting from the library's typical values:
+      U, V, W          Gaussian H_G² = U tan²θ + V tanθ + W, degrees²
+      X, Y             Lorentzian H_L = X / cosθ + Y tanθ, degrees
+      asymmetry        asymmetry P of the constant-wavelength shapes
+      asymmetry_cutoff 2θ (degrees) above which peaks are symmetric
+      sigma0..2        TOF σ² = σ0 + σ1 d² + σ2 d⁴, µs²
+      gamma0..2        TOF γ = γ0 + γ1 d + γ2 d², µs
+      alpha0, alpha1   TOF α = α0 + α1/d, 1/µs
+      beta0, beta1     TOF β = β0 + β1/d⁴, 1/µs
+    """
+
+    _TYPE = r.PROFILE_PSEUDO_VOIGT
+
+    def __init__(self, **fields):
+        record = r.Profile()
+        call(lib.pk_profile_default, ctypes.byref(record), self._TYPE)
+        for name, value in fields.items():
+            if name not in r.PROFILE_FIELDS:
+                raise Error(f"{type(self).__name__} has no field {name!r}; the fields are "
+                            f"{', '.join(r.PROFILE_FIELDS)}")
+            setattr(record, name, float(value))
+        self._record = record
+
+    @property
+    def record(self):
+        """The pk_profile record (shared; the library copies it)."""
+        return self._record
+
+    def __getattr__(self, name):
+        if name in r.PROFILE_FIELDS:
+            return getattr(self.__dict__["_record"], name)
+        raise AttributeError(name)
+
+    def __getstate__(self):
+        return {name: getattr(self._record, name) for name in r.PROFILE_FIELDS}
+
+    def __setstate__(self, state):
+        self.__init__(**state)
+
+    def __repr__(self):
+        shown = ", ".join(f"{name}={getattr(self._record, name):g}" for name in r.PROFILE_FIELDS[:7])
+        return f"{type(self).__name__}({shown})"
+
+
+class PseudoVoigt(Profile):
+    """Thompson–Cox–Hastings pseudo-Voigt (2θ): Gaussian U V W, Lorentzian X Y."""
+    _TYPE = r.PROFILE_PSEUDO_VOIGT
+
+
+class Gaussian(Profile):
+    """Gaussian (2θ), Caglioti width U V W."""
+    _TYPE = r.PROFILE_GAUSSIAN
+
+
+class Lorentzian(Profile):
+    """Lorentzian (2θ), width X / cosθ + Y tanθ."""
+    _TYPE = r.PROFILE_LORENTZIAN
+
+
+class TofExpGaussian(Profile):
+    """Time of flight: back-to-back exponentials convoluted with a Gaussian."""
+    _TYPE = r.PROFILE_TOF_EXP_GAUSSIAN
+
+
+class TofExpPseudoVoigt(Profile):
+    """Time of flight: back-to-back exponentials convoluted with a pseudo-Voigt."""
+    _TYPE = r.PROFILE_TOF_EXP_PSEUDO_VOIGT

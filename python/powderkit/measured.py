@@ -1,0 +1,78 @@
+"""Measured patterns: x, y and σ of every point, from a file or from arrays."""
+import ctypes
+import os
+
+import numpy as np
+
+from ._library import lib
+from .errors import call, count, doubles, vector
+
+
+class MeasuredPattern:
+    """A measured pattern: x ascending (2θ in degrees, or the axis unit), the
+    counts y and their σ, as read-only float64 arrays.
+
+    MeasuredPattern(x, y, sigma=None, name="pattern")   σ = √y (1 at zero counts) when None
+    read_pattern(path)                                  two- or three-column text
+
+    It pickles to its arrays, so it crosses process boundaries.
+    """
+
+    def __init__(self, x, y, sigma=None, name="pattern"):
+        x = vector(x, "x")
+        y = vector(y, "y", len(x))
+        sigma = None if sigma is None else vector(sigma, "sigma", len(x))
+        handle = ctypes.c_void_p()
+        call(lib.pk_measured_pattern_make, doubles(x), doubles(y), None if sigma is None else doubles(sigma),
+             count(len(x), "x"), ctypes.byref(handle))
+        self._adopt(handle, name)
+
+    @classmethod
+    def _read(cls, path):
+        path = os.fspath(path)
+        handle = ctypes.c_void_p()
+        call(lib.pk_measured_pattern_read_file, os.fsencode(path), ctypes.byref(handle), path=path)
+        pattern = cls.__new__(cls)
+        pattern._adopt(handle, os.path.basename(path))
+        return pattern
+
+    def _adopt(self, handle, name):
+        self._handle = handle
+        self.name = name
+        n = lib.pk_measured_pattern_count(handle)
+        # Copies, so that an array outlives the pattern safely.
+        self.x, self.y, self.sigma = (np.ctypeslib.as_array(f(handle), (n,)).copy() for f in (
+            lib.pk_measured_pattern_x, lib.pk_measured_pattern_y, lib.pk_measured_pattern_sigma))
+        for array in (self.x, self.y, self.sigma):
+            array.flags.writeable = False
+
+    def __del__(self):
+        handle = getattr(self, "_handle", None)
+        if handle and lib is not None:
+            lib.pk_measured_pattern_free(handle)
+            self._handle = None
+
+    @property
+    def handle(self):
+        """The library's pk_measured_pattern* (borrowed)."""
+        return self._handle
+
+    def __len__(self):
+        return len(self.x)
+
+    def __reduce__(self):
+        return (_rebuild, (np.array(self.x), np.array(self.y), np.array(self.sigma), self.name))
+
+    def __repr__(self):
+        return f"<MeasuredPattern {self.name!r}: {len(self)} points, x {self.x[0]:g} … {self.x[-1]:g}>"
+
+
+def _rebuild(x, y, sigma, name):
+    return MeasuredPattern(x, y, sigma, name)
+
+
+def read_pattern(path):
+    """Reads a measured pattern from two- or three-column text (x y, or x y σ;
+    blanks or commas; '#' and '!' comments; one header line), whatever the
+    extension. Where σ is absent it is √y (1 for zero counts)."""
+    return MeasuredPattern._read(path)

@@ -1,0 +1,82 @@
+"""Calculated patterns of one or more phases in one call."""
+import ctypes
+
+from . import _records as r
+from ._library import lib
+from .errors import Error, call, count, doubles, output, vector
+from .instrument import Profile, resolve_instrument
+from .phase import Phase
+
+
+def _per_phase(value, n, what, sequences=(list, tuple)):
+    """One value for every phase, or a sequence of n."""
+    if isinstance(value, sequences):
+        if len(value) != n:
+            raise Error(f"{what} gives {len(value)} values for {n} phases")
+        return list(value)
+    return [value] * n
+
+
+def phase_settings(phases, scale=None, profile=None, march=None):
+    """The pk_phase_setting array of a list of phases, and the objects it borrows.
+
+    scale    one factor, or one per phase (1 by default)
+    profile  one Profile, or one per phase (None: the library's default)
+    march    (r, (h, k, l)), or a list with one per phase (None: no preferred orientation)
+    """
+    if isinstance(phases, Phase):
+        phases = [phases]
+    phases = list(phases)
+    if not phases:
+        raise Error("no phases given")
+    for phase in phases:
+        if not isinstance(phase, Phase):
+            raise Error(f"phases must be powderkit.Phase objects, not {type(phase).__name__}")
+    n = len(phases)
+    scales = _per_phase(1.0 if scale is None else scale, n, "scale")
+    profiles = _per_phase(profile, n, "profile")
+    marches = _per_phase(march, n, "march", sequences=list)
+    settings = (r.PhaseSetting * n)()
+    for setting, phase, factor, shape, orientation in zip(settings, phases, scales, profiles, marches):
+        setting.phase = phase.handle
+        setting.scale = float(factor)
+        if shape is not None:
+            if not isinstance(shape, Profile):
+                raise Error(f"profile must be a powderkit profile (PseudoVoigt(...)), not {type(shape).__name__}")
+            setting.profile = ctypes.pointer(shape.record)
+        setting.march_ratio = 1.0
+        if orientation is not None:
+            ratio, axis = orientation
+            setting.use_march = 1
+            setting.march_ratio = float(ratio)
+            setting.march_axis[:] = vector(axis, "march axis", 3)
+    return settings, (phases, profiles)
+
+
+def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=False, instrument=None, scale=None,
+            profile=None, march=None, background=None, out=None):
+    """The calculated pattern of `phases` at the positions x (ascending).
+
+    x            2θ in degrees (or flight time in ms on a TOF instrument)
+    source       anode="Cu" (Kα1 + Kα2; alpha2=False for Kα1 alone),
+                 wavelength=… (Å), neutron=True, or instrument=Instrument(…);
+                 Cu Kα1 when none is given
+    scale        one factor, or one per phase (1)
+    profile      a Profile (PseudoVoigt(U=…, …)) or one per phase (the library's
+                 default pseudo-Voigt)
+    march        March preferred orientation (r, (h, k, l)), or a list with one per phase
+    background   Chebyshev coefficients over the span of x (none)
+    out          a float64 array of len(x) to write into
+
+    Returns the intensities, a float64 array of len(x).
+    """
+    instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron)
+    settings, keep = phase_settings(phases, scale, profile, march)
+    x = vector(x, "x")
+    y = output(out, len(x), "out")
+    coefficients = vector([] if background is None else background, "background")
+    record = instrument.record
+    call(lib.pk_pattern, ctypes.byref(record), settings, len(settings), doubles(coefficients), len(coefficients),
+         doubles(x), count(len(x), "x"), doubles(y))
+    del keep
+    return y

@@ -1,0 +1,55 @@
+"""Peak lists of measured patterns."""
+import ctypes
+
+import numpy as np
+
+from . import _records as r
+from ._library import lib
+from .errors import Error, call
+from .instrument import resolve_instrument
+from .measured import MeasuredPattern
+
+# The record of one peak: every value with its esd.
+PEAK_DTYPE = r.PEAK_DTYPE
+
+
+def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, wavelength=None,
+               failures=False):
+    """The significant peaks of a measured pattern (at least 100 points).
+
+    Each candidate maximum is fitted with a pseudo-Voigt on the local
+    background and kept when its height exceeds `significance` (4.5 by
+    default) times its own esd; candidates closer than `merge_fraction` (0.5)
+    of a FWHM are one line. d is computed for the anode's Kα1 or the
+    wavelength (Å), Cu Kα1 when neither is given.
+
+    Returns a numpy structured array in ascending position, with the fields
+    position, d (Å), height, fwhm, eta, area, each followed by its esd
+    (position_esd, …). With failures=True, returns (peaks, failures), the
+    second a list of (position, reason) for the candidates whose fit failed.
+    """
+    if not isinstance(measured, MeasuredPattern):
+        raise Error(f"find_peaks takes a powderkit.MeasuredPattern, not {type(measured).__name__}")
+    search = r.PeakSearch()
+    lib.pk_peak_search_default(ctypes.byref(search))
+    if significance is not None:
+        search.significance = float(significance)
+    if merge_fraction is not None:
+        search.merge_fraction = float(merge_fraction)
+    if anode is not None or wavelength is not None:
+        search.wavelength = resolve_instrument(None, anode, wavelength, False, False).wavelength
+    capacity, failure_capacity = 256, 64
+    while True:
+        peaks = np.zeros(capacity, dtype=PEAK_DTYPE)
+        failed = (r.PeakFailure * failure_capacity)()
+        found, failed_count = ctypes.c_int32(), ctypes.c_int32()
+        call(lib.pk_find_peaks, measured.handle, ctypes.byref(search), peaks.ctypes.data_as(ctypes.c_void_p),
+             capacity, ctypes.byref(found), failed, failure_capacity, ctypes.byref(failed_count))
+        if found.value <= capacity and failed_count.value <= failure_capacity:
+            break
+        capacity = max(capacity, found.value)
+        failure_capacity = max(failure_capacity, failed_count.value)
+    peaks = peaks[:found.value].copy()
+    if not failures:
+        return peaks
+    return peaks, [(f.position, f.reason.decode("utf-8", "replace")) for f in failed[:failed_count.value]]

@@ -1,0 +1,238 @@
+"""Rietveld and Le Bail refinements of one measured pattern by one or more phases."""
+import ctypes
+import math
+import sys
+
+from . import _records as r
+from ._library import lib
+from .errors import Error, call, text
+from .instrument import resolve_instrument
+from .measured import MeasuredPattern
+from .pattern import phase_settings
+from .result import Result, read_parameters
+
+# Every group word but the background: free() fixes these before it frees what it names.
+_GROUPS_BUT_BACKGROUND = "scale,cell,xyz,uiso,occ,profile,asymmetry,march,zero,displacement"
+
+
+class Refinement:
+    """A refinement of a measured pattern by one or more phases.
+
+    Refinement(measured, [phase, ...], anode="Cu", background=6)
+
+    measured     a MeasuredPattern (read_pattern(path), or MeasuredPattern(x, y, sigma))
+    phases       Phase objects; their names (data blocks) prefix their parameters,
+                 or `names` renames them
+    source       anode=, wavelength=, alpha2=, neutron= or instrument=, as for pattern()
+    scale, profile, march    the starting values, as for pattern()
+    background   the number of Chebyshev coefficients (0 … 13); they start at zero
+    le_bail      True: intensities extracted from the pattern instead of computed
+    range        (x_min, x_max) refined, the whole pattern by default
+    exclude      (x_from, x_to) regions left out, a list
+    cycles       the cycle limit (60); chi2_tolerance, shift_tolerance the tests of
+                 convergence (χ² change 1e-5, every shift below 0.05 esd)
+
+    Parameters are named "<phase>.scale", "<phase>.a" … "<phase>.gamma",
+    "<phase>.<site>.x|y|z|uiso|occ", "<phase>.U" … "<phase>.Y", "<phase>.asymmetry",
+    "<phase>.march", "zero", "displacement", "background.0" …; group words
+    (scale, cell, xyz, uiso, occ, profile, asymmetry, march, zero, displacement,
+    background) name several, alone or after a phase name ("SiC.xyz").
+    Everything starts fixed except the background.
+
+    It pickles to its description (pattern, phases, settings, the calls made
+    on it and the current values), so it crosses process boundaries.
+    """
+
+    def __init__(self, measured, phases, *, anode=None, wavelength=None, alpha2=True, neutron=False,
+                 instrument=None, scale=None, profile=None, march=None, names=None, background=6, le_bail=False,
+                 range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None):
+        if not isinstance(measured, MeasuredPattern):
+            raise Error(f"the measured pattern must be a powderkit.MeasuredPattern, not {type(measured).__name__}")
+        self._setup = dict(instrument=resolve_instrument(instrument, anode, wavelength, alpha2, neutron),
+                           phases=list(phases) if isinstance(phases, (list, tuple)) else [phases], scale=scale,
+                           profile=profile, march=march, names=names, background=int(background),
+                           le_bail=bool(le_bail), range=range, cycles=int(cycles), chi2_tolerance=chi2_tolerance,
+                           shift_tolerance=shift_tolerance)
+        self._measured = measured
+        self._operations = [("exclude", (float(a), float(b))) for a, b in exclude]
+        self._handle = None
+        self._build()
+
+    # --- making the library's refinement -------------------------------------------------------------
+
+    def _options(self):
+        s = self._setup
+        options = r.RefinementOptions()
+        lib.pk_refinement_options_default(ctypes.byref(options))
+        options.mode = r.REFINE_LE_BAIL if s["le_bail"] else r.REFINE_RIETVELD
+        options.background_count = s["background"]
+        if s["range"] is not None:
+            options.x_min, options.x_max = (float(v) for v in s["range"])
+        options.max_cycles = s["cycles"]
+        if s["chi2_tolerance"] is not None:
+            options.chi2_tolerance = float(s["chi2_tolerance"])
+        if s["shift_tolerance"] is not None:
+            options.shift_tolerance = float(s["shift_tolerance"])
+        return options
+
+    def _build(self, values=None):
+        """Makes the library's refinement from the description, replays every call
+        made on this object, then sets `values` (name → value) where they differ."""
+        s = self._setup
+        settings, keep = phase_settings(s["phases"], s["scale"], s["profile"], s["march"])
+        names = None
+        if s["names"] is not None:
+            if len(s["names"]) != len(settings):
+                raise Error(f"names gives {len(s['names'])} names for {len(settings)} phases")
+            encoded = [None if n is None else text(n, "phase name") for n in s["names"]]
+            names = (ctypes.c_char_p * len(encoded))(*encoded)
+        handle = ctypes.c_void_p()
+        options = self._options()
+        call(lib.pk_refinement_make, self._measured.handle, ctypes.byref(s["instrument"].record), settings,
+             len(settings), names, ctypes.byref(options), ctypes.byref(handle))
+        self._release()
+        self._handle, self._keep = handle, keep
+        if s["background"] > 0:
+            call(lib.pk_refinement_set_free, handle, b"background", True)
+        for operation, arguments in self._operations:
+            self._apply(operation, arguments)
+        if values:
+            self._set_values(values)
+
+    def _apply(self, operation, arguments):
+        h = self._handle
+        if operation == "free":
+            call(lib.pk_refinement_set_free, h, _GROUPS_BUT_BACKGROUND.encode(), False)
+            call(lib.pk_refinement_set_free, h, text(",".join(arguments), "names"), True)
+        elif operation == "fix":
+            call(lib.pk_refinement_set_free, h, text(",".join(arguments), "names"), False)
+        elif operation == "set":
+            call(lib.pk_refinement_set_value, h, text(arguments[0], "name"), arguments[1])
+        elif operation == "limits":
+            call(lib.pk_refinement_set_limits, h, text(arguments[0], "name"), arguments[1], arguments[2])
+        elif operation == "tie":
+            call(lib.pk_refinement_tie, h, text(arguments[0], "leader"), text(arguments[1], "follower"))
+        elif operation == "exclude":
+            call(lib.pk_refinement_exclude, h, arguments[0], arguments[1])
+
+    def _record(self, operation, *arguments):
+        self._apply(operation, arguments)
+        self._operations.append((operation, arguments))
+        return self
+
+    def _set_values(self, values):
+        current = read_parameters(self._handle)
+        for name, value in values.items():
+            parameter = current.get(name)
+            if parameter is not None and parameter.state != "tied" and parameter.value != value:
+                call(lib.pk_refinement_set_value, self._handle, text(name, "name"), float(value))
+
+    def _release(self):
+        handle = getattr(self, "_handle", None)
+        if handle and lib is not None:
+            lib.pk_refinement_free(handle)
+        self._handle = None
+
+    def __del__(self):
+        self._release()
+
+    # --- what a user calls ----------------------------------------------------------------------------
+
+    def free(self, *names):
+        """Makes exactly these parameters or groups free ("scale", "cell", "SiC.xyz",
+        "SiC.Si1.uiso", …), fixing every other; the background keeps its state
+        (free unless fix("background"))."""
+        return self._record("free", *names)
+
+    def fix(self, *names):
+        """Fixes these parameters or groups."""
+        return self._record("fix", *names)
+
+    def set(self, name, value):
+        """Sets one parameter's value (its followers follow)."""
+        return self._record("set", name, float(value))
+
+    def limits(self, name, lower=-math.inf, upper=math.inf):
+        """Keeps one parameter within [lower, upper]."""
+        return self._record("limits", name, float(lower), float(upper))
+
+    def tie(self, leader, follower):
+        """Makes `follower` take `leader`'s value (the same kind of parameter)."""
+        return self._record("tie", leader, follower)
+
+    def exclude(self, x_from, x_to):
+        """Leaves the points from x_from to x_to out of the fit."""
+        return self._record("exclude", float(x_from), float(x_to))
+
+    @property
+    def parameters(self):
+        """Every parameter as it stands: dict name → Parameter."""
+        return read_parameters(self._handle)
+
+    @property
+    def measured(self):
+        return self._measured
+
+    def run(self, cycles=None, progress=False):
+        """Refines until converged, the cycle limit (`cycles`, or the one given when
+        made), a parameter the data cannot determine, or `progress` asking to stop.
+
+        progress: True prints one line per cycle; a callable
+        progress(cycle, chi2, Rwp, damping) is called after every cycle and stops
+        the run by returning True. Returns a Result.
+        """
+        if cycles is not None and int(cycles) != self._setup["cycles"]:
+            self._setup["cycles"] = int(cycles)
+            self._build(self._values())
+        failure = []
+
+        def report(context, cycle, chi2, rwp, damping):
+            try:
+                if progress is True:
+                    print(f"cycle {cycle:3d}   chi2 {chi2:.6g}   Rwp {rwp:.4f} %   damping {damping:.3g}",
+                          file=sys.stdout, flush=True)
+                    return 0
+                return 1 if progress(cycle, chi2, rwp, damping) else 0
+            except BaseException as caught:  # stop the run, raise once it has returned
+                failure.append(caught)
+                return 1
+
+        callback = r.PROGRESS(report) if progress else r.PROGRESS()
+        call(lib.pk_refinement_run, self._handle, callback, None)
+        if failure:
+            raise failure[0]
+        return Result(self._handle)
+
+    def _values(self):
+        return {p.name: p.value for p in read_parameters(self._handle).values() if p.state != "tied"}
+
+    def with_pattern(self, measured, start=None):
+        """A new refinement of another pattern set up like this one, starting from
+        this one's values, or from `start` (a Result or a dict name → value)."""
+        setup, operations, values = self._description()
+        if start is not None:
+            given = start.parameters if isinstance(start, Result) else start
+            values.update({name: getattr(p, "value", p) for name, p in given.items()})
+        return _rebuild(setup, measured, operations, values)
+
+    def _description(self):
+        """Everything but the measured pattern that makes this refinement again."""
+        return dict(self._setup), list(self._operations), self._values()
+
+    def __reduce__(self):
+        setup, operations, values = self._description()
+        return (_rebuild, (setup, self._measured, operations, values))
+
+    def __repr__(self):
+        free = [p.name for p in self.parameters.values() if p.state in ("free", "at limit", "undetermined")]
+        return f"<Refinement of {self._measured.name!r}: {len(self._setup['phases'])} phases, {len(free)} free>"
+
+
+def _rebuild(setup, measured, operations, values):
+    refinement = Refinement.__new__(Refinement)
+    refinement._setup = dict(setup)
+    refinement._measured = measured
+    refinement._operations = list(operations)
+    refinement._handle = None
+    refinement._build(values)
+    return refinement

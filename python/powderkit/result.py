@@ -1,0 +1,144 @@
+"""The outcome of a refinement run: parameters with esd's, statistics, curves, a plot."""
+import ctypes
+from typing import NamedTuple
+
+import numpy as np
+
+from . import _records as r
+from ._library import lib
+from .errors import Error, call, doubles
+
+
+class Parameter(NamedTuple):
+    """One refined or fixed parameter.
+
+    value and esd are in the units of the record field (Å, degrees, Å², …);
+    esd is NaN when the parameter was not refined or cannot be determined.
+    state is "fixed", "free", "tied", "at limit" or "undetermined".
+    """
+    name: str
+    value: float
+    esd: float
+    state: str
+    lower: float
+    upper: float
+
+
+class PhaseResult(NamedTuple):
+    """One phase after a run: cell (Å, degrees) with esd's, R-Bragg (percent) and
+    the Rietveld weight fraction (0 … 1; NaN in Le Bail)."""
+    name: str
+    cell: tuple
+    cell_esd: tuple
+    r_bragg: float
+    weight_fraction: float
+
+
+def read_parameters(handle):
+    """Every parameter of a refinement, by name, in the library's order."""
+    out = {}
+    for index in range(lib.pk_refinement_parameter_count(handle)):
+        record = r.Parameter()
+        call(lib.pk_refinement_parameter, handle, index, ctypes.byref(record))
+        name = record.name.decode("utf-8")
+        out[name] = Parameter(name, record.value, record.esd, r.STATES[record.state], record.lower, record.upper)
+    return out
+
+
+def _ticks(handle, index):
+    """One phase's peak positions; the library refuses an array too small, so
+    the array grows until they fit."""
+    capacity = 4096
+    while True:
+        positions = np.zeros(capacity)
+        written = ctypes.c_int32()
+        try:
+            call(lib.pk_refinement_peak_positions, handle, index, doubles(positions), capacity, ctypes.byref(written))
+            return positions[:written.value].copy()
+        except Error:
+            if capacity >= 1 << 26:
+                raise
+            capacity *= 8
+
+
+class Result:
+    """What a refinement run found.
+
+    parameters      dict name → Parameter(value, esd, state, lower, upper)
+    Rp, Rwp, Rexp   percent;  chi2 = Σ w (y_obs − y_calc)²;  GoF = χ² / (N − P)
+    converged       True when χ² and every shift fell below their tolerances
+    stop            "converged", "cycle limit", "stopped by callback", "singular",
+                    "diverged" or "nothing free"; stop_reason says it in words
+    warnings        list of texts: parameters at a limit, undetermined ones,
+                    pairs correlated beyond 0.99
+    cycles, points, free_count
+    correlations    (P, P) correlation matrix of the refined parameters, named
+                    in order by correlated_names
+    phases          dict name → PhaseResult(cell, cell_esd, r_bragg, weight_fraction)
+    x, observed, calculated, background, difference   the curves over the range
+    phase_curves    dict name → that phase's share of the calculated curve
+    ticks           dict name → the phase's Kα1 peak positions inside the range
+    plot()          observed, calculated and difference with tick marks
+    """
+
+    def __init__(self, handle):
+        summary = r.RefinementSummary()
+        call(lib.pk_refinement_get_summary, handle, ctypes.byref(summary))
+        for name, _ in r.RefinementSummary._fields_:
+            setattr(self, name, getattr(summary, name))
+        self.converged = bool(summary.converged)
+        self.stop = r.STOPS[summary.stop]
+        self.stop_reason = lib.pk_refinement_stop_reason(handle).decode("utf-8")
+        self.warnings = lib.pk_refinement_warnings(handle).decode("utf-8").splitlines()
+        self.parameters = read_parameters(handle)
+        self._read_correlations(handle, summary.free_count)
+        self._read_phases(handle)
+        self._read_curves(handle)
+
+    def _read_correlations(self, handle, free_count):
+        matrix = np.zeros(max(free_count, 1) ** 2)
+        size = ctypes.c_int32()
+        call(lib.pk_refinement_correlations, handle, doubles(matrix), len(matrix), ctypes.byref(size))
+        self.correlations = matrix[:size.value ** 2].reshape(size.value, size.value)
+        refined = ("free", "at limit", "undetermined")
+        self.correlated_names = [p.name for p in self.parameters.values() if p.state in refined]
+
+    def _read_phases(self, handle):
+        self.phases, self.ticks = {}, {}
+        for index in range(lib.pk_refinement_phase_count(handle)):
+            record = r.RefinementPhase()
+            call(lib.pk_refinement_phase_result, handle, index, ctypes.byref(record))
+            name = record.name.decode("utf-8")
+            self.phases[name] = PhaseResult(name, tuple(record.cell), tuple(record.cell_esd), record.r_bragg,
+                                            record.weight_fraction)
+            self.ticks[name] = _ticks(handle, index)
+
+    def _read_curves(self, handle):
+        n = lib.pk_refinement_point_count(handle)
+
+        def curve(kind, phase=0):
+            values = np.zeros(n)
+            if n:
+                call(lib.pk_refinement_curve, handle, kind, phase, doubles(values), n)
+            return values
+
+        self.x = curve(r.CURVE_X)
+        self.observed = curve(r.CURVE_OBSERVED)
+        self.calculated = curve(r.CURVE_CALCULATED)
+        self.background = curve(r.CURVE_BACKGROUND)
+        self.difference = curve(r.CURVE_DIFFERENCE)
+        self.phase_curves = {name: curve(r.CURVE_PHASE, index) for index, name in enumerate(self.phases)}
+
+    def __getitem__(self, name):
+        """The Parameter of that name."""
+        return self.parameters[name]
+
+    def plot(self, ax=None, title=None):
+        """Observed (points), calculated and background, the difference below, and
+        one row of tick marks per phase; returns the matplotlib Axes."""
+        from .plot import plot_result
+        return plot_result(self, ax, title)
+
+    def __repr__(self):
+        return (f"<Result {self.stop} after {self.cycles} cycles: Rwp {self.Rwp:.3f} %, GoF {self.GoF:.3f}, "
+                f"{self.free_count} parameters refined>")

@@ -1,0 +1,117 @@
+"""Series of patterns of one sample (in-situ and operando work), refined one after
+another or in parallel on any concurrent.futures-style executor."""
+import os
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+
+from .errors import Error
+from .measured import MeasuredPattern, read_pattern
+from .refinement import Refinement, _rebuild
+
+
+def _refine_one(description, measured, start, cycles):
+    """One pattern of a series; runs wherever the executor puts it (the arguments
+    are plain descriptions, pickled when the executor is another process).
+    `start` (a Result, or None) overrides the template's starting values."""
+    setup, operations, values = description
+    if start is not None:
+        values = dict(values, **{name: p.value for name, p in start.parameters.items() if p.state != "tied"})
+    return _rebuild(setup, measured, operations, values).run(cycles=cycles)
+
+
+class SeriesResult:
+    """The results of a series as one table.
+
+    names       the parameters refined (free, at a limit or undetermined in any run)
+    patterns    the patterns' names, in order
+    values      (n_patterns, n_parameters) array; esds the same
+    Rwp, GoF    arrays of n_patterns; converged a bool array
+    results     the Result of every pattern
+    table()     a numpy structured array: pattern, Rwp, GoF, converged, then
+                each parameter and "<name>_esd"; to_pandas() the same as a DataFrame
+    series["Si.a"] the column of one parameter's values
+    """
+
+    def __init__(self, patterns, results):
+        self.patterns = list(patterns)
+        self.results = list(results)
+        refined = ("free", "at limit", "undetermined")
+        self.names = [name for name in self.results[0].parameters
+                      if any(res.parameters[name].state in refined for res in self.results)] if self.results else []
+        self.values = np.array([[res.parameters[n].value for n in self.names] for res in self.results]).reshape(
+            len(self.results), len(self.names))
+        self.esds = np.array([[res.parameters[n].esd for n in self.names] for res in self.results]).reshape(
+            len(self.results), len(self.names))
+        self.Rwp = np.array([res.Rwp for res in self.results])
+        self.GoF = np.array([res.GoF for res in self.results])
+        self.converged = np.array([res.converged for res in self.results], dtype=bool)
+
+    def __len__(self):
+        return len(self.results)
+
+    def __getitem__(self, name):
+        return self.values[:, self.names.index(name)]
+
+    def table(self):
+        width = max([len(str(p)) for p in self.patterns] + [1])
+        fields = [("pattern", f"U{width}"), ("Rwp", "f8"), ("GoF", "f8"), ("converged", "?")]
+        for name in self.names:
+            fields += [(name, "f8"), (name + "_esd", "f8")]
+        table = np.zeros(len(self), dtype=fields)
+        table["pattern"] = [str(p) for p in self.patterns]
+        table["Rwp"], table["GoF"], table["converged"] = self.Rwp, self.GoF, self.converged
+        for column, name in enumerate(self.names):
+            table[name] = self.values[:, column]
+            table[name + "_esd"] = self.esds[:, column]
+        return table
+
+    def to_pandas(self):
+        try:
+            import pandas
+        except ImportError as missing:
+            raise ImportError("SeriesResult.to_pandas needs pandas (Debian: python3-pandas)") from missing
+        return pandas.DataFrame(self.table())
+
+    def __repr__(self):
+        return f"<SeriesResult: {len(self)} patterns, {len(self.names)} parameters, {int(self.converged.sum())} converged>"
+
+
+def refine_series(patterns, template, executor=None, sequential=True, cycles=None):
+    """Refines every pattern of a series with the set-up of `template` (a Refinement).
+
+    patterns    MeasuredPattern objects or paths of pattern files (read here)
+    sequential  True: each pattern starts from the previous one's result (the
+                first from the template), one after another; False: every
+                pattern starts from the template, all at once
+    executor    anything with submit(fn, *args) → future with .result(): a
+                concurrent.futures executor, or a dask.distributed Client for a
+                series that outgrows one machine; None: a thread pool here
+                (sequential runs in this process)
+    cycles      the cycle limit of every run (the template's by default)
+
+    Returns a SeriesResult.
+    """
+    if not isinstance(template, Refinement):
+        raise Error(f"the template must be a powderkit.Refinement, not {type(template).__name__}")
+    measured = [p if isinstance(p, MeasuredPattern) else read_pattern(p) for p in patterns]
+    names = [p.name if isinstance(p, MeasuredPattern) else os.path.basename(os.fspath(p)) for p in patterns]
+    if not measured:
+        raise Error("the series holds no patterns")
+    description = template._description()
+    if sequential:
+        results, start = [], None
+        for m in measured:
+            if executor is None:
+                result = _refine_one(description, m, start, cycles)
+            else:
+                result = executor.submit(_refine_one, description, m, start, cycles).result()
+            results.append(result)
+            start = result
+        return SeriesResult(names, results)
+    if executor is None:
+        with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+            return SeriesResult(names, [f.result() for f in [pool.submit(_refine_one, description, m, None, cycles)
+                                                              for m in measured]])
+    futures = [executor.submit(_refine_one, description, m, None, cycles) for m in measured]
+    return SeriesResult(names, [f.result() for f in futures])
