@@ -30,6 +30,8 @@ class Instrument:
                "dtt2")
 
     def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, **fields):
+        """An instrument from an anode name ("Cu", "Co", "Mo", "Fe", "Cr", "Ag") or
+        fields; see the class's description."""
         record = r.Instrument()
         lib.pk_instrument_default(ctypes.byref(record))
         if tof:
@@ -112,6 +114,7 @@ class Profile:
     _TYPE = r.PROFILE_PSEUDO_VOIGT
 
     def __init__(self, **fields):
+        """The library's typical values of this type, changed where `fields` say."""
         record = r.Profile()
         call(lib.pk_profile_default, ctypes.byref(record), self._TYPE)
         for name, value in fields.items():

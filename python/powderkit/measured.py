@@ -19,6 +19,8 @@ class MeasuredPattern:
     """
 
     def __init__(self, x, y, sigma=None, name="pattern"):
+        """A pattern from arrays: x strictly ascending, y ≥ 0, σ > 0 (all finite);
+        the library names the first bad point."""
         x = vector(x, "x")
         y = vector(y, "y", len(x))
         sigma = None if sigma is None else vector(sigma, "sigma", len(x))

@@ -24,6 +24,7 @@ class Site:
     """
 
     def __init__(self, label, type, xyz, occupancy=1.0, uiso=0.0, u_aniso=None):
+        """One site: label, element or ion, fractional xyz, occupancy, U (Å²)."""
         self.label = label
         self.type = type
         self.xyz = tuple(float(v) for v in xyz)
@@ -66,6 +67,10 @@ class Phase:
     """
 
     def __init__(self, symbol=None, cell=None, sites=(), *, name="phase", operators=None):
+        """A phase from a space-group symbol (Hermann–Mauguin with an optional
+        setting such as ":H", or a Hall symbol) or from explicit operators
+        ("x,y,z", "-y,x-y,z+1/3", … identity included), a cell (a, b, c in Å;
+        α, β, γ in degrees) and a list of Site objects."""
         if (symbol is None) == (operators is None):
             raise Error("give a space-group symbol or a list of operators (one of them)")
         cell = vector(cell if cell is not None else [], "cell", 6)

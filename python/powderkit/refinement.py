@@ -46,6 +46,7 @@ class Refinement:
     def __init__(self, measured, phases, *, anode=None, wavelength=None, alpha2=True, neutron=False,
                  instrument=None, scale=None, profile=None, march=None, names=None, background=6, le_bail=False,
                  range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None):
+        """Makes the refinement; see the class's description of every argument."""
         if not isinstance(measured, MeasuredPattern):
             raise Error(f"the measured pattern must be a powderkit.MeasuredPattern, not {type(measured).__name__}")
         self._setup = dict(instrument=resolve_instrument(instrument, anode, wavelength, alpha2, neutron),
