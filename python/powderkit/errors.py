@@ -11,8 +11,8 @@ from . import _records as r
 class Error(ValueError):
     """A refusal of the library or of the binding, carrying the library's message.
 
-    ``code`` is the library's status: 1 argument, 2 file, 3 format, 4 crystal,
-    5 out of memory, 6 internal (0 for the binding's own checks of arguments).
+    ``code`` is the library's status: 1 argument (also the binding's own checks
+    of arguments), 2 file, 3 format, 4 crystal, 6 internal.
     """
 
     def __init__(self, message, code=r.ERROR_ARGUMENT):

@@ -1,6 +1,8 @@
 """Calculated patterns of one or more phases in one call."""
 import ctypes
 
+import numpy as np
+
 from . import _records as r
 from ._library import lib
 from .errors import Error, call, count, doubles, output, vector
@@ -74,6 +76,8 @@ def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=Fals
     settings, keep = phase_settings(phases, scale, profile, march)
     x = vector(x, "x")
     y = output(out, len(x), "out")
+    if np.may_share_memory(x, y):
+        x = x.copy()  # the library reads x while it writes y
     coefficients = vector([] if background is None else background, "background")
     record = instrument.record
     call(lib.pk_pattern, ctypes.byref(record), settings, len(settings), doubles(coefficients), len(coefficients),

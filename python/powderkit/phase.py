@@ -74,6 +74,7 @@ class Phase:
         if (symbol is None) == (operators is None):
             raise Error("give a space-group symbol or a list of operators (one of them)")
         cell = vector(cell if cell is not None else [], "cell", 6)
+        sites = list(sites)
         keep = []
         records = (r.Site * max(len(sites), 1))(*[site._record(keep) for site in sites])
         handle = ctypes.c_void_p()

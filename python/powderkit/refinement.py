@@ -103,8 +103,10 @@ class Refinement:
     def _apply(self, operation, arguments):
         h = self._handle
         if operation == "free":
+            names = text(",".join(arguments), "names")
+            call(lib.pk_refinement_set_free, h, names, True)  # refuses an unknown name before anything changes
             call(lib.pk_refinement_set_free, h, _GROUPS_BUT_BACKGROUND.encode(), False)
-            call(lib.pk_refinement_set_free, h, text(",".join(arguments), "names"), True)
+            call(lib.pk_refinement_set_free, h, names, True)
         elif operation == "fix":
             call(lib.pk_refinement_set_free, h, text(",".join(arguments), "names"), False)
         elif operation == "set":

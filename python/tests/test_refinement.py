@@ -105,7 +105,6 @@ def test_free_replaces_the_free_set_and_fix_holds_the_background(phases, two_pha
     assert free_set(pickle.loads(pickle.dumps(fit))) == {"silicon.scale", "corundum.a", "corundum.c"}
 
 
-@pytest.mark.xfail(strict=True, reason="free() fixes every group before the library has checked the names")
 def test_a_refused_free_changes_nothing(phases, two_phase):
     fit = started_off(phases, two_phase).free("cell")
     with pytest.raises(pk.Error, match='"bogus"'):

@@ -72,7 +72,7 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
         strongest = std::max(strongest, entry.intensity);
         list->entries.push_back(entry);
     }
-    for (Entry &entry : list->entries) entry.relative = strongest > 0.0 ? 100.0 * entry.intensity / strongest : 0.0;
+    for (Entry &entry : list->entries) entry.relative = strongest > 0.0 ? 100.0 * (entry.intensity / strongest) : 0.0;
 
     const auto count = static_cast<int32_t>(list->entries.size());
     for (int32_t i = 0; i < count; ++i) {
@@ -88,7 +88,7 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     }
     double strongestLine = 0.0;
     for (const Line &line : list->lines) strongestLine = std::max(strongestLine, line.intensity);
-    for (Line &line : list->lines) line.relative = strongestLine > 0.0 ? 100.0 * line.intensity / strongestLine : 0.0;
+    for (Line &line : list->lines) line.relative = strongestLine > 0.0 ? 100.0 * (line.intensity / strongestLine) : 0.0;
     return list;
 }
 
