@@ -20,8 +20,11 @@ test_packages=(googletest libgtest-dev libbenchmark-dev valgrind)
 # stb), option handling, JSON, linear algebra.
 phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libcli11-dev nlohmann-json3-dev libeigen3-dev)
 demo_phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libcli11-dev nlohmann-json3-dev)
-# The Python package and its tests (Debian's /usr/bin/python3).
-python_packages=(python3 python3-numpy python3-pytest python3-matplotlib python3-distributed)
+# The Python package and its tests (Debian's /usr/bin/python3); pip installs the
+# package with --no-build-isolation, so the build backend (setuptools, which
+# needs wheel to build one) must be installed beside it.
+python_packages=(python3 python3-numpy python3-pytest python3-matplotlib python3-distributed
+                 python3-pip python3-setuptools python3-wheel)
 
 usage() {
     echo "usage: $0 [--demo]" >&2
