@@ -14,7 +14,7 @@ export ASAN_OPTIONS ?= detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
 .PHONY: all setup setup-demo build test test-plain test-install test-sanitize test-threads test-fuzz-replay \
-	fuzz fuzz-build valgrind demo demo-host install clean
+	fuzz fuzz-build valgrind demo demo-host install clean bench-python
 
 all: build
 
@@ -107,6 +107,14 @@ demo-host: build
 	@if [ -x $(BUILD_DIR)/examples/powderkit-demo ]; then \
 	  $(BUILD_DIR)/examples/powderkit-demo $(ARGS); \
 	else echo "the demo host is not built yet"; exit 1; fi
+
+# The Python package's pk.pattern beside the same call from C and a numpy-only sum
+# (bench/python/pattern_bench.py), on a Release build with the benchmarks.
+BENCH_DIR ?= build-bench
+bench-python:
+	cmake -S . -B $(BENCH_DIR) -DPK_BUILD_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target powderkit_phase pk_roads_bench
+	/usr/bin/python3 bench/python/pattern_bench.py $(BENCH_DIR)
 
 install: build
 	cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX),)

@@ -6,7 +6,8 @@
 //    through the core's ProfileFunction (Cu Kα1 only);
 //  - the phase layer's pattern model, made once outside the timed loop, for
 //    Cu Kα1 alone and for Cu Kα1 + Kα2.
-// Buffers are made once and reused.
+// Buffers are made once and reused. Last, one whole pk_pattern call (the model
+// made inside it) with the library's defaults, as the Python package makes it.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -135,5 +136,34 @@ void CorundumPatternModel(benchmark::State &state, bool alpha2) {
 }
 BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1And2, true)->Unit(benchmark::kMillisecond);
+
+// One whole pk_pattern call, the model made and freed inside it: the call that the Python
+// package's pk.pattern([phase], x, wavelength=1.540593) makes (Cu Kα1 alone, the default
+// pseudo-Voigt, scale 1, no background), so that bench/python/pattern_bench.py can set the
+// binding's time beside it.
+void CorundumPatternCall(benchmark::State &state) {
+    pk_phase *phase = readCorundum();
+    if (phase == nullptr) {
+        state.SkipWithError("could not read corundum");
+        return;
+    }
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    instrument.wavelength = 1.540593;
+    const pk_phase_setting setting = {phase, 1.0, nullptr, 0, 1.0, {0.0, 0.0, 1.0}};
+    const std::vector<double> x = axis();
+    std::vector<double> y(kPoints);
+    pk_error error{};
+    for (auto _ : state) {
+        if (pk_pattern(&instrument, &setting, 1, nullptr, 0, x.data(), kPoints, y.data(), &error) != PK_OK) {
+            state.SkipWithError(error.message);
+            break;
+        }
+        benchmark::DoNotOptimize(y[7000]);
+    }
+    state.counters["points"] = kPoints;
+    pk_phase_free(phase);
+}
+BENCHMARK(CorundumPatternCall)->Unit(benchmark::kMillisecond);
 
 }  // namespace
