@@ -23,7 +23,8 @@ _HOW_TO_INSTALL = (
     "build and install the library first:\n"
     "    cmake -S . -B build && cmake --build build && cmake --install build --prefix P\n"
     "then install this package into the same prefix:\n"
-    "    python3 -m pip install --no-build-isolation --no-deps --no-index --prefix P ./python\n"
+    "    /usr/bin/python3 -m pip install --no-build-isolation --no-deps --no-index --prefix P ./python\n"
+    "and put P/local/lib/python3.X/dist-packages (Debian's pip) or P/lib/python3.X/site-packages on PYTHONPATH;\n"
     "or set POWDERKIT_LIBRARY to the path of " + _FILE)
 
 
