@@ -19,7 +19,7 @@
 #include "phase/boundary.hpp"
 #include "phase/pattern_model.hpp"
 #include "phase/reflexion_generation.hpp"
-#include "phase/reflexion_generation.hpp"
+#include "phase/window_kernels.hpp"
 
 namespace powderkit::phase {
 
@@ -149,8 +149,15 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
 }
 
 void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y) {
-    visitPeakPoints(peaks, x, count, [&](std::size_t n, int32_t i, double value) {
-        y[i] += peaks.scale * peaks.reflexions[n].intensity * value;
+    if (peaks.cwPeaks.empty()) {
+        visitPeakPoints(peaks, x, count, [&](std::size_t n, int32_t i, double value) {
+            y[i] += peaks.scale * peaks.reflexions[n].intensity * value;
+        });
+        return;
+    }
+    visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+        addCwWindow(peaks.cwPeaks[n], x, range.firstIndex, range.lastIndex, peaks.scale * peaks.reflexions[n].intensity,
+                    y);
     });
 }
 

@@ -43,10 +43,10 @@ inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {
     return peaks.shape(x, const_cast<Reflexion *>(&peaks.reflexions[n]), peaks.profile.get());
 }
 
-// Calls visit(n, i, value) for every reflexion n and every point i of its
-// window in x[count] (ascending), with the unit-area peak's value there.
+// Calls visit(n, range) for every reflexion n whose window reaches x[count]
+// (ascending), with the points range.firstIndex … range.lastIndex it covers.
 template <typename Visit>
-void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
+void visitWindows(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
     const double step = count > 1 ? (x[count - 1] - x[0]) / (count - 1) : 1.0;
     for (std::size_t n = 0; n < peaks.reflexions.size(); ++n) {
         auto *r = const_cast<Reflexion *>(&peaks.reflexions[n]);
@@ -54,9 +54,17 @@ void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Vi
         if (!(half >= 1.0)) half = 1.0;
         if (half > count) half = count;
         ReflexionRange range;
-        if (!FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) continue;
-        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, peakValue(peaks, n, x[i]));
+        if (FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) visit(n, range);
     }
+}
+
+// Calls visit(n, i, value) for every reflexion n and every point i of its
+// window in x[count] (ascending), with the unit-area peak's value there.
+template <typename Visit>
+void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
+    visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, peakValue(peaks, n, x[i]));
+    });
 }
 
 // y[i] += scale × intensity × peak over every reflexion's window.

@@ -1,0 +1,91 @@
+// The fast loops against slow, plain references: the vectorisable e^v against long-double expl, and each
+// window loop against the per-point shapes (std::exp) over whole windows, tails included.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "phase/peak_shapes.hpp"
+#include "phase/vector_math.hpp"
+#include "phase/window_kernels.hpp"
+
+namespace {
+
+using namespace powderkit::phase;
+
+// Distance in units in the last place of the exact value.
+double ulps(double value, long double exact) {
+    const double nearest = static_cast<double>(exact);
+    const double ulp = std::nextafter(nearest, INFINITY) - nearest;
+    return static_cast<double>(std::fabs(static_cast<long double>(value) - exact) / ulp);
+}
+
+// Within 2 ulp over [−708, 0] (random points, the reduction's boundaries ±ln 2/2 around several k, the ends),
+// and 0 below −708, where e^v < 3.3e−308 is beneath any intensity.
+TEST(Kernels, ExpIsWithinTwoUlp) {
+    std::vector<double> points = {0.0, -0.0, -1e-300, -1e-17, -0.5 * std::log(2.0), -708.0, -707.9999999};
+    for (int k = 0; k <= 1021; k += 73) {
+        const double boundary = -(k + 0.5) * std::log(2.0);
+        points.push_back(std::nextafter(boundary, 0.0));
+        points.push_back(std::nextafter(boundary, -INFINITY));
+    }
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> wide(-708.0, 0.0), narrow(-3.0, 0.0);
+    for (int i = 0; i < 100000; ++i) points.push_back(i % 2 ? wide(random) : narrow(random));
+    double worst = 0.0;
+    for (double v : points) worst = std::max(worst, ulps(expNonPositive(v), expl(static_cast<long double>(v))));
+    EXPECT_LE(worst, 2.0);
+    for (double v : {-708.0001, -745.2, -1e6, -static_cast<double>(INFINITY)}) EXPECT_EQ(expNonPositive(v), 0.0) << v;
+}
+
+CwPeak peakOf(int32_t type, double asymmetry) {
+    RefinementProfile profile{};
+    profile.profileType = type;
+    profile.U = 4e-3;
+    profile.V = -2e-3;
+    profile.W = 3e-3;
+    profile.LX = 2e-2;
+    profile.LY = 1e-2;
+    Reflexion r{};
+    r.peakPosition = 35.15;
+    return makeCwPeak(r, profile, asymmetry, 50.0);
+}
+
+// Every shape with and without asymmetry, over a window of ±4° by 0.01° (about ±40 FWHM): the loop adds factor ×
+// the per-point value to what y held, within 1e-14 of the peak's maximum.
+TEST(Kernels, WindowsAreThePointShapes) {
+    std::vector<double> x;
+    for (int i = 0; i <= 800; ++i) x.push_back(31.15 + 0.01 * i);
+    for (int32_t type : {PK_PROFILE_GAUSSIAN, PK_PROFILE_LORENTZIAN, PK_PROFILE_PSEUDO_VOIGT}) {
+        for (double asymmetry : {0.0, 0.05}) {
+            const CwPeak peak = peakOf(type, asymmetry);
+            std::vector<double> y(x.size(), 1.0);
+            addCwWindow(peak, x.data(), 3, 797, 2.5, y.data());
+            double top = 0.0;
+            for (double at : x) top = std::max(top, 2.5 * cwPeakValue(peak, at));
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                const double added = i >= 3 && i <= 797 ? 2.5 * cwPeakValue(peak, x[i]) : 0.0;
+                ASSERT_NEAR(y[i] - 1.0, added, 1e-14 * top) << type << " P " << asymmetry << " at " << x[i];
+            }
+        }
+    }
+}
+
+// The vector lanes give the bits of the same arithmetic done one point at a time: the symmetric Gaussian loop
+// against (2√(ln 2/π)/H) e^(−4 ln 2 r²) with this file's scalar e^v.
+TEST(Kernels, VectorLanesGiveTheScalarBits) {
+    const CwPeak peak = peakOf(PK_PROFILE_GAUSSIAN, 0.0);
+    std::vector<double> x, y(1001, 0.0);
+    for (int i = 0; i <= 1000; ++i) x.push_back(34.0 + 0.0023 * i);
+    addCwWindow(peak, x.data(), 0, 1000, 3.0, y.data());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double ratio = (x[i] - peak.centre) * peak.inverseFwhm;
+        const double expected =
+            0.0 + 3.0 * (peak.gaussianFactor * expNonPositive(-2.772588722239781 * (ratio * ratio)));
+        ASSERT_EQ(std::memcmp(&y[i], &expected, sizeof expected), 0) << x[i] << ": " << y[i] << " vs " << expected;
+    }
+}
+
+}  // namespace
