@@ -73,7 +73,7 @@ struct pk_pattern_model {
 namespace powderkit::phase {
 
 PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting, const std::string &where,
-                          double xMin, double xMax) {
+                          double xMin, double xMax, PlaneSetCache *cache) {
     const bool tof = instrument.axis == PK_AXIS_TOF;
     if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
     if (!std::isfinite(setting.scale)) fail(PK_ERROR_ARGUMENT, where + ": the scale is not a number");
@@ -117,7 +117,8 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         crystal = &march;
     }
     std::vector<Reflexion> companions;
-    for (const PlaneSet &set : planeSetsOf(*setting.phase, dMin > 0.0 ? dMin : 1e-3)) {
+    const double limit = dMin > 0.0 ? dMin : 1e-3;
+    for (const PlaneSet &set : cache != nullptr ? cache->setsOf(*setting.phase, limit) : planeSetsOf(*setting.phase, limit)) {
         Reflexion r = reflexionOf(set);
         calculateIntensityForReflexion(crystal, &r, peaks.profile.get());
         r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "phase/peak_shapes.hpp"
+#include "phase/plane_set_cache.hpp"
 #include "phase/profile_check.hpp"
 #include "phase/reflexion_generation.hpp"
 #include "powderkit.h"
@@ -33,9 +34,10 @@ struct PhasePeaks {
 };
 
 // The peaks of `setting` for `instrument` that can reach x_min … x_max;
-// `where` prefixes every message ("phase 0").
+// `where` prefixes every message ("phase 0"). A cache, when given, keeps the
+// plane sets from one call to the next (a phase whose cell is refined).
 PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting,
-                          const std::string &where, double xMin, double xMax);
+                          const std::string &where, double xMin, double xMax, PlaneSetCache *cache = nullptr);
 
 // One unit-area peak at x.
 inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {

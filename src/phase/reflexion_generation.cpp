@@ -112,11 +112,15 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
         sets.push_back({representative, count,
                         dSpacingForHKL(crystal, representative[0], representative[1], representative[2])});
     }
+    sortPlaneSets(sets);
+    return sets;
+}
+
+void sortPlaneSets(std::vector<PlaneSet> &sets) {
     std::stable_sort(sets.begin(), sets.end(), [](const PlaneSet &x, const PlaneSet &y) {
         const long long kx = dKey(x.d), ky = dKey(y.d);
         return kx != ky ? kx > ky : x.hkl > y.hkl;
     });
-    return sets;
 }
 
 Reflexion reflexionOf(const PlaneSet &set) {

@@ -26,6 +26,10 @@ struct PlaneSet {
 // |l| ≤ c / dMin. Absences by the exact rule.
 std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin);
 
+// Puts sets in the order planeSetsOf gives them: largest d first (d to the
+// nearest 1e-9 Å), equal d by larger h k l.
+void sortPlaneSets(std::vector<PlaneSet> &sets);
+
 // A core reflexion record of a set (h k l, multiplicity, d; nothing else).
 Reflexion reflexionOf(const PlaneSet &set);
 

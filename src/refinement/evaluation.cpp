@@ -28,7 +28,7 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model) {
     setting.use_march = model.useMarch ? 1 : 0;
     setting.march_ratio = model.marchRatio;
     for (std::size_t i = 0; i < 3; ++i) setting.march_axis[i] = model.marchAxis[i];
-    model.peaks = phase::makePhasePeaks(r.instrument, setting, model.name, r.x.front(), r.x.back());
+    model.peaks = phase::makePhasePeaks(r.instrument, setting, model.name, r.x.front(), r.x.back(), &model.planeSets);
     if (r.options.mode == PK_REFINE_LE_BAIL) {
         double mean = 1.0;
         if (!model.extracted.empty()) {
@@ -91,11 +91,15 @@ void evaluate(pk_refinement &r, const std::vector<bool> &phases) {
     for (std::size_t p = 0; p < r.phases.size(); ++p) {
         if (phases.empty() || phases[p]) rebuildPhase(r, r.phases[p]);
     }
-    r.backgroundCurve.assign(count, 0.0);
-    if (r.options.background_count > 0) {
-        for (std::size_t i = 0; i < count; ++i) {
-            r.backgroundCurve[i] = BackgroundIntensity(r.background.data(), r.x[i], r.xMin, r.xMax);
+    if (!r.backgroundCurveValid || r.backgroundCurveOf != r.background || r.backgroundCurve.size() != count) {
+        r.backgroundCurve.assign(count, 0.0);
+        if (r.options.background_count > 0) {
+            for (std::size_t i = 0; i < count; ++i) {
+                r.backgroundCurve[i] = BackgroundIntensity(r.background.data(), r.x[i], r.xMin, r.xMax);
+            }
         }
+        r.backgroundCurveOf = r.background;
+        r.backgroundCurveValid = true;
     }
     r.calculated = r.backgroundCurve;
     for (const PhaseModel &model : r.phases) {
@@ -140,6 +144,17 @@ void computeBraggResiduals(pk_refinement &r) {
         }
         model.rBragg = total > 0.0 ? 100.0 * difference / total : 0.0;
     }
+}
+
+const std::vector<double> &chebyshevColumn(pk_refinement &r, int k) {
+    std::vector<double> &column = r.chebyshev[static_cast<std::size_t>(k)];
+    if (column.size() != r.x.size()) {
+        std::array<double, PK_BACKGROUND_COEFFICIENTS> unit{};
+        unit[static_cast<std::size_t>(k)] = 1.0;
+        column.resize(r.x.size());
+        for (std::size_t i = 0; i < r.x.size(); ++i) column[i] = BackgroundIntensity(unit.data(), r.x[i], r.xMin, r.xMax);
+    }
+    return column;
 }
 
 }  // namespace powderkit::refinement

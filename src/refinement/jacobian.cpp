@@ -6,6 +6,7 @@
 // the parameter's step (the truncation error is O(h²), far below the
 // counting noise; one-sided at a limit).
 #include <cmath>
+#include <utility>
 
 #include "phase/boundary.hpp"
 #include "refinement/fit.hpp"
@@ -54,6 +55,39 @@ std::vector<bool> phasesOf(const pk_refinement &r, int index) {
     return marked;
 }
 
+// What evaluate() replaces in the marked phases (their peaks, unit patterns
+// and densities) and the calculated pattern, moved aside while the trial
+// patterns are made and moved back once (the background stays).
+class Snapshot {
+public:
+    Snapshot(pk_refinement &r, const std::vector<bool> &phases) : phases_(phases), calculated_(r.calculated) {
+        for (std::size_t p = 0; p < r.phases.size(); ++p) {
+            if (phases[p]) kept_.push_back({std::move(r.phases[p].peaks), r.phases[p].unit, r.phases[p].density});
+        }
+    }
+    void restore(pk_refinement &r) {
+        std::size_t next = 0;
+        for (std::size_t p = 0; p < r.phases.size(); ++p) {
+            if (!phases_[p]) continue;
+            r.phases[p].peaks = std::move(kept_[next].peaks);
+            r.phases[p].unit.swap(kept_[next].unit);
+            r.phases[p].density = kept_[next].density;
+            ++next;
+        }
+        r.calculated.swap(calculated_);
+    }
+
+private:
+    struct Kept {
+        PhasePeaks peaks;
+        std::vector<double> unit;
+        double density;
+    };
+    std::vector<bool> phases_;
+    std::vector<Kept> kept_;
+    std::vector<double> calculated_;
+};
+
 // The calculated pattern with parameter `index` at `value`.
 std::vector<double> patternAt(pk_refinement &r, int index, double value, const std::vector<bool> &phases) {
     Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
@@ -88,11 +122,8 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
             continue;
         }
         if (parameter.target == Target::Background) {
-            std::array<double, PK_BACKGROUND_COEFFICIENTS> unit{};
-            unit[static_cast<std::size_t>(parameter.index)] = 1.0;
-            for (Eigen::Index i = 0; i < count; ++i) {
-                j(i, c) = BackgroundIntensity(unit.data(), r.x[static_cast<std::size_t>(i)], r.xMin, r.xMax);
-            }
+            const std::vector<double> &polynomial = chebyshevColumn(r, parameter.index);
+            for (Eigen::Index i = 0; i < count; ++i) j(i, c) = polynomial[static_cast<std::size_t>(i)];
             continue;
         }
         const std::vector<bool> phases = phasesOf(r, index);
@@ -102,6 +133,8 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
         double above = value + h;
         if (below < parameter.lower) below = value;
         if (above > parameter.upper) above = value;
+        // What the two trial patterns overwrite, put back afterwards.
+        Snapshot kept(r, phases);
         // A side whose values make no valid pattern (a width through zero)
         // gives way to the one-sided difference.
         std::vector<double> high = r.calculated;
@@ -122,7 +155,7 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
             j(i, c) = (high[point] - low[point]) / (above - below);
         }
         applyParameters(r);
-        evaluate(r, phases);
+        kept.restore(r);
     }
     return j;
 }

@@ -76,6 +76,7 @@ struct PhaseModel {
     // Le Bail: the extracted intensity of each reflexion by its h k l.
     std::map<std::array<int32_t, 3>, double> extracted;
     PhasePeaks peaks;          // of the current values
+    phase::PlaneSetCache planeSets;  // the reflexions' plane sets, kept while the cell moves
     std::vector<double> windows;  // half-widths held while windows are frozen
     std::vector<double> unit;  // the phase at scale 1 over the refinement's points
     double rBragg = 0.0;
@@ -94,6 +95,12 @@ struct pk_refinement {
     std::vector<powderkit::refinement::Parameter> parameters;
     std::vector<double> calculated;  // every phase plus background
     std::vector<double> backgroundCurve;
+    // The coefficients backgroundCurve was computed with (it is computed
+    // again only when they change), and the Chebyshev polynomials T_k over
+    // the points, each computed once when first needed.
+    std::array<double, PK_BACKGROUND_COEFFICIENTS> backgroundCurveOf{};
+    bool backgroundCurveValid = false;
+    std::array<std::vector<double>, PK_BACKGROUND_COEFFICIENTS> chebyshev;
     // Within a cycle every reflexion keeps the window it had at the cycle's
     // start, so that the pattern is a smooth function of the parameters
     // (a window that gains or loses a point as a width moves would make it jump).
@@ -128,6 +135,9 @@ void applyParameters(pk_refinement &refinement);
 // when empty) from the current values, then the calculated pattern. Fails
 // (phase::Failure) when the values cannot make a pattern.
 void evaluate(pk_refinement &refinement, const std::vector<bool> &phases);
+
+// T_k over the refinement's points (the background's k-th column).
+const std::vector<double> &chebyshevColumn(pk_refinement &refinement, int k);
 
 // Freezes every reflexion's window at its present width (or frees them).
 void freezeWindows(pk_refinement &refinement, bool frozen);

@@ -1,5 +1,6 @@
-// The fast loops against slow, plain references: the vectorisable e^v against long-double expl, and each
-// window loop against the per-point shapes (std::exp) over whole windows, tails included.
+// The fast paths against slow, plain references: the vectorisable e^v against long-double expl, each window loop
+// against the per-point shapes (std::exp) over whole windows, tails included, and the kept plane sets of a moving
+// cell against a fresh listing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "phase/peak_shapes.hpp"
+#include "phase/phase.hpp"
+#include "phase/plane_set_cache.hpp"
 #include "phase/vector_math.hpp"
 #include "phase/window_kernels.hpp"
 
@@ -24,7 +27,7 @@ double ulps(double value, long double exact) {
 
 // Within 2 ulp over [−708, 0] (random points, the reduction's boundaries ±ln 2/2 around several k, the ends),
 // and 0 below −708, where e^v < 3.3e−308 is beneath any intensity.
-TEST(Kernels, ExpIsWithinTwoUlp) {
+TEST(FastPaths, ExpIsWithinTwoUlp) {
     std::vector<double> points = {0.0, -0.0, -1e-300, -1e-17, -0.5 * std::log(2.0), -708.0, -707.9999999};
     for (int k = 0; k <= 1021; k += 73) {
         const double boundary = -(k + 0.5) * std::log(2.0);
@@ -55,7 +58,7 @@ CwPeak peakOf(int32_t type, double asymmetry) {
 
 // Every shape with and without asymmetry, over a window of ±4° by 0.01° (about ±40 FWHM): the loop adds factor ×
 // the per-point value to what y held, within 1e-14 of the peak's maximum.
-TEST(Kernels, WindowsAreThePointShapes) {
+TEST(FastPaths, WindowsAreThePointShapes) {
     std::vector<double> x;
     for (int i = 0; i <= 800; ++i) x.push_back(31.15 + 0.01 * i);
     for (int32_t type : {PK_PROFILE_GAUSSIAN, PK_PROFILE_LORENTZIAN, PK_PROFILE_PSEUDO_VOIGT}) {
@@ -75,7 +78,7 @@ TEST(Kernels, WindowsAreThePointShapes) {
 
 // The vector lanes give the bits of the same arithmetic done one point at a time: the symmetric Gaussian loop
 // against (2√(ln 2/π)/H) e^(−4 ln 2 r²) with this file's scalar e^v.
-TEST(Kernels, VectorLanesGiveTheScalarBits) {
+TEST(FastPaths, VectorLanesGiveTheScalarBits) {
     const CwPeak peak = peakOf(PK_PROFILE_GAUSSIAN, 0.0);
     std::vector<double> x, y(1001, 0.0);
     for (int i = 0; i <= 1000; ++i) x.push_back(34.0 + 0.0023 * i);
@@ -85,6 +88,35 @@ TEST(Kernels, VectorLanesGiveTheScalarBits) {
         const double expected =
             0.0 + 3.0 * (peak.gaussianFactor * expNonPositive(-2.772588722239781 * (ratio * ratio)));
         ASSERT_EQ(std::memcmp(&y[i], &expected, sizeof expected), 0) << x[i] << ": " << y[i] << " vs " << expected;
+    }
+}
+
+// A triclinic cell (every metric term present) moved a little (the kept list serves), then by 5 % and 3° (listed
+// again), then back: each time the very sets, multiplicities and d of a fresh listing.
+TEST(FastPaths, KeptPlaneSetsAreAFreshListing) {
+    PlaneSetCache cache;
+    const std::array<double, 6> start = {5.1, 6.2, 7.3, 80.0, 95.0, 105.0};
+    const double moves[][6] = {{0, 0, 0, 0, 0, 0},
+                               {1e-3, -5e-4, 2e-4, 0.01, -0.02, 0.005},
+                               {0.3, -0.3, 0.4, 3, -3, 2},
+                               {-1e-3, 1e-3, 0, 0, 0.01, 0},
+                               {0, 0, 0, 0, 0, 0}};
+    for (const auto &move : moves) {
+        double cell[6];
+        for (std::size_t i = 0; i < 6; ++i) cell[i] = start[i] + move[i];
+        const pk_site site = {"Fe1", "Fe", 0.1, 0.2, 0.3, 1.0, 0.01, 0, {}};
+        pk_phase *made = nullptr;
+        ASSERT_EQ(pk_phase_from_symbol("moved", "P -1", cell, &site, 1, &made, nullptr), PK_OK);
+        const pk_phase &phase = *made;
+        const std::vector<PlaneSet> fresh = planeSetsOf(phase, 1.1);
+        const std::vector<PlaneSet> &kept = cache.setsOf(phase, 1.1);
+        ASSERT_EQ(kept.size(), fresh.size()) << move[0];
+        for (std::size_t n = 0; n < fresh.size(); ++n) {
+            ASSERT_EQ(kept[n].hkl, fresh[n].hkl) << n;
+            ASSERT_EQ(kept[n].multiplicity, fresh[n].multiplicity) << n;
+            ASSERT_EQ(kept[n].d, fresh[n].d) << n;
+        }
+        pk_phase_free(made);
     }
 }
 
