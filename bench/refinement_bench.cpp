@@ -162,6 +162,38 @@ void BM_RietveldCycle_NormalEquations(benchmark::State &state) {
 }
 BENCHMARK(BM_RietveldCycle_NormalEquations)->Unit(benchmark::kMillisecond);
 
+// The corundum pattern alone (14,001 points, 10°–150°, Cu Kα1 + Kα2, the default asymmetric pseudo-Voigt, a
+// six-term background) and the Jacobian by its 13 structure and instrument parameters, as the refinement builds it
+// in every cycle: scale, a, c, zero, U V W X Y, asymmetry, Al z, the Uiso of Al and O.
+void BM_CorundumJacobian(benchmark::State &state) {
+    pk_instrument cu;
+    pk_instrument_default(&cu);
+    pk_instrument_set_anode(&cu, "Cu", true, nullptr);
+    pk_phase *corundum = nullptr;
+    pk_phase_from_cif_file(PK_EXAMPLE_DATA_DIR "/corundum.cif", nullptr, &corundum, nullptr);
+    const pk_phase_setting setting{corundum, 100.0, nullptr, 0, 1.0, {0.0, 0.0, 1.0}};
+    std::vector<double> x, y;
+    for (int i = 0; i <= 14000; ++i) x.push_back(10.0 + 0.01 * i);
+    y.resize(x.size());
+    const double background[3] = {50.0, -10.0, 5.0};
+    pk_pattern(&cu, &setting, 1, background, 3, x.data(), static_cast<int32_t>(x.size()), y.data(), nullptr);
+    pk_measured_pattern *measured = nullptr;
+    pk_measured_pattern_make(x.data(), y.data(), nullptr, static_cast<int32_t>(x.size()), &measured, nullptr);
+    pk_refinement *r = nullptr;
+    pk_refinement_make(measured, &cu, &setting, 1, nullptr, nullptr, &r, nullptr);
+    pk_refinement_set_free(r, "scale,cell,zero,profile,asymmetry,corundum.Al1.z,uiso", true, nullptr);
+    const std::vector<int> free = freeParameters(*r);
+    for (auto _ : state) {
+        Eigen::MatrixXd j = powderkit::refinement::jacobian(*r, free);
+        benchmark::DoNotOptimize(j.data());
+    }
+    state.counters["free"] = static_cast<double>(free.size());
+    pk_refinement_free(r);
+    pk_measured_pattern_free(measured);
+    pk_phase_free(corundum);
+}
+BENCHMARK(BM_CorundumJacobian)->Unit(benchmark::kMillisecond);
+
 // The whole run from the start given; the cycles and whether it converged as counters.
 void runToConvergence(benchmark::State &state, const Mixture &mixture, double off) {
     double cycles = 0.0;

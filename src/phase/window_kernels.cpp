@@ -8,6 +8,8 @@
 
 #include "phase/vector_math.hpp"
 
+#include <algorithm>
+
 namespace powderkit::phase {
 
 namespace {
@@ -17,11 +19,16 @@ constexpr double kBooleEnd = 0.07777777777777778;              // 7/90
 constexpr double kBooleOdd = 0.35555555555555557;              // 32/90
 constexpr double kBooleMiddle = 0.13333333333333333;           // 12/90
 
+// Beyond 12 FWHM the Gaussian is below e^(−4 ln 2 · 144) ≈ 1e−173 of its
+// height: beside the Lorentzian's tail it adds nothing to any bit.
+constexpr double kGaussianReach = 12.0;
+
 // The symmetric shapes at Δ = x − 2θ₀, r = Δ/H:
 //   Gaussian      (2√(ln 2/π)/H) e^(−4 ln 2 r²)
 //   Lorentzian    ((2/π)/H) / (1 + 4 r²)
-//   pseudo-Voigt  (1 − η) Gaussian + η Lorentzian
-template <int Type>
+//   pseudo-Voigt  (1 − η) Gaussian + η Lorentzian; in a tail (|r| > 12) its
+//                 Lorentzian part alone
+template <int Type, bool Tail>
 [[gnu::always_inline]] inline double symmetric(const CwPeak &peak, double delta) {
     const double ratio = delta * peak.inverseFwhm;
     const double r2 = ratio * ratio;
@@ -29,17 +36,50 @@ template <int Type>
         return peak.gaussianFactor * expNonPositive(-kGaussianExponentFactor * r2);
     } else if constexpr (Type == PK_PROFILE_LORENTZIAN) {
         return peak.lorentzianFactor / (1.0 + 4.0 * r2);
+    } else if constexpr (Tail) {
+        return peak.eta * (peak.lorentzianFactor / (1.0 + 4.0 * r2));
     } else {
         return (1.0 - peak.eta) * (peak.gaussianFactor * expNonPositive(-kGaussianExponentFactor * r2)) +
                peak.eta * (peak.lorentzianFactor / (1.0 + 4.0 * r2));
     }
 }
 
+// Calls loop(from, to, tail) over first … last in up to three pieces: the
+// points within 12 FWHM + reach of the centre (tail false) and those beyond
+// on either side (tail true).
+template <typename Loop>
+[[gnu::always_inline]] inline void splitTails(const CwPeak &peak, const double *x, int32_t first, int32_t last,
+                                              double reach, Loop &&loop) {
+    const double half = kGaussianReach / peak.inverseFwhm + reach;
+    const double *begin = x + first, *end = x + last + 1;
+    const auto low = static_cast<int32_t>(std::lower_bound(begin, end, peak.centre - half) - x);
+    const auto high = static_cast<int32_t>(std::upper_bound(begin, end, peak.centre + half) - x) - 1;
+    if (low > first) loop(first, low - 1, true);
+    if (high >= low) loop(low, high, false);
+    if (high < last) loop(high + 1 > low ? high + 1 : low, last, true);
+}
+
+template <int Type, bool Tail>
+[[gnu::always_inline]] inline void symmetricLoop(const CwPeak &peak, const double *x, int32_t first, int32_t last,
+                                                 double factor, double *y) {
+    const double centre = peak.centre;
+    for (int32_t i = first; i <= last; ++i) y[i] += factor * symmetric<Type, Tail>(peak, x[i] - centre);
+}
+
 template <int Type>
 [[gnu::always_inline]] inline void symmetricWindow(const CwPeak &peak, const double *x, int32_t first, int32_t last,
                                                    double factor, double *y) {
-    const double centre = peak.centre;
-    for (int32_t i = first; i <= last; ++i) y[i] += factor * symmetric<Type>(peak, x[i] - centre);
+    if constexpr (Type == PK_PROFILE_PSEUDO_VOIGT) {
+        splitTails(peak, x, first, last, 0.0, [&](int32_t from, int32_t to, bool tail) {
+            if (tail) {
+                symmetricLoop<Type, true>(peak, x, from, to, factor, y);
+            } else {
+                symmetricLoop<Type, false>(peak, x, from, to, factor, y);
+            }
+        });
+    } else {
+        symmetricLoop<Type, false>(peak, x, first, last, factor, y);
+    }
 }
 
 // The Gaussian's asymmetry: G(Δ) (1 − P |Δ| Δ / tan θ₀) (Rietveld).
@@ -49,26 +89,45 @@ template <int Type>
     for (int32_t i = first; i <= last; ++i) {
         const double delta = x[i] - centre;
         const double magnitude = delta < 0.0 ? -delta : delta;
-        y[i] += factor * (symmetric<PK_PROFILE_GAUSSIAN>(peak, delta) *
+        y[i] += factor * (symmetric<PK_PROFILE_GAUSSIAN, false>(peak, delta) *
                           (1.0 - peak.asymmetry * magnitude * delta / peak.tanTheta));
     }
 }
 
 // The Lorentzian's and pseudo-Voigt's asymmetry: Boole's rule over the
 // positions x + P c (k/4)², k = 0 … 4, c = cot 2θ₀.
-template <int Type>
-[[gnu::always_inline]] inline void booleWindow(const CwPeak &peak, const double *x, int32_t first, int32_t last,
-                                               double factor, double *y) {
+template <int Type, bool Tail>
+[[gnu::always_inline]] inline void booleLoop(const CwPeak &peak, const double *x, int32_t first, int32_t last,
+                                             double factor, double *y) {
     const double p = peak.asymmetry;
     const double c = peak.centre;
     const double s1 = p * (peak.shift * 0.0625), s2 = p * (peak.shift * 0.25);
     const double s3 = p * (peak.shift * 0.5625), s4 = p * peak.shift;
     for (int32_t i = first; i <= last; ++i) {
         const double at = x[i];
-        y[i] += factor *
-                (kBooleEnd * symmetric<Type>(peak, at - c) + kBooleOdd * symmetric<Type>(peak, (at + s1) - c) +
-                 kBooleMiddle * symmetric<Type>(peak, (at + s2) - c) +
-                 kBooleOdd * symmetric<Type>(peak, (at + s3) - c) + kBooleEnd * symmetric<Type>(peak, (at + s4) - c));
+        y[i] += factor * (kBooleEnd * symmetric<Type, Tail>(peak, at - c) +
+                          kBooleOdd * symmetric<Type, Tail>(peak, (at + s1) - c) +
+                          kBooleMiddle * symmetric<Type, Tail>(peak, (at + s2) - c) +
+                          kBooleOdd * symmetric<Type, Tail>(peak, (at + s3) - c) +
+                          kBooleEnd * symmetric<Type, Tail>(peak, (at + s4) - c));
+    }
+}
+
+// The shifted positions reach |P cot 2θ₀| beyond x, so the core widens by as much.
+template <int Type>
+[[gnu::always_inline]] inline void booleWindow(const CwPeak &peak, const double *x, int32_t first, int32_t last,
+                                               double factor, double *y) {
+    if constexpr (Type == PK_PROFILE_PSEUDO_VOIGT) {
+        const double shift = peak.asymmetry * peak.shift;
+        splitTails(peak, x, first, last, shift < 0.0 ? -shift : shift, [&](int32_t from, int32_t to, bool tail) {
+            if (tail) {
+                booleLoop<Type, true>(peak, x, from, to, factor, y);
+            } else {
+                booleLoop<Type, false>(peak, x, from, to, factor, y);
+            }
+        });
+    } else {
+        booleLoop<Type, false>(peak, x, first, last, factor, y);
     }
 }
 
