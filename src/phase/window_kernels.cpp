@@ -44,19 +44,18 @@ template <int Type, bool Tail>
     }
 }
 
-// Calls loop(from, to, tail) over first … last in up to three pieces: the
-// points within 12 FWHM + reach of the centre (tail false) and those beyond
-// on either side (tail true).
-template <typename Loop>
+// Runs Loop<false> over the points of first … last within 12 FWHM + reach
+// of the centre and Loop<true> over those beyond on either side.
+template <template <bool> class Loop>
 [[gnu::always_inline]] inline void splitTails(const CwPeak &peak, const double *x, int32_t first, int32_t last,
-                                              double reach, Loop &&loop) {
+                                              double reach, double factor, double *y) {
     const double half = kGaussianReach / peak.inverseFwhm + reach;
     const double *begin = x + first, *end = x + last + 1;
     const auto low = static_cast<int32_t>(std::lower_bound(begin, end, peak.centre - half) - x);
     const auto high = static_cast<int32_t>(std::upper_bound(begin, end, peak.centre + half) - x) - 1;
-    if (low > first) loop(first, low - 1, true);
-    if (high >= low) loop(low, high, false);
-    if (high < last) loop(high + 1 > low ? high + 1 : low, last, true);
+    if (low > first) Loop<true>::run(peak, x, first, low - 1, factor, y);
+    if (high >= low) Loop<false>::run(peak, x, low, high, factor, y);
+    if (high < last) Loop<true>::run(peak, x, high + 1 > low ? high + 1 : low, last, factor, y);
 }
 
 template <int Type, bool Tail>
@@ -66,17 +65,19 @@ template <int Type, bool Tail>
     for (int32_t i = first; i <= last; ++i) y[i] += factor * symmetric<Type, Tail>(peak, x[i] - centre);
 }
 
+template <bool Tail>
+struct PseudoVoigtLoop {
+    [[gnu::always_inline]] static void run(const CwPeak &peak, const double *x, int32_t first, int32_t last,
+                                           double factor, double *y) {
+        symmetricLoop<PK_PROFILE_PSEUDO_VOIGT, Tail>(peak, x, first, last, factor, y);
+    }
+};
+
 template <int Type>
 [[gnu::always_inline]] inline void symmetricWindow(const CwPeak &peak, const double *x, int32_t first, int32_t last,
                                                    double factor, double *y) {
     if constexpr (Type == PK_PROFILE_PSEUDO_VOIGT) {
-        splitTails(peak, x, first, last, 0.0, [&](int32_t from, int32_t to, bool tail) {
-            if (tail) {
-                symmetricLoop<Type, true>(peak, x, from, to, factor, y);
-            } else {
-                symmetricLoop<Type, false>(peak, x, from, to, factor, y);
-            }
-        });
+        splitTails<PseudoVoigtLoop>(peak, x, first, last, 0.0, factor, y);
     } else {
         symmetricLoop<Type, false>(peak, x, first, last, factor, y);
     }
@@ -113,19 +114,21 @@ template <int Type, bool Tail>
     }
 }
 
+template <bool Tail>
+struct BoolePseudoVoigtLoop {
+    [[gnu::always_inline]] static void run(const CwPeak &peak, const double *x, int32_t first, int32_t last,
+                                           double factor, double *y) {
+        booleLoop<PK_PROFILE_PSEUDO_VOIGT, Tail>(peak, x, first, last, factor, y);
+    }
+};
+
 // The shifted positions reach |P cot 2θ₀| beyond x, so the core widens by as much.
 template <int Type>
 [[gnu::always_inline]] inline void booleWindow(const CwPeak &peak, const double *x, int32_t first, int32_t last,
                                                double factor, double *y) {
     if constexpr (Type == PK_PROFILE_PSEUDO_VOIGT) {
         const double shift = peak.asymmetry * peak.shift;
-        splitTails(peak, x, first, last, shift < 0.0 ? -shift : shift, [&](int32_t from, int32_t to, bool tail) {
-            if (tail) {
-                booleLoop<Type, true>(peak, x, from, to, factor, y);
-            } else {
-                booleLoop<Type, false>(peak, x, from, to, factor, y);
-            }
-        });
+        splitTails<BoolePseudoVoigtLoop>(peak, x, first, last, shift < 0.0 ? -shift : shift, factor, y);
     } else {
         booleLoop<Type, false>(peak, x, first, last, factor, y);
     }
