@@ -37,18 +37,24 @@ bool betterRepresentative(const Indices &candidate, const Indices &current) {
 
 }  // namespace
 
+namespace {
+
+// Whether h·R = h and h·t is not an integer for operator (R, t).
+bool extinguishes(const SymmetryOperation &op, const Indices &hkl) {
+    for (std::size_t j = 0; j < 3; ++j) {
+        const long image = static_cast<long>(hkl[0]) * op.rotation[j] + static_cast<long>(hkl[1]) * op.rotation[3 + j] +
+                           static_cast<long>(hkl[2]) * op.rotation[6 + j];
+        if (image != hkl[j]) return false;
+    }
+    const double phase = hkl[0] * op.translation[0] + hkl[1] * op.translation[1] + hkl[2] * op.translation[2];
+    return std::fabs(phase - std::floor(phase + 0.5)) > 1e-6;
+}
+
+}  // namespace
+
 bool isSystematicallyAbsent(const Symmetry &symmetry, const Indices &hkl) {
     for (const SymmetryOperation &op : symmetry.operations) {
-        bool fixed = true;
-        for (int j = 0; j < 3 && fixed; ++j) {
-            const long image = static_cast<long>(hkl[0]) * op.rotation[static_cast<std::size_t>(j)] +
-                               static_cast<long>(hkl[1]) * op.rotation[static_cast<std::size_t>(3 + j)] +
-                               static_cast<long>(hkl[2]) * op.rotation[static_cast<std::size_t>(6 + j)];
-            fixed = image == hkl[static_cast<std::size_t>(j)];
-        }
-        if (!fixed) continue;
-        const double phase = hkl[0] * op.translation[0] + hkl[1] * op.translation[1] + hkl[2] * op.translation[2];
-        if (std::fabs(phase - std::floor(phase + 0.5)) > 1e-6) return true;
+        if (extinguishes(op, hkl)) return true;
     }
     return false;
 }
@@ -67,19 +73,34 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
         }
         box[i] = static_cast<int32_t>(bound);
     }
+    // Only operators with a translation can extinguish a reflexion.
+    std::vector<const SymmetryOperation *> translating;
+    for (const SymmetryOperation &op : phase.description.symmetry.operations) {
+        if (op.translation[0] != 0.0 || op.translation[1] != 0.0 || op.translation[2] != 0.0)
+            translating.push_back(&op);
+    }
     struct Candidate {
         Indices hkl;
         double d;
     };
+    // Every set holds −h beside h (the inversion, or Friedel's law the core
+    // adds to non-centrosymmetric sets), so the half of the box with the
+    // first non-zero index positive meets every set.
     std::vector<Candidate> candidates;
-    for (int32_t h = -box[0]; h <= box[0]; ++h) {
-        for (int32_t k = -box[1]; k <= box[1]; ++k) {
-            for (int32_t l = -box[2]; l <= box[2]; ++l) {
-                if (h == 0 && k == 0 && l == 0) continue;
+    for (int32_t h = 0; h <= box[0]; ++h) {
+        for (int32_t k = h == 0 ? 0 : -box[1]; k <= box[1]; ++k) {
+            for (int32_t l = h == 0 && k == 0 ? 1 : -box[2]; l <= box[2]; ++l) {
                 const double d = dSpacingForHKL(crystal, h, k, l);
                 if (d < dMin) continue;
                 const Indices hkl{h, k, l};
-                if (!isSystematicallyAbsent(phase.description.symmetry, hkl)) candidates.push_back({hkl, d});
+                bool absent = false;
+                for (const SymmetryOperation *op : translating) {
+                    if (extinguishes(*op, hkl)) {
+                        absent = true;
+                        break;
+                    }
+                }
+                if (!absent) candidates.push_back({hkl, d});
             }
         }
     }
@@ -109,8 +130,8 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
         }
         std::free(planes);
         covered.insert(candidate.hkl);
-        sets.push_back({representative, count,
-                        dSpacingForHKL(crystal, representative[0], representative[1], representative[2])});
+        sets.push_back(
+            {representative, count, dSpacingForHKL(crystal, representative[0], representative[1], representative[2])});
     }
     sortPlaneSets(sets);
     return sets;
@@ -134,7 +155,9 @@ Reflexion reflexionOf(const PlaneSet &set) {
 }
 
 void validateInstrument(const pk_instrument &instrument) {
-    const auto positive = [](double value) { return std::isfinite(value) && value > 0.0; };
+    const auto positive = [](double value) {
+        return std::isfinite(value) && value > 0.0;
+    };
     if (instrument.axis != PK_AXIS_TWO_THETA && instrument.axis != PK_AXIS_TOF) {
         fail(PK_ERROR_ARGUMENT, "instrument.axis " + std::to_string(instrument.axis) + " is neither 2θ nor TOF");
     }
@@ -168,15 +191,13 @@ void validateInstrument(const pk_instrument &instrument) {
     }
 }
 
-ProfilePointer coreProfileOf(const pk_instrument &instrument, const pk_profile *profile, double xMin,
-                             double xMax) {
+ProfilePointer coreProfileOf(const pk_instrument &instrument, const pk_profile *profile, double xMin, double xMax) {
     const bool tof = instrument.axis == PK_AXIS_TOF;
-    const int32_t type = profile != nullptr ? profile->type
-                                            : (tof ? PK_PROFILE_TOF_EXP_PSEUDO_VOIGT : PK_PROFILE_PSEUDO_VOIGT);
-    ProfilePointer core(checked(makeRefinementProfile(tof ? PK_EXPERIMENT_TIME_OF_FLIGHT
-                                                          : PK_EXPERIMENT_CONSTANT_WAVELENGTH,
-                                                      instrument.radiation, type, instrument.wavelength,
-                                                      xMin, xMax)));
+    const int32_t type =
+        profile != nullptr ? profile->type : (tof ? PK_PROFILE_TOF_EXP_PSEUDO_VOIGT : PK_PROFILE_PSEUDO_VOIGT);
+    ProfilePointer core(
+        checked(makeRefinementProfile(tof ? PK_EXPERIMENT_TIME_OF_FLIGHT : PK_EXPERIMENT_CONSTANT_WAVELENGTH,
+                                      instrument.radiation, type, instrument.wavelength, xMin, xMax)));
     RefinementProfile *p = core.get();
     p->zero = instrument.zero;
     p->tofTwoTheta = instrument.tof_two_theta;
