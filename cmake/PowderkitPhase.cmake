@@ -23,8 +23,9 @@ foreach(folder ${PK_PHASE_FOLDERS})
 endforeach()
 
 add_library(powderkit_phase_objects OBJECT ${PK_PHASE_SOURCES})
-# The window loops are written for the vectoriser, which -O3 engages fully.
-set_source_files_properties(${PROJECT_SOURCE_DIR}/src/phase/window_kernels.cpp PROPERTIES COMPILE_OPTIONS -O3)
+# The window and phase-sum loops are written for the vectoriser, which -O3 engages fully.
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/phase/window_kernels.cpp
+  ${PROJECT_SOURCE_DIR}/src/phase/structure_factors.cpp PROPERTIES COMPILE_OPTIONS -O3)
 set_target_properties(powderkit_phase_objects PROPERTIES
   POSITION_INDEPENDENT_CODE ON
   CXX_VISIBILITY_PRESET hidden

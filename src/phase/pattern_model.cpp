@@ -19,6 +19,7 @@
 #include "phase/boundary.hpp"
 #include "phase/pattern_model.hpp"
 #include "phase/reflexion_generation.hpp"
+#include "phase/structure_factors.hpp"
 #include "phase/window_kernels.hpp"
 
 namespace powderkit::phase {
@@ -117,10 +118,13 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         crystal = &march;
     }
     std::vector<Reflexion> companions;
+    const StructureFactors structureFactors(setting.phase->crystal.get());
+    StructureFactors::Scratch scratch;
     const double limit = dMin > 0.0 ? dMin : 1e-3;
     for (const PlaneSet &set : cache != nullptr ? cache->setsOf(*setting.phase, limit) : planeSetsOf(*setting.phase, limit)) {
         Reflexion r = reflexionOf(set);
-        calculateIntensityForReflexion(crystal, &r, peaks.profile.get());
+        structureFactors.compute(r, peaks.profile->radiationType, scratch);
+        setIntensity(crystal, r, peaks.profile.get());
         r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
         if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
         peaks.reflexions.push_back(r);

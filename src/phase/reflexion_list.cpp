@@ -1,12 +1,13 @@
 // Reflexion lists: the plane sets of a phase with their positions, |F|²,
-// Lorentz(-polarisation) factors and integrated intensities from the core's
-// calculateIntensityForReflexion, and the same merged into observed lines.
+// Lorentz(-polarisation) factors and integrated intensities (the layer's
+// structure factors, held to the core's), and the same merged into observed lines.
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "phase/boundary.hpp"
 #include "phase/reflexion_generation.hpp"
+#include "phase/structure_factors.hpp"
 
 namespace powderkit::phase {
 
@@ -56,9 +57,12 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     }
     auto list = std::make_unique<pk_reflexion_list>();
     double strongest = 0.0;
+    const StructureFactors structureFactors(phase.crystal.get());
+    StructureFactors::Scratch scratch;
     for (const PlaneSet &set : planeSetsOf(phase, dMin)) {
         Reflexion reflexion = reflexionOf(set);
-        calculateIntensityForReflexion(phase.crystal.get(), &reflexion, profile.get());
+        structureFactors.compute(reflexion, profile->radiationType, scratch);
+        setIntensity(phase.crystal.get(), reflexion, profile.get());
         Entry entry;
         entry.hkl = set.hkl;
         entry.multiplicity = set.multiplicity;

@@ -61,6 +61,46 @@ namespace powderkit::phase {
     return v < kLowest ? 0.0 : p * scale;
 }
 
+// sin 2πt and cos 2πt, within 2e−16 of the exact values for |t| < 2⁵¹. The
+// argument is reduced in turns, exactly: t − n for the nearest integer n,
+// then by the nearest quarter turn q/4, leaving |s| ≤ 1/8 and u = 2πs with
+// |u| ≤ π/4, where the Taylor series of sin u (to u¹⁵) and cos u (to u¹⁶)
+// leave below 5e−17. The quarter turn then rotates (sin u, cos u) by q·90°.
+// Rounding to the nearest integer adds and subtracts 1.5·2⁵² as in
+// expNonPositive.
+[[gnu::always_inline]] inline void sinCosTurns(double t, double &sine, double &cosine) {
+    constexpr double kShifter = 6755399441055744.0;  // 1.5 × 2^52
+    constexpr double kTwoPi = 6.283185307179586;
+    const double whole = (t + kShifter) - kShifter;
+    const double r = t - whole;                          // exact: |r| ≤ 1/2
+    const double quarters = (4.0 * r + kShifter) - kShifter;  // −2 … 2
+    const double u = kTwoPi * (r - 0.25 * quarters);     // r − q/4 is exact
+    const double u2 = u * u;
+    double sp = -1.0 / 1307674368000.0;  // −1/15!
+    sp = sp * u2 + 1.0 / 6227020800.0;
+    sp = sp * u2 - 1.0 / 39916800.0;
+    sp = sp * u2 + 1.0 / 362880.0;
+    sp = sp * u2 - 1.0 / 5040.0;
+    sp = sp * u2 + 1.0 / 120.0;
+    sp = sp * u2 - 1.0 / 6.0;
+    const double su = u + u * (u2 * sp);
+    double cp = 1.0 / 20922789888000.0;  // 1/16!
+    cp = cp * u2 - 1.0 / 87178291200.0;
+    cp = cp * u2 + 1.0 / 479001600.0;
+    cp = cp * u2 - 1.0 / 3628800.0;
+    cp = cp * u2 + 1.0 / 40320.0;
+    cp = cp * u2 - 1.0 / 720.0;
+    cp = cp * u2 + 1.0 / 24.0;
+    cp = cp * u2 - 0.5;
+    const double cu = 1.0 + u2 * cp;
+    // q mod 4: 0 (sin u, cos u), 1 (cos u, −sin u), 2 (−sin u, −cos u), 3 (−cos u, sin u).
+    const double q = quarters < 0.0 ? quarters + 4.0 : quarters;
+    const double swapS = (q == 1.0 || q == 3.0) ? cu : su;
+    const double swapC = (q == 1.0 || q == 3.0) ? su : cu;
+    sine = (q == 2.0 || q == 3.0) ? -swapS : swapS;
+    cosine = (q == 1.0 || q == 2.0) ? -swapC : swapC;
+}
+
 }  // namespace powderkit::phase
 
 #endif

@@ -1,0 +1,57 @@
+// The layer's own structure factors and intensities: the core's formulas with
+// the work laid out for speed. The scattering factor is worked out once per
+// reflexion and scattering class (sites with the same occupants), the
+// temperature factor once per displacement class (sites with the same U), and
+// the phase sum runs over every position of the cell with a vectorised sin
+// and cos, summed in eight interleaved partial sums in a fixed order, so that
+// every machine and every run gives the same bits. A test holds A, B, |F|²
+// and the intensities to the core's calculateIntensityForReflexion.
+#ifndef POWDERKIT_PHASE_STRUCTURE_FACTORS_HPP
+#define POWDERKIT_PHASE_STRUCTURE_FACTORS_HPP
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "powderkit.h"
+
+namespace powderkit::phase {
+
+class StructureFactors {
+public:
+    // Lays out the sites and positions of `crystal`, which must outlive this
+    // object and keep its sites unchanged.
+    explicit StructureFactors(RefinementCrystal *crystal);
+
+    // Work arrays of one caller (one thread); sized by the first call.
+    struct Scratch {
+        std::vector<double> scattering, exponent, temperature, site, atom;
+    };
+
+    // Sets A and B (structureFactorReal, structureFactorImag) of `reflexion`
+    // (its h k l and d) for X-rays or neutrons (PK_RADIATION_*).
+    void compute(Reflexion &reflexion, int32_t radiation, Scratch &scratch) const;
+
+private:
+    struct Displacement {
+        int kind = 0;  // 0: none (T = 1), 1: isotropic, 2: anisotropic
+        double uIso = 0.0;
+        std::array<double, 6> u{};  // U11 U22 U33 U12 U13 U23
+    };
+    RefinementCrystal *crystal_;
+    std::vector<Site *> scatteringClasses_;  // the first site of each class
+    std::vector<Displacement> displacementClasses_;
+    std::vector<int32_t> siteScattering_, siteDisplacement_;  // the classes of each included site
+    std::vector<int32_t> atomSite_;                           // the included site of each position
+    std::vector<double> x_, y_, z_;                           // every position, fractional
+};
+
+// Sets the Lorentz(-polarisation) factor and the integrated intensity of a
+// reflexion whose A and B are set, with the core's formulas:
+// I = m |F|² Lp λ³ / V² (the March correction instead of m when the crystal
+// uses it); for time of flight L = d⁴ sin θ_bank and no λ³.
+void setIntensity(RefinementCrystal *crystal, Reflexion &reflexion, RefinementProfile *profile);
+
+}  // namespace powderkit::phase
+
+#endif
