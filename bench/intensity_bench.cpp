@@ -1,7 +1,11 @@
-// The structure-factor loop: calculateIntensityForReflexion over every
-// reflexion with d >= 0.8 Å of corundum, and over 2000 reflexions of a P1
-// cell holding 500 atoms of alternating elements (so every site evaluates its
-// scattering factor). Reported per reflexion and per (reflexion × position).
+// The structure-factor loop: the core's calculateIntensityForReflexion over
+// every reflexion with d >= 0.8 Å of corundum, and over 2000 reflexions of a
+// P1 cell holding 500 atoms of alternating elements (so every site evaluates
+// its scattering factor); the phase layer's loop (StructureFactors and
+// setIntensity) over the same 2000; and the whole reflexion list of that cell
+// down to 0.8 Å as a user asks for it (pk_reflexion_list_make: the plane
+// sets, structure factors, Lp and positions). Reported per reflexion and per
+// (reflexion × position).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -9,6 +13,7 @@
 #include <vector>
 
 #include "powderkit.h"
+#include "phase/structure_factors.hpp"
 #include "powderkit_phase.h"
 
 namespace {
@@ -66,7 +71,8 @@ void CorundumIntensities(benchmark::State &state) {
 }
 BENCHMARK(CorundumIntensities)->Unit(benchmark::kMicrosecond);
 
-void P1CellOf500Atoms(benchmark::State &state) {
+// The P1 cell: 500 positions of O, Si, Fe and C, Uiso 0.01 Å².
+pk_phase *p1Cell() {
     const double cell[6] = {21.3, 18.7, 24.1, 88.0, 97.0, 103.0};
     const char *elements[] = {"O", "Si", "Fe", "C"};
     uint32_t seed = 12345;
@@ -90,12 +96,13 @@ void P1CellOf500Atoms(benchmark::State &state) {
     const char *identity = "x,y,z";
     pk_phase *phase = nullptr;
     pk_phase_from_operators("P1 cell", &identity, 1, cell, sites.data(), 500, &phase, nullptr);
+    return phase;
+}
+
+// 2000 reflexions of the P1 cell, h 0 … 19, k and l −10 … 10, in a fresh core crystal.
+RefinementCrystal *p1Crystal(pk_phase *phase) {
     RefinementCrystal *crystal = coreCrystal(phase, 0.0);
-    if (crystal == nullptr) {
-        state.SkipWithError("could not make the P1 cell");
-        releaseCrystal(crystal, phase);
-        return;
-    }
+    if (crystal == nullptr) return nullptr;
     crystal->reflexions = makeDynamicArrayWithCapacity(2000);
     for (int32_t h = 0; h < 20 && crystal->reflexions->count < 2000; ++h) {
         for (int32_t k = -10; k <= 10 && crystal->reflexions->count < 2000; ++k) {
@@ -111,9 +118,63 @@ void P1CellOf500Atoms(benchmark::State &state) {
             }
         }
     }
-    runIntensities(state, crystal);
+    return crystal;
+}
+
+void P1CellOf500Atoms(benchmark::State &state) {
+    pk_phase *phase = p1Cell();
+    RefinementCrystal *crystal = p1Crystal(phase);
+    if (crystal == nullptr) {
+        state.SkipWithError("could not make the P1 cell");
+    } else {
+        runIntensities(state, crystal);
+    }
     releaseCrystal(crystal, phase);
 }
 BENCHMARK(P1CellOf500Atoms)->Unit(benchmark::kMillisecond);
+
+// The phase layer's loop over the same 2000 reflexions.
+void P1CellOf500AtomsLayer(benchmark::State &state) {
+    pk_phase *phase = p1Cell();
+    RefinementCrystal *crystal = p1Crystal(phase);
+    RefinementProfile *profile = makeRefinementProfile(1, PK_RADIATION_XRAY, 2, 1.5406, 5, 160);
+    const powderkit::phase::StructureFactors kernel(crystal);
+    powderkit::phase::StructureFactors::Scratch scratch;
+    const DynamicArray *list = crystal->reflexions;
+    for (auto _ : state) {
+        for (int32_t i = 0; i < list->count; ++i) {
+            auto *r = static_cast<Reflexion *>(list->items[i]);
+            kernel.compute(*r, PK_RADIATION_XRAY, scratch);
+            powderkit::phase::setIntensity(crystal, *r, profile);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.counters["per_reflexion_position"] =
+        benchmark::Counter(static_cast<double>(list->count) * positionCount(crystal),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    freeRefinementProfile(profile);
+    releaseCrystal(crystal, phase);
+}
+BENCHMARK(P1CellOf500AtomsLayer)->Unit(benchmark::kMillisecond);
+
+// The whole list down to 0.8 Å at 0.5 Å (every reflexion visible), as a user asks for it.
+void P1CellReflexionList(benchmark::State &state) {
+    pk_phase *phase = p1Cell();
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    instrument.wavelength = 0.5;
+    int32_t count = 0;
+    for (auto _ : state) {
+        pk_reflexion_list *list = nullptr;
+        pk_reflexion_list_make(phase, &instrument, PK_LIMIT_D_MIN, 0.8, &list, nullptr);
+        count = pk_reflexion_list_count(list);
+        pk_reflexion_list_free(list);
+    }
+    state.counters["reflexions"] = count;
+    state.counters["per_reflexion_position"] = benchmark::Counter(
+        500.0 * count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    pk_phase_free(phase);
+}
+BENCHMARK(P1CellReflexionList)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -25,6 +25,44 @@ using Indices = std::array<int32_t, 3>;
 // together whatever their last bits.
 long long dKey(double d) { return std::llround(d * 1e9); }
 
+// Which planes of the index box ±box are already in a set: a bit each, and
+// a set beside them for planes outside the box (which rounding could make)
+// or for a box too large to map.
+class PlaneMarks {
+public:
+    explicit PlaneMarks(const int32_t box[3]) {
+        for (int i = 0; i < 3; ++i) box_[i] = box[i];
+        const double size = (2.0 * box[0] + 1) * (2.0 * box[1] + 1) * (2.0 * box[2] + 1);
+        if (size <= kMappedPlanes) bits_.assign(static_cast<std::size_t>(size), false);
+    }
+    bool contains(const Indices &hkl) const {
+        const long index = indexOf(hkl);
+        return index >= 0 ? static_cast<bool>(bits_[static_cast<std::size_t>(index)]) : others_.count(hkl) != 0;
+    }
+    void mark(const Indices &hkl) {
+        const long index = indexOf(hkl);
+        if (index >= 0) {
+            bits_[static_cast<std::size_t>(index)] = true;
+        } else {
+            others_.insert(hkl);
+        }
+    }
+
+private:
+    static constexpr double kMappedPlanes = 1 << 27;  // 16 MB of bits at most
+    long indexOf(const Indices &hkl) const {
+        if (bits_.empty()) return -1;
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (hkl[i] < -box_[i] || hkl[i] > box_[i]) return -1;
+        }
+        return ((static_cast<long>(hkl[0]) + box_[0]) * (2L * box_[1] + 1) + (hkl[1] + box_[1])) * (2L * box_[2] + 1) +
+               (hkl[2] + box_[2]);
+    }
+    int32_t box_[3];
+    std::vector<bool> bits_;
+    std::set<Indices> others_;
+};
+
 // The representative of a set: fewest negative indices, then the largest
 // h k l in lexicographic order ((0 1 2) rather than (1 0 -2) or (-1 1 2)).
 bool betterRepresentative(const Indices &candidate, const Indices &current) {
@@ -104,15 +142,13 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
             }
         }
     }
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate &x, const Candidate &y) {
-        const long long kx = dKey(x.d), ky = dKey(y.d);
-        return kx != ky ? kx > ky : x.hkl > y.hkl;
-    });
-
+    // Each set is gathered from its first candidate met; which one does not
+    // matter: the representative is chosen among all its planes, and the sets
+    // are sorted at the end.
     std::vector<PlaneSet> sets;
-    std::set<Indices> covered;
+    PlaneMarks covered(box);
     for (const Candidate &candidate : candidates) {
-        if (covered.count(candidate.hkl) != 0) continue;
+        if (covered.contains(candidate.hkl)) continue;
         int32_t count = 0;
         Indices hkl = candidate.hkl;
         int32_t *planes = planesRelatedBySymmetry(crystal, hkl.data(), 1, &count);
@@ -121,7 +157,7 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
         try {
             for (int32_t p = 0; p < count; ++p) {
                 const Indices plane{planes[3 * p], planes[3 * p + 1], planes[3 * p + 2]};
-                covered.insert(plane);
+                covered.mark(plane);
                 if (betterRepresentative(plane, representative)) representative = plane;
             }
         } catch (...) {
@@ -129,7 +165,7 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
             throw;
         }
         std::free(planes);
-        covered.insert(candidate.hkl);
+        covered.mark(candidate.hkl);
         sets.push_back(
             {representative, count, dSpacingForHKL(crystal, representative[0], representative[1], representative[2])});
     }

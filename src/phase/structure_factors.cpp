@@ -84,6 +84,13 @@ void exponentials(const double *v, double *out, std::size_t count) {
     }
 }
 
+// g_n = f[scattering class of n] T[displacement class of n].
+PK_VECTOR_CLONES
+void weights(const double *f, const double *t, const int32_t *scattering, const int32_t *displacement, double *g,
+             std::size_t count) {
+    for (std::size_t n = 0; n < count; ++n) g[n] = f[scattering[n]] * t[displacement[n]];
+}
+
 }  // namespace
 
 StructureFactors::StructureFactors(RefinementCrystal *crystal) : crystal_(crystal) {
@@ -106,12 +113,10 @@ StructureFactors::StructureFactors(RefinementCrystal *crystal) : crystal_(crysta
             static_cast<double>(d.kind), d.kind == 1 ? d.uIso : 0.0, d.u[0], d.u[1], d.u[2], d.u[3], d.u[4], d.u[5]};
         const auto placed = displacement.emplace(key, static_cast<int32_t>(displacementClasses_.size()));
         if (placed.second) displacementClasses_.push_back(d);
-        const auto siteIndex = static_cast<int32_t>(siteScattering_.size());
-        siteScattering_.push_back(found.first->second);
-        siteDisplacement_.push_back(placed.first->second);
         for (int32_t j = 0; site->atoms != nullptr && j < site->atoms->count; ++j) {
             const auto *atom = static_cast<const RefinementAtom *>(site->atoms->items[j]);
-            atomSite_.push_back(siteIndex);
+            atomScattering_.push_back(found.first->second);
+            atomDisplacement_.push_back(placed.first->second);
             x_.push_back(atom->x);
             y_.push_back(atom->y);
             z_.push_back(atom->z);
@@ -146,14 +151,10 @@ void StructureFactors::compute(Reflexion &reflexion, int32_t radiation, Scratch 
         }
     }
     exponentials(scratch.exponent.data(), scratch.temperature.data(), classes);
-    scratch.site.resize(siteScattering_.size());
-    for (std::size_t s = 0; s < siteScattering_.size(); ++s) {
-        scratch.site[s] = scratch.scattering[static_cast<std::size_t>(siteScattering_[s])] *
-                          scratch.temperature[static_cast<std::size_t>(siteDisplacement_[s])];
-    }
-    scratch.atom.resize(atomSite_.size());
-    for (std::size_t n = 0; n < atomSite_.size(); ++n)
-        scratch.atom[n] = scratch.site[static_cast<std::size_t>(atomSite_[n])];
+    // g = f T of each position's site.
+    scratch.atom.resize(x_.size());
+    weights(scratch.scattering.data(), scratch.temperature.data(), atomScattering_.data(), atomDisplacement_.data(),
+            scratch.atom.data(), x_.size());
     double a = 0.0, b = 0.0;
     phaseSum(x_.data(), y_.data(), z_.data(), scratch.atom.data(), x_.size(), h, k, l, a, b);
     reflexion.structureFactorReal = a;

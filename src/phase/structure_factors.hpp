@@ -25,7 +25,7 @@ public:
 
     // Work arrays of one caller (one thread); sized by the first call.
     struct Scratch {
-        std::vector<double> scattering, exponent, temperature, site, atom;
+        std::vector<double> scattering, exponent, temperature, atom;
     };
 
     // Sets A and B (structureFactorReal, structureFactorImag) of `reflexion`
@@ -41,8 +41,7 @@ private:
     RefinementCrystal *crystal_;
     std::vector<Site *> scatteringClasses_;  // the first site of each class
     std::vector<Displacement> displacementClasses_;
-    std::vector<int32_t> siteScattering_, siteDisplacement_;  // the classes of each included site
-    std::vector<int32_t> atomSite_;                           // the included site of each position
+    std::vector<int32_t> atomScattering_, atomDisplacement_;  // the classes of each position's site
     std::vector<double> x_, y_, z_;                           // every position, fractional
 };
 

@@ -65,16 +65,20 @@ namespace powderkit::phase {
 // argument is reduced in turns, exactly: t − n for the nearest integer n,
 // then by the nearest quarter turn q/4, leaving |s| ≤ 1/8 and u = 2πs with
 // |u| ≤ π/4, where the Taylor series of sin u (to u¹⁵) and cos u (to u¹⁶)
-// leave below 5e−17. The quarter turn then rotates (sin u, cos u) by q·90°.
-// Rounding to the nearest integer adds and subtracts 1.5·2⁵² as in
-// expNonPositive.
+// leave below 5e−17. The quarter turn then rotates (sin u, cos u) by q·90°:
+// q mod 4 = 0 (sin u, cos u), 1 (cos u, −sin u), 2 (−sin u, −cos u),
+// 3 (−cos u, sin u), done on the bits (swap where q is odd, sign flips from
+// bit 1 of q and of q + 1). Rounding to the nearest integer adds and
+// subtracts 1.5·2⁵² as in expNonPositive, which leaves q in the low bits.
 [[gnu::always_inline]] inline void sinCosTurns(double t, double &sine, double &cosine) {
     constexpr double kShifter = 6755399441055744.0;  // 1.5 × 2^52
+    constexpr std::int64_t kShifterBits = 0x4338000000000000;
     constexpr double kTwoPi = 6.283185307179586;
     const double whole = (t + kShifter) - kShifter;
-    const double r = t - whole;                          // exact: |r| ≤ 1/2
-    const double quarters = (4.0 * r + kShifter) - kShifter;  // −2 … 2
-    const double u = kTwoPi * (r - 0.25 * quarters);     // r − q/4 is exact
+    const double r = t - whole;  // exact: |r| ≤ 1/2
+    const double shiftedQuarters = 4.0 * r + kShifter;
+    const double quarters = shiftedQuarters - kShifter;  // −2 … 2
+    const double u = kTwoPi * (r - 0.25 * quarters);    // r − q/4 is exact
     const double u2 = u * u;
     double sp = -1.0 / 1307674368000.0;  // −1/15!
     sp = sp * u2 + 1.0 / 6227020800.0;
@@ -93,12 +97,18 @@ namespace powderkit::phase {
     cp = cp * u2 + 1.0 / 24.0;
     cp = cp * u2 - 0.5;
     const double cu = 1.0 + u2 * cp;
-    // q mod 4: 0 (sin u, cos u), 1 (cos u, −sin u), 2 (−sin u, −cos u), 3 (−cos u, sin u).
-    const double q = quarters < 0.0 ? quarters + 4.0 : quarters;
-    const double swapS = (q == 1.0 || q == 3.0) ? cu : su;
-    const double swapC = (q == 1.0 || q == 3.0) ? su : cu;
-    sine = (q == 2.0 || q == 3.0) ? -swapS : swapS;
-    cosine = (q == 1.0 || q == 2.0) ? -swapC : swapC;
+    std::int64_t q, sBits, cBits;
+    std::memcpy(&q, &shiftedQuarters, sizeof q);
+    q = (q - kShifterBits) & 3;
+    std::memcpy(&sBits, &su, sizeof sBits);
+    std::memcpy(&cBits, &cu, sizeof cBits);
+    const std::int64_t swap = -(q & 1);  // all ones where q is odd
+    std::int64_t sineBits = (cBits & swap) | (sBits & ~swap);
+    std::int64_t cosineBits = (sBits & swap) | (cBits & ~swap);
+    sineBits ^= static_cast<std::int64_t>(static_cast<std::uint64_t>(q & 2) << 62);
+    cosineBits ^= static_cast<std::int64_t>(static_cast<std::uint64_t>((q + 1) & 2) << 62);
+    std::memcpy(&sine, &sineBits, sizeof sine);
+    std::memcpy(&cosine, &cosineBits, sizeof cosine);
 }
 
 }  // namespace powderkit::phase
