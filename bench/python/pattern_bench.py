@@ -83,6 +83,7 @@ def python_batches(call, repetitions):
     """The per-call wall and CPU times (s) of `repetitions` batches of `call`, one after the other."""
     wall, cpu = [], []
     for _ in range(repetitions):
+        call()  # caches warm again after whatever ran before, as in the C loop
         wall += timeit.repeat(call, number=BATCH, repeat=1)
         cpu += timeit.repeat(call, number=BATCH, repeat=1, timer=time.process_time)
     return [t / BATCH for t in wall], [t / BATCH for t in cpu]

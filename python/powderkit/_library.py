@@ -59,8 +59,9 @@ library_path = lib._name
 
 _ERROR = POINTER(r.Error)
 _HANDLE = POINTER(c_void_p)
-_DOUBLES = POINTER(c_double)
-_INTS = POINTER(c_int32)
+# Arrays go in as addresses (numpy's .ctypes.data): the cheapest way across.
+_DOUBLES = c_void_p
+_INTS = c_void_p
 
 # name: (result type, argument types); every status-returning function ends with a pk_error*.
 _PROTOTYPES = {
@@ -96,9 +97,9 @@ _PROTOTYPES = {
     "pk_measured_pattern_make": (c_int32, [_DOUBLES, _DOUBLES, _DOUBLES, c_int32, _HANDLE, _ERROR]),
     "pk_measured_pattern_free": (None, [c_void_p]),
     "pk_measured_pattern_count": (c_int32, [c_void_p]),
-    "pk_measured_pattern_x": (_DOUBLES, [c_void_p]),
-    "pk_measured_pattern_y": (_DOUBLES, [c_void_p]),
-    "pk_measured_pattern_sigma": (_DOUBLES, [c_void_p]),
+    "pk_measured_pattern_x": (POINTER(c_double), [c_void_p]),
+    "pk_measured_pattern_y": (POINTER(c_double), [c_void_p]),
+    "pk_measured_pattern_sigma": (POINTER(c_double), [c_void_p]),
     "pk_peak_search_default": (None, [POINTER(r.PeakSearch)]),
     "pk_find_peaks": (c_int32, [c_void_p, POINTER(r.PeakSearch), c_void_p, c_int32, _INTS, POINTER(r.PeakFailure),
                                 c_int32, _INTS, _ERROR]),

@@ -93,13 +93,13 @@ def output(out, length, what):
 
 
 def doubles(array):
-    """The address of a float64 array's first value, as a double*."""
-    return array.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
+    """The address of a float64 array's first value, for a double* argument."""
+    return array.ctypes.data
 
 
 def ints(array):
-    """The address of an int32 array's first value, as an int32_t*."""
-    return array.ctypes.data_as(ctypes.POINTER(ctypes.c_int32))
+    """The address of an int32 array's first value, for an int32_t* argument."""
+    return array.ctypes.data
 
 
 def count(length, what):

@@ -56,6 +56,12 @@ class Instrument:
         return r.Instrument.from_buffer_copy(self._record)
 
     @property
+    def reference(self):
+        """A pointer to this instrument's own record, for the library's
+        const pk_instrument* arguments (which never write to it)."""
+        return ctypes.byref(self._record)
+
+    @property
     def neutron(self):
         return self._record.radiation == r.RADIATION_NEUTRON
 
@@ -80,15 +86,33 @@ class Instrument:
         return f"Instrument({kind}, {axis}, wavelength={self.wavelength:g} Å, wavelength2={self.wavelength2:g} Å)"
 
 
+# Instruments made from keyword arguments, by those arguments: an Instrument
+# is never changed once made, so one serves every call that names it.
+_MADE = {}
+
+
 def resolve_instrument(instrument=None, anode=None, wavelength=None, alpha2=True, neutron=False):
     """The Instrument that the keyword arguments of pattern(), reflexions() and
     Refinement() describe."""
-    if instrument is not None:
-        if anode is not None or wavelength is not None or neutron:
-            raise Error("give an instrument, or anode/wavelength/neutron, not both")
-        if not isinstance(instrument, Instrument):
-            raise Error(f"instrument must be a powderkit.Instrument, not {type(instrument).__name__}")
-        return instrument
+    if instrument is None:
+        key = (anode, wavelength, bool(alpha2), bool(neutron))
+        try:
+            made = _MADE.get(key)
+        except TypeError:  # an unhashable argument: let the checks below name it
+            return _make_instrument(anode, wavelength, alpha2, neutron)
+        if made is None:
+            made = _make_instrument(anode, wavelength, alpha2, neutron)
+            if len(_MADE) < 64:
+                _MADE[key] = made
+        return made
+    if anode is not None or wavelength is not None or neutron:
+        raise Error("give an instrument, or anode/wavelength/neutron, not both")
+    if not isinstance(instrument, Instrument):
+        raise Error(f"instrument must be a powderkit.Instrument, not {type(instrument).__name__}")
+    return instrument
+
+
+def _make_instrument(anode, wavelength, alpha2, neutron):
     if wavelength is not None:
         if anode is not None:
             raise Error("give an anode or a wavelength, not both")

@@ -76,11 +76,14 @@ def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=Fals
     settings, keep = phase_settings(phases, scale, profile, march)
     x = vector(x, "x")
     y = output(out, len(x), "out")
-    if np.may_share_memory(x, y):
+    if out is not None and np.may_share_memory(x, y):
         x = x.copy()  # the library reads x while it writes y
-    coefficients = vector([] if background is None else background, "background")
-    record = instrument.record
-    call(lib.pk_pattern, ctypes.byref(record), settings, len(settings), doubles(coefficients), len(coefficients),
-         doubles(x), count(len(x), "x"), doubles(y))
+    if background is None:
+        coefficients, terms = None, 0
+    else:
+        coefficients = vector(background, "background")
+        terms = len(coefficients)
+    call(lib.pk_pattern, instrument.reference, settings, len(settings),
+         None if coefficients is None else doubles(coefficients), terms, doubles(x), count(len(x), "x"), doubles(y))
     del keep
     return y

@@ -43,7 +43,7 @@ def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, 
         peaks = np.zeros(capacity, dtype=PEAK_DTYPE)
         failed = (r.PeakFailure * failure_capacity)()
         found, failed_count = ctypes.c_int32(), ctypes.c_int32()
-        call(lib.pk_find_peaks, measured.handle, ctypes.byref(search), peaks.ctypes.data_as(ctypes.c_void_p),
+        call(lib.pk_find_peaks, measured.handle, ctypes.byref(search), peaks.ctypes.data,
              capacity, ctypes.byref(found), failed, failure_capacity, ctypes.byref(failed_count))
         if found.value <= capacity and failed_count.value <= failure_capacity:
             break

@@ -6,7 +6,7 @@ import numpy as np
 
 from . import _records as r
 from ._library import lib
-from .errors import Error, call, doubles, text, vector
+from .errors import Error, call, doubles, ints, text, vector
 from .instrument import resolve_instrument
 from .reflexions import Reflexions
 
@@ -177,7 +177,7 @@ class Phase:
             rotation = np.empty(9, dtype=np.int32)
             translation = np.empty(3)
             call(lib.pk_phase_operator, self._handle, index,
-                 rotation.ctypes.data_as(ctypes.POINTER(ctypes.c_int32)), doubles(translation))
+                 ints(rotation), doubles(translation))
             out.append((rotation.reshape(3, 3), translation))
         return out
 
