@@ -2,11 +2,17 @@
 // ones symmetric and asymmetric), of the time-of-flight pseudo-Voigt near and
 // far from its peak, and of the complex exponential integral in its series
 // and continued-fraction branches. Each iteration evaluates one point,
-// cycling over 64 points spread across the peak.
+// cycling over 64 points spread across the peak. Then the phase layer's
+// window loop (addCwWindow) for the same pseudo-Voigt, symmetric and
+// asymmetric, over a whole window of ±40 FWHM by 0.01° as a pattern meets
+// it, reported per point.
 #include <benchmark/benchmark.h>
 
 #include <complex>
 
+#include <vector>
+
+#include "phase/window_kernels.hpp"
 #include "profiles/profiles.hpp"
 
 namespace {
@@ -111,5 +117,36 @@ void BM_E1ContinuedFractionNearCut(benchmark::State &s) {
 BENCHMARK(BM_E1Series);
 BENCHMARK(BM_E1ContinuedFraction);
 BENCHMARK(BM_E1ContinuedFractionNearCut);
+
+void windowLoop(benchmark::State &state, double asymmetry) {
+    RefinementProfile profile{};
+    profile.profileType = PK_PROFILE_PSEUDO_VOIGT;
+    profile.U = 0.004;
+    profile.V = -0.002;
+    profile.W = 0.003;
+    profile.LX = 0.03;
+    profile.LY = 0.01;
+    Reflexion reflexion{};
+    reflexion.peakPosition = 25.0;
+    const powderkit::phase::CwPeak peak = powderkit::phase::makeCwPeak(reflexion, profile, asymmetry, 50.0);
+    const double half = 40.0 / peak.inverseFwhm;
+    std::vector<double> x, y;
+    for (double at = 25.0 - half; at <= 25.0 + half; at += 0.01) x.push_back(at);
+    y.assign(x.size(), 0.0);
+    const auto last = static_cast<int32_t>(x.size()) - 1;
+    for (auto _ : state) {
+        powderkit::phase::addCwWindow(peak, x.data(), 0, last, 1.0, y.data());
+        benchmark::DoNotOptimize(y.data());
+    }
+    state.counters["points"] = static_cast<double>(x.size());
+    state.counters["per_point"] = benchmark::Counter(static_cast<double>(x.size()),
+                                                     benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
+}
+
+void BM_WindowPseudoVoigtSymmetric(benchmark::State &state) { windowLoop(state, 0.0); }
+void BM_WindowPseudoVoigtAsymmetric(benchmark::State &state) { windowLoop(state, 0.05); }
+BENCHMARK(BM_WindowPseudoVoigtSymmetric);
+BENCHMARK(BM_WindowPseudoVoigtAsymmetric);
 
 }  // namespace

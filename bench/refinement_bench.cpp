@@ -123,15 +123,18 @@ struct NormalEquations {
 
 NormalEquations normalEquations(const pk_refinement &r, const Eigen::MatrixXd &j) {
     const auto count = static_cast<Eigen::Index>(r.x.size());
-    Eigen::VectorXd w(count);
+    Eigen::VectorXd root(count);
     Eigen::VectorXd residual(count);
     for (Eigen::Index i = 0; i < count; ++i) {
-        w(i) = r.weight[static_cast<std::size_t>(i)];
+        root(i) = std::sqrt(r.weight[static_cast<std::size_t>(i)]);
         residual(i) = r.y[static_cast<std::size_t>(i)] - r.calculated[static_cast<std::size_t>(i)];
     }
+    const Eigen::MatrixXd scaledJ = root.asDiagonal() * j;
     NormalEquations e;
-    e.normal = j.transpose() * w.asDiagonal() * j;
-    e.gradient = j.transpose() * (w.asDiagonal() * residual);
+    e.normal = Eigen::MatrixXd::Zero(j.cols(), j.cols());
+    e.normal.selfadjointView<Eigen::Lower>().rankUpdate(scaledJ.transpose());
+    e.normal = e.normal.selfadjointView<Eigen::Lower>();
+    e.gradient = scaledJ.transpose() * root.cwiseProduct(residual);
     return e;
 }
 

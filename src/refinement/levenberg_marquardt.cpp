@@ -35,19 +35,25 @@ struct NormalEquations {
 NormalEquations normalEquations(pk_refinement &r, const std::vector<int> &free) {
     const Eigen::MatrixXd j = jacobian(r, free);
     const auto count = static_cast<Eigen::Index>(r.x.size());
-    Eigen::VectorXd w(count);
+    Eigen::VectorXd root(count);
     Eigen::VectorXd residual(count);
     for (Eigen::Index i = 0; i < count; ++i) {
         const auto point = static_cast<std::size_t>(i);
-        w(i) = r.weight[point];
+        root(i) = std::sqrt(r.weight[point]);
         residual(i) = r.y[point] - r.calculated[point];
     }
+    // JᵀWJ = (W^½J)ᵀ(W^½J) as one symmetric rank-N update of the lower
+    // triangle, mirrored; JᵀWr = (W^½J)ᵀ(W^½r).
+    const Eigen::MatrixXd scaledJ = root.asDiagonal() * j;
+    const auto size = static_cast<Eigen::Index>(free.size());
+    Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(size, size);
+    normal.selfadjointView<Eigen::Lower>().rankUpdate(scaledJ.transpose());
+    normal = normal.selfadjointView<Eigen::Lower>();
     NormalEquations e;
-    const Eigen::MatrixXd normal = j.transpose() * w.asDiagonal() * j;
     e.diagonal = normal.diagonal().cwiseSqrt();
     const Eigen::VectorXd inverse = e.diagonal.unaryExpr([](double d) { return d > 0.0 ? 1.0 / d : 0.0; });
     e.scaled = inverse.asDiagonal() * normal * inverse.asDiagonal();
-    e.gradient = inverse.asDiagonal() * (j.transpose() * (w.asDiagonal() * residual));
+    e.gradient = inverse.asDiagonal() * (scaledJ.transpose() * root.cwiseProduct(residual));
     return e;
 }
 
