@@ -3,14 +3,16 @@
 
     /usr/bin/python3 bench/python/pattern_bench.py [BUILD_DIR] [--rounds N] [--repetitions N]
 
-Times three things, each as the median over repetitions of the mean of a batch of calls:
+Times four things, each as the median over repetitions of the mean of a batch of calls:
   python  pk.pattern([phase], x, wavelength=1.540593) through the binding (timeit);
+  bare    the same pk_pattern call through ctypes with its arguments made once (the library's time in
+          this process);
   C       the same pk_pattern call from C: the CorundumPatternCall case of BUILD_DIR/bench/pk_roads_bench
           (configure BUILD_DIR with -DPK_BUILD_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release);
   numpy   a pseudo-Voigt sum in numpy alone over the same reflexions (positions and intensities from
           Phase.reflexions, widths from the default U V W X Y by the Thompson–Cox–Hastings formulas,
           no asymmetry, each reflexion on ±20 FWHM), as a point of reference.
-The three alternate over the rounds, so that a change of load on the machine meets them all.
+The four alternate over the rounds, so that a change of load on the machine meets them all.
 The library is BUILD_DIR/libpowderkit_phase.so.0 unless POWDERKIT_LIBRARY names another. Not a test.
 """
 import argparse
@@ -109,6 +111,21 @@ def main():
     def call():
         return pk.pattern([phase], x, wavelength=WAVELENGTH)
 
+    # The same library call from this process with every argument made once: the library's own time
+    # here, so that the binding's share is not mixed with what differs between two processes.
+    import ctypes
+    from powderkit import _records
+    from powderkit._library import lib
+    record = pk.Instrument(wavelength=WAVELENGTH).record
+    settings = (_records.PhaseSetting * 1)()
+    settings[0].phase, settings[0].scale, settings[0].march_ratio = phase.handle, 1.0, 1.0
+    bare_y = np.empty_like(x)
+    error = _records.Error()
+
+    def bare():
+        return lib.pk_pattern(ctypes.byref(record), settings, 1, None, 0, x.ctypes.data, len(x), bare_y.ctypes.data,
+                              ctypes.byref(error))
+
     reflexions = phase.reflexions(wavelength=WAVELENGTH)
     default = pk.PseudoVoigt()
     widths = {name: getattr(default, name) for name in "UVWXY"}
@@ -122,6 +139,7 @@ def main():
 
     executable = build / "bench" / "pk_roads_bench"
     c_wall, c_cpu, python_wall, python_cpu, numpy_wall, numpy_cpu = [], [], [], [], [], []
+    bare_wall, bare_cpu = [], []
     load_before = os.getloadavg()[0]
     for _ in range(options.rounds):
         if executable.is_file():
@@ -129,6 +147,8 @@ def main():
             c_wall, c_cpu = c_wall + wall, c_cpu + cpu
         wall, cpu = python_batches(call, options.repetitions)
         python_wall, python_cpu = python_wall + wall, python_cpu + cpu
+        wall, cpu = python_batches(bare, options.repetitions)
+        bare_wall, bare_cpu = bare_wall + wall, bare_cpu + cpu
         wall, cpu = python_batches(reference, options.repetitions)
         numpy_wall, numpy_cpu = numpy_wall + wall, numpy_cpu + cpu
     # The binding's own cost per call, bounded above: the same call on two points, where the
@@ -154,6 +174,10 @@ def main():
         print(f"{'overhead  Python over C':42}{overheads[0]:+7.1f} %{overheads[1]:+10.1f} %")
     else:
         print(f"C         not timed: {executable} is not built (-DPK_BUILD_BENCHMARKS=ON)")
+    line("bare      pk_pattern through ctypes", bare_wall, bare_cpu)
+    overheads = [100 * (statistics.median(p) / statistics.median(c) - 1)
+                 for p, c in ((python_wall, bare_wall), (python_cpu, bare_cpu))]
+    print(f"{'overhead  Python over the bare call':42}{overheads[0]:+7.1f} %{overheads[1]:+10.1f} %")
     line("numpy     pseudo-Voigt sum", numpy_wall, numpy_cpu)
     print(f"the binding's own cost, at most {fixed * 1e6:.1f} µs per call (pk.pattern on two points); the numpy "
           f"sum agrees with the library's symmetric pattern to {100 * difference:.2f} % of its highest point")
