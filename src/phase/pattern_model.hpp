@@ -6,6 +6,7 @@
 #ifndef POWDERKIT_PHASE_PATTERN_MODEL_HPP
 #define POWDERKIT_PHASE_PATTERN_MODEL_HPP
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "phase/plane_set_cache.hpp"
 #include "phase/profile_check.hpp"
 #include "phase/reflexion_generation.hpp"
+#include "phase/window_kernels.hpp"
 #include "powderkit.h"
 #include "powderkit_phase.h"
 
@@ -62,10 +64,21 @@ void visitWindows(const PhasePeaks &peaks, const double *x, int32_t count, Visit
 
 // Calls visit(n, i, value) for every reflexion n and every point i of its
 // window in x[count] (ascending), with the unit-area peak's value there.
+// On a 2θ axis each window's values come from the window loop, through a
+// buffer of the pattern's length.
 template <typename Visit>
 void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
+    if (peaks.cwPeaks.empty()) {
+        visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+            for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, peakValue(peaks, n, x[i]));
+        });
+        return;
+    }
+    std::vector<double> values(static_cast<std::size_t>(count), 0.0);
     visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
-        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, peakValue(peaks, n, x[i]));
+        std::fill(values.begin() + range.firstIndex, values.begin() + range.lastIndex + 1, 0.0);
+        addCwWindow(peaks.cwPeaks[n], x, range.firstIndex, range.lastIndex, 1.0, values.data());
+        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, values[static_cast<std::size_t>(i)]);
     });
 }
 
