@@ -10,8 +10,11 @@
 #include <cstring>
 
 // Compiles a function for AVX-512 and AVX2 beside the baseline, the loader
-// picking the widest the processor has (function multi-versioning).
-#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute)
+// picking the widest the processor has (function multi-versioning). Not
+// under the sanitizers: their runtimes are not ready when the loader runs
+// the version resolvers.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #if __has_attribute(target_clones) && !defined(__clang__)
 #define PK_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
