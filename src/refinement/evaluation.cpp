@@ -116,6 +116,9 @@ double chiSquared(const pk_refinement &r) {
     return sum;
 }
 
+// What an extracted intensity keeps when its share of the pattern is negative.
+constexpr double kShrinkage = 1e-3;
+
 void extractIntensities(pk_refinement &r) {
     std::vector<double> observed, calculated;
     for (PhaseModel &model : r.phases) {
@@ -123,8 +126,12 @@ void extractIntensities(pk_refinement &r) {
         for (std::size_t k = 0; k < model.peaks.primaryCount; ++k) {
             const Reflexion &reflexion = model.peaks.reflexions[k];
             if (!(calculated[k] > 0.0)) continue;
+            // A share that comes out negative (noise on a weak line, a background
+            // not yet fitted) shrinks the intensity a thousandfold instead of
+            // zeroing it: the multiplicative update could never raise a zero again.
             const double intensity = reflexion.intensity * observed[k] / calculated[k];
-            model.extracted[{reflexion.h, reflexion.k, reflexion.l}] = intensity > 0.0 ? intensity : 0.0;
+            model.extracted[{reflexion.h, reflexion.k, reflexion.l}] =
+                intensity > 0.0 ? intensity : kShrinkage * reflexion.intensity;
         }
     }
     evaluate(r, {});

@@ -23,8 +23,10 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kSingularEigenvalue = 1e-10;
 constexpr double kFirstDamping = 1e-3;
 constexpr double kLargestDamping = 1e10;
-// Le Bail extraction passes before each cycle's step.
-constexpr int kExtractionPasses = 20;
+// Le Bail extraction passes before each cycle's step: until χ² changes by
+// less than this fraction, at most this many.
+constexpr double kExtractionTolerance = 1e-6;
+constexpr int kExtractionPasses = 400;
 
 struct NormalEquations {
     Eigen::MatrixXd scaled;    // Â
@@ -203,7 +205,15 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
         const double before = chi2;
         freezeWindows(r, false);
         evaluate(r, {});
-        for (int pass = 0; leBail && pass < kExtractionPasses; ++pass) extractIntensities(r);
+        // Passes until χ² settles (the extraction is a fixed-point iteration that
+        // slows where peaks overlap), at most kExtractionPasses.
+        double settled = chiSquared(r);
+        for (int pass = 0; leBail && pass < kExtractionPasses; ++pass) {
+            extractIntensities(r);
+            const double now = chiSquared(r);
+            if (std::fabs(settled - now) <= kExtractionTolerance * now) break;
+            settled = now;
+        }
         chi2 = chiSquared(r);
         freezeWindows(r, true);
         const NormalEquations e = normalEquations(r, free);
