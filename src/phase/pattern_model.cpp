@@ -121,7 +121,8 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     const StructureFactors structureFactors(setting.phase->crystal.get());
     StructureFactors::Scratch scratch;
     const double limit = dMin > 0.0 ? dMin : 1e-3;
-    for (const PlaneSet &set : cache != nullptr ? cache->setsOf(*setting.phase, limit) : planeSetsOf(*setting.phase, limit)) {
+    const std::vector<PlaneSet> listed = cache != nullptr ? std::vector<PlaneSet>{} : planeSetsOf(*setting.phase, limit);
+    for (const PlaneSet &set : cache != nullptr ? cache->setsOf(*setting.phase, limit) : listed) {
         Reflexion r = reflexionOf(set);
         structureFactors.compute(r, peaks.profile->radiationType, scratch);
         setIntensity(crystal, r, peaks.profile.get());

@@ -159,7 +159,9 @@ const std::vector<double> &chebyshevColumn(pk_refinement &r, int k) {
         std::array<double, PK_BACKGROUND_COEFFICIENTS> unit{};
         unit[static_cast<std::size_t>(k)] = 1.0;
         column.resize(r.x.size());
-        for (std::size_t i = 0; i < r.x.size(); ++i) column[i] = BackgroundIntensity(unit.data(), r.x[i], r.xMin, r.xMax);
+        for (std::size_t i = 0; i < r.x.size(); ++i) {
+            column[i] = BackgroundIntensity(unit.data(), r.x[i], r.xMin, r.xMax);
+        }
     }
     return column;
 }
