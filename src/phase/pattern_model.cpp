@@ -6,10 +6,11 @@
 // reflexion's window (FindReflexionRange) plus the Chebyshev background, with
 // no allocation.
 //
-// The time-of-flight shapes are the core's own functions. The 2θ shapes are
-// evaluated with their per-reflexion terms (widths, mixing, tan θ₀, cot 2θ₀)
-// worked out when the model is made (peak_shapes.cpp), with the core's
-// arithmetic; a test holds them to the core's ProfileFunction. The low-angle
+// Every shape is evaluated with its per-reflexion terms worked out when the
+// model is made: on a 2θ axis widths, mixing, tan θ₀ and cot 2θ₀
+// (peak_shapes.cpp, run by the window loops of window_kernels.cpp), on a
+// time-of-flight axis α, β, σ², γ and η (tof_peaks.cpp), with the core's
+// arithmetic; tests hold them to the core's ProfileFunction. The low-angle
 // asymmetry applies below this layer's own cut-off, a field of the profile:
 // the core's process-wide cut-off is never changed and never consulted.
 #include <algorithm>
@@ -102,7 +103,6 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     } catch (const Failure &failure) {
         fail(failure.code(), where + ": " + failure.what());
     }
-    peaks.shape = ProfileFuncForProfileType(profile.type);
 
     // The reflexions that can reach the span.
     double dMin;
@@ -145,6 +145,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     std::sort(peaks.ticks.begin(), peaks.ticks.end());
     for (const Reflexion &r : peaks.reflexions) {
         if (tof) {
+            peaks.tofPeaks.push_back(makeTofPeak(r, *peaks.profile));
             peaks.halfWidths.push_back(tofWindowHalfWidth(peaks, r));
         } else {
             peaks.cwPeaks.push_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));
@@ -156,8 +157,9 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
 
 void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y) {
     if (peaks.cwPeaks.empty()) {
-        visitPeakPoints(peaks, x, count, [&](std::size_t n, int32_t i, double value) {
-            y[i] += peaks.scale * peaks.reflexions[n].intensity * value;
+        visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+            addTofWindow(peaks.tofPeaks[n], x, range.firstIndex, range.lastIndex,
+                         peaks.scale * peaks.reflexions[n].intensity, y);
         });
         return;
     }

@@ -15,6 +15,7 @@
 #include "phase/plane_set_cache.hpp"
 #include "phase/profile_check.hpp"
 #include "phase/reflexion_generation.hpp"
+#include "phase/tof_peaks.hpp"
 #include "phase/window_kernels.hpp"
 #include "powderkit.h"
 #include "powderkit_phase.h"
@@ -23,7 +24,6 @@ namespace powderkit::phase {
 
 struct PhasePeaks {
     ProfilePointer profile;       // the core record, asymmetry zero
-    ProfileFunction shape = nullptr;
     int32_t type = 0;
     double asymmetry = 0.0;       // P
     double cutoff = 0.0;          // 2θ above which peaks are symmetric
@@ -31,6 +31,7 @@ struct PhasePeaks {
     std::size_t primaryCount = 0;        // reflexions of the (Kα1) line; companion n is primary n − primaryCount
     std::vector<Reflexion> reflexions;   // Kα1, then Kα2 companions
     std::vector<CwPeak> cwPeaks;         // on a 2θ axis, one per reflexion
+    std::vector<TofPeak> tofPeaks;       // on a time-of-flight axis, one per reflexion
     std::vector<double> halfWidths;      // window half-widths, axis units
     std::vector<double> ticks;           // Kα1 positions inside the span
 };
@@ -44,7 +45,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
 // One unit-area peak at x.
 inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {
     if (!peaks.cwPeaks.empty()) return cwPeakValue(peaks.cwPeaks[n], x);
-    return peaks.shape(x, const_cast<Reflexion *>(&peaks.reflexions[n]), peaks.profile.get());
+    return tofPeakValue(peaks.tofPeaks[n], x);
 }
 
 // Calls visit(n, range) for every reflexion n whose window reaches x[count]
@@ -70,7 +71,9 @@ template <typename Visit>
 void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
     if (peaks.cwPeaks.empty()) {
         visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
-            for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, peakValue(peaks, n, x[i]));
+            for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) {
+                visit(n, i, tofPeakValue(peaks.tofPeaks[n], x[i]));
+            }
         });
         return;
     }

@@ -46,6 +46,18 @@ inline double symmetricValue(const CwPeak &peak, double delta) {
 
 }  // namespace
 
+// H = (H_G⁵ + 2.69269 H_G⁴ H_L + 2.42843 H_G³ H_L² + 4.47163 H_G² H_L³ + 0.07842 H_G H_L⁴ + H_L⁵)^(1/5).
+double thompsonCoxHastingsFwhm(double hG, double hL) {
+    const double g2 = hG * hG, g3 = g2 * hG, g4 = g3 * hG, g5 = g4 * hG;
+    const double l2 = hL * hL, l3 = l2 * hL, l4 = l3 * hL, l5 = l4 * hL;
+    return std::pow(
+        g5 + kTchWidth[0] * g4 * hL + kTchWidth[1] * g3 * l2 + kTchWidth[2] * g2 * l3 + kTchWidth[3] * hG * l4 + l5,
+        0.2);
+}
+
+// η = 1.36603 q − 0.47719 q² + 0.11116 q³, q = H_L / H.
+double thompsonCoxHastingsEta(double q) { return kTchEta[0] * q - kTchEta[1] * (q * q) + kTchEta[2] * (q * q * q); }
+
 CwPeak makeCwPeak(const Reflexion &reflexion, const RefinementProfile &profile, double asymmetry,
                   double cutoff) {
     CwPeak peak;
@@ -58,13 +70,8 @@ CwPeak makeCwPeak(const Reflexion &reflexion, const RefinementProfile &profile, 
     double fwhm = hG;
     if (peak.type == PK_PROFILE_LORENTZIAN) fwhm = hL;
     if (peak.type == PK_PROFILE_PSEUDO_VOIGT) {
-        const double g2 = hG * hG, g3 = g2 * hG, g4 = g3 * hG, g5 = g4 * hG;
-        const double l2 = hL * hL, l3 = l2 * hL, l4 = l3 * hL, l5 = l4 * hL;
-        fwhm = std::pow(g5 + kTchWidth[0] * g4 * hL + kTchWidth[1] * g3 * l2 + kTchWidth[2] * g2 * l3 +
-                            kTchWidth[3] * hG * l4 + l5,
-                        0.2);
-        const double q = hL / fwhm;
-        peak.eta = kTchEta[0] * q - kTchEta[1] * (q * q) + kTchEta[2] * (q * q * q);
+        fwhm = thompsonCoxHastingsFwhm(hG, hL);
+        peak.eta = thompsonCoxHastingsEta(hL / fwhm);
     }
     peak.inverseFwhm = 1.0 / fwhm;
     peak.gaussianFactor = kGaussianPeakFactor / fwhm;

@@ -23,6 +23,12 @@ struct CwPeak {
     double shift = 0.0;            // cot 2θ₀ (five-point asymmetry)
 };
 
+// The Thompson–Cox–Hastings pseudo-Voigt: the FWHM H of Gaussian and
+// Lorentzian widths, and the Lorentzian fraction η of q = H_L / H (the
+// core's constants and arithmetic).
+double thompsonCoxHastingsFwhm(double hG, double hL);
+double thompsonCoxHastingsEta(double q);
+
 // The peak of `reflexion` (its peakPosition set) for a profile record of one
 // of the three 2θ types; the asymmetry P applies at or below `cutoff`.
 CwPeak makeCwPeak(const Reflexion &reflexion, const RefinementProfile &profile, double asymmetry,
