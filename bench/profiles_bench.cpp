@@ -5,13 +5,16 @@
 // cycling over 64 points spread across the peak. Then the phase layer's
 // window loop (addCwWindow) for the same pseudo-Voigt, symmetric and
 // asymmetric, over a whole window of ±40 FWHM by 0.01° as a pattern meets
-// it, reported per point.
+// it, reported per point; and the layer's time-of-flight pseudo-Voigt
+// (tofPeakValue, its own exponential integral) on the near and far points of
+// the core's cases, and over the whole window a pattern gives it.
 #include <benchmark/benchmark.h>
 
 #include <complex>
 
 #include <vector>
 
+#include "phase/tof_peaks.hpp"
 #include "phase/window_kernels.hpp"
 #include "profiles/profiles.hpp"
 
@@ -148,5 +151,46 @@ void BM_WindowPseudoVoigtSymmetric(benchmark::State &state) { windowLoop(state, 
 void BM_WindowPseudoVoigtAsymmetric(benchmark::State &state) { windowLoop(state, 0.05); }
 BENCHMARK(BM_WindowPseudoVoigtSymmetric);
 BENCHMARK(BM_WindowPseudoVoigtAsymmetric);
+
+// The layer's time-of-flight pseudo-Voigt, per-reflexion terms made once, on the core case's 64 points.
+void runTofLayer(benchmark::State &state, ShapeCase c) {
+    const powderkit::phase::TofPeak peak = powderkit::phase::makeTofPeak(*c.reflexion, *c.profile);
+    int i = 0;
+    for (auto _ : state) {
+        double value = powderkit::phase::tofPeakValue(peak, c.x[i]);
+        benchmark::DoNotOptimize(value);
+        i = (i + 1) & (kPoints - 1);
+    }
+    freeRefinementProfile(c.profile);
+    c.reflexion->methods->freeReflexion(c.reflexion);
+}
+
+void BM_LayerTofPseudoVoigtNear(benchmark::State &s) { runTofLayer(s, makeTimeOfFlightCase(4, -10.0, 10.0)); }
+void BM_LayerTofPseudoVoigtFar(benchmark::State &s) { runTofLayer(s, makeTimeOfFlightCase(4, 100.0, 400.0)); }
+BENCHMARK(BM_LayerTofPseudoVoigtNear);
+BENCHMARK(BM_LayerTofPseudoVoigtFar);
+
+// The same shape over the window the pattern model gives it (10σ + 25γ + 8/α + 9/β each side) by 1 µs.
+void BM_LayerTofPseudoVoigtWindow(benchmark::State &state) {
+    ShapeCase c = makeTimeOfFlightCase(4, 0.0, 1.0);
+    const powderkit::phase::TofPeak peak = powderkit::phase::makeTofPeak(*c.reflexion, *c.profile);
+    const double alpha = c.profile->alpha1, beta = c.profile->beta0;
+    const double half = 10.0 * 3.0 + 25.0 * 2.0 + 8.0 / alpha + 9.0 / beta;  // σ = 3, γ = 2 µs
+    std::vector<double> x, y;
+    for (double offset = -half; offset <= half; offset += 1.0) x.push_back(1.0 + offset * 1e-3);
+    y.assign(x.size(), 0.0);
+    const auto last = static_cast<int32_t>(x.size()) - 1;
+    for (auto _ : state) {
+        powderkit::phase::addTofWindow(peak, x.data(), 0, last, 1.0, y.data());
+        benchmark::DoNotOptimize(y.data());
+    }
+    state.counters["points"] = static_cast<double>(x.size());
+    state.counters["per_point"] = benchmark::Counter(static_cast<double>(x.size()),
+                                                     benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
+    freeRefinementProfile(c.profile);
+    c.reflexion->methods->freeReflexion(c.reflexion);
+}
+BENCHMARK(BM_LayerTofPseudoVoigtWindow);
 
 }  // namespace
