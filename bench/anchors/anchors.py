@@ -161,7 +161,7 @@ def exponential_integral(build, repeats, rows):
     for name, where in (("BM_LayerTofPseudoVoigtNear", "within 10 us of the peak"),
                         ("BM_LayerTofPseudoVoigtFar", "100-400 us from the peak")):
         if name in ours:
-            core = ours.get(name.replace("Layer", ""))
+            core = ours.get(name.replace("LayerTof", "TofExp"))
             rows.append((f"time-of-flight pseudo-Voigt point, {where} (two E1 each)",
                          f"{ours[name] * 1e9:.0f} ns", f"the core's {core * 1e9:.0f} ns" if core else "",
                          f"{core / ours[name]:.1f}x" if core else ""))
