@@ -80,6 +80,12 @@ TEST(FastPaths, WindowsAreThePointShapes) {
                 const double added = i >= 3 && i <= 797 ? 2.5 * cwPeakValue(peak, x[i]) : 0.0;
                 ASSERT_NEAR(y[i] - 1.0, added, 1e-14 * top) << type << " P " << asymmetry << " at " << x[i];
             }
+            // A short window about the peak: its first and last points carry most of the peak.
+            std::vector<double> near(x.size(), 0.0);
+            addCwWindow(peak, x.data(), 399, 401, 1.0, near.data());
+            for (std::size_t i = 398; i <= 402; ++i) {
+                EXPECT_NEAR(near[i], i >= 399 && i <= 401 ? cwPeakValue(peak, x[i]) : 0.0, 1e-14 * top) << i;
+            }
         }
     }
 }

@@ -191,6 +191,32 @@ TEST_F(Pattern, ThreadsGiveWhatOneThreadGives) {
     pk_pattern_model_free(shared);
 }
 
+// Computing refuses, naming the point or the part: a NaN at the first or a later point, an axis that does not
+// ascend, a part that names no phase, a negative count.
+TEST_F(Pattern, ComputeRefusesBadAxesAndParts) {
+    pk_pattern_model *m = modelOf(cu, {settingOf(corundum, 1.0)}, {}, 20, 100);
+    const double nan = std::nan("");
+    struct Case {
+        std::vector<double> x;
+        int32_t part;
+        const char *message;
+    } cases[] = {
+        {{nan, 21, 22}, PK_PART_TOTAL, "x[0] is not a number"},
+        {{20, 21, nan}, PK_PART_TOTAL, "x[2] is not a number"},
+        {{20, 22, 21}, PK_PART_TOTAL, "x is not ascending at x[2]"},
+        {{20, 21, 22}, 1, "part 1 names no phase"},
+    };
+    for (const Case &c : cases) {
+        std::vector<double> y(c.x.size());
+        pk_error e{};
+        EXPECT_EQ(pk_pattern_model_compute(m, c.part, c.x.data(), 3, y.data(), &e), PK_ERROR_ARGUMENT) << c.message;
+        EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
+    }
+    double y[1];
+    EXPECT_EQ(pk_pattern_model_compute(m, PK_PART_TOTAL, y, -1, y, nullptr), PK_ERROR_ARGUMENT);
+    pk_pattern_model_free(m);
+}
+
 // The zero adds to every position; a Bragg–Brentano sample displacement s moves each by −(2 s cos θ / R)(180/π)
 // degrees.
 TEST_F(Pattern, ZeroAndSampleDisplacementMoveThePeaks) {
