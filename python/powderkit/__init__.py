@@ -25,7 +25,7 @@ from ._library import lib as _lib, library_path
 from .errors import Error, MissingFileError
 from .instrument import Gaussian, Instrument, Lorentzian, Profile, PseudoVoigt, TofExpGaussian, TofExpPseudoVoigt
 from .measured import MeasuredPattern, read_pattern
-from .pattern import pattern
+from .pattern import PatternModel, pattern
 from .peaks import PEAK_DTYPE, find_peaks
 from .phase import Phase, Site
 from .reflexions import Lines, Reflexions
@@ -37,6 +37,6 @@ __version__ = "0.1.0"
 library_version = _lib.pk_version().decode("ascii")
 
 __all__ = ["Error", "MissingFileError", "Instrument", "Profile", "PseudoVoigt", "Gaussian", "Lorentzian",
-           "TofExpGaussian", "TofExpPseudoVoigt", "Phase", "Site", "Reflexions", "Lines", "pattern",
+           "TofExpGaussian", "TofExpPseudoVoigt", "Phase", "Site", "Reflexions", "Lines", "pattern", "PatternModel",
            "MeasuredPattern", "read_pattern", "find_peaks", "PEAK_DTYPE", "Refinement", "Result", "Parameter",
            "PhaseResult", "refine_series", "SeriesResult", "library_path", "library_version"]

@@ -107,3 +107,19 @@ def count(length, what):
     if length > 2**31 - 1:
         raise Error(f"{what} holds {length} values; the library takes at most 2**31 - 1")
     return length
+
+
+def positions(function, handle, index):
+    """The peak positions a *_peak_positions function writes for one phase. The
+    library refuses an array too small, so the array grows until they fit."""
+    capacity = 4096
+    while True:
+        values = np.zeros(capacity)
+        written = ctypes.c_int32()
+        try:
+            call(function, handle, index, doubles(values), capacity, ctypes.byref(written))
+            return values[:written.value].copy()
+        except Error as refused:
+            if capacity >= 1 << 26 or "index" in str(refused):
+                raise
+            capacity *= 8

@@ -5,7 +5,7 @@ import numpy as np
 
 from . import _records as r
 from ._library import lib
-from .errors import Error, call, count, doubles, output, vector
+from .errors import Error, call, count, doubles, output, positions, vector
 from .instrument import Profile, resolve_instrument
 from .phase import Phase
 
@@ -87,3 +87,68 @@ def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=Fals
          None if coefficients is None else doubles(coefficients), terms, doubles(x), count(len(x), "x"), doubles(y))
     del keep
     return y
+
+
+class PatternModel:
+    """A calculated pattern made once for a span of the axis and then computed at
+    any points, as often as needed: the reflexions, intensities and peak terms
+    are worked out when it is made, so each call only sums the peaks.
+
+    PatternModel(phases, x_min, x_max, anode=…, scale=…, profile=…, march=…, background=…)
+      the arguments as for pattern(); x_min … x_max the span (degrees 2θ, or ms),
+      over which the Chebyshev background is defined
+    model(x, part=None, out=None)
+      the pattern at x (ascending, within or beyond the span): every phase plus
+      the background (part None), the background alone (part "background"), or
+      one phase (its index or name)
+    model.ticks(phase)
+      the Kα1 peak positions of one phase inside the span, ascending
+
+    A model is read-only once made: threads may compute from one model at once.
+    """
+
+    def __init__(self, phases, x_min, x_max, *, anode=None, wavelength=None, alpha2=True, neutron=False,
+                 instrument=None, scale=None, profile=None, march=None, background=None):
+        instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron)
+        settings, keep = phase_settings(phases, scale, profile, march)
+        coefficients = vector([] if background is None else background, "background")
+        handle = ctypes.c_void_p()
+        call(lib.pk_pattern_model_make, instrument.reference, settings, len(settings),
+             doubles(coefficients) if len(coefficients) else None, len(coefficients), float(x_min), float(x_max),
+             ctypes.byref(handle))
+        self._handle = handle
+        self._phases = keep[0]  # the library borrows them: they live as long as the model
+        self._names = [phase.name for phase in self._phases]
+
+    def __del__(self):
+        handle = getattr(self, "_handle", None)
+        if handle and lib is not None:
+            lib.pk_pattern_model_free(handle)
+            self._handle = None
+
+    def _part(self, part):
+        if part is None:
+            return -1
+        if part == "background":
+            return -2
+        if isinstance(part, str):
+            if part not in self._names:
+                raise Error(f"{part!r} names no phase of the model; its phases are {', '.join(self._names)}")
+            return self._names.index(part)
+        return int(part)
+
+    def __call__(self, x, part=None, out=None):
+        x = vector(x, "x")
+        y = output(out, len(x), "out")
+        if out is not None and np.may_share_memory(x, y):
+            x = x.copy()
+        call(lib.pk_pattern_model_compute, self._handle, self._part(part), doubles(x), count(len(x), "x"),
+             doubles(y))
+        return y
+
+    def ticks(self, phase=0):
+        """The Kα1 peak positions of one phase (index or name) inside the span."""
+        index = self._part(phase)
+        if index < 0:
+            raise Error("ticks belong to a phase: give its index or name")
+        return positions(lib.pk_pattern_model_peak_positions, self._handle, index)

@@ -6,7 +6,7 @@ import numpy as np
 
 from . import _records as r
 from ._library import lib
-from .errors import Error, call, doubles
+from .errors import call, doubles, positions
 
 
 class Parameter(NamedTuple):
@@ -43,22 +43,6 @@ def read_parameters(handle):
         name = record.name.decode("utf-8")
         out[name] = Parameter(name, record.value, record.esd, r.STATES[record.state], record.lower, record.upper)
     return out
-
-
-def _ticks(handle, index):
-    """One phase's peak positions; the library refuses an array too small, so
-    the array grows until they fit."""
-    capacity = 4096
-    while True:
-        positions = np.zeros(capacity)
-        written = ctypes.c_int32()
-        try:
-            call(lib.pk_refinement_peak_positions, handle, index, doubles(positions), capacity, ctypes.byref(written))
-            return positions[:written.value].copy()
-        except Error:
-            if capacity >= 1 << 26:
-                raise
-            capacity *= 8
 
 
 class Result:
@@ -111,7 +95,7 @@ class Result:
             name = record.name.decode("utf-8")
             self.phases[name] = PhaseResult(name, tuple(record.cell), tuple(record.cell_esd), record.r_bragg,
                                             record.weight_fraction)
-            self.ticks[name] = _ticks(handle, index)
+            self.ticks[name] = positions(lib.pk_refinement_peak_positions, handle, index)
 
     def _read_curves(self, handle):
         n = lib.pk_refinement_point_count(handle)

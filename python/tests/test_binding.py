@@ -65,6 +65,24 @@ def test_pattern_into_its_own_x(corundum):
     assert np.array_equal(pk.pattern(corundum, same, anode="Cu", out=same), expected)
 
 
+def test_pattern_model_computes_what_pattern_computes(example_data, corundum):
+    silicon = pk.Phase.from_cif(example_data / "silicon.cif")
+    x = np.linspace(20, 80, 3001)
+    settings = dict(anode="Cu", scale=[2.0, 0.5], background=[10, 2, 1])
+    model = pk.PatternModel([corundum, silicon], 20, 80, **settings)
+    total = model(x)
+    assert np.array_equal(total, pk.pattern([corundum, silicon], x, **settings))
+    parts = model(x, "background") + model(x, 0) + model(x, "silicon")
+    assert np.allclose(parts, total, rtol=0, atol=1e-12 * total.max())
+    # The Kα1 ticks inside the span are the reflexions' 2θ there.
+    expected = np.sort(silicon.reflexions(two_theta_max=80).two_theta)
+    assert np.allclose(model.ticks("silicon"), expected[expected >= 20], rtol=0, atol=1e-12)
+    with pytest.raises(pk.Error, match="'quartz' names no phase"):
+        model(x, "quartz")
+    with pytest.raises(pk.Error, match="phase index 2 is out of range"):
+        model.ticks(2)
+
+
 def point_group_orbits(phase, hkl):
     """Every reflexion equivalent to each row of hkl: h·R for the operators' rotations R, and Friedel mates."""
     rotations = np.unique(np.array([rotation for rotation, _ in phase.operators]), axis=0)
