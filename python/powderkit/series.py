@@ -74,7 +74,8 @@ class SeriesResult:
         return pandas.DataFrame(self.table())
 
     def __repr__(self):
-        return f"<SeriesResult: {len(self)} patterns, {len(self.names)} parameters, {int(self.converged.sum())} converged>"
+        converged = int(self.converged.sum())
+        return f"<SeriesResult: {len(self)} patterns, {len(self.names)} parameters, {converged} converged>"
 
 
 def refine_series(patterns, template, executor=None, sequential=True, cycles=None):

@@ -34,7 +34,8 @@ def test_two_phase_refinement(tmp_path):
     for name, value, esd, true in rows:
         assert abs(float(value) - float(true)) < 4 * float(esd), name
     assert 0.9 < float(re.search(r"GoF (\S+)", out)[1]) < 1.2
-    # w = S·ρ / Σ S·ρ with ρ = Z·M/V (the scale multiplies |F|²/V², so it is the volume fraction); scales 150, 50.
+    # w = S·ρ / Σ S·ρ with ρ = Z·M/V (the scale multiplies |F|²/V², so it is the volume fraction);
+    # scales 150, 50.
     mass = np.array([6 * 101.961 / 254.792343, 8 * 28.0855 / 5.431194 ** 3]) * [150, 50]  # S·ρ, amu/Å³
     assert abs(float(re.search(r"weight fraction corundum +(\S+)", out)[1]) - mass[0] / mass.sum()) < 0.003
     assert len(np.loadtxt(tmp_path / "fit" / "mixture.xy")) == 14001 and (tmp_path / "fit" / "fit.png").is_file()
