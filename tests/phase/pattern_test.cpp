@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -215,6 +216,38 @@ TEST_F(Pattern, ComputeRefusesBadAxesAndParts) {
     double y[1];
     EXPECT_EQ(pk_pattern_model_compute(m, PK_PART_TOTAL, y, -1, y, nullptr), PK_ERROR_ARGUMENT);
     pk_pattern_model_free(m);
+}
+
+// A model refuses an instrument it cannot use, naming the field; a goniometer radius matters only with a sample
+// displacement.
+TEST_F(Pattern, InstrumentsAreCheckedFieldByField) {
+    const double nan = std::nan("");
+    const std::pair<std::function<void(pk_instrument &)>, const char *> cases[] = {
+        {[](pk_instrument &i) { i.axis = 7; }, "instrument.axis 7 is neither"},
+        {[](pk_instrument &i) { i.radiation = 1; }, "instrument.radiation 1 is neither"},
+        {[&](pk_instrument &i) { i.zero = nan; }, "instrument.zero is not a number"},
+        {[](pk_instrument &i) { i.wavelength = 0.0; }, "instrument.wavelength must be positive"},
+        {[](pk_instrument &i) { i.wavelength2 = -1.0; }, "instrument.wavelength2 must be 0"},
+        {[](pk_instrument &i) { i.wavelength2 = 1.54, i.ratio2 = -0.5; }, "instrument.ratio2 must be"},
+        {[&](pk_instrument &i) { i.displacement = nan; }, "instrument.displacement is not a number"},
+        {[](pk_instrument &i) { i.displacement = 0.1, i.radius = 0.0; }, "instrument.radius must be positive"},
+        {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt1 = 0.0; }, "instrument.dtt1 must be positive"},
+        {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt2 = -1.0; }, "instrument.dtt2 must be"},
+        {[&](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.tof_two_theta = nan; }, "instrument.tof_two_theta is not"},
+    };
+    const pk_phase_setting setting = settingOf(corundum, 1.0);
+    for (const auto &[change, message] : cases) {
+        pk_instrument bad = cu;
+        change(bad);
+        pk_pattern_model *m = nullptr;
+        pk_error e{};
+        EXPECT_EQ(pk_pattern_model_make(&bad, &setting, 1, nullptr, 0, 20, 100, &m, &e), PK_ERROR_ARGUMENT) << message;
+        EXPECT_NE(std::string(e.message).find(message), std::string::npos) << e.message;
+        EXPECT_EQ(m, nullptr);
+    }
+    pk_instrument still = cu;
+    still.radius = 0.0;
+    pk_pattern_model_free(modelOf(still, {setting}, {}, 20, 100));
 }
 
 // The zero adds to every position; a Bragg–Brentano sample displacement s moves each by −(2 s cos θ / R)(180/π)
