@@ -335,11 +335,23 @@ std::string runRefine(const RefineOptions &given) {
     const std::string xy = fitXy(result, title);
     const std::string svg = svgFitPlot(plot);
     const std::string next = setupJson(setup, result);
+    // Each phase's refined structure, <name>.cif.
+    std::vector<std::pair<std::string, std::string>> cifs;
+    for (std::size_t p = 0; p < result.phases.size(); ++p) {
+        int32_t size = 0;
+        pk_refinement_phase_cif(refinement.get(), static_cast<int32_t>(p), nullptr, 0, &size, nullptr);
+        std::string cif(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+        check(pk_refinement_phase_cif(refinement.get(), static_cast<int32_t>(p), cif.data(), size, &size, &error),
+              error);
+        cif.resize(static_cast<std::size_t>(size - 1));
+        cifs.emplace_back(result.phases[p].name + ".cif", cif);
+    }
     makeOutputFolder(options.output_dir);
     writeFileWhole(options.output_dir, "refinement.json", json);
     writeFileWhole(options.output_dir, "fit.xy", xy);
     writeFileWhole(options.output_dir, "fit.svg", svg);
     writeFileWhole(options.output_dir, "setup.json", next);
+    for (const auto &[name, cif] : cifs) writeFileWhole(options.output_dir, name, cif);
     return text;
 }
 

@@ -561,6 +561,16 @@ PK_PHASE_API int32_t pk_refinement_phase_count(const pk_refinement *refinement);
 PK_PHASE_API int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t index,
                                                 pk_refinement_phase *phase, pk_error *error);
 
+/* The refined structure of one phase as CIF text (NUL-terminated) into
+ * text[capacity]: its data block, the space group's name and operators, the
+ * cell and every site (occupancy, Uiso, and the Uij of anisotropic sites),
+ * each refined value followed by its esd in parentheses in units of its last
+ * digit ("4.75891(12)"). *size receives the bytes needed, NUL included, also
+ * when the buffer is too small (which fails). Read back by
+ * pk_phase_from_cif_text it gives the refined phase. */
+PK_PHASE_API int32_t pk_refinement_phase_cif(const pk_refinement *refinement, int32_t phase_index, char *text,
+                                             int32_t capacity, int32_t *size, pk_error *error);
+
 /* The curves of the refinement over its points (the range, excluded points
  * included). */
 enum {

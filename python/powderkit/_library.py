@@ -127,6 +127,7 @@ _PROTOTYPES = {
     "pk_refinement_correlations": (c_int32, [c_void_p, _DOUBLES, c_int32, _INTS, _ERROR]),
     "pk_refinement_phase_count": (c_int32, [c_void_p]),
     "pk_refinement_phase_result": (c_int32, [c_void_p, c_int32, POINTER(r.RefinementPhase), _ERROR]),
+    "pk_refinement_phase_cif": (c_int32, [c_void_p, c_int32, c_void_p, c_int32, c_void_p, _ERROR]),
     "pk_refinement_point_count": (c_int32, [c_void_p]),
     "pk_refinement_curve": (c_int32, [c_void_p, c_int32, c_int32, _DOUBLES, c_int32, _ERROR]),
     "pk_refinement_peak_positions": (c_int32, [c_void_p, c_int32, _DOUBLES, c_int32, _INTS, _ERROR]),

@@ -45,6 +45,15 @@ def read_parameters(handle):
     return out
 
 
+def _cif(handle, index):
+    """One phase's refined structure as CIF text."""
+    size = ctypes.c_int32()
+    lib.pk_refinement_phase_cif(handle, index, None, 0, ctypes.byref(size), None)
+    text = ctypes.create_string_buffer(max(size.value, 1))
+    call(lib.pk_refinement_phase_cif, handle, index, text, len(text), ctypes.byref(size))
+    return text.value.decode("utf-8")
+
+
 class Result:
     """What a refinement run found.
 
@@ -62,6 +71,9 @@ class Result:
     x, observed, calculated, background, difference   the curves over the range
     phase_curves    dict name → that phase's share of the calculated curve
     ticks           dict name → the phase's Kα1 peak positions inside the range
+    cif             dict name → the phase's refined structure as CIF text, refined
+                    values with their esd's in parentheses (Phase.from_cif_text
+                    reads it back)
     plot()          observed, calculated and difference with tick marks
     """
 
@@ -88,7 +100,7 @@ class Result:
         self.correlated_names = [p.name for p in self.parameters.values() if p.state in refined]
 
     def _read_phases(self, handle):
-        self.phases, self.ticks = {}, {}
+        self.phases, self.ticks, self.cif = {}, {}, {}
         for index in range(lib.pk_refinement_phase_count(handle)):
             record = r.RefinementPhase()
             call(lib.pk_refinement_phase_result, handle, index, ctypes.byref(record))
@@ -96,6 +108,7 @@ class Result:
             self.phases[name] = PhaseResult(name, tuple(record.cell), tuple(record.cell_esd), record.r_bragg,
                                             record.weight_fraction)
             self.ticks[name] = positions(lib.pk_refinement_peak_positions, handle, index)
+            self.cif[name] = _cif(handle, index)
 
     def _read_curves(self, handle):
         n = lib.pk_refinement_point_count(handle)

@@ -68,6 +68,10 @@ def test_two_phases_refine_to_the_truth(phases, two_phase):
     for name, phase in result.phases.items():
         assert phase.weight_fraction == pytest.approx(share[name] / sum(share.values()), rel=1e-3)
         assert phase.cell[0] == phase.cell[1] == result[name + ".a"].value
+    # Each refined structure as CIF reads back as that phase, to the digits its esd leaves.
+    back = pk.Phase.from_cif_text(result.cif["corundum"])
+    assert back.name == "corundum" and back.symbol == corundum.symbol
+    assert abs(back.cell[2] - result["corundum.c"].value) <= result["corundum.c"].esd
 
 
 def test_progress_callback_stops_the_run_and_its_exceptions_come_out(phases, two_phase, capsys):

@@ -136,6 +136,14 @@ void applyParameters(pk_refinement &refinement);
 // (phase::Failure) when the values cannot make a pattern.
 void evaluate(pk_refinement &refinement, const std::vector<bool> &phases);
 
+// The refined structure of one phase as CIF text: cell, space group and
+// operators, sites with occupancy and Uiso, refined values with their esd's.
+std::string refinedCif(const pk_refinement &refinement, std::size_t phase);
+
+// "4.75891(12)": a value rounded to the last digit of its esd (two digits
+// when they read 19 or less, else one); the value alone when esd ≤ 0 or NaN.
+std::string valueWithEsd(double value, double esd);
+
 // T_k over the refinement's points (the background's k-th column).
 const std::vector<double> &chebyshevColumn(pk_refinement &refinement, int k);
 

@@ -314,6 +314,24 @@ int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t inde
     });
 }
 
+int32_t pk_refinement_phase_cif(const pk_refinement *refinement, int32_t phase_index, char *text, int32_t capacity,
+                                int32_t *size, pk_error *error) {
+    if (size != nullptr) *size = 0;
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        const std::size_t phase = requireIndex(phase_index, refinement->phases.size(), "phase");
+        const std::string cif = refinedCif(*refinement, phase);
+        const auto needed = static_cast<int32_t>(cif.size() + 1);
+        if (size != nullptr) *size = needed;
+        if (capacity < needed) {
+            fail(PK_ERROR_ARGUMENT, "the text needs " + std::to_string(needed) + " bytes; the buffer holds " +
+                                        std::to_string(capacity));
+        }
+        requireArgument(text, "text");
+        std::copy(cif.c_str(), cif.c_str() + needed, text);
+    });
+}
+
 int32_t pk_refinement_point_count(const pk_refinement *refinement) {
     return refinement != nullptr ? static_cast<int32_t>(refinement->x.size()) : 0;
 }

@@ -134,7 +134,11 @@ assert not free or (d["converged"] and d["statistics"]["Rwp"] < 0.01)  # a perfe
 PY
 }
 "$pk" refine "$t/mix.xy" "$t/corundum.cif" "$t/silicon.cif" --output "$t/fit" > /dev/null 2> "$t/stderr"
-[ "$(cd "$t/fit" && echo *)" = "fit.svg fit.xy refinement.json setup.json" ] || fail "refine wrote $(ls "$t/fit")"
+[ "$(cd "$t/fit" && echo *)" = "corundum.cif fit.svg fit.xy refinement.json setup.json silicon.cif" ] ||
+  fail "refine wrote $(ls "$t/fit")"
+# The refined structures read back: their reflexions are listed, and a refined cell carries its esd.
+"$pk" reflexions "$t/fit/corundum.cif" > /dev/null 2> "$t/cif-errors" || fail "refined CIF: $(cat "$t/cif-errors")"
+grep -Eq '^_cell_length_a [0-9.]+\([0-9]+\)$' "$t/fit/silicon.cif" || fail "refined CIF: no esd on silicon's a"
 grep -q '^cycle 1  Rwp' "$t/stderr" || fail "refine: no progress line"
 check_fit "$t/fit" free
 awk '!/^#/ { n++; bad = bad || NF != 5 || ($2 - $3 - $4) ^ 2 > 1e-12 * $2 ^ 2 || ($3 - $2) ^ 2 > 1e-6 * $2 ^ 2 ||

@@ -199,6 +199,50 @@ TEST_F(Mixture, LeBailOfOverlappingPhasesConverges) {
     EXPECT_LT(s.GoF, 1.1) << s.cycles << " cycles, Rwp " << s.Rwp << " " << pk_refinement_warnings(r.get());
 }
 
+// Values with their esd's in the crystallographers' notation, worked out by hand: two esd digits when they read 19 or
+// less, one otherwise, the value rounded to the same place.
+TEST(CifOutput, ValuesWithEsds) {
+    EXPECT_EQ(powderkit::refinement::valueWithEsd(4.75891234, 0.000123), "4.75891(12)");
+    EXPECT_EQ(powderkit::refinement::valueWithEsd(0.352156, 0.0000345), "0.35216(3)");
+    EXPECT_EQ(powderkit::refinement::valueWithEsd(0.0123, 0.0019), "0.0123(19)");
+    EXPECT_EQ(powderkit::refinement::valueWithEsd(1234.4, 23.0), "1234(23)");
+    EXPECT_EQ(powderkit::refinement::valueWithEsd(12.99, 0.0), "12.99");
+    EXPECT_EQ(powderkit::refinement::valueWithEsd(5.0, std::nan("")), "5");
+}
+
+// The refined silicon written as CIF reads back as the refined phase (cell and Uiso to the digits written, the
+// operators and the space group), with the refined values' esd's in parentheses; a short buffer is refused with the
+// size it needs.
+TEST_F(Mixture, RefinedStructureReadsBackFromItsCif) {
+    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 7);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), 0.9 * kSiliconScale)});
+    set(r.get(), "silicon.a", siliconCell[0] * 1.002);
+    run(r.get(), "scale,cell,uiso,background");
+    int32_t size = 0;
+    pk_error e{};
+    char small[8];
+    EXPECT_EQ(pk_refinement_phase_cif(r.get(), 0, small, sizeof small, &size, &e), PK_ERROR_ARGUMENT);
+    ASSERT_GT(size, 500);
+    std::string text(static_cast<std::size_t>(size), '\0');
+    ASSERT_EQ(pk_refinement_phase_cif(r.get(), 0, text.data(), size, &size, &e), PK_OK) << e.message;
+    const pk_parameter a = parameter(r.get(), "silicon.a"), u = parameter(r.get(), "silicon.Si1.uiso");
+    EXPECT_NE(text.find("_cell_length_a " + powderkit::refinement::valueWithEsd(a.value, a.esd)), std::string::npos)
+        << text;
+    pk_phase *back = nullptr;
+    ASSERT_EQ(pk_phase_from_cif_text(text.c_str(), nullptr, &back, &e), PK_OK) << e.message << "\n" << text;
+    const Phase owned(back);
+    double cell[6];
+    pk_phase_cell(back, cell, nullptr);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(cell[k], a.value, a.esd) << k;
+    EXPECT_EQ(std::string(pk_phase_name(back)), "silicon");
+    EXPECT_EQ(std::string(pk_phase_symbol(back)), std::string(pk_phase_symbol(silicon.get())));
+    EXPECT_EQ(pk_phase_operator_count(back), pk_phase_operator_count(silicon.get()));
+    pk_site site{};
+    ASSERT_EQ(pk_phase_site(back, 0, &site, nullptr), PK_OK);
+    EXPECT_NEAR(site.u_iso, u.value, u.esd);
+    EXPECT_EQ(std::string(site.type), "Si");
+}
+
 // What the data cannot see is named, not returned as a number: the occupancy of a lone site beside the scale
 // (the intensity goes as scale × occupancy²), and every parameter of a phase at zero scale.
 TEST_F(Mixture, UndeterminedParametersAreReported) {
