@@ -44,44 +44,14 @@ template <int Type, bool Tail>
     }
 }
 
-// Runs Loop<false> over the points of first … last within 12 FWHM + reach
-// of the centre and Loop<true> over those beyond on either side.
-template <template <bool> class Loop>
-[[gnu::always_inline]] inline void splitTails(const CwPeak &peak, const double *x, int32_t first, int32_t last,
-                                              double reach, double factor, double *y) {
-    const double half = kGaussianReach / peak.inverseFwhm + reach;
-    const double *begin = x + first, *end = x + last + 1;
-    const auto low = static_cast<int32_t>(std::lower_bound(begin, end, peak.centre - half) - x);
-    const auto high = static_cast<int32_t>(std::upper_bound(begin, end, peak.centre + half) - x) - 1;
-    if (low > first) Loop<true>::run(peak, x, first, low - 1, factor, y);
-    if (high >= low) Loop<false>::run(peak, x, low, high, factor, y);
-    if (high < last) Loop<true>::run(peak, x, high + 1 > low ? high + 1 : low, last, factor, y);
-}
-
 template <int Type, bool Tail>
-[[gnu::always_inline]] inline void symmetricLoop(const CwPeak &peak, const double *x, int32_t first, int32_t last,
-                                                 double factor, double *y) {
-    const double centre = peak.centre;
-    for (int32_t i = first; i <= last; ++i) y[i] += factor * symmetric<Type, Tail>(peak, x[i] - centre);
-}
-
-template <bool Tail>
-struct PseudoVoigtLoop {
+struct SymmetricLoop {
     [[gnu::always_inline]] static void run(const CwPeak &peak, const double *x, int32_t first, int32_t last,
                                            double factor, double *y) {
-        symmetricLoop<PK_PROFILE_PSEUDO_VOIGT, Tail>(peak, x, first, last, factor, y);
+        const double centre = peak.centre;
+        for (int32_t i = first; i <= last; ++i) y[i] += factor * symmetric<Type, Tail>(peak, x[i] - centre);
     }
 };
-
-template <int Type>
-[[gnu::always_inline]] inline void symmetricWindow(const CwPeak &peak, const double *x, int32_t first, int32_t last,
-                                                   double factor, double *y) {
-    if constexpr (Type == PK_PROFILE_PSEUDO_VOIGT) {
-        splitTails<PseudoVoigtLoop>(peak, x, first, last, 0.0, factor, y);
-    } else {
-        symmetricLoop<Type, false>(peak, x, first, last, factor, y);
-    }
-}
 
 // The Gaussian's asymmetry: G(Δ) (1 − P |Δ| Δ / tan θ₀) (Rietveld).
 [[gnu::always_inline]] inline void asymmetricGaussianWindow(const CwPeak &peak, const double *x, int32_t first,
@@ -98,40 +68,48 @@ template <int Type>
 // The Lorentzian's and pseudo-Voigt's asymmetry: Boole's rule over the
 // positions x + P c (k/4)², k = 0 … 4, c = cot 2θ₀.
 template <int Type, bool Tail>
-[[gnu::always_inline]] inline void booleLoop(const CwPeak &peak, const double *x, int32_t first, int32_t last,
-                                             double factor, double *y) {
-    const double p = peak.asymmetry;
-    const double c = peak.centre;
-    const double s1 = p * (peak.shift * 0.0625), s2 = p * (peak.shift * 0.25);
-    const double s3 = p * (peak.shift * 0.5625), s4 = p * peak.shift;
-    for (int32_t i = first; i <= last; ++i) {
-        const double at = x[i];
-        y[i] += factor * (kBooleEnd * symmetric<Type, Tail>(peak, at - c) +
-                          kBooleOdd * symmetric<Type, Tail>(peak, (at + s1) - c) +
-                          kBooleMiddle * symmetric<Type, Tail>(peak, (at + s2) - c) +
-                          kBooleOdd * symmetric<Type, Tail>(peak, (at + s3) - c) +
-                          kBooleEnd * symmetric<Type, Tail>(peak, (at + s4) - c));
-    }
-}
-
-template <bool Tail>
-struct BoolePseudoVoigtLoop {
+struct BooleLoop {
     [[gnu::always_inline]] static void run(const CwPeak &peak, const double *x, int32_t first, int32_t last,
                                            double factor, double *y) {
-        booleLoop<PK_PROFILE_PSEUDO_VOIGT, Tail>(peak, x, first, last, factor, y);
+        const double p = peak.asymmetry;
+        const double c = peak.centre;
+        const double s1 = p * (peak.shift * 0.0625), s2 = p * (peak.shift * 0.25);
+        const double s3 = p * (peak.shift * 0.5625), s4 = p * peak.shift;
+        for (int32_t i = first; i <= last; ++i) {
+            const double at = x[i];
+            y[i] += factor * (kBooleEnd * symmetric<Type, Tail>(peak, at - c) +
+                              kBooleOdd * symmetric<Type, Tail>(peak, (at + s1) - c) +
+                              kBooleMiddle * symmetric<Type, Tail>(peak, (at + s2) - c) +
+                              kBooleOdd * symmetric<Type, Tail>(peak, (at + s3) - c) +
+                              kBooleEnd * symmetric<Type, Tail>(peak, (at + s4) - c));
+        }
     }
 };
 
-// The shifted positions reach |P cot 2θ₀| beyond x, so the core widens by as much.
-template <int Type>
-[[gnu::always_inline]] inline void booleWindow(const CwPeak &peak, const double *x, int32_t first, int32_t last,
-                                               double factor, double *y) {
-    if constexpr (Type == PK_PROFILE_PSEUDO_VOIGT) {
-        const double shift = peak.asymmetry * peak.shift;
-        splitTails<BoolePseudoVoigtLoop>(peak, x, first, last, shift < 0.0 ? -shift : shift, factor, y);
+// Runs Loop over first … last; for the pseudo-Voigt, as Loop<Type, false>
+// over the points within 12 FWHM + reach of the centre and as
+// Loop<Type, true> over those beyond on either side (reach: how far the
+// loop's shifted positions go beyond x).
+template <template <int, bool> class Loop, int Type>
+[[gnu::always_inline]] inline void window(const CwPeak &peak, const double *x, int32_t first, int32_t last,
+                                          double reach, double factor, double *y) {
+    if constexpr (Type != PK_PROFILE_PSEUDO_VOIGT) {
+        Loop<Type, false>::run(peak, x, first, last, factor, y);
     } else {
-        booleLoop<Type, false>(peak, x, first, last, factor, y);
+        const double half = kGaussianReach / peak.inverseFwhm + reach;
+        const double *begin = x + first, *end = x + last + 1;
+        const auto low = static_cast<int32_t>(std::lower_bound(begin, end, peak.centre - half) - x);
+        const auto high = static_cast<int32_t>(std::upper_bound(begin, end, peak.centre + half) - x) - 1;
+        if (low > first) Loop<Type, true>::run(peak, x, first, low - 1, factor, y);
+        if (high >= low) Loop<Type, false>::run(peak, x, low, high, factor, y);
+        if (high < last) Loop<Type, true>::run(peak, x, high + 1 > low ? high + 1 : low, last, factor, y);
     }
+}
+
+// The reach of the Boole positions, |P cot 2θ₀|.
+inline double booleReach(const CwPeak &peak) {
+    const double shift = peak.asymmetry * peak.shift;
+    return shift < 0.0 ? -shift : shift;
 }
 
 }  // namespace
@@ -141,23 +119,23 @@ void addCwWindow(const CwPeak &peak, const double *x, int32_t first, int32_t las
     switch (peak.type) {
     case PK_PROFILE_GAUSSIAN:
         if (peak.asymmetry == 0.0) {
-            symmetricWindow<PK_PROFILE_GAUSSIAN>(peak, x, first, last, factor, y);
+            window<SymmetricLoop, PK_PROFILE_GAUSSIAN>(peak, x, first, last, 0.0, factor, y);
         } else {
             asymmetricGaussianWindow(peak, x, first, last, factor, y);
         }
         return;
     case PK_PROFILE_LORENTZIAN:
         if (peak.asymmetry == 0.0) {
-            symmetricWindow<PK_PROFILE_LORENTZIAN>(peak, x, first, last, factor, y);
+            window<SymmetricLoop, PK_PROFILE_LORENTZIAN>(peak, x, first, last, 0.0, factor, y);
         } else {
-            booleWindow<PK_PROFILE_LORENTZIAN>(peak, x, first, last, factor, y);
+            window<BooleLoop, PK_PROFILE_LORENTZIAN>(peak, x, first, last, booleReach(peak), factor, y);
         }
         return;
     default:
         if (peak.asymmetry == 0.0) {
-            symmetricWindow<PK_PROFILE_PSEUDO_VOIGT>(peak, x, first, last, factor, y);
+            window<SymmetricLoop, PK_PROFILE_PSEUDO_VOIGT>(peak, x, first, last, 0.0, factor, y);
         } else {
-            booleWindow<PK_PROFILE_PSEUDO_VOIGT>(peak, x, first, last, factor, y);
+            window<BooleLoop, PK_PROFILE_PSEUDO_VOIGT>(peak, x, first, last, booleReach(peak), factor, y);
         }
         return;
     }
