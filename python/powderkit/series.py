@@ -78,7 +78,7 @@ class SeriesResult:
         return f"<SeriesResult: {len(self)} patterns, {len(self.names)} parameters, {converged} converged>"
 
 
-def refine_series(patterns, template, executor=None, sequential=True, cycles=None):
+def refine_series(patterns, template, executor=None, sequential=True, cycles=None, progress=False):
     """Refines every pattern of a series with the set-up of `template` (a Refinement).
 
     patterns    MeasuredPattern objects or paths of pattern files (read here)
@@ -90,29 +90,45 @@ def refine_series(patterns, template, executor=None, sequential=True, cycles=Non
                 series that outgrows one machine; None: a thread pool here
                 (sequential runs in this process)
     cycles      the cycle limit of every run (the template's by default)
+    progress    True prints a line as each pattern's result comes in (in the
+                series' order); a callable progress(index, name, result) is
+                called instead
 
     Returns a SeriesResult.
     """
     if not isinstance(template, Refinement):
         raise Error(f"the template must be a powderkit.Refinement, not {type(template).__name__}")
+    patterns = list(patterns)
     measured = [p if isinstance(p, MeasuredPattern) else read_pattern(p) for p in patterns]
     names = [p.name if isinstance(p, MeasuredPattern) else os.path.basename(os.fspath(p)) for p in patterns]
     if not measured:
         raise Error("the series holds no patterns")
     description = template._description()
+    results = []
+
+    def collect(result):
+        results.append(result)
+        index = len(results) - 1
+        if progress is True:
+            print(f"pattern {index + 1}/{len(measured)} {names[index]}: {result.stop}, Rwp {result.Rwp:.4f} %",
+                  flush=True)
+        elif progress:
+            progress(index, names[index], result)
+        return result
+
     if sequential:
-        results, start = [], None
+        start = None
         for m in measured:
             if executor is None:
-                result = _refine_one(description, m, start, cycles)
+                start = collect(_refine_one(description, m, start, cycles))
             else:
-                result = executor.submit(_refine_one, description, m, start, cycles).result()
-            results.append(result)
-            start = result
+                start = collect(executor.submit(_refine_one, description, m, start, cycles).result())
         return SeriesResult(names, results)
     if executor is None:
         with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
-            return SeriesResult(names, [f.result() for f in [pool.submit(_refine_one, description, m, None, cycles)
-                                                              for m in measured]])
-    futures = [executor.submit(_refine_one, description, m, None, cycles) for m in measured]
-    return SeriesResult(names, [f.result() for f in futures])
+            for future in [pool.submit(_refine_one, description, m, None, cycles) for m in measured]:
+                collect(future.result())
+        return SeriesResult(names, results)
+    for future in [executor.submit(_refine_one, description, m, None, cycles) for m in measured]:
+        collect(future.result())
+    return SeriesResult(names, results)

@@ -168,8 +168,11 @@ def series(phases):
 
 def test_sequential_series_follows_the_expansion(series):
     patterns, template, truth = series
-    result = pk.refine_series(patterns, template)
+    reported = []
+    result = pk.refine_series(iter(patterns), template, progress=lambda *line: reported.append(line))
     assert result.converged.all() and result.patterns == [p.name for p in patterns]
+    assert [(index, name) for index, name, _ in reported] == list(enumerate(result.patterns))
+    assert [r for _, _, r in reported] == result.results
     a, esd = result["silicon.a"], result.esds[:, result.names.index("silicon.a")]
     assert np.all(np.abs(a - truth) < 4 * esd)
     # each pattern starts from the one before: the second is the template moved to it from the first's result
