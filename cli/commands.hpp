@@ -24,6 +24,8 @@ struct SourceOptions {
     bool has_wavelength = false;
     double wavelength = 0.0;
     bool neutron = false;
+    bool has_monochromator = false;
+    double monochromator = 0.0;  // 2θ_M, degrees; 0 for none
 };
 
 struct ReflexionsOptions {

@@ -49,6 +49,8 @@ void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&an
     auto *neutron = command.add_flag("--neutron", source.neutron,
                                      "neutrons (at the wavelength given, or 1.540593 Å)");
     neutron->excludes(anode);
+    addNumber(command, "--monochromator", source.monochromator, source.has_monochromator,
+              "2θ of a monochromator crystal, degrees (graphite 002 for Cu Kα: 26.6; Ge 111: 27.3)");
 }
 
 void addReflexions(CLI::App &app, ReflexionsOptions &options) {

@@ -69,6 +69,13 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
         instrument.wavelength2 = 0.0;
         instrument.ratio2 = 0.0;
     }
+    if (source.has_monochromator) {
+        if (!(source.monochromator >= 0.0 && source.monochromator < 180.0)) {
+            throw InputError("--monochromator: must be 0 (none) or a 2θ below 180 degrees, not " +
+                             formatNumber(source.monochromator));
+        }
+        instrument.monochromator = source.monochromator;
+    }
     return instrument;
 }
 

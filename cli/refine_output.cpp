@@ -137,6 +137,9 @@ void readSource(const SetupReader &reader, const json &source, RefineOptions &op
             options.source.has_wavelength = true;
         } else if (key == "neutron") {
             options.source.neutron = reader.toBool(value, field);
+        } else if (key == "monochromator") {
+            options.source.monochromator = reader.toNumber(value, field);
+            options.source.has_monochromator = true;
         } else {
             reader.refuse(field, "unknown key");
         }
@@ -241,10 +244,17 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         setup.names.clear();
     }
     if (!given.source.anode.empty() || given.source.has_wavelength || given.source.neutron) {
+        const SourceOptions kept = options.source;
         options.source = given.source;
+        options.source.has_monochromator = kept.has_monochromator;  // unless given below
+        options.source.monochromator = kept.monochromator;
         options.no_alpha2 = given.no_alpha2;
     }
     if (given.no_alpha2) options.no_alpha2 = true;
+    if (given.source.has_monochromator) {
+        options.source.has_monochromator = true;
+        options.source.monochromator = given.source.monochromator;
+    }
     if (!given.range.empty()) options.range = given.range;
     if (!given.excluded.empty()) options.excluded = given.excluded;
     if (given.has_background) {
@@ -335,6 +345,7 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
         source["alpha2"] = !options.no_alpha2;
     }
     source["neutron"] = options.source.neutron;
+    if (options.source.has_monochromator) source["monochromator"] = options.source.monochromator;
     Written excluded = Written::array();
     for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
         excluded.push_back({options.excluded[k], options.excluded[k + 1]});

@@ -99,10 +99,15 @@ typedef struct pk_instrument {
                                 −(2 s cos θ / R)·(180/π) degrees */
     double tof_two_theta;    /* 2θ of the time-of-flight bank, degrees */
     double dtt1, dtt2;       /* TOF(µs) = dtt1·d + dtt2·d² + zero */
+    double monochromator;    /* 2θ_M of a monochromator crystal, degrees, 0 for none
+                                (graphite 002 for Cu Kα 26.6°, Ge 111 27.3°): the X-ray
+                                polarisation (1 + cos² 2θ_M cos² 2θ) / (1 + cos² 2θ_M)
+                                replaces (1 + cos² 2θ) / 2 on a 2θ axis */
 } pk_instrument;
 
 /* Cu Kα1 X-rays alone (1.540593 Å), 2θ axis, no zero, no displacement, a
- * goniometer radius of 240 mm; time-of-flight fields at 90°, dtt1 = 1000. */
+ * goniometer radius of 240 mm, no monochromator; time-of-flight fields at
+ * 90°, dtt1 = 1000. */
 PK_PHASE_API void pk_instrument_default(pk_instrument *instrument);
 
 /* Sets the X-ray lines of an anode by name ("Cu", "Co", "Mo", "Fe", "Cr",

@@ -24,10 +24,12 @@ class Instrument:
       radius                    goniometer radius R, mm (240)
       tof_two_theta             2θ of a time-of-flight bank, degrees
       dtt1, dtt2                TOF (µs) = dtt1·d + dtt2·d² + zero
+      monochromator             2θ_M of a monochromator crystal, degrees (0: none;
+                                graphite 002 for Cu Kα 26.6, Ge 111 27.3)
     """
 
     _FIELDS = ("wavelength", "wavelength2", "ratio2", "zero", "displacement", "radius", "tof_two_theta", "dtt1",
-               "dtt2")
+               "dtt2", "monochromator")
 
     def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, **fields):
         """An instrument from an anode name ("Cu", "Co", "Mo", "Fe", "Cr", "Ag") or

@@ -126,6 +126,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         Reflexion r = reflexionOf(set);
         structureFactors.compute(r, peaks.profile->radiationType, scratch);
         setIntensity(crystal, r, peaks.profile.get());
+        polarise(instrument, instrument.wavelength, r);
         r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
         if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
         peaks.reflexions.push_back(r);
@@ -136,6 +137,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
             Reflexion companion = *made;
             made->methods->freeReflexion(made);
             companion.methods = nullptr;
+            polarise(instrument, instrument.wavelength2, companion);
             companion.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &companion);
             companions.push_back(companion);
         }

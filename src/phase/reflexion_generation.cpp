@@ -216,6 +216,9 @@ void validateInstrument(const pk_instrument &instrument) {
         if (instrument.displacement != 0.0 && !positive(instrument.radius)) {
             fail(PK_ERROR_ARGUMENT, "instrument.radius must be positive");
         }
+        if (!(instrument.monochromator >= 0.0 && instrument.monochromator < 180.0)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.monochromator must be 0 (none) or a 2θ below 180°");
+        }
     } else {
         if (!positive(instrument.dtt1)) fail(PK_ERROR_ARGUMENT, "instrument.dtt1 must be positive");
         if (!std::isfinite(instrument.dtt2) || instrument.dtt2 < 0.0) {

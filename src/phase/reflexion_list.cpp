@@ -63,6 +63,7 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
         Reflexion reflexion = reflexionOf(set);
         structureFactors.compute(reflexion, profile->radiationType, scratch);
         setIntensity(phase.crystal.get(), reflexion, profile.get());
+        polarise(instrument, instrument.wavelength, reflexion);
         Entry entry;
         entry.hkl = set.hkl;
         entry.multiplicity = set.multiplicity;

@@ -202,4 +202,19 @@ void setIntensity(RefinementCrystal *crystal, Reflexion &reflexion, RefinementPr
     reflexion.intensity = intensity;
 }
 
+double monochromatorFactor(double monochromator, double wavelength, double d) {
+    if (monochromator == 0.0) return 1.0;
+    const double sine = wavelength * 0.5 / d;
+    const double theta = sine < 1.0 ? std::asin(sine) : kHalfPi;
+    const double c = std::cos(2.0 * theta), m = std::cos(monochromator * 2.0 * kHalfDegreesToRadians);
+    return ((1.0 + m * m * (c * c)) / (1.0 + m * m)) / ((1.0 + c * c) * 0.5);
+}
+
+void polarise(const pk_instrument &instrument, double wavelength, Reflexion &reflexion) {
+    if (instrument.axis != PK_AXIS_TWO_THETA || instrument.radiation != PK_RADIATION_XRAY) return;
+    const double factor = monochromatorFactor(instrument.monochromator, wavelength, reflexion.dSpacing);
+    reflexion.lorentzPolarization *= factor;
+    reflexion.intensity *= factor;
+}
+
 }  // namespace powderkit::phase

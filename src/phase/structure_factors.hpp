@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "powderkit.h"
+#include "powderkit_phase.h"
 
 namespace powderkit::phase {
 
@@ -50,6 +51,16 @@ private:
 // I = m |F|² Lp λ³ / V² (the March correction instead of m when the crystal
 // uses it); for time of flight L = d⁴ sin θ_bank and no λ³.
 void setIntensity(RefinementCrystal *crystal, Reflexion &reflexion, RefinementProfile *profile);
+
+// What a monochromator at 2θ_M does to an X-ray reflexion at wavelength λ
+// and d: its polarisation (1 + cos² 2θ_M cos² 2θ) / (1 + cos² 2θ_M) over the
+// unpolarised beam's (1 + cos² 2θ) / 2, which Lp and the intensity are
+// multiplied by. 1 exactly for 2θ_M = 0.
+double monochromatorFactor(double monochromator, double wavelength, double d);
+
+// Applies the instrument's monochromator (if any, X-rays on a 2θ axis) to a
+// reflexion whose Lp and intensity are set, seen at `wavelength`.
+void polarise(const pk_instrument &instrument, double wavelength, Reflexion &reflexion);
 
 }  // namespace powderkit::phase
 

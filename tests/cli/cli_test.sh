@@ -49,6 +49,7 @@ cases=(
   "1|empty|--range|pattern $nacl --range 10 5 0.02"
   "1|empty|--range|pattern $nacl --range 10 100 0"
   "1|empty|--scale|pattern $nacl --scale 1 2"
+  "1|empty|--monochromator|reflexions $nacl --monochromator 190"
   "2|empty||reflexions $nacl --no-such-option"
   "2|empty||reflexions"
   "2|empty||pattern $nacl --range 10 100"
@@ -110,6 +111,17 @@ for phases in "$nacl" "$nacl $nacl --scale 1 0.5"; do
 done
 head -n 1 "$t/out/plots/reflexions.tsv" | grep -q "^phase$(printf '\t')h" ||
   fail "reflexions.tsv of two phases has no phase column"
+
+# A graphite monochromator (2θ_M = 26.6°) raises NaCl 2 0 0 (2θ = 31.703° at Cu Kα1) by
+# [(1 + cos² 26.6° cos² 31.703°) / (1 + cos² 26.6°)] / [(1 + cos² 31.703°) / 2] = 1.017849, worked out by hand.
+"$pk" reflexions "$nacl" > "$t/plain.tsv" && "$pk" reflexions "$nacl" --monochromator 26.6 > "$t/graphite.tsv" ||
+  fail "reflexions --monochromator"
+/usr/bin/python3 - "$t/plain.tsv" "$t/graphite.tsv" <<'PY' || fail "--monochromator: not the polarisation worked out"
+import sys
+rows = [{tuple(r[:3]): float(r[7]) for r in (l.split() for l in open(f)) if r[0] != "h"} for f in sys.argv[1:]]
+ratio = rows[1][("2", "0", "0")] / rows[0][("2", "0", "0")]
+sys.exit(0 if abs(ratio - 1.017849) < 2e-6 else 1)
+PY
 
 # refine: a noiseless mixture (corundum ×3000, silicon ×2000, 150 counts of flat
 # background) refined from cells set 0.2 to 0.3 % off must find the CIF cells.

@@ -231,6 +231,8 @@ TEST_F(Pattern, InstrumentsAreCheckedFieldByField) {
         {[](pk_instrument &i) { i.wavelength2 = 1.54, i.ratio2 = -0.5; }, "instrument.ratio2 must be"},
         {[&](pk_instrument &i) { i.displacement = nan; }, "instrument.displacement is not a number"},
         {[](pk_instrument &i) { i.displacement = 0.1, i.radius = 0.0; }, "instrument.radius must be positive"},
+        {[](pk_instrument &i) { i.monochromator = -1.0; }, "instrument.monochromator must be"},
+        {[](pk_instrument &i) { i.monochromator = 180.0; }, "instrument.monochromator must be"},
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt1 = 0.0; }, "instrument.dtt1 must be positive"},
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt2 = -1.0; }, "instrument.dtt2 must be"},
         {[&](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.tof_two_theta = nan; }, "instrument.tof_two_theta is not"},

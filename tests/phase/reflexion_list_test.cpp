@@ -189,4 +189,45 @@ TEST(ReflexionList, LinesAndRepresentatives) {
     pk_phase_free(phase);
 }
 
+// A graphite monochromator (2θ_M = 26.6°) multiplies Lp and the intensity by
+// [(1 + cos² 2θ_M cos² 2θ) / (1 + cos² 2θ_M)] / [(1 + cos² 2θ) / 2], worked out by hand for silicon (a = 5.431194 Å)
+// at Cu Kα1: 1 1 1 at 2θ = 28.4409°, 1.0142513166; 3 3 3 at 94.9464°, 1.1097682055. Neutrons are not polarised.
+TEST(ReflexionList, MonochromatorPolarisation) {
+    pk_phase *silicon = phaseOf(exampleText("silicon.cif"));
+    pk_instrument plain;
+    pk_instrument_default(&plain);
+    pk_instrument graphite = plain;
+    graphite.monochromator = 26.6;
+    const auto listFor = [&](const pk_instrument &instrument) {
+        pk_reflexion_list *list = nullptr;
+        EXPECT_EQ(pk_reflexion_list_make(silicon, &instrument, PK_LIMIT_D_MIN, 1.0, &list, nullptr), PK_OK);
+        return list;
+    };
+    pk_reflexion_list *without = listFor(plain), *with = listFor(graphite);
+    const std::vector<Hkl> hkl = indicesOf(without);
+    const std::vector<double> lp0 = valuesOf(without, PK_QUANTITY_LP), lp = valuesOf(with, PK_QUANTITY_LP);
+    const std::vector<double> i0 = valuesOf(without, PK_QUANTITY_INTENSITY), i = valuesOf(with, PK_QUANTITY_INTENSITY);
+    const std::map<Hkl, double> expected = {{{1, 1, 1}, 1.0142513166}, {{3, 3, 3}, 1.1097682055}};
+    int seen = 0;
+    for (std::size_t n = 0; n < hkl.size(); ++n) {
+        const auto found = expected.find(hkl[n]);
+        if (found == expected.end()) continue;
+        EXPECT_NEAR(lp[n] / lp0[n], found->second, 1e-9);
+        EXPECT_NEAR(i[n] / i0[n], found->second, 1e-9);
+        ++seen;
+    }
+    EXPECT_EQ(seen, 2);
+    pk_reflexion_list_free(without);
+    pk_reflexion_list_free(with);
+    pk_instrument neutrons = graphite;
+    neutrons.radiation = PK_RADIATION_NEUTRON;
+    pk_instrument neutronsPlain = plain;
+    neutronsPlain.radiation = PK_RADIATION_NEUTRON;
+    pk_reflexion_list *a = listFor(neutrons), *b = listFor(neutronsPlain);
+    EXPECT_EQ(valuesOf(a, PK_QUANTITY_INTENSITY), valuesOf(b, PK_QUANTITY_INTENSITY));
+    pk_reflexion_list_free(a);
+    pk_reflexion_list_free(b);
+    pk_phase_free(silicon);
+}
+
 }  // namespace
