@@ -206,7 +206,8 @@ TEST(ReflexionList, MonochromatorPolarisation) {
     pk_reflexion_list *without = listFor(plain), *with = listFor(graphite);
     const std::vector<Hkl> hkl = indicesOf(without);
     const std::vector<double> lp0 = valuesOf(without, PK_QUANTITY_LP), lp = valuesOf(with, PK_QUANTITY_LP);
-    const std::vector<double> i0 = valuesOf(without, PK_QUANTITY_INTENSITY), i = valuesOf(with, PK_QUANTITY_INTENSITY);
+    const std::vector<double> i0 = valuesOf(without, PK_QUANTITY_INTENSITY);
+    const std::vector<double> i = valuesOf(with, PK_QUANTITY_INTENSITY);
     const std::map<Hkl, double> expected = {{{1, 1, 1}, 1.0142513166}, {{3, 3, 3}, 1.1097682055}};
     int seen = 0;
     for (std::size_t n = 0; n < hkl.size(); ++n) {
