@@ -191,7 +191,8 @@ TEST(ReflexionList, LinesAndRepresentatives) {
 
 // A graphite monochromator (2θ_M = 26.6°) multiplies Lp and the intensity by
 // [(1 + cos² 2θ_M cos² 2θ) / (1 + cos² 2θ_M)] / [(1 + cos² 2θ) / 2], worked out by hand for silicon
-// (a = 5.431194 Å) at Cu Kα1: 1 1 1 at 2θ = 28.4409°, 1.0142513166; 3 3 3 at 94.9464°, 1.1097682055. Neutrons are not polarised.
+// (a = 5.431194 Å) at Cu Kα1: 1 1 1 at 2θ = 28.4409°, 1.0142513166; 3 3 3 at 94.9464°, 1.1097682055.
+// Neutrons are not polarised.
 TEST(ReflexionList, MonochromatorPolarisation) {
     pk_phase *silicon = phaseOf(exampleText("silicon.cif"));
     pk_instrument plain;
