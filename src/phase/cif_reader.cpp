@@ -16,6 +16,7 @@
 #include <gemmi/cif.hpp>
 #include <gemmi/numb.hpp>
 
+#include "phase/constants.hpp"
 #include "phase/boundary.hpp"
 #include "phase/phase.hpp"
 
@@ -26,7 +27,6 @@ namespace {
 namespace cif = gemmi::cif;
 
 // 8π², which turns B into U: B = 8π² U.
-constexpr double kEightPiSquared = 78.95683520871486;
 
 using Tags = std::initializer_list<const char *>;
 

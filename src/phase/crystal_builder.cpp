@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "phase/constants.hpp"
 #include "phase/boundary.hpp"
 #include "phase/phase.hpp"
 
@@ -12,7 +13,6 @@ namespace powderkit::phase {
 
 namespace {
 
-constexpr double kDegreesToRadians = 0.017453292519943295;
 // How far outside [0, 1] an occupancy may lie and still be taken as rounding.
 constexpr double kOccupancyRounding = 1e-3;
 

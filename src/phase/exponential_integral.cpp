@@ -19,6 +19,7 @@
 //     grows towards the cut.
 // All complex arithmetic is written out, so that no library call checks for
 // infinities on every product.
+#include "phase/constants.hpp"
 #include "phase/exponential_integral.hpp"
 
 #include <cmath>
@@ -31,7 +32,6 @@ namespace {
 using Complex = std::complex<double>;
 
 constexpr double kEulerGamma = 0.57721566490153286061;
-constexpr double kPi = 3.14159265358979323846;
 
 // e^z E1(z) from n terms of the power series.
 Complex bySeries(double x, double y, int n) {

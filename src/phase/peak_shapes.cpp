@@ -8,19 +8,18 @@
 // L(Δ; H) = (2/π / H) / (1 + 4 (Δ/H)²). Below the asymmetry cut-off the
 // Lorentzian and pseudo-Voigt are averaged by Boole's rule over the positions
 // x + P c (k/4)², k = 0 … 4, c = cot 2θ₀.
+#include "phase/constants.hpp"
 #include "phase/peak_shapes.hpp"
 
 #include <cmath>
-#include <limits>
 
 namespace powderkit::phase {
 
 namespace {
 
 // The core's constants, so that values agree with its shapes.
-constexpr double kDegreesToRadians = 0.0174532925199;
+constexpr double kCoreDegreesToRadians = 0.0174532925199;  // the core's own, shorter π/180
 constexpr double kGaussianPeakFactor = 0.9394372787;          // 2√(ln 2/π)
-constexpr double kGaussianExponentFactor = 2.772588722239781;  // 4 ln 2
 constexpr double kLorentzianPeakFactor = 0.6366197723675814;   // 2/π
 constexpr double kTchWidth[4] = {2.69269, 2.42843, 4.47163, 0.07842};
 constexpr double kTchEta[3] = {1.36603, 0.47719, 0.11116};
@@ -28,8 +27,6 @@ constexpr double kBooleEnd = 0.07777777777777778;     // 7/90
 constexpr double kBooleOdd = 0.35555555555555557;     // 32/90
 constexpr double kBooleMiddle = 0.13333333333333333;  // 12/90
 
-// The core's zero tolerance: an asymmetry below it counts as none.
-const double kZeroTolerance = 512.0 * std::numeric_limits<double>::epsilon();
 
 // The symmetric shape about the centre, Δ = x − 2θ₀.
 inline double symmetricValue(const CwPeak &peak, double delta) {
@@ -63,7 +60,7 @@ CwPeak makeCwPeak(const Reflexion &reflexion, const RefinementProfile &profile, 
     CwPeak peak;
     peak.type = profile.profileType;
     peak.centre = reflexion.peakPosition;
-    const double theta = peak.centre * 0.5 * kDegreesToRadians;
+    const double theta = peak.centre * 0.5 * kCoreDegreesToRadians;
     const double t = std::tan(theta);
     const double hG = std::sqrt(profile.U * (t * t) + profile.V * t + profile.W);
     const double hL = profile.LX / std::cos(theta) + profile.LY * std::tan(theta);
@@ -77,7 +74,7 @@ CwPeak makeCwPeak(const Reflexion &reflexion, const RefinementProfile &profile, 
     peak.gaussianFactor = kGaussianPeakFactor / fwhm;
     peak.lorentzianFactor = kLorentzianPeakFactor / fwhm;
     peak.tanTheta = t;
-    peak.shift = 1.0 / std::tan(peak.centre * kDegreesToRadians);
+    peak.shift = 1.0 / std::tan(peak.centre * kCoreDegreesToRadians);
     peak.asymmetry = !(peak.centre > cutoff) ? asymmetry : 0.0;
     // The Lorentzian and pseudo-Voigt take no average for an asymmetry below
     // the zero tolerance; the Gaussian factor is applied whatever P is.

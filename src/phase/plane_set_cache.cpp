@@ -5,6 +5,7 @@
 // 1/d₀² ≤ 1/(λ dMin²), so the kept list (every set with d₀ ≥ limit) holds
 // them all while limit ≤ dMin √λ. The sets, representatives and
 // multiplicities depend on the symmetry alone; only d is measured again.
+#include "phase/constants.hpp"
 #include "phase/plane_set_cache.hpp"
 
 #include <Eigen/Dense>
@@ -15,7 +16,6 @@ namespace powderkit::phase {
 namespace {
 
 constexpr double kMargin = 0.97;  // the kept list goes 3 % below the limit asked for
-constexpr double kDegreesToRadians = 0.017453292519943295;
 
 // G* = G⁻¹, G the direct metric of a b c α β γ.
 Eigen::Matrix3d reciprocalMetric(const std::array<double, 6> &cell) {

@@ -2,6 +2,7 @@
 // the span. The width checks follow the core's rules for its profile records
 // but stay silent: they neither print nor touch the core's process-wide
 // error buffer, so models may be made from several threads at once.
+#include "phase/constants.hpp"
 #include "phase/profile_check.hpp"
 
 #include <algorithm>
@@ -15,7 +16,6 @@ namespace powderkit::phase {
 
 namespace {
 
-constexpr double kDegreesToRadians = 0.017453292519943295;
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // Generating the reflexions of a phase. Every h k l of the index box with d at
 // or above the limit and not systematically absent is a candidate; sets of
 // equivalent planes are gathered with the core's planesRelatedBySymmetry.
+#include "phase/constants.hpp"
 #include "phase/reflexion_generation.hpp"
 
 #include <algorithm>
@@ -15,7 +16,6 @@ namespace powderkit::phase {
 namespace {
 
 constexpr double kRadiansToDegrees = 57.29577951308232;
-constexpr double kDegreesToRadians = 0.017453292519943295;
 // Largest index the box may reach: beyond it a d limit is meaningless.
 constexpr double kMaxIndex = 1000.0;
 

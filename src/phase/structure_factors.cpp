@@ -7,6 +7,7 @@
 // written term for term as the core writes it, with e^v from vector_math.hpp.
 // The phase sum takes sin and cos of 2π(hx + ky + lz) from sinCosTurns and
 // adds position i into partial sum i mod 8; the eight are added pairwise.
+#include "phase/constants.hpp"
 #include "phase/structure_factors.hpp"
 
 #include <cmath>
@@ -19,7 +20,6 @@ namespace powderkit::phase {
 
 namespace {
 
-constexpr double kEightPiSquared = 78.95683520871486;
 constexpr double kTwoPiSquared = 19.739208802178716;
 constexpr double kHalfDegreesToRadians = 0.00872664625995;
 constexpr double kHalfPi = 1.5707963267948966;

@@ -10,11 +10,11 @@
 // widths are σ² = σ0 + σ1 d² + σ2 d⁴, α = α1/d (+ α0 for the Gaussian shape),
 // β = β0 + β1/d⁴, γ = γ0 + γ1 d + γ2 d². As the core does, e^u and e^v are
 // held within ±1e99 and a term that is not a number leaves the point at 0.
+#include "phase/constants.hpp"
 #include "phase/tof_peaks.hpp"
 
 #include <cmath>
 #include <complex>
-#include <limits>
 
 #include "phase/exponential_integral.hpp"
 #include "phase/peak_shapes.hpp"
@@ -23,11 +23,8 @@ namespace powderkit::phase {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kGaussianFwhmPerSigma = 2.354820045;
 constexpr double kExponentialBound = 1e99;
-// The core's zero tolerance.
-const double kZeroTolerance = 512.0 * std::numeric_limits<double>::epsilon();
 
 double boundedExponential(double w) {
     const double value = std::exp(w);

@@ -4,6 +4,7 @@
 // branch or call per point, so that the loop runs on vector lanes. The
 // formulas are those of peak_shapes.cpp, term for term; a test holds the
 // values to the core's profile functions.
+#include "phase/constants.hpp"
 #include "phase/window_kernels.hpp"
 
 #include "phase/vector_math.hpp"
@@ -14,7 +15,6 @@ namespace powderkit::phase {
 
 namespace {
 
-constexpr double kGaussianExponentFactor = 2.772588722239781;  // 4 ln 2
 constexpr double kBooleEnd = 0.07777777777777778;              // 7/90
 constexpr double kBooleOdd = 0.35555555555555557;              // 32/90
 constexpr double kBooleMiddle = 0.13333333333333333;           // 12/90
