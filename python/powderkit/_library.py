@@ -137,3 +137,21 @@ for _name, (_result, _arguments) in _PROTOTYPES.items():
     _function = getattr(lib, _name)
     _function.restype = _result
     _function.argtypes = _arguments
+
+
+class Owner:
+    """A Python object that owns one library handle (self._handle) and releases
+    it with the library function named by _FREE when it goes, or when
+    _release() is called."""
+
+    _FREE = None
+    _handle = None
+
+    def _release(self):
+        handle = self._handle
+        self._handle = None
+        if handle and lib is not None:
+            getattr(lib, self._FREE)(handle)
+
+    def __del__(self):
+        self._release()

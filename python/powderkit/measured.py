@@ -4,11 +4,11 @@ import os
 
 import numpy as np
 
-from ._library import lib
+from ._library import Owner, lib
 from .errors import call, count, doubles, vector
 
 
-class MeasuredPattern:
+class MeasuredPattern(Owner):
     """A measured pattern: x ascending (2θ in degrees, or the axis unit), the
     counts y and their σ, as read-only float64 arrays.
 
@@ -17,6 +17,8 @@ class MeasuredPattern:
 
     It pickles to its arrays, so it crosses process boundaries.
     """
+
+    _FREE = "pk_measured_pattern_free"
 
     def __init__(self, x, y, sigma=None, name="pattern"):
         """A pattern from arrays: x strictly ascending, y ≥ 0, σ > 0 (all finite);
@@ -47,12 +49,6 @@ class MeasuredPattern:
             lib.pk_measured_pattern_x, lib.pk_measured_pattern_y, lib.pk_measured_pattern_sigma))
         for array in (self.x, self.y, self.sigma):
             array.flags.writeable = False
-
-    def __del__(self):
-        handle = getattr(self, "_handle", None)
-        if handle and lib is not None:
-            lib.pk_measured_pattern_free(handle)
-            self._handle = None
 
     @property
     def handle(self):

@@ -4,7 +4,7 @@ import ctypes
 import numpy as np
 
 from . import _records as r
-from ._library import lib
+from ._library import Owner, lib
 from .errors import Error, call, count, doubles, output, positions, vector
 from .instrument import Profile, resolve_instrument
 from .phase import Phase
@@ -89,7 +89,7 @@ def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=Fals
     return y
 
 
-class PatternModel:
+class PatternModel(Owner):
     """A calculated pattern made once for a span of the axis and then computed at
     any points, as often as needed: the reflexions, intensities and peak terms
     are worked out when it is made, so each call only sums the peaks.
@@ -107,6 +107,8 @@ class PatternModel:
     A model is read-only once made: threads may compute from one model at once.
     """
 
+    _FREE = "pk_pattern_model_free"
+
     def __init__(self, phases, x_min, x_max, *, anode=None, wavelength=None, alpha2=True, neutron=False,
                  instrument=None, scale=None, profile=None, march=None, background=None):
         instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron)
@@ -119,12 +121,6 @@ class PatternModel:
         self._handle = handle
         self._phases = keep[0]  # the library borrows them: they live as long as the model
         self._names = [phase.name for phase in self._phases]
-
-    def __del__(self):
-        handle = getattr(self, "_handle", None)
-        if handle and lib is not None:
-            lib.pk_pattern_model_free(handle)
-            self._handle = None
 
     def _part(self, part):
         if part is None:

@@ -5,7 +5,7 @@ import os
 import numpy as np
 
 from . import _records as r
-from ._library import lib
+from ._library import Owner, lib
 from .errors import Error, call, doubles, ints, text, vector
 from .instrument import resolve_instrument
 from .reflexions import Reflexions
@@ -53,7 +53,7 @@ class Site:
         return f"Site({self.label!r}, {self.type!r}, {self.xyz}, occupancy={self.occupancy:g}{extra})"
 
 
-class Phase:
+class Phase(Owner):
     """One crystal: cell, space-group operators and sites.
 
     Phase.from_cif(path, block=None)       the named data block, or the first
@@ -65,6 +65,8 @@ class Phase:
     compute from one phase at once. It pickles to its description (the CIF
     text, or symbol, cell and sites), so it crosses process boundaries.
     """
+
+    _FREE = "pk_phase_free"
 
     def __init__(self, symbol=None, cell=None, sites=(), *, name="phase", operators=None):
         """A phase from a space-group symbol (Hermann–Mauguin with an optional
@@ -117,12 +119,6 @@ class Phase:
         phase._handle = handle
         phase._setup = setup
         return phase
-
-    def __del__(self):
-        handle = getattr(self, "_handle", None)
-        if handle and lib is not None:
-            lib.pk_phase_free(handle)
-            self._handle = None
 
     def __reduce__(self):
         return (_rebuild, (self._setup,))

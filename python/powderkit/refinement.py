@@ -4,7 +4,7 @@ import math
 import sys
 
 from . import _records as r
-from ._library import lib
+from ._library import Owner, lib
 from .errors import Error, call, text
 from .instrument import resolve_instrument
 from .measured import MeasuredPattern
@@ -15,7 +15,7 @@ from .result import Result, read_parameters
 _GROUPS_BUT_BACKGROUND = "scale,cell,xyz,uiso,occ,profile,asymmetry,march,zero,displacement"
 
 
-class Refinement:
+class Refinement(Owner):
     """A refinement of a measured pattern by one or more phases.
 
     Refinement(measured, [phase, ...], anode="Cu", background=6)
@@ -42,6 +42,8 @@ class Refinement:
     It pickles to its description (pattern, phases, settings, the calls made
     on it and the current values), so it crosses process boundaries.
     """
+
+    _FREE = "pk_refinement_free"
 
     def __init__(self, measured, phases, *, anode=None, wavelength=None, alpha2=True, neutron=False,
                  instrument=None, scale=None, profile=None, march=None, names=None, background=6, le_bail=False,
@@ -129,15 +131,6 @@ class Refinement:
             parameter = current.get(name)
             if parameter is not None and parameter.state != "tied" and parameter.value != value:
                 call(lib.pk_refinement_set_value, self._handle, text(name, "name"), float(value))
-
-    def _release(self):
-        handle = getattr(self, "_handle", None)
-        if handle and lib is not None:
-            lib.pk_refinement_free(handle)
-        self._handle = None
-
-    def __del__(self):
-        self._release()
 
     # --- what a user calls ----------------------------------------------------------------------------
 
