@@ -103,11 +103,20 @@ typedef struct pk_instrument {
                                 (graphite 002 for Cu Kα 26.6°, Ge 111 27.3°): the X-ray
                                 polarisation (1 + cos² 2θ_M cos² 2θ) / (1 + cos² 2θ_M)
                                 replaces (1 + cos² 2θ) / 2 on a 2θ axis */
+    int32_t dispersion;      /* 1 (the default): X-ray scattering factors f0 + f′ + i f″
+                                with the anomalous dispersion of each line; 0: f0 alone */
+    double absorption;       /* μR of a Debye–Scherrer capillary (μ linear absorption
+                                coefficient, R its radius), 0 for none */
+    double roughness_p;      /* Bragg–Brentano surface roughness, Suortti's two terms:      */
+    double roughness_q;      /* intensity × 1 − p e^(−q) + p e^(−q / sin θ); p = 0 for none */
+    double transparency;     /* Bragg–Brentano sample transparency 1/μ, mm (0 for none): 2θ
+                                moves by −(1/μ) sin 2θ / (2R) · (180/π) degrees */
 } pk_instrument;
 
 /* Cu Kα1 X-rays alone (1.540593 Å), 2θ axis, no zero, no displacement, a
- * goniometer radius of 240 mm, no monochromator; time-of-flight fields at
- * 90°, dtt1 = 1000. */
+ * goniometer radius of 240 mm, no monochromator, anomalous dispersion on, no
+ * absorption, roughness or transparency; time-of-flight fields at 90°,
+ * dtt1 = 1000. */
 PK_PHASE_API void pk_instrument_default(pk_instrument *instrument);
 
 /* Sets the X-ray lines of an anode by name ("Cu", "Co", "Mo", "Fe", "Cr",

@@ -49,7 +49,9 @@ class Error(ctypes.Structure):
 class Instrument(ctypes.Structure):
     _fields_ = [("axis", c_int32), ("radiation", c_int32), ("wavelength", c_double), ("wavelength2", c_double),
                 ("ratio2", c_double), ("zero", c_double), ("displacement", c_double), ("radius", c_double),
-                ("tof_two_theta", c_double), ("dtt1", c_double), ("dtt2", c_double), ("monochromator", c_double)]
+                ("tof_two_theta", c_double), ("dtt1", c_double), ("dtt2", c_double), ("monochromator", c_double),
+                ("dispersion", c_int32), ("absorption", c_double), ("roughness_p", c_double), ("roughness_q", c_double),
+                ("transparency", c_double)]
 
 
 PROFILE_FIELDS = ("U", "V", "W", "X", "Y", "asymmetry", "asymmetry_cutoff", "sigma0", "sigma1", "sigma2", "gamma0",

@@ -57,6 +57,7 @@ void pk_instrument_default(pk_instrument *instrument) {
     instrument->radius = 240.0;
     instrument->tof_two_theta = 90.0;
     instrument->dtt1 = 1000.0;
+    instrument->dispersion = 1;
 }
 
 int32_t pk_anode_lines(const char *anode, double *alpha1, double *alpha2, double *ratio, pk_error *error) {
