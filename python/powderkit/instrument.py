@@ -26,12 +26,15 @@ class Instrument:
       dtt1, dtt2                TOF (µs) = dtt1·d + dtt2·d² + zero
       monochromator             2θ_M of a monochromator crystal, degrees (0: none;
                                 graphite 002 for Cu Kα 26.6, Ge 111 27.3)
+      dispersion                X-ray scattering factors f0 + f′ + i f″ with the
+                                anomalous dispersion of each line (True, the
+                                default); False: f0 alone
     """
 
     _FIELDS = ("wavelength", "wavelength2", "ratio2", "zero", "displacement", "radius", "tof_two_theta", "dtt1",
                "dtt2", "monochromator")
 
-    def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, **fields):
+    def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, dispersion=True, **fields):
         """An instrument from an anode name ("Cu", "Co", "Mo", "Fe", "Cr", "Ag") or
         fields; see the class's description."""
         record = r.Instrument()
@@ -46,6 +49,7 @@ class Instrument:
             call(lib.pk_instrument_set_anode, ctypes.byref(record), text(anode, "anode"), bool(alpha2))
         if neutron:
             record.radiation = r.RADIATION_NEUTRON
+        record.dispersion = 1 if dispersion else 0
         for name, value in fields.items():
             if name not in self._FIELDS:
                 raise Error(f"Instrument has no field {name!r}; the fields are {', '.join(self._FIELDS)}")
@@ -71,6 +75,10 @@ class Instrument:
     def tof(self):
         return self._record.axis == r.AXIS_TOF
 
+    @property
+    def dispersion(self):
+        return self._record.dispersion != 0
+
     def __getattr__(self, name):
         if name in Instrument._FIELDS:
             return getattr(self.__dict__["_record"], name)
@@ -93,33 +101,35 @@ class Instrument:
 _MADE = {}
 
 
-def resolve_instrument(instrument=None, anode=None, wavelength=None, alpha2=True, neutron=False):
+def resolve_instrument(instrument=None, anode=None, wavelength=None, alpha2=True, neutron=False, dispersion=True):
     """The Instrument that the keyword arguments of pattern(), reflexions() and
     Refinement() describe."""
     if instrument is None:
-        key = (anode, wavelength, bool(alpha2), bool(neutron))
+        key = (anode, wavelength, bool(alpha2), bool(neutron), bool(dispersion))
         try:
             made = _MADE.get(key)
         except TypeError:  # an unhashable argument: let the checks below name it
-            return _make_instrument(anode, wavelength, alpha2, neutron)
+            return _make_instrument(*key)
         if made is None:
-            made = _make_instrument(anode, wavelength, alpha2, neutron)
+            made = _make_instrument(*key)
             if len(_MADE) < 64:
                 _MADE[key] = made
         return made
     if anode is not None or wavelength is not None or neutron:
         raise Error("give an instrument, or anode/wavelength/neutron, not both")
+    if not dispersion:
+        raise Error("with an instrument, turn dispersion off on it: Instrument(..., dispersion=False)")
     if not isinstance(instrument, Instrument):
         raise Error(f"instrument must be a powderkit.Instrument, not {type(instrument).__name__}")
     return instrument
 
 
-def _make_instrument(anode, wavelength, alpha2, neutron):
+def _make_instrument(anode, wavelength, alpha2, neutron, dispersion):
     if wavelength is not None:
         if anode is not None:
             raise Error("give an anode or a wavelength, not both")
-        return Instrument(wavelength=wavelength, neutron=neutron)
-    return Instrument(anode, alpha2=alpha2, neutron=neutron)
+        return Instrument(wavelength=wavelength, neutron=neutron, dispersion=dispersion)
+    return Instrument(anode, alpha2=alpha2, neutron=neutron, dispersion=dispersion)
 
 
 class Profile:

@@ -55,14 +55,15 @@ def phase_settings(phases, scale=None, profile=None, march=None):
     return settings, (phases, profiles)
 
 
-def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=False, instrument=None, scale=None,
-            profile=None, march=None, background=None, out=None):
+def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=False, dispersion=True, instrument=None,
+            scale=None, profile=None, march=None, background=None, out=None):
     """The calculated pattern of `phases` at the positions x (ascending).
 
     x            2θ in degrees (or flight time in ms on a TOF instrument)
     source       anode="Cu" (Kα1 + Kα2; alpha2=False for Kα1 alone),
                  wavelength=… (Å), neutron=True, or instrument=Instrument(…);
-                 Cu Kα1 when none is given
+                 Cu Kα1 when none is given; dispersion=False: X-ray scattering
+                 factors without anomalous dispersion
     scale        one factor, or one per phase (1)
     profile      a Profile (PseudoVoigt(U=…, …)) or one per phase (the library's
                  default pseudo-Voigt)
@@ -72,7 +73,7 @@ def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=Fals
 
     Returns the intensities, a float64 array of len(x).
     """
-    instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron)
+    instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron, dispersion)
     settings, keep = phase_settings(phases, scale, profile, march)
     x = vector(x, "x")
     y = output(out, len(x), "out")
@@ -110,8 +111,8 @@ class PatternModel(Owner):
     _FREE = "pk_pattern_model_free"
 
     def __init__(self, phases, x_min, x_max, *, anode=None, wavelength=None, alpha2=True, neutron=False,
-                 instrument=None, scale=None, profile=None, march=None, background=None):
-        instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron)
+                 dispersion=True, instrument=None, scale=None, profile=None, march=None, background=None):
+        instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron, dispersion)
         settings, keep = phase_settings(phases, scale, profile, march)
         coefficients = vector([] if background is None else background, "background")
         handle = ctypes.c_void_p()

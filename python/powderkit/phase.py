@@ -178,15 +178,16 @@ class Phase(Owner):
         return out
 
     def reflexions(self, d_min=None, two_theta_max=None, *, tof_max=None, anode=None, wavelength=None,
-                   alpha2=True, neutron=False, instrument=None):
+                   alpha2=True, neutron=False, dispersion=True, instrument=None):
         """The reflexions of this phase, largest d first (one per set of equivalent planes).
 
         Cut at d_min (Å), or at two_theta_max (degrees) or tof_max (ms) on the
         instrument's axis; with no cut, every reflexion the axis can show
         (2θ up to 179.9°). The source: anode="Cu", wavelength=… (Å),
-        neutron=True, or instrument=Instrument(…); Cu Kα1 when none is given.
+        neutron=True, or instrument=Instrument(…); Cu Kα1 when none is given;
+        dispersion=False leaves anomalous dispersion out of the X-ray |F|².
         """
-        instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron)
+        instrument = resolve_instrument(instrument, anode, wavelength, alpha2, neutron, dispersion)
         limits = [(kind, value) for kind, value in ((r.LIMIT_D_MIN, d_min), (r.LIMIT_X_MAX, two_theta_max),
                                                     (r.LIMIT_X_MAX, tof_max)) if value is not None]
         if len(limits) > 1:

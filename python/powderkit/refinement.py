@@ -23,7 +23,7 @@ class Refinement(Owner):
     measured     a MeasuredPattern (read_pattern(path), or MeasuredPattern(x, y, sigma))
     phases       Phase objects; their names (data blocks) prefix their parameters,
                  or `names` renames them
-    source       anode=, wavelength=, alpha2=, neutron= or instrument=, as for pattern()
+    source       anode=, wavelength=, alpha2=, neutron=, dispersion= or instrument=, as for pattern()
     scale, profile, march    the starting values, as for pattern()
     background   the number of Chebyshev coefficients (0 … 13); they start at zero
     le_bail      True: intensities extracted from the pattern instead of computed
@@ -46,12 +46,12 @@ class Refinement(Owner):
     _FREE = "pk_refinement_free"
 
     def __init__(self, measured, phases, *, anode=None, wavelength=None, alpha2=True, neutron=False,
-                 instrument=None, scale=None, profile=None, march=None, names=None, background=6, le_bail=False,
-                 range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None):
+                 dispersion=True, instrument=None, scale=None, profile=None, march=None, names=None, background=6,
+                 le_bail=False, range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None):
         """Makes the refinement; see the class's description of every argument."""
         if not isinstance(measured, MeasuredPattern):
             raise Error(f"the measured pattern must be a powderkit.MeasuredPattern, not {type(measured).__name__}")
-        self._setup = dict(instrument=resolve_instrument(instrument, anode, wavelength, alpha2, neutron),
+        self._setup = dict(instrument=resolve_instrument(instrument, anode, wavelength, alpha2, neutron, dispersion),
                            phases=list(phases) if isinstance(phases, (list, tuple)) else [phases], scale=scale,
                            profile=profile, march=march, names=names, background=int(background),
                            le_bail=bool(le_bail), range=range, cycles=int(cycles), chi2_tolerance=chi2_tolerance,

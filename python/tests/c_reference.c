@@ -23,7 +23,8 @@ static int failed(const pk_error *error) {
 static int layout(void) {
     SIZE(pk_error); FIELD(pk_error, message);
     SIZE(pk_instrument); FIELD(pk_instrument, wavelength); FIELD(pk_instrument, dtt2);
-    FIELD(pk_instrument, monochromator);
+    FIELD(pk_instrument, monochromator); FIELD(pk_instrument, dispersion); FIELD(pk_instrument, absorption);
+    FIELD(pk_instrument, transparency);
     SIZE(pk_profile); FIELD(pk_profile, U); FIELD(pk_profile, beta1);
     SIZE(pk_site); FIELD(pk_site, x); FIELD(pk_site, has_u_aniso); FIELD(pk_site, u_aniso);
     SIZE(pk_phase_setting); FIELD(pk_phase_setting, profile); FIELD(pk_phase_setting, use_march);

@@ -118,13 +118,14 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         crystal = &march;
     }
     std::vector<Reflexion> companions;
-    const StructureFactors structureFactors(setting.phase->crystal.get());
+    const StructureFactors structureFactors(setting.phase->crystal.get(), &instrument);
     StructureFactors::Scratch scratch;
     const double limit = dMin > 0.0 ? dMin : 1e-3;
     const std::vector<PlaneSet> listed = cache != nullptr ? std::vector<PlaneSet>{} : planeSetsOf(*setting.phase, limit);
     for (const PlaneSet &set : cache != nullptr ? cache->setsOf(*setting.phase, limit) : listed) {
         Reflexion r = reflexionOf(set);
-        structureFactors.compute(r, peaks.profile->radiationType, scratch);
+        std::array<double, 2> second{};
+        structureFactors.compute(r, peaks.profile->radiationType, scratch, &second);
         setIntensity(crystal, r, peaks.profile.get());
         polarise(instrument, instrument.wavelength, r);
         r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
@@ -132,7 +133,11 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         peaks.reflexions.push_back(r);
         if (r.peakPosition >= xMin && r.peakPosition <= xMax) peaks.ticks.push_back(r.peakPosition);
         if (peaks.profile->useSecondaryWavelength != 0) {
-            Reflexion *made = secondaryWavelengthReflexion(crystal, &r, peaks.profile.get());
+            // The second line's own structure factor: its dispersion differs.
+            Reflexion source = r;
+            source.structureFactorReal = second[0];
+            source.structureFactorImag = second[1];
+            Reflexion *made = secondaryWavelengthReflexion(crystal, &source, peaks.profile.get());
             if (made == nullptr) throw std::bad_alloc();
             Reflexion companion = *made;
             made->methods->freeReflexion(made);

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "phase/boundary.hpp"
+#include "phase/dispersion.hpp"
 
 namespace powderkit::phase {
 
@@ -202,6 +203,10 @@ void validateInstrument(const pk_instrument &instrument) {
                                     " is neither X-rays (2) nor neutrons (3)");
     }
     if (!std::isfinite(instrument.zero)) fail(PK_ERROR_ARGUMENT, "instrument.zero is not a number");
+    if (instrument.dispersion != 0 && instrument.dispersion != 1) {
+        fail(PK_ERROR_ARGUMENT, "instrument.dispersion must be 0 (off) or 1 (on), not " +
+                                    std::to_string(instrument.dispersion));
+    }
     if (instrument.axis == PK_AXIS_TWO_THETA) {
         if (!positive(instrument.wavelength)) fail(PK_ERROR_ARGUMENT, "instrument.wavelength must be positive");
         if (!(instrument.wavelength2 >= 0.0) || !std::isfinite(instrument.wavelength2)) {
@@ -218,6 +223,10 @@ void validateInstrument(const pk_instrument &instrument) {
         }
         if (!(instrument.monochromator >= 0.0 && instrument.monochromator < 180.0)) {
             fail(PK_ERROR_ARGUMENT, "instrument.monochromator must be 0 (none) or a 2θ below 180°");
+        }
+        if (instrument.dispersion != 0 && instrument.radiation == PK_RADIATION_XRAY) {
+            checkDispersionWavelength(instrument.wavelength, "instrument.wavelength");
+            if (instrument.wavelength2 > 0.0) checkDispersionWavelength(instrument.wavelength2, "instrument.wavelength2");
         }
     } else {
         if (!positive(instrument.dtt1)) fail(PK_ERROR_ARGUMENT, "instrument.dtt1 must be positive");

@@ -57,7 +57,7 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     }
     auto list = std::make_unique<pk_reflexion_list>();
     double strongest = 0.0;
-    const StructureFactors structureFactors(phase.crystal.get());
+    const StructureFactors structureFactors(phase.crystal.get(), &instrument);
     StructureFactors::Scratch scratch;
     for (const PlaneSet &set : planeSetsOf(phase, dMin)) {
         Reflexion reflexion = reflexionOf(set);
@@ -69,7 +69,7 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
         entry.multiplicity = set.multiplicity;
         entry.d = set.d;
         entry.x = peakPositionOf(instrument, profile.get(), &reflexion);
-        // |F|² = A² + B².
+        // |F|² = A² + B² (with dispersion the mean of h and −h).
         entry.f2 = reflexion.structureFactorReal * reflexion.structureFactorReal +
                    reflexion.structureFactorImag * reflexion.structureFactorImag;
         entry.lp = reflexion.lorentzPolarization;

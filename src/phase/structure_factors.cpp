@@ -1,12 +1,15 @@
 // Structure factors F = A + iB = Σ_sites g Σ_positions exp(2πi(hx + ky + lz)),
 // g = f T: f the site's occupancy-weighted scattering factor (X-ray f(d) or
-// neutron b) from the core's own site function, once per scattering class;
+// neutron b) from the core's own site function, once per scattering class,
+// plus for X-rays the occupancy-weighted anomalous dispersion f′ + i f″ of
+// each line (dispersion.hpp) when the instrument asks for it;
 // T the temperature factor, once per displacement class,
 //   isotropic     T = exp(−8π² U sin²θ/λ²) = exp(−8π² U / (4 d²)),
 //   anisotropic   T = exp(−2π² Σ_ij U_ij h_i h_j a*_i a*_j),
 // written term for term as the core writes it, with e^v from vector_math.hpp.
 // The phase sum takes sin and cos of 2π(hx + ky + lz) from sinCosTurns and
 // adds position i into partial sum i mod 8; the eight are added pairwise.
+// A complex f takes one sum for f0 + f′ and one for f″ (see compute).
 #include "phase/constants.hpp"
 #include "phase/structure_factors.hpp"
 
@@ -14,6 +17,7 @@
 #include <map>
 #include <vector>
 
+#include "phase/dispersion.hpp"
 #include "phase/vector_math.hpp"
 
 namespace powderkit::phase {
@@ -47,31 +51,83 @@ std::vector<double> scatteringKey(const Site *site) {
     return key;
 }
 
-// A B over the positions: Σ g_i cos 2πt_i and Σ g_i sin 2πt_i, t_i = h x_i + k y_i + l z_i,
-// position i into partial sum i mod 8.
-PK_VECTOR_CLONES
-void phaseSum(const double *x, const double *y, const double *z, const double *g, std::size_t count, double h, double k,
-              double l, double &a, double &b) {
-    double sa[kLanes] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
-    double sb[kLanes] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+// The cosine and sine sums of W weight arrays over the positions,
+// a[w] = Σ g[w][n] cos 2πt_n and b[w] = Σ g[w][n] sin 2πt_n, t_n = h x_n + k y_n + l z_n,
+// g[w][n] = g[w·count + n], position n into partial sum n mod 8 of each.
+template <int W>
+[[gnu::always_inline]] inline void phaseSums(const double *x, const double *y, const double *z, const double *g,
+                                            std::size_t count, double h, double k, double l, double *a, double *b) {
+    double sa[W][kLanes] = {};
+    double sb[W][kLanes] = {};
     std::size_t i = 0;
     for (; i + kLanes <= count; i += kLanes) {
         for (int lane = 0; lane < kLanes; ++lane) {
             const std::size_t n = i + static_cast<std::size_t>(lane);
             double sine, cosine;
             sinCosTurns(h * x[n] + k * y[n] + l * z[n], sine, cosine);
-            sa[lane] += g[n] * cosine;
-            sb[lane] += g[n] * sine;
+            for (int w = 0; w < W; ++w) {
+                sa[w][lane] += g[w * count + n] * cosine;
+                sb[w][lane] += g[w * count + n] * sine;
+            }
         }
     }
     for (int lane = 0; i < count; ++i, ++lane) {
         double sine, cosine;
         sinCosTurns(h * x[i] + k * y[i] + l * z[i], sine, cosine);
-        sa[lane] += g[i] * cosine;
-        sb[lane] += g[i] * sine;
+        for (int w = 0; w < W; ++w) {
+            sa[w][lane] += g[w * count + i] * cosine;
+            sb[w][lane] += g[w * count + i] * sine;
+        }
     }
-    a = ((sa[0] + sa[1]) + (sa[2] + sa[3])) + ((sa[4] + sa[5]) + (sa[6] + sa[7]));
-    b = ((sb[0] + sb[1]) + (sb[2] + sb[3])) + ((sb[4] + sb[5]) + (sb[6] + sb[7]));
+    for (int w = 0; w < W; ++w) {
+        const double *p = sa[w], *q = sb[w];
+        a[w] = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
+        b[w] = ((q[0] + q[1]) + (q[2] + q[3])) + ((q[4] + q[5]) + (q[6] + q[7]));
+    }
+}
+
+// One real weight per position; with dispersion f0 + f′ and f″ of one line; of two lines.
+PK_VECTOR_CLONES
+void phaseSum(const double *x, const double *y, const double *z, const double *g, std::size_t count, double h, double k,
+              double l, double *a, double *b) {
+    phaseSums<1>(x, y, z, g, count, h, k, l, a, b);
+}
+
+PK_VECTOR_CLONES
+void phaseSumOneLine(const double *x, const double *y, const double *z, const double *g, std::size_t count, double h,
+                     double k, double l, double *a, double *b) {
+    phaseSums<2>(x, y, z, g, count, h, k, l, a, b);
+}
+
+PK_VECTOR_CLONES
+void phaseSumTwoLines(const double *x, const double *y, const double *z, const double *g, std::size_t count, double h,
+                      double k, double l, double *a, double *b) {
+    phaseSums<4>(x, y, z, g, count, h, k, l, a, b);
+}
+
+// A and B whose squares sum to the Friedel mean A′² + B′² + A″² + B″²,
+// with the signs of A′ and B′.
+void friedelMean(double aReal, double bReal, double aImag, double bImag, double &a, double &b) {
+    a = std::copysign(std::sqrt(aReal * aReal + aImag * aImag), aReal);
+    b = std::copysign(std::sqrt(bReal * bReal + bImag * bImag), bReal);
+}
+
+// Σ occupancy·(f′, f″) of a site's occupants at each of the instrument's lines.
+std::array<double, 4> siteDispersion(const Site *site, const pk_instrument &instrument) {
+    std::array<double, 4> sum{};
+    for (int32_t i = 0; site->occupants != nullptr && i < site->occupants->count; ++i) {
+        const auto *occupant = static_cast<const RefinementSiteOccupant *>(site->occupants->items[i]);
+        if (occupant == nullptr) continue;
+        const Dispersion first = anomalousDispersion(occupant->symbol, instrument.wavelength);
+        sum[0] += occupant->occupancy * first.fPrime;
+        sum[1] += occupant->occupancy * first.fDoublePrime;
+        if (instrument.wavelength2 > 0.0) {
+            const Dispersion second = anomalousDispersion(occupant->symbol, instrument.wavelength2);
+            sum[2] += occupant->occupancy * second.fPrime;
+            sum[3] += occupant->occupancy * second.fDoublePrime;
+        }
+    }
+    return sum;
 }
 
 // e^v over an array: the vector e^v where v ≤ 0, the library's where v > 0
@@ -93,15 +149,27 @@ void weights(const double *f, const double *t, const int32_t *scattering, const 
 
 }  // namespace
 
-StructureFactors::StructureFactors(RefinementCrystal *crystal) : crystal_(crystal) {
+StructureFactors::StructureFactors(RefinementCrystal *crystal, const pk_instrument *instrument) : crystal_(crystal) {
+    const bool dispersive = instrument != nullptr && instrument->dispersion != 0 &&
+                            instrument->radiation == PK_RADIATION_XRAY && instrument->axis == PK_AXIS_TWO_THETA;
+    secondLine_ = dispersive && instrument->wavelength2 > 0.0;
     std::map<std::vector<double>, int32_t> scattering;
     std::map<std::array<double, 8>, int32_t> displacement;
     const DynamicArray *sites = crystal->sites;
     for (int32_t i = 0; sites != nullptr && i < sites->count; ++i) {
         Site *site = static_cast<Site *>(sites->items[i]);
         if (site == nullptr || !site->isIncluded) continue;
-        const auto found = scattering.emplace(scatteringKey(site), static_cast<int32_t>(scatteringClasses_.size()));
-        if (found.second) scatteringClasses_.push_back(site);
+        std::vector<double> classKey = scatteringKey(site);
+        std::array<double, 4> terms{};
+        if (dispersive) {
+            terms = siteDispersion(site, *instrument);
+            classKey.insert(classKey.end(), terms.begin(), terms.end());
+        }
+        const auto found = scattering.emplace(classKey, static_cast<int32_t>(scatteringClasses_.size()));
+        if (found.second) {
+            scatteringClasses_.push_back(site);
+            if (dispersive) dispersion_.push_back(terms);
+        }
         Displacement d;
         const RefinementThermalEllipsoidUij *u = site->displacement;
         if (crystal->useAnisotropicDisplacement && u != nullptr) {
@@ -124,13 +192,24 @@ StructureFactors::StructureFactors(RefinementCrystal *crystal) : crystal_(crysta
     }
 }
 
-void StructureFactors::compute(Reflexion &reflexion, int32_t radiation, Scratch &scratch) const {
+void StructureFactors::compute(Reflexion &reflexion, int32_t radiation, Scratch &scratch,
+                               std::array<double, 2> *second) const {
     const double d = reflexion.dSpacing;
     const double h = reflexion.h, k = reflexion.k, l = reflexion.l;
-    scratch.scattering.resize(scatteringClasses_.size());
-    for (std::size_t c = 0; c < scatteringClasses_.size(); ++c) {
+    // The weight arrays: f (or b) alone; or f0 + f′ and f″ of the first line,
+    // then of the second.
+    const bool dispersive = !dispersion_.empty() && radiation == PK_RADIATION_XRAY;
+    const int arrays = !dispersive ? 1 : secondLine_ ? 4 : 2;
+    const std::size_t kinds = scatteringClasses_.size();
+    scratch.scattering.resize(kinds * static_cast<std::size_t>(arrays));
+    for (std::size_t c = 0; c < kinds; ++c) {
         Site *site = scatteringClasses_[c];
-        scratch.scattering[c] = site->methods->siteScatteringFactor(site, d, radiation);
+        const double f0 = site->methods->siteScatteringFactor(site, d, radiation);
+        scratch.scattering[c] = dispersive ? f0 + dispersion_[c][0] : f0;
+        for (int w = 1; w < arrays; ++w) {
+            const std::size_t slot = static_cast<std::size_t>(w) * kinds + c;
+            scratch.scattering[slot] = w == 2 ? f0 + dispersion_[c][2] : dispersion_[c][static_cast<std::size_t>(w)];
+        }
     }
     // The exponents as the core writes them; a class without displacement has T = e⁰ = 1.
     const std::size_t classes = displacementClasses_.size();
@@ -151,14 +230,36 @@ void StructureFactors::compute(Reflexion &reflexion, int32_t radiation, Scratch 
         }
     }
     exponentials(scratch.exponent.data(), scratch.temperature.data(), classes);
-    // g = f T of each position's site.
-    scratch.atom.resize(x_.size());
-    weights(scratch.scattering.data(), scratch.temperature.data(), atomScattering_.data(), atomDisplacement_.data(),
-            scratch.atom.data(), x_.size());
-    double a = 0.0, b = 0.0;
-    phaseSum(x_.data(), y_.data(), z_.data(), scratch.atom.data(), x_.size(), h, k, l, a, b);
-    reflexion.structureFactorReal = a;
-    reflexion.structureFactorImag = b;
+    // g = f T of each position's site, one array per weight.
+    const std::size_t count = x_.size();
+    scratch.atom.resize(count * static_cast<std::size_t>(arrays));
+    for (int w = 0; w < arrays; ++w) {
+        weights(scratch.scattering.data() + static_cast<std::size_t>(w) * kinds, scratch.temperature.data(),
+                atomScattering_.data(), atomDisplacement_.data(), scratch.atom.data() + static_cast<std::size_t>(w) * count,
+                count);
+    }
+    double a[4] = {0.0, 0.0, 0.0, 0.0}, b[4] = {0.0, 0.0, 0.0, 0.0};
+    const double *g = scratch.atom.data();
+    if (arrays == 1) {
+        phaseSum(x_.data(), y_.data(), z_.data(), g, count, h, k, l, a, b);
+    } else if (arrays == 2) {
+        phaseSumOneLine(x_.data(), y_.data(), z_.data(), g, count, h, k, l, a, b);
+    } else {
+        phaseSumTwoLines(x_.data(), y_.data(), z_.data(), g, count, h, k, l, a, b);
+    }
+    if (arrays == 1) {
+        reflexion.structureFactorReal = a[0];
+        reflexion.structureFactorImag = b[0];
+    } else {
+        friedelMean(a[0], b[0], a[1], b[1], reflexion.structureFactorReal, reflexion.structureFactorImag);
+    }
+    if (second != nullptr) {
+        if (arrays == 4) {
+            friedelMean(a[2], b[2], a[3], b[3], (*second)[0], (*second)[1]);
+        } else {
+            *second = {reflexion.structureFactorReal, reflexion.structureFactorImag};
+        }
+    }
 }
 
 void setIntensity(RefinementCrystal *crystal, Reflexion &reflexion, RefinementProfile *profile) {

@@ -21,8 +21,12 @@ namespace powderkit::phase {
 class StructureFactors {
 public:
     // Lays out the sites and positions of `crystal`, which must outlive this
-    // object and keep its sites unchanged.
-    explicit StructureFactors(RefinementCrystal *crystal);
+    // object and keep its sites unchanged. With an X-ray `instrument` on a 2θ
+    // axis whose `dispersion` is on, each site's scattering factor becomes
+    // f0 + f′ + i f″ with the f′ and f″ of its occupants at each of the
+    // instrument's lines (fails naming an element or wavelength the table
+    // does not hold).
+    explicit StructureFactors(RefinementCrystal *crystal, const pk_instrument *instrument = nullptr);
 
     // Work arrays of one caller (one thread); sized by the first call.
     struct Scratch {
@@ -30,8 +34,19 @@ public:
     };
 
     // Sets A and B (structureFactorReal, structureFactorImag) of `reflexion`
-    // (its h k l and d) for X-rays or neutrons (PK_RADIATION_*).
-    void compute(Reflexion &reflexion, int32_t radiation, Scratch &scratch) const;
+    // (its h k l and d) for X-rays or neutrons (PK_RADIATION_*). With
+    // dispersion, F(h) = (A′ − B″) + i(B′ + A″), where A′ B′ are the cosine
+    // and sine sums weighted by (f0 + f′)T and A″ B″ those weighted by f″T;
+    // a powder line holds h and −h alike, so its intensity goes with the mean
+    // (|F(h)|² + |F(−h)|²)/2 = A′² + B′² + A″² + B″², and the reflexion gets
+    // A = ±√(A′² + A″²), B = ±√(B′² + B″²) (the signs of A′ and B′), whose
+    // squares sum to it. `second`, when given, receives the A and B of the
+    // second line (Kα2), which differ from the first's only by dispersion.
+    void compute(Reflexion &reflexion, int32_t radiation, Scratch &scratch,
+                 std::array<double, 2> *second = nullptr) const;
+
+    // Whether the scattering factors carry anomalous dispersion.
+    bool dispersive() const { return !dispersion_.empty(); }
 
 private:
     struct Displacement {
@@ -41,6 +56,9 @@ private:
     };
     RefinementCrystal *crystal_;
     std::vector<Site *> scatteringClasses_;  // the first site of each class
+    // Per scattering class, when dispersive: f′ and f″ at the first line, then at the second.
+    std::vector<std::array<double, 4>> dispersion_;
+    bool secondLine_ = false;
     std::vector<Displacement> displacementClasses_;
     std::vector<int32_t> atomScattering_, atomDisplacement_;  // the classes of each position's site
     std::vector<double> x_, y_, z_;                           // every position, fractional

@@ -38,6 +38,7 @@ inline pk_reflexion_list *listOf(const pk_phase *phase, int32_t radiation, doubl
     pk_instrument_default(&instrument);
     instrument.wavelength = wavelength;
     instrument.radiation = radiation;
+    instrument.dispersion = 0;  // the reference lists and the core know no anomalous dispersion
     pk_reflexion_list *list = nullptr;
     pk_error e{};
     EXPECT_EQ(pk_reflexion_list_make(phase, &instrument, kind, limit, &list, &e), PK_OK) << e.message;
