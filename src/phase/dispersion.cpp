@@ -8,21 +8,20 @@
 #include <string>
 
 #include "phase/boundary.hpp"
+#include "phase/element_table.hpp"
 #include "powderkit.h"
 
 namespace powderkit::phase {
 
 namespace {
 
-// The element of a type symbol: its leading capital and, if any, the small
-// letter after it ("Fe3+" → "Fe", "O2-" → "O", "OH" → "O"), case
-// normalised; deuterium is hydrogen.
+// The element of a type symbol: its species in the element table ("FE" →
+// "Fe", "Fe3+" → "Fe3+"), then that species' leading capital and small
+// letter ("Fe3+" → "Fe", "O2-" → "O", "OH" → "O"); deuterium is hydrogen.
 std::string elementOf(const char *type) {
-    std::string symbol;
-    if (type != nullptr && std::isalpha(static_cast<unsigned char>(type[0]))) {
-        symbol.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(type[0]))));
-        if (std::islower(static_cast<unsigned char>(type[1]))) symbol.push_back(type[1]);
-    }
+    const std::string species = elementForType(type == nullptr ? "" : type).symbol;
+    std::string symbol = species.substr(0, 1);
+    if (species.size() > 1 && std::islower(static_cast<unsigned char>(species[1]))) symbol.push_back(species[1]);
     return symbol == "D" ? "H" : symbol;
 }
 

@@ -73,16 +73,22 @@ TEST_F(Pattern, PhasesAndBackgroundAddAndKAlpha2IsASecondPatternAtItsWavelength)
     narrow.U = narrow.V = narrow.Y = 0.0;
     narrow.W = 4e-4;
     narrow.X = 5e-3;
-    pk_instrument doublet = cu, alpha2 = cu;
-    doublet.wavelength2 = alpha2.wavelength = 1.544414;
-    doublet.ratio2 = 0.5;
-    pk_pattern_model *withBoth = modelOf(doublet, {settingOf(corundum, 1.0, &narrow)}, {}, 20, 100);
-    pk_pattern_model *alone1 = modelOf(cu, {settingOf(corundum, 1.0, &narrow)}, {}, 20, 100);
-    pk_pattern_model *alone2 = modelOf(alpha2, {settingOf(corundum, 1.0, &narrow)}, {}, 20, 100);
-    std::vector<double> expected = computed(alone1, x), k2 = computed(alone2, x);
-    for (std::size_t i = 0; i < x.size(); ++i) expected[i] += 0.5 * k2[i];
-    expectClose(computed(withBoth, x), expected, 1e-9);  // Kα2's positions through another asin
-    for (pk_pattern_model *m : {withBoth, alone1, alone2}) pk_pattern_model_free(m);
+    // With anomalous dispersion each line has its own f′ and f″ (for Al and O they differ by about 1e-4 between
+    // the lines, far above the tolerance).
+    for (int32_t dispersion : {0, 1}) {
+        pk_instrument alpha1 = cu;
+        alpha1.dispersion = dispersion;
+        pk_instrument doublet = alpha1, alpha2 = alpha1;
+        doublet.wavelength2 = alpha2.wavelength = 1.544414;
+        doublet.ratio2 = 0.5;
+        pk_pattern_model *withBoth = modelOf(doublet, {settingOf(corundum, 1.0, &narrow)}, {}, 20, 100);
+        pk_pattern_model *alone1 = modelOf(alpha1, {settingOf(corundum, 1.0, &narrow)}, {}, 20, 100);
+        pk_pattern_model *alone2 = modelOf(alpha2, {settingOf(corundum, 1.0, &narrow)}, {}, 20, 100);
+        std::vector<double> expected = computed(alone1, x), k2 = computed(alone2, x);
+        for (std::size_t i = 0; i < x.size(); ++i) expected[i] += 0.5 * k2[i];
+        expectClose(computed(withBoth, x), expected, 1e-9);  // Kα2's positions through another asin
+        for (pk_pattern_model *m : {withBoth, alone1, alone2}) pk_pattern_model_free(m);
+    }
 }
 
 // The layer's pattern against Σ scale × I × the core's own shape over the core's reflexions (its intensities,
@@ -236,6 +242,9 @@ TEST_F(Pattern, InstrumentsAreCheckedFieldByField) {
         {[](pk_instrument &i) { i.displacement = 0.1, i.radius = 0.0; }, "instrument.radius must be positive"},
         {[](pk_instrument &i) { i.monochromator = -1.0; }, "instrument.monochromator must be"},
         {[](pk_instrument &i) { i.monochromator = 180.0; }, "instrument.monochromator must be"},
+        {[](pk_instrument &i) { i.dispersion = 2; }, "instrument.dispersion must be 0 (off) or 1"},
+        {[](pk_instrument &i) { i.dispersion = 1, i.wavelength = 0.3; }, "0.3 Å: anomalous dispersion is tabulated"},
+        {[](pk_instrument &i) { i.dispersion = 1, i.wavelength2 = 4.5; }, "instrument.wavelength2 = 4.5 Å: anomalous"},
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt1 = 0.0; }, "instrument.dtt1 must be positive"},
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt2 = -1.0; }, "instrument.dtt2 must be"},
         {[&](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.tof_two_theta = nan; }, "instrument.tof_two_theta is not"},
