@@ -26,6 +26,7 @@ struct SourceOptions {
     bool neutron = false;
     bool has_monochromator = false;
     double monochromator = 0.0;  // 2θ_M, degrees; 0 for none
+    bool no_dispersion = false;  // X-ray f0 alone, without f′ + i f″
 };
 
 struct ReflexionsOptions {

@@ -51,6 +51,9 @@ void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&an
     neutron->excludes(anode);
     addNumber(command, "--monochromator", source.monochromator, source.has_monochromator,
               "2θ of a monochromator crystal, degrees (graphite 002 for Cu Kα: 26.6; Ge 111: 27.3)");
+    command.add_flag("--no-dispersion", source.no_dispersion,
+                     "X-ray scattering factors without anomalous dispersion (f′ + i f″ of each element at each "
+                     "line, on by default; tabulated for 0.41-4.13 Å)");
 }
 
 void addReflexions(CLI::App &app, ReflexionsOptions &options) {

@@ -76,6 +76,7 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
         }
         instrument.monochromator = source.monochromator;
     }
+    if (source.no_dispersion) instrument.dispersion = 0;
     return instrument;
 }
 

@@ -140,6 +140,8 @@ void readSource(const SetupReader &reader, const json &source, RefineOptions &op
         } else if (key == "monochromator") {
             options.source.monochromator = reader.toNumber(value, field);
             options.source.has_monochromator = true;
+        } else if (key == "dispersion") {
+            options.source.no_dispersion = !reader.toBool(value, field);
         } else {
             reader.refuse(field, "unknown key");
         }
@@ -248,9 +250,11 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         options.source = given.source;
         options.source.has_monochromator = kept.has_monochromator;  // unless given below
         options.source.monochromator = kept.monochromator;
+        options.source.no_dispersion = kept.no_dispersion || given.source.no_dispersion;
         options.no_alpha2 = given.no_alpha2;
     }
     if (given.no_alpha2) options.no_alpha2 = true;
+    if (given.source.no_dispersion) options.source.no_dispersion = true;
     if (given.source.has_monochromator) {
         options.source.has_monochromator = true;
         options.source.monochromator = given.source.monochromator;
@@ -346,6 +350,7 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     }
     source["neutron"] = options.source.neutron;
     if (options.source.has_monochromator) source["monochromator"] = options.source.monochromator;
+    source["dispersion"] = !options.source.no_dispersion;
     Written excluded = Written::array();
     for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
         excluded.push_back({options.excluded[k], options.excluded[k + 1]});

@@ -128,6 +128,14 @@ PK_PHASE_API int32_t pk_instrument_set_anode(pk_instrument *instrument, const ch
 PK_PHASE_API int32_t pk_anode_lines(const char *anode, double *alpha1, double *alpha2,
                                     double *ratio, pk_error *error);
 
+/* The anomalous-dispersion terms f′ and f″ (electrons) of the element of a
+ * site type ("Fe", "Fe3+", "O2-") at an X-ray wavelength (Å): the layer's
+ * table (Henke, Gullikson and Davis, Atomic Data and Nuclear Data Tables 54,
+ * 1993: f′ = f1 − Z, f″ = f2), interpolated linearly in energy. It holds H to
+ * U from 0.4133 to 4.1328 Å (3 to 30 keV), so every anode's Kα1 and Kα2. */
+PK_PHASE_API int32_t pk_anomalous_dispersion(const char *type, double wavelength, double *f_prime,
+                                             double *f_double_prime, pk_error *error);
+
 /* ------------------------------------------------------------------------- */
 /* Profile                                                                   */
 /* ------------------------------------------------------------------------- */

@@ -14,7 +14,9 @@ Rietveld / Le Bail refinements, from Python.
     print(result.parameters["corundum.a"], result.Rwp)
 
 Units: lengths in Å, angles and 2θ in degrees, displacements U in Å²,
-time of flight in ms on the pattern axis. Every failure raises
+time of flight in ms on the pattern axis. X-ray scattering factors carry
+the anomalous dispersion f′ + i f″ of each line (dispersion=False leaves it
+out; anomalous_dispersion() shows the terms). Every failure raises
 powderkit.Error (a ValueError) with the library's message; a missing file
 raises powderkit.MissingFileError, which is also a FileNotFoundError.
 
@@ -23,7 +25,8 @@ calls release the GIL, so distinct objects compute in parallel threads.
 """
 from ._library import lib as _lib, library_path
 from .errors import Error, MissingFileError
-from .instrument import Gaussian, Instrument, Lorentzian, Profile, PseudoVoigt, TofExpGaussian, TofExpPseudoVoigt
+from .instrument import (Gaussian, Instrument, Lorentzian, Profile, PseudoVoigt, TofExpGaussian, TofExpPseudoVoigt,
+                         anomalous_dispersion)
 from .measured import MeasuredPattern, read_pattern
 from .pattern import PatternModel, pattern
 from .peaks import PEAK_DTYPE, find_peaks
@@ -39,4 +42,4 @@ library_version = _lib.pk_version().decode("ascii")
 __all__ = ["Error", "MissingFileError", "Instrument", "Profile", "PseudoVoigt", "Gaussian", "Lorentzian",
            "TofExpGaussian", "TofExpPseudoVoigt", "Phase", "Site", "Reflexions", "Lines", "pattern", "PatternModel",
            "MeasuredPattern", "read_pattern", "find_peaks", "PEAK_DTYPE", "Refinement", "Result", "Parameter",
-           "PhaseResult", "refine_series", "SeriesResult", "library_path", "library_version"]
+           "PhaseResult", "refine_series", "SeriesResult", "anomalous_dispersion", "library_path", "library_version"]

@@ -69,6 +69,7 @@ _PROTOTYPES = {
     "pk_instrument_default": (None, [POINTER(r.Instrument)]),
     "pk_instrument_set_anode": (c_int32, [POINTER(r.Instrument), c_char_p, c_bool, _ERROR]),
     "pk_anode_lines": (c_int32, [c_char_p, _DOUBLES, _DOUBLES, _DOUBLES, _ERROR]),
+    "pk_anomalous_dispersion": (c_int32, [c_char_p, c_double, POINTER(c_double), POINTER(c_double), _ERROR]),
     "pk_profile_default": (c_int32, [POINTER(r.Profile), c_int32, _ERROR]),
     "pk_phase_from_cif_file": (c_int32, [c_char_p, c_char_p, _HANDLE, _ERROR]),
     "pk_phase_from_cif_text": (c_int32, [c_char_p, c_char_p, _HANDLE, _ERROR]),

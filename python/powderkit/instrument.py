@@ -96,6 +96,17 @@ class Instrument:
         return f"Instrument({kind}, {axis}, wavelength={self.wavelength:g} Å, wavelength2={self.wavelength2:g} Å)"
 
 
+def anomalous_dispersion(element, wavelength):
+    """(f′, f″), electrons: the anomalous-dispersion terms of an element ("Fe",
+    "Fe3+") at an X-ray wavelength (Å), from the library's table (Henke,
+    Gullikson and Davis 1993; H to U, 0.4133 to 4.1328 Å), interpolated
+    linearly in energy. An anode's lines: Instrument("Co").wavelength, …2."""
+    f_prime, f_double_prime = ctypes.c_double(), ctypes.c_double()
+    call(lib.pk_anomalous_dispersion, text(element, "element"), float(wavelength), ctypes.byref(f_prime),
+         ctypes.byref(f_double_prime))
+    return f_prime.value, f_double_prime.value
+
+
 # Instruments made from keyword arguments, by those arguments: an Instrument
 # is never changed once made, so one serves every call that names it.
 _MADE = {}

@@ -192,7 +192,25 @@ REFUSALS = [
     ("anode and wavelength field", lambda p, x: pk.Instrument("Mo", wavelength=0.7), "not both"),
     ("unknown anode", lambda p, x: pk.pattern(p, x, anode="Cux"), 'unknown anode "Cux"'),
     ("a str among the phases", lambda p, x: pk.pattern([p, "corundum.cif"], x), "Phase objects, not str"),
+    ("dispersion beyond its table", lambda p, x: pk.pattern(p, x, wavelength=0.3), "turn dispersion off"),
+    ("dispersion beside an instrument", lambda p, x: pk.pattern(p, x, instrument=pk.Instrument(), dispersion=False),
+     "Instrument(..., dispersion=False)"),
 ]
+
+
+def test_anomalous_dispersion_is_on_by_default_and_can_be_left_out(corundum):
+    # Fe at Cu Kα1 (8047.8 eV): the Henke rows (7920.68, 24.6873, 3.28802) and (8048.79, 24.8575, 3.20844)
+    # interpolated by hand, f′ = f1 − 26.
+    assert pk.anomalous_dispersion("Fe3+", 1.540593) == pytest.approx((-1.1437846483, 3.2090406599), abs=1e-9)
+    off = corundum.reflexions(d_min=1, dispersion=False)
+    on = corundum.reflexions(d_min=1)
+    assert np.array_equal(off.F2, corundum.reflexions(d_min=1, instrument=pk.Instrument(dispersion=False)).F2)
+    assert not pk.Instrument(dispersion=False).dispersion and pk.Instrument().dispersion
+    # Al and O at Cu Kα1 add f′ ≈ +0.21 and +0.05: every |F|² moves, the strong ones by a few per cent, the weak
+    # ones (where Al and O cancel) by up to about a fifth
+    assert np.all(on.F2 != off.F2) and np.allclose(on.F2, off.F2, rtol=0.25)
+    assert np.array_equal(pk.pattern(corundum, X_ERRORS, neutron=True, wavelength=1.5, dispersion=False),
+                          pk.pattern(corundum, X_ERRORS, neutron=True, wavelength=1.5))
 
 
 @pytest.mark.parametrize("call, words", [case[1:] for case in REFUSALS], ids=[case[0] for case in REFUSALS])

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "phase/boundary.hpp"
+#include "phase/dispersion.hpp"
 
 namespace powderkit::phase {
 
@@ -79,6 +80,16 @@ int32_t pk_instrument_set_anode(pk_instrument *instrument, const char *anode, bo
         instrument->wavelength = lines.alpha1;
         instrument->wavelength2 = with_alpha2 ? lines.alpha2 : 0.0;
         instrument->ratio2 = with_alpha2 ? lines.ratio : 0.0;
+    });
+}
+
+int32_t pk_anomalous_dispersion(const char *type, double wavelength, double *f_prime, double *f_double_prime,
+                                pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(type, "type");
+        const Dispersion terms = anomalousDispersion(type, wavelength);
+        if (f_prime != nullptr) *f_prime = terms.fPrime;
+        if (f_double_prime != nullptr) *f_double_prime = terms.fDoublePrime;
     });
 }
 

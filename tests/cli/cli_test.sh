@@ -50,6 +50,8 @@ cases=(
   "1|empty|--range|pattern $nacl --range 10 100 0"
   "1|empty|--scale|pattern $nacl --scale 1 2"
   "1|empty|--monochromator|reflexions $nacl --monochromator 190"
+  "1|empty|turn dispersion off|reflexions $nacl --wavelength 0.3"
+  "0|text||reflexions $nacl --wavelength 0.3 --no-dispersion"
   "2|empty||reflexions $nacl --no-such-option"
   "2|empty||reflexions"
   "2|empty||pattern $nacl --range 10 100"
