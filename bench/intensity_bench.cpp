@@ -157,12 +157,14 @@ void P1CellOf500AtomsLayer(benchmark::State &state) {
 }
 BENCHMARK(P1CellOf500AtomsLayer)->Unit(benchmark::kMillisecond);
 
-// The whole list down to 0.8 Å at 0.5 Å (every reflexion visible), as a user asks for it.
+// The whole list down to 0.8 Å at 0.5 Å (every reflexion visible), as a user asks for it; without (0) and with (1)
+// anomalous dispersion.
 void P1CellReflexionList(benchmark::State &state) {
     pk_phase *phase = p1Cell();
     pk_instrument instrument;
     pk_instrument_default(&instrument);
     instrument.wavelength = 0.5;
+    instrument.dispersion = static_cast<int32_t>(state.range(0));
     int32_t count = 0;
     for (auto _ : state) {
         pk_reflexion_list *list = nullptr;
@@ -175,6 +177,6 @@ void P1CellReflexionList(benchmark::State &state) {
         500.0 * count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     pk_phase_free(phase);
 }
-BENCHMARK(P1CellReflexionList)->Unit(benchmark::kMillisecond);
+BENCHMARK(P1CellReflexionList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
