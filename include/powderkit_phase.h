@@ -497,7 +497,8 @@ enum {
 
 /* One parameter by name: "SiC.scale", "SiC.a", "SiC.Si1.x", "SiC.Si1.uiso",
  * "SiC.Si1.occ", "SiC.U" … "SiC.Y", "SiC.asymmetry", "SiC.march", "zero",
- * "displacement", "background.0" … */
+ * "displacement", "absorption" (μR ≥ 0), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
+ * "transparency" (1/μ ≥ 0, mm), "background.0" … */
 typedef struct pk_parameter {
     const char *name;      /* lives as long as the refinement */
     double value;          /* in the units of its record field */
@@ -513,7 +514,8 @@ PK_PHASE_API int32_t pk_refinement_parameter(const pk_refinement *refinement, in
 
 /* Frees (free = true) or fixes the parameters of a comma-separated list of
  * names and group words: "scale", "cell", "xyz", "uiso", "occ", "profile",
- * "asymmetry", "march", "zero", "displacement", "background", each alone (every phase) or after
+ * "asymmetry", "march", "zero", "displacement", "absorption", "roughness" (both terms),
+ * "transparency", "background", each alone (every phase) or after
  * a phase name ("SiC.cell"). Fails naming an unknown word, changing nothing. */
 PK_PHASE_API int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool free,
                                             pk_error *error);
