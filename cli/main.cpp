@@ -53,8 +53,9 @@ void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&an
               "2θ of a monochromator crystal, degrees (graphite 002 for Cu Kα: 26.6; Ge 111: 27.3)");
     addNumber(command, "--absorption", source.absorption, source.has_absorption,
               "μR of a Debye–Scherrer capillary (μ its absorption coefficient, R its radius)");
-    command.add_option("--roughness", source.roughness,
-                        "P,Q: Bragg–Brentano surface roughness, intensity × 1 − P e^−Q + P e^(−Q/sin θ)")
+    command
+        .add_option("--roughness", source.roughness,
+                    "P,Q: Bragg–Brentano surface roughness, intensity × 1 − P e^−Q + P e^(−Q/sin θ)")
         ->expected(2)
         ->delimiter(',');
     addNumber(command, "--transparency", source.transparency, source.has_transparency,

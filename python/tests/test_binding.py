@@ -138,6 +138,17 @@ def corundum_in_code():
                      pk.Site("O1", "O", (0.30624, 0, 0.25), uiso=0.0035)], name="corundum")
 
 
+def test_absorption_scales_an_isolated_peak_by_the_capillary_transmission(example_data):
+    # Silicon 1 1 1 alone near 28.44° (Cu Kα1): every point of its peak scales by the transmission at its θ.
+    silicon = pk.Phase.from_cif(example_data / "silicon.cif")
+    x = np.array([28.40, 28.44, 28.48])
+    plain = pk.pattern([silicon], x, instrument=pk.Instrument(wavelength=CU_KA1))
+    absorbed = pk.pattern([silicon], x, instrument=pk.Instrument(wavelength=CU_KA1, absorption=0.7))
+    s2 = (CU_KA1 / (2 * 5.431194 / math.sqrt(3))) ** 2   # sin²θ = (λ / 2d)², d = a / √3
+    factor = math.exp(-(1.7133 - 0.0368 * s2) * 0.7 + (0.0927 + 0.375 * s2) * 0.7 ** 2)
+    np.testing.assert_allclose(absorbed / plain, factor, rtol=1e-12)
+
+
 def test_phase_in_code_gives_the_pattern_of_its_cif(corundum):
     made = corundum_in_code()
     assert (made.name, made.cell, made.sites) == (corundum.name, corundum.cell, corundum.sites)

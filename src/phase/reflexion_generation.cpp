@@ -303,11 +303,11 @@ double peakPositionOf(const pk_instrument &instrument, RefinementProfile *profil
     const double x = xForReflexion(profile, reflexion);
     if (instrument.axis == PK_AXIS_TOF || (instrument.displacement == 0.0 && instrument.transparency == 0.0)) return x;
     const double theta = 0.5 * (x - instrument.zero) * kDegreesToRadians;
-    const double displaced =
-        instrument.displacement == 0.0
-            ? x
-            : x - 2.0 * instrument.displacement * std::cos(theta) / instrument.radius * kRadiansToDegrees;
-    return displaced + transparencyShift(instrument.transparency, instrument.radius, theta);
+    double shifted = x;
+    if (instrument.displacement != 0.0) {
+        shifted -= 2.0 * instrument.displacement * std::cos(theta) / instrument.radius * kRadiansToDegrees;
+    }
+    return shifted + transparencyShift(instrument.transparency, instrument.radius, theta);
 }
 
 RefinementCrystal marchView(const pk_phase &phase, double ratio, const double axis[3]) {

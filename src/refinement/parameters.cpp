@@ -152,9 +152,9 @@ bool matches(const Parameter &parameter, const pk_refinement &r, const std::stri
     return parameter.phase >= 0 && r.phases[static_cast<std::size_t>(parameter.phase)].name == word.substr(0, dot);
 }
 
-const char *const kGroupWords[] = {"scale",        "cell",       "xyz",        "uiso",      "occ",
-                                   "profile",      "asymmetry",  "march",      "zero",      "displacement",
-                                   "absorption",   "roughness",  "transparency", "background"};
+const char *const kGroupWords[] = {"scale",      "cell",      "xyz",          "uiso",      "occ",
+                                   "profile",    "asymmetry", "march",        "zero",      "displacement",
+                                   "absorption", "roughness", "transparency", "background"};
 
 bool isGroupWord(const std::string &word) {
     for (const char *group : kGroupWords) {

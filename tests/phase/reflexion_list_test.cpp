@@ -284,8 +284,8 @@ TEST(ReflexionList, SampleCorrections) {
 // 2θ = 30° and 120°, μR = 0.3 and 1, within the fit's 1.2 % for μR ≤ 1; and it tends to 1 as μR → 0.
 TEST(ReflexionList, CapillaryAbsorptionAgainstTheIntegral) {
     const double degrees = 3.14159265358979323846 / 180.0;
-    const double cases[][3] = {{0.3, 30.0, 0.60568236}, {0.3, 120.0, 0.62309128},
-                               {1.0, 30.0, 0.20274015}, {1.0, 120.0, 0.26819360}};
+    const double cases[][3] = {
+        {0.3, 30.0, 0.60568236}, {0.3, 120.0, 0.62309128}, {1.0, 30.0, 0.20274015}, {1.0, 120.0, 0.26819360}};
     for (const auto &c : cases) {
         EXPECT_NEAR(powderkit::phase::capillaryAbsorption(c[0], 0.5 * c[1] * degrees) / c[2], 1.0, 0.012) << c[0];
     }

@@ -344,15 +344,16 @@ TEST_F(Mixture, SampleCorrectionColumnsAreCentralDifferences) {
         for (const auto &[sign, y] : {std::pair{1.0, &high}, std::pair{-1.0, &low}}) {
             pk_instrument moved = base;
             moved.*fields[c].field += sign * fields[c].h;
-            ASSERT_EQ(pk_pattern(&moved, &setting, 1, nullptr, 0, x.data(), static_cast<int32_t>(x.size()),
-                                 y->data(), nullptr),
+            ASSERT_EQ(pk_pattern(&moved, &setting, 1, nullptr, 0, x.data(), static_cast<int32_t>(x.size()), y->data(),
+                                 nullptr),
                       PK_OK);
         }
         const auto column = static_cast<Eigen::Index>(c);
         const double largest = j.col(column).cwiseAbs().maxCoeff();
         EXPECT_GT(largest, 0.0) << fields[c].name;
         for (std::size_t i = 0; i < x.size(); ++i) {
-            EXPECT_NEAR(j(static_cast<Eigen::Index>(i), column), (high[i] - low[i]) / (2.0 * fields[c].h), 1e-5 * largest)
+            EXPECT_NEAR(j(static_cast<Eigen::Index>(i), column), (high[i] - low[i]) / (2.0 * fields[c].h),
+                        1e-5 * largest)
                 << fields[c].name << " at " << x[i];
         }
     }
