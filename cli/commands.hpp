@@ -27,6 +27,11 @@ struct SourceOptions {
     bool has_monochromator = false;
     double monochromator = 0.0;  // 2θ_M, degrees; 0 for none
     bool no_dispersion = false;  // X-ray f0 alone, without f′ + i f″
+    bool has_absorption = false;
+    double absorption = 0.0;        // μR of a capillary; 0 for none
+    std::vector<double> roughness;  // Suortti's p and q, or empty when not given
+    bool has_transparency = false;
+    double transparency = 0.0;  // 1/μ, mm; 0 for none
 };
 
 struct ReflexionsOptions {

@@ -54,6 +54,15 @@ void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&an
     command.add_flag("--no-dispersion", source.no_dispersion,
                      "X-ray scattering factors without anomalous dispersion (f′ + i f″ of each element at each "
                      "line, on by default; tabulated for 0.41-4.13 Å)");
+    addNumber(command, "--absorption", source.absorption, source.has_absorption,
+              "μR of a Debye–Scherrer capillary (μ its absorption coefficient, R its radius)");
+    command
+        .add_option("--roughness", source.roughness,
+                    "P,Q: Bragg–Brentano surface roughness, intensity × 1 − P e^−Q + P e^(−Q/sin θ)")
+        ->expected(2)
+        ->delimiter(',');
+    addNumber(command, "--transparency", source.transparency, source.has_transparency,
+              "1/μ of a Bragg–Brentano sample, mm: 2θ moves by −(1/μ) sin 2θ / 2R");
 }
 
 void addReflexions(CLI::App &app, ReflexionsOptions &options) {

@@ -77,6 +77,28 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
         instrument.monochromator = source.monochromator;
     }
     if (source.no_dispersion) instrument.dispersion = 0;
+    if (source.has_absorption) {
+        if (!(source.absorption >= 0.0) || !std::isfinite(source.absorption)) {
+            throw InputError("--absorption: must be 0 (none) or a positive μR, not " + formatNumber(source.absorption));
+        }
+        instrument.absorption = source.absorption;
+    }
+    if (!source.roughness.empty()) {
+        const double p = source.roughness[0], q = source.roughness[1];
+        if (!(p >= 0.0 && p <= 1.0) || !(q >= 0.0) || !std::isfinite(q)) {
+            throw InputError("--roughness: P must lie between 0 and 1 and Q be 0 or more, not " + formatNumber(p) +
+                             "," + formatNumber(q));
+        }
+        instrument.roughness_p = p;
+        instrument.roughness_q = q;
+    }
+    if (source.has_transparency) {
+        if (!(source.transparency >= 0.0) || !std::isfinite(source.transparency)) {
+            throw InputError("--transparency: must be 0 (none) or a positive 1/μ in mm, not " +
+                             formatNumber(source.transparency));
+        }
+        instrument.transparency = source.transparency;
+    }
     return instrument;
 }
 

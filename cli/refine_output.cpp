@@ -142,6 +142,15 @@ void readSource(const SetupReader &reader, const json &source, RefineOptions &op
             options.source.has_monochromator = true;
         } else if (key == "dispersion") {
             options.source.no_dispersion = !reader.toBool(value, field);
+        } else if (key == "absorption") {
+            options.source.absorption = reader.toNumber(value, field);
+            options.source.has_absorption = true;
+        } else if (key == "roughness") {
+            options.source.roughness.clear();
+            reader.addPair(value, field, options.source.roughness);
+        } else if (key == "transparency") {
+            options.source.transparency = reader.toNumber(value, field);
+            options.source.has_transparency = true;
         } else {
             reader.refuse(field, "unknown key");
         }
@@ -230,6 +239,24 @@ int backgroundIndex(const std::string &name) {
     return std::stoi(digits);
 }
 
+// The monochromator and sample corrections `from` gives, copied into `into`.
+void keepInstrumentTerms(const SourceOptions &from, SourceOptions &into) {
+    if (from.has_monochromator) {
+        into.has_monochromator = true;
+        into.monochromator = from.monochromator;
+    }
+    if (from.has_absorption) {
+        into.has_absorption = true;
+        into.absorption = from.absorption;
+    }
+    if (!from.roughness.empty()) into.roughness = from.roughness;
+    if (from.has_transparency) {
+        into.has_transparency = true;
+        into.transparency = from.transparency;
+    }
+    if (from.no_dispersion) into.no_dispersion = true;
+}
+
 }  // namespace
 
 RefineSetup resolveSetup(const RefineOptions &given) {
@@ -248,17 +275,20 @@ RefineSetup resolveSetup(const RefineOptions &given) {
     if (!given.source.anode.empty() || given.source.has_wavelength || given.source.neutron) {
         const SourceOptions kept = options.source;
         options.source = given.source;
-        options.source.has_monochromator = kept.has_monochromator;  // unless given below
-        options.source.monochromator = kept.monochromator;
-        options.source.no_dispersion = kept.no_dispersion || given.source.no_dispersion;
+        keepInstrumentTerms(kept, options.source);  // unless given below
         options.no_alpha2 = given.no_alpha2;
     }
     if (given.no_alpha2) options.no_alpha2 = true;
-    if (given.source.no_dispersion) options.source.no_dispersion = true;
-    if (given.source.has_monochromator) {
-        options.source.has_monochromator = true;
-        options.source.monochromator = given.source.monochromator;
-    }
+    keepInstrumentTerms(given.source, options.source);
+    // A correction given on the command line replaces the value the setup's
+    // parameters carry from the last run.
+    const auto overridden = [&](const SetupParameter &p) {
+        return (p.name == "absorption" && given.source.has_absorption) ||
+               ((p.name == "roughness_p" || p.name == "roughness_q") && !given.source.roughness.empty()) ||
+               (p.name == "transparency" && given.source.has_transparency);
+    };
+    setup.parameters.erase(std::remove_if(setup.parameters.begin(), setup.parameters.end(), overridden),
+                           setup.parameters.end());
     if (!given.range.empty()) options.range = given.range;
     if (!given.excluded.empty()) options.excluded = given.excluded;
     if (given.has_background) {
@@ -351,6 +381,9 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     source["neutron"] = options.source.neutron;
     if (options.source.has_monochromator) source["monochromator"] = options.source.monochromator;
     source["dispersion"] = !options.source.no_dispersion;
+    if (options.source.has_absorption) source["absorption"] = options.source.absorption;
+    if (!options.source.roughness.empty()) source["roughness"] = options.source.roughness;
+    if (options.source.has_transparency) source["transparency"] = options.source.transparency;
     Written excluded = Written::array();
     for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
         excluded.push_back({options.excluded[k], options.excluded[k + 1]});

@@ -105,12 +105,17 @@ typedef struct pk_instrument {
                                 replaces (1 + cos² 2θ) / 2 on a 2θ axis */
     int32_t dispersion;      /* 1 (the default): X-ray scattering factors f0 + f′ + i f″
                                 with the anomalous dispersion of each line; 0: f0 alone */
-    double absorption;       /* μR of a Debye–Scherrer capillary (μ linear absorption
-                                coefficient, R its radius), 0 for none */
-    double roughness_p;      /* Bragg–Brentano surface roughness, Suortti's two terms:      */
-    double roughness_q;      /* intensity × 1 − p e^(−q) + p e^(−q / sin θ); p = 0 for none */
-    double transparency;     /* Bragg–Brentano sample transparency 1/μ, mm (0 for none): 2θ
-                                moves by −(1/μ) sin 2θ / (2R) · (180/π) degrees */
+    double absorption;       /* μR ≥ 0 of a Debye–Scherrer capillary (μ linear absorption
+                                coefficient, R its radius), 0 for none: intensity ×
+                                exp(−(1.7133 − 0.0368 sin²θ) μR + (0.0927 + 0.375 sin²θ) (μR)²),
+                                the cylinder's transmission normalised to 1 at μR = 0
+                                (within 1.2 % for μR ≤ 1, poorer above) */
+    double roughness_p;      /* Bragg–Brentano surface roughness, Suortti's two terms, 0 ≤ p ≤ 1 */
+    double roughness_q;      /* and q ≥ 0: intensity × [1 − p e^(−q) + p e^(−q / sin θ)]; p = 0 for none */
+    double transparency;     /* Bragg–Brentano sample transparency 1/μ ≥ 0, mm (0 for none): 2θ
+                                moves by −(1/μ) sin 2θ / (2R) · (180/π) degrees.
+                                absorption, roughness and transparency are for a 2θ axis:
+                                on time of flight they must be 0 */
 } pk_instrument;
 
 /* Cu Kα1 X-rays alone (1.540593 Å), 2θ axis, no zero, no displacement, a
@@ -500,7 +505,8 @@ enum {
 
 /* One parameter by name: "SiC.scale", "SiC.a", "SiC.Si1.x", "SiC.Si1.uiso",
  * "SiC.Si1.occ", "SiC.U" … "SiC.Y", "SiC.asymmetry", "SiC.march", "zero",
- * "displacement", "background.0" … */
+ * "displacement", "absorption" (μR ≥ 0), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
+ * "transparency" (1/μ ≥ 0, mm), "background.0" … */
 typedef struct pk_parameter {
     const char *name;      /* lives as long as the refinement */
     double value;          /* in the units of its record field */
@@ -516,7 +522,8 @@ PK_PHASE_API int32_t pk_refinement_parameter(const pk_refinement *refinement, in
 
 /* Frees (free = true) or fixes the parameters of a comma-separated list of
  * names and group words: "scale", "cell", "xyz", "uiso", "occ", "profile",
- * "asymmetry", "march", "zero", "displacement", "background", each alone (every phase) or after
+ * "asymmetry", "march", "zero", "displacement", "absorption", "roughness" (both terms),
+ * "transparency", "background", each alone (every phase) or after
  * a phase name ("SiC.cell"). Fails naming an unknown word, changing nothing. */
 PK_PHASE_API int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool free,
                                             pk_error *error);

@@ -29,10 +29,17 @@ class Instrument:
       dispersion                X-ray scattering factors f0 + f′ + i f″ with the
                                 anomalous dispersion of each line (True, the
                                 default); False: f0 alone
+      absorption                μR of a Debye–Scherrer capillary (0: none): intensity ×
+                                exp(−(1.7133 − 0.0368 sin²θ) μR + (0.0927 + 0.375 sin²θ) (μR)²)
+      roughness_p, roughness_q  Suortti's surface roughness, 0 ≤ p ≤ 1, q ≥ 0 (p = 0: none):
+                                intensity × [1 − p e^(−q) + p e^(−q / sin θ)]
+      transparency              1/μ of a Bragg–Brentano sample, mm (0: none): 2θ moves by
+                                −(1/μ) sin 2θ / (2R) · (180/π) degrees
+    The last four are for a 2θ axis: a time-of-flight pattern refuses them.
     """
 
     _FIELDS = ("wavelength", "wavelength2", "ratio2", "zero", "displacement", "radius", "tof_two_theta", "dtt1",
-               "dtt2", "monochromator")
+               "dtt2", "monochromator", "absorption", "roughness_p", "roughness_q", "transparency")
 
     def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, dispersion=True, **fields):
         """An instrument from an anode name ("Cu", "Co", "Mo", "Fe", "Cr", "Ag") or

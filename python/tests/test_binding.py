@@ -139,6 +139,21 @@ def corundum_in_code():
                      pk.Site("O1", "O", (0.30624, 0, 0.25), uiso=0.0035)], name="corundum")
 
 
+def test_absorption_scales_an_isolated_peak_by_the_capillary_transmission(example_data):
+    # Silicon 1 1 1 with a second line of 1 Å, far from the first: near 28.44° (Cu Kα1) and near 18.35° (1 Å)
+    # every point of a peak scales by the transmission at the θ of its own line.
+    silicon = pk.Phase.from_cif(example_data / "silicon.cif")
+    x = np.array([18.33, 18.37, 28.40, 28.44, 28.48])
+    lines = dict(wavelength=CU_KA1, wavelength2=1.0, ratio2=0.5)
+    plain = pk.pattern([silicon], x, instrument=pk.Instrument(**lines))
+    absorbed = pk.pattern([silicon], x, instrument=pk.Instrument(**lines, absorption=0.7))
+    s2 = (np.array([1.0, 1.0, CU_KA1, CU_KA1, CU_KA1]) / (2 * 5.431194 / math.sqrt(3))) ** 2  # (λ / 2d)², d = a/√3
+    factor = np.exp(-(1.7133 - 0.0368 * s2) * 0.7 + (0.0927 + 0.375 * s2) * 0.7 ** 2)
+    # rtol: the far tail of 2 2 0 at 1 Å (30.2°) adds its own factor at 28.4°, some 1e-7 of the total there;
+    # the two lines' transmissions differ by 0.7 %.
+    np.testing.assert_allclose(absorbed / plain, factor, rtol=1e-6)
+
+
 def test_phase_in_code_gives_the_pattern_of_its_cif(corundum):
     made = corundum_in_code()
     assert (made.name, made.cell, made.sites) == (corundum.name, corundum.cell, corundum.sites)

@@ -9,6 +9,7 @@ namespace powderkit::phase {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDegreesToRadians = 0.017453292519943295;     // π/180
+constexpr double kRadiansToDegrees = 57.29577951308232;        // 180/π
 constexpr double kEightPiSquared = 78.95683520871486;          // 8π², B = 8π² U
 constexpr double kGaussianExponentFactor = 2.772588722239781;  // 4 ln 2
 // The core's zero tolerance: smaller magnitudes count as none.

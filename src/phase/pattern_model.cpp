@@ -1,6 +1,7 @@
 // Calculated patterns. When a model is made, each phase's reflexions that can
-// reach the span are listed with their intensities (March correction
-// included), positions (zero and sample displacement included), Kα2
+// reach the span are listed with their intensities (March correction,
+// monochromator, capillary absorption and surface roughness included),
+// positions (zero, sample displacement and transparency included), Kα2
 // companions (the core's secondaryWavelengthReflexion) and window widths;
 // computing then only sums scale × intensity × peak shape over each
 // reflexion's window (FindReflexionRange) plus the Chebyshev background, with
@@ -20,6 +21,7 @@
 #include "phase/boundary.hpp"
 #include "phase/pattern_model.hpp"
 #include "phase/reflexion_generation.hpp"
+#include "phase/sample_corrections.hpp"
 #include "phase/structure_factors.hpp"
 #include "phase/window_kernels.hpp"
 
@@ -128,6 +130,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         structureFactors.compute(r, peaks.profile->radiationType, scratch, &second);
         setIntensity(crystal, r, peaks.profile.get());
         polarise(instrument, instrument.wavelength, r);
+        correctForSample(instrument, instrument.wavelength, r);
         r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
         if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
         peaks.reflexions.push_back(r);
@@ -143,6 +146,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
             made->methods->freeReflexion(made);
             companion.methods = nullptr;
             polarise(instrument, instrument.wavelength2, companion);
+            correctForSample(instrument, instrument.wavelength2, companion);
             companion.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &companion);
             companions.push_back(companion);
         }

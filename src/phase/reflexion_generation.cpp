@@ -11,12 +11,12 @@
 
 #include "phase/boundary.hpp"
 #include "phase/dispersion.hpp"
+#include "phase/sample_corrections.hpp"
 
 namespace powderkit::phase {
 
 namespace {
 
-constexpr double kRadiansToDegrees = 57.29577951308232;
 // Largest index the box may reach: beyond it a d limit is meaningless.
 constexpr double kMaxIndex = 1000.0;
 
@@ -218,7 +218,10 @@ void validateInstrument(const pk_instrument &instrument) {
         if (!std::isfinite(instrument.displacement)) {
             fail(PK_ERROR_ARGUMENT, "instrument.displacement is not a number");
         }
-        if (instrument.displacement != 0.0 && !positive(instrument.radius)) {
+        if (!(instrument.transparency >= 0.0) || !std::isfinite(instrument.transparency)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.transparency must be 0 (none) or a positive 1/μ in mm");
+        }
+        if ((instrument.displacement != 0.0 || instrument.transparency != 0.0) && !positive(instrument.radius)) {
             fail(PK_ERROR_ARGUMENT, "instrument.radius must be positive");
         }
         if (!(instrument.monochromator >= 0.0 && instrument.monochromator < 180.0)) {
@@ -228,6 +231,17 @@ void validateInstrument(const pk_instrument &instrument) {
             checkDispersionWavelength(instrument.wavelength, "instrument.wavelength");
             if (instrument.wavelength2 > 0.0) checkDispersionWavelength(instrument.wavelength2, "instrument.wavelength2");
         }
+        if (!(instrument.absorption >= 0.0) || !std::isfinite(instrument.absorption)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.absorption must be 0 (none) or a positive μR");
+        }
+        // Roughness only removes intensity, and never more than all of it:
+        // with 0 ≤ p ≤ 1 and q ≥ 0 the factor lies between 1 − p e^(−q) and 1.
+        if (!(instrument.roughness_p >= 0.0 && instrument.roughness_p <= 1.0)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.roughness_p must lie between 0 (none) and 1");
+        }
+        if (!(instrument.roughness_q >= 0.0) || !std::isfinite(instrument.roughness_q)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.roughness_q must be a non-negative number");
+        }
     } else {
         if (!positive(instrument.dtt1)) fail(PK_ERROR_ARGUMENT, "instrument.dtt1 must be positive");
         if (!std::isfinite(instrument.dtt2) || instrument.dtt2 < 0.0) {
@@ -235,6 +249,13 @@ void validateInstrument(const pk_instrument &instrument) {
         }
         if (!std::isfinite(instrument.tof_two_theta)) {
             fail(PK_ERROR_ARGUMENT, "instrument.tof_two_theta is not a number");
+        }
+        // Absorption, roughness and transparency are written for a 2θ scan; a
+        // time-of-flight bank would need them per wavelength, which they are not.
+        if (instrument.absorption != 0.0 || instrument.roughness_p != 0.0 || instrument.transparency != 0.0) {
+            fail(PK_ERROR_ARGUMENT,
+                 "instrument.absorption, roughness_p and transparency apply to a 2θ axis only: set them to 0 for "
+                 "time of flight");
         }
     }
 }
@@ -289,9 +310,13 @@ double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, d
 
 double peakPositionOf(const pk_instrument &instrument, RefinementProfile *profile, Reflexion *reflexion) {
     const double x = xForReflexion(profile, reflexion);
-    if (instrument.axis == PK_AXIS_TOF || instrument.displacement == 0.0) return x;
+    if (instrument.axis == PK_AXIS_TOF || (instrument.displacement == 0.0 && instrument.transparency == 0.0)) return x;
     const double theta = 0.5 * (x - instrument.zero) * kDegreesToRadians;
-    return x - 2.0 * instrument.displacement * std::cos(theta) / instrument.radius * kRadiansToDegrees;
+    double shifted = x;
+    if (instrument.displacement != 0.0) {
+        shifted -= 2.0 * instrument.displacement * std::cos(theta) / instrument.radius * kRadiansToDegrees;
+    }
+    return shifted + transparencyShift(instrument.transparency, instrument.radius, theta);
 }
 
 RefinementCrystal marchView(const pk_phase &phase, double ratio, const double axis[3]) {

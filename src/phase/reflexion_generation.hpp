@@ -55,7 +55,8 @@ double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, d
 
 // The peak position of a reflexion on the axis: the core's conversion (zero
 // included) plus, on a 2θ axis, the sample-displacement shift
-// Δ2θ = −(2 s cos θ / R)·(180/π) degrees.
+// Δ2θ = −(2 s cos θ / R)·(180/π) degrees and the transparency shift
+// Δ2θ = −(1/μ) sin 2θ / (2R) · (180/π) degrees.
 double peakPositionOf(const pk_instrument &instrument, RefinementProfile *profile,
                       Reflexion *reflexion);
 

@@ -7,6 +7,7 @@
 
 #include "phase/boundary.hpp"
 #include "phase/reflexion_generation.hpp"
+#include "phase/sample_corrections.hpp"
 #include "phase/structure_factors.hpp"
 
 namespace powderkit::phase {
@@ -64,6 +65,7 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
         structureFactors.compute(reflexion, profile->radiationType, scratch);
         setIntensity(phase.crystal.get(), reflexion, profile.get());
         polarise(instrument, instrument.wavelength, reflexion);
+        correctForSample(instrument, instrument.wavelength, reflexion);
         Entry entry;
         entry.hkl = set.hkl;
         entry.multiplicity = set.multiplicity;

@@ -88,6 +88,8 @@ void freezeWindows(pk_refinement &r, bool frozen) {
 
 void evaluate(pk_refinement &r, const std::vector<bool> &phases) {
     const std::size_t count = r.x.size();
+    // A value set by name (a negative μR, say) is refused here, naming the field.
+    phase::validateInstrument(r.instrument);
     for (std::size_t p = 0; p < r.phases.size(); ++p) {
         if (phases.empty() || phases[p]) rebuildPhase(r, r.phases[p]);
     }

@@ -37,6 +37,12 @@ double stepOf(const Parameter &parameter) {
         return 1e-4;
     case Target::Displacement:
         return 1e-4;
+    case Target::Absorption:
+    case Target::RoughnessP:
+    case Target::RoughnessQ:
+        return 1e-5;
+    case Target::Transparency:
+        return 1e-4;
     default:
         return 1e-6;
     }

@@ -152,8 +152,9 @@ bool matches(const Parameter &parameter, const pk_refinement &r, const std::stri
     return parameter.phase >= 0 && r.phases[static_cast<std::size_t>(parameter.phase)].name == word.substr(0, dot);
 }
 
-const char *const kGroupWords[] = {"scale",     "cell",  "xyz",  "uiso",         "occ",       "profile",
-                                   "asymmetry", "march", "zero", "displacement", "background"};
+const char *const kGroupWords[] = {"scale",      "cell",      "xyz",          "uiso",      "occ",
+                                   "profile",    "asymmetry", "march",        "zero",      "displacement",
+                                   "absorption", "roughness", "transparency", "background"};
 
 bool isGroupWord(const std::string &word) {
     for (const char *group : kGroupWords) {
@@ -171,6 +172,13 @@ void buildParameters(pk_refinement &r) {
     add(r, "zero", "zero", Target::Zero, -1, 0, r.instrument.zero, -kInfinity, kInfinity);
     add(r, "displacement", "displacement", Target::Displacement, -1, 0, r.instrument.displacement, -kInfinity,
         kInfinity);
+    // The sample corrections within the ranges the instrument accepts: μR and
+    // 1/μ are lengths (never negative), and roughness only removes intensity
+    // (0 ≤ p ≤ 1, q ≥ 0).
+    add(r, "absorption", "absorption", Target::Absorption, -1, 0, r.instrument.absorption, 0.0, kInfinity);
+    add(r, "roughness_p", "roughness", Target::RoughnessP, -1, 0, r.instrument.roughness_p, 0.0, 1.0);
+    add(r, "roughness_q", "roughness", Target::RoughnessQ, -1, 0, r.instrument.roughness_q, 0.0, kInfinity);
+    add(r, "transparency", "transparency", Target::Transparency, -1, 0, r.instrument.transparency, 0.0, kInfinity);
     for (int k = 0; k < r.options.background_count; ++k) {
         add(r, "background." + std::to_string(k), "background", Target::Background, -1, k,
             r.background[static_cast<std::size_t>(k)], -kInfinity, kInfinity);
@@ -246,6 +254,18 @@ void applyParameters(pk_refinement &r) {
             break;
         case Target::Displacement:
             r.instrument.displacement = parameter.value;
+            break;
+        case Target::Absorption:
+            r.instrument.absorption = parameter.value;
+            break;
+        case Target::RoughnessP:
+            r.instrument.roughness_p = parameter.value;
+            break;
+        case Target::RoughnessQ:
+            r.instrument.roughness_q = parameter.value;
+            break;
+        case Target::Transparency:
+            r.instrument.transparency = parameter.value;
             break;
         case Target::Background:
             r.background[index] = parameter.value;

@@ -34,6 +34,10 @@ enum class Target {
     March,
     Zero,
     Displacement,
+    Absorption,
+    RoughnessP,
+    RoughnessQ,
+    Transparency,
     Background
 };
 

@@ -52,6 +52,7 @@ cases=(
   "1|empty|--monochromator|reflexions $nacl --monochromator 190"
   "1|empty|turn dispersion off|reflexions $nacl --wavelength 0.3"
   "0|text||reflexions $nacl --wavelength 0.3 --no-dispersion"
+  "1|empty|--roughness|reflexions $nacl --roughness 1.5,0.2"
   "2|empty||reflexions $nacl --no-such-option"
   "2|empty||reflexions"
   "2|empty||pattern $nacl --range 10 100"
@@ -125,6 +126,14 @@ ratio = rows[1][("2", "0", "0")] / rows[0][("2", "0", "0")]
 sys.exit(0 if abs(ratio - 1.017849) < 2e-6 else 1)
 PY
 
+# A transparency 1/μ = 0.2 mm on a 240 mm goniometer moves NaCl 2 0 0 (θ = 15.8515°) by
+# −0.2 sin 31.703° / 480 · 57.29578 = −0.0125458°, worked out by hand.
+"$pk" reflexions "$nacl" --transparency 0.2 > "$t/deep.tsv" || fail "reflexions --transparency"
+/usr/bin/python3 - "$t/plain.tsv" "$t/deep.tsv" <<'PY' || fail "--transparency: not the shift worked out"
+import sys
+rows = [{tuple(r[:3]): float(r[4]) for r in (l.split() for l in open(f)) if r[0] != "h"} for f in sys.argv[1:]]
+sys.exit(0 if abs(rows[1][("2", "0", "0")] - rows[0][("2", "0", "0")] + 0.0125458) < 1e-6 else 1)
+PY
 # refine: a noiseless mixture (corundum ×3000, silicon ×2000, 150 counts of flat
 # background) refined from cells set 0.2 to 0.3 % off must find the CIF cells.
 data=$(dirname "$0")/../../examples/data

@@ -248,6 +248,12 @@ TEST_F(Pattern, InstrumentsAreCheckedFieldByField) {
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt1 = 0.0; }, "instrument.dtt1 must be positive"},
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt2 = -1.0; }, "instrument.dtt2 must be"},
         {[&](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.tof_two_theta = nan; }, "instrument.tof_two_theta is not"},
+        {[](pk_instrument &i) { i.absorption = -0.1; }, "instrument.absorption must be"},
+        {[](pk_instrument &i) { i.roughness_p = 1.5; }, "instrument.roughness_p must lie"},
+        {[&](pk_instrument &i) { i.roughness_q = nan; }, "instrument.roughness_q must be"},
+        {[](pk_instrument &i) { i.transparency = -0.2; }, "instrument.transparency must be"},
+        {[](pk_instrument &i) { i.transparency = 0.2, i.radius = 0.0; }, "instrument.radius must be positive"},
+        {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.absorption = 0.5; }, "apply to a 2θ axis only"},
     };
     const pk_phase_setting setting = settingOf(corundum, 1.0);
     for (const auto &[change, message] : cases) {

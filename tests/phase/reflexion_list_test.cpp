@@ -8,6 +8,7 @@
 #include <set>
 
 #include "phase/phase_calls.hpp"
+#include "phase/sample_corrections.hpp"
 #include "support/reference_phases.hpp"
 #include "support/test_data.hpp"
 #include "support/tolerances.hpp"
@@ -230,6 +231,65 @@ TEST(ReflexionList, MonochromatorPolarisation) {
     pk_reflexion_list_free(a);
     pk_reflexion_list_free(b);
     pk_phase_free(silicon);
+}
+
+// Sample corrections, worked out by hand for silicon at Cu Kα1: 1 1 1 at θ = 14.220466° (sin²θ = 0.0603457198),
+// 3 3 3 at θ = 47.473177° (sin²θ = 0.5431114784). Each row: the instrument change, then for 1 1 1 and 3 3 3 the
+// intensity ratio and the 2θ shift in degrees.
+//   μR = 0.5: exp(−(1.7133 − 0.0368 sin²θ)·0.5 + (0.0927 + 0.375 sin²θ)·0.25) = 0.4374874639, 0.4618269396
+//   p = 0.4, q = 0.6: 1 − 0.4 e^−0.6 + 0.4 e^(−0.6 / sin θ) = 0.8152539169, 0.9576808630
+//   1/μ = 0.2 mm, R = 240 mm: −0.2 sin 2θ / 480 · 57.29578 = −0.0113696912°, −0.0237843343°
+TEST(ReflexionList, SampleCorrections) {
+    pk_phase *silicon = phaseOf(exampleText("silicon.cif"));
+    pk_instrument plain;
+    pk_instrument_default(&plain);
+    struct Case {
+        void (*change)(pk_instrument &);
+        double ratio111, ratio333, shift111, shift333;
+    };
+    const Case cases[] = {
+        {[](pk_instrument &i) { i.absorption = 0.5; }, 0.4374874639, 0.4618269396, 0.0, 0.0},
+        {[](pk_instrument &i) { i.roughness_p = 0.4, i.roughness_q = 0.6; }, 0.8152539169, 0.9576808630, 0.0, 0.0},
+        {[](pk_instrument &i) { i.transparency = 0.2; }, 1.0, 1.0, -0.0113696912, -0.0237843343},
+    };
+    const auto listFor = [&](const pk_instrument &instrument) {
+        pk_reflexion_list *list = nullptr;
+        EXPECT_EQ(pk_reflexion_list_make(silicon, &instrument, PK_LIMIT_D_MIN, 1.0, &list, nullptr), PK_OK);
+        return list;
+    };
+    pk_reflexion_list *without = listFor(plain);
+    const std::vector<Hkl> hkl = indicesOf(without);
+    const std::vector<double> i0 = valuesOf(without, PK_QUANTITY_INTENSITY), x0 = valuesOf(without, PK_QUANTITY_X);
+    for (const Case &c : cases) {
+        pk_instrument changed = plain;
+        c.change(changed);
+        pk_reflexion_list *with = listFor(changed);
+        const std::vector<double> i = valuesOf(with, PK_QUANTITY_INTENSITY), x = valuesOf(with, PK_QUANTITY_X);
+        int seen = 0;
+        for (std::size_t n = 0; n < hkl.size(); ++n) {
+            const bool first = hkl[n] == Hkl{1, 1, 1};
+            if (!first && hkl[n] != Hkl{3, 3, 3}) continue;
+            EXPECT_NEAR(i[n] / i0[n], first ? c.ratio111 : c.ratio333, 1e-9);
+            EXPECT_NEAR(x[n] - x0[n], first ? c.shift111 : c.shift333, 1e-9);
+            ++seen;
+        }
+        EXPECT_EQ(seen, 2);
+        pk_reflexion_list_free(with);
+    }
+    pk_reflexion_list_free(without);
+    pk_phase_free(silicon);
+}
+
+// The capillary fit against the transmission integrated over the disc (scripts/capillary_transmission.py) at
+// 2θ = 30° and 120°, μR = 0.3 and 1, within the fit's 1.2 % for μR ≤ 1; and it tends to 1 as μR → 0.
+TEST(ReflexionList, CapillaryAbsorptionAgainstTheIntegral) {
+    const double degrees = 3.14159265358979323846 / 180.0;
+    const double cases[][3] = {
+        {0.3, 30.0, 0.60568236}, {0.3, 120.0, 0.62309128}, {1.0, 30.0, 0.20274015}, {1.0, 120.0, 0.26819360}};
+    for (const auto &c : cases) {
+        EXPECT_NEAR(powderkit::phase::capillaryAbsorption(c[0], 0.5 * c[1] * degrees) / c[2], 1.0, 0.012) << c[0];
+    }
+    for (double theta : {0.1, 0.8, 1.5}) EXPECT_NEAR(powderkit::phase::capillaryAbsorption(1e-9, theta), 1.0, 2e-9);
 }
 
 }  // namespace

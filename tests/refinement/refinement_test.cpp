@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "phase/phase_calls.hpp"
+#include "refinement/fit.hpp"
 #include "refinement/refinement.hpp"
 #include "refinement/symmetry_constraints.hpp"
 #include "support/tolerances.hpp"
@@ -42,10 +43,9 @@ pk_instrument copper() {
 // The pattern of the settings plus background on 2θ = from … to, each count drawn from a Poisson distribution
 // (seed 0: the exact values); counts in `doubled` (from, to) are doubled, as by a spurious line.
 Measured measure(const std::vector<pk_phase_setting> &phases, double from, double to, double step, unsigned seed,
-                 std::pair<double, double> doubled = {0.0, 0.0}) {
+                 std::pair<double, double> doubled = {0.0, 0.0}, const pk_instrument &instrument = copper()) {
     const auto x = axis(from, step, static_cast<int>(std::lround((to - from) / step)) + 1);
     std::vector<double> y(x.size());
-    const pk_instrument instrument = copper();
     EXPECT_EQ(pk_pattern(&instrument, phases.data(), static_cast<int32_t>(phases.size()), kBackground.data(), 3,
                          x.data(), static_cast<int32_t>(x.size()), y.data(), nullptr),
               PK_OK);
@@ -294,6 +294,69 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
     EXPECT_EQ(u.value, 0.008);
     EXPECT_NE(std::string(pk_refinement_warnings(r.get())).find("silicon.Si1.uiso is held at its lower limit"),
               std::string::npos);
+}
+
+// A transparency of 1/μ = 0.3 mm planted in a noisy silicon pattern is refined back from none, with the scale and
+// background; a negative one set by name is refused.
+TEST_F(Mixture, PlantedTransparencyIsRecovered) {
+    pk_instrument planted = copper();
+    planted.transparency = 0.3;
+    const Measured measured =
+        measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 5, {0.0, 0.0}, planted);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)});
+    const pk_refinement_summary s = run(r.get(), "scale,background,transparency");
+    EXPECT_EQ(s.stop, PK_STOP_CONVERGED) << pk_refinement_stop_reason(r.get());
+    expectRecovered(r.get(), {{"transparency", 0.3}, {"silicon.scale", kSiliconScale}});
+    EXPECT_LT(parameter(r.get(), "transparency").esd, 0.01);
+    pk_error e{};
+    EXPECT_EQ(pk_refinement_set_value(r.get(), "absorption", -0.5, &e), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("instrument.absorption"), std::string::npos) << e.message;
+}
+
+// The Jacobian columns of the sample corrections (Kα1 and Kα2) against central differences of whole patterns made
+// afresh with the field moved by ±h, steps 10 times the Jacobian's own, so the two share no arithmetic. Truncation
+// h² f'''/6 is largest for q, whose e^(−q / sin θ) at 1 1 1 has f''' ≈ −2.5 against f' ≈ 0.022: 1e-6 relative at
+// h = 2e-4, within the 1e-5 of the column's largest entry allowed.
+TEST_F(Mixture, SampleCorrectionColumnsAreCentralDifferences) {
+    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 0);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)}, PK_REFINE_RIETVELD, 0);
+    pk_instrument base = copper();
+    base.absorption = 0.3, base.roughness_p = 0.3, base.roughness_q = 0.5, base.transparency = 0.2;
+    struct Field {
+        const char *name;
+        double pk_instrument::*field;
+        double h;
+    };
+    const Field fields[] = {{"absorption", &pk_instrument::absorption, 2e-4},
+                            {"roughness_p", &pk_instrument::roughness_p, 2e-4},
+                            {"roughness_q", &pk_instrument::roughness_q, 2e-4},
+                            {"transparency", &pk_instrument::transparency, 1e-3}};
+    std::vector<int> free;
+    for (const auto &[name, field, step] : fields) {
+        set(r.get(), name, base.*field);
+        free.push_back(powderkit::refinement::parameterIndex(*r, name));
+    }
+    const Eigen::MatrixXd j = powderkit::refinement::jacobian(*r, free);
+    const std::vector<double> &x = r->x;
+    const pk_phase_setting setting = settingOf(silicon.get(), kSiliconScale);
+    for (std::size_t c = 0; c < 4; ++c) {
+        std::vector<double> high(x.size()), low(x.size());
+        for (const auto &[sign, y] : {std::pair{1.0, &high}, std::pair{-1.0, &low}}) {
+            pk_instrument moved = base;
+            moved.*fields[c].field += sign * fields[c].h;
+            ASSERT_EQ(pk_pattern(&moved, &setting, 1, nullptr, 0, x.data(), static_cast<int32_t>(x.size()), y->data(),
+                                 nullptr),
+                      PK_OK);
+        }
+        const auto column = static_cast<Eigen::Index>(c);
+        const double largest = j.col(column).cwiseAbs().maxCoeff();
+        EXPECT_GT(largest, 0.0) << fields[c].name;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            EXPECT_NEAR(j(static_cast<Eigen::Index>(i), column), (high[i] - low[i]) / (2.0 * fields[c].h),
+                        1e-5 * largest)
+                << fields[c].name << " at " << x[i];
+        }
+    }
 }
 
 // An exact pattern is fitted exactly (R-Bragg and Rwp zero to round-off, with or without a background); a region
