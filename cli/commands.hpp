@@ -26,6 +26,7 @@ struct SourceOptions {
     bool neutron = false;
     bool has_monochromator = false;
     double monochromator = 0.0;  // 2θ_M, degrees; 0 for none
+    std::string instrument_file;  // an instrument file to start from; empty: none
 };
 
 struct ReflexionsOptions {
@@ -45,7 +46,7 @@ struct PatternOptions {
     SourceOptions source;
     bool no_alpha2 = false;
     std::vector<double> range{10.0, 150.0, 0.02};  // from, to, step (degrees 2θ)
-    std::string profile = "pv";
+    std::string profile;                 // empty: the instrument file's, else "pv"
     std::vector<double> uvw;             // empty, or U V W
     std::string output_dir;              // empty: the pattern goes to stdout
 };
@@ -73,6 +74,7 @@ struct RefineOptions {
     int cycles = 60;
     std::string setup;                   // a setup.json to start from
     std::string output_dir;              // empty: no files
+    std::string save_instrument;         // write the refined instrument file here; empty: none
 };
 
 std::string runReflexions(const ReflexionsOptions &options);

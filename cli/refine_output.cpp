@@ -140,6 +140,8 @@ void readSource(const SetupReader &reader, const json &source, RefineOptions &op
         } else if (key == "monochromator") {
             options.source.monochromator = reader.toNumber(value, field);
             options.source.has_monochromator = true;
+        } else if (key == "instrument") {
+            options.source.instrument_file = reader.toFile(value, field);
         } else {
             reader.refuse(field, "unknown key");
         }
@@ -248,9 +250,11 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         options.source = given.source;
         options.source.has_monochromator = kept.has_monochromator;  // unless given below
         options.source.monochromator = kept.monochromator;
+        options.source.instrument_file = kept.instrument_file;
         options.no_alpha2 = given.no_alpha2;
     }
     if (given.no_alpha2) options.no_alpha2 = true;
+    if (!given.source.instrument_file.empty()) options.source.instrument_file = given.source.instrument_file;
     if (given.source.has_monochromator) {
         options.source.has_monochromator = true;
         options.source.monochromator = given.source.monochromator;
@@ -276,6 +280,7 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         options.has_cycles = true;
     }
     options.output_dir = given.output_dir;
+    options.save_instrument = given.save_instrument;
     options.setup.clear();
     return setup;
 }
@@ -301,7 +306,11 @@ std::string refinementJson(const RefineResult &result) {
                           {"cell", cell},
                           {"cell_esd", cell_esd},
                           {"R_bragg", number(phase.r_bragg)},
-                          {"weight_fraction", number(phase.weight_fraction)}});
+                          {"weight_fraction", number(phase.weight_fraction)},
+                          {"size_nm", number(phase.size_nm)},
+                          {"size_esd", number(phase.size_esd)},
+                          {"strain_percent", number(phase.strain_percent)},
+                          {"strain_esd", number(phase.strain_esd)}});
     }
     const pk_refinement_summary &summary = result.summary;
     const Written root = {{"converged", summary.converged != 0},
@@ -341,11 +350,14 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     if (options.source.has_wavelength) {
         source["wavelength"] = options.source.wavelength;
     } else {
-        source["anode"] = options.source.anode.empty() ? "Cu" : options.source.anode;
+        // Without an anode the instrument file's lines stand.
+        if (!options.source.anode.empty() || options.source.instrument_file.empty())
+            source["anode"] = options.source.anode.empty() ? "Cu" : options.source.anode;
         source["alpha2"] = !options.no_alpha2;
     }
     source["neutron"] = options.source.neutron;
     if (options.source.has_monochromator) source["monochromator"] = options.source.monochromator;
+    if (!options.source.instrument_file.empty()) source["instrument"] = absolutePath(options.source.instrument_file);
     Written excluded = Written::array();
     for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
         excluded.push_back({options.excluded[k], options.excluded[k + 1]});
