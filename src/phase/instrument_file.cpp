@@ -192,7 +192,7 @@ void readRecords(const std::string &text, const std::string &name, pk_instrument
     Json root;
     try {
         root = Json::parse(text);
-    } catch (const Json::parse_error &e) {
+    } catch (const Json::exception &e) {  // a syntax error, or a number beyond a double
         const std::string what = e.what();
         const std::size_t end = what.find("] ");
         fail(PK_ERROR_FORMAT, name + ": not valid JSON: " + (end == std::string::npos ? what : what.substr(end + 2)));
