@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -22,7 +24,6 @@ namespace powderkit::phase {
 namespace {
 
 using Json = nlohmann::json;
-using Written = nlohmann::ordered_json;  // keys in the order of the records
 
 constexpr const char *kFormat = "powderkit-instrument";
 constexpr int kVersion = 1;
@@ -43,7 +44,9 @@ struct Range {
         return std::isfinite(v) && (lowerOpen ? v > lower : v >= lower) && (upperOpen ? v < upper : v <= upper);
     }
     std::string text() const {
-        const auto number = [](double v) { return shown(v); };
+        const auto number = [](double v) {
+            return shown(v);
+        };
         if (lower == -kNone) return "must be a finite number";
         if (upper == kNone) return std::string("must be ") + (lowerOpen ? "> " : "≥ ") + number(lower);
         return "must lie in " + std::string(lowerOpen ? "(" : "[") + number(lower) + ", " + number(upper) +
@@ -85,15 +88,23 @@ struct ProfileNumber {
 };
 
 const ProfileNumber kProfileNumbers[] = {
-    {"U", &pk_profile::U, kAny},           {"V", &pk_profile::V, kAny},
-    {"W", &pk_profile::W, kAny},           {"X", &pk_profile::X, kAny},
-    {"Y", &pk_profile::Y, kAny},           {"asymmetry", &pk_profile::asymmetry, kNotNegative},
+    {"U", &pk_profile::U, kAny},
+    {"V", &pk_profile::V, kAny},
+    {"W", &pk_profile::W, kAny},
+    {"X", &pk_profile::X, kAny},
+    {"Y", &pk_profile::Y, kAny},
+    {"asymmetry", &pk_profile::asymmetry, kNotNegative},
     {"asymmetry_cutoff", &pk_profile::asymmetry_cutoff, kAny},
-    {"sigma0", &pk_profile::sigma0, kAny}, {"sigma1", &pk_profile::sigma1, kAny},
-    {"sigma2", &pk_profile::sigma2, kAny}, {"gamma0", &pk_profile::gamma0, kAny},
-    {"gamma1", &pk_profile::gamma1, kAny}, {"gamma2", &pk_profile::gamma2, kAny},
-    {"alpha0", &pk_profile::alpha0, kAny}, {"alpha1", &pk_profile::alpha1, kAny},
-    {"beta0", &pk_profile::beta0, kAny},   {"beta1", &pk_profile::beta1, kAny},
+    {"sigma0", &pk_profile::sigma0, kAny},
+    {"sigma1", &pk_profile::sigma1, kAny},
+    {"sigma2", &pk_profile::sigma2, kAny},
+    {"gamma0", &pk_profile::gamma0, kAny},
+    {"gamma1", &pk_profile::gamma1, kAny},
+    {"gamma2", &pk_profile::gamma2, kAny},
+    {"alpha0", &pk_profile::alpha0, kAny},
+    {"alpha1", &pk_profile::alpha1, kAny},
+    {"beta0", &pk_profile::beta0, kAny},
+    {"beta1", &pk_profile::beta1, kAny},
 };
 
 // Names of the coded fields, indexed by their codes.
@@ -131,7 +142,8 @@ void checkRecords(const pk_instrument &instrument, const pk_profile &profile, co
     }
     for (const InstrumentNumber &n : kInstrumentNumbers) {
         const double value = instrument.*n.field;
-        if (!n.range.holds(value)) refuse(name, std::string("instrument.") + n.key, n.range.text() + ", not " + shown(value));
+        if (!n.range.holds(value))
+            refuse(name, std::string("instrument.") + n.key, n.range.text() + ", not " + shown(value));
     }
     if (instrument.dispersion != 0 && instrument.dispersion != 1) {
         refuse(name, "instrument.dispersion", "must be 0 or 1, not " + std::to_string(instrument.dispersion));
@@ -146,111 +158,199 @@ void checkRecords(const pk_instrument &instrument, const pk_profile &profile, co
     }
     for (const ProfileNumber &n : kProfileNumbers) {
         const double value = profile.*n.field;
-        if (!n.range.holds(value)) refuse(name, std::string("profile.") + n.key, n.range.text() + ", not " + shown(value));
+        if (!n.range.holds(value))
+            refuse(name, std::string("profile.") + n.key, n.range.text() + ", not " + shown(value));
     }
 }
 
-// Every key of `object` (the section `section`) among `known`; fails naming the unknown ones.
+// One value of a file: its JSON text for messages, and the value where it is a scalar.
+struct Value {
+    enum Kind { Number, Text, Boolean, Other } kind = Other;
+    bool integer = false;
+    double number = 0.0;
+    long long whole = 0;
+    std::string text;  // of a Text
+    bool boolean = false;
+    std::string shown;  // as written, or "an object", "a list"
+};
+using Section = std::vector<std::pair<std::string, Value>>;  // keys in the file's order
+
+// The file's keys and values, taken from nlohmann-json's event (SAX) parser: the top object and the objects
+// "instrument" and "profile" within it. No JSON tree is built, whose destruction may allocate where it
+// cannot fail (a noexcept destructor), and so would end the host when memory runs out.
+class Collector : public nlohmann::json_sax<Json> {
+public:
+    bool topIsObject = false;
+    Section top, instrument, profile;
+    std::string error;
+
+    bool null() override { return scalar(Value{Value::Other, false, 0, 0, "", false, "null"}); }
+    bool boolean(bool b) override { return scalar(Value{Value::Boolean, false, 0, 0, "", b, b ? "true" : "false"}); }
+    bool number_integer(number_integer_t n) override {
+        return scalar(Value{Value::Number, true, double(n), n, "", false, std::to_string(n)});
+    }
+    bool number_unsigned(number_unsigned_t n) override {
+        return scalar(Value{Value::Number, n <= static_cast<number_unsigned_t>(std::numeric_limits<long long>::max()),
+                            double(n), static_cast<long long>(n), "", false, std::to_string(n)});
+    }
+    bool number_float(number_float_t n, const string_t &written) override {
+        return scalar(Value{Value::Number, false, n, 0, "", false, written});
+    }
+    bool string(string_t &t) override { return scalar(Value{Value::Text, false, 0, 0, t, false, "\"" + t + "\""}); }
+    bool binary(binary_t &) override { return scalar(Value{}); }
+    bool key(string_t &k) override {
+        key_ = k;
+        return true;
+    }
+    bool start_object(std::size_t) override { return open(true); }
+    bool start_array(std::size_t) override { return open(false); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &e) override {
+        error = e.what();
+        const std::size_t end = error.find("] ");
+        if (end != std::string::npos) error = error.substr(end + 2);
+        return false;
+    }
+
+private:
+    std::vector<Section *> frames_;  // the open containers: the section collected, or NULL
+    std::string key_;
+
+    bool scalar(const Value &value) {
+        if (!frames_.empty() && frames_.back() != nullptr) frames_.back()->emplace_back(key_, value);
+        return true;
+    }
+    bool open(bool object) {
+        Section *collected = nullptr;
+        if (frames_.empty()) {
+            topIsObject = object;
+            collected = object ? &top : nullptr;
+        } else if (frames_.back() != nullptr) {
+            frames_.back()->emplace_back(key_,
+                                         Value{Value::Other, false, 0, 0, "", false, object ? "an object" : "a list"});
+            if (object && frames_.back() == &top && key_ == "instrument") collected = &instrument;
+            if (object && frames_.back() == &top && key_ == "profile") collected = &profile;
+        }
+        frames_.push_back(collected);
+        return true;
+    }
+    bool close() {
+        frames_.pop_back();
+        return true;
+    }
+};
+
+// Every key of `section` (named `prefix`) among `known` and `others`; fails naming the unknown ones.
 template <typename Table>
-void requireKnownKeys(const Json &object, const std::string &section, const Table &known,
+void requireKnownKeys(const Section &section, const std::string &prefix, const Table &known,
                       std::initializer_list<const char *> others, const std::string &name) {
     std::string unknown;
-    for (const auto &item : object.items()) {
+    for (const auto &[key, value] : section) {
         bool found = false;
-        for (const auto &entry : known) found = found || item.key() == entry.key;
-        for (const char *other : others) found = found || item.key() == other;
-        if (!found) unknown += (unknown.empty() ? "" : ", ") + ("\"" + section + item.key() + "\"");
+        for (const auto &entry : known) found = found || key == entry.key;
+        for (const char *other : others) found = found || key == other;
+        if (!found) unknown += (unknown.empty() ? "" : ", ") + ("\"" + prefix + key + "\"");
     }
     if (!unknown.empty()) fail(PK_ERROR_FORMAT, name + ": unknown key " + unknown);
 }
 
-const Json &member(const Json &object, const std::string &section, const char *key, const std::string &name) {
-    const auto found = object.find(key);
-    if (found == object.end()) refuse(name, section + key, "is missing (it is required)");
+// The value of `key` in `section` (the last, where a key is repeated), or NULL.
+const Value *find(const Section &section, const std::string &key) {
+    const Value *found = nullptr;
+    for (const auto &[k, value] : section) {
+        if (k == key) found = &value;
+    }
+    return found;
+}
+
+const Value &member(const Section &section, const std::string &prefix, const char *key, const std::string &name) {
+    const Value *found = find(section, key);
+    if (found == nullptr) refuse(name, prefix + key, "is missing (it is required)");
     return *found;
 }
 
-double numberAt(const Json &value, const std::string &key, const std::string &name) {
-    if (!value.is_number()) refuse(name, key, "must be a number, not " + value.dump());
-    return value.get<double>();
+double numberAt(const Value &value, const std::string &key, const std::string &name) {
+    if (value.kind != Value::Number) refuse(name, key, "must be a number, not " + value.shown);
+    return value.number;
 }
 
 template <std::size_t N>
-int codeAt(const Json &value, const std::string &key, const char *const (&names)[N], const std::string &name) {
-    const int code = value.is_string() ? codeOf(names, value.get<std::string>()) : -1;
-    if (code < 0) refuse(name, key, "must be one of " + listOf(names) + ", not " + value.dump());
+int codeAt(const Value &value, const std::string &key, const char *const (&names)[N], const std::string &name) {
+    const int code = value.kind == Value::Text ? codeOf(names, value.text) : -1;
+    if (code < 0) refuse(name, key, "must be one of " + listOf(names) + ", not " + value.shown);
     return code;
 }
 
-const Json &objectAt(const Json &root, const char *key, const std::string &name) {
-    const Json &value = member(root, "", key, name);
-    if (!value.is_object()) refuse(name, key, "must be an object");
-    return value;
-}
-
 void readRecords(const std::string &text, const std::string &name, pk_instrument &instrument, pk_profile &profile) {
-    Json root;
-    try {
-        root = Json::parse(text);
-    } catch (const Json::exception &e) {  // a syntax error, or a number beyond a double
-        const std::string what = e.what();
-        const std::size_t end = what.find("] ");
-        fail(PK_ERROR_FORMAT, name + ": not valid JSON: " + (end == std::string::npos ? what : what.substr(end + 2)));
+    Collector file;
+    if (!Json::sax_parse(text, &file)) fail(PK_ERROR_FORMAT, name + ": not valid JSON: " + file.error);
+    if (!file.topIsObject) fail(PK_ERROR_FORMAT, name + ": not an instrument file (the top is not an object)");
+    const Value &format = member(file.top, "", "format", name);
+    if (format.kind != Value::Text || format.text != kFormat) {
+        refuse(name, "format", "must be \"" + std::string(kFormat) + "\", not " + format.shown);
     }
-    if (!root.is_object()) fail(PK_ERROR_FORMAT, name + ": not an instrument file (the top is not an object)");
-    const Json &format = member(root, "", "format", name);
-    if (format != kFormat) refuse(name, "format", "must be \"" + std::string(kFormat) + "\", not " + format.dump());
-    const Json &version = member(root, "", "version", name);
-    if (!version.is_number_integer()) refuse(name, "version", "must be a whole number, not " + version.dump());
-    if (version.get<long long>() != kVersion) {
-        refuse(name, "version", version.dump() + " is not supported (this library reads version 1)");
+    const Value &version = member(file.top, "", "version", name);
+    if (version.kind != Value::Number || !version.integer) {
+        refuse(name, "version", "must be a whole number, not " + version.shown);
+    }
+    if (version.whole != kVersion) {
+        refuse(name, "version", version.shown + " is not supported (this library reads version 1)");
     }
     const struct Key { const char *key; } top[] = {{"format"}, {"version"}, {"instrument"}, {"profile"}};
-    requireKnownKeys(root, "", top, {}, name);
+    requireKnownKeys(file.top, "", top, {}, name);
+    for (const char *section : {"instrument", "profile"}) {
+        if (member(file.top, "", section, name).shown != "an object") refuse(name, section, "must be an object");
+    }
 
-    const Json &section = objectAt(root, "instrument", name);
-    requireKnownKeys(section, "instrument.", kInstrumentNumbers, {"axis", "radiation", "dispersion"}, name);
+    requireKnownKeys(file.instrument, "instrument.", kInstrumentNumbers, {"axis", "radiation", "dispersion"}, name);
     pk_instrument_default(&instrument);
-    member(section, "instrument.", "wavelength", name);
-    if (section.contains("axis")) instrument.axis = codeAt(section["axis"], "instrument.axis", kAxisNames, name);
-    if (section.contains("radiation")) {
-        instrument.radiation =
-            PK_RADIATION_XRAY + codeAt(section["radiation"], "instrument.radiation", kRadiationNames, name);
+    member(file.instrument, "instrument.", "wavelength", name);
+    if (const Value *axis = find(file.instrument, "axis")) {
+        instrument.axis = codeAt(*axis, "instrument.axis", kAxisNames, name);
+    }
+    if (const Value *radiation = find(file.instrument, "radiation")) {
+        instrument.radiation = PK_RADIATION_XRAY + codeAt(*radiation, "instrument.radiation", kRadiationNames, name);
     }
     for (const InstrumentNumber &n : kInstrumentNumbers) {
-        if (section.contains(n.key)) instrument.*n.field = numberAt(section[n.key], std::string("instrument.") + n.key, name);
+        if (const Value *value = find(file.instrument, n.key)) {
+            instrument.*n.field = numberAt(*value, std::string("instrument.") + n.key, name);
+        }
     }
-    if (section.contains("dispersion")) {
-        if (!section["dispersion"].is_boolean()) refuse(name, "instrument.dispersion", "must be true or false");
-        instrument.dispersion = section["dispersion"].get<bool>() ? 1 : 0;
+    if (const Value *dispersion = find(file.instrument, "dispersion")) {
+        if (dispersion->kind != Value::Boolean) refuse(name, "instrument.dispersion", "must be true or false");
+        instrument.dispersion = dispersion->boolean ? 1 : 0;
     }
 
-    const Json &shape = objectAt(root, "profile", name);
-    requireKnownKeys(shape, "profile.", kProfileNumbers, {"type"}, name);
-    const int type = codeAt(member(shape, "profile.", "type", name), "profile.type", kProfileTypeNames, name);
+    requireKnownKeys(file.profile, "profile.", kProfileNumbers, {"type"}, name);
+    const int type = codeAt(member(file.profile, "profile.", "type", name), "profile.type", kProfileTypeNames, name);
     pk_profile_default(&profile, type, nullptr);
     for (const ProfileNumber &n : kProfileNumbers) {
-        if (shape.contains(n.key)) profile.*n.field = numberAt(shape[n.key], std::string("profile.") + n.key, name);
+        if (const Value *value = find(file.profile, n.key)) {
+            profile.*n.field = numberAt(*value, std::string("profile.") + n.key, name);
+        }
     }
     checkRecords(instrument, profile, name);
 }
 
+// The file's text: a fixed layout of keys, each value written by nlohmann-json (numbers to the digits that
+// read back exactly). Like reading, writing builds no JSON tree.
 std::string writeRecords(const pk_instrument &instrument, const pk_profile &profile) {
     checkRecords(instrument, profile, "the instrument file");
-    Written section = Written::object();
-    section["axis"] = kAxisNames[instrument.axis];
-    section["radiation"] = kRadiationNames[instrument.radiation - PK_RADIATION_XRAY];
-    for (const InstrumentNumber &n : kInstrumentNumbers) section[n.key] = instrument.*n.field;
-    section["dispersion"] = instrument.dispersion != 0;
-    Written shape = Written::object();
-    shape["type"] = kProfileTypeNames[profile.type];
-    for (const ProfileNumber &n : kProfileNumbers) shape[n.key] = profile.*n.field;
-    Written root = Written::object();
-    root["format"] = kFormat;
-    root["version"] = kVersion;
-    root["instrument"] = section;
-    root["profile"] = shape;
-    return root.dump(2) + "\n";
+    const auto line = [](const std::string &indent, const char *key, const Json &value, bool last = false) {
+        return indent + Json(key).dump() + ": " + value.dump() + (last ? "\n" : ",\n");
+    };
+    std::string text =
+        "{\n" + line("  ", "format", kFormat) + line("  ", "version", kVersion) + "  \"instrument\": {\n";
+    text += line("    ", "axis", kAxisNames[instrument.axis]);
+    text += line("    ", "radiation", kRadiationNames[instrument.radiation - PK_RADIATION_XRAY]);
+    for (const InstrumentNumber &n : kInstrumentNumbers) text += line("    ", n.key, instrument.*n.field);
+    text += line("    ", "dispersion", instrument.dispersion != 0, true) + "  },\n  \"profile\": {\n";
+    text += line("    ", "type", kProfileTypeNames[profile.type]);
+    for (const ProfileNumber &n : kProfileNumbers) {
+        text += line("    ", n.key, profile.*n.field, &n == &kProfileNumbers[std::size(kProfileNumbers) - 1]);
+    }
+    return text + "  }\n}\n";
 }
 
 // Writes `content` to a temporary file beside `path`, then renames it over `path`.
@@ -309,16 +409,16 @@ int32_t pk_instrument_file_write_text(const pk_instrument *instrument, const pk_
         const auto needed = static_cast<int32_t>(content.size() + 1);
         if (size != nullptr) *size = needed;
         if (capacity < needed) {
-            fail(PK_ERROR_ARGUMENT, "the text needs " + std::to_string(needed) + " bytes; the buffer holds " +
-                                        std::to_string(capacity));
+            fail(PK_ERROR_ARGUMENT,
+                 "the text needs " + std::to_string(needed) + " bytes; the buffer holds " + std::to_string(capacity));
         }
         requireArgument(text, "text");
         std::memcpy(text, content.c_str(), content.size() + 1);
     });
 }
 
-int32_t pk_instrument_file_read_text(const char *text, const char *name, pk_instrument *instrument,
-                                     pk_profile *profile, pk_error *error) {
+int32_t pk_instrument_file_read_text(const char *text, const char *name, pk_instrument *instrument, pk_profile *profile,
+                                     pk_error *error) {
     return guarded(error, [&] {
         requireArgument(text, "text");
         requireArgument(instrument, "instrument");

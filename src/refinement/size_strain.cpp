@@ -78,12 +78,12 @@ std::array<double, 3> microstrain(double uSample, double ySample) {
     const double factor = phase::kDegreesToRadians / 4.0;
     const double g = std::sqrt(uSample), l = ySample;
     const double h = 1e-6 * (g + l);
-    const double byG = g > 0.0 ? (phase::thompsonCoxHastingsFwhm(g + h, l) -
-                                  phase::thompsonCoxHastingsFwhm(g - h, l)) / (2.0 * h)
-                               : 0.0;
-    const double byL = l > 0.0 ? (phase::thompsonCoxHastingsFwhm(g, l + h) -
-                                  phase::thompsonCoxHastingsFwhm(g, l - h)) / (2.0 * h)
-                               : 0.0;
+    const double byG =
+        g > 0.0 ? (phase::thompsonCoxHastingsFwhm(g + h, l) - phase::thompsonCoxHastingsFwhm(g - h, l)) / (2.0 * h)
+                : 0.0;
+    const double byL =
+        l > 0.0 ? (phase::thompsonCoxHastingsFwhm(g, l + h) - phase::thompsonCoxHastingsFwhm(g, l - h)) / (2.0 * h)
+                : 0.0;
     return {factor * phase::thompsonCoxHastingsFwhm(g, l), g > 0.0 ? factor * byG / (2.0 * g) : 0.0, factor * byL};
 }
 
@@ -119,7 +119,8 @@ std::string sizeAndStrain(pk_refinement &r) {
         if (!useU && !useY) {
             warnings << name << ": no strain: neither U nor Y is refined\n";
         } else if ((useU && !(uSample > 0.0)) || (useY && !(ySample > 0.0))) {
-            warnings << name << ": no strain: " << (useU && !(uSample > 0.0) ? "U − U_instrument = " : "Y − Y_instrument = ")
+            warnings << name
+                     << ": no strain: " << (useU && !(uSample > 0.0) ? "U − U_instrument = " : "Y − Y_instrument = ")
                      << (useU && !(uSample > 0.0) ? uSample : ySample) << " is not positive\n";
         } else {
             const std::array<double, 3> strain = microstrain(uSample, ySample);

@@ -190,7 +190,8 @@ rows = [line.split("\t") for line in open(sys.argv[2]).read().split("\n\n")[-1].
 row = dict(zip(rows[0], rows[1]))
 g, l = math.sqrt(0.002), 0.04
 tch = (g**5 + 2.69269 * g**4 * l + 2.42843 * g**3 * l**2 + 4.47163 * g**2 * l**3 + 0.07842 * g * l**4 + l**5) ** 0.2
-for key, truth in (("size_nm", 0.9 * 1.540593 / (0.05 * math.pi / 180) / 10), ("strain_percent", 100 * tch * math.pi / 720)):
+truths = {"size_nm": 0.9 * 1.540593 / (0.05 * math.pi / 180) / 10, "strain_percent": 100 * tch * math.pi / 720}
+for key, truth in truths.items():
     assert abs(float(row[key].split("(")[0]) / truth - 1) < 1e-4, (key, row[key], truth)
 PY
 "$pk" refine --help | grep -q -- "--save-instrument" || fail "refine --help names no --save-instrument"
