@@ -32,6 +32,7 @@ struct SourceOptions {
     std::vector<double> roughness;  // Suortti's p and q, or empty when not given
     bool has_transparency = false;
     double transparency = 0.0;  // 1/μ, mm; 0 for none
+    std::string instrument_file;  // an instrument file to start from; empty: none
 };
 
 struct ReflexionsOptions {
@@ -51,7 +52,7 @@ struct PatternOptions {
     SourceOptions source;
     bool no_alpha2 = false;
     std::vector<double> range{10.0, 150.0, 0.02};  // from, to, step (degrees 2θ)
-    std::string profile = "pv";
+    std::string profile;                 // empty: the instrument file's, else "pv"
     std::vector<double> uvw;             // empty, or U V W
     std::string output_dir;              // empty: the pattern goes to stdout
 };
@@ -79,6 +80,7 @@ struct RefineOptions {
     int cycles = 60;
     std::string setup;                   // a setup.json to start from
     std::string output_dir;              // empty: no files
+    std::string save_instrument;         // write the refined instrument file here; empty: none
 };
 
 std::string runReflexions(const ReflexionsOptions &options);

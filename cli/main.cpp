@@ -63,6 +63,9 @@ void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&an
         ->delimiter(',');
     addNumber(command, "--transparency", source.transparency, source.has_transparency,
               "1/μ of a Bragg–Brentano sample, mm: 2θ moves by −(1/μ) sin 2θ / 2R");
+    command.add_option("--instrument", source.instrument_file,
+                       "start from an instrument file (refine --save-instrument writes one); the options "
+                       "given beside it override its values");
 }
 
 void addReflexions(CLI::App &app, ReflexionsOptions &options) {
@@ -98,7 +101,7 @@ void addPattern(CLI::App &app, PatternOptions &options) {
     command->add_option("--range", options.range, "FROM TO STEP in degrees 2θ (default 10 150 0.02)")
         ->expected(3)
         ->allow_extra_args(false);
-    command->add_option("--profile", options.profile, "peak shape (default pv)")
+    command->add_option("--profile", options.profile, "peak shape (default: the --instrument file's, else pv)")
         ->check(CLI::IsMember({"pv", "gaussian", "lorentzian"}));
     command->add_option("--uvw", options.uvw, "Gaussian width U V W, degrees²")->expected(3);
     command->add_option("--output", options.output_dir,
@@ -147,8 +150,17 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     command->add_option("--setup", options.setup, "start from a setup.json of an earlier run");
     command->add_option("--output", options.output_dir,
                         "write DIR/refinement.json, DIR/fit.xy, DIR/fit.svg and DIR/setup.json");
+    command->add_option("--save-instrument", options.save_instrument,
+                        "write the instrument as refined (zero, displacement …) and the first phase's refined "
+                        "profile to FILE, an instrument file");
     command->footer("Example:\n  powderkit refine mixture.xy corundum.cif silicon.cif --anode Cu --output fit\n"
-                    "Default --free: scale,background,zero,cell,profile (Le Bail: without scale).");
+                    "Default --free: scale,background,zero,cell,profile (Le Bail: without scale).\n"
+                    "Instrument and sample:\n"
+                    "  powderkit refine si.xy silicon.cif --save-instrument diffractometer.json\n"
+                    "  powderkit refine sample.xy sample.cif --instrument diffractometer.json\n"
+                    "With --instrument every phase starts from the file's profile, and the table gives each\n"
+                    "phase's crystallite size (nm, Scherrer K = 0.9) and microstrain (%) from its broadening\n"
+                    "beyond the file's profile.");
 }
 
 }  // namespace

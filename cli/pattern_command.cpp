@@ -41,6 +41,7 @@ std::vector<double> patternAxis(const std::vector<double> &range) {
     return x;
 }
 
+// The --profile type's default, else the instrument file's profile, else the pseudo-Voigt's default; --uvw over it.
 pk_profile makeProfile(const PatternOptions &options) {
     int32_t type = PK_PROFILE_PSEUDO_VOIGT;
     if (options.profile == "gaussian") type = PK_PROFILE_GAUSSIAN;
@@ -48,6 +49,9 @@ pk_profile makeProfile(const PatternOptions &options) {
     pk_profile profile{};
     pk_error error{};
     check(pk_profile_default(&profile, type, &error), error);
+    if (options.profile.empty() && !options.source.instrument_file.empty()) {
+        profile = readInstrumentFile(options.source.instrument_file).profile;
+    }
     if (!options.uvw.empty()) {
         profile.U = options.uvw[0];
         profile.V = options.uvw[1];

@@ -47,9 +47,23 @@ PhaseHandle readPhase(const std::string &path, const std::string &block) {
     return phase;
 }
 
+InstrumentFile readInstrumentFile(const std::string &path) {
+    requireReadableFile(path);
+    InstrumentFile file;
+    pk_error error{};
+    check(pk_instrument_file_read(path.c_str(), &file.instrument, &file.profile, &error), error);
+    return file;
+}
+
 pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
     pk_instrument instrument{};
     pk_instrument_default(&instrument);
+    const bool from_file = !source.instrument_file.empty();
+    if (from_file) instrument = readInstrumentFile(source.instrument_file).instrument;
+    if (from_file && source.anode.empty() && !with_alpha2) {
+        instrument.wavelength2 = 0.0;
+        instrument.ratio2 = 0.0;
+    }
     if (source.has_wavelength) {
         if (!std::isfinite(source.wavelength) || source.wavelength <= 0.0) {
             throw InputError("--wavelength: must be a positive number of Å, not " +
@@ -58,7 +72,7 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
         instrument.wavelength = source.wavelength;
         instrument.wavelength2 = 0.0;
         instrument.ratio2 = 0.0;
-    } else if (!source.anode.empty() || (with_alpha2 && !source.neutron)) {
+    } else if (!source.anode.empty() || (with_alpha2 && !source.neutron && !from_file)) {
         pk_error error{};
         const std::string anode = source.anode.empty() ? "Cu" : source.anode;
         check(pk_instrument_set_anode(&instrument, anode.c_str(), with_alpha2, &error), error);
@@ -79,7 +93,8 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
     if (source.no_dispersion) instrument.dispersion = 0;
     if (source.has_absorption) {
         if (!(source.absorption >= 0.0) || !std::isfinite(source.absorption)) {
-            throw InputError("--absorption: must be 0 (none) or a positive μR, not " + formatNumber(source.absorption));
+            throw InputError("--absorption: must be 0 (none) or a positive μR, not " +
+                             formatNumber(source.absorption));
         }
         instrument.absorption = source.absorption;
     }
@@ -103,6 +118,11 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
 }
 
 std::string describeSource(const SourceOptions &source, const pk_instrument &instrument) {
+    if (!source.instrument_file.empty() && source.anode.empty() && !source.has_wavelength && !source.neutron) {
+        const bool neutron = instrument.radiation == PK_RADIATION_NEUTRON;
+        return std::filesystem::path(source.instrument_file).filename().string() + " (" +
+               (neutron ? "neutrons " : "X-rays ") + formatNumber(instrument.wavelength) + " A)";
+    }
     if (source.neutron) return "neutrons " + formatNumber(instrument.wavelength) + " A";
     if (source.has_wavelength) return "X-rays " + formatNumber(instrument.wavelength) + " A";
     const std::string anode = source.anode.empty() ? "Cu" : source.anode;

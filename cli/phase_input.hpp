@@ -33,9 +33,18 @@ void check(int32_t status, const pk_error &error);
 // empty). A missing or unreadable file is bad input, named with its path.
 PhaseHandle readPhase(const std::string &path, const std::string &block);
 
+// The instrument and profile of an instrument file; bad input names the file and key.
+struct InstrumentFile {
+    pk_instrument instrument{};
+    pk_profile profile{};
+};
+InstrumentFile readInstrumentFile(const std::string &path);
+
 // The instrument of the source options: the default (Cu Kα1 alone), an
 // anode's Kα1 (and Kα2 when `with_alpha2`), or one given wavelength;
-// neutrons when asked for.
+// neutrons when asked for. With an instrument file, the file's instrument
+// with the options given overriding its values (without `with_alpha2`
+// its Kα2 line is dropped).
 pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2);
 
 // A short description of the source for comment lines: "Cu Ka1+Ka2",

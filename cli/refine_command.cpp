@@ -111,13 +111,17 @@ void checkPoints(const RefineOptions &options, const pk_measured_pattern &measur
     if (kept == 0 && in_range > 0) throw InputError("--exclude: leaves no point of the range to fit");
 }
 
+// With an instrument file every phase starts from its profile, and the refinement knows it as the instrument's.
 RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_pattern &measured,
                                 const pk_instrument &instrument, const std::vector<PhaseHandle> &phases) {
     const RefineOptions &options = setup.options;
+    const bool from_file = !options.source.instrument_file.empty();
+    const pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file).profile : pk_profile{};
     std::vector<pk_phase_setting> settings;
     for (const PhaseHandle &phase : phases) {
         pk_phase_setting setting{};
         setting.phase = phase.get();
+        setting.profile = from_file ? &profile : nullptr;
         setting.scale = 1.0;
         setting.march_ratio = 1.0;
         setting.march_axis[2] = 1.0;
@@ -141,6 +145,7 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_patt
                            names.size() == settings.size() ? names.data() : nullptr, &made_with, &made, &error);
     RefinementHandle refinement(made);
     check(status, error);
+    if (from_file) check(pk_refinement_set_instrument_profile(refinement.get(), &profile, &error), error);
     return refinement;
 }
 
@@ -234,6 +239,10 @@ RefineResult collect(const pk_refinement &refinement) {
         std::copy(phase.cell_esd, phase.cell_esd + 6, kept.cell_esd.begin());
         kept.r_bragg = phase.r_bragg;
         kept.weight_fraction = phase.weight_fraction;
+        kept.size_nm = phase.size_nm;
+        kept.size_esd = phase.size_esd;
+        kept.strain_percent = phase.strain_percent;
+        kept.strain_esd = phase.strain_esd;
         kept.positions = peakPositions(refinement, p);
         result.phases.push_back(std::move(kept));
     }
@@ -243,6 +252,18 @@ RefineResult collect(const pk_refinement &refinement) {
     result.background = curve(refinement, PK_CURVE_BACKGROUND, 0);
     result.difference = curve(refinement, PK_CURVE_DIFFERENCE, 0);
     return result;
+}
+
+// The instrument file of the refinement as it ends: its instrument and the first phase's profile.
+void saveInstrument(const pk_refinement &refinement, const std::string &path) {
+    pk_instrument instrument{};
+    pk_profile profile{};
+    pk_error error{};
+    check(pk_refinement_instrument(&refinement, &instrument, &error), error);
+    check(pk_refinement_phase_profile(&refinement, 0, &profile, &error), error);
+    if (pk_instrument_file_write(path.c_str(), &instrument, &profile, &error) != PK_OK) {
+        throw InputError("--save-instrument: " + std::string(error.message));
+    }
 }
 
 // "4.75890(1)": the esd in units of the value's last digit, two digits when
@@ -278,12 +299,15 @@ std::string resultText(const RefineResult &result) {
     statistics.row().add(summary.Rp).add(summary.Rwp).add(summary.Rexp).add(summary.chi2).add(summary.GoF);
     statistics.addInteger(summary.points).addInteger(summary.cycles);
     statistics.add(summary.converged ? "yes" : "no").add(result.stop_reason);
-    Table phases({"phase", "a", "b", "c", "alpha", "beta", "gamma", "R_bragg", "weight_fraction"});
+    Table phases({"phase", "a", "b", "c", "alpha", "beta", "gamma", "R_bragg", "weight_fraction", "size_nm",
+                  "strain_percent"});
     for (const PhaseResult &phase : result.phases) {
         phases.row().add(phase.name);
         for (size_t k = 0; k < 6; ++k) phases.add(withEsd(phase.cell[k], phase.cell_esd[k]));
         phases.add(phase.r_bragg);
         phases.add(std::isfinite(phase.weight_fraction) ? formatNumber(phase.weight_fraction) : "-");
+        phases.add(std::isfinite(phase.size_nm) ? withEsd(phase.size_nm, phase.size_esd) : "-");
+        phases.add(std::isfinite(phase.strain_percent) ? withEsd(phase.strain_percent, phase.strain_esd) : "-");
     }
     return parameters.text() + "# " + std::to_string(fixed) + " fixed parameters not shown\n\n" +
            statistics.text() + '\n' + phases.text();
@@ -316,6 +340,7 @@ std::string runRefine(const RefineOptions &given) {
         std::fprintf(stderr, "%s%s", warnings.c_str(), warnings.back() == '\n' ? "" : "\n");
     }
     const std::string text = resultText(result);
+    if (!options.save_instrument.empty()) saveInstrument(*refinement, options.save_instrument);
     if (options.output_dir.empty()) return text;
 
     // Every file's text is made before the first is written.

@@ -151,6 +151,8 @@ void readSource(const SetupReader &reader, const json &source, RefineOptions &op
         } else if (key == "transparency") {
             options.source.transparency = reader.toNumber(value, field);
             options.source.has_transparency = true;
+        } else if (key == "instrument") {
+            options.source.instrument_file = reader.toFile(value, field);
         } else {
             reader.refuse(field, "unknown key");
         }
@@ -255,6 +257,7 @@ void keepInstrumentTerms(const SourceOptions &from, SourceOptions &into) {
         into.transparency = from.transparency;
     }
     if (from.no_dispersion) into.no_dispersion = true;
+    if (!from.instrument_file.empty()) into.instrument_file = from.instrument_file;
 }
 
 }  // namespace
@@ -310,6 +313,7 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         options.has_cycles = true;
     }
     options.output_dir = given.output_dir;
+    options.save_instrument = given.save_instrument;
     options.setup.clear();
     return setup;
 }
@@ -335,7 +339,11 @@ std::string refinementJson(const RefineResult &result) {
                           {"cell", cell},
                           {"cell_esd", cell_esd},
                           {"R_bragg", number(phase.r_bragg)},
-                          {"weight_fraction", number(phase.weight_fraction)}});
+                          {"weight_fraction", number(phase.weight_fraction)},
+                          {"size_nm", number(phase.size_nm)},
+                          {"size_esd", number(phase.size_esd)},
+                          {"strain_percent", number(phase.strain_percent)},
+                          {"strain_esd", number(phase.strain_esd)}});
     }
     const pk_refinement_summary &summary = result.summary;
     const Written root = {{"converged", summary.converged != 0},
@@ -375,7 +383,9 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     if (options.source.has_wavelength) {
         source["wavelength"] = options.source.wavelength;
     } else {
-        source["anode"] = options.source.anode.empty() ? "Cu" : options.source.anode;
+        // Without an anode the instrument file's lines stand.
+        if (!options.source.anode.empty() || options.source.instrument_file.empty())
+            source["anode"] = options.source.anode.empty() ? "Cu" : options.source.anode;
         source["alpha2"] = !options.no_alpha2;
     }
     source["neutron"] = options.source.neutron;
@@ -384,6 +394,7 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     if (options.source.has_absorption) source["absorption"] = options.source.absorption;
     if (!options.source.roughness.empty()) source["roughness"] = options.source.roughness;
     if (options.source.has_transparency) source["transparency"] = options.source.transparency;
+    if (!options.source.instrument_file.empty()) source["instrument"] = absolutePath(options.source.instrument_file);
     Written excluded = Written::array();
     for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
         excluded.push_back({options.excluded[k], options.excluded[k + 1]});

@@ -46,6 +46,8 @@ struct PhaseResult {
     std::array<double, 6> cell_esd{};
     double r_bragg = 0.0;
     double weight_fraction = 0.0;
+    double size_nm = NAN, size_esd = NAN;                // crystallite size, nm
+    double strain_percent = NAN, strain_esd = NAN;       // microstrain, percent
     std::vector<double> positions;          // Kα1 peak positions inside the range
 };
 

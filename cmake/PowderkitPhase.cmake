@@ -45,6 +45,13 @@ if(NOT PK_EIGEN_INCLUDE_DIR)
   message(FATAL_ERROR "The refinement needs Eigen: run scripts/setup.sh (Debian package libeigen3-dev)")
 endif()
 target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_EIGEN_INCLUDE_DIR})
+# Instrument files are JSON, read and written with nlohmann-json (header-only).
+find_path(PK_JSON_INCLUDE_DIR nlohmann/json.hpp)
+if(NOT PK_JSON_INCLUDE_DIR)
+  message(FATAL_ERROR "The instrument files need nlohmann-json: run scripts/setup.sh "
+                      "(Debian package nlohmann-json3-dev)")
+endif()
+target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_JSON_INCLUDE_DIR})
 
 pk_gather_exports(PK_PHASE_EXPORTED_NAMES ${PK_PHASE_EXPORT_LISTS})
 list(JOIN PK_PHASE_EXPORTED_NAMES ";\n    " PK_PHASE_SCRIPT_NAMES)

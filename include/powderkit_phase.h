@@ -165,6 +165,65 @@ typedef struct pk_profile {
 PK_PHASE_API int32_t pk_profile_default(pk_profile *profile, int32_t type, pk_error *error);
 
 /* ------------------------------------------------------------------------- */
+/* Instrument files                                                          */
+/* ------------------------------------------------------------------------- */
+
+/* An instrument file keeps what a refinement of a standard (Si, LaB6, CeO2)
+ * learns about a diffractometer, so that each sample's refinement starts from
+ * it: one pk_instrument and the profile of the standard. It is JSON, UTF-8:
+ *
+ *   {"format": "powderkit-instrument", "version": 1,
+ *    "instrument": {"axis": "two_theta", "radiation": "xray",
+ *                   "wavelength": 1.540593, "wavelength2": 1.544414, "ratio2": 0.5,
+ *                   "zero": -0.012, "displacement": 0.031, "radius": 240, ...},
+ *    "profile": {"type": "pseudo_voigt", "U": 0.004, "V": -0.002, ...}}
+ *
+ * Required: "format" (exactly "powderkit-instrument"), "version" (1),
+ * "instrument" with "wavelength", "profile" with "type". Every other key may
+ * be left out and then takes the value of pk_instrument_default or of
+ * pk_profile_default for the type. Keys of "instrument" (units as in the record):
+ *   axis           "two_theta" (default) or "tof"
+ *   radiation      "xray" (default) or "neutron"
+ *   wavelength     Å, > 0;  wavelength2 Å, ≥ 0 (0: one line, the default)
+ *   ratio2         ≥ 0 (default 0)
+ *   zero           degrees 2θ or µs (default 0)
+ *   displacement   mm (default 0);  radius mm, > 0 (default 240)
+ *   tof_two_theta  degrees, 0 … 180 (default 90);  dtt1 µs/Å (default 1000), dtt2 µs/Å² (default 0)
+ *   monochromator  2θ_M degrees, 0 (none, the default) … below 180
+ *   dispersion     true (the default) or false
+ *   absorption     μR, ≥ 0;  roughness_p 0 … 1;  roughness_q ≥ 0;  transparency mm, ≥ 0 (defaults 0)
+ * Keys of "profile": type ("gaussian", "lorentzian", "pseudo_voigt",
+ * "tof_exp_gaussian", "tof_exp_pseudo_voigt": a 2θ shape on a 2θ axis, a
+ * time-of-flight shape on a time-of-flight axis), and the numbers U V W X Y
+ * asymmetry (≥ 0) asymmetry_cutoff sigma0 sigma1 sigma2 gamma0 gamma1 gamma2
+ * alpha0 alpha1 beta0 beta1 of pk_profile.
+ * Reading refuses, naming the key: another format or version, a key it does
+ * not know (a misspelt key never passes silently), a value of the wrong type,
+ * a missing required key and a value out of its range. */
+
+/* Writes the instrument file `path`: first to a temporary file beside it,
+ * then renamed over it, so that a failure leaves the old file or none, never
+ * half of the new one. Refuses values a reader would refuse. */
+PK_PHASE_API int32_t pk_instrument_file_write(const char *path, const pk_instrument *instrument,
+                                              const pk_profile *profile, pk_error *error);
+
+/* Reads the instrument file `path` into *instrument and *profile, which are
+ * left as they were when it fails (PK_ERROR_FILE: cannot be read;
+ * PK_ERROR_FORMAT: not such a file, the message naming the key). */
+PK_PHASE_API int32_t pk_instrument_file_read(const char *path, pk_instrument *instrument,
+                                             pk_profile *profile, pk_error *error);
+
+/* The same as text: the file's content (NUL-terminated) into text[capacity];
+ * *size receives the bytes needed, NUL included, also when the buffer is too
+ * small (which fails). */
+PK_PHASE_API int32_t pk_instrument_file_write_text(const pk_instrument *instrument, const pk_profile *profile,
+                                                   char *text, int32_t capacity, int32_t *size, pk_error *error);
+
+/* Reads an instrument file's content (NUL-terminated); `name` names it in messages. */
+PK_PHASE_API int32_t pk_instrument_file_read_text(const char *text, const char *name, pk_instrument *instrument,
+                                                  pk_profile *profile, pk_error *error);
+
+/* ------------------------------------------------------------------------- */
 /* Phases                                                                    */
 /* ------------------------------------------------------------------------- */
 
@@ -541,6 +600,20 @@ PK_PHASE_API int32_t pk_refinement_set_limits(pk_refinement *refinement, const c
 PK_PHASE_API int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader,
                                        const char *follower, pk_error *error);
 
+/* The profile the instrument alone gives (a refinement of a standard, read
+ * from its instrument file), from which each phase's size and strain are
+ * worked out after a run; NULL forgets it. Refuses a time-of-flight shape. */
+PK_PHASE_API int32_t pk_refinement_set_instrument_profile(pk_refinement *refinement, const pk_profile *profile,
+                                                          pk_error *error);
+
+/* The instrument as it stands, its refined values (zero, displacement) included. */
+PK_PHASE_API int32_t pk_refinement_instrument(const pk_refinement *refinement, pk_instrument *instrument,
+                                              pk_error *error);
+
+/* One phase's profile as it stands, its refined values (U … Y, asymmetry) included. */
+PK_PHASE_API int32_t pk_refinement_phase_profile(const pk_refinement *refinement, int32_t phase_index,
+                                                 pk_profile *profile, pk_error *error);
+
 /* Called after every cycle; return non-zero to stop the run. */
 typedef int32_t (*pk_refinement_progress)(void *context, int32_t cycle, double chi2, double rwp,
                                           double damping);
@@ -584,6 +657,24 @@ typedef struct pk_refinement_phase {
     double cell_esd[6];        /* 0 for a fixed or symmetry-tied value; NaN when undetermined */
     double r_bragg;            /* R-Bragg, percent */
     double weight_fraction;    /* Rietveld: fraction of the mixture's mass, 0 … 1; NaN in Le Bail */
+    /* Crystallite size and microstrain from the broadening beyond the
+     * instrument's, after a run of a refinement that knows the instrument's
+     * profile (pk_refinement_set_instrument_profile), on a 2θ axis; NaN
+     * otherwise, and NaN (with a line in pk_refinement_warnings) when the term
+     * they rest on is fixed or its excess is not positive. With X, Y, U the
+     * phase's and X_i, Y_i, U_i the instrument's (a shape without a Lorentzian
+     * part counts X = Y = 0, one without a Gaussian part U = 0):
+     *   size D = K λ / ((X − X_i) · π/180), K = 0.9 (Scherrer's constant for the
+     *     FWHM of spherical crystallites), λ the Kα1 wavelength: the Lorentzian
+     *     width X / cos θ is the size's;
+     *   strain ε from the tan θ widths, H = 4 ε tan θ (radians): the Gaussian
+     *     √(U − U_i) tan θ and the Lorentzian (Y − Y_i) tan θ combined by the
+     *     Thompson–Cox–Hastings FWHM of the pseudo-Voigt (which keeps H ∝ tan θ),
+     *     ε = TCH(√(U − U_i), Y − Y_i) · (π/180) / 4; a fixed term counts as no
+     *     broadening by the sample. Esd's from the covariance of the refined
+     *     parameters, by the gradient of D and ε. */
+    double size_nm, size_esd;              /* crystallite size D and its esd, nm */
+    double strain_percent, strain_esd;     /* microstrain ε and its esd, percent */
 } pk_refinement_phase;
 
 PK_PHASE_API int32_t pk_refinement_phase_count(const pk_refinement *refinement);

@@ -26,7 +26,7 @@ calls release the GIL, so distinct objects compute in parallel threads.
 from ._library import lib as _lib, library_path
 from .errors import Error, MissingFileError
 from .instrument import (Gaussian, Instrument, Lorentzian, Profile, PseudoVoigt, TofExpGaussian, TofExpPseudoVoigt,
-                         anomalous_dispersion)
+                         anomalous_dispersion, read_instrument)
 from .measured import MeasuredPattern, read_pattern
 from .pattern import PatternModel, pattern
 from .peaks import PEAK_DTYPE, find_peaks
@@ -40,6 +40,6 @@ __version__ = "0.1.0"
 library_version = _lib.pk_version().decode("ascii")
 
 __all__ = ["Error", "MissingFileError", "Instrument", "Profile", "PseudoVoigt", "Gaussian", "Lorentzian",
-           "TofExpGaussian", "TofExpPseudoVoigt", "Phase", "Site", "Reflexions", "Lines", "pattern", "PatternModel",
-           "MeasuredPattern", "read_pattern", "find_peaks", "PEAK_DTYPE", "Refinement", "Result", "Parameter",
-           "PhaseResult", "refine_series", "SeriesResult", "anomalous_dispersion", "library_path", "library_version"]
+           "TofExpGaussian", "TofExpPseudoVoigt", "read_instrument", "Phase", "Site", "Reflexions", "Lines", "pattern",
+           "PatternModel", "MeasuredPattern", "read_pattern", "find_peaks", "PEAK_DTYPE", "Refinement", "Result",
+           "Parameter", "PhaseResult", "refine_series", "SeriesResult", "anomalous_dispersion", "library_path", "library_version"]

@@ -104,7 +104,8 @@ class RefinementSummary(ctypes.Structure):
 
 class RefinementPhase(ctypes.Structure):
     _fields_ = [("name", c_char_p), ("cell", c_double * 6), ("cell_esd", c_double * 6), ("r_bragg", c_double),
-                ("weight_fraction", c_double)]
+                ("weight_fraction", c_double), ("size_nm", c_double), ("size_esd", c_double),
+                ("strain_percent", c_double), ("strain_esd", c_double)]
 
 
 PROGRESS = ctypes.CFUNCTYPE(c_int32, c_void_p, c_int32, c_double, c_double, c_double)

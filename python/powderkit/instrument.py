@@ -1,5 +1,6 @@
-"""The instrument (source and geometry) and the peak profiles of a phase."""
+"""The instrument (source and geometry), the peak profiles of a phase, and instrument files."""
 import ctypes
+import os
 
 from . import _records as r
 from ._library import lib
@@ -63,6 +64,27 @@ class Instrument:
             setattr(record, name, float(value))
         self._record = record
 
+    @classmethod
+    def from_record(cls, record):
+        """An Instrument holding a copy of a pk_instrument record."""
+        instrument = cls.__new__(cls)
+        instrument._record = r.Instrument.from_buffer_copy(record)
+        return instrument
+
+    @classmethod
+    def from_file(cls, path):
+        """The instrument of an instrument file (see read_instrument, which also
+        gives the file's profile)."""
+        return read_instrument(path)[0]
+
+    def save(self, path, profile):
+        """Writes this instrument and `profile` (a Profile) as an instrument file:
+        versioned JSON, written whole or not at all (see read_instrument)."""
+        if not isinstance(profile, Profile):
+            raise Error(f"profile must be a powderkit profile (PseudoVoigt(...)), not {type(profile).__name__}")
+        path = os.fspath(path)
+        call(lib.pk_instrument_file_write, os.fsencode(path), ctypes.byref(self._record), ctypes.byref(profile.record))
+
     @property
     def record(self):
         """A copy of the pk_instrument record."""
@@ -112,6 +134,19 @@ def anomalous_dispersion(element, wavelength):
     call(lib.pk_anomalous_dispersion, text(element, "element"), float(wavelength), ctypes.byref(f_prime),
          ctypes.byref(f_double_prime))
     return f_prime.value, f_double_prime.value
+def read_instrument(path):
+    """(Instrument, Profile) of an instrument file, as `powderkit refine
+    --save-instrument` and Instrument.save write them: JSON with "format":
+    "powderkit-instrument", "version": 1, an "instrument" object (the
+    pk_instrument fields; "wavelength" required) and a "profile" object ("type"
+    required: "gaussian", "lorentzian", "pseudo_voigt", "tof_exp_gaussian",
+    "tof_exp_pseudo_voigt"; then U V W X Y asymmetry …). Keys left out take the
+    defaults; an unknown key, a wrong type or a value out of range raises Error
+    naming the key."""
+    path = os.fspath(path)
+    instrument, profile = r.Instrument(), r.Profile()
+    call(lib.pk_instrument_file_read, os.fsencode(path), ctypes.byref(instrument), ctypes.byref(profile), path=path)
+    return Instrument.from_record(instrument), Profile.from_record(profile)
 
 
 # Instruments made from keyword arguments, by those arguments: an Instrument
@@ -178,6 +213,16 @@ class Profile:
             setattr(record, name, float(value))
         self._record = record
 
+    @classmethod
+    def from_record(cls, record):
+        """The Profile of its type (PseudoVoigt, Gaussian, …) holding a copy of a pk_profile record."""
+        kind = next((k for k in _PROFILE_TYPES if k._TYPE == record.type), None)
+        if kind is None:
+            raise Error(f"unknown profile type {record.type}")
+        profile = kind.__new__(kind)
+        profile._record = r.Profile.from_buffer_copy(record)
+        return profile
+
     @property
     def record(self):
         """The pk_profile record (shared; the library copies it)."""
@@ -222,3 +267,6 @@ class TofExpGaussian(Profile):
 class TofExpPseudoVoigt(Profile):
     """Time of flight: back-to-back exponentials convoluted with a pseudo-Voigt."""
     _TYPE = r.PROFILE_TOF_EXP_PSEUDO_VOIGT
+
+
+_PROFILE_TYPES = (PseudoVoigt, Gaussian, Lorentzian, TofExpGaussian, TofExpPseudoVoigt)

@@ -1,12 +1,13 @@
 """Rietveld and Le Bail refinements of one measured pattern by one or more phases."""
 import ctypes
 import math
+import os
 import sys
 
 from . import _records as r
 from ._library import Owner, lib
 from .errors import Error, call, text
-from .instrument import resolve_instrument
+from .instrument import Instrument, Profile, read_instrument, resolve_instrument
 from .measured import MeasuredPattern
 from .pattern import phase_settings
 from .result import Result, read_parameters
@@ -31,6 +32,12 @@ class Refinement(Owner):
     exclude      (x_from, x_to) regions left out, a list
     cycles       the cycle limit (60); chi2_tolerance, shift_tolerance the tests of
                  convergence (χ² change 1e-5, every shift below 0.05 esd)
+    instrument_file   an instrument file (read_instrument; save_instrument writes one
+                 after refining a standard): its instrument is the source, its profile
+                 every phase's starting profile (unless profile= is given) and the
+                 instrument's profile
+    instrument_profile   the instrument's own Profile: with it each phase's result
+                 gives crystallite size and microstrain from the broadening beyond it
 
     Parameters are named "<phase>.scale", "<phase>.a" … "<phase>.gamma",
     "<phase>.<site>.x|y|z|uiso|occ", "<phase>.U" … "<phase>.Y", "<phase>.asymmetry",
@@ -47,11 +54,21 @@ class Refinement(Owner):
 
     def __init__(self, measured, phases, *, anode=None, wavelength=None, alpha2=True, neutron=False,
                  dispersion=True, instrument=None, scale=None, profile=None, march=None, names=None, background=6,
-                 le_bail=False, range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None):
+                 le_bail=False, range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None,
+                 instrument_file=None, instrument_profile=None):
         """Makes the refinement; see the class's description of every argument."""
         if not isinstance(measured, MeasuredPattern):
             raise Error(f"the measured pattern must be a powderkit.MeasuredPattern, not {type(measured).__name__}")
+        if instrument_file is not None:
+            if instrument is not None or anode is not None or wavelength is not None or neutron:
+                raise Error("give an instrument_file, or instrument/anode/wavelength/neutron, not both")
+            instrument, from_file = read_instrument(os.fspath(instrument_file))
+            profile = from_file if profile is None else profile
+            instrument_profile = from_file if instrument_profile is None else instrument_profile
+        if instrument_profile is not None and not isinstance(instrument_profile, Profile):
+            raise Error(f"instrument_profile must be a powderkit profile, not {type(instrument_profile).__name__}")
         self._setup = dict(instrument=resolve_instrument(instrument, anode, wavelength, alpha2, neutron, dispersion),
+                           instrument_profile=instrument_profile,
                            phases=list(phases) if isinstance(phases, (list, tuple)) else [phases], scale=scale,
                            profile=profile, march=march, names=names, background=int(background),
                            le_bail=bool(le_bail), range=range, cycles=int(cycles), chi2_tolerance=chi2_tolerance,
@@ -95,6 +112,8 @@ class Refinement(Owner):
              len(settings), names, ctypes.byref(options), ctypes.byref(handle))
         self._release()
         self._handle, self._keep = handle, keep
+        if s.get("instrument_profile") is not None:
+            call(lib.pk_refinement_set_instrument_profile, handle, ctypes.byref(s["instrument_profile"].record))
         if s["background"] > 0:
             call(lib.pk_refinement_set_free, handle, b"background", True)
         for operation, arguments in self._operations:
@@ -159,6 +178,14 @@ class Refinement(Owner):
     def exclude(self, x_from, x_to):
         """Leaves the points from x_from to x_to out of the fit."""
         return self._record("exclude", float(x_from), float(x_to))
+
+    def save_instrument(self, path, phase=0):
+        """Writes the instrument as it stands (refined zero, displacement …) and the
+        profile of phase number `phase` (the standard's) as an instrument file."""
+        instrument, profile = r.Instrument(), r.Profile()
+        call(lib.pk_refinement_instrument, self._handle, ctypes.byref(instrument))
+        call(lib.pk_refinement_phase_profile, self._handle, int(phase), ctypes.byref(profile))
+        Instrument.from_record(instrument).save(path, Profile.from_record(profile))
 
     @property
     def parameters(self):

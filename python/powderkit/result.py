@@ -1,5 +1,6 @@
 """The outcome of a refinement run: parameters with esd's, statistics, curves, a plot."""
 import ctypes
+import math
 from typing import NamedTuple
 
 import numpy as np
@@ -25,13 +26,21 @@ class Parameter(NamedTuple):
 
 
 class PhaseResult(NamedTuple):
-    """One phase after a run: cell (Å, degrees) with esd's, R-Bragg (percent) and
-    the Rietveld weight fraction (0 … 1; NaN in Le Bail)."""
+    """One phase after a run: cell (Å, degrees) with esd's, R-Bragg (percent), the
+    Rietveld weight fraction (0 … 1; NaN in Le Bail), and, when the refinement
+    knows the instrument's profile (Refinement(instrument_file=...)), the
+    crystallite size (nm, Scherrer K = 0.9, from the Lorentzian X / cos θ beyond
+    the instrument's) and microstrain (percent, from the tan θ widths beyond the
+    instrument's) with esd's; NaN where they cannot be given (the warnings say why)."""
     name: str
     cell: tuple
     cell_esd: tuple
     r_bragg: float
     weight_fraction: float
+    size_nm: float = math.nan
+    size_esd: float = math.nan
+    strain_percent: float = math.nan
+    strain_esd: float = math.nan
 
 
 def read_parameters(handle):
@@ -67,7 +76,8 @@ class Result:
     cycles, points, free_count
     correlations    (P, P) correlation matrix of the refined parameters, named
                     in order by correlated_names
-    phases          dict name → PhaseResult(cell, cell_esd, r_bragg, weight_fraction)
+    phases          dict name → PhaseResult(cell, cell_esd, r_bragg, weight_fraction,
+                    size_nm, size_esd, strain_percent, strain_esd)
     x, observed, calculated, background, difference   the curves over the range
     phase_curves    dict name → that phase's share of the calculated curve
     ticks           dict name → the phase's Kα1 peak positions inside the range
@@ -106,7 +116,8 @@ class Result:
             call(lib.pk_refinement_phase_result, handle, index, ctypes.byref(record))
             name = record.name.decode("utf-8")
             self.phases[name] = PhaseResult(name, tuple(record.cell), tuple(record.cell_esd), record.r_bragg,
-                                            record.weight_fraction)
+                                            record.weight_fraction, record.size_nm, record.size_esd,
+                                            record.strain_percent, record.strain_esd)
             self.ticks[name] = positions(lib.pk_refinement_peak_positions, handle, index)
             self.cif[name] = _cif(handle, index)
 

@@ -37,6 +37,7 @@ static int layout(void) {
     SIZE(pk_refinement_summary); FIELD(pk_refinement_summary, stop); FIELD(pk_refinement_summary, Rp);
     FIELD(pk_refinement_summary, GoF);
     SIZE(pk_refinement_phase); FIELD(pk_refinement_phase, cell); FIELD(pk_refinement_phase, weight_fraction);
+    FIELD(pk_refinement_phase, size_nm); FIELD(pk_refinement_phase, strain_esd);
     return 0;
 }
 

@@ -199,3 +199,34 @@ def test_parallel_series_is_the_same_on_threads_and_on_processes(series, dask_cl
     assert threads.names == processes.names and threads.converged.all()
     assert np.array_equal(threads.values, processes.values) and np.array_equal(threads.esds, processes.esds)
     assert np.all(np.abs(threads["silicon.a"] - truth) < 4 * threads.esds[:, threads.names.index("silicon.a")])
+
+
+def test_an_instrument_file_carries_the_standard_to_the_sample(phases, tmp_path):
+    """A silicon standard refined and saved; a sample broadened beyond it by X_s = 0.05° and Y_s = 0.08° (degrees)
+    refined from the file gives D = 0.9 λ / (X_s π/180) = 158.885 nm and ε = (π/720) Y_s = 0.0349066 %, worked out by
+    hand (U is held at the file's value: no Gaussian strain)."""
+    silicon = phases[1]
+    standard = pk.Lorentzian(X=0.02, Y=0.01)
+    source = pk.Instrument(wavelength=CU_KA1, zero=0.02)
+    exact = pk.pattern([silicon], X, scale=[3000.0], background=BACKGROUND, instrument=source, profile=standard)
+    measured = pk.MeasuredPattern(X, np.random.default_rng(3).poisson(exact).astype(float))
+    fit = pk.Refinement(measured, [silicon], wavelength=CU_KA1, profile=pk.Lorentzian(), scale=3000.0, background=3)
+    fit.free("scale", "zero", "silicon.X", "silicon.Y")
+    fit.run()
+    fit.save_instrument(tmp_path / "diffractometer.json")
+    instrument, profile = pk.read_instrument(tmp_path / "diffractometer.json")
+    assert isinstance(profile, pk.Lorentzian) and instrument.wavelength == CU_KA1
+    assert instrument.zero == fit.parameters["zero"].value and profile.X == fit.parameters["silicon.X"].value
+
+    broadened = pk.Lorentzian(X=0.07, Y=0.09)
+    exact = pk.pattern([silicon], X, scale=[3000.0], background=BACKGROUND, instrument=source, profile=broadened)
+    sample = pk.MeasuredPattern(X, np.random.default_rng(4).poisson(exact).astype(float))
+    fit = pk.Refinement(sample, [silicon], instrument_file=tmp_path / "diffractometer.json", scale=3000.0,
+                        background=3)
+    result = fit.free("scale", "zero", "silicon.X", "silicon.Y").run()
+    found = result.phases["silicon"]
+    for value, esd, truth in ((found.size_nm, found.size_esd, 158.885), (found.strain_percent, found.strain_esd,
+                                                                         0.0349066)):
+        assert value == pytest.approx(truth, rel=0.05) and abs(value - truth) < 3 * esd
+    with pytest.raises(pk.Error, match="not both"):
+        pk.Refinement(sample, [silicon], anode="Cu", instrument_file=tmp_path / "diffractometer.json")

@@ -139,6 +139,7 @@ void fillUncertainties(pk_refinement &r, const NormalEquations &e, const std::ve
     const Eigen::MatrixXd inverse = e.scaled.ldlt().solve(Eigen::MatrixXd::Identity(size, size));
     const double reduced = r.summary.GoF;
     r.correlationSize = static_cast<int32_t>(size);
+    r.correlationOrder = free;
     r.correlations.assign(static_cast<std::size_t>(size * size), 0.0);
     for (Eigen::Index j = 0; j < size; ++j) {
         Parameter &parameter = r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(j)])];
@@ -159,7 +160,9 @@ void fillUncertainties(pk_refinement &r, const NormalEquations &e, const std::ve
     }
 }
 
-void finish(pk_refinement &r, int32_t stop, int cycles, const std::string &reason) {
+// The stop, R-Bragg, and each phase's size and strain (whose warnings follow the run's).
+void finish(pk_refinement &r, int32_t stop, int cycles, const std::string &reason, const std::string &warnings) {
+    r.warnings = warnings + sizeAndStrain(r);
     r.summary.stop = stop;
     r.summary.converged = stop == PK_STOP_CONVERGED ? 1 : 0;
     r.summary.cycles = cycles;
@@ -173,6 +176,7 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
     r.summary = pk_refinement_summary{};
     r.correlations.clear();
     r.correlationSize = 0;
+    r.correlationOrder.clear();
     std::vector<int> free;
     for (std::size_t i = 0; i < r.parameters.size(); ++i) {
         Parameter &parameter = r.parameters[i];
@@ -191,7 +195,7 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
     std::ostringstream warnings;
     if (free.empty()) {
         fillStatistics(r, 0);
-        finish(r, PK_STOP_NOTHING_FREE, 0, "no parameter is free");
+        finish(r, PK_STOP_NOTHING_FREE, 0, "no parameter is free", "");
         return;
     }
     double damping = kFirstDamping;
@@ -292,8 +296,7 @@ void runFit(pk_refinement &r, pk_refinement_progress progress, void *context) {
         freezeWindows(r, false);
         fillUncertainties(r, e, free, warnings);
     }
-    r.warnings = warnings.str();
-    finish(r, stop, cycle, reason);
+    finish(r, stop, cycle, reason, warnings.str());
 }
 
 }  // namespace powderkit::refinement

@@ -6,6 +6,7 @@
 #define POWDERKIT_REFINEMENT_REFINEMENT_HPP
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -84,6 +85,8 @@ struct PhaseModel {
     std::vector<double> windows;  // half-widths held while windows are frozen
     std::vector<double> unit;  // the phase at scale 1 over the refinement's points
     double rBragg = 0.0;
+    // After a run that knows the instrument's profile (NaN otherwise): size (nm) and microstrain (%) with esd's.
+    double sizeNm = NAN, sizeEsd = NAN, strainPercent = NAN, strainEsd = NAN;
 };
 
 }  // namespace powderkit::refinement
@@ -114,6 +117,10 @@ struct pk_refinement {
     std::string stopReason, warnings;
     std::vector<double> correlations;
     int32_t correlationSize = 0;
+    std::vector<int> correlationOrder;  // the parameter of each row of the correlations
+    // The profile of the instrument alone, when known: the phases' broadening beyond it gives size and strain.
+    bool hasInstrumentProfile = false;
+    pk_profile instrumentProfile{};
 };
 
 namespace powderkit::refinement {
@@ -164,6 +171,19 @@ void extractIntensities(pk_refinement &refinement);
 
 // R-Bragg of every phase from the same partition of the observed pattern.
 void computeBraggResiduals(pk_refinement &refinement);
+
+// Crystallite size D = K λ / (X_s · π/180) in Å (K = 0.9, Scherrer's constant for the FWHM of spherical
+// crystallites) from the Lorentzian size width X_s / cos θ (degrees) and the wavelength λ (Å).
+double crystalliteSize(double xSample, double wavelength);
+
+// Microstrain ε (a fraction) from the sample's tan θ widths, Gaussian √U_s tan θ and Lorentzian Y_s tan θ
+// (degrees), combined by the Thompson–Cox–Hastings FWHM H, H = 4 ε tan θ in radians; with ∂ε/∂U_s and ∂ε/∂Y_s.
+// A term left out passes 0 (then its derivative is 0).
+std::array<double, 3> microstrain(double uSample, double ySample);
+
+// Fills every phase's size and strain with esd's from the current values and the last run's covariance;
+// returns the warning lines for those that cannot be given.
+std::string sizeAndStrain(pk_refinement &refinement);
 
 // Runs the Levenberg–Marquardt fit and fills the summary, esd's,
 // correlations, stop reason and warnings.

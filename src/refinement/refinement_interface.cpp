@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "phase/boundary.hpp"
+#include "phase/profile_check.hpp"
 #include "refinement/refinement.hpp"
 
 using namespace powderkit::refinement;
@@ -232,6 +233,36 @@ int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader, const c
     });
 }
 
+int32_t pk_refinement_set_instrument_profile(pk_refinement *refinement, const pk_profile *profile, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        if (profile == nullptr) {
+            refinement->hasInstrumentProfile = false;
+            return;
+        }
+        powderkit::phase::checkProfileFields(*profile, false);
+        refinement->instrumentProfile = *profile;
+        refinement->hasInstrumentProfile = true;
+    });
+}
+
+int32_t pk_refinement_instrument(const pk_refinement *refinement, pk_instrument *instrument, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(instrument, "instrument");
+        *instrument = refinement->instrument;
+    });
+}
+
+int32_t pk_refinement_phase_profile(const pk_refinement *refinement, int32_t phase_index, pk_profile *profile,
+                                    pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(profile, "profile");
+        *profile = refinement->phases[requireIndex(phase_index, refinement->phases.size(), "phase")].profile;
+    });
+}
+
 int32_t pk_refinement_run(pk_refinement *refinement, pk_refinement_progress progress, void *context, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
@@ -311,6 +342,10 @@ int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t inde
         const bool rietveld = refinement->options.mode == PK_REFINE_RIETVELD;
         phase->weight_fraction =
             rietveld && total > 0.0 ? model.scale * model.density / total : std::numeric_limits<double>::quiet_NaN();
+        phase->size_nm = model.sizeNm;
+        phase->size_esd = model.sizeEsd;
+        phase->strain_percent = model.strainPercent;
+        phase->strain_esd = model.strainEsd;
     });
 }
 

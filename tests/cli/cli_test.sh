@@ -178,6 +178,35 @@ for bad in "${bads[@]}"; do
   [ $? = 1 ] && grep -qF -- "$message" "$t/stderr" && [ ! -e "$t/bad" ] || fail "refine $args: $(cat "$t/stderr")"
 done
 
+# An instrument file: a noiseless silicon standard (zero 0.03 degrees, a profile of its own) refined with
+# --save-instrument; a sample broadened beyond it by X_s = 0.05, Y_s = 0.04 degrees and U_s = 0.002 degrees^2 refined
+# with --instrument shows D = 0.9 lambda / (X_s pi/180) and strain (pi/720) TCH(sqrt U_s, Y_s), worked out here.
+printf '%s' '{"format": "powderkit-instrument", "version": 1, "instrument": {"wavelength": 1.540593,
+  "wavelength2": 1.544414, "ratio2": 0.5, "zero": 0.03}, "profile": {"type": "pseudo_voigt", "U": 0.003,
+  "V": -0.001, "W": 0.002, "X": 0.015, "Y": 0.008}}' > "$t/standard.json"
+sed 's/"U": 0.003/"U": 0.005/; s/"X": 0.015/"X": 0.065/; s/"Y": 0.008/"Y": 0.048/' "$t/standard.json" > "$t/sample.json"
+for kind in standard sample; do
+  "$pk" pattern "$data/silicon.cif" --instrument "$t/$kind.json" --scale 2000 --range 20 120 0.02 |
+    awk '{ printf "%s %.6f\n", $1, $2 + 100 }' > "$t/$kind.xy"
+done
+"$pk" refine "$t/standard.xy" "$data/silicon.cif" --save-instrument "$t/saved.json" > /dev/null 2> "$t/stderr" ||
+  fail "refine --save-instrument: $(cat "$t/stderr")"
+"$pk" refine "$t/sample.xy" "$data/silicon.cif" --instrument "$t/saved.json" > "$t/table" 2> "$t/stderr" ||
+  fail "refine --instrument: $(cat "$t/stderr")"
+/usr/bin/python3 - "$t/saved.json" "$t/table" <<'PY' || fail "size and strain: $(tail -n 2 "$t/table")"
+import json, math, sys
+saved = json.load(open(sys.argv[1]))
+assert abs(saved["instrument"]["zero"] - 0.03) < 1e-6 and abs(saved["profile"]["X"] - 0.015) < 1e-6, saved
+rows = [line.split("\t") for line in open(sys.argv[2]).read().split("\n\n")[-1].splitlines()]
+row = dict(zip(rows[0], rows[1]))
+g, l = math.sqrt(0.002), 0.04
+tch = (g**5 + 2.69269 * g**4 * l + 2.42843 * g**3 * l**2 + 4.47163 * g**2 * l**3 + 0.07842 * g * l**4 + l**5) ** 0.2
+truths = {"size_nm": 0.9 * 1.540593 / (0.05 * math.pi / 180) / 10, "strain_percent": 100 * tch * math.pi / 720}
+for key, truth in truths.items():
+    assert abs(float(row[key].split("(")[0]) / truth - 1) < 1e-4, (key, row[key], truth)
+PY
+"$pk" refine --help | grep -q -- "--save-instrument" || fail "refine --help names no --save-instrument"
+
 # peaks: rock salt with Cu Ka1 alone from 20 to 60 degrees shows five lines; the first, 111, at 2theta = 27.366,
 # d = 3.25637 A (its asymmetric profile moves the maximum by about 0.01 degrees).
 "$pk" pattern "$nacl" --range 20 60 0.02 --no-alpha2 > "$t/nacl.xy"

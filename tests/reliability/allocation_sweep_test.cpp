@@ -279,6 +279,21 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          pk_measured_pattern_free(measured);
          pk_phase_free(phase);
      }},
+    {"pk_instrument_file_write_text, pk_instrument_file_read_text", [] {
+         pk_instrument instrument, read{};
+         pk_profile profile, shape{};
+         pk_instrument_default(&instrument);
+         pk_profile_default(&profile, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+         char text[4096], again[4096];
+         int32_t size = 0;
+         pk_error error{};
+         pk_instrument_file_write_text(&instrument, &profile, text, sizeof text, &size, &error);
+         int32_t status =
+             armed([&] { return pk_instrument_file_write_text(&instrument, &profile, again, 4096, &size, &error); });
+         part(status == PK_ERROR_OUT_OF_MEMORY, std::to_string(status) + " " + std::to_string(size));
+         status = armed([&] { return pk_instrument_file_read_text(text, "text", &read, &shape, &error); });
+         part(status == PK_ERROR_OUT_OF_MEMORY, std::to_string(status) + " " + numbers(&read.wavelength, 1));
+     }},
 };
 
 TEST(AllocationFailure, EveryEntryPointFailsCleanlyOrGivesItsResult) {

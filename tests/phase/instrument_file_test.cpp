@@ -1,0 +1,144 @@
+// Instrument files: every field of both records read back as written, keys left out take the defaults, and each
+// kind of malformed file is refused with its status and a message naming the key.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "powderkit_phase.h"
+
+namespace {
+
+// Every field of both records, the codes and flags among them, in declaration order.
+std::vector<double *> fieldsOf(pk_instrument &i, pk_profile &p) {
+    return {&i.wavelength, &i.wavelength2, &i.ratio2, &i.zero, &i.displacement, &i.radius, &i.tof_two_theta,
+            &i.dtt1,       &i.dtt2,        &i.monochromator, &i.absorption, &i.roughness_p, &i.roughness_q,
+            &i.transparency, &p.U, &p.V, &p.W, &p.X, &p.Y, &p.asymmetry, &p.asymmetry_cutoff, &p.sigma0,
+            &p.sigma1, &p.sigma2, &p.gamma0, &p.gamma1, &p.gamma2, &p.alpha0, &p.alpha1, &p.beta0, &p.beta1};
+}
+
+std::vector<double> valuesOf(pk_instrument i, pk_profile p) {
+    std::vector<double> values{double(i.axis), double(i.radiation), double(i.dispersion), double(p.type)};
+    for (double *field : fieldsOf(i, p)) values.push_back(*field);
+    return values;
+}
+
+// Every field away from its default and from every other field, so that a field written under another's key or
+// not read at all shows.
+void uncommon(pk_instrument &i, pk_profile &p) {
+    pk_instrument_default(&i);
+    i.radiation = PK_RADIATION_NEUTRON;
+    i.dispersion = 0;
+    pk_profile_default(&p, PK_PROFILE_LORENTZIAN, nullptr);
+    double value = 0.1234567890123;
+    for (double *field : fieldsOf(i, p)) {
+        *field = value;
+        value += 0.0370370370370371;
+    }
+}
+
+TEST(InstrumentFile, ReadsBackEveryFieldAndLeavesNoTemporary) {
+    pk_instrument written{}, read{};
+    pk_profile shape{}, readShape{};
+    uncommon(written, shape);
+    const auto folder = std::filesystem::temp_directory_path() / ("pk_instrument_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / "diffractometer.json").string();
+    pk_error e{};
+    ASSERT_EQ(pk_instrument_file_write(path.c_str(), &written, &shape, &e), PK_OK) << e.message;
+    ASSERT_EQ(pk_instrument_file_read(path.c_str(), &read, &readShape, &e), PK_OK) << e.message;
+    EXPECT_EQ(valuesOf(read, readShape), valuesOf(written, shape));
+    EXPECT_EQ(read.radiation, PK_RADIATION_NEUTRON);
+    EXPECT_EQ(read.dispersion, 0);
+    EXPECT_EQ(readShape.type, PK_PROFILE_LORENTZIAN);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // the temporary renamed
+    // A folder that cannot hold the file: a file error, nothing left behind.
+    const std::string unwritable = (folder / "no-folder" / "x.json").string();
+    EXPECT_EQ(pk_instrument_file_write(unwritable.c_str(), &written, &shape, &e), PK_ERROR_FILE);
+    EXPECT_NE(std::string(e.message).find("no-folder/x.json: cannot write"), std::string::npos) << e.message;
+    EXPECT_EQ(pk_instrument_file_read(unwritable.c_str(), &read, &readShape, &e), PK_ERROR_FILE);
+    std::filesystem::remove_all(folder);
+}
+
+// The smallest file: the required keys alone, everything else the defaults.
+TEST(InstrumentFile, KeysLeftOutTakeTheDefaults) {
+    const char *text = R"({"format": "powderkit-instrument", "version": 1, "instrument": {"wavelength": 1.2},
+                           "profile": {"type": "gaussian", "U": 0.01}})";
+    pk_instrument read{}, expected{};
+    pk_profile shape{}, expectedShape{};
+    pk_error e{};
+    ASSERT_EQ(pk_instrument_file_read_text(text, "small", &read, &shape, &e), PK_OK) << e.message;
+    pk_instrument_default(&expected);
+    expected.wavelength = 1.2;
+    pk_profile_default(&expectedShape, PK_PROFILE_GAUSSIAN, nullptr);
+    expectedShape.U = 0.01;
+    EXPECT_EQ(valuesOf(read, shape), valuesOf(expected, expectedShape));
+}
+
+TEST(InstrumentFile, RefusesMalformedFilesNamingTheKey) {
+    const std::string head = R"({"format": "powderkit-instrument", "version": 1, )";
+    const std::string instrument = R"("instrument": {"wavelength": 1.54}, )";
+    const std::string profile = R"("profile": {"type": "pseudo_voigt"}})";
+    struct Bad {
+        std::string text;
+        std::string message;  // a part of it
+    };
+    const Bad cases[] = {
+        {"{\"format\": ", "case: not valid JSON"},
+        {"[1, 2]", "the top is not an object"},
+        {R"({"format": "other", "version": 1})", "\"format\": must be \"powderkit-instrument\""},
+        {R"({"format": "powderkit-instrument", "version": 2})", "\"version\": 2 is not supported"},
+        {R"({"format": "powderkit-instrument", "version": "1"})", "\"version\": must be a whole number"},
+        {R"({"format": "powderkit-instrument"})", "\"version\": is missing"},
+        {head + profile, "\"instrument\": is missing"},
+        {head + instrument + R"("profile": {"U": 1}})", "\"profile.type\": is missing"},
+        {head + R"("instrument": {"zero": 0}, )" + profile, "\"instrument.wavelength\": is missing"},
+        {head + R"("instrument": {"wavelenght": 1.5, "wavelength": 1.5, "zro": 0}, )" + profile,
+         "unknown key \"instrument.wavelenght\", \"instrument.zro\""},
+        {head + instrument + profile.substr(0, profile.size() - 1) + R"(, "extra": 1})", "unknown key \"extra\""},
+        {head + instrument + R"("profile": {"type": "pseudo_voigt", "Z": 1}})", "unknown key \"profile.Z\""},
+        {head + R"("instrument": {"wavelength": "1.54"}, )" + profile, "\"instrument.wavelength\": must be a number"},
+        {head + R"("instrument": {"wavelength": 1.5, "dispersion": 1}, )" + profile,
+         "\"instrument.dispersion\": must be true or false"},
+        {head + R"("instrument": {"wavelength": 1.5, "axis": "theta"}, )" + profile,
+         "\"instrument.axis\": must be one of \"two_theta\", \"tof\""},
+        {head + instrument + R"("profile": {"type": "voigt"}})", "\"profile.type\": must be one of"},
+        {head + instrument + R"("profile": {"type": "tof_exp_gaussian"}})",
+         "\"profile.type\": a time-of-flight shape does not fit"},
+        {head + R"("instrument": {"wavelength": -1}, )" + profile, "\"instrument.wavelength\": must be > 0, not -1"},
+        {head + R"("instrument": {"wavelength": 1, "radius": 0}, )" + profile, "\"instrument.radius\": must be > 0"},
+        {head + R"("instrument": {"wavelength": 1, "monochromator": 180}, )" + profile,
+         "\"instrument.monochromator\": must lie in [0, 180), not 180"},
+        {head + R"("instrument": {"wavelength": 1, "roughness_p": 1.5}, )" + profile,
+         "\"instrument.roughness_p\": must lie in [0, 1]"},
+        {head + R"("instrument": {"wavelength": 1, "absorption": -0.5}, )" + profile,
+         "\"instrument.absorption\": must be ≥ 0"},
+        {head + instrument + R"("profile": {"type": "gaussian", "asymmetry": -0.1}})", "\"profile.asymmetry\""},
+        {head + instrument + R"("profile": {"type": "gaussian", "U": 1e999}})", "not valid JSON"},
+    };
+    for (const Bad &bad : cases) {
+        pk_instrument i{};
+        pk_profile p{};
+        i.zero = 7.0;  // left as it was
+        pk_error e{};
+        EXPECT_EQ(pk_instrument_file_read_text(bad.text.c_str(), "case", &i, &p, &e), PK_ERROR_FORMAT) << bad.text;
+        EXPECT_NE(std::string(e.message).find(bad.message), std::string::npos) << e.message;
+        EXPECT_EQ(i.zero, 7.0);
+    }
+    // What would be refused on reading is refused on writing.
+    pk_instrument i{};
+    pk_profile p{};
+    pk_instrument_default(&i);
+    pk_profile_default(&p, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    i.ratio2 = -0.5;
+    int32_t size = -1;
+    pk_error e{};
+    EXPECT_EQ(pk_instrument_file_write_text(&i, &p, nullptr, 0, &size, &e), PK_ERROR_FORMAT);
+    EXPECT_NE(std::string(e.message).find("\"instrument.ratio2\""), std::string::npos) << e.message;
+}
+
+}  // namespace
