@@ -1,7 +1,7 @@
 // Anomalous dispersion: the X-ray scattering factor of an atom near its
 // absorption edges is f = f0(sin θ/λ) + f′(E) + i f″(E), where f′ and f″
 // depend on the photon energy E = hc/λ and not on the angle. The layer takes
-// them from one table (dispersion_data.cpp, made by
+// them from one table (dispersion_table.inc, made by
 // scripts/make_dispersion_table.py from the tables of Henke, Gullikson and
 // Davis, 1993) and interpolates linearly in energy between its rows, as the
 // table's own software does.
