@@ -26,6 +26,9 @@ struct SourceOptions {
     bool neutron = false;
     bool has_monochromator = false;
     double monochromator = 0.0;  // 2θ_M, degrees; 0 for none
+    // The X-ray lines the measured file names (Å, and the Kα2/Kα1 ratio), used
+    // when neither an anode nor a wavelength is given; 0 when it names none.
+    double file_alpha1 = 0.0, file_alpha2 = 0.0, file_ratio = 0.0;
 };
 
 struct ReflexionsOptions {

@@ -100,13 +100,14 @@ void addPattern(CLI::App &app, PatternOptions &options) {
 
 void addPeaks(CLI::App &app, PeaksOptions &options) {
     CLI::App *command = app.add_subcommand("peaks", "List the significant peaks of a measured pattern");
-    command->add_option("file", options.file, "measured pattern (x y [sigma] text)")->required();
+    command->add_option("file", options.file, "measured pattern (x y [sigma] text, XRDML, GSAS raw)")->required();
     addNumber(*command, "--significance", options.significance, options.has_significance,
               "fitted height over its own esd a peak must exceed");
     CLI::Option *anode = nullptr;
     CLI::Option *wavelength = nullptr;
     addSourceOptions(*command, options.source, anode, wavelength);
     command->footer("Example:\n  powderkit peaks measured.xy --anode Cu\n"
+                    "Without --anode or --wavelength, d comes from the Kα1 line the file names (XRDML), else Cu Kα1.\n"
                     "A candidate whose fit failed is one line on standard error, not a row.");
 }
 
@@ -136,6 +137,7 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     command->add_option("--output", options.output_dir,
                         "write DIR/refinement.json, DIR/fit.xy, DIR/fit.svg and DIR/setup.json");
     command->footer("Example:\n  powderkit refine mixture.xy corundum.cif silicon.cif --anode Cu --output fit\n"
+                    "Without --anode or --wavelength, the Kα1 + Kα2 lines the file names (XRDML), else Cu's.\n"
                     "Default --free: scale,background,zero,cell,profile (Le Bail: without scale).");
 }
 

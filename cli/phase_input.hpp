@@ -33,9 +33,14 @@ void check(int32_t status, const pk_error &error);
 // empty). A missing or unreadable file is bad input, named with its path.
 PhaseHandle readPhase(const std::string &path, const std::string &block);
 
+// Keeps the X-ray lines the measured pattern's file names in `source`, unless
+// an anode, a wavelength or neutrons were asked for.
+void takeFileWavelengths(SourceOptions &source, const pk_measured_pattern &pattern);
+
 // The instrument of the source options: the default (Cu Kα1 alone), an
-// anode's Kα1 (and Kα2 when `with_alpha2`), or one given wavelength;
-// neutrons when asked for.
+// anode's Kα1 (and Kα2 when `with_alpha2`), one given wavelength, or the
+// lines the measured file named (Kα2 too when `with_alpha2`); neutrons when
+// asked for.
 pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2);
 
 // A short description of the source for comment lines: "Cu Ka1+Ka2",

@@ -340,6 +340,8 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     Written source = Written::object();
     if (options.source.has_wavelength) {
         source["wavelength"] = options.source.wavelength;
+    } else if (options.source.anode.empty() && options.source.file_alpha1 > 0.0) {
+        source["alpha2"] = !options.no_alpha2;  // the lines the measured file names, read again from it
     } else {
         source["anode"] = options.source.anode.empty() ? "Cu" : options.source.anode;
         source["alpha2"] = !options.no_alpha2;
