@@ -1,7 +1,7 @@
 // `powderkit peaks`: the significant peaks of a measured pattern, one row per
 // peak with its fitted values and their esd's; d from the Kα1 line of the
-// anode, the wavelength given, the Kα1 line the file names, or Cu Kα1. A candidate whose fit failed is one
-// line on standard error.
+// anode, the wavelength given, the Kα1 line the file names, or Cu Kα1. A
+// candidate whose fit failed is one line on standard error.
 #include <cmath>
 #include <cstdio>
 #include <memory>
