@@ -115,13 +115,15 @@ void addPattern(CLI::App &app, PatternOptions &options) {
 
 void addPeaks(CLI::App &app, PeaksOptions &options) {
     CLI::App *command = app.add_subcommand("peaks", "List the significant peaks of a measured pattern");
-    command->add_option("file", options.file, "measured pattern (x y [sigma] text)")->required();
+    command->add_option("file", options.file, "measured pattern (x y [sigma] text, XRDML, GSAS raw)")->required();
     addNumber(*command, "--significance", options.significance, options.has_significance,
               "fitted height over its own esd a peak must exceed");
     CLI::Option *anode = nullptr;
     CLI::Option *wavelength = nullptr;
     addSourceOptions(*command, options.source, anode, wavelength);
     command->footer("Example:\n  powderkit peaks measured.xy --anode Cu\n"
+                    "Without --anode, --wavelength or --instrument, d comes from the Kα1 line the file names\n"
+                    "(XRDML), else Cu Kα1.\n"
                     "A candidate whose fit failed is one line on standard error, not a row.");
 }
 
@@ -154,6 +156,8 @@ void addRefine(CLI::App &app, RefineOptions &options) {
                         "write the instrument as refined (zero, displacement …) and the first phase's refined "
                         "profile to FILE, an instrument file");
     command->footer("Example:\n  powderkit refine mixture.xy corundum.cif silicon.cif --anode Cu --output fit\n"
+                    "Without --anode, --wavelength or --instrument, the Kα1 + Kα2 lines the file names (XRDML),\n"
+                    "else Cu's.\n"
                     "Default --free: scale,background,zero,cell,profile (Le Bail: without scale).\n"
                     "Instrument and sample:\n"
                     "  powderkit refine si.xy silicon.cif --save-instrument diffractometer.json\n"

@@ -1,7 +1,7 @@
 // `powderkit peaks`: the significant peaks of a measured pattern, one row per
 // peak with its fitted values and their esd's; d from the Kα1 line of the
-// anode, the wavelength given, or Cu Kα1. A candidate whose fit failed is one
-// line on standard error.
+// anode, the wavelength given, the Kα1 line the file names, or Cu Kα1. A
+// candidate whose fit failed is one line on standard error.
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -34,13 +34,14 @@ std::string runPeaks(const PeaksOptions &options) {
         }
         search.significance = options.significance;
     }
-    search.wavelength = makeInstrument(options.source, false).wavelength;
-
     pk_error error{};
     pk_measured_pattern *read = nullptr;
     const int32_t status = pk_measured_pattern_read_file(options.file.c_str(), &read, &error);
     const MeasuredPatternHandle pattern(read);
     check(status, error);
+    SourceOptions source = options.source;
+    takeFileWavelengths(source, *pattern);
+    search.wavelength = makeInstrument(source, false).wavelength;
 
     std::vector<pk_peak> peaks(kFirstCapacity);
     std::vector<pk_peak_failure> failures(kFirstCapacity);

@@ -55,6 +55,19 @@ InstrumentFile readInstrumentFile(const std::string &path) {
     return file;
 }
 
+void takeFileWavelengths(SourceOptions &source, const pk_measured_pattern &pattern) {
+    if (!source.anode.empty() || source.has_wavelength || source.neutron) return;
+    pk_error error{};
+    check(pk_measured_pattern_wavelengths(&pattern, &source.file_alpha1, &source.file_alpha2, &source.file_ratio,
+                                          &error),
+          error);
+}
+
+// True when the lines of the measured file stand for the source.
+static bool usesFileLines(const SourceOptions &source) {
+    return source.file_alpha1 > 0.0 && source.anode.empty() && !source.has_wavelength && !source.neutron;
+}
+
 pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
     pk_instrument instrument{};
     pk_instrument_default(&instrument);
@@ -72,6 +85,11 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
         instrument.wavelength = source.wavelength;
         instrument.wavelength2 = 0.0;
         instrument.ratio2 = 0.0;
+    } else if (!from_file && usesFileLines(source)) {
+        const bool doublet = with_alpha2 && source.file_alpha2 > 0.0 && source.file_ratio > 0.0;
+        instrument.wavelength = source.file_alpha1;
+        instrument.wavelength2 = doublet ? source.file_alpha2 : 0.0;
+        instrument.ratio2 = doublet ? source.file_ratio : 0.0;
     } else if (!source.anode.empty() || (with_alpha2 && !source.neutron && !from_file)) {
         pk_error error{};
         const std::string anode = source.anode.empty() ? "Cu" : source.anode;
@@ -125,6 +143,10 @@ std::string describeSource(const SourceOptions &source, const pk_instrument &ins
     }
     if (source.neutron) return "neutrons " + formatNumber(instrument.wavelength) + " A";
     if (source.has_wavelength) return "X-rays " + formatNumber(instrument.wavelength) + " A";
+    if (usesFileLines(source)) {
+        return "the file's Ka1 " + formatNumber(instrument.wavelength) + " A" +
+               (instrument.wavelength2 > 0.0 ? " + Ka2 " + formatNumber(instrument.wavelength2) + " A" : "");
+    }
     const std::string anode = source.anode.empty() ? "Cu" : source.anode;
     return anode + (instrument.wavelength2 > 0.0 ? " Ka1+Ka2" : " Ka1");
 }

@@ -40,11 +40,15 @@ struct InstrumentFile {
 };
 InstrumentFile readInstrumentFile(const std::string &path);
 
+// Keeps the X-ray lines the measured pattern's file names in `source`, unless
+// an anode, a wavelength or neutrons were asked for.
+void takeFileWavelengths(SourceOptions &source, const pk_measured_pattern &pattern);
+
 // The instrument of the source options: the default (Cu Kα1 alone), an
-// anode's Kα1 (and Kα2 when `with_alpha2`), or one given wavelength;
-// neutrons when asked for. With an instrument file, the file's instrument
-// with the options given overriding its values (without `with_alpha2`
-// its Kα2 line is dropped).
+// anode's Kα1 (and Kα2 when `with_alpha2`), one given wavelength, or the
+// lines the measured file named (Kα2 too when `with_alpha2`); neutrons when
+// asked for. With an instrument file, the file's instrument with the options
+// given overriding its values (without `with_alpha2` its Kα2 line is dropped).
 pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2);
 
 // A short description of the source for comment lines: "Cu Ka1+Ka2",

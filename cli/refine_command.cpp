@@ -320,13 +320,14 @@ std::string runRefine(const RefineOptions &given) {
     RefineOptions &options = setup.options;
     checkOptions(options);
     if (options.free.empty()) options.free = options.le_bail ? kLeBailFree : kRietveldFree;
+    const MeasuredHandle measured = readMeasured(options.measured);
+    checkPoints(options, *measured);
+    takeFileWavelengths(options.source, *measured);
     const pk_instrument instrument = makeInstrument(options.source, !options.no_alpha2);
     if (options.source.neutron && !options.source.has_wavelength) {
         options.source.has_wavelength = true;   // the setup names the wavelength used
         options.source.wavelength = instrument.wavelength;
     }
-    const MeasuredHandle measured = readMeasured(options.measured);
-    checkPoints(options, *measured);
     std::vector<PhaseHandle> phases;
     for (const std::string &file : options.phases) phases.push_back(readPhase(file, ""));
     const RefinementHandle refinement = makeRefinement(setup, *measured, instrument, phases);

@@ -382,6 +382,8 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     Written source = Written::object();
     if (options.source.has_wavelength) {
         source["wavelength"] = options.source.wavelength;
+    } else if (options.source.anode.empty() && options.source.file_alpha1 > 0.0) {
+        source["alpha2"] = !options.no_alpha2;  // the lines the measured file names, read again from it
     } else {
         // Without an anode the instrument file's lines stand.
         if (!options.source.anode.empty() || options.source.instrument_file.empty())

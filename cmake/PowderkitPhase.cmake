@@ -10,6 +10,12 @@ if(NOT PK_GEMMI_INCLUDE_DIR OR NOT PK_PEGTL_INCLUDE_DIR)
                       "(Debian packages gemmi-dev, tao-pegtl-dev, libstb-dev)")
 endif()
 find_package(Threads REQUIRED)
+# The XRDML reader parses XML with pugixml, linked privately: nothing of it
+# shows in the layer's header, so consumers of the installed package never need it.
+find_package(pugixml CONFIG QUIET)
+if(NOT TARGET pugixml::pugixml)
+  message(FATAL_ERROR "The measured-pattern reader needs pugixml: run scripts/setup.sh (Debian package libpugixml-dev)")
+endif()
 
 set(PK_PHASE_FOLDERS phase peaks refinement)
 set(PK_PHASE_SOURCES "")
@@ -52,6 +58,7 @@ if(NOT PK_JSON_INCLUDE_DIR)
                       "(Debian package nlohmann-json3-dev)")
 endif()
 target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_JSON_INCLUDE_DIR})
+target_link_libraries(powderkit_phase_objects PRIVATE pugixml::pugixml)
 
 pk_gather_exports(PK_PHASE_EXPORTED_NAMES ${PK_PHASE_EXPORT_LISTS})
 list(JOIN PK_PHASE_EXPORTED_NAMES ";\n    " PK_PHASE_SCRIPT_NAMES)
@@ -67,7 +74,7 @@ file(WRITE ${PK_PHASE_VERSION_SCRIPT}
 add_library(powderkit_phase_static STATIC $<TARGET_OBJECTS:powderkit_phase_objects>)
 target_include_directories(powderkit_phase_static PUBLIC
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads)
+target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads pugixml::pugixml)
 
 # The shared layer carries the one compiled element table text too (the
 # shared core keeps its copy hidden); the static layer takes the core's.
@@ -84,4 +91,4 @@ target_include_directories(powderkit_phase PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_link_options(powderkit_phase PRIVATE
   -Wl,--version-script=${PK_PHASE_VERSION_SCRIPT} -Wl,--no-undefined)
-target_link_libraries(powderkit_phase PUBLIC powderkit PRIVATE Threads::Threads m)
+target_link_libraries(powderkit_phase PUBLIC powderkit PRIVATE Threads::Threads pugixml::pugixml m)

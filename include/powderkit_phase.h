@@ -425,9 +425,24 @@ PK_PHASE_API int32_t pk_pattern(const pk_instrument *instrument, const pk_phase_
 /* A measured pattern: x ascending, y, and σ of every point. */
 typedef struct pk_measured_pattern pk_measured_pattern;
 
-/* Reads two- or three-column text (x y, or x y σ), separated by whitespace or
- * commas, '#' and '!' comments and one header line tolerated, whatever the
- * file's extension. Where σ is absent it is √y, and 1 for zero counts. */
+/* Reads a measured pattern, its format recognised by content whatever the
+ * file's extension:
+ *  - XRDML (XML): the first scan's 2θ axis (degrees; start and end positions
+ *    spread evenly over the points, or a list of positions) and its counts;
+ *    count rates (unit cps) with their counting time, σ then being the
+ *    counting error of the counts in the rate's unit. The wavelengths the file
+ *    names (Kα1, Kα2, their ratio) are kept: pk_measured_pattern_wavelengths.
+ *  - GSAS raw data at constant wavelength: a title line, '#' comment lines, a
+ *    BANK line with BINTYP CONST (or CONS; 2θ start and step in centidegrees)
+ *    and the data as STD (counter count and intensity, σ = √(counts) over the
+ *    counters), ESD (intensity and esd pairs) or FXYE (2θ in centidegrees,
+ *    intensity, esd per line). The first bank is read; other BINTYPs (time of
+ *    flight) are refused.
+ *  - otherwise two- or three-column text (x y, or x y σ), separated by
+ *    whitespace or commas, '#' and '!' comments and one header line
+ *    tolerated.
+ * Where σ is absent it is √y, and 1 for zero counts. A malformed file fails
+ * with PK_ERROR_FORMAT naming the line or element and what was wrong. */
 PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
                                                    pk_measured_pattern **pattern,
                                                    pk_error *error);
@@ -448,6 +463,11 @@ PK_PHASE_API int32_t pk_measured_pattern_count(const pk_measured_pattern *patter
 PK_PHASE_API const double *pk_measured_pattern_x(const pk_measured_pattern *pattern);
 PK_PHASE_API const double *pk_measured_pattern_y(const pk_measured_pattern *pattern);
 PK_PHASE_API const double *pk_measured_pattern_sigma(const pk_measured_pattern *pattern);
+/* The X-ray lines the pattern's file named: Kα1 and Kα2 in Å, and the Kα2/Kα1
+ * intensity ratio; 0 for each the file did not name (text columns, GSAS raw
+ * data, a pattern made from arrays). Any of the three may be NULL. */
+PK_PHASE_API int32_t pk_measured_pattern_wavelengths(const pk_measured_pattern *pattern, double *alpha1,
+                                                     double *alpha2, double *ratio, pk_error *error);
 
 /* ------------------------------------------------------------------------- */
 /* Peak lists of measured patterns                                           */

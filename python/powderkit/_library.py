@@ -109,6 +109,8 @@ _PROTOTYPES = {
     "pk_measured_pattern_x": (POINTER(c_double), [c_void_p]),
     "pk_measured_pattern_y": (POINTER(c_double), [c_void_p]),
     "pk_measured_pattern_sigma": (POINTER(c_double), [c_void_p]),
+    "pk_measured_pattern_wavelengths": (c_int32, [c_void_p, POINTER(c_double), POINTER(c_double), POINTER(c_double),
+                                                  _ERROR]),
     "pk_peak_search_default": (None, [POINTER(r.PeakSearch)]),
     "pk_find_peaks": (c_int32, [c_void_p, POINTER(r.PeakSearch), c_void_p, c_int32, _INTS, POINTER(r.PeakFailure),
                                 c_int32, _INTS, _ERROR]),

@@ -10,10 +10,12 @@ from .errors import call, count, doubles, vector
 
 class MeasuredPattern(Owner):
     """A measured pattern: x ascending (2θ in degrees, or the axis unit), the
-    counts y and their σ, as read-only float64 arrays.
+    counts y and their σ, as read-only float64 arrays, and `wavelengths`: the
+    X-ray lines the file named, (Kα1 Å, Kα2 Å, Kα2/Kα1 ratio; 0 for what it did
+    not name), or None when it named none.
 
     MeasuredPattern(x, y, sigma=None, name="pattern")   σ = √y (1 at zero counts) when None
-    read_pattern(path)                                  two- or three-column text
+    read_pattern(path)                                  text columns, XRDML or GSAS raw data
 
     It pickles to its arrays, so it crosses process boundaries.
     """
@@ -49,6 +51,9 @@ class MeasuredPattern(Owner):
             lib.pk_measured_pattern_x, lib.pk_measured_pattern_y, lib.pk_measured_pattern_sigma))
         for array in (self.x, self.y, self.sigma):
             array.flags.writeable = False
+        lines = [ctypes.c_double() for _ in range(3)]
+        call(lib.pk_measured_pattern_wavelengths, handle, *(ctypes.byref(line) for line in lines))
+        self.wavelengths = tuple(line.value for line in lines) if lines[0].value > 0 else None
 
     @property
     def handle(self):
@@ -59,18 +64,22 @@ class MeasuredPattern(Owner):
         return len(self.x)
 
     def __reduce__(self):
-        return (_rebuild, (np.array(self.x), np.array(self.y), np.array(self.sigma), self.name))
+        return (_rebuild, (np.array(self.x), np.array(self.y), np.array(self.sigma), self.name, self.wavelengths))
 
     def __repr__(self):
         return f"<MeasuredPattern {self.name!r}: {len(self)} points, x {self.x[0]:g} … {self.x[-1]:g}>"
 
 
-def _rebuild(x, y, sigma, name):
-    return MeasuredPattern(x, y, sigma, name)
+def _rebuild(x, y, sigma, name, wavelengths=None):
+    pattern = MeasuredPattern(x, y, sigma, name)
+    pattern.wavelengths = wavelengths
+    return pattern
 
 
 def read_pattern(path):
-    """Reads a measured pattern from two- or three-column text (x y, or x y σ;
-    blanks or commas; '#' and '!' comments; one header line), whatever the
-    extension. Where σ is absent it is √y (1 for zero counts)."""
+    """Reads a measured pattern, its format recognised by content whatever the
+    extension: an XRDML scan (its wavelengths in `.wavelengths`), GSAS raw data
+    at constant wavelength (STD, ESD or FXYE), or two- or three-column text
+    (x y, or x y σ; blanks or commas; '#' and '!' comments; one header line).
+    Where σ is absent it is √y (1 for zero counts)."""
     return MeasuredPattern._read(path)

@@ -276,3 +276,12 @@ def test_threads_compute_what_a_loop_computes(example_data, corundum):
         together = list(pool.map(compute, jobs))
     assert all(np.array_equal(a, b) for a, b in zip(in_turn, together))
     assert not np.array_equal(in_turn[2], in_turn[3])
+
+
+def test_wavelengths_come_from_the_file_and_survive_pickling(test_data, tmp_path):
+    # The Cu lines written in the hand-made scan; text columns name none.
+    measured = pk.read_pattern(test_data / "formats" / "counts.xrdml")
+    assert measured.wavelengths == (1.540598, 1.544426, 0.5)
+    assert pickle.loads(pickle.dumps(measured)).wavelengths == (1.540598, 1.544426, 0.5)
+    (tmp_path / "plain.xy").write_text("1 4\n2 9\n")
+    assert pk.read_pattern(tmp_path / "plain.xy").wavelengths is None

@@ -1,11 +1,16 @@
-// Measured patterns: two- or three-column text (x y, or x y σ) read into
-// three arrays. Fields are separated by blanks or commas; '#' and '!' open
-// comments (whole lines, or the rest of a line after the numbers); one header
-// line of text is allowed before the data. Every point is checked as it is
-// read: finite numbers, counts not negative, x strictly increasing, σ > 0
-// when given; where σ is absent it is the counting error √y, and 1 for a
-// point of zero counts. A file is read whole and recognised by its content,
-// whatever its extension.
+// Measured patterns: the reader's dispatch, the text columns, and the point
+// checks every format shares. A text is recognised by its content, whatever
+// the file's extension: XML is read as an XRDML scan (measured_xrdml.cpp), a
+// title line followed by a BANK line as GSAS raw data (measured_gsas.cpp),
+// anything else as two- or three-column text (x y, or x y σ). Fields of the
+// columns are separated by blanks or commas; '#' and '!' open comments (whole
+// lines, or the rest of a line after the numbers); one header line of text is
+// allowed before the data. Every point is checked as it is read: finite
+// numbers, counts not negative, x strictly increasing, σ > 0 when given;
+// where σ is absent it is the counting error √y, and 1 for a point of zero
+// counts. A file is read whole.
+#include "phase/measured_pattern.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -20,21 +25,45 @@
 #include "phase/text_file.hpp"
 #include "powderkit_phase.h"
 
-struct pk_measured_pattern {
-    std::vector<double> x, y, sigma;
-};
-
 namespace powderkit::phase {
-namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-bool isSeparator(char c) { return isBlank(c) || c == ','; }
-bool opensComment(char c) { return c == '#' || c == '!'; }
+void failFormat(const std::string &name, long line, const std::string &what) {
+    std::string message = name;
+    if (line > 0) message += ":" + std::to_string(line);
+    fail(PK_ERROR_FORMAT, message + ": " + what);
+}
 
-const char *const kEmptyField = "empty field (a comma with no value before or after it)";
+void appendPoint(pk_measured_pattern &pattern, double x, double y, double sigma, const std::string &where,
+                 const std::string &previous) {
+    const auto failHere = [&](const std::string &what) {
+        fail(PK_ERROR_FORMAT, where + ": " + what);
+    };
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(sigma)) {
+        failHere("x = " + shortest(x) + ", y = " + shortest(y) + ", sigma = " + shortest(sigma) + " is not finite");
+    }
+    if (y < 0.0) failHere("negative count y = " + shortest(y));
+    if (!(sigma > 0.0)) failHere("sigma = " + shortest(sigma) + " is not positive");
+    if (!pattern.x.empty() && !(x > pattern.x.back())) {
+        failHere("x = " + shortest(x) + " does not increase (x = " + shortest(pattern.x.back()) + " at " + previous +
+                 ")");
+    }
+    if (pattern.x.size() >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+        failHere("too many data points");
+    }
+    pattern.x.push_back(x);
+    pattern.y.push_back(y);
+    pattern.sigma.push_back(sigma);
+}
 
-// A field as it may appear in a message: quoted, at most 40 bytes, bytes
-// outside printable ASCII shown as '?'.
+void requireTwoPoints(const pk_measured_pattern &pattern, const std::string &name) {
+    if (pattern.x.empty()) failFormat(name, 0, "no data points");
+    if (pattern.x.size() < 2) failFormat(name, 0, "only 1 data point; at least 2 are needed");
+}
+
+// Poisson counting statistics: σ(N) = √N, taken as 1 at N = 0 so that every
+// point keeps a finite weight; y = N / per has σ(y) = σ(N) / per.
+double countingSigma(double counts, double per) { return (counts > 0.0 ? std::sqrt(counts) : 1.0) / per; }
+
 std::string quoted(std::string_view field) {
     constexpr std::size_t kShown = 40;
     std::string out = "'";
@@ -52,9 +81,6 @@ std::string shortest(double value) {
     return std::string(buffer, result.ptr);
 }
 
-// Whole-field number parse, locale-independent; a leading '+' is accepted.
-// Fills `value` and returns "" when the whole field is a number, otherwise
-// what is wrong with it.
 const char *parseNumber(std::string_view field, double &value) {
     if (!field.empty() && field.front() == '+') {
         field.remove_prefix(1);
@@ -69,13 +95,33 @@ const char *parseNumber(std::string_view field, double &value) {
     return "";
 }
 
-class Reader {
+long lineOfOffset(std::string_view text, std::size_t offset) {
+    const std::string_view before = text.substr(0, offset);
+    long line = 1;
+    for (char c : before) line += c == '\n' ? 1 : 0;
+    return line;
+}
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isSeparator(char c) { return isBlank(c) || c == ','; }
+bool opensComment(char c) { return c == '#' || c == '!'; }
+
+const char *const kEmptyField = "empty field (a comma with no value before or after it)";
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte-order mark
+    return text;
+}
+
+// The two- or three-column text.
+class ColumnReader {
 public:
-    explicit Reader(std::string name) : name_(std::move(name)) {}
+    explicit ColumnReader(std::string name) : name_(std::move(name)) {}
 
     std::unique_ptr<pk_measured_pattern> read(std::string_view text) {
         auto pattern = std::make_unique<pk_measured_pattern>();
-        if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte-order mark
         std::size_t start = 0;
         while (start <= text.size()) {
             std::size_t end = text.find('\n', start);
@@ -84,18 +130,12 @@ public:
             readLine(text.substr(start, end - start), *pattern);
             start = end + 1;
         }
-        const std::size_t count = pattern->x.size();
-        if (count == 0) failHere(0, "no data points");
-        if (count < 2) failHere(0, "only 1 data point; at least 2 are needed");
+        requireTwoPoints(*pattern, name_);
         return pattern;
     }
 
 private:
-    [[noreturn]] void failHere(long line, const std::string &what) const {
-        std::string message = name_;
-        if (line > 0) message += ":" + std::to_string(line);
-        fail(PK_ERROR_FORMAT, message + ": " + what);
-    }
+    [[noreturn]] void failHere(const std::string &what) const { failFormat(name_, line_, what); }
 
     // Splits a line (comment removed) into fields. Two commas with only
     // blanks between them, or a comma opening or closing the line, leave an
@@ -140,57 +180,37 @@ private:
                 seenContent_ = true;
                 return;
             }
-            if (fields_.empty()) failHere(line_, kEmptyField);
-            failHere(line_, "field 1 " + quoted(fields_[0]) + " " + problem);
+            if (fields_.empty()) failHere(kEmptyField);
+            failHere("field 1 " + quoted(fields_[0]) + " " + problem);
         }
         seenContent_ = true;
-        if (emptyField_) failHere(line_, kEmptyField);
+        if (emptyField_) failHere(kEmptyField);
 
         const std::size_t fieldCount = fields_.size();
         if (fieldCount < 2 || fieldCount > 3) {
-            failHere(line_, std::to_string(fieldCount) + (fieldCount == 1 ? " field" : " fields") +
-                                "; expected 2 (x y) or 3 (x y sigma)");
+            failHere(std::to_string(fieldCount) + (fieldCount == 1 ? " field" : " fields") +
+                     "; expected 2 (x y) or 3 (x y sigma)");
         }
         if (columns_ == 0) {
             columns_ = fieldCount;
             columnsLine_ = line_;
         } else if (fieldCount != columns_) {
-            failHere(line_, std::to_string(fieldCount) + " fields where line " +
-                                std::to_string(columnsLine_) + " had " +
-                                std::to_string(columns_));
+            failHere(std::to_string(fieldCount) + " fields where line " + std::to_string(columnsLine_) + " had " +
+                     std::to_string(columns_));
         }
         static const char *const kNames[3] = {"x", "y", "sigma"};
         for (std::size_t k = 0; k < fieldCount; ++k) {
             problem = k > 0 ? parseNumber(fields_[k], values[k]) : "";
             if (*problem != '\0') {
-                failHere(line_, "field " + std::to_string(k + 1) + " " + quoted(fields_[k]) + " " +
-                                    problem);
+                failHere("field " + std::to_string(k + 1) + " " + quoted(fields_[k]) + " " + problem);
             }
-            if (!std::isfinite(values[k])) {
-                failHere(line_, std::string(kNames[k]) + " " + quoted(fields_[k]) +
-                                    " is not finite");
-            }
+            if (!std::isfinite(values[k]))
+                failHere(std::string(kNames[k]) + " " + quoted(fields_[k]) + " is not finite");
         }
-        const double x = values[0], y = values[1];
-        if (y < 0.0) failHere(line_, "negative count y = " + shortest(y));
-        double sigma;
-        if (fieldCount == 3) {
-            sigma = values[2];
-            if (!(sigma > 0.0)) failHere(line_, "sigma = " + shortest(sigma) + " is not positive");
-        } else {
-            sigma = y > 0.0 ? std::sqrt(y) : 1.0;
-        }
-        if (!pattern.x.empty() && !(x > pattern.x.back())) {
-            failHere(line_, "x = " + shortest(x) + " does not increase (x = " +
-                                shortest(pattern.x.back()) + " at line " +
-                                std::to_string(previousLine_) + ")");
-        }
-        if (pattern.x.size() >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
-            failHere(line_, "too many data points");
-        }
-        pattern.x.push_back(x);
-        pattern.y.push_back(y);
-        pattern.sigma.push_back(sigma);
+        const double y = values[1];
+        const double sigma = fieldCount == 3 ? values[2] : countingSigma(y, 1.0);
+        appendPoint(pattern, values[0], y, sigma, name_ + ":" + std::to_string(line_),
+                    "line " + std::to_string(previousLine_));
         previousLine_ = line_;
     }
 
@@ -204,38 +224,53 @@ private:
     bool emptyField_ = false;
 };
 
+// The reader the content asks for.
+std::unique_ptr<pk_measured_pattern> readAny(std::string_view text, const std::string &name) {
+    text = withoutByteOrderMark(text);
+    if (looksLikeXml(text)) return readXrdml(text, name);
+    if (looksLikeGsas(text)) return readGsas(text, name);
+    return ColumnReader(name).read(text);
+}
+
 }  // namespace
 }  // namespace powderkit::phase
 
-using powderkit::phase::guarded;
 using powderkit::phase::fail;
+using powderkit::phase::guarded;
 using powderkit::phase::requireArgument;
 using powderkit::phase::shortest;
 
 // Reads the pattern in the file at `path`; *pattern is NULL on failure.
-extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
-                                                              pk_measured_pattern **pattern,
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path, pk_measured_pattern **pattern,
                                                               pk_error *error) {
     return guarded(error, [&] {
         requireArgument(pattern, "pattern");
         *pattern = nullptr;
         requireArgument(path, "path");
         const std::string text = powderkit::phase::readWholeFile(path);
-        *pattern = powderkit::phase::Reader(path).read(text).release();
+        *pattern = powderkit::phase::readAny(text, path).release();
     });
 }
 
 // The same from text in memory; `name` (or "text" when NULL) opens every message.
 extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
-                                                              pk_measured_pattern **pattern,
-                                                              pk_error *error) {
+                                                              pk_measured_pattern **pattern, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(pattern, "pattern");
         *pattern = nullptr;
         requireArgument(text, "text");
-        *pattern = powderkit::phase::Reader(name != nullptr ? name : "text")
-                       .read(std::string_view(text))
-                       .release();
+        *pattern = powderkit::phase::readAny(text, name != nullptr ? name : "text").release();
+    });
+}
+
+// The X-ray lines the pattern's file named; zeros where it named none.
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_wavelengths(const pk_measured_pattern *pattern, double *alpha1,
+                                                                double *alpha2, double *ratio, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        if (alpha1 != nullptr) *alpha1 = pattern->alpha1;
+        if (alpha2 != nullptr) *alpha2 = pattern->alpha2;
+        if (ratio != nullptr) *ratio = pattern->ratio;
     });
 }
 
@@ -256,7 +291,9 @@ extern "C" PK_PHASE_API int32_t pk_measured_pattern_make(const double *x, const 
         made->x.assign(x, x + count);
         made->y.assign(y, y + count);
         made->sigma.resize(static_cast<std::size_t>(count));
-        const auto at = [](int32_t i) { return "point " + std::to_string(i) + ": "; };
+        const auto at = [](int32_t i) {
+            return "point " + std::to_string(i) + ": ";
+        };
         for (int32_t i = 0; i < count; ++i) {
             if (!std::isfinite(x[i]) || !std::isfinite(y[i])) {
                 fail(PK_ERROR_ARGUMENT, at(i) + "x = " + shortest(x[i]) + ", y = " + shortest(y[i]) + " is not finite");
@@ -306,8 +343,7 @@ extern "C" PK_PHASE_API const double *pk_measured_pattern_y(const pk_measured_pa
     return values;
 }
 
-extern "C" PK_PHASE_API const double *pk_measured_pattern_sigma(
-    const pk_measured_pattern *pattern) {
+extern "C" PK_PHASE_API const double *pk_measured_pattern_sigma(const pk_measured_pattern *pattern) {
     const double *values = nullptr;
     guarded(nullptr, [&] {
         if (pattern != nullptr) values = pattern->sigma.data();

@@ -216,5 +216,19 @@ columns="two_theta d height fwhm eta area two_theta_esd d_esd height_esd fwhm_es
 awk -F'\t' 'NR == 2 { bad = ($1 - 27.366) ^ 2 > 0.03 ^ 2 || ($2 - 3.25637) ^ 2 > 0.003 ^ 2 }
   END { exit bad || NR != 6 }' "$t/peaks" || fail "peaks: $(cat "$t/peaks")"
 
+# peaks takes the wavelength an XRDML file names: one Gaussian at 2theta = 30 degrees with Mo Ka1 (0.70930 A) gives
+# d = 0.70930 / (2 sin 15 degrees) = 1.37026 A (Cu Ka1 would give 2.97620 A).
+{
+  echo '<?xml version="1.0"?><xrdMeasurements xmlns="http://www.xrdml.com/XRDMeasurement/1.5"><xrdMeasurement>'
+  echo '<usedWavelength><kAlpha1 unit="Angstrom">0.70930</kAlpha1></usedWavelength><scan><dataPoints>'
+  echo '<positions axis="2Theta" unit="deg"><startPosition>20</startPosition><endPosition>60</endPosition></positions>'
+  awk 'BEGIN { printf "<intensities unit=\"counts\">"; for (i = 0; i <= 2000; i++) {
+    x = 20 + 0.02 * i; printf "%d ", 50 + 1000 * exp(-((x - 30) / 0.06) ^ 2) }; print "</intensities>" }'
+  echo '</dataPoints></scan></xrdMeasurement></xrdMeasurements>'
+} > "$t/mo.xrdml"
+"$pk" peaks "$t/mo.xrdml" > "$t/peaks" 2> "$t/stderr" || fail "peaks of XRDML: $(cat "$t/stderr")"
+awk -F'\t' 'NR == 2 { bad = ($1 - 30) ^ 2 > 0.01 ^ 2 || ($2 - 1.37026) ^ 2 > 0.001 ^ 2 } END { exit bad || NR != 2 }' \
+  "$t/peaks" || fail "peaks of XRDML (Mo Ka1 from the file): $(cat "$t/peaks")"
+
 [ "$failures" = 0 ] && echo "all cases pass"
 exit $((failures > 0))

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "support/allocation_failure.hpp"
 #include "support/output_capture.hpp"
 #include "support/reference_phases.hpp"
+#include "support/test_data.hpp"
 
 namespace {
 
@@ -237,6 +240,19 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          pk_reflexion_list_free(list);
          pk_phase_free(phase);
          part(failed, std::to_string(status) + " " + numbers(y, 3));
+     }},
+    {"pk_measured_pattern_read_text on XRDML and GSAS raw data", [] {
+         for (const char *file : {"formats/rates.xrdml", "formats/std.raw"}) {
+             std::ifstream in(pk_test::testDataPath(file));
+             const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+             pk_measured_pattern *p = nullptr;
+             pk_error error{};
+             const int32_t status =
+                 armed([&] { return pk_measured_pattern_read_text(text.c_str(), file, &p, &error); });
+             part(status == PK_ERROR_OUT_OF_MEMORY && p == nullptr,
+                  std::to_string(status) + " " + numbers(pk_measured_pattern_sigma(p), pk_measured_pattern_count(p)));
+             pk_measured_pattern_free(p);
+         }
      }},
     {"pk_find_peaks", [] {
          std::string text;

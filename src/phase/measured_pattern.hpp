@@ -1,0 +1,67 @@
+// The measured pattern as its readers build it, and what they share: the
+// point checks, number parsing and quoting for messages. measured_pattern.cpp
+// recognises a text's format and reads the text columns; measured_xrdml.cpp
+// and measured_gsas.cpp read the two instrument formats.
+#ifndef POWDERKIT_PHASE_MEASURED_PATTERN_HPP
+#define POWDERKIT_PHASE_MEASURED_PATTERN_HPP
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "powderkit_phase.h"
+
+struct pk_measured_pattern {
+    std::vector<double> x, y, sigma;
+    // The X-ray lines the file names (Å) and the Kα2/Kα1 intensity ratio; 0 where it names none.
+    double alpha1 = 0.0, alpha2 = 0.0, ratio = 0.0;
+};
+
+namespace powderkit::phase {
+
+// Fails with PK_ERROR_FORMAT: "NAME: WHAT", or "NAME:LINE: WHAT" when line > 0.
+[[noreturn]] void failFormat(const std::string &name, long line, const std::string &what);
+
+// Checks a point against the pattern read so far and appends it: x, y and σ
+// finite, y ≥ 0, σ > 0, x above the previous point's. A failure opens with
+// `where` ("scan.xy:12"); `previous` names where the last point came from
+// ("line 11", "value 3"), for the message on an x that does not increase.
+void appendPoint(pk_measured_pattern &pattern, double x, double y, double sigma, const std::string &where,
+                 const std::string &previous);
+
+// Fails unless the pattern holds at least 2 points.
+void requireTwoPoints(const pk_measured_pattern &pattern, const std::string &name);
+
+// σ of a value y that is `counts` / `per`, counts being Poisson counts: the
+// counting error √counts (1 for zero counts) divided by `per` (the counting
+// time of a count rate, the number of counters averaged).
+double countingSigma(double counts, double per);
+
+// Whole-field number parse, locale-independent; a leading '+' is accepted.
+// Fills `value` and returns "" when the whole field is a number, otherwise
+// what is wrong with it ("is not a number", "is out of range").
+const char *parseNumber(std::string_view field, double &value);
+
+// A field as it may appear in a message: quoted, at most 40 bytes, bytes
+// outside printable ASCII shown as '?'.
+std::string quoted(std::string_view field);
+
+// The shortest text that reads back as `value`.
+std::string shortest(double value);
+
+// The 1-based line of the byte at `offset` of `text`.
+long lineOfOffset(std::string_view text, std::size_t offset);
+
+// True when the text's first character that is not blank opens an XML tag.
+bool looksLikeXml(std::string_view text);
+// True when a BANK line follows the title (and any '#' comment lines).
+bool looksLikeGsas(std::string_view text);
+
+// The readers of the two instrument formats; `name` opens every message.
+std::unique_ptr<pk_measured_pattern> readXrdml(std::string_view text, const std::string &name);
+std::unique_ptr<pk_measured_pattern> readGsas(std::string_view text, const std::string &name);
+
+}  // namespace powderkit::phase
+
+#endif
