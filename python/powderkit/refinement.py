@@ -24,7 +24,9 @@ class Refinement(Owner):
     measured     a MeasuredPattern (read_pattern(path), or MeasuredPattern(x, y, sigma))
     phases       Phase objects; their names (data blocks) prefix their parameters,
                  or `names` renames them
-    source       anode=, wavelength=, alpha2=, neutron=, dispersion= or instrument=, as for pattern()
+    source       anode=, wavelength=, alpha2=, neutron=, dispersion= or instrument=, as for pattern();
+                 when none is given, the lines the measured file names (an XRDML scan's
+                 `wavelengths`; Kα2 too unless alpha2=False), else Cu Kα1
     scale, profile, march    the starting values, as for pattern()
     background   the number of Chebyshev coefficients (0 … 13); they start at zero
     le_bail      True: intensities extracted from the pattern instead of computed
@@ -65,6 +67,11 @@ class Refinement(Owner):
             instrument, from_file = read_instrument(os.fspath(instrument_file))
             profile = from_file if profile is None else profile
             instrument_profile = from_file if instrument_profile is None else instrument_profile
+        if instrument is None and anode is None and wavelength is None and not neutron and measured.wavelengths:
+            alpha1, alpha2_line, ratio = measured.wavelengths
+            lines = dict(wavelength2=alpha2_line, ratio2=ratio) if alpha2 and alpha2_line > 0 and ratio > 0 else {}
+            instrument = Instrument(wavelength=alpha1, dispersion=dispersion, **lines)
+            dispersion = True  # now the instrument's own
         if instrument_profile is not None and not isinstance(instrument_profile, Profile):
             raise Error(f"instrument_profile must be a powderkit profile, not {type(instrument_profile).__name__}")
         self._setup = dict(instrument=resolve_instrument(instrument, anode, wavelength, alpha2, neutron, dispersion),

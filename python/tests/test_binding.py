@@ -278,10 +278,17 @@ def test_threads_compute_what_a_loop_computes(example_data, corundum):
     assert not np.array_equal(in_turn[2], in_turn[3])
 
 
-def test_wavelengths_come_from_the_file_and_survive_pickling(test_data, tmp_path):
+def test_wavelengths_come_from_the_file_and_survive_pickling(test_data, example_data, tmp_path):
     # The Cu lines written in the hand-made scan; text columns name none.
     measured = pk.read_pattern(test_data / "formats" / "counts.xrdml")
     assert measured.wavelengths == (1.540598, 1.544426, 0.5)
     assert pickle.loads(pickle.dumps(measured)).wavelengths == (1.540598, 1.544426, 0.5)
+    # A refinement takes the file's lines (here on a scan wider than the hand-made one).
+    silicon = pk.Phase.from_cif(example_data / "silicon.cif")
+    wide = pk.MeasuredPattern(np.linspace(20, 80, 601), np.full(601, 10.0))
+    wide.wavelengths = measured.wavelengths
+    for alpha2, second in ((True, 1.544426), (False, 0.0)):
+        source = pk.Refinement(wide, silicon, alpha2=alpha2, dispersion=False)._setup["instrument"]
+        assert (source.wavelength, source.wavelength2, source.dispersion) == (1.540598, second, False)
     (tmp_path / "plain.xy").write_text("1 4\n2 9\n")
     assert pk.read_pattern(tmp_path / "plain.xy").wavelengths is None
