@@ -42,4 +42,5 @@ library_version = _lib.pk_version().decode("ascii")
 __all__ = ["Error", "MissingFileError", "Instrument", "Profile", "PseudoVoigt", "Gaussian", "Lorentzian",
            "TofExpGaussian", "TofExpPseudoVoigt", "read_instrument", "Phase", "Site", "Reflexions", "Lines", "pattern",
            "PatternModel", "MeasuredPattern", "read_pattern", "find_peaks", "PEAK_DTYPE", "Refinement", "Result",
-           "Parameter", "PhaseResult", "refine_series", "SeriesResult", "anomalous_dispersion", "library_path", "library_version"]
+           "Parameter", "PhaseResult", "refine_series", "SeriesResult", "anomalous_dispersion", "library_path",
+           "library_version"]

@@ -202,9 +202,9 @@ def test_parallel_series_is_the_same_on_threads_and_on_processes(series, dask_cl
 
 
 def test_an_instrument_file_carries_the_standard_to_the_sample(phases, tmp_path):
-    """A silicon standard refined and saved; a sample broadened beyond it by X_s = 0.05° and Y_s = 0.08° (degrees)
-    refined from the file gives D = 0.9 λ / (X_s π/180) = 158.885 nm and ε = (π/720) Y_s = 0.0349066 %, worked out by
-    hand (U is held at the file's value: no Gaussian strain)."""
+    """A silicon standard refined and saved; a sample broadened beyond it by X_s = 0.05° and Y_s = 0.08°
+    (degrees) refined from the file gives D = 0.9 λ / (X_s π/180) = 158.885 nm and ε = (π/720) Y_s =
+    0.0349066 %, worked out by hand (U is held at the file's value: no Gaussian strain)."""
     silicon = phases[1]
     standard = pk.Lorentzian(X=0.02, Y=0.01)
     source = pk.Instrument(wavelength=CU_KA1, zero=0.02)
