@@ -203,9 +203,10 @@ TEST(FastPaths, StructureFactorsAreTheCores) {
         ASSERT_EQ(pk_phase_core_crystal(phase, 0.8, &crystal, nullptr), PK_OK);
         const StructureFactors kernel(crystal);
         StructureFactors::Scratch scratch;
-        const int32_t kinds[3][2] = {{PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY},
+        const int32_t kinds[4][2] = {{PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_XRAY},
                                      {PK_EXPERIMENT_CONSTANT_WAVELENGTH, PK_RADIATION_NEUTRON},
-                                     {PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON}};
+                                     {PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON},
+                                     {PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_XRAY}};
         for (const auto &kind : kinds) {
             RefinementProfile *profile =
                 makeRefinementProfile(kind[0], kind[1], PK_PROFILE_PSEUDO_VOIGT, 1.540593, 5, 150);
