@@ -55,7 +55,7 @@ void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&an
                      "X-ray scattering factors without anomalous dispersion (f′ + i f″ of each element at each "
                      "line, on by default; tabulated for 0.41-4.13 Å)");
     addNumber(command, "--absorption", source.absorption, source.has_absorption,
-              "μR of a Debye–Scherrer capillary (μ its absorption coefficient, R its radius)");
+              "μR of a Debye–Scherrer capillary (μ its absorption coefficient, R its radius), 0 … 10");
     command
         .add_option("--roughness", source.roughness,
                     "P,Q: Bragg–Brentano surface roughness, intensity × 1 − P e^−Q + P e^(−Q/sin θ)")

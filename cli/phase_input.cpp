@@ -110,8 +110,8 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
     }
     if (source.no_dispersion) instrument.dispersion = 0;
     if (source.has_absorption) {
-        if (!(source.absorption >= 0.0) || !std::isfinite(source.absorption)) {
-            throw InputError("--absorption: must be 0 (none) or a positive μR, not " +
+        if (!(source.absorption >= 0.0 && source.absorption <= PK_ABSORPTION_MAX)) {
+            throw InputError("--absorption: must be 0 (none) or a μR of at most 10, not " +
                              formatNumber(source.absorption));
         }
         instrument.absorption = source.absorption;

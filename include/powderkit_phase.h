@@ -105,11 +105,12 @@ typedef struct pk_instrument {
                                 replaces (1 + cos² 2θ) / 2 on a 2θ axis */
     int32_t dispersion;      /* 1 (the default): X-ray scattering factors f0 + f′ + i f″
                                 with the anomalous dispersion of each line; 0: f0 alone */
-    double absorption;       /* μR ≥ 0 of a Debye–Scherrer capillary (μ linear absorption
-                                coefficient, R its radius), 0 for none: intensity ×
-                                exp(−(1.7133 − 0.0368 sin²θ) μR + (0.0927 + 0.375 sin²θ) (μR)²),
-                                the cylinder's transmission normalised to 1 at μR = 0
-                                (within 1.2 % for μR ≤ 1, poorer above) */
+    double absorption;       /* μR of a Debye–Scherrer capillary (μ linear absorption
+                                coefficient, R its radius), 0 (none) … PK_ABSORPTION_MAX:
+                                intensity × the cylinder's transmission at 2θ, the mean of
+                                exp(−μR (path in + path out)) over its cross-section
+                                (radius 1), normalised to 1 at μR = 0; within 2e-7 of
+                                the exact integral */
     double roughness_p;      /* Bragg–Brentano surface roughness, Suortti's two terms, 0 ≤ p ≤ 1 */
     double roughness_q;      /* and q ≥ 0: intensity × [1 − p e^(−q) + p e^(−q / sin θ)]; p = 0 for none */
     double transparency;     /* Bragg–Brentano sample transparency 1/μ ≥ 0, mm (0 for none): 2θ
@@ -117,6 +118,10 @@ typedef struct pk_instrument {
                                 absorption, roughness and transparency are for a 2θ axis:
                                 on time of flight they must be 0 */
 } pk_instrument;
+
+/* Largest μR of pk_instrument.absorption: the capillary transmission is
+ * computed to 2e-7 up to it, and refused beyond it. */
+#define PK_ABSORPTION_MAX 10.0
 
 /* Cu Kα1 X-rays alone (1.540593 Å), 2θ axis, no zero, no displacement, a
  * goniometer radius of 240 mm, no monochromator, anomalous dispersion on, no
@@ -191,7 +196,7 @@ PK_PHASE_API int32_t pk_profile_default(pk_profile *profile, int32_t type, pk_er
  *   tof_two_theta  degrees, 0 … 180 (default 90);  dtt1 µs/Å (default 1000), dtt2 µs/Å² (default 0)
  *   monochromator  2θ_M degrees, 0 (none, the default) … below 180
  *   dispersion     true (the default) or false
- *   absorption     μR, ≥ 0;  roughness_p 0 … 1;  roughness_q ≥ 0;  transparency mm, ≥ 0 (defaults 0)
+ *   absorption     μR, 0 … 10;  roughness_p 0 … 1;  roughness_q ≥ 0;  transparency mm, ≥ 0 (defaults 0)
  * Keys of "profile": type ("gaussian", "lorentzian", "pseudo_voigt",
  * "tof_exp_gaussian", "tof_exp_pseudo_voigt": a 2θ shape on a 2θ axis, a
  * time-of-flight shape on a time-of-flight axis), and the numbers U V W X Y
@@ -584,7 +589,7 @@ enum {
 
 /* One parameter by name: "SiC.scale", "SiC.a", "SiC.Si1.x", "SiC.Si1.uiso",
  * "SiC.Si1.occ", "SiC.U" … "SiC.Y", "SiC.asymmetry", "SiC.march", "zero",
- * "displacement", "absorption" (μR ≥ 0), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
+ * "displacement", "absorption" (μR, 0 … 10), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
  * "transparency" (1/μ ≥ 0, mm), "background.0" … */
 typedef struct pk_parameter {
     const char *name;      /* lives as long as the refinement */

@@ -30,8 +30,10 @@ class Instrument:
       dispersion                X-ray scattering factors f0 + f′ + i f″ with the
                                 anomalous dispersion of each line (True, the
                                 default); False: f0 alone
-      absorption                μR of a Debye–Scherrer capillary (0: none): intensity ×
-                                exp(−(1.7133 − 0.0368 sin²θ) μR + (0.0927 + 0.375 sin²θ) (μR)²)
+      absorption                μR of a Debye–Scherrer capillary, 0 (none) … 10: intensity ×
+                                the cylinder's transmission at 2θ, the mean of
+                                exp(−μR (path in + path out)) over its cross-section,
+                                1 at μR = 0 (within 2e-7 of the exact integral)
       roughness_p, roughness_q  Suortti's surface roughness, 0 ≤ p ≤ 1, q ≥ 0 (p = 0: none):
                                 intensity × [1 − p e^(−q) + p e^(−q / sin θ)]
       transparency              1/μ of a Bragg–Brentano sample, mm (0: none): 2θ moves by

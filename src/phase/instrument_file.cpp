@@ -75,7 +75,7 @@ const InstrumentNumber kInstrumentNumbers[] = {
     {"dtt1", &pk_instrument::dtt1, kAny},
     {"dtt2", &pk_instrument::dtt2, kAny},
     {"monochromator", &pk_instrument::monochromator, {0.0, 180.0, false, true}},
-    {"absorption", &pk_instrument::absorption, kNotNegative},
+    {"absorption", &pk_instrument::absorption, {0.0, PK_ABSORPTION_MAX, false, false}},
     {"roughness_p", &pk_instrument::roughness_p, {0.0, 1.0, false, false}},
     {"roughness_q", &pk_instrument::roughness_q, kNotNegative},
     {"transparency", &pk_instrument::transparency, kNotNegative},

@@ -231,8 +231,9 @@ void validateInstrument(const pk_instrument &instrument) {
             checkDispersionWavelength(instrument.wavelength, "instrument.wavelength");
             if (instrument.wavelength2 > 0.0) checkDispersionWavelength(instrument.wavelength2, "instrument.wavelength2");
         }
-        if (!(instrument.absorption >= 0.0) || !std::isfinite(instrument.absorption)) {
-            fail(PK_ERROR_ARGUMENT, "instrument.absorption must be 0 (none) or a positive μR");
+        // The capillary transmission is held to its bound up to PK_ABSORPTION_MAX.
+        if (!(instrument.absorption >= 0.0 && instrument.absorption <= PK_ABSORPTION_MAX)) {
+            fail(PK_ERROR_ARGUMENT, "instrument.absorption must be 0 (none) or a μR of at most 10");
         }
         // Roughness only removes intensity, and never more than all of it:
         // with 0 ≤ p ≤ 1 and q ≥ 0 the factor lies between 1 − p e^(−q) and 1.

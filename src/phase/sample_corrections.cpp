@@ -1,14 +1,7 @@
 // Sample corrections on a 2θ axis.
 //
-// Capillary absorption: the transmission of a cylinder of radius R and linear
-// absorption coefficient μ is the mean over its cross-section of
-// exp(−μ (path in + path out)). We use the exponential fit of Rouse, Cooper,
-// York and Chakera (1970) to the tabulated transmission,
-//   A(θ) = exp[−(1.7133 − 0.0368 sin²θ) μR + (0.0927 + 0.375 sin²θ) (μR)²],
-// which is 1 at μR = 0. Against the integral over the disc
-// (scripts/capillary_transmission.py) it holds within 1.2 % for μR ≤ 1 at every
-// angle; beyond μR = 1 it degrades (5.5 % at μR = 1.5 and 2θ = 120°, 13 % at 180°), where a
-// thinner capillary or a measured transmission is the better answer.
+// Capillary absorption, the exact transmission integral, is in
+// capillary_absorption.cpp.
 //
 // Surface roughness (Suortti 1972): a rough flat sample loses intensity at low
 // angles, where the beam grazes the surface relief, by 1 − p e^(−q) + p e^(−q / sin θ).
@@ -23,12 +16,6 @@
 #include "phase/constants.hpp"
 
 namespace powderkit::phase {
-
-double capillaryAbsorption(double muR, double theta) {
-    if (muR == 0.0) return 1.0;
-    const double s2 = std::sin(theta) * std::sin(theta);
-    return std::exp(-(1.7133 - 0.0368 * s2) * muR + (0.0927 + 0.375 * s2) * (muR * muR));
-}
 
 double surfaceRoughness(double p, double q, double theta) {
     if (p == 0.0) return 1.0;

@@ -10,8 +10,11 @@
 
 namespace powderkit::phase {
 
-// Transmission of a cylinder of μR = `muR` at Bragg angle θ (radians),
-// normalised to 1 at μR = 0 (the absolute scale goes into the scale factor).
+// Transmission of a Debye–Scherrer capillary of μR = `muR` at Bragg angle θ
+// (radians, 0 … π/2): the mean of exp(−μR (path in + path out)) over the unit
+// disc, 1 at μR = 0 (the absolute scale goes into the scale factor). Within
+// 2e-7 relative of the exact integral for 0 ≤ μR ≤ PK_ABSORPTION_MAX (10);
+// the callers refuse more.
 double capillaryAbsorption(double muR, double theta);
 
 // Suortti's surface-roughness factor 1 − p e^(−q) + p e^(−q / sin θ), θ in radians.

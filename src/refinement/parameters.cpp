@@ -173,9 +173,10 @@ void buildParameters(pk_refinement &r) {
     add(r, "displacement", "displacement", Target::Displacement, -1, 0, r.instrument.displacement, -kInfinity,
         kInfinity);
     // The sample corrections within the ranges the instrument accepts: μR and
-    // 1/μ are lengths (never negative), and roughness only removes intensity
-    // (0 ≤ p ≤ 1, q ≥ 0).
-    add(r, "absorption", "absorption", Target::Absorption, -1, 0, r.instrument.absorption, 0.0, kInfinity);
+    // 1/μ are lengths (never negative), μR at most PK_ABSORPTION_MAX (where the
+    // capillary transmission is computed to its bound), and roughness only
+    // removes intensity (0 ≤ p ≤ 1, q ≥ 0).
+    add(r, "absorption", "absorption", Target::Absorption, -1, 0, r.instrument.absorption, 0.0, PK_ABSORPTION_MAX);
     add(r, "roughness_p", "roughness", Target::RoughnessP, -1, 0, r.instrument.roughness_p, 0.0, 1.0);
     add(r, "roughness_q", "roughness", Target::RoughnessQ, -1, 0, r.instrument.roughness_q, 0.0, kInfinity);
     add(r, "transparency", "transparency", Target::Transparency, -1, 0, r.instrument.transparency, 0.0, kInfinity);

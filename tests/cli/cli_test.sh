@@ -53,6 +53,7 @@ cases=(
   "1|empty|turn dispersion off|reflexions $nacl --wavelength 0.3"
   "0|text||reflexions $nacl --wavelength 0.3 --no-dispersion"
   "1|empty|--roughness|reflexions $nacl --roughness 1.5,0.2"
+  "1|empty|--absorption: must be 0 (none) or a μR of at most 10, not 12|reflexions $nacl --absorption 12"
   "2|empty||reflexions $nacl --no-such-option"
   "2|empty||reflexions"
   "2|empty||pattern $nacl --range 10 100"

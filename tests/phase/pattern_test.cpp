@@ -249,6 +249,7 @@ TEST_F(Pattern, InstrumentsAreCheckedFieldByField) {
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt2 = -1.0; }, "instrument.dtt2 must be"},
         {[&](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.tof_two_theta = nan; }, "instrument.tof_two_theta is not"},
         {[](pk_instrument &i) { i.absorption = -0.1; }, "instrument.absorption must be"},
+        {[](pk_instrument &i) { i.absorption = 10.5; }, "instrument.absorption must be 0 (none) or a μR of at most 10"},
         {[](pk_instrument &i) { i.roughness_p = 1.5; }, "instrument.roughness_p must lie"},
         {[&](pk_instrument &i) { i.roughness_q = nan; }, "instrument.roughness_q must be"},
         {[](pk_instrument &i) { i.transparency = -0.2; }, "instrument.transparency must be"},

@@ -297,7 +297,7 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
 }
 
 // A transparency of 1/μ = 0.3 mm planted in a noisy silicon pattern is refined back from none, with the scale and
-// background; a negative one set by name is refused.
+// background; an absorption set by name below 0 or above its limit is refused.
 TEST_F(Mixture, PlantedTransparencyIsRecovered) {
     pk_instrument planted = copper();
     planted.transparency = 0.3;
@@ -309,8 +309,10 @@ TEST_F(Mixture, PlantedTransparencyIsRecovered) {
     expectRecovered(r.get(), {{"transparency", 0.3}, {"silicon.scale", kSiliconScale}});
     EXPECT_LT(parameter(r.get(), "transparency").esd, 0.01);
     pk_error e{};
-    EXPECT_EQ(pk_refinement_set_value(r.get(), "absorption", -0.5, &e), PK_ERROR_ARGUMENT);
-    EXPECT_NE(std::string(e.message).find("instrument.absorption"), std::string::npos) << e.message;
+    for (double muR : {-0.5, 10.5}) {  // below 0 and above the transmission's limit
+        EXPECT_EQ(pk_refinement_set_value(r.get(), "absorption", muR, &e), PK_ERROR_ARGUMENT);
+        EXPECT_NE(std::string(e.message).find("instrument.absorption"), std::string::npos) << e.message;
+    }
 }
 
 // The Jacobian columns of the sample corrections (Kα1 and Kα2) against central differences of whole patterns made
