@@ -25,27 +25,11 @@
 namespace powderkit::phase {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
     return text;
-}
-
-std::vector<std::string_view> fieldsOf(std::string_view line) {
-    std::vector<std::string_view> fields;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        if (isBlank(line[i])) {
-            ++i;
-            continue;
-        }
-        const std::size_t first = i;
-        while (i < line.size() && !isBlank(line[i])) ++i;
-        fields.push_back(line.substr(first, i - first));
-    }
-    return fields;
 }
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
@@ -147,7 +131,7 @@ private:
 
     void readBank(std::string_view line) {
         if (!isBankLine(line)) failHere("expected a BANK line after the title");
-        const std::vector<std::string_view> fields = fieldsOf(line);
+        const std::vector<std::string_view> fields = blankSeparatedFields(line);
         if (fields.size() < 5)
             failHere("BANK line with " + std::to_string(fields.size()) +
                      " fields; expected at least"
@@ -217,7 +201,7 @@ private:
     }
 
     void readFxyeLine(std::string_view line, pk_measured_pattern &pattern) {
-        const std::vector<std::string_view> fields = fieldsOf(line);
+        const std::vector<std::string_view> fields = blankSeparatedFields(line);
         if (fields.size() != 3) {
             failHere(std::to_string(fields.size()) + " fields where FXYE needs 3 (2θ in centidegrees, y, esd)");
         }

@@ -102,9 +102,25 @@ long lineOfOffset(std::string_view text, std::size_t offset) {
     return line;
 }
 
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::vector<std::string_view> blankSeparatedFields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (isBlank(text[i]) || text[i] == '\n') {
+            ++i;
+            continue;
+        }
+        const std::size_t first = i;
+        while (i < text.size() && !isBlank(text[i]) && text[i] != '\n') ++i;
+        fields.push_back(text.substr(first, i - first));
+    }
+    return fields;
+}
+
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 bool isSeparator(char c) { return isBlank(c) || c == ','; }
 bool opensComment(char c) { return c == '#' || c == '!'; }
 

@@ -53,6 +53,12 @@ std::string shortest(double value);
 // The 1-based line of the byte at `offset` of `text`.
 long lineOfOffset(std::string_view text, std::size_t offset);
 
+// Blank within a line: space, tab, CR, VT, FF.
+bool isBlank(char c);
+
+// The fields of `text` that blanks and line feeds separate.
+std::vector<std::string_view> blankSeparatedFields(std::string_view text);
+
 // True when the text's first character that is not blank opens an XML tag.
 bool looksLikeXml(std::string_view text);
 // True when a BANK line follows the title (and any '#' comment lines).

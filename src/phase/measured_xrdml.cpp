@@ -50,8 +50,6 @@ pugi::xml_node child(const pugi::xml_node &parent, std::string_view name) {
     return pugi::xml_node();
 }
 
-bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 class XrdmlReader {
 public:
     XrdmlReader(std::string_view text, const std::string &name) : text_(text), name_(name) {}
@@ -100,17 +98,8 @@ private:
 
     // The whitespace-separated numbers of an element's text.
     std::vector<double> numbers(const pugi::xml_node &node) const {
-        const std::string_view text = node.text().get();
         std::vector<double> values;
-        std::size_t i = 0;
-        while (i < text.size()) {
-            if (isXmlSpace(text[i])) {
-                ++i;
-                continue;
-            }
-            const std::size_t first = i;
-            while (i < text.size() && !isXmlSpace(text[i])) ++i;
-            const std::string_view field = text.substr(first, i - first);
+        for (const std::string_view field : blankSeparatedFields(node.text().get())) {
             double value = 0.0;
             const char *problem = parseNumber(field, value);
             if (*problem != '\0') {

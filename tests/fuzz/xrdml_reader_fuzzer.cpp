@@ -1,39 +1,15 @@
 // The XRDML reader on any text (cut at a NUL), read twice: as it is, and as the content of <dataPoints> in a
 // fixed XRDML document, so that mutations reach the axis, count and counting-time rules without having to
-// rebuild the document around them. Accepted: two or more points, x increasing, y finite and ≥ 0, σ finite
-// and > 0, wavelengths finite and ≥ 0; a refusal says why and leaves no handle.
-#include "fuzz_input.hpp"
-#include "powderkit_phase.h"
-
-namespace {
-
-void readAndCheck(const std::string &text) {
-    pk_measured_pattern *pattern = nullptr;
-    pk_error error{};
-    const int32_t status = pk_measured_pattern_read_text(text.c_str(), "fuzz.xrdml", &pattern, &error);
-    check(status == PK_OK || (pattern == nullptr && error.code == status && error.message[0] != '\0'), "a refusal");
-    if (status != PK_OK) return;
-    const int32_t count = pk_measured_pattern_count(pattern);
-    const double *x = pk_measured_pattern_x(pattern), *y = pk_measured_pattern_y(pattern);
-    const double *sigma = pk_measured_pattern_sigma(pattern);
-    check(count >= 2, "fewer than 2 points accepted");
-    for (int32_t i = 0; i < count; ++i) {
-        check(std::isfinite(x[i]) && std::isfinite(y[i]) && std::isfinite(sigma[i]), "a point not finite");
-        check(y[i] >= 0.0 && sigma[i] > 0.0 && (i == 0 || x[i] > x[i - 1]), "y < 0, σ ≤ 0 or x not increasing");
-    }
-    double lines[3] = {-1, -1, -1};
-    check(pk_measured_pattern_wavelengths(pattern, &lines[0], &lines[1], &lines[2], &error) == PK_OK, "wavelengths");
-    for (double line : lines) check(std::isfinite(line) && line >= 0.0, "a wavelength not finite or negative");
-    pk_measured_pattern_free(pattern);
-}
-
-}  // namespace
+// rebuild the document around them; each with the checks of measured_pattern_check.hpp.
+#include "measured_pattern_check.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const std::string text(reinterpret_cast<const char *>(data), size);
-    readAndCheck(text);
-    readAndCheck("<?xml version=\"1.0\"?>\n<xrdMeasurements><xrdMeasurement><usedWavelength><kAlpha1>1.5406</kAlpha1>"
-                 "</usedWavelength><scan><dataPoints>" +
-                 text.substr(0, text.find('\0')) + "</dataPoints></scan></xrdMeasurement></xrdMeasurements>");
+    readAndCheckMeasuredPattern(text, "fuzz.xrdml");
+    readAndCheckMeasuredPattern(
+        "<?xml version=\"1.0\"?>\n<xrdMeasurements><xrdMeasurement><usedWavelength><kAlpha1>1.5406</kAlpha1>"
+        "</usedWavelength><scan><dataPoints>" +
+            text.substr(0, text.find('\0')) + "</dataPoints></scan></xrdMeasurement></xrdMeasurements>",
+        "fuzz.xrdml");
     return 0;
 }
