@@ -81,6 +81,20 @@ inline void requireCapacity(int32_t capacity, std::size_t needed) {
     }
 }
 
+// Copies `content` and its NUL into the caller's text[capacity]; *size, when
+// not NULL, receives the bytes needed, NUL included, also when the buffer is
+// too small (which fails with PK_ERROR_ARGUMENT).
+inline void copyText(const std::string &content, char *text, int32_t capacity, int32_t *size) {
+    const auto needed = static_cast<int32_t>(content.size() + 1);
+    if (size != nullptr) *size = needed;
+    if (capacity < needed) {
+        fail(PK_ERROR_ARGUMENT,
+             "the text needs " + std::to_string(needed) + " bytes; the buffer holds " + std::to_string(capacity));
+    }
+    requireArgument(text, "text");
+    std::memcpy(text, content.c_str(), content.size() + 1);
+}
+
 // The index as a position in a container of `count` entries; fails with
 // PK_ERROR_ARGUMENT ("site index 7 is out of range") unless 0 ≤ index < count.
 inline std::size_t requireIndex(int32_t index, std::size_t count, const char *what) {

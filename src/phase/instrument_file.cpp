@@ -4,14 +4,12 @@
 // tables of the two records, the same tables for reading and writing: a
 // misspelt key, a wrong type or a value out of range is refused naming the key,
 // and a file is written only with values that read back.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -353,21 +351,6 @@ std::string writeRecords(const pk_instrument &instrument, const pk_profile &prof
     return text + "  }\n}\n";
 }
 
-// Writes `content` to a temporary file beside `path`, then renames it over `path`.
-void writeWhole(const std::string &path, const std::string &content) {
-    const std::string temporary = path + ".tmp" + std::to_string(getpid());
-    std::FILE *file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) fail(PK_ERROR_FILE, path + ": cannot write: " + std::strerror(errno));
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    const int cause = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int reason = !written ? cause : errno;
-        std::remove(temporary.c_str());
-        fail(PK_ERROR_FILE, path + ": cannot write: " + std::strerror(reason));
-    }
-}
-
 }  // namespace
 
 }  // namespace powderkit::phase
@@ -382,7 +365,7 @@ int32_t pk_instrument_file_write(const char *path, const pk_instrument *instrume
         requireArgument(path, "path");
         requireArgument(instrument, "instrument");
         requireArgument(profile, "profile");
-        writeWhole(path, writeRecords(*instrument, *profile));
+        writeWholeFile(path, writeRecords(*instrument, *profile));
     });
 }
 
@@ -405,15 +388,7 @@ int32_t pk_instrument_file_write_text(const pk_instrument *instrument, const pk_
     return guarded(error, [&] {
         requireArgument(instrument, "instrument");
         requireArgument(profile, "profile");
-        const std::string content = writeRecords(*instrument, *profile);
-        const auto needed = static_cast<int32_t>(content.size() + 1);
-        if (size != nullptr) *size = needed;
-        if (capacity < needed) {
-            fail(PK_ERROR_ARGUMENT,
-                 "the text needs " + std::to_string(needed) + " bytes; the buffer holds " + std::to_string(capacity));
-        }
-        requireArgument(text, "text");
-        std::memcpy(text, content.c_str(), content.size() + 1);
+        copyText(writeRecords(*instrument, *profile), text, capacity, size);
     });
 }
 

@@ -4,7 +4,10 @@
 // than being swallowed by the stream as a short read.
 #include "phase/text_file.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -31,6 +34,20 @@ std::string readWholeFile(const char *path) {
                                 (code != 0 ? std::strerror(code) : "read error"));
     }
     return text;
+}
+
+void writeWholeFile(const std::string &path, const std::string &content) {
+    const std::string temporary = path + ".tmp" + std::to_string(getpid());
+    std::FILE *file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) fail(PK_ERROR_FILE, path + ": cannot write: " + std::strerror(errno));
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    const int cause = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int reason = !written ? cause : errno;
+        std::remove(temporary.c_str());
+        fail(PK_ERROR_FILE, path + ": cannot write: " + std::strerror(reason));
+    }
 }
 
 }  // namespace powderkit::phase

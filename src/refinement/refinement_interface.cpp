@@ -13,6 +13,7 @@ using powderkit::phase::fail;
 using powderkit::phase::guarded;
 using powderkit::phase::requireArgument;
 using powderkit::phase::copyOut;
+using powderkit::phase::copyText;
 using powderkit::phase::requireCapacity;
 using powderkit::phase::requireIndex;
 
@@ -355,15 +356,7 @@ int32_t pk_refinement_phase_cif(const pk_refinement *refinement, int32_t phase_i
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         const std::size_t phase = requireIndex(phase_index, refinement->phases.size(), "phase");
-        const std::string cif = refinedCif(*refinement, phase);
-        const auto needed = static_cast<int32_t>(cif.size() + 1);
-        if (size != nullptr) *size = needed;
-        if (capacity < needed) {
-            fail(PK_ERROR_ARGUMENT, "the text needs " + std::to_string(needed) + " bytes; the buffer holds " +
-                                        std::to_string(capacity));
-        }
-        requireArgument(text, "text");
-        std::copy(cif.c_str(), cif.c_str() + needed, text);
+        copyText(refinedCif(*refinement, phase), text, capacity, size);
     });
 }
 
