@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "powderkit.h"
-#include "phase/structure_factors.hpp"
+#include "reflexions/structure_factors.hpp"
 #include "powderkit_phase.h"
 
 namespace {

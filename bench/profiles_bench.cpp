@@ -14,8 +14,8 @@
 
 #include <vector>
 
-#include "phase/tof_peaks.hpp"
-#include "phase/window_kernels.hpp"
+#include "pattern/tof_peaks.hpp"
+#include "pattern/window_kernels.hpp"
 #include "profiles/profiles.hpp"
 
 namespace {

@@ -4,7 +4,7 @@
 // 0 … 90°, at μR = 0.5, 3 and 10 (the rule's cost does not depend on μR).
 #include <benchmark/benchmark.h>
 
-#include "phase/sample_corrections.hpp"
+#include "reflexions/sample_corrections.hpp"
 
 namespace {
 

@@ -3,7 +3,7 @@
 # interface test) and into the linker's version script, so the shared library
 # exports exactly these names and nothing else.
 file(GLOB PK_EXPORT_LISTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/exports.txt)
-list(FILTER PK_EXPORT_LISTS EXCLUDE REGEX "/src/(phase|peaks|refinement)/")
+list(FILTER PK_EXPORT_LISTS EXCLUDE REGEX "/src/(${PK_PHASE_FOLDER_PATTERN})/")
 
 # The names of the list files given after `out`, one per line in each, sorted
 # into `out`; a change to a list file configures again.

@@ -1,8 +1,9 @@
 # The phase layer: libpowderkit_phase.so above the shared core. C++17 with
 # exceptions inside (the CIF parser throws), caught at every exported
 # function; a version script exports exactly the pk_ names listed in the
-# exports.txt of its folders (src/phase, src/peaks, src/refinement). Its objects also make a static archive for the
-# tests, which link it with the static core to fail allocations on purpose.
+# exports.txt of its folders (PK_PHASE_FOLDERS, bottom to top, as
+# scripts/check_layers.py orders them). Its objects also make a static archive
+# for the tests, which link it with the static core to fail allocations on purpose.
 find_path(PK_GEMMI_INCLUDE_DIR gemmi/cif.hpp)
 find_path(PK_PEGTL_INCLUDE_DIR tao/pegtl.hpp)
 if(NOT PK_GEMMI_INCLUDE_DIR OR NOT PK_PEGTL_INCLUDE_DIR)
@@ -17,7 +18,7 @@ if(NOT TARGET pugixml::pugixml)
   message(FATAL_ERROR "The measured-pattern reader needs pugixml: run scripts/setup.sh (Debian package libpugixml-dev)")
 endif()
 
-set(PK_PHASE_FOLDERS phase peaks refinement)
+set(PK_PHASE_FOLDERS ${PK_PHASE_LAYER_FOLDERS})
 set(PK_PHASE_SOURCES "")
 set(PK_PHASE_EXPORT_LISTS "")
 foreach(folder ${PK_PHASE_FOLDERS})
@@ -30,8 +31,8 @@ endforeach()
 
 add_library(powderkit_phase_objects OBJECT ${PK_PHASE_SOURCES})
 # The window and phase-sum loops are written for the vectoriser, which -O3 engages fully.
-set_source_files_properties(${PROJECT_SOURCE_DIR}/src/phase/window_kernels.cpp
-  ${PROJECT_SOURCE_DIR}/src/phase/structure_factors.cpp PROPERTIES COMPILE_OPTIONS -O3)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/pattern/window_kernels.cpp
+  ${PROJECT_SOURCE_DIR}/src/reflexions/structure_factors.cpp PROPERTIES COMPILE_OPTIONS -O3)
 set_target_properties(powderkit_phase_objects PROPERTIES
   POSITION_INDEPENDENT_CODE ON
   CXX_VISIBILITY_PRESET hidden

@@ -20,7 +20,7 @@ forward(mu_r), back(mu_r)
                         ∫_0^{2c} e^(−2μR t) dt, then ∫ cos a e^(−K cos a) da = −d/dK of the same.
 rule(mu_r, theta, nx, nt)
                         the library's Gauss–Legendre rule on the rectangle (the derivation is
-                        in src/phase/capillary_absorption.cpp), for the error map that chose
+                        in src/reflexions/capillary_absorption.cpp), for the error map that chose
                         its 20 × 20 nodes.
 
 Prints: the reference table the C++ and Python tests hold, the reference's own agreement with

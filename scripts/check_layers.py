@@ -8,7 +8,10 @@ Reads every quoted `#include "..."` line of the sources under src/ and fails
   - the folders include each other round a cycle;
   - a file lives in, or includes from, a folder that LAYERS does not list;
   - an include names a file that is not there;
-  - two folders hold a header of the same file name.
+  - two folders hold a header of the same file name;
+  - a folder holds more than FOLDER_LINES lines of code (.c .cc .cpp .h .hpp;
+    tables of data, kept as .inc or .txt files, apart): it holds more than one
+    concern and is split by concern.
 
 Includes without a folder must name a public header of include/ or a file
 beside the including one. `--self-test` plants each fault in a scratch tree
@@ -32,12 +35,19 @@ LAYERS = [
     "derivatives",
     "background",
     "analysis",
-    "phase",
+    # the phase layer, a library of its own on the core's public interface
+    "boundary",
+    "io",
+    "crystal",
+    "reflexions",
+    "pattern",
     "peaks",
     "refinement",
 ]
 
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".h", ".hpp")
+# The most lines of code one folder may hold.
+FOLDER_LINES = 3000
 HEADER_SUFFIXES = (".h", ".hpp")
 INCLUDE_LINE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 
@@ -81,7 +91,7 @@ def find_cycle(edges):
     return None
 
 
-def check(root, layers=LAYERS):
+def check(root, layers=LAYERS, folder_lines=FOLDER_LINES):
     """The faults of the tree at `root`, as lines of text, and a summary."""
     src = os.path.join(root, "src")
     public = os.path.join(root, "include")
@@ -99,6 +109,7 @@ def check(root, layers=LAYERS):
         if parts[1].endswith(HEADER_SUFFIXES):
             headers.setdefault(parts[1], set()).add(parts[0])
 
+    sizes = {}  # folder -> lines of code
     for rel in files:
         parts = rel.split(os.sep)
         if len(parts) != 2:
@@ -110,6 +121,7 @@ def check(root, layers=LAYERS):
             continue
         with open(os.path.join(src, rel), encoding="utf-8", errors="replace") as text:
             lines = text.read().splitlines()
+        sizes[mine] = sizes.get(mine, 0) + len(lines)
         for number, line in enumerate(lines, 1):
             match = INCLUDE_LINE.match(line)
             if not match:
@@ -148,6 +160,11 @@ def check(root, layers=LAYERS):
             faults.append("header %s is held by more than one folder: %s"
                           % (name, ", ".join("src/%s/%s" % (f, name) for f in sorted(headers[name]))))
 
+    for folder in sorted(sizes):
+        if sizes[folder] > folder_lines:
+            faults.append("src/%s holds %d lines of code, more than %d: split it by concern"
+                          % (folder, sizes[folder], folder_lines))
+
     folders = sorted({rel.split(os.sep)[0] for rel in files if os.sep in rel})
     count = sum(len(targets) for targets in edges.values())
     summary = "%d folders, %d folder edges, all downward" % (len(folders), count)
@@ -167,6 +184,7 @@ def self_test():
         "missing file": ({"b/b.cpp": '#include "a/gone.hpp"\n', "a/a.hpp": ""}, "src/b/b.cpp:1"),
         "header twice": ({"a/same.hpp": "", "b/same.hpp": ""}, "same.hpp is held by more than one"),
         "bare name": ({"a/a.cpp": '#include "nowhere.hpp"\n'}, "neither a public header"),
+        "folder too large": ({"a/a.cpp": "x\n" * 6, "a/a.hpp": "y\n" * 5}, "src/a holds 11 lines"),
     }
     failures = 0
     for title, (tree, expected) in cases.items():
@@ -178,7 +196,7 @@ def self_test():
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 with open(path, "w") as out:
                     out.write(content)
-            faults, _ = check(root, layers=["a", "b"])
+            faults, _ = check(root, layers=["a", "b"], folder_lines=10)
             if expected is None:
                 good = not faults
             else:

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/phase/dispersion_table.inc: the anomalous-dispersion terms f' and f'' of the
+"""Writes src/crystal/dispersion_table.inc: the anomalous-dispersion terms f' and f'' of the
 elements H to U (Z = 1 ... 92) from 3 to 30 keV (X-ray wavelengths 0.41 ... 4.1 A), which the
 layer interpolates linearly in energy.
 
@@ -37,7 +37,7 @@ def rows_of(element):
 
 
 def main():
-    output = sys.argv[1] if len(sys.argv) > 1 else "src/phase/dispersion_table.inc"
+    output = sys.argv[1] if len(sys.argv) > 1 else "src/crystal/dispersion_table.inc"
     elements = [periodictable.elements[z] for z in range(1, 93)]
     lines = []
     index = []

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "peaks/peaks.hpp"
-#include "phase/boundary.hpp"
+#include "boundary/boundary.hpp"
 #include "powderkit.h"
 
 namespace powderkit::peaks {

@@ -5,7 +5,7 @@
 // the reflexions.
 #include <cmath>
 
-#include "phase/boundary.hpp"
+#include "boundary/boundary.hpp"
 #include "refinement/refinement.hpp"
 
 namespace powderkit::refinement {

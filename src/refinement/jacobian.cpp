@@ -8,7 +8,7 @@
 #include <cmath>
 #include <utility>
 
-#include "phase/boundary.hpp"
+#include "boundary/boundary.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {

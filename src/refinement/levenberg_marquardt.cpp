@@ -9,7 +9,7 @@
 #include <limits>
 #include <sstream>
 
-#include "phase/boundary.hpp"
+#include "boundary/boundary.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {

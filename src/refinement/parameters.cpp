@@ -4,7 +4,7 @@
 #include <limits>
 #include <tuple>
 
-#include "phase/boundary.hpp"
+#include "boundary/boundary.hpp"
 #include "refinement/refinement.hpp"
 
 namespace powderkit::refinement {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "phase/pattern_model.hpp"
-#include "phase/phase.hpp"
+#include "pattern/pattern_model.hpp"
+#include "crystal/phase.hpp"
 #include "powderkit_phase.h"
 #include "refinement/symmetry_constraints.hpp"
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "phase/boundary.hpp"
-#include "phase/profile_check.hpp"
+#include "boundary/boundary.hpp"
+#include "pattern/profile_check.hpp"
 #include "refinement/refinement.hpp"
 
 using namespace powderkit::refinement;

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <sstream>
 
-#include "phase/constants.hpp"
-#include "phase/peak_shapes.hpp"
+#include "boundary/constants.hpp"
+#include "pattern/peak_shapes.hpp"
 #include "refinement/refinement.hpp"
 
 namespace powderkit::refinement {

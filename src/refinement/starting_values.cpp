@@ -8,7 +8,7 @@
 // than their width, still starts Levenberg–Marquardt inside its basin.
 #include <cmath>
 
-#include "phase/boundary.hpp"
+#include "boundary/boundary.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {

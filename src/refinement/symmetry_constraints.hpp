@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "phase/space_group.hpp"
+#include "crystal/space_group.hpp"
 
 namespace powderkit::refinement {
 

@@ -1,0 +1,368 @@
+// Measured patterns: the reader's dispatch, the text columns, and the point
+// checks every format shares. A text is recognised by its content, whatever
+// the file's extension: XML is read as an XRDML scan (measured_xrdml.cpp), a
+// title line followed by a BANK line as GSAS raw data (measured_gsas.cpp),
+// anything else as two- or three-column text (x y, or x y σ). Fields of the
+// columns are separated by blanks or commas; '#' and '!' open comments (whole
+// lines, or the rest of a line after the numbers); one header line of text is
+// allowed before the data. Every point is checked as it is read: finite
+// numbers, counts not negative, x strictly increasing, σ > 0 when given;
+// where σ is absent it is the counting error √y, and 1 for a point of zero
+// counts. A file is read whole.
+#include "io/measured_pattern.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "boundary/boundary.hpp"
+#include "io/text_file.hpp"
+#include "powderkit_phase.h"
+
+namespace powderkit::phase {
+
+void failFormat(const std::string &name, long line, const std::string &what) {
+    std::string message = name;
+    if (line > 0) message += ":" + std::to_string(line);
+    fail(PK_ERROR_FORMAT, message + ": " + what);
+}
+
+void appendPoint(pk_measured_pattern &pattern, double x, double y, double sigma, const std::string &where,
+                 const std::string &previous) {
+    const auto failHere = [&](const std::string &what) {
+        fail(PK_ERROR_FORMAT, where + ": " + what);
+    };
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(sigma)) {
+        failHere("x = " + shortest(x) + ", y = " + shortest(y) + ", sigma = " + shortest(sigma) + " is not finite");
+    }
+    if (y < 0.0) failHere("negative count y = " + shortest(y));
+    if (!(sigma > 0.0)) failHere("sigma = " + shortest(sigma) + " is not positive");
+    if (!pattern.x.empty() && !(x > pattern.x.back())) {
+        failHere("x = " + shortest(x) + " does not increase (x = " + shortest(pattern.x.back()) + " at " + previous +
+                 ")");
+    }
+    if (pattern.x.size() >= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+        failHere("too many data points");
+    }
+    pattern.x.push_back(x);
+    pattern.y.push_back(y);
+    pattern.sigma.push_back(sigma);
+}
+
+void requireTwoPoints(const pk_measured_pattern &pattern, const std::string &name) {
+    if (pattern.x.empty()) failFormat(name, 0, "no data points");
+    if (pattern.x.size() < 2) failFormat(name, 0, "only 1 data point; at least 2 are needed");
+}
+
+// Poisson counting statistics: σ(N) = √N, taken as 1 at N = 0 so that every
+// point keeps a finite weight; y = N / per has σ(y) = σ(N) / per.
+double countingSigma(double counts, double per) { return (counts > 0.0 ? std::sqrt(counts) : 1.0) / per; }
+
+std::string quoted(std::string_view field) {
+    constexpr std::size_t kShown = 40;
+    std::string out = "'";
+    for (std::size_t i = 0; i < field.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        out.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : '?');
+    }
+    if (field.size() > kShown) out += "...";
+    return out + "'";
+}
+
+std::string shortest(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+const char *parseNumber(std::string_view field, double &value) {
+    if (!field.empty() && field.front() == '+') {
+        field.remove_prefix(1);
+        if (!field.empty() && (field.front() == '-' || field.front() == '+')) {
+            return "is not a number";
+        }
+    }
+    const char *end = field.data() + field.size();
+    const auto result = std::from_chars(field.data(), end, value);
+    if (result.ec == std::errc::result_out_of_range) return "is out of range";
+    if (field.empty() || result.ec != std::errc() || result.ptr != end) return "is not a number";
+    return "";
+}
+
+long lineOfOffset(std::string_view text, std::size_t offset) {
+    const std::string_view before = text.substr(0, offset);
+    long line = 1;
+    for (char c : before) line += c == '\n' ? 1 : 0;
+    return line;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::vector<std::string_view> blankSeparatedFields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (isBlank(text[i]) || text[i] == '\n') {
+            ++i;
+            continue;
+        }
+        const std::size_t first = i;
+        while (i < text.size() && !isBlank(text[i]) && text[i] != '\n') ++i;
+        fields.push_back(text.substr(first, i - first));
+    }
+    return fields;
+}
+
+namespace {
+
+bool isSeparator(char c) { return isBlank(c) || c == ','; }
+bool opensComment(char c) { return c == '#' || c == '!'; }
+
+const char *const kEmptyField = "empty field (a comma with no value before or after it)";
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte-order mark
+    return text;
+}
+
+// The two- or three-column text.
+class ColumnReader {
+public:
+    explicit ColumnReader(std::string name) : name_(std::move(name)) {}
+
+    std::unique_ptr<pk_measured_pattern> read(std::string_view text) {
+        auto pattern = std::make_unique<pk_measured_pattern>();
+        std::size_t start = 0;
+        while (start <= text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string_view::npos) end = text.size();
+            line_ += 1;
+            readLine(text.substr(start, end - start), *pattern);
+            start = end + 1;
+        }
+        requireTwoPoints(*pattern, name_);
+        return pattern;
+    }
+
+private:
+    [[noreturn]] void failHere(const std::string &what) const { failFormat(name_, line_, what); }
+
+    // Splits a line (comment removed) into fields. Two commas with only
+    // blanks between them, or a comma opening or closing the line, leave an
+    // empty field: `emptyField_` is set, an error on a line of data.
+    void split(std::string_view line) {
+        fields_.clear();
+        emptyField_ = false;
+        bool commaPending = true;  // as if a comma stood before the line
+        bool sawComma = false;
+        std::size_t i = 0;
+        while (i < line.size()) {
+            if (isBlank(line[i])) {
+                ++i;
+            } else if (line[i] == ',') {
+                emptyField_ = emptyField_ || commaPending;
+                commaPending = true;
+                sawComma = true;
+                ++i;
+            } else {
+                const std::size_t first = i;
+                while (i < line.size() && !isSeparator(line[i])) ++i;
+                fields_.push_back(line.substr(first, i - first));
+                commaPending = false;
+            }
+        }
+        emptyField_ = emptyField_ || (sawComma && commaPending);
+    }
+
+    void readLine(std::string_view line, pk_measured_pattern &pattern) {
+        std::size_t first = 0;
+        while (first < line.size() && isBlank(line[first])) ++first;
+        if (first == line.size() || opensComment(line[first])) return;
+        std::size_t comment = first;
+        while (comment < line.size() && !opensComment(line[comment])) ++comment;
+        split(line.substr(first, comment - first));
+
+        double values[3] = {0.0, 0.0, 0.0};
+        const char *problem = fields_.empty() ? "" : parseNumber(fields_[0], values[0]);
+        if (fields_.empty() || *problem != '\0') {
+            // The first line that is neither blank nor comment may be a header.
+            if (!seenContent_) {
+                seenContent_ = true;
+                return;
+            }
+            if (fields_.empty()) failHere(kEmptyField);
+            failHere("field 1 " + quoted(fields_[0]) + " " + problem);
+        }
+        seenContent_ = true;
+        if (emptyField_) failHere(kEmptyField);
+
+        const std::size_t fieldCount = fields_.size();
+        if (fieldCount < 2 || fieldCount > 3) {
+            failHere(std::to_string(fieldCount) + (fieldCount == 1 ? " field" : " fields") +
+                     "; expected 2 (x y) or 3 (x y sigma)");
+        }
+        if (columns_ == 0) {
+            columns_ = fieldCount;
+            columnsLine_ = line_;
+        } else if (fieldCount != columns_) {
+            failHere(std::to_string(fieldCount) + " fields where line " + std::to_string(columnsLine_) + " had " +
+                     std::to_string(columns_));
+        }
+        static const char *const kNames[3] = {"x", "y", "sigma"};
+        for (std::size_t k = 0; k < fieldCount; ++k) {
+            problem = k > 0 ? parseNumber(fields_[k], values[k]) : "";
+            if (*problem != '\0') {
+                failHere("field " + std::to_string(k + 1) + " " + quoted(fields_[k]) + " " + problem);
+            }
+            if (!std::isfinite(values[k]))
+                failHere(std::string(kNames[k]) + " " + quoted(fields_[k]) + " is not finite");
+        }
+        const double y = values[1];
+        const double sigma = fieldCount == 3 ? values[2] : countingSigma(y, 1.0);
+        appendPoint(pattern, values[0], y, sigma, name_ + ":" + std::to_string(line_),
+                    "line " + std::to_string(previousLine_));
+        previousLine_ = line_;
+    }
+
+    std::string name_;
+    long line_ = 0;
+    bool seenContent_ = false;
+    std::size_t columns_ = 0;
+    long columnsLine_ = 0;
+    long previousLine_ = 0;
+    std::vector<std::string_view> fields_;
+    bool emptyField_ = false;
+};
+
+// The reader the content asks for.
+std::unique_ptr<pk_measured_pattern> readAny(std::string_view text, const std::string &name) {
+    text = withoutByteOrderMark(text);
+    if (looksLikeXml(text)) return readXrdml(text, name);
+    if (looksLikeGsas(text)) return readGsas(text, name);
+    return ColumnReader(name).read(text);
+}
+
+}  // namespace
+}  // namespace powderkit::phase
+
+using powderkit::phase::fail;
+using powderkit::phase::guarded;
+using powderkit::phase::requireArgument;
+using powderkit::phase::shortest;
+
+// Reads the pattern in the file at `path`; *pattern is NULL on failure.
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path, pk_measured_pattern **pattern,
+                                                              pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        *pattern = nullptr;
+        requireArgument(path, "path");
+        const std::string text = powderkit::phase::readWholeFile(path);
+        *pattern = powderkit::phase::readAny(text, path).release();
+    });
+}
+
+// The same from text in memory; `name` (or "text" when NULL) opens every message.
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
+                                                              pk_measured_pattern **pattern, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        *pattern = nullptr;
+        requireArgument(text, "text");
+        *pattern = powderkit::phase::readAny(text, name != nullptr ? name : "text").release();
+    });
+}
+
+// The X-ray lines the pattern's file named; zeros where it named none.
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_wavelengths(const pk_measured_pattern *pattern, double *alpha1,
+                                                                double *alpha2, double *ratio, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        if (alpha1 != nullptr) *alpha1 = pattern->alpha1;
+        if (alpha2 != nullptr) *alpha2 = pattern->alpha2;
+        if (ratio != nullptr) *ratio = pattern->ratio;
+    });
+}
+
+// A pattern from the host's arrays, checked point by point with the reader's
+// rules; `sigma` NULL gives the counting error √y (1 for zero counts).
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_make(const double *x, const double *y, const double *sigma,
+                                                         int32_t count, pk_measured_pattern **pattern,
+                                                         pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(pattern, "pattern");
+        *pattern = nullptr;
+        requireArgument(x, "x");
+        requireArgument(y, "y");
+        if (count < 2) {
+            fail(PK_ERROR_ARGUMENT, "count = " + std::to_string(count) + "; at least 2 points are needed");
+        }
+        auto made = std::make_unique<pk_measured_pattern>();
+        made->x.assign(x, x + count);
+        made->y.assign(y, y + count);
+        made->sigma.resize(static_cast<std::size_t>(count));
+        const auto at = [](int32_t i) {
+            return "point " + std::to_string(i) + ": ";
+        };
+        for (int32_t i = 0; i < count; ++i) {
+            if (!std::isfinite(x[i]) || !std::isfinite(y[i])) {
+                fail(PK_ERROR_ARGUMENT, at(i) + "x = " + shortest(x[i]) + ", y = " + shortest(y[i]) + " is not finite");
+            }
+            if (y[i] < 0.0) fail(PK_ERROR_ARGUMENT, at(i) + "negative count y = " + shortest(y[i]));
+            if (i > 0 && !(x[i] > x[i - 1])) {
+                fail(PK_ERROR_ARGUMENT,
+                     at(i) + "x = " + shortest(x[i]) + " does not increase (x = " + shortest(x[i - 1]) + " before it)");
+            }
+            double s = y[i] > 0.0 ? std::sqrt(y[i]) : 1.0;
+            if (sigma != nullptr) {
+                s = sigma[i];
+                if (!(s > 0.0) || !std::isfinite(s)) {
+                    fail(PK_ERROR_ARGUMENT, at(i) + "sigma = " + shortest(s) + " is not positive and finite");
+                }
+            }
+            made->sigma[static_cast<std::size_t>(i)] = s;
+        }
+        *pattern = made.release();
+    });
+}
+extern "C" PK_PHASE_API void pk_measured_pattern_free(pk_measured_pattern *pattern) {
+    guarded(nullptr, [&] { delete pattern; });
+}
+
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_count(const pk_measured_pattern *pattern) {
+    int32_t count = 0;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) count = static_cast<int32_t>(pattern->x.size());
+    });
+    return count;
+}
+
+extern "C" PK_PHASE_API const double *pk_measured_pattern_x(const pk_measured_pattern *pattern) {
+    const double *values = nullptr;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) values = pattern->x.data();
+    });
+    return values;
+}
+
+extern "C" PK_PHASE_API const double *pk_measured_pattern_y(const pk_measured_pattern *pattern) {
+    const double *values = nullptr;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) values = pattern->y.data();
+    });
+    return values;
+}
+
+extern "C" PK_PHASE_API const double *pk_measured_pattern_sigma(const pk_measured_pattern *pattern) {
+    const double *values = nullptr;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) values = pattern->sigma.data();
+    });
+    return values;
+}

@@ -1,0 +1,93 @@
+// The peaks of one phase in a calculated pattern, worked out once from the
+// phase, its setting and the instrument: the reflexions that can reach the
+// span with their intensities, positions and windows, and the Kα2
+// companions. The pattern model sums them; the refinement builds them for
+// each trial of its parameters and reads them reflexion by reflexion.
+#ifndef POWDERKIT_PHASE_PATTERN_MODEL_HPP
+#define POWDERKIT_PHASE_PATTERN_MODEL_HPP
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "pattern/peak_shapes.hpp"
+#include "reflexions/plane_set_cache.hpp"
+#include "pattern/profile_check.hpp"
+#include "reflexions/reflexion_generation.hpp"
+#include "pattern/tof_peaks.hpp"
+#include "pattern/window_kernels.hpp"
+#include "powderkit.h"
+#include "powderkit_phase.h"
+
+namespace powderkit::phase {
+
+struct PhasePeaks {
+    ProfilePointer profile;       // the core record, asymmetry zero
+    int32_t type = 0;
+    double asymmetry = 0.0;       // P
+    double cutoff = 0.0;          // 2θ above which peaks are symmetric
+    double scale = 1.0;
+    std::size_t primaryCount = 0;        // reflexions of the (Kα1) line; companion n is primary n − primaryCount
+    std::vector<Reflexion> reflexions;   // Kα1, then Kα2 companions
+    std::vector<CwPeak> cwPeaks;         // on a 2θ axis, one per reflexion
+    std::vector<TofPeak> tofPeaks;       // on a time-of-flight axis, one per reflexion
+    std::vector<double> halfWidths;      // window half-widths, axis units
+    std::vector<double> ticks;           // Kα1 positions inside the span
+};
+
+// The peaks of `setting` for `instrument` that can reach x_min … x_max;
+// `where` prefixes every message ("phase 0"). A cache, when given, keeps the
+// plane sets from one call to the next (a phase whose cell is refined).
+PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting,
+                          const std::string &where, double xMin, double xMax, PlaneSetCache *cache = nullptr);
+
+// One unit-area peak at x.
+inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {
+    if (!peaks.cwPeaks.empty()) return cwPeakValue(peaks.cwPeaks[n], x);
+    return tofPeakValue(peaks.tofPeaks[n], x);
+}
+
+// Calls visit(n, range) for every reflexion n whose window reaches x[count]
+// (ascending), with the points range.firstIndex … range.lastIndex it covers.
+template <typename Visit>
+void visitWindows(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
+    const double step = count > 1 ? (x[count - 1] - x[0]) / (count - 1) : 1.0;
+    for (std::size_t n = 0; n < peaks.reflexions.size(); ++n) {
+        auto *r = const_cast<Reflexion *>(&peaks.reflexions[n]);
+        double half = std::ceil(peaks.halfWidths[n] / step);
+        if (!(half >= 1.0)) half = 1.0;
+        if (half > count) half = count;
+        ReflexionRange range;
+        if (FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) visit(n, range);
+    }
+}
+
+// Calls visit(n, i, value) for every reflexion n and every point i of its
+// window in x[count] (ascending), with the unit-area peak's value there.
+// On a 2θ axis each window's values come from the window loop, through a
+// buffer of the pattern's length.
+template <typename Visit>
+void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
+    if (peaks.cwPeaks.empty()) {
+        visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+            for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) {
+                visit(n, i, tofPeakValue(peaks.tofPeaks[n], x[i]));
+            }
+        });
+        return;
+    }
+    std::vector<double> values(static_cast<std::size_t>(count), 0.0);
+    visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+        std::fill(values.begin() + range.firstIndex, values.begin() + range.lastIndex + 1, 0.0);
+        addCwWindow(peaks.cwPeaks[n], x, range.firstIndex, range.lastIndex, 1.0, values.data());
+        for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, values[static_cast<std::size_t>(i)]);
+    });
+}
+
+// y[i] += scale × intensity × peak over every reflexion's window.
+void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y);
+
+}  // namespace powderkit::phase
+
+#endif

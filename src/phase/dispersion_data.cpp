@@ -1,9 +1,0 @@
-// The anomalous-dispersion table (dispersion.hpp): its rows live in
-// dispersion_table.inc, written once by scripts/make_dispersion_table.py.
-#include "phase/dispersion.hpp"
-
-namespace powderkit::phase {
-
-#include "phase/dispersion_table.inc"
-
-}  // namespace powderkit::phase
