@@ -207,6 +207,21 @@ for key, truth in truths.items():
     assert abs(float(row[key].split("(")[0]) / truth - 1) < 1e-4, (key, row[key], truth)
 PY
 "$pk" refine --help | grep -q -- "--save-instrument" || fail "refine --help names no --save-instrument"
+# Each command offers the options it uses: the sample corrections change reflexions, patterns and fits, never a
+# peak list; the lines and the instrument file serve all four.
+for command in reflexions pattern refine peaks; do
+  "$pk" $command --help > "$t/help" || fail "$command --help failed"
+  for option in --anode --wavelength --neutron --instrument; do
+    grep -q -- "$option" "$t/help" || fail "$command --help offers no $option"
+  done
+  for option in --absorption --roughness --transparency --monochromator --no-dispersion; do
+    if [ $command = peaks ]; then
+      ! grep -q -- "$option" "$t/help" || fail "peaks --help offers $option, which no peak list uses"
+    else
+      grep -q -- "$option" "$t/help" || fail "$command --help offers no $option"
+    fi
+  done
+done
 
 # peaks: rock salt with Cu Ka1 alone from 20 to 60 degrees shows five lines; the first, 111, at 2theta = 27.366,
 # d = 3.25637 A (its asymmetric profile moves the maximum by about 0.01 degrees).

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "phase/phase_calls.hpp"
+#include "support/phase_calls.hpp"
 #include "support/output_capture.hpp"
 
 namespace {

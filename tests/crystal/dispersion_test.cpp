@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "phase/boundary.hpp"
-#include "phase/dispersion.hpp"
-#include "phase/phase_calls.hpp"
+#include "boundary/boundary.hpp"
+#include "crystal/dispersion.hpp"
+#include "support/phase_calls.hpp"
 #include "support/element_data.hpp"
 
 namespace {

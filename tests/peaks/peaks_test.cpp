@@ -5,7 +5,7 @@
 #include <cmath>
 #include <random>
 
-#include "phase/phase_calls.hpp"
+#include "support/phase_calls.hpp"
 
 namespace {
 

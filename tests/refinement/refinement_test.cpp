@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "phase/phase_calls.hpp"
+#include "support/phase_calls.hpp"
 #include "refinement/fit.hpp"
 #include "refinement/refinement.hpp"
 #include "refinement/symmetry_constraints.hpp"

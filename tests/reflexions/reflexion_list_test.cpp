@@ -7,8 +7,8 @@
 #include <map>
 #include <set>
 
-#include "phase/phase_calls.hpp"
-#include "phase/sample_corrections.hpp"
+#include "support/phase_calls.hpp"
+#include "reflexions/sample_corrections.hpp"
 #include "support/reference_phases.hpp"
 #include "support/test_data.hpp"
 #include "support/tolerances.hpp"
@@ -329,6 +329,26 @@ TEST(ReflexionList, CapillaryAbsorptionAgainstTheIntegral) {
     for (double theta : {0.0, 0.1, 0.8, 1.5, right}) {
         EXPECT_NEAR((1.0 - capillaryAbsorption(1e-6, theta)) / 1e-6 / meanPaths, 1.0, 1e-5) << theta;
     }
+}
+
+// Kα1, Kα2 and their ratio by anode name (the published values of the layer's table), the instrument set from them,
+// and an unknown anode refused.
+TEST(Anodes, LinesByName) {
+    double lines[3] = {0.0, 0.0, 0.0};
+    ASSERT_EQ(pk_anode_lines("Cu", &lines[0], &lines[1], &lines[2], nullptr), PK_OK);
+    EXPECT_EQ(std::vector<double>(lines, lines + 3), std::vector<double>({1.540593, 1.544414, 0.5}));
+    ASSERT_EQ(pk_anode_lines("mo", &lines[0], &lines[1], nullptr, nullptr), PK_OK);
+    EXPECT_EQ(std::vector<double>(lines, lines + 2), std::vector<double>({0.709319, 0.713609}));
+    pk_instrument in;
+    pk_instrument_default(&in);
+    ASSERT_EQ(pk_instrument_set_anode(&in, "Co", true, nullptr), PK_OK);
+    EXPECT_EQ(std::vector<double>({in.wavelength, in.wavelength2, in.ratio2}),
+              std::vector<double>({1.78901, 1.7929, 0.5}));
+    ASSERT_EQ(pk_instrument_set_anode(&in, "Co", false, nullptr), PK_OK);
+    EXPECT_EQ(in.wavelength2, 0.0);
+    pk_error e{};
+    EXPECT_EQ(pk_anode_lines("W", &lines[0], nullptr, nullptr, &e), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("unknown anode \"W\""), std::string::npos) << e.message;
 }
 
 }  // namespace
