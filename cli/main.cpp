@@ -38,34 +38,53 @@ CLI::Option *addNumber(CLI::App &command, const std::string &name, Number &value
         description);
 }
 
-// The options naming the source, common to both subcommands.
-void addSourceOptions(CLI::App &command, SourceOptions &source, CLI::Option *&anode,
-                      CLI::Option *&wavelength) {
-    anode = command.add_option("--anode", source.anode,
-                               "X-ray tube anode: Cu, Co, Mo, Fe, Cr or Ag");
-    wavelength = addNumber(command, "--wavelength", source.wavelength, source.has_wavelength,
-                           "a single wavelength, Å");
+// What a command does with the source. A peak list needs only the lines that
+// turn its positions into d; reflexion lists, patterns and refinements also
+// need what changes intensities and positions (the monochromator, dispersion,
+// and the sample's absorption, roughness and transparency).
+enum class SourceUse { Lines, LinesAndCorrections };
+
+// The two options others exclude: --anode and --wavelength.
+struct SourceChoice {
+    CLI::Option *anode;
+    CLI::Option *wavelength;
+};
+
+// The options naming the source, one definition for every command; `use`
+// says whether the command offers the intensity and sample corrections.
+SourceChoice addSourceOptions(CLI::App &command, SourceOptions &source, SourceUse use) {
+    CLI::Option *anode = command.add_option("--anode", source.anode, "X-ray tube anode: Cu, Co, Mo, Fe, Cr or Ag");
+    CLI::Option *wavelength = addNumber(command, "--wavelength", source.wavelength, source.has_wavelength,
+                                        "a single wavelength, Å");
     anode->excludes(wavelength);
     auto *neutron = command.add_flag("--neutron", source.neutron,
                                      "neutrons (at the wavelength given, or 1.540593 Å)");
     neutron->excludes(anode);
-    addNumber(command, "--monochromator", source.monochromator, source.has_monochromator,
-              "2θ of a monochromator crystal, degrees (graphite 002 for Cu Kα: 26.6; Ge 111: 27.3)");
-    command.add_flag("--no-dispersion", source.no_dispersion,
-                     "X-ray scattering factors without anomalous dispersion (f′ + i f″ of each element at each "
-                     "line, on by default; tabulated for 0.41-4.13 Å)");
-    addNumber(command, "--absorption", source.absorption, source.has_absorption,
-              "μR of a Debye–Scherrer capillary (μ its absorption coefficient, R its radius), 0 … 10");
-    command
-        .add_option("--roughness", source.roughness,
-                    "P,Q: Bragg–Brentano surface roughness, intensity × 1 − P e^−Q + P e^(−Q/sin θ)")
-        ->expected(2)
-        ->delimiter(',');
-    addNumber(command, "--transparency", source.transparency, source.has_transparency,
-              "1/μ of a Bragg–Brentano sample, mm: 2θ moves by −(1/μ) sin 2θ / 2R");
+    if (use == SourceUse::LinesAndCorrections) {
+        addNumber(command, "--monochromator", source.monochromator, source.has_monochromator,
+                  "2θ of a monochromator crystal, degrees (graphite 002 for Cu Kα: 26.6; Ge 111: 27.3)");
+        command.add_flag("--no-dispersion", source.no_dispersion,
+                         "X-ray scattering factors without anomalous dispersion (f′ + i f″ of each element at each "
+                         "line, on by default; tabulated for 0.41-4.13 Å)");
+        addNumber(command, "--absorption", source.absorption, source.has_absorption,
+                  "μR of a Debye–Scherrer capillary (μ its absorption coefficient, R its radius), 0 … 10");
+        command
+            .add_option("--roughness", source.roughness,
+                        "P,Q: Bragg–Brentano surface roughness, intensity × 1 − P e^−Q + P e^(−Q/sin θ)")
+            ->expected(2)
+            ->delimiter(',');
+        addNumber(command, "--transparency", source.transparency, source.has_transparency,
+                  "1/μ of a Bragg–Brentano sample, mm: 2θ moves by −(1/μ) sin 2θ / 2R");
+    }
     command.add_option("--instrument", source.instrument_file,
                        "start from an instrument file (refine --save-instrument writes one); the options "
                        "given beside it override its values");
+    return {anode, wavelength};
+}
+
+// --no-alpha2, which a single --wavelength excludes.
+void addNoAlpha2(CLI::App &command, bool &no_alpha2, const SourceChoice &source) {
+    command.add_flag("--no-alpha2", no_alpha2, "the anode's Kα1 line alone")->excludes(source.wavelength);
 }
 
 void addReflexions(CLI::App &app, ReflexionsOptions &options) {
@@ -73,9 +92,7 @@ void addReflexions(CLI::App &app, ReflexionsOptions &options) {
         app.add_subcommand("reflexions", "List the reflexions of a phase, largest d first");
     command->add_option("file", options.file, "CIF file")->required();
     command->add_option("--block", options.block, "data block (default: the first)");
-    CLI::Option *anode = nullptr;
-    CLI::Option *wavelength = nullptr;
-    addSourceOptions(*command, options.source, anode, wavelength);
+    addSourceOptions(*command, options.source, SourceUse::LinesAndCorrections);
     auto *d_min = addNumber(*command, "--d-min", options.d_min, options.has_d_min,
                             "smallest d-spacing, Å (default: d at 2θ = 150°)");
     auto *two_theta_max = addNumber(*command, "--two-theta-max", options.two_theta_max,
@@ -92,12 +109,8 @@ void addPattern(CLI::App &app, PatternOptions &options) {
         app.add_subcommand("pattern", "Calculate the powder pattern of one or more phases");
     command->add_option("files", options.files, "CIF files, one phase each")->required();
     command->add_option("--scale", options.scales, "one scale factor per file (default 1)");
-    CLI::Option *anode = nullptr;
-    CLI::Option *wavelength = nullptr;
-    addSourceOptions(*command, options.source, anode, wavelength);
-    auto *no_alpha2 = command->add_flag("--no-alpha2", options.no_alpha2,
-                                        "the anode's Kα1 line alone");
-    no_alpha2->excludes(wavelength);
+    const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::LinesAndCorrections);
+    addNoAlpha2(*command, options.no_alpha2, source);
     command->add_option("--range", options.range, "FROM TO STEP in degrees 2θ (default 10 150 0.02)")
         ->expected(3)
         ->allow_extra_args(false);
@@ -118,9 +131,7 @@ void addPeaks(CLI::App &app, PeaksOptions &options) {
     command->add_option("file", options.file, "measured pattern (x y [sigma] text, XRDML, GSAS raw)")->required();
     addNumber(*command, "--significance", options.significance, options.has_significance,
               "fitted height over its own esd a peak must exceed");
-    CLI::Option *anode = nullptr;
-    CLI::Option *wavelength = nullptr;
-    addSourceOptions(*command, options.source, anode, wavelength);
+    addSourceOptions(*command, options.source, SourceUse::Lines);
     command->footer("Example:\n  powderkit peaks measured.xy --anode Cu\n"
                     "Without --anode, --wavelength or --instrument, d comes from the Kα1 line the file names\n"
                     "(XRDML), else Cu Kα1.\n"
@@ -133,11 +144,8 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     // Required unless --setup names it: runRefine checks.
     command->add_option("measured", options.measured, "measured pattern (may come from --setup)");
     command->add_option("phases", options.phases, "CIF files, one phase each");
-    CLI::Option *anode = nullptr;
-    CLI::Option *wavelength = nullptr;
-    addSourceOptions(*command, options.source, anode, wavelength);
-    auto *no_alpha2 = command->add_flag("--no-alpha2", options.no_alpha2, "the anode's Kα1 line alone");
-    no_alpha2->excludes(wavelength);
+    const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::LinesAndCorrections);
+    addNoAlpha2(*command, options.no_alpha2, source);
     command->add_option("--range", options.range, "FROM TO, the range refined")->expected(2);
     command->add_option("--exclude", options.excluded, "FROM TO left out (repeatable)")
         ->expected(2)
