@@ -9,25 +9,49 @@
 #include "frame/frame.hpp"
 #include "powderkit.h"
 
+namespace powderkit {
+namespace {
+
+// The reciprocal angle (degrees) opposite the direct angle `angle`, from the
+// other two (radians): acos((cos other1 cos other2 − cos angle) /
+// (sin other1 sin other2)).
+double reciprocalAngle(double angle, double other1, double other2) {
+    return std::acos((std::cos(other1) * std::cos(other2) - std::cos(angle)) /
+                     (std::sin(other1) * std::sin(other2))) *
+           kRadiansToDegrees;
+}
+
+// The metric tensor of edges a, b, c and angles α, β, γ (degrees): a², b², c²
+// on the diagonal, b c cos α, a c cos β, a b cos γ off it. The same rule gives
+// G from the direct cell and G* from the reciprocal one.
+void fillMetricTensor(double a, double b, double c, double alpha, double beta, double gamma,
+                      double (*g)[3]) {
+    const double cosAlpha = std::cos(alpha * kDegreesToRadians);
+    const double cosBeta = std::cos(beta * kDegreesToRadians);
+    const double cosGamma = std::cos(gamma * kDegreesToRadians);
+    g[0][0] = a * a;
+    g[1][1] = b * b;
+    g[2][2] = c * c;
+    g[0][1] = g[1][0] = a * b * cosGamma;
+    g[0][2] = g[2][0] = a * c * cosBeta;
+    g[1][2] = g[2][1] = b * c * cosAlpha;
+}
+
+}  // namespace
+}  // namespace powderkit
+
 extern "C" {
 
 // Writes alphaStar … gammaStar (degrees), aStar … cStar (1/Å) and volume (Å³).
 void calculateReciprocalCell(RefinementCrystal *crystal) {
     using powderkit::kDegreesToRadians;
-    using powderkit::kRadiansToDegrees;
     const double alpha = crystal->alpha * kDegreesToRadians;
     const double beta = crystal->beta * kDegreesToRadians;
     const double gamma = crystal->gamma * kDegreesToRadians;
 
-    crystal->alphaStar = std::acos((std::cos(beta) * std::cos(gamma) - std::cos(alpha)) /
-                                   (std::sin(beta) * std::sin(gamma))) *
-                         kRadiansToDegrees;
-    crystal->betaStar = std::acos((std::cos(alpha) * std::cos(gamma) - std::cos(beta)) /
-                                  (std::sin(alpha) * std::sin(gamma))) *
-                        kRadiansToDegrees;
-    crystal->gammaStar = std::acos((std::cos(alpha) * std::cos(beta) - std::cos(gamma)) /
-                                   (std::sin(alpha) * std::sin(beta))) *
-                         kRadiansToDegrees;
+    crystal->alphaStar = powderkit::reciprocalAngle(alpha, beta, gamma);
+    crystal->betaStar = powderkit::reciprocalAngle(beta, alpha, gamma);
+    crystal->gammaStar = powderkit::reciprocalAngle(gamma, alpha, beta);
 
     // The reciprocal angles are read back from the stored degrees.
     const double alphaStar = crystal->alphaStar * kDegreesToRadians;
@@ -43,34 +67,11 @@ void calculateReciprocalCell(RefinementCrystal *crystal) {
 // Writes G (Å²) from the cell and G* (1/Å²) from the stored reciprocal cell;
 // both as full symmetric 3×3 matrices.
 void calculateMetricTensor(RefinementCrystal *crystal) {
-    using powderkit::kDegreesToRadians;
-    const double a = crystal->a;
-    const double b = crystal->b;
-    const double c = crystal->c;
-    const double cosAlpha = std::cos(crystal->alpha * kDegreesToRadians);
-    const double cosBeta = std::cos(crystal->beta * kDegreesToRadians);
-    const double cosGamma = std::cos(crystal->gamma * kDegreesToRadians);
-    double(*g)[3] = crystal->metricTensor;
-    g[0][0] = a * a;
-    g[1][1] = b * b;
-    g[2][2] = c * c;
-    g[0][1] = g[1][0] = a * b * cosGamma;
-    g[0][2] = g[2][0] = a * c * cosBeta;
-    g[1][2] = g[2][1] = b * c * cosAlpha;
-
-    const double as = crystal->aStar;
-    const double bs = crystal->bStar;
-    const double cs = crystal->cStar;
-    const double cosAlphaStar = std::cos(crystal->alphaStar * kDegreesToRadians);
-    const double cosBetaStar = std::cos(crystal->betaStar * kDegreesToRadians);
-    const double cosGammaStar = std::cos(crystal->gammaStar * kDegreesToRadians);
-    double(*gs)[3] = crystal->reciprocalMetricTensor;
-    gs[0][0] = as * as;
-    gs[1][1] = bs * bs;
-    gs[2][2] = cs * cs;
-    gs[0][1] = gs[1][0] = as * bs * cosGammaStar;
-    gs[0][2] = gs[2][0] = as * cs * cosBetaStar;
-    gs[1][2] = gs[2][1] = bs * cs * cosAlphaStar;
+    powderkit::fillMetricTensor(crystal->a, crystal->b, crystal->c, crystal->alpha, crystal->beta,
+                                crystal->gamma, crystal->metricTensor);
+    powderkit::fillMetricTensor(crystal->aStar, crystal->bStar, crystal->cStar,
+                                crystal->alphaStar, crystal->betaStar, crystal->gammaStar,
+                                crystal->reciprocalMetricTensor);
 }
 
 }  // extern "C"
