@@ -13,11 +13,10 @@ const RefinementAtomMethods kAtomMethods = {freeRefinementAtom};
 }  // namespace powderkit
 
 extern "C" RefinementAtom *makeRefinementAtom(double x, double y, double z) {
-    auto *atom = static_cast<RefinementAtom *>(std::calloc(1, sizeof(RefinementAtom)));
+    auto *atom = powderkit::makeZeroedRecord<RefinementAtom>(&powderkit::kAtomMethods);
     if (atom == nullptr) return nullptr;
     atom->x = x;
     atom->y = y;
     atom->z = z;
-    atom->methods = &powderkit::kAtomMethods;
     return atom;
 }

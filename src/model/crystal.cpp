@@ -41,11 +41,10 @@ const RefinementCrystalMethods kCrystalMethods = {
 extern "C" {
 
 RefinementCrystal *makeEmptyRefinementCrystal(void) {
-    auto *crystal = static_cast<RefinementCrystal *>(std::calloc(1, sizeof(RefinementCrystal)));
+    auto *crystal = powderkit::makeZeroedRecord<RefinementCrystal>(&powderkit::kCrystalMethods);
     if (crystal == nullptr) return nullptr;
     crystal->scale = 1.0;
     crystal->auxiliaryFactor = 1.0;
-    crystal->methods = &powderkit::kCrystalMethods;
     return crystal;
 }
 

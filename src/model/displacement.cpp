@@ -19,8 +19,6 @@ const RefinementThermalEllipsoidUijMethods kDisplacementMethods = {
 }  // namespace powderkit
 
 extern "C" RefinementThermalEllipsoidUij *makeRefinementThermalEllipsoidUij(void) {
-    auto *record = static_cast<RefinementThermalEllipsoidUij *>(
-        std::calloc(1, sizeof(RefinementThermalEllipsoidUij)));
-    if (record != nullptr) record->methods = &powderkit::kDisplacementMethods;
-    return record;
+    return powderkit::makeZeroedRecord<RefinementThermalEllipsoidUij>(
+        &powderkit::kDisplacementMethods);
 }

@@ -8,6 +8,7 @@
 #define POWDERKIT_MODEL_HPP
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "powderkit.h"
 
@@ -21,6 +22,15 @@ extern const RefinementAtomMethods kAtomMethods;
 extern const RefinementAtomicScatteringFactorMethods kScatteringFactorMethods;
 extern const RefinementSymmetryOperatorMethods kSymmetryOperatorMethods;
 extern const RefinementThermalEllipsoidUijMethods kDisplacementMethods;
+
+// A new record of type Record, zero-filled by calloc, with its method table
+// set: the first step of every make function. nullptr when calloc fails.
+template <typename Record, typename Methods>
+Record *makeZeroedRecord(const Methods *methods) {
+    auto *record = static_cast<Record *>(std::calloc(1, sizeof(Record)));
+    if (record != nullptr) record->methods = methods;
+    return record;
+}
 
 // Record frees that are method slots only.
 void freeReflexion(Reflexion *reflexion);

@@ -28,8 +28,8 @@ const RefinementSiteOccupantMethods kSiteOccupantMethods = {
 
 extern "C" RefinementSiteOccupant *makeRefinementSiteOccupant(
     const char *symbol, double occupancy, RefinementAtomicScatteringFactor *scatteringFactor) {
-    auto *occupant =
-        static_cast<RefinementSiteOccupant *>(std::calloc(1, sizeof(RefinementSiteOccupant)));
+    auto *occupant = powderkit::makeZeroedRecord<RefinementSiteOccupant>(
+        &powderkit::kSiteOccupantMethods);
     if (occupant == nullptr) return nullptr;
     if (symbol != nullptr) {
         occupant->symbol = powderkit::copyText(symbol);
@@ -41,6 +41,5 @@ extern "C" RefinementSiteOccupant *makeRefinementSiteOccupant(
     }
     occupant->occupancy = occupancy;
     occupant->scatteringFactor = scatteringFactor;
-    occupant->methods = &powderkit::kSiteOccupantMethods;
     return occupant;
 }

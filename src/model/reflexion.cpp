@@ -13,7 +13,5 @@ const ReflexionMethods kReflexionMethods = {freeReflexion};
 }  // namespace powderkit
 
 extern "C" Reflexion *makeReflexion(void) {
-    auto *reflexion = static_cast<Reflexion *>(std::calloc(1, sizeof(Reflexion)));
-    if (reflexion != nullptr) reflexion->methods = &powderkit::kReflexionMethods;
-    return reflexion;
+    return powderkit::makeZeroedRecord<Reflexion>(&powderkit::kReflexionMethods);
 }

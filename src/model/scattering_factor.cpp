@@ -18,10 +18,8 @@ const RefinementAtomicScatteringFactorMethods kScatteringFactorMethods = {
 extern "C" {
 
 RefinementAtomicScatteringFactor *makeRefinementAtomicScatteringFactor(void) {
-    auto *record = static_cast<RefinementAtomicScatteringFactor *>(
-        std::calloc(1, sizeof(RefinementAtomicScatteringFactor)));
-    if (record != nullptr) record->methods = &powderkit::kScatteringFactorMethods;
-    return record;
+    return powderkit::makeZeroedRecord<RefinementAtomicScatteringFactor>(
+        &powderkit::kScatteringFactorMethods);
 }
 
 void freeRefinementAtomicScatteringFactor(RefinementAtomicScatteringFactor *record) {

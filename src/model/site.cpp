@@ -45,7 +45,5 @@ const SiteMethods kSiteMethods = {
 }  // namespace powderkit
 
 extern "C" Site *makeEmptySite(void) {
-    auto *site = static_cast<Site *>(std::calloc(1, sizeof(Site)));
-    if (site != nullptr) site->methods = &powderkit::kSiteMethods;
-    return site;
+    return powderkit::makeZeroedRecord<Site>(&powderkit::kSiteMethods);
 }

@@ -18,8 +18,6 @@ const RefinementSymmetryOperatorMethods kSymmetryOperatorMethods = {
 }  // namespace powderkit
 
 extern "C" RefinementSymmetryOperator *makeRefinementSymmetryOperator(void) {
-    auto *op = static_cast<RefinementSymmetryOperator *>(
-        std::calloc(1, sizeof(RefinementSymmetryOperator)));
-    if (op != nullptr) op->methods = &powderkit::kSymmetryOperatorMethods;
-    return op;
+    return powderkit::makeZeroedRecord<RefinementSymmetryOperator>(
+        &powderkit::kSymmetryOperatorMethods);
 }
