@@ -94,58 +94,46 @@ constexpr std::array<ProfileEntry, kCellParameterCount> tofCellEntries() {
 // cell parameters, and those after.
 const ReflexionEntry kReflexionAfterCell[] = {{"Ratio", DiffReflexionIntensityWrtRatio}};
 
-const ProfileEntry kGaussianBeforeCell[] = {
-    {"GU", cagliotiMember<diffGaussianProfileWrtFwhm, CagliotiTerm::U>},
-    {"GV", cagliotiMember<diffGaussianProfileWrtFwhm, CagliotiTerm::V>},
-    {"GW", cagliotiMember<diffGaussianProfileWrtFwhm, CagliotiTerm::W>},
-    {"Zero", zeroShiftMember<diffGaussianProfileWrtPosition>},
-};
-const ProfileEntry kGaussianAfterCell[] = {
-    {"Scale", scaleMember<gaussianProfile>},
-    {"Asymmetry", DiffGaussianProfileWrtAsymmetry},
-};
+// The width entries of the constant-wavelength shapes, each group made once
+// from the shape's rate by that width: the Caglioti terms GU, GV, GW through
+// ∂Φ/∂H_G, the Lorentzian terms LX, LY through ∂Φ/∂H_L.
+template <ConstantWavelengthRate gaussianWidthRate>
+constexpr std::array<ProfileEntry, 3> cagliotiEntries() {
+    return {{{"GU", cagliotiMember<gaussianWidthRate, CagliotiTerm::U>},
+             {"GV", cagliotiMember<gaussianWidthRate, CagliotiTerm::V>},
+             {"GW", cagliotiMember<gaussianWidthRate, CagliotiTerm::W>}}};
+}
+template <ConstantWavelengthRate lorentzianWidthRate>
+constexpr std::array<ProfileEntry, 2> lorentzianWidthEntries() {
+    return {{{"LX", lorentzianWidthMember<lorentzianWidthRate, LorentzianTerm::X>},
+             {"LY", lorentzianWidthMember<lorentzianWidthRate, LorentzianTerm::Y>}}};
+}
 
-const ProfileEntry kLorentzianBeforeCell[] = {
-    {"LX", lorentzianWidthMember<diffLorentzianProfileWrtFwhm, LorentzianTerm::X>},
-    {"LY", lorentzianWidthMember<diffLorentzianProfileWrtFwhm, LorentzianTerm::Y>},
-    {"Zero", zeroShiftMember<diffLorentzianProfileWrtPosition>},
-};
-const ProfileEntry kLorentzianAfterCell[] = {
-    {"Scale", scaleMember<lorentzianProfile>},
-    {"Asymmetry", DiffLorentzianProfileWrtAsymmetry},
-};
+// The table of a constant-wavelength shape: its width entries, "Zero", the
+// cell, "Scale" and "Asymmetry".
+template <ConstantWavelengthRate positionRate, ProfileFunction value,
+          ProfileDerivativeFunction asymmetry, typename... Widths>
+HashTable *twoThetaTable(const Widths &...widths) {
+    const ProfileEntry zero[] = {{"Zero", zeroShiftMember<positionRate>}};
+    const ProfileEntry afterCell[] = {{"Scale", scaleMember<value>}, {"Asymmetry", asymmetry}};
+    return tableOf(widths..., zero, twoThetaCellEntries<positionRate>(), afterCell);
+}
 
-const ProfileEntry kPseudoVoigtBeforeCell[] = {
-    {"LX", lorentzianWidthMember<diffPseudoVoigtWrtLorentzianFwhm, LorentzianTerm::X>},
-    {"LY", lorentzianWidthMember<diffPseudoVoigtWrtLorentzianFwhm, LorentzianTerm::Y>},
-    {"GU", cagliotiMember<diffPseudoVoigtWrtGaussianFwhm, CagliotiTerm::U>},
-    {"GV", cagliotiMember<diffPseudoVoigtWrtGaussianFwhm, CagliotiTerm::V>},
-    {"GW", cagliotiMember<diffPseudoVoigtWrtGaussianFwhm, CagliotiTerm::W>},
-    {"Zero", zeroShiftMember<diffPseudoVoigtWrtPosition>},
-};
-const ProfileEntry kPseudoVoigtAfterCell[] = {
-    {"Scale", scaleMember<pseudoVoigtProfile>},
-    {"Asymmetry", DiffPseudoVoigtProfileWrtAsymmetry},
-};
+// The table of a time-of-flight shape: "dtt2", the cell, "sigma1", "sigma2",
+// the shape's further widths and "Scale".
+template <TofShapeRate shapeRate, ProfileFunction value, typename... Widths>
+HashTable *tofTable(const Widths &...widths) {
+    const ProfileEntry beforeCell[] = {{"dtt2", tofMember<shapeRate, TofParameter::dtt2>}};
+    const ProfileEntry gaussianWidths[] = {{"sigma1", tofMember<shapeRate, TofParameter::sigma1>},
+                                           {"sigma2", tofMember<shapeRate, TofParameter::sigma2>}};
+    const ProfileEntry scale[] = {{"Scale", scaleMember<value>}};
+    return tableOf(beforeCell, tofCellEntries<shapeRate>(), gaussianWidths, widths..., scale);
+}
 
-const ProfileEntry kTofExpGaussianBeforeCell[] = {
-    {"dtt2", tofMember<tofExpGaussianRate, TofParameter::dtt2>},
-};
-const ProfileEntry kTofExpGaussianAfterCell[] = {
-    {"sigma1", tofMember<tofExpGaussianRate, TofParameter::sigma1>},
-    {"sigma2", tofMember<tofExpGaussianRate, TofParameter::sigma2>},
-    {"Scale", scaleMember<tofExpGaussianProfile>},
-};
-
-const ProfileEntry kTofExpPseudoVoigtBeforeCell[] = {
-    {"dtt2", tofMember<tofExpPseudoVoigtRate, TofParameter::dtt2>},
-};
-const ProfileEntry kTofExpPseudoVoigtAfterCell[] = {
-    {"sigma1", tofMember<tofExpPseudoVoigtRate, TofParameter::sigma1>},
-    {"sigma2", tofMember<tofExpPseudoVoigtRate, TofParameter::sigma2>},
+// The Lorentzian widths of the time-of-flight pseudo-Voigt.
+const ProfileEntry kTofExpPseudoVoigtGammas[] = {
     {"gamma1", tofMember<tofExpPseudoVoigtRate, TofParameter::gamma1>},
     {"gamma2", tofMember<tofExpPseudoVoigtRate, TofParameter::gamma2>},
-    {"Scale", scaleMember<tofExpPseudoVoigtProfile>},
 };
 
 }  // namespace
@@ -167,23 +155,23 @@ HashTable *ProfileDerivativesHashTable(int32_t profileType) {
     using namespace powderkit;
     switch (profileType) {
         case PK_PROFILE_GAUSSIAN:
-            return tableOf(kGaussianBeforeCell,
-                           twoThetaCellEntries<diffGaussianProfileWrtPosition>(),
-                           kGaussianAfterCell);
+            return twoThetaTable<diffGaussianProfileWrtPosition, gaussianProfile,
+                                 DiffGaussianProfileWrtAsymmetry>(
+                cagliotiEntries<diffGaussianProfileWrtFwhm>());
         case PK_PROFILE_LORENTZIAN:
-            return tableOf(kLorentzianBeforeCell,
-                           twoThetaCellEntries<diffLorentzianProfileWrtPosition>(),
-                           kLorentzianAfterCell);
+            return twoThetaTable<diffLorentzianProfileWrtPosition, lorentzianProfile,
+                                 DiffLorentzianProfileWrtAsymmetry>(
+                lorentzianWidthEntries<diffLorentzianProfileWrtFwhm>());
         case PK_PROFILE_PSEUDO_VOIGT:
-            return tableOf(kPseudoVoigtBeforeCell,
-                           twoThetaCellEntries<diffPseudoVoigtWrtPosition>(),
-                           kPseudoVoigtAfterCell);
+            return twoThetaTable<diffPseudoVoigtWrtPosition, pseudoVoigtProfile,
+                                 DiffPseudoVoigtProfileWrtAsymmetry>(
+                lorentzianWidthEntries<diffPseudoVoigtWrtLorentzianFwhm>(),
+                cagliotiEntries<diffPseudoVoigtWrtGaussianFwhm>());
         case PK_PROFILE_TOF_EXP_GAUSSIAN:
-            return tableOf(kTofExpGaussianBeforeCell, tofCellEntries<tofExpGaussianRate>(),
-                           kTofExpGaussianAfterCell);
+            return tofTable<tofExpGaussianRate, tofExpGaussianProfile>();
         default:
-            return tableOf(kTofExpPseudoVoigtBeforeCell, tofCellEntries<tofExpPseudoVoigtRate>(),
-                           kTofExpPseudoVoigtAfterCell);
+            return tofTable<tofExpPseudoVoigtRate, tofExpPseudoVoigtProfile>(
+                kTofExpPseudoVoigtGammas);
     }
 }
 
