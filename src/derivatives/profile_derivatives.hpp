@@ -25,8 +25,6 @@ namespace powderkit {
 
 // 8 ln 2, twice the exponent factor of the unit Gaussian.
 constexpr double kGaussianExponentRate = 5.545177444479562;
-// 4π, of the unit Lorentzian's rates.
-constexpr double kFourPi = 12.566370614359172;
 // −2/√π, the derivative of erfc at 0.
 constexpr double kErfcSlope = -1.1283791670955126;
 // √2.
@@ -224,6 +222,21 @@ bool tofExpGaussianRate(double x, const Reflexion *reflexion, const RefinementPr
 bool tofExpPseudoVoigtRate(double x, const Reflexion *reflexion,
                            const RefinementProfile *profile, TofRate rate, double *value,
                            double *dSpacing);
+
+// What every time-of-flight shape's rate does: fill the shape's work record
+// (`fill`, as the value fills it), give its d and the rate `rateOf` takes
+// from the filled record; false, with nothing written, when the fill fails.
+template <typename Terms,
+          bool (*fill)(double, const Reflexion *, const RefinementProfile *, Terms *),
+          double (*rateOf)(const Terms &, const RefinementProfile *, TofRate)>
+bool tofShapeRate(double x, const Reflexion *reflexion, const RefinementProfile *profile,
+                  TofRate rate, double *value, double *dSpacing) {
+    Terms terms;
+    if (!fill(x, reflexion, profile, &terms)) return false;
+    *dSpacing = terms.dSpacing;
+    *value = rateOf(terms, profile, rate);
+    return true;
+}
 
 // The calibration and width parameters of the time-of-flight shapes: dtt2
 // moves Δ by −d²; sigma1 and sigma2 move σ² by d² and d⁴; gamma1 and gamma2

@@ -5,28 +5,29 @@
 #include "derivatives/profile_derivatives.hpp"
 
 namespace powderkit {
+namespace {
+
+// Only the rate asked for is worked out.
+double gaussianRate(const TofProfileTerms &terms, const RefinementProfile *profile, TofRate rate) {
+    switch (rate) {
+        case TofRate::offset:
+            return diffTofExpGaussianWrtOffset(terms, terms.normalization);
+        case TofRate::variance:
+            return diffTofExpGaussianWrtVariance(terms, terms.normalization);
+        case TofRate::dSpacing:
+            return diffTofExpGaussianWrtDSpacing(terms, profile);
+        case TofRate::gamma:
+        default:
+            return 0.0;
+    }
+}
+
+}  // namespace
 
 bool tofExpGaussianRate(double x, const Reflexion *reflexion, const RefinementProfile *profile,
                         TofRate rate, double *value, double *dSpacing) {
-    TofProfileTerms terms;
-    if (!tofExpGaussianTerms(x, reflexion, profile, &terms)) return false;
-    *dSpacing = terms.dSpacing;
-    switch (rate) {
-        case TofRate::offset:
-            *value = diffTofExpGaussianWrtOffset(terms, terms.normalization);
-            break;
-        case TofRate::variance:
-            *value = diffTofExpGaussianWrtVariance(terms, terms.normalization);
-            break;
-        case TofRate::dSpacing:
-            *value = diffTofExpGaussianWrtDSpacing(terms, profile);
-            break;
-        case TofRate::gamma:
-        default:
-            *value = 0.0;
-            break;
-    }
-    return true;
+    return tofShapeRate<TofProfileTerms, tofExpGaussianTerms, gaussianRate>(x, reflexion, profile,
+                                                                            rate, value, dSpacing);
 }
 
 }  // namespace powderkit

@@ -6,31 +6,32 @@
 #include "derivatives/profile_derivatives.hpp"
 
 namespace powderkit {
+namespace {
+
+double pseudoVoigtRate(const TofPseudoVoigtTerms &terms, const RefinementProfile *profile,
+                       TofRate rate) {
+    TofPseudoVoigtRates rates;
+    tofPseudoVoigtRates(terms, profile, rate == TofRate::dSpacing, &rates);
+    switch (rate) {
+        case TofRate::offset:
+            return rates.offset;
+        case TofRate::variance:
+            return rates.variance;
+        case TofRate::gamma:
+            return rates.gamma;
+        case TofRate::dSpacing:
+        default:
+            return rates.dSpacing;
+    }
+}
+
+}  // namespace
 
 bool tofExpPseudoVoigtRate(double x, const Reflexion *reflexion,
                            const RefinementProfile *profile, TofRate rate, double *value,
                            double *dSpacing) {
-    TofPseudoVoigtTerms terms;
-    if (!tofExpPseudoVoigtTerms(x, reflexion, profile, &terms)) return false;
-    TofPseudoVoigtRates rates;
-    tofPseudoVoigtRates(terms, profile, rate == TofRate::dSpacing, &rates);
-    *dSpacing = terms.dSpacing;
-    switch (rate) {
-        case TofRate::offset:
-            *value = rates.offset;
-            break;
-        case TofRate::variance:
-            *value = rates.variance;
-            break;
-        case TofRate::gamma:
-            *value = rates.gamma;
-            break;
-        case TofRate::dSpacing:
-        default:
-            *value = rates.dSpacing;
-            break;
-    }
-    return true;
+    return tofShapeRate<TofPseudoVoigtTerms, tofExpPseudoVoigtTerms, pseudoVoigtRate>(
+        x, reflexion, profile, rate, value, dSpacing);
 }
 
 }  // namespace powderkit
