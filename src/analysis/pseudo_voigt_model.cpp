@@ -13,8 +13,6 @@ namespace powderkit {
 
 namespace {
 
-constexpr double kFourPi = 12.566370614359172;
-
 struct Parameters {
     double position, area, background, fwhm, eta;
 };

@@ -24,6 +24,8 @@ constexpr double kHalfDegreesToRadians = 0.00872664625995;
 constexpr double kTwiceRadiansToDegrees = 114.5915590262;
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
+// 4π, of the unit Lorentzian's rates.
+constexpr double kFourPi = 12.566370614359172;
 constexpr double kHalfPi = 1.5707963267948966;
 
 // Unit roundoff of double arithmetic, 2^-53, found by halving at load time.

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "frame/frame.hpp"
+#include "geometry/geometry.hpp"
 #include "profiles/profiles.hpp"
 
 namespace powderkit {
@@ -33,7 +34,7 @@ bool fillExponentialGaussianTerms(double x, const Reflexion *reflexion,
     const double d = reflexion->dSpacing;
     const double d2 = d * d;
     const double d4 = d2 * d2;
-    const double delta = (x - reflexion->peakPosition) * 1000.0;
+    const double delta = (x - reflexion->peakPosition) * kMillisecondsToMicroseconds;
     terms->offset = delta;
     const double variance = profile->sigma0 + profile->sigma1 * d2 + profile->sigma2 * d4;
     terms->variance = variance;
