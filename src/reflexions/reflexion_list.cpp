@@ -99,6 +99,40 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     return list;
 }
 
+// The value of `quantity` for an entry, or for a line (which has no |F|² and
+// no Lorentz factor); fails for a quantity the item does not have.
+double quantityOf(const Entry &e, int32_t quantity) {
+    switch (quantity) {
+    case PK_QUANTITY_D: return e.d;
+    case PK_QUANTITY_X: return e.x;
+    case PK_QUANTITY_F2: return e.f2;
+    case PK_QUANTITY_LP: return e.lp;
+    case PK_QUANTITY_INTENSITY: return e.intensity;
+    case PK_QUANTITY_RELATIVE: return e.relative;
+    case PK_QUANTITY_MULTIPLICITY: return e.multiplicity;
+    default: fail(PK_ERROR_ARGUMENT, "unknown quantity " + std::to_string(quantity));
+    }
+}
+
+double quantityOf(const Line &line, int32_t quantity) {
+    switch (quantity) {
+    case PK_QUANTITY_D: return line.d;
+    case PK_QUANTITY_X: return line.x;
+    case PK_QUANTITY_INTENSITY: return line.intensity;
+    case PK_QUANTITY_RELATIVE: return line.relative;
+    case PK_QUANTITY_MULTIPLICITY: return line.multiplicity;
+    default: fail(PK_ERROR_ARGUMENT, "quantity " + std::to_string(quantity) + " has no value for a line");
+    }
+}
+
+// One quantity of every item into the caller's `values` (`capacity` long).
+template <typename Item>
+void copyQuantity(const std::vector<Item> &items, int32_t quantity, double *values, int32_t capacity) {
+    requireCapacity(capacity, items.size());
+    if (!items.empty()) requireArgument(values, "values");
+    for (std::size_t i = 0; i < items.size(); ++i) values[i] = quantityOf(items[i], quantity);
+}
+
 }  // namespace
 
 }  // namespace powderkit::phase
@@ -140,21 +174,7 @@ int32_t pk_reflexion_list_values(const pk_reflexion_list *list, int32_t quantity
                                  int32_t capacity, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(list, "list");
-        requireCapacity(capacity, list->entries.size());
-        if (!list->entries.empty()) requireArgument(values, "values");
-        for (std::size_t i = 0; i < list->entries.size(); ++i) {
-            const Entry &e = list->entries[i];
-            switch (quantity) {
-            case PK_QUANTITY_D: values[i] = e.d; break;
-            case PK_QUANTITY_X: values[i] = e.x; break;
-            case PK_QUANTITY_F2: values[i] = e.f2; break;
-            case PK_QUANTITY_LP: values[i] = e.lp; break;
-            case PK_QUANTITY_INTENSITY: values[i] = e.intensity; break;
-            case PK_QUANTITY_RELATIVE: values[i] = e.relative; break;
-            case PK_QUANTITY_MULTIPLICITY: values[i] = e.multiplicity; break;
-            default: fail(PK_ERROR_ARGUMENT, "unknown quantity " + std::to_string(quantity));
-            }
-        }
+        copyQuantity(list->entries, quantity, values, capacity);
     });
 }
 
@@ -166,19 +186,7 @@ int32_t pk_reflexion_list_line_values(const pk_reflexion_list *list, int32_t qua
                                       int32_t capacity, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(list, "list");
-        requireCapacity(capacity, list->lines.size());
-        if (!list->lines.empty()) requireArgument(values, "values");
-        for (std::size_t i = 0; i < list->lines.size(); ++i) {
-            const Line &line = list->lines[i];
-            switch (quantity) {
-            case PK_QUANTITY_D: values[i] = line.d; break;
-            case PK_QUANTITY_X: values[i] = line.x; break;
-            case PK_QUANTITY_INTENSITY: values[i] = line.intensity; break;
-            case PK_QUANTITY_RELATIVE: values[i] = line.relative; break;
-            case PK_QUANTITY_MULTIPLICITY: values[i] = line.multiplicity; break;
-            default: fail(PK_ERROR_ARGUMENT, "quantity " + std::to_string(quantity) + " has no value for a line");
-            }
-        }
+        copyQuantity(list->lines, quantity, values, capacity);
     });
 }
 
