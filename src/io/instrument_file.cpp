@@ -56,13 +56,16 @@ constexpr Range kAny{};
 constexpr Range kPositive{0.0, kNone, true, false};
 constexpr Range kNotNegative{0.0, kNone, false, false};
 
-struct InstrumentNumber {
+// A number field of a record (pk_instrument or pk_profile): its key in the
+// file, the field and the values it may take.
+template <typename Record>
+struct NumberField {
     const char *key;
-    double pk_instrument::*field;
+    double Record::*field;
     Range range;
 };
 
-const InstrumentNumber kInstrumentNumbers[] = {
+const NumberField<pk_instrument> kInstrumentNumbers[] = {
     {"wavelength", &pk_instrument::wavelength, kPositive},
     {"wavelength2", &pk_instrument::wavelength2, kNotNegative},
     {"ratio2", &pk_instrument::ratio2, kNotNegative},
@@ -79,13 +82,7 @@ const InstrumentNumber kInstrumentNumbers[] = {
     {"transparency", &pk_instrument::transparency, kNotNegative},
 };
 
-struct ProfileNumber {
-    const char *key;
-    double pk_profile::*field;
-    Range range;
-};
-
-const ProfileNumber kProfileNumbers[] = {
+const NumberField<pk_profile> kProfileNumbers[] = {
     {"U", &pk_profile::U, kAny},
     {"V", &pk_profile::V, kAny},
     {"W", &pk_profile::W, kAny},
@@ -130,6 +127,16 @@ std::string listOf(const char *const (&names)[N]) {
     fail(PK_ERROR_FORMAT, name + ": \"" + key + "\": " + why);
 }
 
+// Every number field of `record` (its keys under `prefix`) within its range; fails naming the key.
+template <typename Record, std::size_t N>
+void checkNumbers(const Record &record, const NumberField<Record> (&fields)[N], const std::string &prefix,
+                  const std::string &name) {
+    for (const NumberField<Record> &n : fields) {
+        const double value = record.*n.field;
+        if (!n.range.holds(value)) refuse(name, prefix + n.key, n.range.text() + ", not " + shown(value));
+    }
+}
+
 // Both records as a reader would take them; fails naming the key.
 void checkRecords(const pk_instrument &instrument, const pk_profile &profile, const std::string &name) {
     if (instrument.axis != PK_AXIS_TWO_THETA && instrument.axis != PK_AXIS_TOF) {
@@ -138,11 +145,7 @@ void checkRecords(const pk_instrument &instrument, const pk_profile &profile, co
     if (instrument.radiation != PK_RADIATION_XRAY && instrument.radiation != PK_RADIATION_NEUTRON) {
         refuse(name, "instrument.radiation", "unknown radiation code " + std::to_string(instrument.radiation));
     }
-    for (const InstrumentNumber &n : kInstrumentNumbers) {
-        const double value = instrument.*n.field;
-        if (!n.range.holds(value))
-            refuse(name, std::string("instrument.") + n.key, n.range.text() + ", not " + shown(value));
-    }
+    checkNumbers(instrument, kInstrumentNumbers, "instrument.", name);
     if (instrument.dispersion != 0 && instrument.dispersion != 1) {
         refuse(name, "instrument.dispersion", "must be 0 or 1, not " + std::to_string(instrument.dispersion));
     }
@@ -154,11 +157,7 @@ void checkRecords(const pk_instrument &instrument, const pk_profile &profile, co
         refuse(name, "profile.type",
                std::string("a ") + (tofShape ? "time-of-flight" : "2θ") + " shape does not fit the instrument's axis");
     }
-    for (const ProfileNumber &n : kProfileNumbers) {
-        const double value = profile.*n.field;
-        if (!n.range.holds(value))
-            refuse(name, std::string("profile.") + n.key, n.range.text() + ", not " + shown(value));
-    }
+    checkNumbers(profile, kProfileNumbers, "profile.", name);
 }
 
 // One value of a file: its JSON text for messages, and the value where it is a scalar.
@@ -273,6 +272,16 @@ double numberAt(const Value &value, const std::string &key, const std::string &n
     return value.number;
 }
 
+// The number fields of `record` that `section` (keys under `prefix`) gives; fails naming a value that is
+// not a number.
+template <typename Record, std::size_t N>
+void readNumbers(const Section &section, const NumberField<Record> (&fields)[N], const std::string &prefix,
+                 Record &record, const std::string &name) {
+    for (const NumberField<Record> &n : fields) {
+        if (const Value *value = find(section, n.key)) record.*n.field = numberAt(*value, prefix + n.key, name);
+    }
+}
+
 template <std::size_t N>
 int codeAt(const Value &value, const std::string &key, const char *const (&names)[N], const std::string &name) {
     const int code = value.kind == Value::Text ? codeOf(names, value.text) : -1;
@@ -310,11 +319,7 @@ void readRecords(const std::string &text, const std::string &name, pk_instrument
     if (const Value *radiation = find(file.instrument, "radiation")) {
         instrument.radiation = PK_RADIATION_XRAY + codeAt(*radiation, "instrument.radiation", kRadiationNames, name);
     }
-    for (const InstrumentNumber &n : kInstrumentNumbers) {
-        if (const Value *value = find(file.instrument, n.key)) {
-            instrument.*n.field = numberAt(*value, std::string("instrument.") + n.key, name);
-        }
-    }
+    readNumbers(file.instrument, kInstrumentNumbers, "instrument.", instrument, name);
     if (const Value *dispersion = find(file.instrument, "dispersion")) {
         if (dispersion->kind != Value::Boolean) refuse(name, "instrument.dispersion", "must be true or false");
         instrument.dispersion = dispersion->boolean ? 1 : 0;
@@ -323,11 +328,7 @@ void readRecords(const std::string &text, const std::string &name, pk_instrument
     requireKnownKeys(file.profile, "profile.", kProfileNumbers, {"type"}, name);
     const int type = codeAt(member(file.profile, "profile.", "type", name), "profile.type", kProfileTypeNames, name);
     pk_profile_default(&profile, type, nullptr);
-    for (const ProfileNumber &n : kProfileNumbers) {
-        if (const Value *value = find(file.profile, n.key)) {
-            profile.*n.field = numberAt(*value, std::string("profile.") + n.key, name);
-        }
-    }
+    readNumbers(file.profile, kProfileNumbers, "profile.", profile, name);
     checkRecords(instrument, profile, name);
 }
 
@@ -342,10 +343,10 @@ std::string writeRecords(const pk_instrument &instrument, const pk_profile &prof
         "{\n" + line("  ", "format", kFormat) + line("  ", "version", kVersion) + "  \"instrument\": {\n";
     text += line("    ", "axis", kAxisNames[instrument.axis]);
     text += line("    ", "radiation", kRadiationNames[instrument.radiation - PK_RADIATION_XRAY]);
-    for (const InstrumentNumber &n : kInstrumentNumbers) text += line("    ", n.key, instrument.*n.field);
+    for (const auto &n : kInstrumentNumbers) text += line("    ", n.key, instrument.*n.field);
     text += line("    ", "dispersion", instrument.dispersion != 0, true) + "  },\n  \"profile\": {\n";
     text += line("    ", "type", kProfileTypeNames[profile.type]);
-    for (const ProfileNumber &n : kProfileNumbers) {
+    for (const auto &n : kProfileNumbers) {
         text += line("    ", n.key, profile.*n.field, &n == &kProfileNumbers[std::size(kProfileNumbers) - 1]);
     }
     return text + "  }\n}\n";
