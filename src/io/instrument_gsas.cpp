@@ -47,12 +47,6 @@ namespace {
 
 constexpr double kEightLnTwo = 5.545177444479562;  // 8 ln 2: FWHM² = 8 ln 2 · σ²
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 // One value of the file, with the line it stands on.
 struct Entry {
     std::string value;

@@ -48,12 +48,6 @@
 namespace powderkit::phase {
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 bool isBankLine(std::string_view line) { return startsWith(line, "BANK") && (line.size() == 4 || isBlank(line[4])); }

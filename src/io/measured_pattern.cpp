@@ -143,6 +143,12 @@ long lineOfOffset(std::string_view text, std::size_t offset) {
     return line;
 }
 
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 std::vector<std::string_view> blankSeparatedFields(std::string_view text) {

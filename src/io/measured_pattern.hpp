@@ -59,6 +59,9 @@ long lineOfOffset(std::string_view text, std::size_t offset);
 // Blank within a line: space, tab, CR, VT, FF.
 bool isBlank(char c);
 
+// `text` without the blanks at either end.
+std::string_view trimmed(std::string_view text);
+
 // The fields of `text` that blanks and line feeds separate.
 std::vector<std::string_view> blankSeparatedFields(std::string_view text);
 
