@@ -33,6 +33,7 @@ struct SourceOptions {
     bool has_transparency = false;
     double transparency = 0.0;  // 1/μ, mm; 0 for none
     std::string instrument_file;  // an instrument file to start from; empty: none
+    int bank = 0;                 // the bank of the measured and instrument files; 0: the first
     // The X-ray lines the measured file names (Å, and the Kα2/Kα1 ratio), used
     // when neither an anode nor a wavelength is given; 0 when it names none.
     double file_alpha1 = 0.0, file_alpha2 = 0.0, file_ratio = 0.0;

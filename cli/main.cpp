@@ -82,6 +82,14 @@ SourceChoice addSourceOptions(CLI::App &command, SourceOptions &source, SourceUs
     return {anode, wavelength};
 }
 
+// --bank, for the measured file and the instrument file.
+void addBank(CLI::App &command, SourceOptions &source) {
+    command.add_option("--bank", source.bank,
+                       "the bank of a GSAS file or range of a Bruker RAW file, by its number (default: the first); "
+                       "the instrument file's bank too")
+        ->check(CLI::NonNegativeNumber);
+}
+
 // --no-alpha2, which a single --wavelength excludes.
 void addNoAlpha2(CLI::App &command, bool &no_alpha2, const SourceChoice &source) {
     command.add_flag("--no-alpha2", no_alpha2, "the anode's Kα1 line alone")->excludes(source.wavelength);
@@ -111,6 +119,7 @@ void addPattern(CLI::App &app, PatternOptions &options) {
     command->add_option("--scale", options.scales, "one scale factor per file (default 1)");
     const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::LinesAndCorrections);
     addNoAlpha2(*command, options.no_alpha2, source);
+    addBank(*command, options.source);
     command->add_option("--range", options.range, "FROM TO STEP in degrees 2θ (default 10 150 0.02)")
         ->expected(3)
         ->allow_extra_args(false);
@@ -128,10 +137,11 @@ void addPattern(CLI::App &app, PatternOptions &options) {
 
 void addPeaks(CLI::App &app, PeaksOptions &options) {
     CLI::App *command = app.add_subcommand("peaks", "List the significant peaks of a measured pattern");
-    command->add_option("file", options.file, "measured pattern (x y [sigma] text, XRDML, GSAS raw)")->required();
+    command->add_option("file", options.file, "measured pattern (x y [sigma] text, XRDML, GSAS raw, Bruker RAW)")->required();
     addNumber(*command, "--significance", options.significance, options.has_significance,
               "fitted height over its own esd a peak must exceed");
     addSourceOptions(*command, options.source, SourceUse::Lines);
+    addBank(*command, options.source);
     command->footer("Example:\n  powderkit peaks measured.xy --anode Cu\n"
                     "Without --anode, --wavelength or --instrument, d comes from the Kα1 line the file names\n"
                     "(XRDML), else Cu Kα1.\n"
@@ -146,6 +156,7 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     command->add_option("phases", options.phases, "CIF files, one phase each");
     const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::LinesAndCorrections);
     addNoAlpha2(*command, options.no_alpha2, source);
+    addBank(*command, options.source);
     command->add_option("--range", options.range, "FROM TO, the range refined")->expected(2);
     command->add_option("--exclude", options.excluded, "FROM TO left out (repeatable)")
         ->expected(2)

@@ -15,11 +15,6 @@ namespace powderkit::cli {
 
 namespace {
 
-struct MeasuredPatternFree {
-    void operator()(pk_measured_pattern *pattern) const { pk_measured_pattern_free(pattern); }
-};
-using MeasuredPatternHandle = std::unique_ptr<pk_measured_pattern, MeasuredPatternFree>;
-
 // First guess at the number of peaks and of failures; the call is repeated with the counts it reports.
 constexpr int32_t kFirstCapacity = 256;
 
@@ -35,10 +30,7 @@ std::string runPeaks(const PeaksOptions &options) {
         search.significance = options.significance;
     }
     pk_error error{};
-    pk_measured_pattern *read = nullptr;
-    const int32_t status = pk_measured_pattern_read_file(options.file.c_str(), &read, &error);
-    const MeasuredPatternHandle pattern(read);
-    check(status, error);
+    const MeasuredPatternHandle pattern = readMeasuredPattern(options.file, options.source.bank, "peaks");
     SourceOptions source = options.source;
     takeFileWavelengths(source, *pattern);
     search.wavelength = makeInstrument(source, false).wavelength;

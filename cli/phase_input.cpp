@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <set>
 
 #include "table_output.hpp"
 
@@ -47,12 +49,45 @@ PhaseHandle readPhase(const std::string &path, const std::string &block) {
     return phase;
 }
 
-InstrumentFile readInstrumentFile(const std::string &path) {
+InstrumentFile readInstrumentFile(const std::string &path, int bank) {
     requireReadableFile(path);
     InstrumentFile file;
     pk_error error{};
-    check(pk_instrument_file_read(path.c_str(), &file.instrument, &file.profile, &error), error);
+    int32_t size = 0;
+    check(pk_instrument_file_read_bank(path.c_str(), bank, &file.instrument, &file.profile, nullptr, 0, &size,
+                                       &error),
+          error);
+    std::string warnings(static_cast<std::size_t>(size), '\0');
+    check(pk_instrument_file_read_bank(path.c_str(), bank, &file.instrument, &file.profile, warnings.data(), size,
+                                       nullptr, &error),
+          error);
+    printWarnings(warnings.c_str());
     return file;
+}
+
+void printWarnings(const std::string &warnings) {
+    static std::set<std::string> printed;  // a file read twice warns once
+    std::size_t start = 0;
+    while (start < warnings.size()) {
+        std::size_t end = warnings.find('\n', start);
+        if (end == std::string::npos) end = warnings.size();
+        const std::string line = warnings.substr(start, end - start);
+        if (!line.empty() && printed.insert(line).second) std::cerr << "powderkit: warning: " << line << "\n";
+        start = end + 1;
+    }
+}
+
+MeasuredPatternHandle readMeasuredPattern(const std::string &path, int bank, const std::string &command) {
+    pk_error error{};
+    pk_measured_pattern *made = nullptr;
+    const int32_t status = pk_measured_pattern_read_file_bank(path.c_str(), bank, &made, &error);
+    MeasuredPatternHandle pattern(made);
+    check(status, error);
+    printWarnings(pk_measured_pattern_warnings(pattern.get()));
+    if (pk_measured_pattern_axis(pattern.get()) == PK_AXIS_TOF) {
+        throw InputError(path + ": a time-of-flight pattern; " + command + " reads 2θ patterns only for now");
+    }
+    return pattern;
 }
 
 void takeFileWavelengths(SourceOptions &source, const pk_measured_pattern &pattern) {
@@ -72,7 +107,7 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
     pk_instrument instrument{};
     pk_instrument_default(&instrument);
     const bool from_file = !source.instrument_file.empty();
-    if (from_file) instrument = readInstrumentFile(source.instrument_file).instrument;
+    if (from_file) instrument = readInstrumentFile(source.instrument_file, source.bank).instrument;
     if (from_file && source.anode.empty() && !with_alpha2) {
         instrument.wavelength2 = 0.0;
         instrument.ratio2 = 0.0;

@@ -38,7 +38,20 @@ struct InstrumentFile {
     pk_instrument instrument{};
     pk_profile profile{};
 };
-InstrumentFile readInstrumentFile(const std::string &path);
+InstrumentFile readInstrumentFile(const std::string &path, int bank = 0);
+
+struct MeasuredPatternFree {
+    void operator()(pk_measured_pattern *pattern) const { pk_measured_pattern_free(pattern); }
+};
+using MeasuredPatternHandle = std::unique_ptr<pk_measured_pattern, MeasuredPatternFree>;
+
+// The measured pattern in `path` (bank `bank`, 0: the first), its reader's
+// warnings printed to standard error. `command` refuses a time-of-flight
+// pattern, which it does not handle yet.
+MeasuredPatternHandle readMeasuredPattern(const std::string &path, int bank, const std::string &command);
+
+// Prints each line of `warnings` to standard error as "powderkit: warning: LINE", once per run.
+void printWarnings(const std::string &warnings);
 
 // Keeps the X-ray lines the measured pattern's file names in `source`, unless
 // an anode, a wavelength or neutrons were asked for.

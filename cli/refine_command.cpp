@@ -22,13 +22,10 @@ namespace powderkit::cli {
 
 namespace {
 
-struct MeasuredFree {
-    void operator()(pk_measured_pattern *pattern) const { pk_measured_pattern_free(pattern); }
-};
 struct RefinementFree {
     void operator()(pk_refinement *refinement) const { pk_refinement_free(refinement); }
 };
-using MeasuredHandle = std::unique_ptr<pk_measured_pattern, MeasuredFree>;
+
 using RefinementHandle = std::unique_ptr<pk_refinement, RefinementFree>;
 
 const char *const kRietveldFree = "scale,background,zero,cell,profile";
@@ -79,15 +76,6 @@ void checkOptions(const RefineOptions &options) {
     for (const std::string &tie : options.ties) splitTie(tie);
 }
 
-MeasuredHandle readMeasured(const std::string &path) {
-    pk_error error{};
-    pk_measured_pattern *made = nullptr;
-    const int32_t status = pk_measured_pattern_read_file(path.c_str(), &made, &error);
-    MeasuredHandle pattern(made);
-    check(status, error);
-    return pattern;
-}
-
 // The range must hold points of the pattern, and the excluded regions must leave some.
 void checkPoints(const RefineOptions &options, const pk_measured_pattern &measured) {
     const size_t count = static_cast<size_t>(pk_measured_pattern_count(&measured));
@@ -116,7 +104,7 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_patt
                                 const pk_instrument &instrument, const std::vector<PhaseHandle> &phases) {
     const RefineOptions &options = setup.options;
     const bool from_file = !options.source.instrument_file.empty();
-    const pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file).profile : pk_profile{};
+    const pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file, options.source.bank).profile : pk_profile{};
     std::vector<pk_phase_setting> settings;
     for (const PhaseHandle &phase : phases) {
         pk_phase_setting setting{};
@@ -320,7 +308,7 @@ std::string runRefine(const RefineOptions &given) {
     RefineOptions &options = setup.options;
     checkOptions(options);
     if (options.free.empty()) options.free = options.le_bail ? kLeBailFree : kRietveldFree;
-    const MeasuredHandle measured = readMeasured(options.measured);
+    const MeasuredPatternHandle measured = readMeasuredPattern(options.measured, options.source.bank, "refine");
     checkPoints(options, *measured);
     takeFileWavelengths(options.source, *measured);
     const pk_instrument instrument = makeInstrument(options.source, !options.no_alpha2);

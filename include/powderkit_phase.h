@@ -218,6 +218,31 @@ PK_PHASE_API int32_t pk_instrument_file_write(const char *path, const pk_instrum
 PK_PHASE_API int32_t pk_instrument_file_read(const char *path, pk_instrument *instrument,
                                              pk_profile *profile, pk_error *error);
 
+/* Instrument parameter files of the GSAS family are read too, recognised by
+ * content (anything but a JSON object): INS records (.prm, .inst: HTYPE,
+ * ICONS, BNKPAR, PRCFn) and key:value lines (.instprm: Type, Lam, Zero, U V
+ * W X Y, difC difA, alpha beta-0 beta-1 sig-0 sig-1 sig-2, 2-theta …). Their
+ * Gaussian terms (variances, centidegrees²) become the FWHM² of pk_profile
+ * (U = 8 ln 2 · U_file / 10⁴ degrees²), their Lorentzian terms (centidegrees)
+ * degrees; the zero of INS records is in centidegrees. Terms the layer does
+ * not model (SH/L, Z, difB, …) are named in the warnings when not zero. */
+
+/* Reads bank `bank` of an instrument file (the bank number the file gives;
+ * 0: the first) into *instrument and *profile, left as they were on failure.
+ * A JSON file holds one (bank 0 or 1). A file whose entries share a bank's
+ * label fails naming it, as does a bank it does not hold (PK_ERROR_ARGUMENT).
+ * The reader's warnings (other banks, terms not used), one per line, are
+ * copied NUL-terminated into warnings[capacity], cut to fit; `warnings` may
+ * be NULL; *size (may be NULL) receives the bytes they need, NUL included. */
+PK_PHASE_API int32_t pk_instrument_file_read_bank(const char *path, int32_t bank, pk_instrument *instrument,
+                                                  pk_profile *profile, char *warnings, int32_t capacity,
+                                                  int32_t *size, pk_error *error);
+/* The same from the file's content (NUL-terminated); `name` names it in messages. */
+PK_PHASE_API int32_t pk_instrument_file_read_text_bank(const char *text, const char *name, int32_t bank,
+                                                       pk_instrument *instrument, pk_profile *profile,
+                                                       char *warnings, int32_t capacity, int32_t *size,
+                                                       pk_error *error);
+
 /* The same as text: the file's content (NUL-terminated) into text[capacity];
  * *size receives the bytes needed, NUL included, also when the buffer is too
  * small (which fails). */
@@ -437,17 +462,26 @@ typedef struct pk_measured_pattern pk_measured_pattern;
  *    count rates (unit cps) with their counting time, σ then being the
  *    counting error of the counts in the rate's unit. The wavelengths the file
  *    names (Kα1, Kα2, their ratio) are kept: pk_measured_pattern_wavelengths.
- *  - GSAS raw data at constant wavelength: a title line, '#' comment lines, a
- *    BANK line with BINTYP CONST (or CONS; 2θ start and step in centidegrees)
- *    and the data as STD (counter count and intensity, σ = √(counts) over the
- *    counters), ESD (intensity and esd pairs) or FXYE (2θ in centidegrees,
- *    intensity, esd per line). The first bank is read; other BINTYPs (time of
- *    flight) are refused.
+ *  - GSAS raw data: a title line (blank, or with stray bytes), '#' comment
+ *    and "Instrument parameter" lines, then BANK lines, each followed by its
+ *    data. Constant wavelength: BINTYP CONST or CONS (2θ start and step in
+ *    centidegrees), the data as STD (counter count and intensity, σ =
+ *    √(counts) over the counters), ESD (intensity and esd pairs) or FXYE (2θ
+ *    in centidegrees, intensity, esd per line). Time of flight: BINTYP SLOG
+ *    (start and end in µs, log step Δt/t) with STD, ESD or FXYE (x the flight
+ *    time in µs), and RALF with ALT records (flight time × 32, intensity,
+ *    esd); the pattern's x are then milliseconds (pk_measured_pattern_axis).
+ *    Points with esd 0 carry no weight and are left out; data beyond the
+ *    points a BANK line names are ignored; both with a warning.
+ *  - Bruker RAW version 1 (binary, "RAW1.01"): one range of 2θ steps, counts,
+ *    and the wavelengths the file names.
  *  - otherwise two- or three-column text (x y, or x y σ), separated by
  *    whitespace or commas, '#' and '!' comments and one header line
  *    tolerated.
  * Where σ is absent it is √y, and 1 for zero counts. A malformed file fails
- * with PK_ERROR_FORMAT naming the line or element and what was wrong. */
+ * with PK_ERROR_FORMAT naming the line (or byte offset) and what was wrong.
+ * The first bank (GSAS) or range (Bruker RAW) is read, with a warning naming
+ * the others; pk_measured_pattern_read_file_bank reads another. */
 PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
                                                    pk_measured_pattern **pattern,
                                                    pk_error *error);
@@ -455,6 +489,22 @@ PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path,
 PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
                                                    pk_measured_pattern **pattern,
                                                    pk_error *error);
+/* Reads bank `bank` of the file: the GSAS BANK of that number, the Bruker RAW
+ * range of that position (1-based); 0 reads the first. A format of one
+ * pattern takes 0 or 1. PK_ERROR_ARGUMENT names the banks there are when the
+ * file holds no such bank. */
+PK_PHASE_API int32_t pk_measured_pattern_read_file_bank(const char *path, int32_t bank,
+                                                        pk_measured_pattern **pattern, pk_error *error);
+/* The same from text in memory (NUL-terminated). */
+PK_PHASE_API int32_t pk_measured_pattern_read_text_bank(const char *text, const char *name, int32_t bank,
+                                                        pk_measured_pattern **pattern, pk_error *error);
+/* What the reader ignored or left out (other banks, points without weight,
+ * data beyond the declared count), one line each ending in a newline, each
+ * opening with the file's name; "" when nothing. Lives as long as the pattern. */
+PK_PHASE_API const char *pk_measured_pattern_warnings(const pk_measured_pattern *pattern);
+/* The axis of the pattern's x: PK_AXIS_TWO_THETA (degrees) or PK_AXIS_TOF
+ * (milliseconds); PK_AXIS_TWO_THETA for NULL. */
+PK_PHASE_API int32_t pk_measured_pattern_axis(const pk_measured_pattern *pattern);
 /* A pattern from arrays of `count` (≥ 2) points, copied: x strictly
  * ascending, y ≥ 0, all finite; `sigma` (each > 0) may be NULL, and then σ is
  * √y, and 1 for zero counts. Fails naming the first bad point. */

@@ -53,6 +53,15 @@ def call(function, *arguments, path=None):
         raise Error(message, status)
 
 
+def bank_number(bank):
+    """The library's bank argument: 0 (the first) for None."""
+    if bank is None:
+        return 0
+    if isinstance(bank, bool) or not isinstance(bank, int) or bank < 1:
+        raise Error(f"bank must be a whole number ≥ 1 (or None for the first), not {bank!r}")
+    return bank
+
+
 def text(value, what):
     """A str as the library's UTF-8 bytes."""
     if not isinstance(value, str):

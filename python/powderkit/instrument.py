@@ -1,10 +1,11 @@
 """The instrument (source and geometry), the peak profiles of a phase, and instrument files."""
 import ctypes
 import os
+import warnings
 
 from . import _records as r
 from ._library import lib
-from .errors import Error, call, text
+from .errors import Error, bank_number, call, text
 
 
 class Instrument:
@@ -136,7 +137,7 @@ def anomalous_dispersion(element, wavelength):
     call(lib.pk_anomalous_dispersion, text(element, "element"), float(wavelength), ctypes.byref(f_prime),
          ctypes.byref(f_double_prime))
     return f_prime.value, f_double_prime.value
-def read_instrument(path):
+def read_instrument(path, bank=None):
     """(Instrument, Profile) of an instrument file, as `powderkit refine
     --save-instrument` and Instrument.save write them: JSON with "format":
     "powderkit-instrument", "version": 1, an "instrument" object (the
@@ -144,10 +145,22 @@ def read_instrument(path):
     required: "gaussian", "lorentzian", "pseudo_voigt", "tof_exp_gaussian",
     "tof_exp_pseudo_voigt"; then U V W X Y asymmetry …). Keys left out take the
     defaults; an unknown key, a wrong type or a value out of range raises Error
-    naming the key."""
+    naming the key. GSAS-family parameter files are read too (.prm/.inst INS
+    records, .instprm key:value lines), `bank` picking one by its number (None:
+    the first); what they hold that the library does not use is issued as a
+    Python warning (warnings.warn), one per line."""
     path = os.fspath(path)
     instrument, profile = r.Instrument(), r.Profile()
-    call(lib.pk_instrument_file_read, os.fsencode(path), ctypes.byref(instrument), ctypes.byref(profile), path=path)
+    size = ctypes.c_int32()
+    said = ctypes.create_string_buffer(4096)
+    call(lib.pk_instrument_file_read_bank, os.fsencode(path), bank_number(bank), ctypes.byref(instrument),
+         ctypes.byref(profile), said, len(said), ctypes.byref(size), path=path)
+    if size.value > len(said):
+        said = ctypes.create_string_buffer(size.value)
+        call(lib.pk_instrument_file_read_bank, os.fsencode(path), bank_number(bank), ctypes.byref(instrument),
+             ctypes.byref(profile), said, len(said), None, path=path)
+    for line in said.value.decode("utf-8", "replace").splitlines():
+        warnings.warn(line, stacklevel=2)
     return Instrument.from_record(instrument), Profile.from_record(profile)
 
 

@@ -37,7 +37,7 @@ class Refinement(Owner):
     instrument_file   an instrument file (read_instrument; save_instrument writes one
                  after refining a standard): its instrument is the source, its profile
                  every phase's starting profile (unless profile= is given) and the
-                 instrument's profile
+                 instrument's profile; `bank` picks its bank (None: the first)
     instrument_profile   the instrument's own Profile: with it each phase's result
                  gives crystallite size and microstrain from the broadening beyond it
 
@@ -57,14 +57,14 @@ class Refinement(Owner):
     def __init__(self, measured, phases, *, anode=None, wavelength=None, alpha2=True, neutron=False,
                  dispersion=True, instrument=None, scale=None, profile=None, march=None, names=None, background=6,
                  le_bail=False, range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None,
-                 instrument_file=None, instrument_profile=None):
+                 instrument_file=None, instrument_profile=None, bank=None):
         """Makes the refinement; see the class's description of every argument."""
         if not isinstance(measured, MeasuredPattern):
             raise Error(f"the measured pattern must be a powderkit.MeasuredPattern, not {type(measured).__name__}")
         if instrument_file is not None:
             if instrument is not None or anode is not None or wavelength is not None or neutron:
                 raise Error("give an instrument_file, or instrument/anode/wavelength/neutron, not both")
-            instrument, from_file = read_instrument(os.fspath(instrument_file))
+            instrument, from_file = read_instrument(os.fspath(instrument_file), bank)
             profile = from_file if profile is None else profile
             instrument_profile = from_file if instrument_profile is None else instrument_profile
         if instrument is None and anode is None and wavelength is None and not neutron and measured.wavelengths:

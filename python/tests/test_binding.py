@@ -293,3 +293,17 @@ def test_wavelengths_come_from_the_file_and_survive_pickling(test_data, example_
         assert (source.wavelength, source.wavelength2, source.dispersion) == (1.540598, second, False)
     (tmp_path / "plain.xy").write_text("1 4\n2 9\n")
     assert pk.read_pattern(tmp_path / "plain.xy").wavelengths is None
+
+
+def test_banks_axis_and_warnings(test_data):
+    # gem05984 excerpt: bank 3's first flight time 476760/32 µs; the instrument file's two "Bank 6" entries.
+    measured = pk.read_pattern(test_data / "formats" / "gem05984_excerpt.gss", bank=3)
+    assert (measured.axis, len(measured), measured.x[0]) == ("tof", 8, 476760 / 32 / 1000)
+    assert measured.warnings == (str(test_data / "formats" / "gem05984_excerpt.gss") + ": read bank 3; bank 1 not read"
+                                 " (choose one by its number)",)
+    assert pickle.loads(pickle.dumps(measured)).axis == "tof"
+    with pytest.warns(UserWarning, match="read bank 4"):
+        instrument, _ = pk.read_instrument(test_data / "formats" / "GEM.instprm", bank=4)
+    assert instrument.tof
+    with pytest.raises(pk.Error, match="2 entries are labelled bank 6"):
+        pk.read_instrument(test_data / "formats" / "GEM.instprm")

@@ -1,9 +1,11 @@
 // The instrument file: one pk_instrument and one pk_profile as versioned JSON
-// (nlohmann-json), so that what a refinement of a standard learnt about the
+// (nlohmann-json), or read from a GSAS-family parameter file
+// (instrument_gsas.cpp), so that what a refinement of a standard learnt about the
 // diffractometer starts each sample's refinement. Keys are checked against
 // tables of the two records, the same tables for reading and writing: a
 // misspelt key, a wrong type or a value out of range is refused naming the key,
 // and a file is written only with values that read back.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "boundary/boundary.hpp"
+#include "io/instrument_gsas.hpp"
 #include "io/text_file.hpp"
 
 namespace powderkit::phase {
@@ -332,6 +335,39 @@ void readRecords(const std::string &text, const std::string &name, pk_instrument
     checkRecords(instrument, profile, name);
 }
 
+// Either format, told by content: JSON (an object) or a GSAS-family file, whose values are checked as JSON's are.
+void readAnyRecords(std::string_view text, const std::string &name, int32_t bank, pk_instrument &instrument,
+                    pk_profile &profile, std::string &warnings) {
+    if (bank < 0) fail(PK_ERROR_ARGUMENT, "bank " + std::to_string(bank) + " is negative (0: the first)");
+    if (looksLikeGsasInstrument(text)) {
+        readGsasInstrument(text, name, bank, instrument, profile, warnings);
+        checkRecords(instrument, profile, name);
+        return;
+    }
+    if (bank > 1) fail(PK_ERROR_ARGUMENT, name + ": no bank " + std::to_string(bank) + "; it holds one instrument");
+    readRecords(std::string(text), name, instrument, profile);
+}
+
+// Reads into the caller's records only when the whole file reads, and copies
+// the warnings, cut to fit, into warnings[capacity].
+void readInto(std::string_view text, const std::string &name, int32_t bank, pk_instrument *instrument,
+              pk_profile *profile, char *warnings, int32_t capacity, int32_t *size) {
+    requireArgument(instrument, "instrument");
+    requireArgument(profile, "profile");
+    pk_instrument readInstrument{};
+    pk_profile readProfile{};
+    std::string said;
+    readAnyRecords(text, name, bank, readInstrument, readProfile, said);
+    *instrument = readInstrument;
+    *profile = readProfile;
+    if (size != nullptr) *size = static_cast<int32_t>(said.size() + 1);
+    if (warnings != nullptr && capacity > 0) {
+        const std::size_t kept = std::min(said.size(), static_cast<std::size_t>(capacity) - 1);
+        std::memcpy(warnings, said.data(), kept);
+        warnings[kept] = '\0';
+    }
+}
+
 // The file's text: a fixed layout of keys, each value written by nlohmann-json (numbers to the digits that
 // read back exactly). Like reading, writing builds no JSON tree.
 std::string writeRecords(const pk_instrument &instrument, const pk_profile &profile) {
@@ -370,17 +406,19 @@ int32_t pk_instrument_file_write(const char *path, const pk_instrument *instrume
     });
 }
 
-int32_t pk_instrument_file_read(const char *path, pk_instrument *instrument, pk_profile *profile, pk_error *error) {
+int32_t pk_instrument_file_read_bank(const char *path, int32_t bank, pk_instrument *instrument, pk_profile *profile,
+                                     char *warnings, int32_t capacity, int32_t *size, pk_error *error) {
+    if (size != nullptr) *size = 0;
     return guarded(error, [&] {
         requireArgument(path, "path");
         requireArgument(instrument, "instrument");
         requireArgument(profile, "profile");
-        pk_instrument readInstrument{};
-        pk_profile readProfile{};
-        readRecords(readWholeFile(path), path, readInstrument, readProfile);
-        *instrument = readInstrument;
-        *profile = readProfile;
+        readInto(readWholeFile(path), path, bank, instrument, profile, warnings, capacity, size);
     });
+}
+
+int32_t pk_instrument_file_read(const char *path, pk_instrument *instrument, pk_profile *profile, pk_error *error) {
+    return pk_instrument_file_read_bank(path, 0, instrument, profile, nullptr, 0, nullptr, error);
 }
 
 int32_t pk_instrument_file_write_text(const pk_instrument *instrument, const pk_profile *profile, char *text,
@@ -393,18 +431,19 @@ int32_t pk_instrument_file_write_text(const pk_instrument *instrument, const pk_
     });
 }
 
-int32_t pk_instrument_file_read_text(const char *text, const char *name, pk_instrument *instrument, pk_profile *profile,
-                                     pk_error *error) {
+int32_t pk_instrument_file_read_text_bank(const char *text, const char *name, int32_t bank, pk_instrument *instrument,
+                                          pk_profile *profile, char *warnings, int32_t capacity, int32_t *size,
+                                          pk_error *error) {
+    if (size != nullptr) *size = 0;
     return guarded(error, [&] {
         requireArgument(text, "text");
-        requireArgument(instrument, "instrument");
-        requireArgument(profile, "profile");
-        pk_instrument readInstrument{};
-        pk_profile readProfile{};
-        readRecords(text, name != nullptr ? name : "instrument file", readInstrument, readProfile);
-        *instrument = readInstrument;
-        *profile = readProfile;
+        readInto(text, name != nullptr ? name : "instrument file", bank, instrument, profile, warnings, capacity, size);
     });
+}
+
+int32_t pk_instrument_file_read_text(const char *text, const char *name, pk_instrument *instrument, pk_profile *profile,
+                                     pk_error *error) {
+    return pk_instrument_file_read_text_bank(text, name, 0, instrument, profile, nullptr, 0, nullptr, error);
 }
 
 }  // extern "C"

@@ -1,8 +1,10 @@
 // Measured patterns: the reader's dispatch, the text columns, and the point
-// checks every format shares. A text is recognised by its content, whatever
-// the file's extension: XML is read as an XRDML scan (measured_xrdml.cpp), a
-// title line followed by a BANK line as GSAS raw data (measured_gsas.cpp),
-// anything else as two- or three-column text (x y, or x y σ). Fields of the
+// checks, bank choice and warnings every format shares. A file is recognised
+// by its content, whatever its extension: the magic bytes "RAW1.01" open a
+// Bruker RAW file (measured_bruker_raw.cpp), XML is read as an XRDML scan
+// (measured_xrdml.cpp), a title line followed by a BANK line as GSAS raw data
+// (measured_gsas.cpp), anything else as two- or three-column text (x y, or
+// x y σ). Fields of the
 // columns are separated by blanks or commas; '#' and '!' open comments (whole
 // lines, or the rest of a line after the numbers); one header line of text is
 // allowed before the data. Every point is checked as it is read: finite
@@ -11,6 +13,7 @@
 // counts. A file is read whole.
 #include "io/measured_pattern.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -95,11 +98,55 @@ const char *parseNumber(std::string_view field, double &value) {
     return "";
 }
 
+void warn(pk_measured_pattern &pattern, const std::string &line) { pattern.warnings += line + "\n"; }
+
+std::string listed(const std::vector<long> &numbers) {
+    std::string list;
+    for (long number : numbers) list += (list.empty() ? "" : ", ") + std::to_string(number);
+    return list;
+}
+
+std::size_t chooseBank(const std::vector<long> &numbers, int32_t bank, const std::string &name, const char *what,
+                       std::string &warnings) {
+    const std::string plural = std::string(what) + "s";
+    if (numbers.empty()) fail(PK_ERROR_FORMAT, name + ": no " + plural);
+    std::size_t chosen = 0;
+    if (bank != 0) {
+        chosen = std::find(numbers.begin(), numbers.end(), bank) - numbers.begin();
+        if (chosen == numbers.size()) {
+            fail(PK_ERROR_ARGUMENT, name + ": no " + what + " " + std::to_string(bank) + "; it holds " +
+                                        (numbers.size() > 1 ? plural : std::string(what)) + " " + listed(numbers));
+        }
+    }
+    const long number = numbers[chosen];
+    if (std::count(numbers.begin(), numbers.end(), number) > 1) {
+        fail(PK_ERROR_FORMAT, name + ": " + std::to_string(std::count(numbers.begin(), numbers.end(), number)) +
+                                  " entries are labelled " + what + " " + std::to_string(number) +
+                                  "; which one is meant cannot be told");
+    }
+    if (numbers.size() > 1) {
+        std::vector<long> others;
+        for (long other : numbers) {
+            if (other != number) others.push_back(other);
+        }
+        warnings += name + ": read " + what + " " + std::to_string(number) + "; " +
+                    (others.size() > 1 ? plural : std::string(what)) + " " + listed(others) +
+                    " not read (choose one by its number)\n";
+    }
+    return chosen;
+}
+
 long lineOfOffset(std::string_view text, std::size_t offset) {
     const std::string_view before = text.substr(0, offset);
     long line = 1;
     for (char c : before) line += c == '\n' ? 1 : 0;
     return line;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -240,12 +287,17 @@ private:
     bool emptyField_ = false;
 };
 
-// The reader the content asks for.
-std::unique_ptr<pk_measured_pattern> readAny(std::string_view text, const std::string &name) {
+// The reader the content asks for; formats of one pattern take bank 0 or 1.
+std::unique_ptr<pk_measured_pattern> readAny(std::string_view text, const std::string &name, int32_t bank) {
+    if (bank < 0) fail(PK_ERROR_ARGUMENT, "bank " + std::to_string(bank) + " is negative (0: the first)");
+    if (looksLikeBrukerRaw(text)) return readBrukerRaw(text, name, bank);
     text = withoutByteOrderMark(text);
-    if (looksLikeXml(text)) return readXrdml(text, name);
-    if (looksLikeGsas(text)) return readGsas(text, name);
-    return ColumnReader(name).read(text);
+    const bool xml = looksLikeXml(text);
+    if (!xml && looksLikeGsas(text)) return readGsas(text, name, bank);
+    if (bank > 1) {
+        fail(PK_ERROR_ARGUMENT, name + ": no bank " + std::to_string(bank) + "; it holds one pattern");
+    }
+    return xml ? readXrdml(text, name) : ColumnReader(name).read(text);
 }
 
 }  // namespace
@@ -257,26 +309,52 @@ using powderkit::phase::requireArgument;
 using powderkit::phase::shortest;
 
 // Reads the pattern in the file at `path`; *pattern is NULL on failure.
-extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path, pk_measured_pattern **pattern,
-                                                              pk_error *error) {
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file_bank(const char *path, int32_t bank,
+                                                                   pk_measured_pattern **pattern, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(pattern, "pattern");
         *pattern = nullptr;
         requireArgument(path, "path");
         const std::string text = powderkit::phase::readWholeFile(path);
-        *pattern = powderkit::phase::readAny(text, path).release();
+        *pattern = powderkit::phase::readAny(text, path, bank).release();
     });
 }
 
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_file(const char *path, pk_measured_pattern **pattern,
+                                                              pk_error *error) {
+    return pk_measured_pattern_read_file_bank(path, 0, pattern, error);
+}
+
 // The same from text in memory; `name` (or "text" when NULL) opens every message.
-extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
-                                                              pk_measured_pattern **pattern, pk_error *error) {
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_text_bank(const char *text, const char *name, int32_t bank,
+                                                                   pk_measured_pattern **pattern, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(pattern, "pattern");
         *pattern = nullptr;
         requireArgument(text, "text");
-        *pattern = powderkit::phase::readAny(text, name != nullptr ? name : "text").release();
+        *pattern = powderkit::phase::readAny(text, name != nullptr ? name : "text", bank).release();
     });
+}
+
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_read_text(const char *text, const char *name,
+                                                              pk_measured_pattern **pattern, pk_error *error) {
+    return pk_measured_pattern_read_text_bank(text, name, 0, pattern, error);
+}
+
+extern "C" PK_PHASE_API const char *pk_measured_pattern_warnings(const pk_measured_pattern *pattern) {
+    const char *text = "";
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) text = pattern->warnings.c_str();
+    });
+    return text;
+}
+
+extern "C" PK_PHASE_API int32_t pk_measured_pattern_axis(const pk_measured_pattern *pattern) {
+    int32_t axis = PK_AXIS_TWO_THETA;
+    guarded(nullptr, [&] {
+        if (pattern != nullptr) axis = pattern->axis;
+    });
+    return axis;
 }
 
 // The X-ray lines the pattern's file named; zeros where it named none.

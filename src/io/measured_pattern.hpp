@@ -1,7 +1,8 @@
 // The measured pattern as its readers build it, and what they share: the
-// point checks, number parsing and quoting for messages. measured_pattern.cpp
-// recognises a text's format and reads the text columns; measured_xrdml.cpp
-// and measured_gsas.cpp read the two instrument formats.
+// point checks, number parsing and quoting for messages, the bank choice and
+// the warnings. measured_pattern.cpp recognises a file's format and reads the
+// text columns; measured_xrdml.cpp, measured_gsas.cpp and
+// measured_bruker_raw.cpp read the instrument formats.
 #ifndef POWDERKIT_PHASE_MEASURED_PATTERN_HPP
 #define POWDERKIT_PHASE_MEASURED_PATTERN_HPP
 
@@ -16,6 +17,8 @@ struct pk_measured_pattern {
     std::vector<double> x, y, sigma;
     // The X-ray lines the file names (Å) and the Kα2/Kα1 intensity ratio; 0 where it names none.
     double alpha1 = 0.0, alpha2 = 0.0, ratio = 0.0;
+    int32_t axis = PK_AXIS_TWO_THETA;  // x in degrees 2θ, or in milliseconds of flight time
+    std::string warnings;              // what the reader ignored, one line each
 };
 
 namespace powderkit::phase {
@@ -56,17 +59,39 @@ long lineOfOffset(std::string_view text, std::size_t offset);
 // Blank within a line: space, tab, CR, VT, FF.
 bool isBlank(char c);
 
+// `text` without the blanks at either end.
+std::string_view trimmed(std::string_view text);
+
 // The fields of `text` that blanks and line feeds separate.
 std::vector<std::string_view> blankSeparatedFields(std::string_view text);
+
+// Appends one line to the pattern's warnings.
+void warn(pk_measured_pattern &pattern, const std::string &line);
+
+// The bank a reader reads among the `numbers` a file holds (in file order),
+// `bank` being the caller's choice (0: the first). Fails naming the banks
+// there are when the choice is not among them; with several banks, warns
+// naming the ones left unread. `what` names a bank in messages ("bank",
+// "range").
+std::size_t chooseBank(const std::vector<long> &numbers, int32_t bank, const std::string &name, const char *what,
+                       std::string &warnings);
+
+// The numbers as a list for messages: "1, 2, 4".
+std::string listed(const std::vector<long> &numbers);
 
 // True when the text's first character that is not blank opens an XML tag.
 bool looksLikeXml(std::string_view text);
 // True when a BANK line follows the title (and any '#' comment lines).
 bool looksLikeGsas(std::string_view text);
 
-// The readers of the two instrument formats; `name` opens every message.
+// True when the bytes open with the magic of a Bruker RAW version 1 file.
+bool looksLikeBrukerRaw(std::string_view bytes);
+
+// The readers of the instrument formats; `name` opens every message, `bank`
+// picks a bank (GSAS) or range (Bruker RAW), 1-based, 0 for the first.
 std::unique_ptr<pk_measured_pattern> readXrdml(std::string_view text, const std::string &name);
-std::unique_ptr<pk_measured_pattern> readGsas(std::string_view text, const std::string &name);
+std::unique_ptr<pk_measured_pattern> readGsas(std::string_view text, const std::string &name, int32_t bank);
+std::unique_ptr<pk_measured_pattern> readBrukerRaw(std::string_view bytes, const std::string &name, int32_t bank);
 
 }  // namespace powderkit::phase
 

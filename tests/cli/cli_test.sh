@@ -37,6 +37,8 @@ sed 's/^_cell_length_b 5.6402/_cell_length_b 0/' "$t/NaCl.cif" > "$t/bad_cell.ci
 nacl=$t/NaCl.cif
 
 # status  stdout (empty|text)  stderr must contain  arguments
+# GSAS raw data of three banks, the last a time-of-flight one.
+printf 'banks\nBANK 1 2 2 CONST 1000 10 0 0 FXYE\n1000 1 1\n1010 1 1\nBANK 2 2 2 CONST 2000 10 0 0 FXYE\n2000 4 2\n2010 9 3\nBANK 3 2 2 SLOG 1000 2000 0.1 0 FXYE\n1000 1 1\n1100 2 1\n' > "$t/banks.gsa"
 cases=(
   "0|text||--help"
   "0|text||reflexions --help"
@@ -61,6 +63,8 @@ cases=(
   "2|empty||reflexions $nacl --d-min 1 --two-theta-max 90"
   "1|empty|$t/missing.xy|peaks $t/missing.xy"
   "1|empty|--significance|peaks $t/missing.xy --significance -1"
+  "1|empty|powderkit: warning: $t/banks.gsa: read bank 2; banks 1, 3 not read|peaks $t/banks.gsa --bank 2"
+  "1|empty|banks.gsa: a time-of-flight pattern; refine reads 2θ patterns only for now|refine $t/banks.gsa $nacl --bank 3"
   "2|empty||"
 )
 for case in "${cases[@]}"; do

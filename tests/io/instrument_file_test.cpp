@@ -2,6 +2,7 @@
 // kind of malformed file is refused with its status and a message naming the key.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "powderkit_phase.h"
+#include "support/test_data.hpp"
 
 namespace {
 
@@ -139,6 +141,98 @@ TEST(InstrumentFile, RefusesMalformedFilesNamingTheKey) {
     pk_error e{};
     EXPECT_EQ(pk_instrument_file_write_text(&i, &p, nullptr, 0, &size, &e), PK_ERROR_FORMAT);
     EXPECT_NE(std::string(e.message).find("\"instrument.ratio2\""), std::string::npos) << e.message;
+}
+
+
+// GSAS-family parameter files (tests/data/formats, copied unchanged), values by hand from their text: Gaussian
+// variances in centidegrees² become FWHM² in degrees² (× 8 ln 2 / 10⁴), Lorentzian centidegrees degrees (/ 100),
+// the INS zero centidegrees (0.04 → 0.0004°); time of flight as written, |2θ| of the bank.
+constexpr double kVariance = 5.545177444479562e-4;  // 8 ln 2 / 10⁴
+using InstrumentValues = std::vector<std::pair<double pk_instrument::*, double>>;
+using ProfileValues = std::vector<std::pair<double pk_profile::*, double>>;
+struct GsasFile {
+    const char *file;
+    int32_t bank, axis, radiation;
+    InstrumentValues instrument;
+    ProfileValues profile;
+    const char *warning;  // part of the warnings, "" for none
+};
+
+const GsasFile kGsasFiles[] = {
+    {"BT1_Cu311.inst", 0, PK_AXIS_TWO_THETA, PK_RADIATION_NEUTRON,
+     {{&pk_instrument::wavelength, 1.5403}, {&pk_instrument::wavelength2, 0}, {&pk_instrument::zero, 0.0004}},
+     {{&pk_profile::U, 239.7 * kVariance}, {&pk_profile::V, -298.2 * kVariance}, {&pk_profile::W, 180.8 * kVariance},
+      {&pk_profile::X, 0}, {&pk_profile::Y, 0}},
+     "BT1_Cu311.inst: not used: SH/L 0.04 (axial divergence: the layer's asymmetry is another model), H/L 0.03"},
+    {"Vulcan.prm", 2, PK_AXIS_TOF, PK_RADIATION_NEUTRON,
+     {{&pk_instrument::dtt1, 16385.1}, {&pk_instrument::dtt2, 0.05}, {&pk_instrument::zero, 0},
+      {&pk_instrument::tof_two_theta, 90}},
+     {{&pk_profile::alpha0, 0}, {&pk_profile::alpha1, 1}, {&pk_profile::beta0, 0.0393652},
+      {&pk_profile::beta1, 0.00913634}, {&pk_profile::sigma1, 604.307}, {&pk_profile::sigma2, 136.579},
+      {&pk_profile::gamma0, 0}, {&pk_profile::gamma1, 6.32257}},
+     "Vulcan.prm: read bank 2; bank 1 not read (choose one by its number)"},
+    {"BNL-I.instprm", 0, PK_AXIS_TWO_THETA, PK_RADIATION_XRAY, {{&pk_instrument::wavelength, 1.148407}},
+     {{&pk_profile::U, 5.9840407759 * kVariance}, {&pk_profile::V, -1.28771353531 * kVariance},
+      {&pk_profile::W, 0.118521878603 * kVariance}, {&pk_profile::X, -0.000977791308891},
+      {&pk_profile::Y, 0.0440147397286}},
+     "Polariz. 0.99 (a polarised beam"},
+    {"HB2A_ge113_op2112_Si_cycle866.instprm", 1, PK_AXIS_TWO_THETA, PK_RADIATION_NEUTRON,
+     {{&pk_instrument::wavelength, 2.4062686168735197}, {&pk_instrument::zero, -0.009602591470493875}},
+     {{&pk_profile::U, 798.889 * kVariance}, {&pk_profile::V, -444.367 * kVariance}, {&pk_profile::W, 242.406 * kVariance}},
+     "not used: SH/L 0.09"},
+    {"Bank_2.instprm", 0, PK_AXIS_TOF, PK_RADIATION_NEUTRON,
+     {{&pk_instrument::dtt1, 22586.9009385}, {&pk_instrument::dtt2, -0.981525860367}, {&pk_instrument::tof_two_theta, 90}},
+     {{&pk_profile::alpha1, 4}, {&pk_profile::beta0, 0.001}, {&pk_profile::beta1, 3.63}, {&pk_profile::sigma0, 0},
+      {&pk_profile::sigma1, 10}, {&pk_profile::sigma2, 403.353978439}},
+     ""},
+    {"GEM.instprm", 4, PK_AXIS_TOF, PK_RADIATION_NEUTRON,
+     {{&pk_instrument::dtt1, 2813.36}, {&pk_instrument::dtt2, 1.96}, {&pk_instrument::zero, 7.32},
+      {&pk_instrument::tof_two_theta, 34.96}},
+     {{&pk_profile::beta1, -0.00207693844284}, {&pk_profile::sigma2, 12.0563569232}, {&pk_profile::gamma0, 0},
+      {&pk_profile::gamma1, 0.01}, {&pk_profile::gamma2, 0.01}},
+     "GEM.instprm: read bank 4; banks 6, 1, 2, 3, 6 not read"},
+};
+
+TEST(InstrumentFile, ReadsGsasParameterFilesByBank) {
+    for (const GsasFile &c : kGsasFiles) {
+        pk_instrument i{};
+        pk_profile p{};
+        char warnings[512];
+        int32_t size = 0;
+        pk_error e{};
+        const std::string path = pk_test::testDataPath(std::string("formats/") + c.file);
+        ASSERT_EQ(pk_instrument_file_read_bank(path.c_str(), c.bank, &i, &p, warnings, sizeof warnings, &size, &e), PK_OK)
+            << c.file << ": " << e.message;
+        EXPECT_EQ(i.axis, c.axis) << c.file;
+        EXPECT_EQ(i.radiation, c.radiation) << c.file;
+        for (const auto &[field, value] : c.instrument) EXPECT_NEAR(i.*field, value, 1e-12 * std::fabs(value)) << c.file;
+        for (const auto &[field, value] : c.profile) EXPECT_NEAR(p.*field, value, 1e-12 * std::fabs(value)) << c.file;
+        const std::string said = warnings;
+        EXPECT_EQ(size, static_cast<int32_t>(said.size() + 1)) << c.file;
+        EXPECT_TRUE(*c.warning == '\0' ? said.empty() : said.find(c.warning) != std::string::npos)
+            << c.file << " warned: " << said;
+    }
+    // Two entries labelled bank 6: neither is guessed. Warnings cut to fit; a bank the file lacks.
+    const std::string gem = pk_test::testDataPath("formats/GEM.instprm");
+    pk_instrument i{};
+    pk_profile p{};
+    pk_error e{};
+    EXPECT_EQ(pk_instrument_file_read(gem.c_str(), &i, &p, &e), PK_ERROR_FORMAT);
+    EXPECT_NE(std::string(e.message).find("GEM.instprm: 2 entries are labelled bank 6; which one is meant cannot be told"),
+              std::string::npos) << e.message;
+    char cut[5];
+    int32_t size = 0;
+    EXPECT_EQ(pk_instrument_file_read_bank(gem.c_str(), 1, &i, &p, cut, sizeof cut, &size, &e), PK_OK);
+    EXPECT_EQ(std::string(cut).size(), 4u);
+    EXPECT_GT(size, 5);
+    EXPECT_EQ(pk_instrument_file_read_bank(gem.c_str(), 5, &i, &p, nullptr, 0, nullptr, &e), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("no bank 5; it holds banks 6, 1, 4, 2, 3, 6"), std::string::npos) << e.message;
+    EXPECT_EQ(pk_instrument_file_read_text_bank("Type:PXC\nLam:abc\n", "t", 0, &i, &p, nullptr, 0, nullptr, &e),
+              PK_ERROR_FORMAT);
+    EXPECT_STREQ(e.message, "t:2: Lam 'abc' is not a number");
+    EXPECT_EQ(pk_instrument_file_read_text_bank("Type:PXB\nLam:1\n", "t", 0, &i, &p, nullptr, 0, nullptr, &e),
+              PK_ERROR_FORMAT);
+    EXPECT_NE(std::string(e.message).find("t:1: type 'PXB' is not read"), std::string::npos) << e.message;
 }
 
 }  // namespace

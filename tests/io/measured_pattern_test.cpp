@@ -267,14 +267,19 @@ TEST(MeasuredPattern, BadInstrumentFilesNameWhatAndWhere) {
         {"title\nBANK 1 2000000000 1 CONST 1000 5 0 0\n       1\n",
          "npts = 2000000000 is more points than the 9 bytes"},
         {kBank + "FXYE\n1000 1 1\n1010 2 1\n", "b:4: the file ends after 2 of the 3 points"},
-        {kBank + "FXYE\n1000 1 1\n1010 2 1\n1020 3 1\n1030 4 1\n", "b:6: data after the 3 points"},
+        {kBank + "FXYE\n1000 1 1\nBANK 2 3 1 CONST 1000 10 0 0 FXYE\n", "b:4: the next BANK line comes after 1 of the 3"},
+        {"title\nBANK 1 2 1 SLOG 1000 2000 0.1 0 ALT\n", "data type 'ALT' is not read with BINTYP 'SLOG'"},
+        {"title\nBANK 1 2 1 RALF 1000 2 1000 0.1 ESD\n", "data type 'ESD' is not read with BINTYP 'RALF'"},
+        {"title\nBANK 1 2 1 SLOG 1000 2000 0 0\n", "step ratio bcoef3 = 0 is not positive"},
+        {"title\nBANK 1 2 1 SLOG 1000 2000\n", "without bcoef1 (start), bcoef2 (end) and bcoef3 (step ratio)"},
         {kBank + "FXYE\n1000 1 1\n1010 2\n", "b:4: 2 fields where FXYE needs 3"},
         {kBank + "FXYE\n1000 1 1\n1000 2 1\n", "b:4: x = 10 does not increase (x = 10 at line 3)"},
         {kBank + "STD\n       1       2\n", "b:3: truncated record: 16 columns where 3 values need 24"},
         {kBank + "STD\n       1      -2       3\n", "b:3: value 2: negative count y = -2"},
         {kBank + "STD\n       1-1     2       3\n", "b:3: value 2 counters '-1' is not a whole number"},
         {kBank + "ESD\n     1.0     1.0     abc     1.0     3.0     1.0\n", "value 2 intensity 'abc' is not a number"},
-        {kBank + "ESD\n     1.0     1.0     2.0     0.0     3.0     1.0\n", "value 2: sigma = 0 is not positive"},
+        {kBank + "ESD\n     1.0     1.0     2.0    -1.0     3.0     1.0\n", "value 2: sigma = -1 is not positive"},
+        {kBank + "ESD\n     1.0     0.0     2.0     0.0     3.0     1.0\n", "b: only 1 data point"},
     };
     for (const auto &[text, message] : cases) {
         pk_measured_pattern *p = nullptr;
@@ -283,6 +288,141 @@ TEST(MeasuredPattern, BadInstrumentFilesNameWhatAndWhere) {
         EXPECT_NE(std::string(e.message).find(message), std::string::npos) << text << "\ngave: " << e.message;
         EXPECT_EQ(p, nullptr);
     }
+}
+
+
+// GSAS quirks by hand. x: CONST (start + i·step)/100 degrees; SLOG start·(1 + ratio)^i µs, shown in ms
+// (1000·1.5 = 1500 µs = 1.5 ms; 2000·1.25 = 2500 µs); σ of STD √(n·y)/n (2 counters × 8 → 4/2).
+struct Quirk {
+    const char *what, *text;
+    int32_t bank, axis;
+    std::vector<double> x, y, sigma;
+    const char *warning;  // part of the warnings, "" for none
+};
+
+const Quirk kQuirks[] = {
+    {"data beyond the count", "t\nBANK 1 2 1 CONST 1000 10 0 0 FXYE\n1000 1 1\n1010 4 2\n1020 9 3\n\n", 0,
+     PK_AXIS_TWO_THETA, {10, 10.1}, {1, 4}, {1, 2},
+     "g: bank 1: 1 line of data after the 2 points the BANK line names ignored (line 5)"},
+    {"blank title, comment, CONS, CR LF", "  \r\n# c\r\nBANK 1 2 1 CONS 1000 5 0 0 STD\r\n       4       9\r\n", 0,
+     PK_AXIS_TWO_THETA, {10, 10.05}, {4, 9}, {2, 3}, ""},
+    {"SLOG ESD, esd 0 left out", "t\nBANK 1 3 1 SLOG 1000 2000 0.5 0 ESD\n     4.0     2.0     9.0     3.0     1.0     0.0\n",
+     0, PK_AXIS_TOF, {1, 1.5}, {4, 9}, {2, 3}, "g: bank 1: 1 point with esd 0 (no weight) left out (line 3)"},
+    {"SLOG STD", "t\nBANK 1 2 1 SLOG 2000 4000 0.25 0\n       4 2     8\n", 0, PK_AXIS_TOF, {2, 2.5}, {4, 8}, {2, 2},
+     ""},
+    {"SLOG FXYE off the steps", "t\nBANK 1 2 2 SLOG 1000 2000 0.1 0 FXYE\n1000 1 1\n1300 4 2\n", 0, PK_AXIS_TOF,
+     {1, 1.3}, {1, 4}, {1, 2}, "1 point lies more than a quarter step off the steps"},
+    {"the second bank by number",
+     "t\nBANK 1 2 1 CONST 1000 10 0 0 FXYE\n1000 1 1\n1010 1 1\nBANK 2 2 1 CONST 2000 10 0 0 FXYE\n2000 4 2\n2010 9 3\n",
+     2, PK_AXIS_TWO_THETA, {20, 20.1}, {4, 9}, {2, 3}, "g: read bank 2; bank 1 not read (choose one by its number)"},
+};
+
+void expectPoints(const pk_measured_pattern *p, const std::vector<double> &x, const std::vector<double> &y,
+                  const std::vector<double> &sigma, const std::string &what) {
+    constexpr double kRounding = 1e-12;  // x from start and step, µs to ms, in doubles
+    ASSERT_EQ(pk_measured_pattern_count(p), static_cast<int32_t>(x.size())) << what;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        EXPECT_NEAR(pk_measured_pattern_x(p)[i], x[i], kRounding * x[i]) << what << " point " << i;
+        EXPECT_EQ(pk_measured_pattern_y(p)[i], y[i]) << what << " point " << i;
+        EXPECT_NEAR(pk_measured_pattern_sigma(p)[i], sigma[i], kRounding * sigma[i]) << what << " point " << i;
+    }
+}
+
+TEST(MeasuredPattern, GsasQuirksReadWithWarnings) {
+    for (const Quirk &c : kQuirks) {
+        pk_measured_pattern *p = nullptr;
+        pk_error e{};
+        ASSERT_EQ(pk_measured_pattern_read_text_bank(c.text, "g", c.bank, &p, &e), PK_OK) << c.what << ": " << e.message;
+        expectPoints(p, c.x, c.y, c.sigma, c.what);
+        EXPECT_EQ(pk_measured_pattern_axis(p), c.axis) << c.what;
+        const std::string warnings = pk_measured_pattern_warnings(p);
+        EXPECT_TRUE(*c.warning == '\0' ? warnings.empty() : warnings.find(c.warning) != std::string::npos)
+            << c.what << " warned: " << warnings;
+        pk_measured_pattern_free(p);
+    }
+    pk_measured_pattern *p = nullptr;
+    pk_error e{};
+    EXPECT_EQ(pk_measured_pattern_read_text_bank(kQuirks[5].text, "g", 3, &p, &e), PK_ERROR_ARGUMENT);
+    EXPECT_STREQ(e.message, "g: no bank 3; it holds banks 1, 2");
+    EXPECT_EQ(pk_measured_pattern_read_text_bank("1 1\n2 2\n", "g", 2, &p, &e), PK_ERROR_ARGUMENT);
+    EXPECT_STREQ(e.message, "g: no bank 2; it holds one pattern");
+    EXPECT_EQ(pk_measured_pattern_read_text_bank("1 1\n2 2\n", "g", -1, &p, &e), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_STREQ(pk_measured_pattern_warnings(nullptr), "");
+}
+
+// Excerpts of real files (tests/data/README.md), first and last point worked out from their bytes and BANK lines:
+// NIST660CBI STD from 1500.66 by 1.31303 centidegrees, 18 points, the last of a padded record: 2θ = (1500.66 + 17 ×
+// 1.31303)/100; LaMnO3 (a title with binary bytes, CR LF) ESD from 3.00° by 0.05°, its last record padded with zeros;
+// Er2Ge2O7 (a blank title) 9 points from 2.025° by 0.05° and one record more; gem05984 RALF ALT, x = TOF×32 / 32 µs,
+// bank 3's fields running together; 435 SLOG FXYE with one esd-0 point; LaB6 Bruker RAW, 3040 float counts from 10°
+// by 0.0197448° (the step's double at byte 888) to 10 + 3039 × 0.0197448.
+struct RealFile {
+    const char *file;
+    int32_t bank, axis, count;
+    double first[3], last[3];  // x, y, σ
+    const char *warning;
+};
+
+const RealFile kRealFiles[] = {
+    {"NIST660CBI_excerpt.gsas", 0, PK_AXIS_TWO_THETA, 18, {15.0066, 2364, 48.620983124572}, {15.2298151, 370, 19.235384061671}, ""},
+    {"LaMnO3_excerpt.gsas", 0, PK_AXIS_TWO_THETA, 6, {3, 523, 48}, {3.25, 681, 34}, ""},
+    {"Er2Ge2O7_excerpt.gss", 0, PK_AXIS_TWO_THETA, 9, {2.025, 927.65, 29.15}, {2.425, 730.22, 25.9},
+     "Er2Ge2O7_excerpt.gss: bank 1: 1 line of data after the 9 points the BANK line names ignored (line 5)"},
+    {"gem05984_excerpt.gss", 0, PK_AXIS_TOF, 8, {2.55446875, 2988, 83}, {2.5688125, 3905, 90},
+     "gem05984_excerpt.gss: read bank 1; bank 3 not read"},
+    {"gem05984_excerpt.gss", 3, PK_AXIS_TOF, 8, {14.89875, 275295, 663}, {14.982375, 1641076, 2725},
+     "gem05984_excerpt.gss: read bank 3; bank 1 not read"},
+    {"435_excerpt.gda", 1, PK_AXIS_TOF, 7, {7.2665, 2, 1.41}, {7.3175, 2, 1.41},
+     "435_excerpt.gda: bank 1: 1 point with esd 0 (no weight) left out (line 12)"},
+    {"LaB6_Jan2018.raw", 0, PK_AXIS_TWO_THETA, 3040, {10, 7393, 85.982556370464}, {70.0044472, 1110, 33.316662497915}, ""},
+};
+
+TEST(MeasuredPattern, RealFilesByBank) {
+    for (const RealFile &c : kRealFiles) {
+        pk_measured_pattern *p = nullptr;
+        pk_error e{};
+        const std::string path = pk_test::testDataPath(std::string("formats/") + c.file);
+        ASSERT_EQ(pk_measured_pattern_read_file_bank(path.c_str(), c.bank, &p, &e), PK_OK) << c.file << ": " << e.message;
+        const int32_t n = pk_measured_pattern_count(p);
+        ASSERT_EQ(n, c.count) << c.file;
+        EXPECT_EQ(pk_measured_pattern_axis(p), c.axis) << c.file;
+        const double *columns[3] = {pk_measured_pattern_x(p), pk_measured_pattern_y(p), pk_measured_pattern_sigma(p)};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(columns[k][0], c.first[k], 1e-11 * c.first[k]) << c.file << " column " << k;
+            EXPECT_NEAR(columns[k][n - 1], c.last[k], 1e-11 * c.last[k]) << c.file << " column " << k;
+        }
+        const std::string warnings = pk_measured_pattern_warnings(p);
+        EXPECT_TRUE(*c.warning == '\0' ? warnings.empty() : warnings.find(c.warning) != std::string::npos)
+            << c.file << " warned: " << warnings;
+        pk_measured_pattern_free(p);
+    }
+    // The RAW file's lines (Cu Kα1, Kα2, ratio: doubles at bytes 624, 632, 648), and its faults by byte offset.
+    const std::string raw = pk_test::testDataPath("formats/LaB6_Jan2018.raw");
+    pk_measured_pattern *p = nullptr;
+    pk_error e{};
+    ASSERT_EQ(pk_measured_pattern_read_file(raw.c_str(), &p, &e), PK_OK) << e.message;
+    double lines[3] = {0, 0, 0};
+    pk_measured_pattern_wavelengths(p, &lines[0], &lines[1], &lines[2], &e);
+    EXPECT_EQ(std::vector<double>(lines, lines + 3), (std::vector<double>{1.5406, 1.54439, 0.5}));
+    pk_measured_pattern_free(p);
+    EXPECT_EQ(pk_measured_pattern_read_file_bank(raw.c_str(), 2, &p, &e), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("no range 2; it holds range 1"), std::string::npos) << e.message;
+    std::FILE *in = std::fopen(raw.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::vector<char> bytes(13216);
+    ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), in), bytes.size());
+    std::fclose(in);
+    const std::string cut = testing::TempDir() + "pk_cut.raw";
+    for (const auto &[size, message] : {std::pair<std::size_t, const char *>{5000, "byte 1056: the file ends within range 1's 3040 counts"},
+                                        {900, "byte 712: the file ends within range 1's header"}}) {
+        std::FILE *out = std::fopen(cut.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, size, out);
+        std::fclose(out);
+        EXPECT_EQ(pk_measured_pattern_read_file(cut.c_str(), &p, &e), PK_ERROR_FORMAT);
+        EXPECT_NE(std::string(e.message).find(message), std::string::npos) << e.message;
+    }
+    std::remove(cut.c_str());
 }
 
 }  // namespace
