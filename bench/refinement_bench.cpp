@@ -20,7 +20,7 @@
 
 #include "powderkit_phase.h"
 #include "refinement/fit.hpp"
-#include "refinement/refinement.hpp"
+#include "refinement_model/refinement.hpp"
 
 namespace {
 

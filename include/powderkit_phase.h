@@ -592,7 +592,7 @@ enum {
     PK_STOP_CONVERGED = 0,     /* χ² and every shift below their tolerances */
     PK_STOP_CYCLE_LIMIT = 1,   /* the cycle limit was reached first */
     PK_STOP_CALLBACK = 2,      /* the progress callback asked to stop */
-    PK_STOP_SINGULAR = 3,      /* the data cannot determine some parameters (named in the warnings) */
+    PK_STOP_SINGULAR = 3,      /* kept for hosts: runs now fix undetermined parameters and go on */
     PK_STOP_DIVERGED = 4,      /* no step lowered χ² however damped */
     PK_STOP_NOTHING_FREE = 5   /* no parameter is free */
 };
@@ -605,10 +605,27 @@ typedef struct pk_refinement_options {
     int32_t max_cycles;         /* cycle limit */
     double chi2_tolerance;      /* converged when χ² changes by less than this fraction … */
     double shift_tolerance;     /* … and every shift is below this fraction of its esd */
+    /* Release the free parameters in stages (1) or all at once (0): scale and
+     * background; + zero, displacement, transparency and cells; + profile;
+     * + coordinates; + Uiso, occupancies, March, absorption and roughness. Each
+     * stage runs until it converges or uses its share of the cycles
+     * (max_cycles / 4, at least 8; the last stage the rest). */
+    uint8_t stages;
+    /* Before the first cycle, start from what the measured peaks show (1) or
+     * from the values as given (0): free widths U V W X Y from the widths of
+     * the resolved peaks (unless pk_refinement_set_instrument_profile gave the
+     * instrument's profile), and a free zero shift and free cell lengths by
+     * matching each phase's strongest lines to the peaks, within the windows
+     * below, a move kept only where it clearly improves the match. What moved
+     * is said in pk_refinement_notes. */
+    uint8_t start_from_data;
+    double cell_window;         /* how far the cell lengths may move so: a fraction (0.01 = ±1 %; 0: not at all) */
+    double zero_window;         /* how far the zero shift may move so: degrees 2θ (0: not at all) */
 } pk_refinement_options;
 
 /* Rietveld, 6 background coefficients, the whole pattern, 60 cycles, χ²
- * tolerance 1e-5, shift tolerance 0.05. */
+ * tolerance 1e-5, shift tolerance 0.05, in stages, starting from the data
+ * within ±1 % of the cells and ±0.1° of the zero shift. */
 PK_PHASE_API void pk_refinement_options_default(pk_refinement_options *options);
 
 /* Makes a refinement of `measured` (copied) with `phase_count` phases, each
@@ -634,7 +651,7 @@ enum {
     PK_PARAMETER_FREE = 1,       /* refined */
     PK_PARAMETER_TIED = 2,       /* follows another parameter (a tie, or a shared site) */
     PK_PARAMETER_AT_LIMIT = 3,   /* refined, and held at a limit in the last cycle */
-    PK_PARAMETER_UNDETERMINED = 4 /* free, but the data cannot determine it: no esd */
+    PK_PARAMETER_UNDETERMINED = 4 /* chosen free, but the data cannot determine it: fixed where it stood, no esd */
 };
 
 /* One parameter by name: "SiC.scale", "SiC.a", "SiC.Si1.x", "SiC.Si1.uiso",
@@ -709,6 +726,7 @@ typedef struct pk_refinement_summary {
     double Rp, Rwp, Rexp;   /* percent */
     double chi2;            /* Σ w (y_obs − y_calc)² */
     double GoF;             /* χ² / (N − P) */
+    uint8_t doubtful;       /* the verdict found reasons to doubt the fit: pk_refinement_verdict */
 } pk_refinement_summary;
 
 PK_PHASE_API int32_t pk_refinement_get_summary(const pk_refinement *refinement,
@@ -719,6 +737,25 @@ PK_PHASE_API int32_t pk_refinement_get_summary(const pk_refinement *refinement,
  * when none. Lives until the next run. */
 PK_PHASE_API const char *pk_refinement_stop_reason(const pk_refinement *refinement);
 PK_PHASE_API const char *pk_refinement_warnings(const pk_refinement *refinement);
+
+/* What the last run did on its own, one per line ("" when nothing): the
+ * starting values it took from the data and by how much they moved, the
+ * stages that ended before converging. Lives until the next run. */
+PK_PHASE_API const char *pk_refinement_notes(const pk_refinement *refinement);
+
+/* The verdict of the last run, one reason to doubt the fit per line ("" when
+ * none; summary.doubtful says whether there are any): a reduced χ² above 10
+ * (S = Rwp/Rexp above about 3); peaks in the difference curve that no phase
+ * explains, with their 2θ and d ("a phase may be missing"); a width, Uiso or
+ * occupancy held at a limit; parameters the data cannot determine; a stop
+ * other than convergence. Lives until the next run. */
+PK_PHASE_API const char *pk_refinement_verdict(const pk_refinement *refinement);
+
+/* The stage a run is in ("scale and background", "zero, displacement and
+ * cells", "profile", "coordinates", "displacement parameters and
+ * occupancies", or "every free parameter" without stages), for a progress
+ * callback to show; "" outside a run. */
+PK_PHASE_API const char *pk_refinement_stage(const pk_refinement *refinement);
 
 /* The correlation matrix of the free parameters (in parameter order) after a
  * run, into matrix[capacity], row-major; *size receives their number. */

@@ -42,6 +42,7 @@ LAYERS = [
     "reflexions",
     "pattern",
     "peaks",
+    "refinement_model",
     "refinement",
 ]
 

@@ -88,7 +88,8 @@ class PeakFailure(ctypes.Structure):
 
 class RefinementOptions(ctypes.Structure):
     _fields_ = [("mode", c_int32), ("background_count", c_int32), ("x_min", c_double), ("x_max", c_double),
-                ("max_cycles", c_int32), ("chi2_tolerance", c_double), ("shift_tolerance", c_double)]
+                ("max_cycles", c_int32), ("chi2_tolerance", c_double), ("shift_tolerance", c_double),
+                ("stages", c_uint8), ("start_from_data", c_uint8), ("cell_window", c_double), ("zero_window", c_double)]
 
 
 class Parameter(ctypes.Structure):
@@ -99,7 +100,7 @@ class Parameter(ctypes.Structure):
 class RefinementSummary(ctypes.Structure):
     _fields_ = [("converged", c_uint8), ("stop", c_int32), ("cycles", c_int32), ("points", c_int32),
                 ("free_count", c_int32), ("Rp", c_double), ("Rwp", c_double), ("Rexp", c_double),
-                ("chi2", c_double), ("GoF", c_double)]
+                ("chi2", c_double), ("GoF", c_double), ("doubtful", c_uint8)]
 
 
 class RefinementPhase(ctypes.Structure):

@@ -1,11 +1,14 @@
-// The pieces of the Levenberg–Marquardt fit, on Eigen's dense matrices.
+// The pieces of the fit, on Eigen's dense matrices: the Jacobian, the normal
+// equations, the Levenberg–Marquardt cycles over one set of free parameters,
+// and the starting values worked out before the first cycle.
 #ifndef POWDERKIT_REFINEMENT_FIT_HPP
 #define POWDERKIT_REFINEMENT_FIT_HPP
 
 #include <Eigen/Dense>
+#include <string>
 #include <vector>
 
-#include "refinement/refinement.hpp"
+#include "refinement_model/refinement.hpp"
 
 namespace powderkit::refinement {
 
@@ -13,9 +16,93 @@ namespace powderkit::refinement {
 // at the current values, which it leaves as they were.
 Eigen::MatrixXd jacobian(pk_refinement &refinement, const std::vector<int> &free);
 
-// Puts the free cell lengths into the basin of the measured peaks (a staged
-// grid search) and the free scales and background at their best for the
-// other values; in Le Bail, every reflexion's first intensity.
+// The normal equations scaled to a unit diagonal: Â = D⁻¹ JᵀWJ D⁻¹,
+// ĝ = D⁻¹ JᵀW r, D the square roots of JᵀWJ's diagonal.
+struct NormalEquations {
+    Eigen::MatrixXd scaled;    // Â
+    Eigen::VectorXd gradient;  // ĝ
+    Eigen::VectorXd diagonal;  // D
+};
+NormalEquations normalEquations(pk_refinement &refinement, const std::vector<int> &free);
+
+// The points that carry weight, and χ²/(N − P) for P free parameters (NaN when N ≤ P).
+std::size_t weightedPointCount(const pk_refinement &refinement);
+double reducedChiSquared(const pk_refinement &refinement, std::size_t freeCount);
+
+// The host's progress callback, its cycle count running on across stages.
+struct Progress {
+    pk_refinement_progress callback = nullptr;
+    void *context = nullptr;
+    int cyclesBefore = 0;  // cycles of the stages already run
+    // Calls the host (when it gave a callback) with the cycle, χ², Rwp and
+    // damping; true when it asks to stop.
+    bool call(const pk_refinement &refinement, int cycle, double chi2, double damping) const;
+};
+
+// How a run of cycles ended.
+struct MinimiseOutcome {
+    int32_t stop = PK_STOP_CYCLE_LIMIT;
+    int cycles = 0;
+    std::string reason;
+};
+
+// Levenberg–Marquardt cycles on `free` (parameter indices) until converged,
+// stopped, or `cycles` run. Parameters the data cannot determine are fixed
+// where they stand (state PK_PARAMETER_UNDETERMINED), named in the
+// refinement's warnings, and taken out of `free`.
+MinimiseOutcome minimise(pk_refinement &refinement, std::vector<int> &free, int cycles, const Progress &progress);
+
+// Takes the parameters at `positions` of `free` out of it, fixed where they
+// stand as undetermined, with one warning naming them and `why`.
+void fixUndetermined(pk_refinement &refinement, std::vector<int> &free, const std::vector<std::size_t> &positions,
+                     const std::string &why);
+
+// A resolved peak of the measured pattern, as its pseudo-Voigt fit gives it
+// (axis units; the area normalised where a match needs it).
+struct ObservedPeak {
+    double position, fwhm, eta, height, area;
+};
+
+// The resolved peaks of the refinement's points: the peak list's peaks that
+// stand clear of their neighbours, with widths known to better than a
+// quarter; none when the points are too few for a peak list.
+std::vector<ObservedPeak> observedPeaks(const pk_refinement &refinement);
+
+// Moves the free zero shift and free cell lengths, within the options'
+// windows, to where the phases' strongest lines best match `peaks`, where
+// that clearly improves the match; says each move in the notes.
+void matchPositions(pk_refinement &refinement, const std::vector<ObservedPeak> &peaks);
+
+// Starts each phase's free widths U V W X Y from the peaks its lines
+// explain (unless the instrument's profile is known); says so in the notes.
+void profileFromPeaks(pk_refinement &refinement, const std::vector<ObservedPeak> &peaks);
+
+// The stage (0 first) in which a parameter of `target` is released.
+int stageOf(Target target);
+
+// A whole run (fit_run.cpp): starting values, the stages, the statistics,
+// esd's, correlations, stop reason, warnings, notes and verdict.
+void runFit(pk_refinement &refinement, pk_refinement_progress progress, void *context);
+
+// The verdict of a finished run: the reasons to doubt the fit into
+// refinement.verdict and summary.doubtful.
+void judge(pk_refinement &refinement);
+
+// Scales each phase's free widths together (U V W by m², X Y by m) to the
+// least χ² of the whole pattern after the linear fit, unless the instrument's
+// profile is known; says so in the notes.
+void scaleWidths(pk_refinement &refinement);
+
+// The coefficient of every phase at scale 1 and every background polynomial
+// that best fits the weighted points (one linear least-squares solve); the
+// χ² of that fit in `chi2`.
+Eigen::VectorXd linearFit(const pk_refinement &refinement, double &chi2);
+
+// Starting values before the first cycle: the free widths from the measured
+// peaks (profileFromPeaks), the free zero shift and cells by matching the
+// phases' lines to the peaks (matchPositions), then the free scales and
+// background at their best for those values; in Le Bail, every reflexion's
+// first intensity. Each move is said in the refinement's notes.
 void startingValues(pk_refinement &refinement);
 
 }  // namespace powderkit::refinement

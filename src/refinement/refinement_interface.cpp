@@ -6,7 +6,7 @@
 
 #include "boundary/boundary.hpp"
 #include "pattern/profile_check.hpp"
-#include "refinement/refinement.hpp"
+#include "refinement/fit.hpp"
 
 using namespace powderkit::refinement;
 using powderkit::phase::fail;
@@ -31,6 +31,12 @@ void checkOptions(const pk_refinement_options &o) {
         fail(PK_ERROR_ARGUMENT, "the tolerances must be positive numbers");
     }
     if (!std::isfinite(o.x_min) || !std::isfinite(o.x_max)) fail(PK_ERROR_ARGUMENT, "the range is not a number");
+    if (!(o.cell_window >= 0.0 && o.cell_window <= 0.1)) {
+        fail(PK_ERROR_ARGUMENT, "options.cell_window must lie from 0 to 0.1 (±10 %)");
+    }
+    if (!(o.zero_window >= 0.0 && o.zero_window <= 5.0)) {
+        fail(PK_ERROR_ARGUMENT, "options.zero_window must lie from 0 to 5 degrees");
+    }
 }
 
 std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const pk_instrument &instrument,
@@ -105,6 +111,10 @@ void pk_refinement_options_default(pk_refinement_options *options) {
     options->max_cycles = 60;
     options->chi2_tolerance = 1e-5;
     options->shift_tolerance = 0.05;
+    options->stages = 1;
+    options->start_from_data = 1;
+    options->cell_window = 0.01;
+    options->zero_window = 0.1;
 }
 
 int32_t pk_refinement_make(const pk_measured_pattern *measured, const pk_instrument *instrument,
@@ -298,6 +308,18 @@ const char *pk_refinement_stop_reason(const pk_refinement *refinement) {
 
 const char *pk_refinement_warnings(const pk_refinement *refinement) {
     return refinement != nullptr ? refinement->warnings.c_str() : "";
+}
+
+const char *pk_refinement_notes(const pk_refinement *refinement) {
+    return refinement != nullptr ? refinement->notes.c_str() : "";
+}
+
+const char *pk_refinement_verdict(const pk_refinement *refinement) {
+    return refinement != nullptr ? refinement->verdict.c_str() : "";
+}
+
+const char *pk_refinement_stage(const pk_refinement *refinement) {
+    return refinement != nullptr ? refinement->stage.c_str() : "";
 }
 
 int32_t pk_refinement_correlations(const pk_refinement *refinement, double *matrix, int32_t capacity, int32_t *size,

@@ -1,12 +1,12 @@
-// Starting values before the first cycle. The scales and the background
-// enter the pattern linearly, so for any cell their best values are one
-// weighted linear least-squares solve; the profile χ² that remains, as a
-// function of the free cell lengths, is searched on a grid in two stages
-// (the low-angle part of the range over ±1.5 %, where peaks move least,
-// then the whole range over ±0.1 %), so that a literature cell some tenths
-// of a per cent off, whose peaks at high angle miss the measured ones by more
-// than their width, still starts Levenberg–Marquardt inside its basin.
+// Starting values before the first cycle. What the measured peaks show
+// comes first: the positions (zero shift and cells, peak_matching.cpp) and
+// then the widths (profile_from_peaks.cpp), each only where free and asked
+// for. Then the scales and the background, which enter the pattern
+// linearly: for the values as they now stand their best values are one
+// weighted linear least-squares solve. In Le Bail, every reflexion's first
+// intensity is its calculated one at the scale that solve gives.
 #include <cmath>
+#include <vector>
 
 #include "boundary/boundary.hpp"
 #include "refinement/fit.hpp"
@@ -15,14 +15,24 @@ namespace powderkit::refinement {
 
 namespace {
 
-constexpr int kScanPasses = 4;
+// A peak stands clear when its neighbours lie farther than this many of their mean widths.
+constexpr double kClearOfNeighbours = 1.5;
+// Its width is known when its esd is below this fraction of it.
+constexpr double kWidthPrecision = 0.25;
 
-// Coefficient of every phase at scale 1 and every background polynomial that
-// best fits the points below `last` (exclusive); χ² of that fit in `chi2`.
-Eigen::VectorXd linearFit(const pk_refinement &r, std::size_t last, double &chi2) {
+bool anyFree(const pk_refinement &r, Target target) {
+    for (const Parameter &parameter : r.parameters) {
+        if (parameter.target == target && parameter.state == PK_PARAMETER_FREE) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Eigen::VectorXd linearFit(const pk_refinement &r, double &chi2) {
     const auto phases = static_cast<Eigen::Index>(r.phases.size());
     const auto columns = phases + r.options.background_count;
-    const auto rows = static_cast<Eigen::Index>(last);
+    const auto rows = static_cast<Eigen::Index>(r.x.size());
     Eigen::MatrixXd a(rows, columns);
     Eigen::VectorXd b(rows);
     for (Eigen::Index i = 0; i < rows; ++i) {
@@ -41,73 +51,61 @@ Eigen::VectorXd linearFit(const pk_refinement &r, std::size_t last, double &chi2
     return solution;
 }
 
-// Sets every free cell length of phase p in turn to the grid value of least
-// χ² (after the linear fit) over value·(1 + f), f = −span … span; whether
-// any moved.
-bool scanCell(pk_refinement &r, std::size_t p, std::size_t last, double span, int steps) {
-    bool moved = false;
-    const std::vector<bool> only = [&] {
-        std::vector<bool> marked(r.phases.size(), false);
-        marked[p] = true;
-        return marked;
-    }();
-    for (std::size_t k = 0; k < 3; ++k) {
-        const int index = r.phases[p].cellParameter[k];
-        if (index < 0 || r.parameters[static_cast<std::size_t>(index)].state == PK_PARAMETER_FIXED) continue;
-        Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
-        const double start = parameter.value;
-        double best = start;
-        double bestChi2 = INFINITY;
-        for (int step = -steps; step <= steps; ++step) {
-            parameter.value = start * (1.0 + span * step / steps);
-            applyParameters(r);
-            try {
-                evaluate(r, only);
-            } catch (const phase::Failure &) {
-                continue;
-            }
-            double chi2 = 0.0;
-            linearFit(r, last, chi2);
-            if (chi2 < bestChi2) {
-                bestChi2 = chi2;
-                best = parameter.value;
-            }
+std::vector<ObservedPeak> observedPeaks(const pk_refinement &r) {
+    std::vector<double> x, y, sigma;
+    for (std::size_t i = 0; i < r.x.size(); ++i) {
+        if (!(r.weight[i] > 0.0)) continue;
+        x.push_back(r.x[i]);
+        y.push_back(r.y[i]);
+        sigma.push_back(1.0 / std::sqrt(r.weight[i]));
+    }
+    pk_measured_pattern *pattern = nullptr;
+    if (pk_measured_pattern_make(x.data(), y.data(), sigma.data(), static_cast<int32_t>(x.size()), &pattern,
+                                 nullptr) != PK_OK) {
+        return {};
+    }
+    pk_peak_search search;
+    pk_peak_search_default(&search);
+    search.wavelength = 0.0;
+    int32_t count = 0, failures = 0;
+    std::vector<pk_peak> found;
+    int32_t status = pk_find_peaks(pattern, &search, nullptr, 0, &count, nullptr, 0, &failures, nullptr);
+    if (status == PK_OK && count > 0) {
+        found.resize(static_cast<std::size_t>(count));
+        status = pk_find_peaks(pattern, &search, found.data(), count, &count, nullptr, 0, &failures, nullptr);
+    }
+    pk_measured_pattern_free(pattern);
+    if (status == PK_ERROR_OUT_OF_MEMORY) throw std::bad_alloc();
+    if (status != PK_OK) return {};
+    std::vector<ObservedPeak> peaks;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        const pk_peak &peak = found[k];
+        bool clear = peak.fwhm_esd < kWidthPrecision * peak.fwhm;
+        for (std::size_t other : {k - 1, k + 1}) {
+            if (other >= found.size()) continue;  // k − 1 wraps round at the first peak
+            const double apart = std::fabs(found[other].position - peak.position);
+            if (apart < kClearOfNeighbours * 0.5 * (found[other].fwhm + peak.fwhm)) clear = false;
         }
-        moved = moved || best != start;
-        parameter.value = best;
-        applyParameters(r);
-        evaluate(r, only);
+        if (clear) peaks.push_back({peak.position, peak.fwhm, peak.eta, peak.height, peak.area});
     }
-    return moved;
+    return peaks;
 }
-
-// Coordinate by coordinate over every phase's lengths, until none moves
-// (each length's own lines set its minimum; a few passes settle the others).
-void scanCells(pk_refinement &r, std::size_t last, double span, int steps) {
-    for (int pass = 0; pass < kScanPasses; ++pass) {
-        bool moved = false;
-        for (std::size_t p = 0; p < r.phases.size(); ++p) moved = scanCell(r, p, last, span, steps) || moved;
-        if (!moved) return;
-    }
-}
-
-}  // namespace
 
 void startingValues(pk_refinement &r) {
     applyParameters(r);
     evaluate(r, {});
-    bool cellFree = false;
-    for (const Parameter &parameter : r.parameters) {
-        if (parameter.target == Target::Cell && parameter.state != PK_PARAMETER_FIXED) cellFree = true;
-    }
-    if (cellFree) {
-        const std::size_t lowAngle = std::max<std::size_t>(r.x.size() * 2 / 5, 2);
-        scanCells(r, lowAngle, 0.015, 30);
-        scanCells(r, r.x.size(), 0.001, 10);
+    const bool positions = anyFree(r, Target::Cell) || anyFree(r, Target::Zero);
+    if (r.options.start_from_data != 0 && (positions || anyFree(r, Target::Profile))) {
+        const std::vector<ObservedPeak> peaks = observedPeaks(r);
+        if (positions) matchPositions(r, peaks);
+        if (anyFree(r, Target::Profile)) {
+            profileFromPeaks(r, peaks);
+            scaleWidths(r);
+        }
     }
     // The linear parameters at their best for these values, where free.
     double chi2 = 0.0;
-    const Eigen::VectorXd solution = linearFit(r, r.x.size(), chi2);
+    const Eigen::VectorXd solution = linearFit(r, chi2);
     const auto phases = static_cast<Eigen::Index>(r.phases.size());
     for (Parameter &parameter : r.parameters) {
         if (parameter.state == PK_PARAMETER_FIXED || parameter.state == PK_PARAMETER_TIED) continue;

@@ -6,7 +6,7 @@
 // of the projector P = (1/m) Σ R over that group.
 #include <cmath>
 
-#include "refinement/symmetry_constraints.hpp"
+#include "refinement_model/symmetry_constraints.hpp"
 
 namespace powderkit::refinement {
 

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "boundary/boundary.hpp"
-#include "refinement/refinement.hpp"
+#include "refinement_model/refinement.hpp"
 
 namespace powderkit::refinement {
 

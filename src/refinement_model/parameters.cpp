@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "boundary/boundary.hpp"
-#include "refinement/refinement.hpp"
+#include "refinement_model/refinement.hpp"
 
 namespace powderkit::refinement {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "refinement/refinement.hpp"
+#include "refinement_model/refinement.hpp"
 
 namespace powderkit::refinement {
 

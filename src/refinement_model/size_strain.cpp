@@ -12,7 +12,7 @@
 
 #include "boundary/constants.hpp"
 #include "pattern/peak_shapes.hpp"
-#include "refinement/refinement.hpp"
+#include "refinement_model/refinement.hpp"
 
 namespace powderkit::refinement {
 

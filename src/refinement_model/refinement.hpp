@@ -1,7 +1,9 @@
-// The refinement of a measured pattern: the phases as they stand (their
-// descriptions, profiles, scales), the instrument, the background, the
-// parameters by name with the constraints that tie them, and what a run
-// leaves behind (esd's, correlations, statistics, warnings).
+// The refinement's model of a measured pattern: the phases as they stand
+// (their descriptions, profiles, scales), the instrument, the background, the
+// parameters by name with the constraints that tie them, the calculated
+// pattern of their current values, and what a run leaves behind (esd's,
+// correlations, statistics, warnings, notes, verdict). The fit that moves
+// the values stands above it, in src/refinement/.
 #ifndef POWDERKIT_REFINEMENT_REFINEMENT_HPP
 #define POWDERKIT_REFINEMENT_REFINEMENT_HPP
 
@@ -16,7 +18,7 @@
 #include "pattern/pattern_model.hpp"
 #include "crystal/phase.hpp"
 #include "powderkit_phase.h"
-#include "refinement/symmetry_constraints.hpp"
+#include "refinement_model/symmetry_constraints.hpp"
 
 namespace powderkit::refinement {
 
@@ -115,6 +117,9 @@ struct pk_refinement {
     // After a run.
     pk_refinement_summary summary{};
     std::string stopReason, warnings;
+    std::string notes;    // what the run did on its own: starting values moved, stages cut short
+    std::string verdict;  // the reasons to doubt the fit, one per line
+    std::string stage;    // the stage running, "" outside a run
     std::vector<double> correlations;
     int32_t correlationSize = 0;
     std::vector<int> correlationOrder;  // the parameter of each row of the correlations
@@ -185,9 +190,6 @@ std::array<double, 3> microstrain(double uSample, double ySample);
 // returns the warning lines for those that cannot be given.
 std::string sizeAndStrain(pk_refinement &refinement);
 
-// Runs the Levenberg–Marquardt fit and fills the summary, esd's,
-// correlations, stop reason and warnings.
-void runFit(pk_refinement &refinement, pk_refinement_progress progress, void *context);
 
 }  // namespace powderkit::refinement
 

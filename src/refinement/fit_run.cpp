@@ -1,0 +1,263 @@
+// A whole run: the starting values, then the free parameters released in
+// stages in the order practitioners use (scale and background; then the
+// zero shift, displacement and cells; then the profile; then coordinates;
+// then displacement parameters, occupancies and the other intensity terms),
+// each stage running Levenberg–Marquardt until it converges or uses its share
+// of the cycles. Parameters the data cannot determine, and one of each pair
+// correlated beyond 0.99 at the end, are fixed and named; the run stops early
+// only when a step cannot lower χ² or the host asks. Then the statistics, the
+// esd's √((JᵀWJ)⁻¹_jj · χ²/(N − P)), the correlations (the normalised
+// inverse), and the verdict.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "boundary/boundary.hpp"
+#include "refinement/fit.hpp"
+
+namespace powderkit::refinement {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Pairs correlated beyond this are not both determined: one is fixed.
+constexpr double kCorrelationLimit = 0.99;
+// The fewest cycles an early stage may use (a cell started 1 % off takes a few).
+constexpr int kStageCycles = 8;
+// Cycles given to the free set again after a parameter of a correlated pair was fixed.
+constexpr int kSettleCycles = 10;
+
+struct Stage {
+    const char *name;
+    std::vector<Target> targets;
+};
+
+// The order the free set is released in; a stage that frees nothing new is skipped.
+const std::vector<Stage> &stageOrder() {
+    static const std::vector<Stage> order = {
+        {"scale and background", {Target::Scale, Target::Background}},
+        {"zero, displacement and cells", {Target::Zero, Target::Displacement, Target::Transparency, Target::Cell}},
+        {"profile", {Target::Profile, Target::Asymmetry}},
+        {"coordinates", {Target::Coordinate}},
+        {"displacement parameters and occupancies",
+         {Target::Uiso, Target::Occupancy, Target::March, Target::Absorption, Target::RoughnessP,
+          Target::RoughnessQ}},
+    };
+    return order;
+}
+
+}  // namespace
+
+int stageOf(Target target) {
+    const std::vector<Stage> &order = stageOrder();
+    for (std::size_t s = 0; s < order.size(); ++s) {
+        if (std::find(order[s].targets.begin(), order[s].targets.end(), target) != order[s].targets.end())
+            return static_cast<int>(s);
+    }
+    return static_cast<int>(order.size()) - 1;
+}
+
+namespace {
+
+void fillStatistics(pk_refinement &r, std::size_t freeCount) {
+    double weightedSquares = 0.0;
+    double absolute = 0.0;
+    double observed = 0.0;
+    for (std::size_t i = 0; i < r.x.size(); ++i) {
+        if (!(r.weight[i] > 0.0)) continue;
+        weightedSquares += r.weight[i] * r.y[i] * r.y[i];
+        absolute += std::fabs(r.y[i] - r.calculated[i]);
+        observed += r.y[i];
+    }
+    const auto n = static_cast<int32_t>(weightedPointCount(r));
+    const auto p = static_cast<int32_t>(freeCount);
+    pk_refinement_summary &s = r.summary;
+    s.points = n;
+    s.free_count = p;
+    s.chi2 = chiSquared(r);
+    s.Rwp = calculateWeightedProfileResidual(s.chi2, weightedSquares);
+    s.Rexp = calculateExpectedProfileResidual(n, p, weightedSquares);
+    s.GoF = n > p ? calculateGoodnessOfFit(s.chi2, n, p) : kNaN;
+    // Rp = 100 Σ|y − y_calc| / Σ y over the fitted points.
+    s.Rp = observed != 0.0 ? 100.0 * absolute / observed : kNaN;
+}
+
+// (JᵀWJ)⁻¹ in the scaled form: Â⁻¹.
+Eigen::MatrixXd scaledInverse(const NormalEquations &e) {
+    const auto size = e.scaled.rows();
+    return e.scaled.ldlt().solve(Eigen::MatrixXd::Identity(size, size));
+}
+
+// Fixes one parameter of each pair correlated beyond kCorrelationLimit (the
+// one released later; of two in one stage, the later listed), most
+// correlated pairs first; whether any was fixed.
+bool fixCorrelatedPairs(pk_refinement &r, std::vector<int> &free) {
+    if (free.size() < 2) return false;
+    freezeWindows(r, true);
+    const NormalEquations e = normalEquations(r, free);
+    freezeWindows(r, false);
+    const Eigen::MatrixXd inverse = scaledInverse(e);
+    struct Pair {
+        double correlation;
+        std::size_t first, second;
+    };
+    std::vector<Pair> pairs;
+    for (std::size_t j = 0; j < free.size(); ++j) {
+        for (std::size_t k = j + 1; k < free.size(); ++k) {
+            const auto a = static_cast<Eigen::Index>(j), b = static_cast<Eigen::Index>(k);
+            const double c = std::fabs(inverse(a, b) / std::sqrt(inverse(a, a) * inverse(b, b)));
+            if (c > kCorrelationLimit) pairs.push_back({c, j, k});
+        }
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const Pair &x, const Pair &y) { return x.correlation > y.correlation; });
+    std::vector<bool> fixed(free.size(), false);
+    std::vector<std::size_t> chosen;
+    std::ostringstream why;
+    for (const Pair &pair : pairs) {
+        if (fixed[pair.first] || fixed[pair.second]) continue;
+        const Parameter &a = r.parameters[static_cast<std::size_t>(free[pair.first])];
+        const Parameter &b = r.parameters[static_cast<std::size_t>(free[pair.second])];
+        const std::size_t later = stageOf(a.target) > stageOf(b.target) ? pair.first : pair.second;
+        fixed[later] = true;
+        chosen.push_back(later);
+        why << (why.tellp() > 0 ? "; " : "") << a.name << " and " << b.name << " correlated "
+            << std::round(pair.correlation * 10000.0) / 10000.0;
+    }
+    if (chosen.empty()) return false;
+    fixUndetermined(r, free, chosen, why.str());
+    return true;
+}
+
+// esd's and correlations from Â at the final values; warnings for the
+// parameters held at a limit.
+void fillUncertainties(pk_refinement &r, const std::vector<int> &free) {
+    freezeWindows(r, true);
+    const NormalEquations e = normalEquations(r, free);
+    freezeWindows(r, false);
+    const auto size = static_cast<Eigen::Index>(free.size());
+    const Eigen::MatrixXd inverse = scaledInverse(e);
+    const double reduced = r.summary.GoF;
+    r.correlationSize = static_cast<int32_t>(size);
+    r.correlationOrder = free;
+    r.correlations.assign(static_cast<std::size_t>(size * size), 0.0);
+    std::ostringstream warnings;
+    for (Eigen::Index j = 0; j < size; ++j) {
+        Parameter &parameter = r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(j)])];
+        parameter.esd = std::sqrt(inverse(j, j) * reduced) / e.diagonal(j);
+        if (parameter.state == PK_PARAMETER_AT_LIMIT) {
+            warnings << parameter.name << " is held at its " << (parameter.value <= parameter.lower ? "lower" : "upper")
+                     << " limit " << parameter.value << "\n";
+        }
+        for (Eigen::Index k = 0; k < size; ++k) {
+            r.correlations[static_cast<std::size_t>(j * size + k)] =
+                inverse(j, k) / std::sqrt(inverse(j, j) * inverse(k, k));
+        }
+    }
+    r.warnings += warnings.str();
+}
+
+// The stop, R-Bragg, each phase's size and strain (whose warnings follow the run's), and the verdict.
+void finish(pk_refinement &r, int32_t stop, int cycles, const std::string &reason) {
+    r.warnings += sizeAndStrain(r);
+    r.summary.stop = stop;
+    r.summary.converged = stop == PK_STOP_CONVERGED ? 1 : 0;
+    r.summary.cycles = cycles;
+    r.stopReason = reason;
+    r.stage.clear();
+    computeBraggResiduals(r);
+    judge(r);
+}
+
+}  // namespace
+
+bool Progress::call(const pk_refinement &r, int cycle, double chi2, double damping) const {
+    if (callback == nullptr) return false;
+    double weightedSquares = 0.0;
+    for (std::size_t i = 0; i < r.x.size(); ++i) weightedSquares += r.weight[i] * r.y[i] * r.y[i];
+    const double rwp = calculateWeightedProfileResidual(chi2, weightedSquares);
+    return callback(context, cyclesBefore + cycle, chi2, rwp, damping) != 0;
+}
+
+void runFit(pk_refinement &r, pk_refinement_progress callback, void *context) {
+    r.summary = pk_refinement_summary{};
+    r.correlations.clear();
+    r.correlationSize = 0;
+    r.correlationOrder.clear();
+    r.warnings.clear();
+    r.notes.clear();
+    r.verdict.clear();
+    std::vector<int> chosen;
+    for (std::size_t i = 0; i < r.parameters.size(); ++i) {
+        Parameter &parameter = r.parameters[i];
+        parameter.esd = kNaN;
+        if (parameter.state == PK_PARAMETER_AT_LIMIT || parameter.state == PK_PARAMETER_UNDETERMINED) {
+            parameter.state = PK_PARAMETER_FREE;
+        }
+        if (parameter.state == PK_PARAMETER_FREE) chosen.push_back(static_cast<int>(i));
+    }
+    if (weightedPointCount(r) <= chosen.size()) {
+        phase::fail(PK_ERROR_ARGUMENT, std::to_string(weightedPointCount(r)) + " weighted points cannot determine " +
+                                            std::to_string(chosen.size()) + " free parameters");
+    }
+    startingValues(r);
+    if (chosen.empty()) {
+        fillStatistics(r, 0);
+        finish(r, PK_STOP_NOTHING_FREE, 0, "no parameter is free");
+        return;
+    }
+    // The stages: each frees the chosen parameters of its targets beside those of the stages before.
+    std::vector<std::pair<std::string, int>> stages;  // name, last stage index it holds
+    const std::vector<Stage> &order = stageOrder();
+    if (r.options.stages != 0) {
+        for (std::size_t s = 0; s < order.size(); ++s) {
+            const bool frees = std::any_of(chosen.begin(), chosen.end(), [&](int index) {
+                return stageOf(r.parameters[static_cast<std::size_t>(index)].target) == static_cast<int>(s);
+            });
+            if (frees) stages.emplace_back(order[s].name, static_cast<int>(s));
+        }
+    } else {
+        stages.emplace_back("every free parameter", static_cast<int>(order.size()));
+    }
+    Progress progress{callback, context, 0};
+    int cyclesLeft = r.options.max_cycles;
+    MinimiseOutcome outcome;
+    std::vector<int> free;
+    for (std::size_t s = 0; s < stages.size() && cyclesLeft > 0; ++s) {
+        r.stage = stages[s].first;
+        const bool last = s + 1 == stages.size();
+        // The stage's free set: the chosen parameters of its targets and those before, less any found undetermined.
+        free.clear();
+        for (int index : chosen) {
+            const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+            if (parameter.state != PK_PARAMETER_UNDETERMINED && stageOf(parameter.target) <= stages[s].second)
+                free.push_back(index);
+        }
+        const int share = last ? cyclesLeft : std::min(cyclesLeft, std::max(kStageCycles, r.options.max_cycles / 4));
+        outcome = minimise(r, free, share, progress);
+        cyclesLeft -= outcome.cycles;
+        progress.cyclesBefore += outcome.cycles;
+        if (outcome.stop == PK_STOP_CALLBACK) break;
+        if (stages.size() > 1 && !last && outcome.stop != PK_STOP_CONVERGED) {
+            r.notes += "stage \"" + stages[s].first + "\" ended after " + std::to_string(outcome.cycles) +
+                       " cycles: " + outcome.reason + "\n";
+        }
+        if (last && outcome.stop != PK_STOP_CALLBACK && fixCorrelatedPairs(r, free)) {
+            const MinimiseOutcome settled = minimise(r, free, std::max(kSettleCycles, cyclesLeft), progress);
+            progress.cyclesBefore += settled.cycles;
+            cyclesLeft -= settled.cycles;
+            outcome.stop = settled.stop;
+            outcome.reason = settled.reason;
+        }
+    }
+    if (outcome.stop == PK_STOP_CYCLE_LIMIT) {
+        outcome.reason = "the cycle limit (" + std::to_string(r.options.max_cycles) + ") was reached";
+    }
+    freezeWindows(r, false);
+    evaluate(r, {});
+    fillStatistics(r, free.size());
+    if (!free.empty()) fillUncertainties(r, free);
+    finish(r, outcome.stop, progress.cyclesBefore, outcome.reason);
+}
+
+}  // namespace powderkit::refinement

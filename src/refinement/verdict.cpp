@@ -1,0 +1,163 @@
+// The verdict of a run: "converged" says only that the values stopped
+// moving. A fit that converged can still be poor, and the verdict names why,
+// as an expert reading the result would:
+//   - the reduced χ² above 10, that is S = Rwp/Rexp above about 3: the model
+//     does not explain the data to their precision;
+//   - peaks in the difference curve that no phase explains: the weighted
+//     residual z_i = (y_i − y_calc,i)/σ_i summed over one peak width,
+//     Σz/√m for the m points there, is a standard normal number where the
+//     model is right; a run of it above 8 that stands clear of its
+//     surroundings and lies farther than two widths from every calculated
+//     line is a peak of something the model lacks ("a phase may be missing");
+//   - widths, Uiso or occupancies held at a limit; parameters the data
+//     cannot determine; a stop other than convergence.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "boundary/constants.hpp"
+#include "refinement/fit.hpp"
+
+namespace powderkit::refinement {
+
+namespace {
+
+// Above this reduced χ² the misfit is far beyond counting noise.
+constexpr double kPoorReducedChiSquared = 10.0;
+// A summed weighted residual above this many standard deviations is a peak
+// (8: about one false alarm in 10¹⁵ windows of pure noise).
+constexpr double kResidualPeakSigma = 8.0;
+// An unexplained peak lies farther than this many widths from every line.
+constexpr double kClearOfLines = 2.0;
+// Its surroundings (two to four widths away) hold less than this share of it.
+constexpr double kContrast = 0.35;
+// At most this many unexplained peaks are named, strongest first.
+constexpr std::size_t kNamedPeaks = 5;
+
+std::string fixed(double value, int decimals) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// Every calculated line of every phase, by position: its position and FWHM (axis units).
+class Lines {
+public:
+    explicit Lines(const pk_refinement &r) {
+        for (const PhaseModel &model : r.phases) {
+            const phase::PhasePeaks &peaks = model.peaks;
+            for (std::size_t n = 0; n < peaks.reflexions.size() && n < peaks.cwPeaks.size(); ++n) {
+                if (peaks.cwPeaks[n].inverseFwhm > 0.0)
+                    lines_.push_back({peaks.reflexions[n].peakPosition, 1.0 / peaks.cwPeaks[n].inverseFwhm});
+            }
+        }
+        std::sort(lines_.begin(), lines_.end());
+    }
+    // The FWHM of the line nearest x, and the distance to it (0 and ∞ when there is none).
+    std::pair<double, double> nearest(double x) const {
+        const auto above = std::lower_bound(lines_.begin(), lines_.end(), std::make_pair(x, 0.0));
+        std::pair<double, double> best{0.0, INFINITY};
+        for (auto it : {above, above == lines_.begin() ? lines_.end() : above - 1}) {
+            if (it == lines_.end()) continue;
+            const double d = std::fabs(it->first - x);
+            if (d < best.second) best = {it->second, d};
+        }
+        return best;
+    }
+
+private:
+    std::vector<std::pair<double, double>> lines_;
+};
+
+struct ResidualPeak {
+    double x, significance;
+};
+
+// The peaks of the weighted difference curve that no calculated line explains.
+std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &r) {
+    const Lines lines(r);
+    const std::size_t n = r.x.size();
+    std::vector<double> z(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) z[i] = (r.y[i] - r.calculated[i]) * std::sqrt(r.weight[i]);
+    // Prefix sums of z and of the weighted-point count, for sums over windows.
+    std::vector<double> sum(n + 1, 0.0), points(n + 1, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        sum[i + 1] = sum[i] + z[i];
+        points[i + 1] = points[i] + (r.weight[i] > 0.0 ? 1.0 : 0.0);
+    }
+    auto windowed = [&](double from, double to) {
+        const auto a = static_cast<std::size_t>(std::lower_bound(r.x.begin(), r.x.end(), from) - r.x.begin());
+        const auto b = static_cast<std::size_t>(std::upper_bound(r.x.begin(), r.x.end(), to) - r.x.begin());
+        const double m = points[b] - points[a];
+        return m > 0.0 ? (sum[b] - sum[a]) / std::sqrt(m) : 0.0;
+    };
+    std::vector<ResidualPeak> found;
+    std::vector<double> score(n, 0.0);
+    std::vector<double> width(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        width[i] = lines.nearest(r.x[i]).first;
+        if (width[i] > 0.0) score[i] = windowed(r.x[i] - width[i] / 2.0, r.x[i] + width[i] / 2.0);
+    }
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const double h = width[i];
+        if (!(score[i] > kResidualPeakSigma) || score[i] < score[i - 1] || score[i] < score[i + 1]) continue;
+        const double x = r.x[i];
+        if (lines.nearest(x).second < kClearOfLines * h) continue;
+        const double left = windowed(x - 4.0 * h, x - 2.0 * h), right = windowed(x + 2.0 * h, x + 4.0 * h);
+        if (std::max(left, right) > kContrast * score[i]) continue;
+        if (!found.empty() && x - found.back().x < 2.0 * h) {
+            if (score[i] > found.back().significance) found.back() = {x, score[i]};
+            continue;
+        }
+        found.push_back({x, score[i]});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const ResidualPeak &a, const ResidualPeak &b) { return a.significance > b.significance; });
+    if (found.size() > kNamedPeaks) found.resize(kNamedPeaks);
+    std::sort(found.begin(), found.end(), [](const ResidualPeak &a, const ResidualPeak &b) { return a.x < b.x; });
+    return found;
+}
+
+}  // namespace
+
+void judge(pk_refinement &r) {
+    std::ostringstream reasons;
+    const pk_refinement_summary &s = r.summary;
+    if (s.stop != PK_STOP_CONVERGED && s.stop != PK_STOP_NOTHING_FREE) {
+        reasons << "the run did not converge: " << r.stopReason << "\n";
+    }
+    if (s.GoF > kPoorReducedChiSquared) {
+        reasons << "the reduced χ² is " << fixed(s.GoF, 1) << " (S = Rwp/Rexp = " << fixed(s.Rwp / s.Rexp, 2)
+                << "): the model does not explain the data to their precision\n";
+    }
+    const std::vector<ResidualPeak> peaks = unexplainedPeaks(r);
+    if (!peaks.empty()) {
+        reasons << "a phase may be missing: the difference curve holds peaks no phase explains at 2θ";
+        for (std::size_t k = 0; k < peaks.size(); ++k) {
+            const double theta = peaks[k].x * phase::kDegreesToRadians / 2.0;
+            const double d = r.instrument.wavelength / (2.0 * std::sin(theta));
+            reasons << (k == 0 ? " " : ", ") << fixed(peaks[k].x, 3) << "° (d " << fixed(d, 4) << " Å)";
+        }
+        reasons << "\n";
+    }
+    std::string undetermined;
+    for (const Parameter &parameter : r.parameters) {
+        if (parameter.state == PK_PARAMETER_UNDETERMINED) {
+            undetermined += (undetermined.empty() ? "" : ", ") + parameter.name;
+        }
+        const bool judged = parameter.target == Target::Profile || parameter.target == Target::Uiso ||
+                            parameter.target == Target::Occupancy;
+        if (judged && parameter.state == PK_PARAMETER_AT_LIMIT) {
+            reasons << parameter.name << " is held at its " << (parameter.value <= parameter.lower ? "lower" : "upper")
+                    << " limit " << parameter.value << "\n";
+        }
+    }
+    if (!undetermined.empty()) {
+        reasons << "the data cannot determine " << undetermined << ": they were fixed where they stood\n";
+    }
+    r.verdict = reasons.str();
+    r.summary.doubtful = r.verdict.empty() ? 0 : 1;
+}
+
+}  // namespace powderkit::refinement
