@@ -6,6 +6,7 @@
 #define POWDERKIT_CLI_COMMANDS_HPP
 
 #include <stdexcept>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,11 @@ struct RefineOptions {
     std::string setup;                   // a setup.json to start from
     std::string output_dir;              // empty: no files
     std::string save_instrument;         // write the refined instrument file here; empty: none
+    // How the run starts; −1 or NaN: not given (the library's default).
+    int stages = -1;                     // 1: release the free parameters in stages, 0: all at once
+    int start_from_data = -1;            // 1: start widths, zero and cells from the measured peaks
+    double cell_window = NAN;            // fraction the cells may move so
+    double zero_window = NAN;            // degrees the zero may move so
 };
 
 std::string runReflexions(const ReflexionsOptions &options);

@@ -168,6 +168,17 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     command->add_option("--tie", options.ties, "A=B: B follows A (repeatable)");
     command->add_flag("--le-bail", options.le_bail, "Le Bail: intensities from the pattern");
     addNumber(*command, "--cycles", options.cycles, options.has_cycles, "cycle limit (default 60)");
+    command->add_flag_function(
+        "--no-stages", [&options](std::int64_t) { options.stages = 0; },
+        "release every free parameter at once (default: in stages, scale and background first)");
+    command->add_flag_function(
+        "--no-data-start", [&options](std::int64_t) { options.start_from_data = 0; },
+        "start from the values as given (default: widths, zero and cells from the measured peaks)");
+    command->add_option("--cell-window", options.cell_window,
+                        "how far the measured peaks may move the cells before the first cycle, a fraction "
+                        "(default 0.01; 0: not at all)");
+    command->add_option("--zero-window", options.zero_window,
+                        "how far they may move the zero shift, degrees (default 0.1; 0: not at all)");
     command->add_option("--setup", options.setup, "start from a setup.json of an earlier run");
     command->add_option("--output", options.output_dir,
                         "write DIR/refinement.json, DIR/fit.xy, DIR/fit.svg and DIR/setup.json");
@@ -177,7 +188,9 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     command->footer("Example:\n  powderkit refine mixture.xy corundum.cif silicon.cif --anode Cu --output fit\n"
                     "Without --anode, --wavelength or --instrument, the Kα1 + Kα2 lines the file names (XRDML),\n"
                     "else Cu's.\n"
-                    "Default --free: scale,background,zero,cell,profile (Le Bail: without scale).\n"
+                    "Default --free: scale,background,zero,cell,profile (Le Bail: without scale), released in\n"
+                    "stages; the widths, zero and cells start from the measured peaks. What the data cannot\n"
+                    "determine is fixed and named; the verdict, printed last, says why a fit may be poor.\n"
                     "Instrument and sample:\n"
                     "  powderkit refine si.xy silicon.cif --save-instrument diffractometer.json\n"
                     "  powderkit refine sample.xy sample.cif --instrument diffractometer.json\n"

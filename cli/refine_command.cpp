@@ -74,6 +74,12 @@ void checkOptions(const RefineOptions &options) {
     }
     if (options.cycles < 1) throw InputError("--cycles: " + std::to_string(options.cycles) + ": must be 1 or more");
     for (const std::string &tie : options.ties) splitTie(tie);
+    if (!std::isnan(options.cell_window) && !(options.cell_window >= 0.0 && options.cell_window <= 0.1)) {
+        throw InputError("--cell-window: " + formatNumber(options.cell_window) + ": must lie from 0 to 0.1 (±10 %)");
+    }
+    if (!std::isnan(options.zero_window) && !(options.zero_window >= 0.0 && options.zero_window <= 5.0)) {
+        throw InputError("--zero-window: " + formatNumber(options.zero_window) + ": must lie from 0 to 5 degrees");
+    }
 }
 
 // The range must hold points of the pattern, and the excluded regions must leave some.
@@ -126,6 +132,10 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_patt
         made_with.x_min = options.range[0];
         made_with.x_max = options.range[1];
     }
+    if (options.stages >= 0) made_with.stages = static_cast<uint8_t>(options.stages);
+    if (options.start_from_data >= 0) made_with.start_from_data = static_cast<uint8_t>(options.start_from_data);
+    if (!std::isnan(options.cell_window)) made_with.cell_window = options.cell_window;
+    if (!std::isnan(options.zero_window)) made_with.zero_window = options.zero_window;
     pk_error error{};
     pk_refinement *made = nullptr;
     const int32_t status =
@@ -175,7 +185,19 @@ void configure(pk_refinement &refinement, const RefineSetup &setup, const std::s
     }
 }
 
-int32_t reportCycle(void *, int32_t cycle, double chi2, double rwp, double damping) {
+// One line per cycle on standard error, and the stage's name when a new one begins.
+struct CycleReport {
+    const pk_refinement *refinement;
+    std::string stage;
+};
+
+int32_t reportCycle(void *context, int32_t cycle, double chi2, double rwp, double damping) {
+    auto *report = static_cast<CycleReport *>(context);
+    const std::string stage = pk_refinement_stage(report->refinement);
+    if (stage != report->stage) {
+        std::fprintf(stderr, "stage: %s\n", stage.c_str());
+        report->stage = stage;
+    }
     std::fprintf(stderr, "cycle %d  Rwp %.5g  chi2 %.6g  damping %.3g\n", cycle, rwp, chi2, damping);
     return 0;
 }
@@ -207,11 +229,26 @@ std::vector<double> peakPositions(const pk_refinement &refinement, int32_t phase
     }
 }
 
+// The lines of a text, without their line ends.
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
 RefineResult collect(const pk_refinement &refinement) {
     RefineResult result;
     pk_error error{};
     check(pk_refinement_get_summary(&refinement, &result.summary, &error), error);
     result.stop_reason = pk_refinement_stop_reason(&refinement);
+    result.notes = lines(pk_refinement_notes(&refinement));
+    result.verdict = lines(pk_refinement_verdict(&refinement));
     for (int32_t i = 0; i < pk_refinement_parameter_count(&refinement); ++i) {
         pk_parameter parameter{};
         check(pk_refinement_parameter(&refinement, i, &parameter, &error), error);
@@ -271,7 +308,7 @@ std::string withEsd(double value, double esd) {
 std::string resultText(const RefineResult &result) {
     Table parameters({"parameter", "value", "esd", "state"});
     size_t fixed = 0;
-    const char *const states[] = {"fixed", "free", "tied", "at limit", "undetermined"};
+    const char *const states[] = {"fixed", "free", "tied", "at limit", "fixed: undetermined"};
     for (const ParameterResult &parameter : result.parameters) {
         if (parameter.state == PK_PARAMETER_FIXED) {
             ++fixed;
@@ -297,8 +334,11 @@ std::string resultText(const RefineResult &result) {
         phases.add(std::isfinite(phase.size_nm) ? withEsd(phase.size_nm, phase.size_esd) : "-");
         phases.add(std::isfinite(phase.strain_percent) ? withEsd(phase.strain_percent, phase.strain_esd) : "-");
     }
+    std::string verdict = "\nverdict: ";
+    verdict += result.verdict.empty() ? "nothing found to doubt the fit\n" : "doubtful\n";
+    for (const std::string &reason : result.verdict) verdict += "  - " + reason + "\n";
     return parameters.text() + "# " + std::to_string(fixed) + " fixed parameters not shown\n\n" +
-           statistics.text() + '\n' + phases.text();
+           statistics.text() + '\n' + phases.text() + verdict;
 }
 
 }  // namespace
@@ -322,8 +362,10 @@ std::string runRefine(const RefineOptions &given) {
     configure(*refinement, setup, given.setup);
 
     pk_error error{};
-    check(pk_refinement_run(refinement.get(), reportCycle, nullptr, &error), error);
+    CycleReport report{refinement.get(), ""};
+    check(pk_refinement_run(refinement.get(), reportCycle, &report, &error), error);
     const RefineResult result = collect(*refinement);
+    for (const std::string &note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     const std::string warnings = pk_refinement_warnings(refinement.get());
     if (!warnings.empty()) {
         std::fprintf(stderr, "%s%s", warnings.c_str(), warnings.back() == '\n' ? "" : "\n");

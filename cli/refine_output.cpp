@@ -32,7 +32,7 @@ const char *stateName(int32_t state) {
     case PK_PARAMETER_FREE: return "free";
     case PK_PARAMETER_TIED: return "tied";
     case PK_PARAMETER_AT_LIMIT: return "at limit";
-    case PK_PARAMETER_UNDETERMINED: return "undetermined";
+    case PK_PARAMETER_UNDETERMINED: return "fixed: undetermined";
     default: return "fixed";
     }
 }
@@ -219,6 +219,14 @@ RefineSetup readSetup(const std::string &path) {
         } else if (key == "cycles") {
             options.cycles = reader.toInteger(value, key);
             options.has_cycles = true;
+        } else if (key == "stages") {
+            options.stages = reader.toBool(value, key) ? 1 : 0;
+        } else if (key == "start_from_data") {
+            options.start_from_data = reader.toBool(value, key) ? 1 : 0;
+        } else if (key == "cell_window") {
+            options.cell_window = reader.toNumber(value, key);
+        } else if (key == "zero_window") {
+            options.zero_window = reader.toNumber(value, key);
         } else if (key == "free") {
             options.free = reader.toText(value, key);
         } else if (key == "ties") {
@@ -312,6 +320,10 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         options.cycles = given.cycles;
         options.has_cycles = true;
     }
+    if (given.stages >= 0) options.stages = given.stages;
+    if (given.start_from_data >= 0) options.start_from_data = given.start_from_data;
+    if (!std::isnan(given.cell_window)) options.cell_window = given.cell_window;
+    if (!std::isnan(given.zero_window)) options.zero_window = given.zero_window;
     options.output_dir = given.output_dir;
     options.save_instrument = given.save_instrument;
     options.setup.clear();
@@ -349,6 +361,8 @@ std::string refinementJson(const RefineResult &result) {
     const Written root = {{"converged", summary.converged != 0},
                        {"cycles", summary.cycles},
                        {"stop_reason", result.stop_reason},
+                       {"verdict", {{"doubtful", summary.doubtful != 0}, {"reasons", result.verdict}}},
+                       {"notes", result.notes},
                        {"points", summary.points},
                        {"statistics",
                         {{"Rp", number(summary.Rp)},
@@ -410,6 +424,8 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     }
     Written range = nullptr;
     if (options.range.size() == 2) range = {options.range[0], options.range[1]};
+    pk_refinement_options defaults;
+    pk_refinement_options_default(&defaults);
     const Written root = {{"measured", absolutePath(options.measured)},
                        {"phases", phases},
                        {"source", source},
@@ -418,6 +434,10 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
                        {"background", options.background},
                        {"mode", options.le_bail ? "le_bail" : "rietveld"},
                        {"cycles", options.cycles},
+                       {"stages", options.stages != 0},
+                       {"start_from_data", options.start_from_data != 0},
+                       {"cell_window", std::isnan(options.cell_window) ? defaults.cell_window : options.cell_window},
+                       {"zero_window", std::isnan(options.zero_window) ? defaults.zero_window : options.zero_window},
                        {"free", options.free},
                        {"ties", options.ties},
                        {"parameters", parameters}};

@@ -55,6 +55,8 @@ struct PhaseResult {
 struct RefineResult {
     pk_refinement_summary summary{};
     std::string stop_reason;
+    std::vector<std::string> notes;      // what the run did on its own
+    std::vector<std::string> verdict;    // the reasons to doubt the fit; none: nothing found
     std::vector<ParameterResult> parameters;
     std::vector<PhaseResult> phases;
     std::vector<double> x, observed, calculated, background, difference;

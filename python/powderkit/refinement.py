@@ -40,6 +40,12 @@ class Refinement(Owner):
                  instrument's profile; `bank` picks its bank (None: the first)
     instrument_profile   the instrument's own Profile: with it each phase's result
                  gives crystallite size and microstrain from the broadening beyond it
+    stages       True (default): the free parameters released in stages (scale and
+                 background; + zero, displacement, cells; + profile; + coordinates;
+                 + Uiso, occupancies …); False: all at once
+    start_from_data   True (default): free widths, zero and cells start from the
+                 measured peaks; cell_window (fraction, 0.01) and zero_window (degrees,
+                 0.1) bound how far the cells and zero may move so (0: not at all)
 
     Parameters are named "<phase>.scale", "<phase>.a" … "<phase>.gamma",
     "<phase>.<site>.x|y|z|uiso|occ", "<phase>.U" … "<phase>.Y", "<phase>.asymmetry",
@@ -57,7 +63,8 @@ class Refinement(Owner):
     def __init__(self, measured, phases, *, anode=None, wavelength=None, alpha2=True, neutron=False,
                  dispersion=True, instrument=None, scale=None, profile=None, march=None, names=None, background=6,
                  le_bail=False, range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None,
-                 instrument_file=None, instrument_profile=None, bank=None):
+                 instrument_file=None, instrument_profile=None, bank=None, stages=True, start_from_data=True,
+                 cell_window=None, zero_window=None):
         """Makes the refinement; see the class's description of every argument."""
         if not isinstance(measured, MeasuredPattern):
             raise Error(f"the measured pattern must be a powderkit.MeasuredPattern, not {type(measured).__name__}")
@@ -79,7 +86,8 @@ class Refinement(Owner):
                            phases=list(phases) if isinstance(phases, (list, tuple)) else [phases], scale=scale,
                            profile=profile, march=march, names=names, background=int(background),
                            le_bail=bool(le_bail), range=range, cycles=int(cycles), chi2_tolerance=chi2_tolerance,
-                           shift_tolerance=shift_tolerance)
+                           shift_tolerance=shift_tolerance, stages=bool(stages),
+                           start_from_data=bool(start_from_data), cell_window=cell_window, zero_window=zero_window)
         self._measured = measured
         self._operations = [("exclude", (float(a), float(b))) for a, b in exclude]
         self._handle = None
@@ -100,6 +108,12 @@ class Refinement(Owner):
             options.chi2_tolerance = float(s["chi2_tolerance"])
         if s["shift_tolerance"] is not None:
             options.shift_tolerance = float(s["shift_tolerance"])
+        options.stages = 1 if s.get("stages", True) else 0
+        options.start_from_data = 1 if s.get("start_from_data", True) else 0
+        if s.get("cell_window") is not None:
+            options.cell_window = float(s["cell_window"])
+        if s.get("zero_window") is not None:
+            options.zero_window = float(s["zero_window"])
         return options
 
     def _build(self, values=None):
@@ -254,7 +268,7 @@ class Refinement(Owner):
         return (_rebuild, (setup, self._measured, operations, values))
 
     def __repr__(self):
-        free = [p.name for p in self.parameters.values() if p.state in ("free", "at limit", "undetermined")]
+        free = [p.name for p in self.parameters.values() if p.state in ("free", "at limit", "fixed: undetermined")]
         return f"<Refinement of {self._measured.name!r}: {len(self._setup['phases'])} phases, {len(free)} free>"
 
 

@@ -15,7 +15,8 @@ class Parameter(NamedTuple):
 
     value and esd are in the units of the record field (Å, degrees, Å², …);
     esd is NaN when the parameter was not refined or cannot be determined.
-    state is "fixed", "free", "tied", "at limit" or "undetermined".
+    state is "fixed", "free", "tied", "at limit" or "fixed: undetermined" (chosen free, but
+    the data cannot determine it: fixed where it stood).
     """
     name: str
     value: float
@@ -71,8 +72,14 @@ class Result:
     converged       True when χ² and every shift fell below their tolerances
     stop            "converged", "cycle limit", "stopped by callback", "singular",
                     "diverged" or "nothing free"; stop_reason says it in words
-    warnings        list of texts: parameters at a limit, undetermined ones,
-                    pairs correlated beyond 0.99
+    warnings        list of texts: parameters at a limit, undetermined ones (fixed where
+                    they stood: state "fixed: undetermined"), pairs correlated beyond 0.99
+    notes           list of texts: what the run did on its own (starting values taken
+                    from the measured peaks, stages that ended before converging)
+    verdict         list of reasons to doubt the fit (empty: none found): a reduced χ²
+                    above 10, peaks no phase explains ("a phase may be missing"), widths,
+                    Uiso or occupancies at a limit, undetermined parameters;
+                    doubtful is True when there is any
     cycles, points, free_count
     correlations    (P, P) correlation matrix of the refined parameters, named
                     in order by correlated_names
@@ -96,6 +103,9 @@ class Result:
         self.stop = r.STOPS[summary.stop]
         self.stop_reason = lib.pk_refinement_stop_reason(handle).decode("utf-8")
         self.warnings = lib.pk_refinement_warnings(handle).decode("utf-8").splitlines()
+        self.notes = lib.pk_refinement_notes(handle).decode("utf-8").splitlines()
+        self.verdict = lib.pk_refinement_verdict(handle).decode("utf-8").splitlines()
+        self.doubtful = bool(summary.doubtful)
         self.parameters = read_parameters(handle)
         self._read_correlations(handle, summary.free_count)
         self._read_phases(handle)
@@ -106,7 +116,7 @@ class Result:
         size = ctypes.c_int32()
         call(lib.pk_refinement_correlations, handle, doubles(matrix), len(matrix), ctypes.byref(size))
         self.correlations = matrix[:size.value ** 2].reshape(size.value, size.value)
-        refined = ("free", "at limit", "undetermined")
+        refined = ("free", "at limit")
         self.correlated_names = [p.name for p in self.parameters.values() if p.state in refined]
 
     def _read_phases(self, handle):

@@ -36,7 +36,7 @@ class SeriesResult:
     def __init__(self, patterns, results):
         self.patterns = list(patterns)
         self.results = list(results)
-        refined = ("free", "at limit", "undetermined")
+        refined = ("free", "at limit", "fixed: undetermined")
         self.names = [name for name in self.results[0].parameters
                       if any(res.parameters[name].state in refined for res in self.results)] if self.results else []
         self.values = np.array([[res.parameters[n].value for n in self.names] for res in self.results]).reshape(

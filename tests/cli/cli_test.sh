@@ -202,7 +202,8 @@ done
 import json, math, sys
 saved = json.load(open(sys.argv[1]))
 assert abs(saved["instrument"]["zero"] - 0.03) < 1e-6 and abs(saved["profile"]["X"] - 0.015) < 1e-6, saved
-rows = [line.split("\t") for line in open(sys.argv[2]).read().split("\n\n")[-1].splitlines()]
+table = [block for block in open(sys.argv[2]).read().split("\n\n") if block.startswith("phase\t")][-1]
+rows = [line.split("\t") for line in table.splitlines()]
 row = dict(zip(rows[0], rows[1]))
 g, l = math.sqrt(0.002), 0.04
 tch = (g**5 + 2.69269 * g**4 * l + 2.42843 * g**3 * l**2 + 4.47163 * g**2 * l**3 + 0.07842 * g * l**4 + l**5) ** 0.2
