@@ -89,44 +89,35 @@ Eigen::MatrixXd scaledInverse(const NormalEquations &e) {
     return e.scaled.ldlt().solve(Eigen::MatrixXd::Identity(size, size));
 }
 
-// Fixes one parameter of each pair correlated beyond kCorrelationLimit (the
-// one released later; of two in one stage, the later listed), most
-// correlated pairs first; whether any was fixed.
+// Fixes, one at a time, a parameter of the most correlated pair beyond
+// kCorrelationLimit (the one released later; of two in one stage, the later
+// listed), the correlations worked out again after each; whether any was fixed.
 bool fixCorrelatedPairs(pk_refinement &r, std::vector<int> &free) {
-    if (free.size() < 2) return false;
-    freezeWindows(r, true);
-    const NormalEquations e = normalEquations(r, free);
-    freezeWindows(r, false);
-    const Eigen::MatrixXd inverse = scaledInverse(e);
-    struct Pair {
-        double correlation;
-        std::size_t first, second;
-    };
-    std::vector<Pair> pairs;
-    for (std::size_t j = 0; j < free.size(); ++j) {
-        for (std::size_t k = j + 1; k < free.size(); ++k) {
-            const auto a = static_cast<Eigen::Index>(j), b = static_cast<Eigen::Index>(k);
-            const double c = std::fabs(inverse(a, b) / std::sqrt(inverse(a, a) * inverse(b, b)));
-            if (c > kCorrelationLimit) pairs.push_back({c, j, k});
+    bool any = false;
+    while (free.size() >= 2) {
+        freezeWindows(r, true);
+        const NormalEquations e = normalEquations(r, free);
+        freezeWindows(r, false);
+        const Eigen::MatrixXd inverse = scaledInverse(e);
+        double most = kCorrelationLimit;
+        std::size_t first = 0, second = 0;
+        for (std::size_t j = 0; j < free.size(); ++j) {
+            for (std::size_t k = j + 1; k < free.size(); ++k) {
+                const auto a = static_cast<Eigen::Index>(j), b = static_cast<Eigen::Index>(k);
+                const double c = std::fabs(inverse(a, b) / std::sqrt(inverse(a, a) * inverse(b, b)));
+                if (c > most) most = c, first = j, second = k;
+            }
         }
+        if (first == second) break;
+        const Parameter &a = r.parameters[static_cast<std::size_t>(free[first])];
+        const Parameter &b = r.parameters[static_cast<std::size_t>(free[second])];
+        const std::size_t later = stageOf(a.target) > stageOf(b.target) ? first : second;
+        std::ostringstream why;
+        why << a.name << " and " << b.name << " correlated " << std::round(most * 10000.0) / 10000.0;
+        fixUndetermined(r, free, {later}, why.str());
+        any = true;
     }
-    std::sort(pairs.begin(), pairs.end(), [](const Pair &x, const Pair &y) { return x.correlation > y.correlation; });
-    std::vector<bool> fixed(free.size(), false);
-    std::vector<std::size_t> chosen;
-    std::ostringstream why;
-    for (const Pair &pair : pairs) {
-        if (fixed[pair.first] || fixed[pair.second]) continue;
-        const Parameter &a = r.parameters[static_cast<std::size_t>(free[pair.first])];
-        const Parameter &b = r.parameters[static_cast<std::size_t>(free[pair.second])];
-        const std::size_t later = stageOf(a.target) > stageOf(b.target) ? pair.first : pair.second;
-        fixed[later] = true;
-        chosen.push_back(later);
-        why << (why.tellp() > 0 ? "; " : "") << a.name << " and " << b.name << " correlated "
-            << std::round(pair.correlation * 10000.0) / 10000.0;
-    }
-    if (chosen.empty()) return false;
-    fixUndetermined(r, free, chosen, why.str());
-    return true;
+    return any;
 }
 
 // esd's and correlations from Â at the final values; warnings for the

@@ -189,9 +189,10 @@ struct Dimension {
 };
 
 // The search over the dimensions, coarse to fine: the widths blurred by 27,
-// 9, 3 and 1, each level on a grid of steps blur × finest step, the first over
-// the whole window, the others about the best few points of the level before
-// (so that a narrow true optimum is not lost for a broad wrong one).
+// 9, 3 and 1 (the levels that leave at least eight grid steps across the
+// widest window), each level on a grid of steps blur × finest step, the first
+// over the whole window, the others about the best few points of the level
+// before (so that a narrow true optimum is not lost for a broad wrong one).
 class Search {
 public:
     Search(const Mover &mover, const std::vector<ObservedPeak> &peaks, const std::array<int, 3> &parameterOf,
@@ -223,7 +224,12 @@ public:
     std::vector<double> best() const {
         std::vector<std::pair<double, std::vector<double>>> kept = {{0.0, std::vector<double>(dimensions_.size())}};
         double previous = 0.0;  // the blur of the level before; 0 at the first
+        // Blurring beyond an eighth of the finest grid across the widest window would smear every line over
+        // every peak: the first level starts below that.
+        double finest = 1.0;
+        for (const Dimension &d : dimensions_) finest = std::max(finest, d.window / d.step);
         for (double blur : {27.0, 9.0, 3.0, 1.0}) {
+            if (blur > 1.0 && blur > finest / 8.0) continue;
             std::vector<std::pair<double, std::vector<double>>> next;
             for (const auto &[score, centre] : kept) {
                 std::vector<int> steps(dimensions_.size());
