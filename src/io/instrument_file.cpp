@@ -103,6 +103,8 @@ const ProfileNumber kProfileNumbers[] = {
     {"alpha1", &pk_profile::alpha1, kAny},
     {"beta0", &pk_profile::beta0, kAny},
     {"beta1", &pk_profile::beta1, kAny},
+    {"axial_sl", &pk_profile::axial_sl, {0.0, PK_AXIAL_MAX, false, false}},
+    {"axial_hl", &pk_profile::axial_hl, {0.0, PK_AXIAL_MAX, false, false}},
 };
 
 // Names of the coded fields, indexed by their codes.
@@ -159,6 +161,7 @@ void checkRecords(const pk_instrument &instrument, const pk_profile &profile, co
         if (!n.range.holds(value))
             refuse(name, std::string("profile.") + n.key, n.range.text() + ", not " + shown(value));
     }
+    if (hasAxialDivergence(profile) && profile.asymmetry > 0.0) refuse(name, "profile.axial_sl", kBothAsymmetries);
 }
 
 // One value of a file: its JSON text for messages, and the value where it is a scalar.
@@ -328,6 +331,8 @@ void readRecords(const std::string &text, const std::string &name, pk_instrument
             profile.*n.field = numberAt(*value, std::string("profile.") + n.key, name);
         }
     }
+    // A file that gives an axial divergence describes the asymmetry by it: P then defaults to 0.
+    if (hasAxialDivergence(profile) && find(file.profile, "asymmetry") == nullptr) profile.asymmetry = 0.0;
     checkRecords(instrument, profile, name);
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,8 +39,9 @@ void checkProfileFields(const pk_profile &profile, bool tof) {
     if (profile.asymmetry < 0.0) fail(PK_ERROR_ARGUMENT, "profile.asymmetry must not be negative");
     for (const auto &[name, value] : {std::pair{"axial_sl", profile.axial_sl}, std::pair{"axial_hl", profile.axial_hl}}) {
         if (!(value >= 0.0 && value <= PK_AXIAL_MAX)) {
-            fail(PK_ERROR_ARGUMENT, std::string("profile.") + name + " must lie in [0, " + std::to_string(PK_AXIAL_MAX) +
-                                        "], not " + std::to_string(value));
+            char message[96];
+            std::snprintf(message, sizeof message, "profile.%s must lie in [0, %g], not %g", name, PK_AXIAL_MAX, value);
+            fail(PK_ERROR_ARGUMENT, message);
         }
     }
     if (hasAxialDivergence(profile) && tof) fail(PK_ERROR_ARGUMENT, "the axial divergence is for 2θ shapes only");
