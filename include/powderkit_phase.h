@@ -177,7 +177,9 @@ typedef struct pk_profile {
  * asymmetry P is the other, empirical description of the same effect: a
  * profile that sets both (P > 0 and axial_sl + axial_hl > 0) is refused, so
  * set asymmetry to 0 when you give the axial divergence. asymmetry_cutoff
- * concerns P alone. Time-of-flight shapes take neither. */
+ * concerns P alone. Time-of-flight shapes take neither. The function is the
+ * same with S/L and H/L swapped: a refinement keeps them in the order they
+ * start in, and cannot move them apart from equal values. */
 
 /* A typical laboratory diffractometer for the 2θ types (pseudo-Voigt:
  * U 0.004, V −0.002, W 0.003, X 0.02, Y 0.01, asymmetry 0.02 below 50°);
