@@ -37,7 +37,8 @@ constexpr double kNodes[4] = {0.18343464249564978, 0.525532409916329, 0.79666647
 constexpr double kWeights[4] = {0.36268378337836177, 0.31370664587788705, 0.22238103445337434,
                                 0.10122853629037669};
 // Panel width in FWHM: a Lorentzian's poles then lie two panel half-widths
-// off the panel, and 8 points integrate it to ~1e-9 of the peak's height.
+// off the panel, and 8 points bring every value within 1e-7 of the peak's
+// height of the defining integral (5e-8 at worst in the tests, 5° … 150°).
 constexpr double kPanelFwhm = 0.5;
 // At most this many panels (a very narrow peak far below 90° with a large
 // divergence): beyond it the panels widen and the accuracy falls gradually.
