@@ -59,6 +59,7 @@ struct PatternOptions {
     std::vector<double> range{10.0, 150.0, 0.02};  // from, to, step (degrees 2θ)
     std::string profile;                 // empty: the instrument file's, else "pv"
     std::vector<double> uvw;             // empty, or U V W
+    std::vector<double> axial;           // empty, or S/L and H/L of the axial divergence
     std::string output_dir;              // empty: the pattern goes to stdout
 };
 
@@ -79,6 +80,7 @@ struct RefineOptions {
     bool has_background = false;
     int background = 6;                  // Chebyshev coefficients
     std::string free;                    // empty: the mode's default list
+    std::vector<double> axial;           // empty, or S/L and H/L of the axial divergence
     std::vector<std::string> ties;       // "A=B"
     bool le_bail = false;
     bool has_cycles = false;

@@ -95,6 +95,16 @@ void addNoAlpha2(CLI::App &command, bool &no_alpha2, const SourceChoice &source)
     command.add_flag("--no-alpha2", no_alpha2, "the anode's Kα1 line alone")->excludes(source.wavelength);
 }
 
+// --axial S/L,H/L, the profile's axial divergence.
+void addAxial(CLI::App &command, std::vector<double> &axial) {
+    command
+        .add_option("--axial", axial,
+                    "SL,HL: axial divergence, sample and detector half-heights over the radius (each 0 … 0.1), "
+                    "in place of the asymmetry P")
+        ->expected(2)
+        ->delimiter(',');
+}
+
 void addReflexions(CLI::App &app, ReflexionsOptions &options) {
     CLI::App *command =
         app.add_subcommand("reflexions", "List the reflexions of a phase, largest d first");
@@ -126,6 +136,7 @@ void addPattern(CLI::App &app, PatternOptions &options) {
     command->add_option("--profile", options.profile, "peak shape (default: the --instrument file's, else pv)")
         ->check(CLI::IsMember({"pv", "gaussian", "lorentzian"}));
     command->add_option("--uvw", options.uvw, "Gaussian width U V W, degrees²")->expected(3);
+    addAxial(*command, options.axial);
     command->add_option("--output", options.output_dir,
                         "write DIR/pattern.xy, DIR/reflexions.tsv and DIR/pattern.svg");
     command->footer(
@@ -166,6 +177,7 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     command->add_option("--free", options.free,
                         "comma-separated parameters and group words to refine");
     command->add_option("--tie", options.ties, "A=B: B follows A (repeatable)");
+    addAxial(*command, options.axial);
     command->add_flag("--le-bail", options.le_bail, "Le Bail: intensities from the pattern");
     addNumber(*command, "--cycles", options.cycles, options.has_cycles, "cycle limit (default 60)");
     command->add_flag_function(

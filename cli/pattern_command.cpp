@@ -41,7 +41,8 @@ std::vector<double> patternAxis(const std::vector<double> &range) {
     return x;
 }
 
-// The --profile type's default, else the instrument file's profile, else the pseudo-Voigt's default; --uvw over it.
+// The --profile type's default, else the instrument file's profile, else the pseudo-Voigt's default; --uvw and
+// --axial over it.
 pk_profile makeProfile(const PatternOptions &options) {
     int32_t type = PK_PROFILE_PSEUDO_VOIGT;
     if (options.profile == "gaussian") type = PK_PROFILE_GAUSSIAN;
@@ -57,6 +58,7 @@ pk_profile makeProfile(const PatternOptions &options) {
         profile.V = options.uvw[1];
         profile.W = options.uvw[2];
     }
+    applyAxial(options.axial, profile);
     return profile;
 }
 

@@ -90,6 +90,19 @@ MeasuredPatternHandle readMeasuredPattern(const std::string &path, int bank, con
     return pattern;
 }
 
+void applyAxial(const std::vector<double> &axial, pk_profile &profile) {
+    if (axial.empty()) return;
+    for (double value : axial) {
+        if (!(value >= 0.0 && value <= PK_AXIAL_MAX)) {
+            throw InputError("--axial: S/L and H/L must lie between 0 and " + formatNumber(PK_AXIAL_MAX) + ", not " +
+                             formatNumber(value));
+        }
+    }
+    profile.axial_sl = axial[0];
+    profile.axial_hl = axial[1];
+    profile.asymmetry = 0.0;
+}
+
 void takeFileWavelengths(SourceOptions &source, const pk_measured_pattern &pattern) {
     if (!source.anode.empty() || source.has_wavelength || source.neutron) return;
     pk_error error{};

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "commands.hpp"
 #include "powderkit_phase.h"
@@ -52,6 +53,10 @@ MeasuredPatternHandle readMeasuredPattern(const std::string &path, int bank, con
 
 // Prints each line of `warnings` to standard error as "powderkit: warning: LINE", once per run.
 void printWarnings(const std::string &warnings);
+
+// --axial S/L,H/L into `profile` (nothing when `axial` is empty): the axial
+// divergence in place of the asymmetry P, which it sets to 0.
+void applyAxial(const std::vector<double> &axial, pk_profile &profile);
 
 // Keeps the X-ray lines the measured pattern's file names in `source`, unless
 // an anode, a wavelength or neutrons were asked for.

@@ -105,17 +105,21 @@ void checkPoints(const RefineOptions &options, const pk_measured_pattern &measur
     if (kept == 0 && in_range > 0) throw InputError("--exclude: leaves no point of the range to fit");
 }
 
-// With an instrument file every phase starts from its profile, and the refinement knows it as the instrument's.
+// With an instrument file every phase starts from its profile, and the refinement knows it as the instrument's;
+// --axial puts the axial divergence into the profile (the file's, else the default).
 RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_pattern &measured,
                                 const pk_instrument &instrument, const std::vector<PhaseHandle> &phases) {
     const RefineOptions &options = setup.options;
     const bool from_file = !options.source.instrument_file.empty();
-    const pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file, options.source.bank).profile : pk_profile{};
+    pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file, options.source.bank).profile : pk_profile{};
+    if (!from_file) pk_profile_default(&profile, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    applyAxial(options.axial, profile);
+    const bool own_profile = from_file || !options.axial.empty();
     std::vector<pk_phase_setting> settings;
     for (const PhaseHandle &phase : phases) {
         pk_phase_setting setting{};
         setting.phase = phase.get();
-        setting.profile = from_file ? &profile : nullptr;
+        setting.profile = own_profile ? &profile : nullptr;
         setting.scale = 1.0;
         setting.march_ratio = 1.0;
         setting.march_axis[2] = 1.0;

@@ -240,6 +240,14 @@ RefineSetup readSetup(const std::string &path) {
     return setup;
 }
 
+// Whether a parameter is a phase's asymmetry: "<phase>.asymmetry", ".SL" or ".HL".
+bool isAsymmetry(const std::string &name) {
+    for (const std::string suffix : {".asymmetry", ".SL", ".HL"}) {
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) return true;
+    }
+    return false;
+}
+
 // The index K of "background.K", or −1.
 int backgroundIndex(const std::string &name) {
     const std::string prefix = "background.";
@@ -292,11 +300,12 @@ RefineSetup resolveSetup(const RefineOptions &given) {
     if (given.no_alpha2) options.no_alpha2 = true;
     keepInstrumentTerms(given.source, options.source);
     // A correction given on the command line replaces the value the setup's
-    // parameters carry from the last run.
+    // parameters carry from the last run; --axial replaces the phases' asymmetries.
     const auto overridden = [&](const SetupParameter &p) {
         return (p.name == "absorption" && given.source.has_absorption) ||
                ((p.name == "roughness_p" || p.name == "roughness_q") && !given.source.roughness.empty()) ||
-               (p.name == "transparency" && given.source.has_transparency);
+               (p.name == "transparency" && given.source.has_transparency) ||
+               (!given.axial.empty() && isAsymmetry(p.name));
     };
     setup.parameters.erase(std::remove_if(setup.parameters.begin(), setup.parameters.end(), overridden),
                            setup.parameters.end());
@@ -315,6 +324,7 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         options.free.clear();   // the new mode's default, unless given
     }
     if (!given.free.empty()) options.free = given.free;
+    if (!given.axial.empty()) options.axial = given.axial;
     if (!given.ties.empty()) options.ties = given.ties;
     if (given.has_cycles) {
         options.cycles = given.cycles;

@@ -161,7 +161,25 @@ typedef struct pk_profile {
     double gamma0, gamma1, gamma2; /* TOF γ = γ0 + γ1 d + γ2 d², µs */
     double alpha0, alpha1;      /* TOF α = α0 + α1/d, 1/µs */
     double beta0, beta1;        /* TOF β = β0 + β1/d⁴, 1/µs */
+    double axial_sl, axial_hl;  /* axial divergence S/L and H/L (dimensionless, 0 … PK_AXIAL_MAX):
+                                   sample and detector half-heights over the distance from
+                                   sample to detector; both 0: none */
 } pk_profile;
+
+/* Largest S/L and H/L of pk_profile.axial_sl and axial_hl. */
+#define PK_AXIAL_MAX 0.1
+
+/* The two asymmetries of the constant-wavelength shapes. With axial_sl +
+ * axial_hl > 0 each peak is the symmetric shape convolved with the
+ * Finger–Cox–Jephcoat axial-divergence function (J. Appl. Cryst. 27 (1994)
+ * 892) at every angle: its tail lies towards lower 2θ below 90° and towards
+ * higher 2θ above, its area is kept and its reported position stays 2θ₀. The
+ * asymmetry P is the other, empirical description of the same effect: a
+ * profile that sets both (P > 0 and axial_sl + axial_hl > 0) is refused, so
+ * set asymmetry to 0 when you give the axial divergence. asymmetry_cutoff
+ * concerns P alone. Time-of-flight shapes take neither. The function is the
+ * same with S/L and H/L swapped: a refinement keeps them in the order they
+ * start in, and cannot move them apart from equal values. */
 
 /* A typical laboratory diffractometer for the 2θ types (pseudo-Voigt:
  * U 0.004, V −0.002, W 0.003, X 0.02, Y 0.01, asymmetry 0.02 below 50°);
@@ -201,7 +219,9 @@ PK_PHASE_API int32_t pk_profile_default(pk_profile *profile, int32_t type, pk_er
  * "tof_exp_gaussian", "tof_exp_pseudo_voigt": a 2θ shape on a 2θ axis, a
  * time-of-flight shape on a time-of-flight axis), and the numbers U V W X Y
  * asymmetry (≥ 0) asymmetry_cutoff sigma0 sigma1 sigma2 gamma0 gamma1 gamma2
- * alpha0 alpha1 beta0 beta1 of pk_profile.
+ * alpha0 alpha1 beta0 beta1 axial_sl axial_hl (each 0 … PK_AXIAL_MAX, and not
+ * beside an asymmetry above 0: a profile with an axial divergence takes
+ * asymmetry 0 when the file leaves it out) of pk_profile.
  * Reading refuses, naming the key: another format or version, a key it does
  * not know (a misspelt key never passes silently), a value of the wrong type,
  * a missing required key and a value out of its range. */
@@ -655,7 +675,8 @@ enum {
 };
 
 /* One parameter by name: "SiC.scale", "SiC.a", "SiC.Si1.x", "SiC.Si1.uiso",
- * "SiC.Si1.occ", "SiC.U" … "SiC.Y", "SiC.asymmetry", "SiC.march", "zero",
+ * "SiC.Si1.occ", "SiC.U" … "SiC.Y", "SiC.asymmetry", "SiC.SL" and "SiC.HL" (the
+ * axial divergence's axial_sl and axial_hl, 0 … 0.1), "SiC.march", "zero",
  * "displacement", "absorption" (μR, 0 … 10), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
  * "transparency" (1/μ ≥ 0, mm), "background.0" … */
 typedef struct pk_parameter {
@@ -675,7 +696,11 @@ PK_PHASE_API int32_t pk_refinement_parameter(const pk_refinement *refinement, in
  * names and group words: "scale", "cell", "xyz", "uiso", "occ", "profile",
  * "asymmetry", "march", "zero", "displacement", "absorption", "roughness" (both terms),
  * "transparency", "background", each alone (every phase) or after
- * a phase name ("SiC.cell"). Fails naming an unknown word, changing nothing. */
+ * a phase name ("SiC.cell"). The group word "asymmetry" frees a phase's P when
+ * its profile has no axial divergence, and its SL and HL when it has; naming
+ * SL or HL of a phase whose P is above 0 (or its P while it has an axial
+ * divergence) fails, for a profile takes one asymmetry or the other.
+ * Fails naming an unknown word, changing nothing. */
 PK_PHASE_API int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool free,
                                             pk_error *error);
 
@@ -702,7 +727,7 @@ PK_PHASE_API int32_t pk_refinement_set_instrument_profile(pk_refinement *refinem
 PK_PHASE_API int32_t pk_refinement_instrument(const pk_refinement *refinement, pk_instrument *instrument,
                                               pk_error *error);
 
-/* One phase's profile as it stands, its refined values (U … Y, asymmetry) included. */
+/* One phase's profile as it stands, its refined values (U … Y, asymmetry, axial divergence) included. */
 PK_PHASE_API int32_t pk_refinement_phase_profile(const pk_refinement *refinement, int32_t phase_index,
                                                  pk_profile *profile, pk_error *error);
 

@@ -5,7 +5,8 @@
 //    reflexion, then each reflexion's peak on its FindReflexionRange window
 //    through the core's ProfileFunction (Cu Kα1 only);
 //  - the phase layer's pattern model, made once outside the timed loop, for
-//    Cu Kα1 alone and for Cu Kα1 + Kα2.
+//    Cu Kα1 alone and for Cu Kα1 + Kα2, and for Cu Kα1 with the axial
+//    divergence S/L 0.02, H/L 0.03 in place of the asymmetry P.
 // Buffers are made once and reused. Last, one whole pk_pattern call (the model
 // made inside it) with the library's defaults, as the Python package makes it.
 #include <benchmark/benchmark.h>
@@ -104,7 +105,7 @@ void CorundumCoreRoad(benchmark::State &state) {
 }
 BENCHMARK(CorundumCoreRoad)->Unit(benchmark::kMillisecond);
 
-void CorundumPatternModel(benchmark::State &state, bool alpha2) {
+void CorundumPatternModel(benchmark::State &state, bool alpha2, bool axial) {
     pk_phase *phase = readCorundum();
     pk_instrument instrument;
     pk_instrument_default(&instrument);
@@ -114,7 +115,9 @@ void CorundumPatternModel(benchmark::State &state, bool alpha2) {
     bool ok = phase != nullptr && pk_instrument_set_anode(&instrument, "Cu", alpha2, &error) == PK_OK &&
               pk_profile_default(&profile, PK_PROFILE_PSEUDO_VOIGT, &error) == PK_OK;
     if (ok) {
-        profile.asymmetry = 0.02;
+        profile.asymmetry = axial ? 0.0 : 0.02;
+        profile.axial_sl = axial ? 0.02 : 0.0;
+        profile.axial_hl = axial ? 0.03 : 0.0;
         const pk_phase_setting setting = {phase, 100.0, &profile, 0, 1.0, {0.0, 0.0, 1.0}};
         ok = pk_pattern_model_make(&instrument, &setting, 1, kBackground, 3, kFirst, kLast, &model, &error) ==
              PK_OK;
@@ -134,8 +137,9 @@ void CorundumPatternModel(benchmark::State &state, bool alpha2) {
     pk_pattern_model_free(model);
     pk_phase_free(phase);
 }
-BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1And2, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1, false, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1And2, true, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CorundumPatternModel, KAlpha1Axial, false, true)->Unit(benchmark::kMillisecond);
 
 // One whole pk_pattern call, the model made and freed inside it: the call that the Python
 // package's pk.pattern([phase], x, wavelength=1.540593) makes (Cu Kα1 alone, the default

@@ -55,7 +55,7 @@ class Instrument(ctypes.Structure):
 
 
 PROFILE_FIELDS = ("U", "V", "W", "X", "Y", "asymmetry", "asymmetry_cutoff", "sigma0", "sigma1", "sigma2", "gamma0",
-                  "gamma1", "gamma2", "alpha0", "alpha1", "beta0", "beta1")
+                  "gamma1", "gamma2", "alpha0", "alpha1", "beta0", "beta1", "axial_sl", "axial_hl")
 
 
 class Profile(ctypes.Structure):

@@ -143,7 +143,7 @@ def read_instrument(path, bank=None):
     "powderkit-instrument", "version": 1, an "instrument" object (the
     pk_instrument fields; "wavelength" required) and a "profile" object ("type"
     required: "gaussian", "lorentzian", "pseudo_voigt", "tof_exp_gaussian",
-    "tof_exp_pseudo_voigt"; then U V W X Y asymmetry …). Keys left out take the
+    "tof_exp_pseudo_voigt"; then U V W X Y asymmetry … axial_sl axial_hl). Keys left out take the
     defaults; an unknown key, a wrong type or a value out of range raises Error
     naming the key. GSAS-family parameter files are read too (.prm/.inst INS
     records, .instprm key:value lines), `bank` picking one by its number (None:
@@ -213,6 +213,10 @@ class Profile:
       gamma0..2        TOF γ = γ0 + γ1 d + γ2 d², µs
       alpha0, alpha1   TOF α = α0 + α1/d, 1/µs
       beta0, beta1     TOF β = β0 + β1/d⁴, 1/µs
+      axial_sl         axial divergence (2θ): sample half-height over the radius, 0 … 0.1
+      axial_hl         and detector half-height over the radius; either above 0
+                       convolves each peak with the Finger–Cox–Jephcoat function in
+                       place of the asymmetry P, which then defaults to 0
     """
 
     _TYPE = r.PROFILE_PSEUDO_VOIGT
@@ -226,6 +230,8 @@ class Profile:
                 raise Error(f"{type(self).__name__} has no field {name!r}; the fields are "
                             f"{', '.join(r.PROFILE_FIELDS)}")
             setattr(record, name, float(value))
+        if record.axial_sl + record.axial_hl > 0 and "asymmetry" not in fields:
+            record.asymmetry = 0.0  # the axial divergence describes the asymmetry instead
         self._record = record
 
     @classmethod

@@ -49,9 +49,10 @@ class Refinement(Owner):
 
     Parameters are named "<phase>.scale", "<phase>.a" … "<phase>.gamma",
     "<phase>.<site>.x|y|z|uiso|occ", "<phase>.U" … "<phase>.Y", "<phase>.asymmetry",
-    "<phase>.march", "zero", "displacement", "background.0" …; group words
+    "<phase>.SL", "<phase>.HL" (axial divergence, 0 … 0.1), "<phase>.march", "zero", "displacement", "background.0" …; group words
     (scale, cell, xyz, uiso, occ, profile, asymmetry, march, zero, displacement,
-    background) name several, alone or after a phase name ("SiC.xyz").
+    background) name several, alone or after a phase name ("SiC.xyz"); asymmetry
+    frees SL and HL of a profile with an axial divergence, P otherwise.
     Everything starts fixed except the background.
 
     It pickles to its description (pattern, phases, settings, the calls made

@@ -25,7 +25,7 @@ static int layout(void) {
     SIZE(pk_instrument); FIELD(pk_instrument, wavelength); FIELD(pk_instrument, dtt2);
     FIELD(pk_instrument, monochromator); FIELD(pk_instrument, dispersion); FIELD(pk_instrument, absorption);
     FIELD(pk_instrument, transparency);
-    SIZE(pk_profile); FIELD(pk_profile, U); FIELD(pk_profile, beta1);
+    SIZE(pk_profile); FIELD(pk_profile, U); FIELD(pk_profile, beta1); FIELD(pk_profile, axial_hl);
     SIZE(pk_site); FIELD(pk_site, x); FIELD(pk_site, has_u_aniso); FIELD(pk_site, u_aniso);
     SIZE(pk_phase_setting); FIELD(pk_phase_setting, profile); FIELD(pk_phase_setting, use_march);
     FIELD(pk_phase_setting, march_axis);

@@ -175,7 +175,9 @@ def test_pickling_keeps_values(example_data, corundum):
     copy = pickle.loads(pickle.dumps(instrument))
     assert [getattr(copy.record, f) for f, _ in copy.record._fields_] == [
         getattr(instrument.record, f) for f, _ in instrument.record._fields_]
-    for profile in (pk.PseudoVoigt(U=0.011, X=0.05, asymmetry=0), pk.Gaussian(W=0.007)):
+    # An axial divergence given alone takes P = 0 in place of the default's.
+    assert pk.Gaussian(axial_sl=0.02, axial_hl=0.03).asymmetry == 0.0 < pk.Gaussian().asymmetry
+    for profile in (pk.PseudoVoigt(U=0.011, X=0.05, asymmetry=0), pk.Gaussian(W=0.007, axial_hl=0.03)):
         copy = pickle.loads(pickle.dumps(profile))
         assert type(copy) is type(profile) and copy.record.type == profile.record.type
         assert [getattr(copy, f) for f in PROFILE_FIELDS] == [

@@ -114,6 +114,13 @@ void copyOut(const Values &values, double *out, int32_t capacity, int32_t *writt
     if (written != nullptr) *written = static_cast<int32_t>(values.size());
 }
 
+// Whether a profile takes the axial divergence (S/L + H/L above 0). It
+// replaces the asymmetry P: a profile with both is refused, with this reason.
+inline bool hasAxialDivergence(const pk_profile &profile) { return profile.axial_sl + profile.axial_hl > 0.0; }
+constexpr const char *kBothAsymmetries =
+    "an axial divergence (axial_sl, axial_hl) and an asymmetry P above 0 describe the same asymmetry: give one, "
+    "and set the other to 0";
+
 }  // namespace powderkit::phase
 
 #endif

@@ -103,6 +103,8 @@ const NumberField<pk_profile> kProfileNumbers[] = {
     {"alpha1", &pk_profile::alpha1, kAny},
     {"beta0", &pk_profile::beta0, kAny},
     {"beta1", &pk_profile::beta1, kAny},
+    {"axial_sl", &pk_profile::axial_sl, {0.0, PK_AXIAL_MAX, false, false}},
+    {"axial_hl", &pk_profile::axial_hl, {0.0, PK_AXIAL_MAX, false, false}},
 };
 
 // Names of the coded fields, indexed by their codes.
@@ -161,6 +163,7 @@ void checkRecords(const pk_instrument &instrument, const pk_profile &profile, co
                std::string("a ") + (tofShape ? "time-of-flight" : "2θ") + " shape does not fit the instrument's axis");
     }
     checkNumbers(profile, kProfileNumbers, "profile.", name);
+    if (hasAxialDivergence(profile) && profile.asymmetry > 0.0) refuse(name, "profile.axial_sl", kBothAsymmetries);
 }
 
 // One value of a file: its JSON text for messages, and the value where it is a scalar.
@@ -332,6 +335,8 @@ void readRecords(const std::string &text, const std::string &name, pk_instrument
     const int type = codeAt(member(file.profile, "profile.", "type", name), "profile.type", kProfileTypeNames, name);
     pk_profile_default(&profile, type, nullptr);
     readNumbers(file.profile, kProfileNumbers, "profile.", profile, name);
+    // A file that gives an axial divergence describes the asymmetry by it: P then defaults to 0.
+    if (hasAxialDivergence(profile) && find(file.profile, "asymmetry") == nullptr) profile.asymmetry = 0.0;
     checkRecords(instrument, profile, name);
 }
 

@@ -9,7 +9,8 @@
 //
 // Every shape is evaluated with its per-reflexion terms worked out when the
 // model is made: on a 2θ axis widths, mixing, tan θ₀ and cot 2θ₀
-// (peak_shapes.cpp, run by the window loops of window_kernels.cpp), on a
+// (peak_shapes.cpp, run by the window loops of window_kernels.cpp, and with
+// an axial divergence their quadrature nodes, axial_divergence.cpp), on a
 // time-of-flight axis α, β, σ², γ and η (tof_peaks.cpp), with the core's
 // arithmetic; tests hold them to the core's ProfileFunction. The low-angle
 // asymmetry applies below this layer's own cut-off, a field of the profile:
@@ -38,12 +39,12 @@ constexpr double kFlightTimeMargin = 0.03;
 
 // Half-width of the window a reflexion's peak is computed on: on a 2θ axis
 // 12 FWHM for a Gaussian, 40 FWHM where a Lorentzian tail is present, plus
-// the reach of the asymmetry shifts, P cot 2θ₀ (the widths are those of the
-// reflexion's worked-out peak); on a time-of-flight axis 10 σ + 25 γ plus the
-// exponential tails.
-double cwWindowHalfWidth(const PhasePeaks &peaks, const CwPeak &peak) {
+// the reach of the asymmetry shifts, P cot 2θ₀, or of the axial divergence's
+// tail, |2φ_min − 2θ₀| (the widths are those of the reflexion's worked-out
+// peak); on a time-of-flight axis 10 σ + 25 γ plus the exponential tails.
+double cwWindowHalfWidth(const PhasePeaks &peaks, const CwPeak &peak, double axialReach) {
     const bool lorentzian = peak.type == PK_PROFILE_LORENTZIAN || (peak.type == PK_PROFILE_PSEUDO_VOIGT && peak.eta > 0.0);
-    return (lorentzian ? 40.0 : 12.0) / peak.inverseFwhm + std::fabs(peaks.asymmetry * peak.shift);
+    return (lorentzian ? 40.0 : 12.0) / peak.inverseFwhm + std::fabs(peaks.asymmetry * peak.shift) + axialReach;
 }
 
 double tofWindowHalfWidth(const PhasePeaks &peaks, const Reflexion &r) {
@@ -154,13 +155,15 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     peaks.primaryCount = peaks.reflexions.size();
     peaks.reflexions.insert(peaks.reflexions.end(), companions.begin(), companions.end());
     std::sort(peaks.ticks.begin(), peaks.ticks.end());
+    const bool axial = !tof && hasAxialDivergence(profile);
     for (const Reflexion &r : peaks.reflexions) {
         if (tof) {
             peaks.tofPeaks.push_back(makeTofPeak(r, *peaks.profile));
             peaks.halfWidths.push_back(tofWindowHalfWidth(peaks, r));
         } else {
-            peaks.cwPeaks.push_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));
-            peaks.halfWidths.push_back(cwWindowHalfWidth(peaks, peaks.cwPeaks.back()));
+            const CwPeak &peak = peaks.cwPeaks.emplace_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));
+            if (axial) peaks.axial.push_back(axialNodes(peak.centre, 1.0 / peak.inverseFwhm, profile.axial_sl, profile.axial_hl));
+            peaks.halfWidths.push_back(cwWindowHalfWidth(peaks, peak, axial ? peaks.axial.back().reach : 0.0));
         }
     }
     return peaks;
@@ -175,8 +178,7 @@ void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y
         return;
     }
     visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
-        addCwWindow(peaks.cwPeaks[n], x, range.firstIndex, range.lastIndex, peaks.scale * peaks.reflexions[n].intensity,
-                    y);
+        addCwPeak(peaks, n, x, range.firstIndex, range.lastIndex, peaks.scale * peaks.reflexions[n].intensity, y);
     });
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pattern/axial_divergence.hpp"
 #include "pattern/peak_shapes.hpp"
 #include "reflexions/plane_set_cache.hpp"
 #include "pattern/profile_check.hpp"
@@ -32,6 +33,7 @@ struct PhasePeaks {
     std::vector<Reflexion> reflexions;   // Kα1, then Kα2 companions
     std::vector<CwPeak> cwPeaks;         // on a 2θ axis, one per reflexion
     std::vector<TofPeak> tofPeaks;       // on a time-of-flight axis, one per reflexion
+    std::vector<AxialNodes> axial;       // on a 2θ axis with an axial divergence, one per reflexion; else empty
     std::vector<double> halfWidths;      // window half-widths, axis units
     std::vector<double> ticks;           // Kα1 positions inside the span
 };
@@ -42,10 +44,15 @@ struct PhasePeaks {
 PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting,
                           const std::string &where, double xMin, double xMax, PlaneSetCache *cache = nullptr);
 
-// One unit-area peak at x.
-inline double peakValue(const PhasePeaks &peaks, std::size_t n, double x) {
-    if (!peaks.cwPeaks.empty()) return cwPeakValue(peaks.cwPeaks[n], x);
-    return tofPeakValue(peaks.tofPeaks[n], x);
+// y[i] += factor × (reflexion n's unit-area 2θ peak at x[i]) for i = first … last,
+// its axial divergence included.
+inline void addCwPeak(const PhasePeaks &peaks, std::size_t n, const double *x, int32_t first, int32_t last,
+                      double factor, double *y) {
+    if (peaks.axial.empty()) {
+        addCwWindow(peaks.cwPeaks[n], x, first, last, factor, y);
+    } else {
+        addAxialWindow(peaks.cwPeaks[n], peaks.axial[n], x, first, last, factor, y);
+    }
 }
 
 // Calls visit(n, range) for every reflexion n whose window reaches x[count]
@@ -80,7 +87,7 @@ void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Vi
     std::vector<double> values(static_cast<std::size_t>(count), 0.0);
     visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
         std::fill(values.begin() + range.firstIndex, values.begin() + range.lastIndex + 1, 0.0);
-        addCwWindow(peaks.cwPeaks[n], x, range.firstIndex, range.lastIndex, 1.0, values.data());
+        addCwPeak(peaks, n, x, range.firstIndex, range.lastIndex, 1.0, values.data());
         for (int32_t i = range.firstIndex; i <= range.lastIndex; ++i) visit(n, i, values[static_cast<std::size_t>(i)]);
     });
 }

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "boundary/boundary.hpp"
@@ -30,11 +32,20 @@ void checkProfileFields(const pk_profile &profile, bool tof) {
     const double values[] = {profile.U, profile.V, profile.W, profile.X, profile.Y, profile.asymmetry,
                              profile.asymmetry_cutoff, profile.sigma0, profile.sigma1, profile.sigma2,
                              profile.gamma0, profile.gamma1, profile.gamma2, profile.alpha0, profile.alpha1,
-                             profile.beta0, profile.beta1};
+                             profile.beta0, profile.beta1, profile.axial_sl, profile.axial_hl};
     for (double value : values) {
         if (!std::isfinite(value)) fail(PK_ERROR_ARGUMENT, "a profile parameter is not a number");
     }
     if (profile.asymmetry < 0.0) fail(PK_ERROR_ARGUMENT, "profile.asymmetry must not be negative");
+    for (const auto &[name, value] : {std::pair{"axial_sl", profile.axial_sl}, std::pair{"axial_hl", profile.axial_hl}}) {
+        if (!(value >= 0.0 && value <= PK_AXIAL_MAX)) {
+            char message[96];
+            std::snprintf(message, sizeof message, "profile.%s must lie in [0, %g], not %g", name, PK_AXIAL_MAX, value);
+            fail(PK_ERROR_ARGUMENT, message);
+        }
+    }
+    if (hasAxialDivergence(profile) && tof) fail(PK_ERROR_ARGUMENT, "the axial divergence is for 2θ shapes only");
+    if (hasAxialDivergence(profile) && profile.asymmetry > 0.0) fail(PK_ERROR_ARGUMENT, kBothAsymmetries);
 }
 
 // The layer's own check of the widths, with the core's rules but without its

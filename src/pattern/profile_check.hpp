@@ -8,7 +8,8 @@
 namespace powderkit::phase {
 
 // The type fits the axis (`tof`), every parameter is a number, the asymmetry
-// is not negative. Fails naming the field.
+// is not negative, the axial divergence within 0 … PK_AXIAL_MAX, on a 2θ axis
+// and not beside an asymmetry P above 0. Fails naming the field.
 void checkProfileFields(const pk_profile &profile, bool tof);
 
 // The widths of the core's profile record are real and positive over the

@@ -38,7 +38,7 @@ const std::vector<Stage> &stageOrder() {
     static const std::vector<Stage> order = {
         {"scale and background", {Target::Scale, Target::Background}},
         {"zero, displacement and cells", {Target::Zero, Target::Displacement, Target::Transparency, Target::Cell}},
-        {"profile", {Target::Profile, Target::Asymmetry}},
+        {"profile", {Target::Profile, Target::Asymmetry, Target::Axial}},
         {"coordinates", {Target::Coordinate}},
         {"displacement parameters and occupancies",
          {Target::Uiso, Target::Occupancy, Target::March, Target::Absorption, Target::RoughnessP,

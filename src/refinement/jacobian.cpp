@@ -31,6 +31,10 @@ double stepOf(const Parameter &parameter) {
         return parameter.index < 3 ? 1e-6 : 1e-5;
     case Target::Asymmetry:
         return 1e-5;
+    case Target::Axial:
+        // S/L and H/L lie near 0.01 … 0.05: truncation (h/S)² ≈ 1e-5, while the
+        // quadrature's changing panel count (~1e-9 of a height) stays below h.
+        return 1e-4;
     case Target::March:
         return 1e-5;
     case Target::Zero:

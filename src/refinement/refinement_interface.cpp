@@ -170,7 +170,11 @@ int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         requireArgument(list, "list");
-        for (int index : parametersOfList(*refinement, list)) {
+        const std::vector<int> chosen = parametersOfList(*refinement, list);
+        if (free) {
+            for (int index : chosen) requireOneAsymmetry(*refinement, index);
+        }
+        for (int index : chosen) {
             Parameter &p = refinement->parameters[static_cast<std::size_t>(index)];
             if (p.leader >= 0) continue;
             p.state = free ? PK_PARAMETER_FREE : PK_PARAMETER_FIXED;

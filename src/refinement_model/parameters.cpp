@@ -139,6 +139,8 @@ void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
             kInfinity);
     }
     add(r, prefix + "asymmetry", "asymmetry", Target::Asymmetry, p, 0, model.profile.asymmetry, -kInfinity, kInfinity);
+    add(r, prefix + "SL", "asymmetry", Target::Axial, p, 0, model.profile.axial_sl, 0.0, PK_AXIAL_MAX);
+    add(r, prefix + "HL", "asymmetry", Target::Axial, p, 1, model.profile.axial_hl, 0.0, PK_AXIAL_MAX);
     if (model.useMarch) add(r, prefix + "march", "march", Target::March, p, 0, model.marchRatio, 0.05, 20.0);
 }
 
@@ -155,6 +157,14 @@ bool matches(const Parameter &parameter, const pk_refinement &r, const std::stri
 const char *const kGroupWords[] = {"scale",      "cell",      "xyz",          "uiso",      "occ",
                                    "profile",    "asymmetry", "march",        "zero",      "displacement",
                                    "absorption", "roughness", "transparency", "background"};
+
+// Whether a group word passes over this parameter: "asymmetry" frees the
+// asymmetry its phase's profile takes, P or (with an axial divergence) S/L and H/L.
+bool otherAsymmetry(const Parameter &parameter, const pk_refinement &r) {
+    if (parameter.target != Target::Asymmetry && parameter.target != Target::Axial) return false;
+    const bool axial = phase::hasAxialDivergence(r.phases[static_cast<std::size_t>(parameter.phase)].profile);
+    return axial != (parameter.target == Target::Axial);
+}
 
 bool isGroupWord(const std::string &word) {
     for (const char *group : kGroupWords) {
@@ -204,11 +214,20 @@ std::vector<int> parametersOfList(const pk_refinement &r, const std::string &lis
         for (std::size_t i = 0; i < r.parameters.size(); ++i) {
             if (!matches(r.parameters[i], r, word)) continue;
             known = true;
+            if (r.parameters[i].name != word && otherAsymmetry(r.parameters[i], r)) continue;
             if (!r.parameters[i].derived) chosen.push_back(static_cast<int>(i));
         }
         if (!known) fail(PK_ERROR_ARGUMENT, "\"" + word + "\" names no parameter and no group of parameters");
     }
     return chosen;
+}
+
+void requireOneAsymmetry(const pk_refinement &r, int index) {
+    const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+    if (parameter.target != Target::Asymmetry && parameter.target != Target::Axial) return;
+    const pk_profile &profile = r.phases[static_cast<std::size_t>(parameter.phase)].profile;
+    const bool other = parameter.target == Target::Axial ? profile.asymmetry > 0.0 : phase::hasAxialDivergence(profile);
+    if (other) fail(PK_ERROR_ARGUMENT, parameter.name + ": " + phase::kBothAsymmetries);
 }
 
 int parameterIndex(const pk_refinement &r, const std::string &name) {
@@ -246,6 +265,9 @@ void applyParameters(pk_refinement &r) {
             break;
         case Target::Asymmetry:
             model->profile.asymmetry = parameter.value;
+            break;
+        case Target::Axial:
+            (parameter.index == 0 ? model->profile.axial_sl : model->profile.axial_hl) = parameter.value;
             break;
         case Target::March:
             model->marchRatio = parameter.value;

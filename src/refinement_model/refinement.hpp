@@ -34,6 +34,7 @@ enum class Target {
     Occupancy,
     Profile,
     Asymmetry,
+    Axial,  // index 0: S/L, 1: H/L
     March,
     Zero,
     Displacement,
@@ -138,6 +139,10 @@ void buildParameters(pk_refinement &refinement);
 // The parameters named by a comma-separated list of names and group words;
 // fails naming an unknown word.
 std::vector<int> parametersOfList(const pk_refinement &refinement, const std::string &list);
+
+// Fails when freeing parameter `index` would give its phase both asymmetries:
+// S/L or H/L while P is above 0, or P while the profile has an axial divergence.
+void requireOneAsymmetry(const pk_refinement &refinement, int index);
 
 // The index of a parameter by name; fails naming it when there is none.
 int parameterIndex(const pk_refinement &refinement, const std::string &name);

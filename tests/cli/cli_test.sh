@@ -51,6 +51,8 @@ cases=(
   "1|empty|--range|pattern $nacl --range 10 5 0.02"
   "1|empty|--range|pattern $nacl --range 10 100 0"
   "1|empty|--scale|pattern $nacl --scale 1 2"
+  "0|text||pattern $nacl --range 10 60 0.02 --axial 0.02,0.03"
+  "1|empty|--axial: S/L and H/L must lie between 0 and 0.1, not 0.2|pattern $nacl --axial 0.2,0.01"
   "1|empty|--monochromator|reflexions $nacl --monochromator 190"
   "1|empty|turn dispersion off|reflexions $nacl --wavelength 0.3"
   "0|text||reflexions $nacl --wavelength 0.3 --no-dispersion"

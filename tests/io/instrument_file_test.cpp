@@ -20,7 +20,8 @@ std::vector<double *> fieldsOf(pk_instrument &i, pk_profile &p) {
     return {&i.wavelength, &i.wavelength2, &i.ratio2, &i.zero, &i.displacement, &i.radius, &i.tof_two_theta,
             &i.dtt1,       &i.dtt2,        &i.monochromator, &i.absorption, &i.roughness_p, &i.roughness_q,
             &i.transparency, &p.U, &p.V, &p.W, &p.X, &p.Y, &p.asymmetry, &p.asymmetry_cutoff, &p.sigma0,
-            &p.sigma1, &p.sigma2, &p.gamma0, &p.gamma1, &p.gamma2, &p.alpha0, &p.alpha1, &p.beta0, &p.beta1};
+            &p.sigma1, &p.sigma2, &p.gamma0, &p.gamma1, &p.gamma2, &p.alpha0, &p.alpha1, &p.beta0, &p.beta1,
+            &p.axial_sl, &p.axial_hl};
 }
 
 std::vector<double> valuesOf(pk_instrument i, pk_profile p) {
@@ -41,6 +42,9 @@ void uncommon(pk_instrument &i, pk_profile &p) {
         *field = value;
         value += 0.0370370370370371;
     }
+    p.asymmetry = 0.0;  // the axial divergence (at most 0.1) replaces P
+    p.axial_sl = 0.0321;
+    p.axial_hl = 0.0654;
 }
 
 TEST(InstrumentFile, ReadsBackEveryFieldAndLeavesNoTemporary) {
@@ -79,6 +83,12 @@ TEST(InstrumentFile, KeysLeftOutTakeTheDefaults) {
     pk_profile_default(&expectedShape, PK_PROFILE_GAUSSIAN, nullptr);
     expectedShape.U = 0.01;
     EXPECT_EQ(valuesOf(read, shape), valuesOf(expected, expectedShape));
+    // A file that gives an axial divergence and no asymmetry takes P = 0 (the default's 0.02 would clash).
+    const char *axial = R"({"format": "powderkit-instrument", "version": 1, "instrument": {"wavelength": 1.2},
+                            "profile": {"type": "gaussian", "axial_hl": 0.02}})";
+    ASSERT_EQ(pk_instrument_file_read_text(axial, "axial", &read, &shape, &e), PK_OK) << e.message;
+    EXPECT_EQ(shape.asymmetry, 0.0);
+    EXPECT_EQ(shape.axial_hl, 0.02);
 }
 
 TEST(InstrumentFile, RefusesMalformedFilesNamingTheKey) {
@@ -121,6 +131,10 @@ TEST(InstrumentFile, RefusesMalformedFilesNamingTheKey) {
          "\"instrument.absorption\": must lie in [0, 10], not 12"},
         {head + instrument + R"("profile": {"type": "gaussian", "asymmetry": -0.1}})", "\"profile.asymmetry\""},
         {head + instrument + R"("profile": {"type": "gaussian", "U": 1e999}})", "not valid JSON"},
+        {head + instrument + R"("profile": {"type": "gaussian", "axial_sl": 0.2}})",
+         "\"profile.axial_sl\": must lie in [0, 0.1], not 0.2"},
+        {head + instrument + R"("profile": {"type": "gaussian", "asymmetry": 0.01, "axial_hl": 0.02}})",
+         "\"profile.axial_sl\": an axial divergence (axial_sl, axial_hl) and an asymmetry P"},
     };
     for (const Bad &bad : cases) {
         pk_instrument i{};
