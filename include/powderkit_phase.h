@@ -641,6 +641,15 @@ typedef struct pk_refinement_options {
     uint8_t start_from_data;
     double cell_window;         /* how far the cell lengths may move so: a fraction (0.01 = ±1 %; 0: not at all) */
     double zero_window;         /* how far the zero shift may move so: degrees 2θ (0: not at all) */
+    /* The source does not say whether the pattern holds a Kα2 line (a text
+     * pattern refined with an anode's default lines): with start_from_data,
+     * 1 decides it from the measured peaks: each strong peak whose Kα2 offset
+     * exceeds 1.5 widths votes by the counts there (above its own tail by
+     * more than half the Kα2/Kα1 ratio: the line is there); two thirds of
+     * three votes or more keep the line, five sixths against drop it, and
+     * anything between keeps it as given, each said in pk_refinement_notes;
+     * 0 (the default) takes the instrument's lines as given. */
+    uint8_t alpha2_from_data;
 } pk_refinement_options;
 
 /* Rietveld, 6 background coefficients, the whole pattern, 60 cycles, χ²

@@ -61,12 +61,18 @@ void fixUndetermined(pk_refinement &refinement, std::vector<int> &free, const st
 // (axis units; the area normalised where a match needs it).
 struct ObservedPeak {
     double position, fwhm, eta, height, area;
+    bool clear;  // resolved: clear of its neighbours, its width known to better than a quarter
 };
 
-// The resolved peaks of the refinement's points: the peak list's peaks that
-// stand clear of their neighbours, with widths known to better than a
-// quarter; none when the points are too few for a peak list.
+// The peak list of the refinement's points (none when the points are too
+// few for one), each peak marked clear or not.
 std::vector<ObservedPeak> observedPeaks(const pk_refinement &refinement);
+
+// Where the source does not say whether the pattern holds a Kα2 line (the
+// option alpha2_from_data), decides it from the counts at the Kα2 offset of
+// the strong resolved peaks (above each peak's own tail: the line is there).
+// Says the decision in the notes.
+void decideAlpha2(pk_refinement &refinement, const std::vector<ObservedPeak> &peaks);
 
 // Moves the free zero shift and free cell lengths, within the options'
 // windows, to where the phases' strongest lines best match `peaks`, where

@@ -5,10 +5,14 @@
 // linearly: for the values as they now stand their best values are one
 // weighted linear least-squares solve. In Le Bail, every reflexion's first
 // intensity is its calculated one at the scale that solve gives.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <limits>
 #include <vector>
 
 #include "boundary/boundary.hpp"
+#include "boundary/constants.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {
@@ -19,6 +23,14 @@ namespace {
 constexpr double kClearOfNeighbours = 1.5;
 // Its width is known when its esd is below this fraction of it.
 constexpr double kWidthPrecision = 0.25;
+// Kα2 from the data: the peaks that vote are those at least this share of the strongest and whose Kα2 offset
+// exceeds this many widths; a vote finds the line where the counts at the offset stand above the Kα1 peak's tail by
+// more than this share of the Kα2/Kα1 ratio; and at least this many votes decide (two thirds keep the line, five
+// sixths against drop it).
+constexpr double kStrongPeak = 0.05;
+constexpr double kResolvedOffset = 1.5;
+constexpr double kPartnerShare = 0.5;
+constexpr int kResolvedPeaks = 3;
 
 bool anyFree(const pk_refinement &r, Target target) {
     for (const Parameter &parameter : r.parameters) {
@@ -86,9 +98,54 @@ std::vector<ObservedPeak> observedPeaks(const pk_refinement &r) {
             const double apart = std::fabs(found[other].position - peak.position);
             if (apart < kClearOfNeighbours * 0.5 * (found[other].fwhm + peak.fwhm)) clear = false;
         }
-        if (clear) peaks.push_back({peak.position, peak.fwhm, peak.eta, peak.height, peak.area});
+        peaks.push_back({peak.position, peak.fwhm, peak.eta, peak.height, peak.area, clear});
     }
     return peaks;
+}
+
+void decideAlpha2(pk_refinement &r, const std::vector<ObservedPeak> &peaks) {
+    pk_instrument &source = r.instrument;
+    if (r.options.alpha2_from_data == 0 || !(source.wavelength2 > 0.0 && source.ratio2 > 0.0) || peaks.empty()) return;
+    const double strongest =
+        std::max_element(peaks.begin(), peaks.end(), [](const auto &a, const auto &b) { return a.height < b.height; })
+            ->height;
+    // The counts at x, between the points about it.
+    auto countsAt = [&](double x) {
+        const auto above = std::lower_bound(r.x.begin(), r.x.end(), x);
+        if (above == r.x.begin() || above == r.x.end()) return std::numeric_limits<double>::quiet_NaN();
+        const auto i = static_cast<std::size_t>(above - r.x.begin());
+        const double f = (x - r.x[i - 1]) / (r.x[i] - r.x[i - 1]);
+        return r.y[i - 1] + f * (r.y[i] - r.y[i - 1]);
+    };
+    int present = 0, absent = 0;
+    for (const ObservedPeak &peak : peaks) {
+        if (peak.height < kStrongPeak * strongest) continue;
+        const double theta = peak.position * phase::kDegreesToRadians / 2.0;
+        const double s = source.wavelength2 / source.wavelength * std::sin(theta);
+        if (!(s < 1.0)) continue;
+        const double offset = 2.0 * (std::asin(s) - theta) * phase::kRadiansToDegrees;
+        if (offset < kResolvedOffset * peak.fwhm) continue;
+        // Above the background (the peak's top less its height): the counts at the Kα2 offset as a share of the
+        // height, against the Kα1 peak's own tail there, t = η L + (1 − η) G of the offset.
+        const double u = offset / peak.fwhm;
+        const double tail = peak.eta / (1.0 + 4.0 * u * u) + (1.0 - peak.eta) * std::exp(-4.0 * std::log(2.0) * u * u);
+        const double share = (countsAt(peak.position + offset) - (countsAt(peak.position) - peak.height)) / peak.height;
+        if (!std::isfinite(share)) continue;
+        (share - tail > kPartnerShare * source.ratio2 ? present : absent) += 1;
+    }
+    const int votes = present + absent;
+    const std::string counted = std::to_string(present) + " of " + std::to_string(votes) + " resolved strong peaks";
+    if (votes < kResolvedPeaks || (3 * present < 2 * votes && 6 * absent < 5 * votes)) {
+        r.notes += "the measured peaks cannot tell whether the Kα2 line is there (" + counted +
+                   " show it): kept\n";
+    } else if (3 * present >= 2 * votes) {
+        r.notes += "the measured peaks show the Kα2 line (" + counted + ")\n";
+    } else {
+        source.wavelength2 = 0.0;
+        source.ratio2 = 0.0;
+        r.notes += "the measured peaks show no Kα2 line (" + counted + " show it): Kα1 alone\n";
+        evaluate(r, {});
+    }
 }
 
 void startingValues(pk_refinement &r) {
@@ -96,7 +153,10 @@ void startingValues(pk_refinement &r) {
     evaluate(r, {});
     const bool positions = anyFree(r, Target::Cell) || anyFree(r, Target::Zero);
     if (r.options.start_from_data != 0 && (positions || anyFree(r, Target::Profile))) {
-        const std::vector<ObservedPeak> peaks = observedPeaks(r);
+        const std::vector<ObservedPeak> all = observedPeaks(r);
+        decideAlpha2(r, all);
+        std::vector<ObservedPeak> peaks;
+        std::copy_if(all.begin(), all.end(), std::back_inserter(peaks), [](const ObservedPeak &p) { return p.clear; });
         if (positions) matchPositions(r, peaks);
         if (anyFree(r, Target::Profile)) {
             profileFromPeaks(r, peaks);

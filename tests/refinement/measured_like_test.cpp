@@ -107,6 +107,7 @@ Fit refine(const pk_measured_pattern *measured, const pk_instrument &instrument,
     pk_refinement_options options;
     pk_refinement_options_default(&options);
     options.background_count = background;
+    options.alpha2_from_data = 1;  // as the command does for a text pattern refined with an anode's default lines
     pk_refinement *made = nullptr;
     pk_error e{};
     EXPECT_EQ(pk_refinement_make(measured, &instrument, settings.data(), static_cast<int32_t>(settings.size()),
@@ -184,6 +185,7 @@ TEST_F(MeasuredLike, LaboratoryMixtureWithABroadPhase) {
                           {"silicon.scale", 4000.0},
                           {"silicon.X", 0.6},
                           {"corundum.W", 0.003}});
+    EXPECT_NE(run.report.find("the measured peaks show the Kα2 line"), std::string::npos) << run.report;
 }
 
 // A synchrotron pattern (0.45 Å, one line) with peaks 0.006° wide on a 0.002° step, refined from a laboratory
@@ -238,6 +240,26 @@ TEST_F(MeasuredLike, NeutronPatternWithBroadPeaks) {
                           {al + ".z", aluminium.z},
                           {o + ".uiso", oxygen.u_iso},
                           {al + ".uiso", aluminium.u_iso}});
+}
+
+// A pattern measured with Kα1 alone (a monochromated beam) refined with an anode's default Kα1 + Kα2: its resolved
+// peaks have no Kα2 partner, so the line is dropped and said; a Kα1 + Kα2 pattern keeps it (the mixture above).
+TEST_F(MeasuredLike, AKAlpha2LineTheDataDoNotShowIsDropped) {
+    pk_instrument alpha1;
+    pk_instrument_default(&alpha1);
+    alpha1.dispersion = 0;
+    pk_instrument doublet = alpha1;
+    ASSERT_EQ(pk_instrument_set_anode(&doublet, "Cu", true, nullptr), PK_OK);
+    const pk_profile sharp = profileOf(0.004, -0.002, 0.003, 0.02, 0.01);
+    const Measured measured = measure(alpha1, {{corundum.get(), 3000.0, sharp}, {silicon.get(), 2000.0, sharp}},
+                                      axis(15.0, 0.02, 5251), 24.0, 31);
+    const Fit run = refine(measured.get(), doublet, {{corundum.get(), 1000.0, sharp}, {silicon.get(), 1000.0, sharp}},
+                           {{"silicon.a", 1.004}});
+    EXPECT_NE(run.report.find("show no Kα2 line"), std::string::npos) << run.report;
+    pk_instrument refined{};
+    ASSERT_EQ(pk_refinement_instrument(run.refinement.get(), &refined, nullptr), PK_OK);
+    EXPECT_EQ(refined.wavelength2, 0.0);
+    expectRecovered(run, {{"silicon.a", siliconCell[0]}, {"corundum.a", corundumCell[0]}});
 }
 
 // Silicon left out of the model of a corundum + silicon pattern: the fit may converge, but the verdict names the
