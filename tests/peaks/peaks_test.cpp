@@ -114,20 +114,29 @@ TEST(Peaks, LineBesideAStrongerOneKeepsHonestEsds) {
 }
 
 // Counts and σ's in other units (× 2⁻¹⁰, which rounds nothing) give the same peaks to round-off, heights, areas and
-// their esd's × 2⁻¹⁰, heights below 1 included.
-TEST(Peaks, UnitsOfTheCountsDoNotMatter) {
-    const std::vector<Line> lines = {{35.0, 100.0, 0.5}, {40.0, 300.0, 0.0}, {45.0, 600.0, 1.0}};
+// their esd's × 2⁻¹⁰, heights below 1 included; so does the axis moved by ½ (32 … 52 to 32.5 … 52.5, one binade,
+// so that no x rounds), every position moved with it.
+TEST(Peaks, UnitsOfTheCountsAndOriginOfTheAxisDoNotMatter) {
+    const std::vector<Line> lines = {{37.0, 100.0, 0.5}, {42.0, 300.0, 0.0}, {47.0, 600.0, 1.0}};
     const double unit = std::ldexp(1.0, -10);
-    const std::vector<pk_peak> counts = peaksOf(measured(axis(30.0, 0.01, 2001), lines, 0.1, 30));
-    const std::vector<pk_peak> peaks = peaksOf(measured(axis(30.0, 0.01, 2001), lines, 0.1, 30, unit));
+    std::vector<double> x = axis(32.0, 0.01, 2001);
+    const std::vector<pk_peak> counts = peaksOf(measured(x, lines, 0.1, 30));
+    const std::vector<pk_peak> peaks = peaksOf(measured(x, lines, 0.1, 30, unit));
+    for (double &v : x) v += 0.5;
+    std::vector<Line> moved = lines;
+    for (Line &l : moved) l.position += 0.5;
+    const std::vector<pk_peak> shifted = peaksOf(measured(x, moved, 0.1, 30));
     ASSERT_EQ(peaks.size(), lines.size());
     ASSERT_EQ(counts.size(), lines.size());
+    ASSERT_EQ(shifted.size(), lines.size());
     for (std::size_t k = 0; k < lines.size(); ++k) {
-        const pk_peak &p = peaks[k], &c = counts[k];
+        const pk_peak &p = peaks[k], &c = counts[k], &m = shifted[k];
         EXPECT_LT(std::fabs(p.position - lines[k].position), 4.0 * p.position_esd);
         const double pairs[][2] = {{p.position, c.position}, {p.fwhm, c.fwhm},   {p.eta, c.eta},
                                    {p.height / unit, c.height}, {p.height_esd / unit, c.height_esd},
-                                   {p.area / unit, c.area},     {p.position_esd, c.position_esd}};
+                                   {p.area / unit, c.area},     {p.position_esd, c.position_esd},
+                                   {m.position - 0.5, c.position}, {m.fwhm, c.fwhm}, {m.eta, c.eta},
+                                   {m.height, c.height}, {m.height_esd, c.height_esd}, {m.area_esd, c.area_esd}};
         for (const auto &pair : pairs) EXPECT_TRUE(closeTo(pair[0], pair[1], kRoundOff)) << pair[0] << " " << pair[1];
     }
 }
