@@ -2,10 +2,13 @@
 // counting noise, noise alone for the false-peak rate, doublets, and corundum with Cu Kα1 + Kα2.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 
+#include "peaks/peaks.hpp"
 #include "support/phase_calls.hpp"
+#include "support/tolerances.hpp"
 
 namespace {
 
@@ -17,14 +20,16 @@ struct Line { double position, height, eta; };
 pk_measured_pattern *counted(const std::vector<double> &x, const std::vector<double> &mean, int seed,
                              double scale = 1.0) {
     std::mt19937 random(static_cast<unsigned>(seed));
-    std::string text;
+    std::vector<double> y(x.size()), sigma(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) {
         const int n = std::poisson_distribution<>(mean[i])(random);
-        text += std::to_string(x[i]) + ' ' + std::to_string(n * scale) + ' ';
-        text += std::to_string(std::sqrt(n > 0 ? n : 1) * scale) + '\n';
+        y[i] = n * scale;
+        sigma[i] = std::sqrt(n > 0 ? n : 1) * scale;
     }
     pk_measured_pattern *pattern = nullptr;
-    EXPECT_EQ(pk_measured_pattern_read_text(text.c_str(), "synthetic", &pattern, nullptr), PK_OK);
+    EXPECT_EQ(pk_measured_pattern_make(x.data(), y.data(), sigma.data(), static_cast<int32_t>(x.size()), &pattern,
+                                       nullptr),
+              PK_OK);
     return pattern;
 }
 
@@ -108,14 +113,31 @@ TEST(Peaks, LineBesideAStrongerOneKeepsHonestEsds) {
     EXPECT_LT(std::sqrt(meanSquare), 1.5);
 }
 
-// Counts and σ's in other units (÷ 1000) give the same peaks, their heights ÷ 1000, heights below 1 included.
-TEST(Peaks, UnitsOfTheCountsDoNotMatter) {
-    const std::vector<Line> lines = {{35.0, 100.0, 0.5}, {40.0, 300.0, 0.0}, {45.0, 600.0, 1.0}};
-    const std::vector<pk_peak> peaks = peaksOf(measured(axis(30.0, 0.01, 2001), lines, 0.1, 30, 1e-3));
+// Counts and σ's in other units (× 2⁻¹⁰, which rounds nothing) give the same peaks to round-off, heights, areas and
+// their esd's × 2⁻¹⁰, heights below 1 included; so does the axis moved by ½ (32 … 52 to 32.5 … 52.5, one binade,
+// so that no x rounds), every position moved with it.
+TEST(Peaks, UnitsOfTheCountsAndOriginOfTheAxisDoNotMatter) {
+    const std::vector<Line> lines = {{37.0, 100.0, 0.5}, {42.0, 300.0, 0.0}, {47.0, 600.0, 1.0}};
+    const double unit = std::ldexp(1.0, -10);
+    std::vector<double> x = axis(32.0, 0.01, 2001);
+    const std::vector<pk_peak> counts = peaksOf(measured(x, lines, 0.1, 30));
+    const std::vector<pk_peak> peaks = peaksOf(measured(x, lines, 0.1, 30, unit));
+    for (double &v : x) v += 0.5;
+    std::vector<Line> moved = lines;
+    for (Line &l : moved) l.position += 0.5;
+    const std::vector<pk_peak> shifted = peaksOf(measured(x, moved, 0.1, 30));
     ASSERT_EQ(peaks.size(), lines.size());
+    ASSERT_EQ(counts.size(), lines.size());
+    ASSERT_EQ(shifted.size(), lines.size());
     for (std::size_t k = 0; k < lines.size(); ++k) {
-        EXPECT_LT(std::fabs(peaks[k].position - lines[k].position), 4.0 * peaks[k].position_esd);
-        EXPECT_LT(std::fabs(peaks[k].height - 1e-3 * lines[k].height), 4.0 * peaks[k].height_esd);
+        const pk_peak &p = peaks[k], &c = counts[k], &m = shifted[k];
+        EXPECT_LT(std::fabs(p.position - lines[k].position), 4.0 * p.position_esd);
+        const double pairs[][2] = {{p.position, c.position}, {p.fwhm, c.fwhm},   {p.eta, c.eta},
+                                   {p.height / unit, c.height}, {p.height_esd / unit, c.height_esd},
+                                   {p.area / unit, c.area},     {p.position_esd, c.position_esd},
+                                   {m.position - 0.5, c.position}, {m.fwhm, c.fwhm}, {m.eta, c.eta},
+                                   {m.height, c.height}, {m.height_esd, c.height_esd}, {m.area_esd, c.area_esd}};
+        for (const auto &pair : pairs) EXPECT_TRUE(closeTo(pair[0], pair[1], kRoundOff)) << pair[0] << " " << pair[1];
     }
 }
 
@@ -129,6 +151,8 @@ TEST(Peaks, WidestLineCountsTheWholeSpan) {
     EXPECT_NEAR(peaks[0].position, 30.0, 4.0 * peaks[0].position_esd);
     EXPECT_NEAR(peaks[0].height, 3000.0, 4.0 * peaks[0].height_esd);
     EXPECT_NEAR(peaks[0].fwhm, 0.28, 4.0 * peaks[0].fwhm_esd);
+    // A line of FWHM 0.6 (beyond 1.25 % of the span, short of 1.25 % of 20 + 45) is background: no peak.
+    EXPECT_EQ(peaksOf(measured(x, {{30.0, 3000.0, 0.0}}, 0.6, 50)).size(), 0u);
 }
 
 // Flat counting noise, 40 patterns of 5,000 points at 200 counts: the default significance lets fewer than 0.1 false
@@ -198,6 +222,102 @@ TEST(Peaks, KAlphaDoubletsGiveNoPeakBesideTheirLines) {
     EXPECT_GE(peaks.size(), 11u);
 }
 
+// One window fitted directly, against the model written out here: y = b + c + H·[η/(1 + 4t²) + (1 − η)·2^(−4t²)],
+// t = (x − x0)/Γ, on 161 points with b = 150 + 20 (x − 30) and σ² = y. Exact counts from a start outside the bounds
+// (Γ beyond the widest, η above 1) give the truth; with noise, the esd's are those of Cov = (JᵀWJ)⁻¹ χ²/(N − 5) with J
+// by central differences and c at its least-squares value, and the area's √(∇A·Cov·∇Aᵀ) of areaOf.
+using Values = std::array<double, 5>;  // H, x0, Γ, η, c
+double modelAt(const Values &q, double x) {
+    const double t = (x - q[1]) / q[2];
+    return q[4] + q[0] * (q[3] / (1 + 4 * t * t) + (1 - q[3]) * std::pow(2.0, -4 * t * t));
+}
+// A = H Γ (η π/2 + (1 − η) √(π / ln 16)).
+double areaOf(const Values &q) { return q[0] * q[2] * (q[3] * kPi / 2 + (1 - q[3]) * std::sqrt(kPi / std::log(16.0))); }
+
+TEST(PeakFit, OneWindowAgainstTheModelWrittenOut) {
+    // The fit stops once a step lowers χ² by less than 1e-6 of it; the values and the χ² the esd's scale with are
+    // known to about that.
+    const double kStopped = 1e-5;
+    const Values truth = {800.0, 30.003, 0.12, 0.4, 3.0};
+    const std::vector<double> x = axis(29.2, 0.01, 161);
+    std::vector<double> b(161), exact(161), y(161), sigma(161);
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        b[i] = 150 + 20 * (x[i] - 30);
+        exact[i] = b[i] + modelAt(truth, x[i]);
+        sigma[i] = std::sqrt(exact[i]);
+        y[i] = exact[i] + sigma[i] * noise(random);
+    }
+    powderkit::peaks::FitWindow w{x.data(), exact.data(), sigma.data(), b.data(), 0, 160, 0.5};
+    powderkit::peaks::PeakFit fit = powderkit::peaks::fitPseudoVoigt(w, {500.0, 29.98, 0.9, 1.5});
+    ASSERT_EQ(fit.reason, "");
+    const pk_peak &p = fit.peak;
+    const double found[][2] = {{p.height, truth[0]}, {p.position, truth[1]}, {p.fwhm, truth[2]}, {p.eta, truth[3]}};
+    for (const auto &pair : found) EXPECT_TRUE(closeTo(pair[0], pair[1], kStopped)) << pair[0] << " " << pair[1];
+
+    w.y = y.data();
+    fit = powderkit::peaks::fitPseudoVoigt(w, {700.0, 30.0, 0.1, 0.5});
+    ASSERT_EQ(fit.reason, "");
+    Values q = {p.height, p.position, p.fwhm, p.eta, 0.0};
+    double offset = 0.0, weights = 0.0, chi2 = 0.0, normal[5][5] = {}, covariance[5][5] = {}, gradient[5];
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        offset += (y[i] - b[i] - modelAt(q, x[i])) / exact[i], weights += 1 / exact[i];
+    }
+    q[4] = offset / weights;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        double j[5];
+        for (std::size_t k = 0; k < 5; ++k) {
+            Values high = q, low = q;
+            const double h = 1e-6 * std::max(std::fabs(q[k]), 1e-2);
+            high[k] += h, low[k] -= h;
+            j[k] = (modelAt(high, x[i]) - modelAt(low, x[i])) / (2 * h);
+            gradient[k] = (areaOf(high) - areaOf(low)) / (2 * h);
+        }
+        for (int k = 0; k < 25; ++k) normal[k / 5][k % 5] += j[k / 5] * j[k % 5] / exact[i];
+        chi2 += std::pow(y[i] - b[i] - modelAt(q, x[i]), 2) / exact[i];
+    }
+    for (int k = 0; k < 5; ++k) covariance[k][k] = chi2 / (161 - 5);
+    for (int k = 0; k < 5; ++k) {  // Gauss–Jordan on [normal | χ²/(N − 5)·I], normal symmetric positive definite
+        for (int r = 0; r < 5; ++r) {
+            const double f = r == k ? 0.0 : normal[r][k] / normal[k][k];
+            for (int l = 0; l < 5; ++l) normal[r][l] -= f * normal[k][l], covariance[r][l] -= f * covariance[k][l];
+        }
+    }
+    double area = 0.0;  // ∇A·Cov·∇Aᵀ
+    for (int k = 0; k < 25; ++k)
+        area += gradient[k / 5] * gradient[k % 5] * covariance[k / 5][k % 5] / normal[k / 5][k / 5];
+    const double esds[] = {p.height_esd, p.position_esd, p.fwhm_esd, p.eta_esd};
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(esds[k], std::sqrt(covariance[k][k] / normal[k][k]), kStopped * esds[k]);
+    EXPECT_NEAR(p.area_esd, std::sqrt(area), kStopped * p.area_esd);
+    EXPECT_TRUE(closeTo(p.area, areaOf(q), kRoundOff));
+}
+
+// Windows that give no peak say why: 7 points are too few (8 fit), a line just beyond the window's end, fitted from a
+// start beside it, has no maximum inside; a line wider than the widest allowed ends on that bound, marked.
+TEST(PeakFit, TooFewPointsNoMaximumAndTheWidestBound) {
+    struct Case { int points; double position, fwhm, widest; const char *reason; };
+    const Case cases[] = {{7, 30.0, 0.02, 0.5, "only 7 points in its window"},
+                          {8, 30.0, 0.02, 0.5, ""},
+                          {41, 30.23, 0.02, 0.05, "no maximum inside its window"},
+                          {81, 30.0, 0.3, 0.2, ""}};
+    for (const Case &c : cases) {
+        const std::vector<double> x = axis(30.0 - 0.005 * (c.points - 1), 0.01, c.points);
+        std::vector<double> y(x.size()), sigma(x.size(), 1.0), b(x.size(), 0.0);
+        for (std::size_t i = 0; i < x.size(); ++i) y[i] = modelAt({100.0, c.position, c.fwhm, 0.5, 0.0}, x[i]);
+        const powderkit::peaks::FitWindow w{x.data(), y.data(), sigma.data(), b.data(), 0, c.points - 1, c.widest};
+        const powderkit::peaks::PeakFit fit =
+            powderkit::peaks::fitPseudoVoigt(w, {90.0, std::min(c.position, x.back() - 0.01), 0.05, 0.5});
+        EXPECT_EQ(fit.reason, c.reason) << c.points;
+        EXPECT_EQ(fit.widest, c.fwhm > c.widest) << c.points;
+        if (fit.widest) {
+            EXPECT_EQ(fit.peak.fwhm, c.widest);
+        } else if (fit.reason.empty()) {
+            EXPECT_TRUE(closeTo(fit.peak.position, 30.0, kSeries)) << c.points << " " << fit.peak.position;
+        }
+    }
+}
+
 // Bad arguments are refused by name; arrays too small are not an error: the count says how many peaks there are.
 TEST(Peaks, BadInputAndSmallArrays) {
     pk_peak_search search;
@@ -217,9 +337,26 @@ TEST(Peaks, BadInputAndSmallArrays) {
     EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
     EXPECT_EQ(count, 2);
     EXPECT_NEAR(one[0].position, 30.0, 0.02);
+    // d = λ / (2 sin θ) at λ = 0.5 Å, its esd the position's through a central difference of that formula; no λ, no d.
+    const auto d = [](double x) { return 0.5 / (2.0 * std::sin(x * kPi / 360.0)); };
+    search.wavelength = 0.5;
+    ASSERT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
+    const double slope = (d(one[0].position + 1e-4) - d(one[0].position - 1e-4)) / 2e-4;
+    EXPECT_TRUE(closeTo(one[0].d, d(one[0].position), kRoundOff));
+    EXPECT_NEAR(one[0].d_esd, std::fabs(slope) * one[0].position_esd, kFiniteDifference * one[0].d_esd);
+    search.wavelength = 0.0;
+    ASSERT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
+    EXPECT_EQ(one[0].d, 0.0);
+    EXPECT_EQ(one[0].d_esd, 0.0);
     pk_measured_pattern_free(pattern);
     pattern = measured(axis(20.0, 0.01, 99), {}, 0.1, 3);
     expectRefused(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), "99 points");
+    pk_measured_pattern_free(pattern);
+    // 100 points of 200 counts each: no maximum at all, which is no peak and no failure.
+    const std::vector<double> x = axis(20.0, 0.01, 100), flat(100, 200.0);
+    ASSERT_EQ(pk_measured_pattern_make(x.data(), flat.data(), nullptr, 100, &pattern, nullptr), PK_OK);
+    EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
+    EXPECT_EQ(count + failed, 0);
     pk_measured_pattern_free(pattern);
 }
 
