@@ -19,19 +19,6 @@ namespace powderkit::refinement {
 
 namespace {
 
-// A peak stands clear when its neighbours lie farther than this many of their mean widths.
-constexpr double kClearOfNeighbours = 1.5;
-// Its width is known when its esd is below this fraction of it.
-constexpr double kWidthPrecision = 0.25;
-// Kα2 from the data: the peaks that vote are those at least this share of the strongest and whose Kα2 offset
-// exceeds this many widths; a vote finds the line where the counts at the offset stand above the Kα1 peak's tail by
-// more than this share of the Kα2/Kα1 ratio; and at least this many votes decide (two thirds keep the line, five
-// sixths against drop it).
-constexpr double kStrongPeak = 0.05;
-constexpr double kResolvedOffset = 1.5;
-constexpr double kPartnerShare = 0.5;
-constexpr int kResolvedPeaks = 3;
-
 bool anyFree(const pk_refinement &r, Target target) {
     for (const Parameter &parameter : r.parameters) {
         if (parameter.target == target && parameter.state == PK_PARAMETER_FREE) return true;
@@ -64,6 +51,9 @@ Eigen::VectorXd linearFit(const pk_refinement &r, double &chi2) {
 }
 
 std::vector<ObservedPeak> observedPeaks(const pk_refinement &r) {
+    // A peak stands clear when its neighbours lie farther than this many of their mean widths, and its width is
+    // known when its esd is below this fraction of it.
+    constexpr double kClearOfNeighbours = 1.5, kWidthPrecision = 0.25;
     std::vector<double> x, y, sigma;
     for (std::size_t i = 0; i < r.x.size(); ++i) {
         if (!(r.weight[i] > 0.0)) continue;
@@ -104,6 +94,11 @@ std::vector<ObservedPeak> observedPeaks(const pk_refinement &r) {
 }
 
 void decideAlpha2(pk_refinement &r, const std::vector<ObservedPeak> &peaks) {
+    // The peaks that vote are those at least kStrongPeak of the strongest and whose Kα2 offset exceeds
+    // kResolvedOffset widths; a vote finds the line where the counts at the offset stand above the Kα1 peak's tail
+    // by more than kPartnerShare of the Kα2/Kα1 ratio; at least kResolvedPeaks votes decide.
+    constexpr double kStrongPeak = 0.05, kResolvedOffset = 1.5, kPartnerShare = 0.5;
+    constexpr int kResolvedPeaks = 3;
     pk_instrument &source = r.instrument;
     if (r.options.alpha2_from_data == 0 || !(source.wavelength2 > 0.0 && source.ratio2 > 0.0) || peaks.empty()) return;
     const double strongest =

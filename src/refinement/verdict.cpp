@@ -23,18 +23,6 @@ namespace powderkit::refinement {
 
 namespace {
 
-// Above this reduced χ² the misfit is far beyond counting noise.
-constexpr double kPoorReducedChiSquared = 10.0;
-// A summed weighted residual above this many standard deviations is a peak
-// (8: about one false alarm in 10¹⁵ windows of pure noise).
-constexpr double kResidualPeakSigma = 8.0;
-// An unexplained peak lies farther than this many widths from every line.
-constexpr double kClearOfLines = 2.0;
-// Its surroundings (two to four widths away) hold less than this share of it.
-constexpr double kContrast = 0.35;
-// At most this many unexplained peaks are named, strongest first.
-constexpr std::size_t kNamedPeaks = 5;
-
 std::string fixed(double value, int decimals) {
     char text[48];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -76,6 +64,11 @@ struct ResidualPeak {
 
 // The peaks of the weighted difference curve that no calculated line explains.
 std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &r) {
+    // A summed weighted residual above kResidualPeakSigma standard deviations is a peak (8: about one false alarm in
+    // 10¹⁵ windows of pure noise); an unexplained one lies farther than kClearOfLines widths from every line, its
+    // surroundings (two to four widths away) hold less than kContrast of it; at most kNamedPeaks are named.
+    constexpr double kResidualPeakSigma = 8.0, kClearOfLines = 2.0, kContrast = 0.35;
+    constexpr std::size_t kNamedPeaks = 5;
     const Lines lines(r);
     const std::size_t n = r.x.size();
     std::vector<double> z(n, 0.0);
@@ -122,6 +115,8 @@ std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &r) {
 }  // namespace
 
 void judge(pk_refinement &r) {
+    // Above this reduced χ² the misfit is far beyond counting noise.
+    constexpr double kPoorReducedChiSquared = 10.0;
     std::ostringstream reasons;
     const pk_refinement_summary &s = r.summary;
     if (s.stop != PK_STOP_CONVERGED && s.stop != PK_STOP_NOTHING_FREE) {
