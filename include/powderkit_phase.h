@@ -496,7 +496,7 @@ typedef struct pk_measured_pattern pk_measured_pattern;
  *  - Bruker RAW version 1 (binary, "RAW1.01"): one range of 2θ steps, counts,
  *    and the wavelengths the file names.
  *  - otherwise two- or three-column text (x y, or x y σ), separated by
- *    whitespace or commas, '#' and '!' comments and one header line
+ *    whitespace or commas, '#', '!' and apostrophe (') comments and one header line
  *    tolerated.
  * Where σ is absent it is √y, and 1 for zero counts. A malformed file fails
  * with PK_ERROR_FORMAT naming the line (or byte offset) and what was wrong.

@@ -118,6 +118,7 @@ void fillRecords(BankValues &bank, const std::string &name, pk_instrument &instr
     const bool tof = instrument.axis == PK_AXIS_TOF;
     pk_profile_default(&profile, tof ? PK_PROFILE_TOF_EXP_PSEUDO_VOIGT : PK_PROFILE_PSEUDO_VOIGT, nullptr);
     for (double *term : {&profile.U, &profile.V, &profile.W, &profile.X, &profile.Y, &profile.asymmetry,
+                         &profile.axial_sl, &profile.axial_hl,
                          &profile.sigma0, &profile.sigma1, &profile.sigma2, &profile.gamma0, &profile.gamma1,
                          &profile.gamma2, &profile.alpha0, &profile.alpha1, &profile.beta0, &profile.beta1}) {
         *term = 0.0;
@@ -151,9 +152,19 @@ void fillRecords(BankValues &bank, const std::string &name, pk_instrument &instr
         profile.X = bank.number("X") / 100.0;
         profile.Y = bank.number("Y") / 100.0;
         bank.unused("Z", " (a constant Lorentzian width)");
-        bank.unused("SH/L", " (axial divergence: the layer's asymmetry is another model)");
+        // The axial divergence: an INS profile of type 3 gives S/L and H/L (keys SH/L and H/L), a key:value file
+        // one SH/L = (S + H)/L, split evenly here.
+        const bool both = bank.has("H/L");
+        const double sl = both ? bank.number("SH/L") : bank.number("SH/L") / 2.0;
+        const double hl = both ? bank.number("H/L") : bank.number("SH/L") / 2.0;
+        if (sl >= 0.0 && hl >= 0.0 && sl <= PK_AXIAL_MAX && hl <= PK_AXIAL_MAX) {
+            profile.axial_sl = sl;
+            profile.axial_hl = hl;
+        } else {
+            bank.unused("SH/L", " (beyond the axial divergence the layer takes, 0 … 0.1)");
+            bank.unused("H/L", " (beyond the axial divergence the layer takes, 0 … 0.1)");
+        }
         bank.unused("GP", " (a Gaussian 1/cos²θ term)");
-        bank.unused("H/L", " (axial divergence)");
         bank.unused("asym", " (an asymmetry in another model's units)");
         bank.unused("trns", " (transparency in another model's units)");
         bank.unused("shft", " (displacement in another model's units)");

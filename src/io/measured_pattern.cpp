@@ -5,7 +5,7 @@
 // (measured_xrdml.cpp), a title line followed by a BANK line as GSAS raw data
 // (measured_gsas.cpp), anything else as two- or three-column text (x y, or
 // x y σ). Fields of the
-// columns are separated by blanks or commas; '#' and '!' open comments (whole
+// columns are separated by blanks or commas; '#', '!' and an apostrophe open comments (whole
 // lines, or the rest of a line after the numbers); one header line of text is
 // allowed before the data. Every point is checked as it is read: finite
 // numbers, counts not negative, x strictly increasing, σ > 0 when given;
@@ -169,7 +169,7 @@ std::vector<std::string_view> blankSeparatedFields(std::string_view text) {
 namespace {
 
 bool isSeparator(char c) { return isBlank(c) || c == ','; }
-bool opensComment(char c) { return c == '#' || c == '!'; }
+bool opensComment(char c) { return c == '#' || c == '!' || c == '\''; }
 
 const char *const kEmptyField = "empty field (a comma with no value before or after it)";
 

@@ -24,7 +24,7 @@ const Good kGood[] = {
     {"three columns kept as given", "1 9 0.5\n2 16 7\n", {1, 2}, {9, 16}, {0.5, 7}},
     {"commas, blanks and both mixed", "1,4\n2 ,\t9\n3, 16\n", {1, 2, 3}, {4, 9, 16}, {2, 3, 4}},
     {"header line, comments, blank lines",
-     "# made by hand\n! instrument\n2theta  counts\n\n  # indented\n5 1  # trailing\n6 4 ! also\n",
+     "# made by hand\n! instrument\n' written by a reduction program\n2theta  counts\n\n  # indented\n5 1  # trailing\n6 4 ' also\n",
      {5, 6},
      {1, 4},
      {1, 2}},
