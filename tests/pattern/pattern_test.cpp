@@ -339,6 +339,9 @@ TEST_F(Pattern, BadProfilesAndSettingsAreRefused) {
         // H_G² = t² − t + 0.2 is positive at tan 10° and tan 50° but −0.05 at t = ½.
         {PK_PROFILE_GAUSSIAN, [](pk_profile &p) { p.U = 1.0, p.V = -1.0, p.W = 0.2; }, "Gaussian width"},
         {PK_PROFILE_LORENTZIAN, [](pk_profile &p) { p.X = 0.01, p.Y = -0.02; }, "Lorentzian width"},
+        // A pseudo-Voigt whose Gaussian part is V tan θ alone (U = W = 0), negative at every angle, beside a sound
+        // Lorentzian part: a Gaussian part with any one term set is checked.
+        {PK_PROFILE_PSEUDO_VOIGT, [](pk_profile &p) { p.U = 0.0, p.V = -0.01, p.W = 0.0; }, "Gaussian width"},
         {PK_PROFILE_PSEUDO_VOIGT, [](pk_profile &p) { p.U = p.V = p.W = p.X = p.Y = 0.0; },
          "zero Gaussian and Lorentzian"},
         {PK_PROFILE_PSEUDO_VOIGT, [](pk_profile &p) { p.asymmetry = -0.1; }, "asymmetry"},
