@@ -93,6 +93,7 @@ struct RefineOptions {
     int start_from_data = -1;            // 1: start widths, zero and cells from the measured peaks
     double cell_window = NAN;            // fraction the cells may move so
     double zero_window = NAN;            // degrees the zero may move so
+    int threads = 1;                     // threads each cycle's derivatives are shared among
 };
 
 std::string runReflexions(const ReflexionsOptions &options);

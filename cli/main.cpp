@@ -191,6 +191,10 @@ void addRefine(CLI::App &app, RefineOptions &options) {
                         "(default 0.01; 0: not at all)");
     command->add_option("--zero-window", options.zero_window,
                         "how far they may move the zero shift, degrees (default 0.1; 0: not at all)");
+    command->add_option("--threads", options.threads,
+                        "threads each cycle's derivatives are shared among, 1 to 64 (default 1; the results are "
+                        "the same to the last bit)")
+        ->check(CLI::Range(1, 64));
     command->add_option("--setup", options.setup, "start from a setup.json of an earlier run");
     command->add_option("--output", options.output_dir,
                         "write DIR/refinement.json, DIR/fit.xy, DIR/fit.svg and DIR/setup.json");

@@ -140,6 +140,7 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_patt
     if (options.start_from_data >= 0) made_with.start_from_data = static_cast<uint8_t>(options.start_from_data);
     if (!std::isnan(options.cell_window)) made_with.cell_window = options.cell_window;
     if (!std::isnan(options.zero_window)) made_with.zero_window = options.zero_window;
+    made_with.threads = options.threads;
     // Nothing names the lines (no --anode, --wavelength or --instrument, a file that names none): whether the
     // default anode's Kα2 is in the pattern is for the peaks to say.
     const SourceOptions &source = options.source;

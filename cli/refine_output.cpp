@@ -336,6 +336,7 @@ RefineSetup resolveSetup(const RefineOptions &given) {
     if (!std::isnan(given.zero_window)) options.zero_window = given.zero_window;
     options.output_dir = given.output_dir;
     options.save_instrument = given.save_instrument;
+    options.threads = given.threads;  // how this run is computed, not what it refines
     options.setup.clear();
     return setup;
 }

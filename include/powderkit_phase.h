@@ -650,11 +650,15 @@ typedef struct pk_refinement_options {
      * anything between keeps it as given, each said in pk_refinement_notes;
      * 0 (the default) takes the instrument's lines as given. */
     uint8_t alpha2_from_data;
+    /* Threads each cycle's Jacobian is shared among (its columns, each a
+     * pattern rebuilt at ±h): 0 or 1 (the default) one, up to 64; every
+     * result is the same to the last bit whatever the count. */
+    int32_t threads;
 } pk_refinement_options;
 
 /* Rietveld, 6 background coefficients, the whole pattern, 60 cycles, χ²
  * tolerance 1e-5, shift tolerance 0.05, in stages, starting from the data
- * within ±1 % of the cells and ±0.1° of the zero shift. */
+ * within ±1 % of the cells and ±0.1° of the zero shift, one thread. */
 PK_PHASE_API void pk_refinement_options_default(pk_refinement_options *options);
 
 /* Makes a refinement of `measured` (copied) with `phase_count` phases, each

@@ -90,7 +90,7 @@ class RefinementOptions(ctypes.Structure):
     _fields_ = [("mode", c_int32), ("background_count", c_int32), ("x_min", c_double), ("x_max", c_double),
                 ("max_cycles", c_int32), ("chi2_tolerance", c_double), ("shift_tolerance", c_double),
                 ("stages", c_uint8), ("start_from_data", c_uint8), ("cell_window", c_double), ("zero_window", c_double),
-                ("alpha2_from_data", c_uint8)]
+                ("alpha2_from_data", c_uint8), ("threads", c_int32)]
 
 
 class Parameter(ctypes.Structure):

@@ -46,6 +46,8 @@ class Refinement(Owner):
     start_from_data   True (default): free widths, zero and cells start from the
                  measured peaks; cell_window (fraction, 0.01) and zero_window (degrees,
                  0.1) bound how far the cells and zero may move so (0: not at all)
+    threads      threads each cycle's derivatives are shared among (1 … 64; default 1);
+                 the results are the same to the last bit whatever the count
 
     Parameters are named "<phase>.scale", "<phase>.a" … "<phase>.gamma",
     "<phase>.<site>.x|y|z|uiso|occ", "<phase>.U" … "<phase>.Y", "<phase>.asymmetry",
@@ -65,7 +67,7 @@ class Refinement(Owner):
                  dispersion=True, instrument=None, scale=None, profile=None, march=None, names=None, background=6,
                  le_bail=False, range=None, exclude=(), cycles=60, chi2_tolerance=None, shift_tolerance=None,
                  instrument_file=None, instrument_profile=None, bank=None, stages=True, start_from_data=True,
-                 cell_window=None, zero_window=None):
+                 cell_window=None, zero_window=None, threads=1):
         """Makes the refinement; see the class's description of every argument."""
         if not isinstance(measured, MeasuredPattern):
             raise Error(f"the measured pattern must be a powderkit.MeasuredPattern, not {type(measured).__name__}")
@@ -88,7 +90,8 @@ class Refinement(Owner):
                            profile=profile, march=march, names=names, background=int(background),
                            le_bail=bool(le_bail), range=range, cycles=int(cycles), chi2_tolerance=chi2_tolerance,
                            shift_tolerance=shift_tolerance, stages=bool(stages),
-                           start_from_data=bool(start_from_data), cell_window=cell_window, zero_window=zero_window)
+                           start_from_data=bool(start_from_data), cell_window=cell_window, zero_window=zero_window,
+                           threads=threads)
         self._measured = measured
         self._operations = [("exclude", (float(a), float(b))) for a, b in exclude]
         self._handle = None
@@ -115,6 +118,10 @@ class Refinement(Owner):
             options.cell_window = float(s["cell_window"])
         if s.get("zero_window") is not None:
             options.zero_window = float(s["zero_window"])
+        threads = s.get("threads", 1)
+        if isinstance(threads, bool) or not isinstance(threads, int) or not 1 <= threads <= 64:
+            raise Error(f"threads must be a whole number from 1 to 64, not {threads!r}")
+        options.threads = threads
         return options
 
     def _build(self, values=None):

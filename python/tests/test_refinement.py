@@ -50,6 +50,12 @@ def free_set(fit):
 
 def test_two_phases_refine_to_the_truth(phases, two_phase):
     result = started_off(phases, two_phase).free("scale", "cell").run()
+    # Two threads sharing the derivatives change no bit of the result.
+    shared = started_off(phases, two_phase, threads=2).free("scale", "cell").run()
+    assert all(shared[name].value == result[name].value and shared[name].esd == result[name].esd
+               for name in ("corundum.a", "corundum.c", "silicon.a", "corundum.scale"))
+    with pytest.raises(pk.Error, match="threads"):
+        started_off(phases, two_phase, threads=0)
     assert result.converged and result.stop == "converged"
     assert abs(result.GoF - 1) < 0.15   # the right model on Poisson noise: χ²/(N − P) near 1
     corundum, silicon = phases

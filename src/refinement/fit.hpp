@@ -12,8 +12,13 @@
 
 namespace powderkit::refinement {
 
+// The most threads a refinement's options may ask for.
+constexpr int32_t kMostThreads = 64;
+
 // ∂y_calc/∂p of every point (rows) by the free parameters `free` (columns),
-// at the current values, which it leaves as they were.
+// at the current values, which it leaves as they were. The differenced
+// columns are shared among options.threads threads, each working on its own
+// copy of the refinement; every column is the same to the bit as on one.
 Eigen::MatrixXd jacobian(pk_refinement &refinement, const std::vector<int> &free);
 
 // The normal equations scaled to a unit diagonal: Â = D⁻¹ JᵀWJ D⁻¹,

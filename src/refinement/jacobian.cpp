@@ -4,11 +4,16 @@
 // positions, widths or intensities through the phase's reflexions, and its
 // column is the central difference of the pattern rebuilt at ±h, where h is
 // the parameter's step (the truncation error is O(h²), far below the
-// counting noise; one-sided at a limit).
+// counting noise; one-sided at a limit). The differenced columns may be
+// shared among threads (options.threads), each on its own copy of the
+// refinement: a column depends only on the values, so it is the same to the
+// bit on any thread.
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 #include "boundary/boundary.hpp"
+#include "boundary/parallel.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {
@@ -114,11 +119,64 @@ std::vector<double> patternAt(pk_refinement &r, int index, double value, const s
     return r.calculated;
 }
 
+// The central difference of the pattern by parameter `index` into `column`
+// (left as it is when neither side makes a pattern); the refinement's values
+// and calculated pattern are as they were afterwards.
+void differenceColumn(pk_refinement &r, int index, double *column) {
+    const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+    const std::vector<bool> phases = phasesOf(r, index);
+    const double value = parameter.value;
+    const double h = stepOf(parameter);
+    double below = value - h;
+    double above = value + h;
+    if (below < parameter.lower) below = value;
+    if (above > parameter.upper) above = value;
+    // What the two trial patterns overwrite, put back afterwards.
+    Snapshot kept(r, phases);
+    // A side whose values make no valid pattern (a width through zero)
+    // gives way to the one-sided difference.
+    std::vector<double> high = r.calculated;
+    std::vector<double> low = r.calculated;
+    try {
+        high = patternAt(r, index, above, phases);
+    } catch (const phase::Failure &) {
+        above = value;
+    }
+    try {
+        low = patternAt(r, index, below, phases);
+    } catch (const phase::Failure &) {
+        below = value;
+    }
+    if (above > below) {
+        for (std::size_t i = 0; i < high.size(); ++i) column[i] = (high[i] - low[i]) / (above - below);
+    }
+    applyParameters(r);
+    kept.restore(r);
+}
+
+// The differenced columns `columns` of j (their parameters `indices`), the
+// k-th by share k mod threads; share 0 works on r itself, the others on
+// copies made before any starts.
+void differenceColumns(pk_refinement &r, const std::vector<int> &indices, const std::vector<Eigen::Index> &columns,
+                       Eigen::MatrixXd &j) {
+    const auto threads = static_cast<std::size_t>(
+        std::clamp<int32_t>(r.options.threads, 1, static_cast<int32_t>(std::max<std::size_t>(indices.size(), 1))));
+    std::vector<pk_refinement> copies(threads - 1, r);
+    phase::runShared(threads, [&](std::size_t share) {
+        pk_refinement &model = share == 0 ? r : copies[share - 1];
+        for (std::size_t k = share; k < indices.size(); k += threads) {
+            differenceColumn(model, indices[k], j.col(columns[k]).data());
+        }
+    });
+}
+
 }  // namespace
 
 Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
     const auto count = static_cast<Eigen::Index>(r.x.size());
     Eigen::MatrixXd j = Eigen::MatrixXd::Zero(count, static_cast<Eigen::Index>(free.size()));
+    std::vector<int> differenced;
+    std::vector<Eigen::Index> columns;
     for (std::size_t column = 0; column < free.size(); ++column) {
         const int index = free[column];
         const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
@@ -129,44 +187,15 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
                 if (!phases[p]) continue;
                 for (Eigen::Index i = 0; i < count; ++i) j(i, c) += r.phases[p].unit[static_cast<std::size_t>(i)];
             }
-            continue;
-        }
-        if (parameter.target == Target::Background) {
+        } else if (parameter.target == Target::Background) {
             const std::vector<double> &polynomial = chebyshevColumn(r, parameter.index);
             for (Eigen::Index i = 0; i < count; ++i) j(i, c) = polynomial[static_cast<std::size_t>(i)];
-            continue;
+        } else {
+            differenced.push_back(index);
+            columns.push_back(c);
         }
-        const std::vector<bool> phases = phasesOf(r, index);
-        const double value = parameter.value;
-        const double h = stepOf(parameter);
-        double below = value - h;
-        double above = value + h;
-        if (below < parameter.lower) below = value;
-        if (above > parameter.upper) above = value;
-        // What the two trial patterns overwrite, put back afterwards.
-        Snapshot kept(r, phases);
-        // A side whose values make no valid pattern (a width through zero)
-        // gives way to the one-sided difference.
-        std::vector<double> high = r.calculated;
-        std::vector<double> low = r.calculated;
-        try {
-            high = patternAt(r, index, above, phases);
-        } catch (const phase::Failure &) {
-            above = value;
-        }
-        try {
-            low = patternAt(r, index, below, phases);
-        } catch (const phase::Failure &) {
-            below = value;
-        }
-        if (!(above > below)) continue;
-        for (Eigen::Index i = 0; i < count; ++i) {
-            const auto point = static_cast<std::size_t>(i);
-            j(i, c) = (high[point] - low[point]) / (above - below);
-        }
-        applyParameters(r);
-        kept.restore(r);
     }
+    differenceColumns(r, differenced, columns, j);
     return j;
 }
 

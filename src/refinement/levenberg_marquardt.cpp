@@ -7,10 +7,12 @@
 // data cannot determine (a zero diagonal, or a share of an eigenvector of Â
 // whose eigenvalue is nearly zero) is fixed where it stands, named, and the
 // cycles go on with the others.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "boundary/boundary.hpp"
+#include "boundary/parallel.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {
@@ -29,6 +31,8 @@ constexpr double kLargestDamping = 1e10;
 // less than this fraction, at most this many.
 constexpr double kExtractionTolerance = 1e-6;
 constexpr int kExtractionPasses = 400;
+// The points of one block of the normal equations' sums.
+constexpr Eigen::Index kBlockPoints = 4096;
 
 // The parameters no data determine, as positions in `free`: every one with a
 // zero diagonal, and for each eigenvector of Â whose eigenvalue is (nearly)
@@ -109,18 +113,38 @@ NormalEquations normalEquations(pk_refinement &r, const std::vector<int> &free) 
         root(i) = std::sqrt(r.weight[point]);
         residual(i) = r.y[point] - r.calculated[point];
     }
-    // JᵀWJ = (W^½J)ᵀ(W^½J) as one symmetric rank-N update of the lower
-    // triangle, mirrored; JᵀWr = (W^½J)ᵀ(W^½r).
-    const Eigen::MatrixXd scaledJ = root.asDiagonal() * j;
+    // JᵀWJ = Σ_b (W^½J_b)ᵀ(W^½J_b) and JᵀWr = Σ_b (W^½J_b)ᵀ(W^½r_b) over blocks b of kBlockPoints
+    // points: each block's lower triangle by one symmetric rank update, the blocks shared among the threads and
+    // summed in their order, so that the sums are the same to the bit whatever the number of threads.
     const auto size = static_cast<Eigen::Index>(free.size());
+    const Eigen::Index blocks = (count + kBlockPoints - 1) / kBlockPoints;
+    std::vector<Eigen::MatrixXd> normals(static_cast<std::size_t>(blocks));
+    std::vector<Eigen::VectorXd> gradients(static_cast<std::size_t>(blocks));
+    const auto threads = static_cast<std::size_t>(std::clamp<Eigen::Index>(r.options.threads, 1, std::max<Eigen::Index>(blocks, 1)));
+    phase::runShared(threads, [&](std::size_t share) {
+        for (auto b = static_cast<Eigen::Index>(share); b < blocks; b += static_cast<Eigen::Index>(threads)) {
+            const Eigen::Index first = b * kBlockPoints;
+            const Eigen::Index rows = std::min(kBlockPoints, count - first);
+            const Eigen::MatrixXd scaledJ = root.segment(first, rows).asDiagonal() * j.middleRows(first, rows);
+            Eigen::MatrixXd &normal = normals[static_cast<std::size_t>(b)];
+            normal = Eigen::MatrixXd::Zero(size, size);
+            normal.selfadjointView<Eigen::Lower>().rankUpdate(scaledJ.transpose());
+            gradients[static_cast<std::size_t>(b)] =
+                scaledJ.transpose() * root.segment(first, rows).cwiseProduct(residual.segment(first, rows));
+        }
+    });
     Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(size, size);
-    normal.selfadjointView<Eigen::Lower>().rankUpdate(scaledJ.transpose());
+    Eigen::VectorXd gradient = Eigen::VectorXd::Zero(size);
+    for (std::size_t b = 0; b < normals.size(); ++b) {
+        normal += normals[b];
+        gradient += gradients[b];
+    }
     normal = normal.selfadjointView<Eigen::Lower>();
     NormalEquations e;
     e.diagonal = normal.diagonal().cwiseSqrt();
     const Eigen::VectorXd inverse = e.diagonal.unaryExpr([](double d) { return d > 0.0 ? 1.0 / d : 0.0; });
     e.scaled = inverse.asDiagonal() * normal * inverse.asDiagonal();
-    e.gradient = inverse.asDiagonal() * (scaledJ.transpose() * root.cwiseProduct(residual));
+    e.gradient = inverse.asDiagonal() * gradient;
     return e;
 }
 

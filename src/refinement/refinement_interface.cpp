@@ -37,6 +37,10 @@ void checkOptions(const pk_refinement_options &o) {
     if (!(o.zero_window >= 0.0 && o.zero_window <= 5.0)) {
         fail(PK_ERROR_ARGUMENT, "options.zero_window must lie from 0 to 5 degrees");
     }
+    if (o.threads < 0 || o.threads > kMostThreads) {
+        fail(PK_ERROR_ARGUMENT, "options.threads = " + std::to_string(o.threads) + ": must lie from 0 to " +
+                                    std::to_string(kMostThreads));
+    }
 }
 
 std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const pk_instrument &instrument,
@@ -115,6 +119,7 @@ void pk_refinement_options_default(pk_refinement_options *options) {
     options->start_from_data = 1;
     options->cell_window = 0.01;
     options->zero_window = 0.1;
+    options->threads = 1;
 }
 
 int32_t pk_refinement_make(const pk_measured_pattern *measured, const pk_instrument *instrument,

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pattern/pattern_model.hpp"
@@ -69,6 +70,25 @@ struct SiteFreedom {
     bool lastOfGroup = false;
 };
 
+// The peaks of a phase's current values, rebuilt by every evaluation of the
+// phase. A copy of a refinement (one per thread of the Jacobian) starts
+// without them: the core's profile record they hold is not copied, and the
+// copy's first evaluation of the phase makes them again.
+struct RebuiltPeaks : PhasePeaks {
+    RebuiltPeaks() = default;
+    RebuiltPeaks(const RebuiltPeaks &) : PhasePeaks() {}
+    RebuiltPeaks(RebuiltPeaks &&) = default;
+    RebuiltPeaks &operator=(const RebuiltPeaks &) {
+        static_cast<PhasePeaks &>(*this) = PhasePeaks();
+        return *this;
+    }
+    RebuiltPeaks &operator=(RebuiltPeaks &&) = default;
+    RebuiltPeaks &operator=(PhasePeaks &&peaks) {
+        static_cast<PhasePeaks &>(*this) = std::move(peaks);
+        return *this;
+    }
+};
+
 struct PhaseModel {
     std::string name;
     PhaseDescription description;  // current cell and sites
@@ -83,7 +103,7 @@ struct PhaseModel {
     double density = 0.0;  // kg/m³, of the current structure
     // Le Bail: the extracted intensity of each reflexion by its h k l.
     std::map<std::array<int32_t, 3>, double> extracted;
-    PhasePeaks peaks;          // of the current values
+    RebuiltPeaks peaks;        // of the current values
     phase::PlaneSetCache planeSets;  // the reflexions' plane sets, kept while the cell moves
     std::vector<double> windows;  // half-widths held while windows are frozen
     std::vector<double> unit;  // the phase at scale 1 over the refinement's points

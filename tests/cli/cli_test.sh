@@ -67,6 +67,7 @@ cases=(
   "1|empty|--significance|peaks $t/missing.xy --significance -1"
   "1|empty|powderkit: warning: $t/banks.gsa: read bank 2; banks 1, 3 not read|peaks $t/banks.gsa --bank 2"
   "1|empty|banks.gsa: a time-of-flight pattern; refine reads 2θ patterns only for now|refine $t/banks.gsa $nacl --bank 3"
+  "2|empty|--threads|refine $t/banks.gsa $nacl --threads 65"
   "2|empty||"
 )
 for case in "${cases[@]}"; do

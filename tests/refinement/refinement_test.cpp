@@ -676,6 +676,51 @@ TEST_F(Mixture, ThreadsRefineDistinctObjectsAndTheCallbackStops) {
     EXPECT_EQ(s.cycles, 2);
 }
 
+// The Jacobian shared among threads: two phases, 16 differenced columns among 3 threads (one of them on the
+// refinement itself), each run from the same start gives every value, esd and χ² of the run on one thread to the
+// bit; a thread count beyond 64 is refused, naming the field.
+TEST_F(Mixture, ThreadsShareTheJacobianAndChangeNoBit) {
+    const std::vector<pk_phase_setting> truth = {settingOf(corundum.get(), kCorundumScale),
+                                                 settingOf(silicon.get(), kSiliconScale)};
+    const Measured measured = measure(truth, 25.0, 70.0, 0.02, 5);
+    const pk_instrument instrument = copper();
+    std::vector<Refinement> runs;
+    for (int32_t threads : {1, 3}) {
+        pk_refinement_options options;
+        pk_refinement_options_default(&options);
+        options.threads = threads;
+        pk_refinement *made = nullptr;
+        ASSERT_EQ(pk_refinement_make(measured.get(), &instrument, truth.data(), 2, nullptr, &options, &made, nullptr),
+                  PK_OK);
+        runs.emplace_back(made);
+        set(made, "corundum.a", corundumCell[0] * 1.002);
+        set(made, "silicon.a", siliconCell[0] * 0.998);
+        run(made, "scale,background,zero,cell,profile,uiso");
+    }
+    for (int32_t i = 0; i < pk_refinement_parameter_count(runs[0].get()); ++i) {
+        pk_parameter one{}, three{};
+        pk_refinement_parameter(runs[0].get(), i, &one, nullptr);
+        pk_refinement_parameter(runs[1].get(), i, &three, nullptr);
+        EXPECT_EQ(one.value, three.value) << one.name;
+        EXPECT_TRUE(one.esd == three.esd || (std::isnan(one.esd) && std::isnan(three.esd))) << one.name;
+        EXPECT_EQ(one.state, three.state) << one.name;
+    }
+    pk_refinement_summary one{}, three{};
+    pk_refinement_get_summary(runs[0].get(), &one, nullptr);
+    pk_refinement_get_summary(runs[1].get(), &three, nullptr);
+    EXPECT_EQ(one.chi2, three.chi2);
+    EXPECT_EQ(one.cycles, three.cycles);
+    pk_refinement_options options;
+    pk_refinement_options_default(&options);
+    options.threads = 65;
+    pk_refinement *refused = nullptr;
+    pk_error e{};
+    EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, truth.data(), 2, nullptr, &options, &refused, &e),
+              PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("options.threads"), std::string::npos) << e.message;
+    EXPECT_EQ(refused, nullptr);
+}
+
 // Size and strain from patterns broadened beyond the instrument's profile, the sample's widths worked out here from the
 // chosen D and ε: X_s = K λ / (D · π/180) (Scherrer, K = 0.9) and, for equal Gaussian and Lorentzian strain widths t,
 // the pseudo-Voigt FWHM t (1 + 2.69269 + 2.42843 + 4.47163 + 0.07842 + 1)^(1/5) = 4 ε · 180/π (Y_s = t, U_s = t²);
