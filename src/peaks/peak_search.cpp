@@ -15,6 +15,8 @@
 //    fixed-shape test over its neighbours is a flank of theirs, not a line.
 //  - Kept: height > significance × its own esd; of peaks closer than
 //    merge_fraction × FWHM, the more significant. d = λ / (2 sin θ).
+//  - A pattern whose peaks span many points is searched on bins of them
+//    (oversampling.cpp), so that the search stays linear in the points.
 #include <Eigen/Dense>
 
 #include <algorithm>
@@ -352,6 +354,18 @@ extern "C" PK_PHASE_API int32_t pk_find_peaks(const pk_measured_pattern *pattern
                   {}, count, 0.0};
         p.widest = kWidestFraction * (p.x[count - 1] - p.x[0]);
         p.background = backgroundOf(p.x, p.y, p.sigma, count);
+        // Peaks many points wide are searched on bins of k points (oversampling.cpp).
+        const int32_t k = binningFactor(p.y, p.sigma, p.background.data(), count,
+                                        static_cast<int32_t>(kWidestFraction * count / 2.0));
+        BinnedPattern bins;
+        if (k > 1) {
+            bins = binned(p.x, p.y, p.sigma, count, k);
+            p.x = bins.x.data();
+            p.y = bins.y.data();
+            p.sigma = bins.sigma.data();
+            p.count = static_cast<int32_t>(bins.x.size());
+            p.background = backgroundOf(p.x, p.y, p.sigma, p.count);
+        }
         const Found found = findPeaks(p, *search);
         std::copy_n(found.peaks.begin(), std::min(found.peaks.size(), static_cast<std::size_t>(capacity)), peaks);
         std::copy_n(found.failures.begin(), std::min(found.failures.size(), static_cast<std::size_t>(failure_capacity)),

@@ -1,11 +1,13 @@
 // Internal interface of the peak lists: the bounded pseudo-Voigt fit of one
-// candidate on its window of a measured pattern (peak_fit.cpp), used by the
-// search (peak_search.cpp).
+// candidate on its window of a measured pattern (peak_fit.cpp) and the bins
+// of an oversampled pattern (oversampling.cpp), used by the search
+// (peak_search.cpp).
 #ifndef POWDERKIT_PEAKS_HPP
 #define POWDERKIT_PEAKS_HPP
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "powderkit_phase.h"
 
@@ -48,6 +50,20 @@ struct PeakFit {
 // and Γ from one point spacing to `widest`; the esd's come from the inverse
 // normal matrix scaled by χ²/(N − 5).
 PeakFit fitPseudoVoigt(const FitWindow &window, const PeakStart &start);
+
+// The bin size k (1: none) that leaves the median FWHM of the strongest peaks
+// (tops above 3σ) about twelve points wide; each FWHM measured between the
+// points where the running mean of y − background falls to half its top, at
+// most `widest` points each side.
+int32_t binningFactor(const double *y, const double *sigma, const double *background, int32_t count,
+                      int32_t widest);
+
+// Bins of k consecutive points (the last may hold fewer): mean x, mean y, and
+// σ of the mean, √(Σσ²)/n.
+struct BinnedPattern {
+    std::vector<double> x, y, sigma;
+};
+BinnedPattern binned(const double *x, const double *y, const double *sigma, int32_t count, int32_t k);
 
 }  // namespace powderkit::peaks
 

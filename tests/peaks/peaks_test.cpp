@@ -95,6 +95,43 @@ TEST(Peaks, KnownLinesFoundWithTheirValuesAndHonestEsds) {
     EXPECT_LT(std::sqrt(meanSquare), 1.3);
 }
 
+// A fine-step scan, 100 points per FWHM (searched on bins of 8 points): the same lines are found with x0, H and Γ
+// within 4 esd's of the truth and an rms near 1 esd over three draws; flat noise sampled as finely gives no peak.
+TEST(Peaks, FineStepScanGivesTheLinesWithHonestEsds) {
+    const double fwhm = 0.1;
+    const std::vector<Line> lines = {{24, 40, 0}, {30, 100, 0.5}, {36, 300, 1}, {42, 1000, 0}, {48, 3000, 0.5}};
+    double meanSquare = 0.0;
+    for (int seed = 1; seed <= 3; ++seed) {
+        const std::vector<pk_peak> peaks = peaksOf(measured(axis(20.0, 0.001, 32001), lines, fwhm, seed));
+        ASSERT_EQ(peaks.size(), lines.size()) << "seed " << seed;
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            const pk_peak &p = peaks[k];
+            const Line &l = lines[k];
+            const double z[] = {(p.position - l.position) / p.position_esd, (p.height - l.height) / p.height_esd,
+                                (p.fwhm - fwhm) / p.fwhm_esd};
+            for (double esds : z) EXPECT_LT(std::fabs(esds), 4.0) << "line at " << l.position << ", seed " << seed;
+            for (double esds : z) meanSquare += esds * esds / 45.0;
+        }
+    }
+    EXPECT_GT(std::sqrt(meanSquare), 0.6);
+    EXPECT_LT(std::sqrt(meanSquare), 1.5);
+    EXPECT_EQ(peaksOf(measured(axis(20.0, 0.001, 32001), {}, fwhm, 9)).size(), 0u);
+    // The bins: 100 points per FWHM give k = ⌊101/12⌋ = 8 (the half-height points span Γ + 1 step), 10 give none;
+    // bins of 3 of 7 points hold their means and σ = √(Σσ²)/n, the last bin its one point.
+    const std::vector<double> flat(32001, 200.0), sigma(32001, std::sqrt(200.0));
+    for (const auto &[step, k] : {std::pair{0.001, 8}, std::pair{0.01, 1}}) {
+        std::vector<double> y = flat;
+        const std::vector<double> x = axis(20.0, step, 32001);
+        for (std::size_t i = 0; i < x.size(); ++i) y[i] += 1000.0 * std::pow(2.0, -4 * std::pow((x[i] - 30) / fwhm, 2));
+        EXPECT_EQ(powderkit::peaks::binningFactor(y.data(), sigma.data(), flat.data(), 32001, 200), k) << step;
+    }
+    const double x7[] = {1, 2, 3, 4, 5, 6, 7}, y7[] = {3, 6, 9, 1, 1, 4, 5}, s7[] = {1, 2, 2, 1, 1, 1, 3};
+    const powderkit::peaks::BinnedPattern b = powderkit::peaks::binned(x7, y7, s7, 7, 3);
+    EXPECT_EQ(b.x, (std::vector<double>{2, 5, 7}));
+    EXPECT_EQ(b.y, (std::vector<double>{6, 2, 5}));
+    EXPECT_EQ(b.sigma, (std::vector<double>{1, std::sqrt(3.0) / 3, 3}));
+}
+
 // A line of 600 counts 6.5 FWHM beside one of 3000, 12 draws: its x0, H and Γ within 4 esd's of the truth, with
 // an rms near 1 esd, so the stronger line's profile lies under every point of its window, the first one included.
 TEST(Peaks, LineBesideAStrongerOneKeepsHonestEsds) {
