@@ -41,15 +41,19 @@ std::vector<double> patternAxis(const std::vector<double> &range) {
     return x;
 }
 
-// The --profile type's default, else the instrument file's profile, else the pseudo-Voigt's default; --uvw and
-// --axial over it.
-pk_profile makeProfile(const PatternOptions &options) {
+// The --profile type's default, else the instrument file's profile, else the instrument's default (a neutron
+// diffractometer's with its axial divergence); --uvw and --axial over it.
+pk_profile makeProfile(const PatternOptions &options, const pk_instrument &instrument) {
     int32_t type = PK_PROFILE_PSEUDO_VOIGT;
     if (options.profile == "gaussian") type = PK_PROFILE_GAUSSIAN;
     if (options.profile == "lorentzian") type = PK_PROFILE_LORENTZIAN;
     pk_profile profile{};
     pk_error error{};
-    check(pk_profile_default(&profile, type, &error), error);
+    if (options.profile.empty()) {
+        check(pk_profile_default_for(&profile, &instrument, &error), error);
+    } else {
+        check(pk_profile_default(&profile, type, &error), error);
+    }
     if (options.profile.empty() && !options.source.instrument_file.empty()) {
         profile = readInstrumentFile(options.source.instrument_file).profile;
     }
@@ -113,8 +117,8 @@ std::string runPattern(const PatternOptions &options) {
     for (double scale : options.scales) {
         if (!std::isfinite(scale)) throw InputError("--scale: every scale must be a finite number");
     }
-    const pk_profile profile = makeProfile(options);
     const pk_instrument instrument = makeInstrument(options.source, !options.no_alpha2);
+    const pk_profile profile = makeProfile(options, instrument);
 
     std::vector<PhaseHandle> phases;
     std::vector<pk_phase_setting> settings;

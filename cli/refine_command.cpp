@@ -112,7 +112,7 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_patt
     const RefineOptions &options = setup.options;
     const bool from_file = !options.source.instrument_file.empty();
     pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file, options.source.bank).profile : pk_profile{};
-    if (!from_file) pk_profile_default(&profile, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    if (!from_file) pk_profile_default_for(&profile, &instrument, nullptr);
     applyAxial(options.axial, profile);
     const bool own_profile = from_file || !options.axial.empty();
     std::vector<pk_phase_setting> settings;

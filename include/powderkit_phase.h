@@ -187,6 +187,14 @@ typedef struct pk_profile {
  * α1 0.1, β0 0.03, β1 0.005, γ1 2). */
 PK_PHASE_API int32_t pk_profile_default(pk_profile *profile, int32_t type, pk_error *error);
 
+/* The profile a pattern or refinement takes when none is given: for a
+ * time-of-flight axis the time-of-flight pseudo-Voigt's default; for
+ * constant-wavelength neutrons the pseudo-Voigt's widths with the axial
+ * divergence of a neutron diffractometer (axial_sl 0.02, axial_hl 0.03: a
+ * sample about 6 cm and detectors about 9 cm tall on a 1.5 m circle) in place
+ * of the asymmetry P; else the pseudo-Voigt's default. */
+PK_PHASE_API int32_t pk_profile_default_for(pk_profile *profile, const pk_instrument *instrument, pk_error *error);
+
 /* ------------------------------------------------------------------------- */
 /* Instrument files                                                          */
 /* ------------------------------------------------------------------------- */

@@ -82,12 +82,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     const bool tof = instrument.axis == PK_AXIS_TOF;
     if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
     if (!std::isfinite(setting.scale)) fail(PK_ERROR_ARGUMENT, where + ": the scale is not a number");
-    pk_profile profile{};
-    if (setting.profile != nullptr) {
-        profile = *setting.profile;
-    } else {
-        pk_profile_default(&profile, tof ? PK_PROFILE_TOF_EXP_PSEUDO_VOIGT : PK_PROFILE_PSEUDO_VOIGT, nullptr);
-    }
+    const pk_profile profile = setting.profile != nullptr ? *setting.profile : defaultProfileFor(instrument);
     try {
         checkProfileFields(profile, tof);
     } catch (const Failure &failure) {

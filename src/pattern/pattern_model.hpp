@@ -38,6 +38,9 @@ struct PhasePeaks {
     std::vector<double> ticks;           // Kα1 positions inside the span
 };
 
+// The profile taken when a setting gives none (pk_profile_default_for).
+pk_profile defaultProfileFor(const pk_instrument &instrument);
+
 // The peaks of `setting` for `instrument` that can reach x_min … x_max;
 // `where` prefixes every message ("phase 0"). A cache, when given, keeps the
 // plane sets from one call to the next (a phase whose cell is refined).

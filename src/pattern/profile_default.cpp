@@ -1,11 +1,23 @@
 // The profile a user starts from: for a 2θ shape, a laboratory Bragg–Brentano
 // diffractometer with a Cu tube; for a time-of-flight shape, a backscattering
-// bank. Refinement starts its widths from the data where it can.
+// bank; for constant-wavelength neutrons, the axial divergence of a neutron
+// diffractometer as its asymmetry. Refinement starts its widths from the
+// data where it can.
 #include <string>
 
 #include "boundary/boundary.hpp"
+#include "pattern/pattern_model.hpp"
 
 using namespace powderkit::phase;
+
+namespace {
+
+// S/L and H/L of a neutron diffractometer: a sample about 6 cm and detectors
+// about 9 cm tall on a circle of 1.5 m.
+constexpr double kNeutronAxialSL = 0.02;
+constexpr double kNeutronAxialHL = 0.03;
+
+}  // namespace
 
 extern "C" {
 
@@ -37,4 +49,29 @@ int32_t pk_profile_default(pk_profile *profile, int32_t type, pk_error *error) {
     });
 }
 
+int32_t pk_profile_default_for(pk_profile *profile, const pk_instrument *instrument, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(profile, "profile");
+        requireArgument(instrument, "instrument");
+        *profile = defaultProfileFor(*instrument);
+    });
+}
+
 }  // extern "C"
+
+namespace powderkit::phase {
+
+pk_profile defaultProfileFor(const pk_instrument &instrument) {
+    pk_profile profile{};
+    const bool tof = instrument.axis == PK_AXIS_TOF;
+    pk_profile_default(&profile, tof ? PK_PROFILE_TOF_EXP_PSEUDO_VOIGT : PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    if (!tof && instrument.radiation == PK_RADIATION_NEUTRON) {
+        // A neutron diffractometer's asymmetry is its axial divergence (Finger, Cox and Jephcoat).
+        profile.asymmetry = 0.0;
+        profile.axial_sl = kNeutronAxialSL;
+        profile.axial_hl = kNeutronAxialHL;
+    }
+    return profile;
+}
+
+}  // namespace powderkit::phase

@@ -83,11 +83,7 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
             if (other.name == model.name) fail(PK_ERROR_ARGUMENT, where + ": a second phase named " + model.name);
         }
         model.description = setting.phase->description;
-        if (setting.profile != nullptr) {
-            model.profile = *setting.profile;
-        } else {
-            pk_profile_default(&model.profile, PK_PROFILE_PSEUDO_VOIGT, nullptr);
-        }
+        model.profile = setting.profile != nullptr ? *setting.profile : powderkit::phase::defaultProfileFor(instrument);
         model.scale = options.mode == PK_REFINE_LE_BAIL ? 1.0 : setting.scale;
         model.useMarch = setting.use_march != 0;
         model.marchRatio = setting.march_ratio;

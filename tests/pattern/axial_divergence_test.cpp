@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -156,6 +157,45 @@ TEST_F(AxialPatterns, AreaAndPositionsAreKept) {
     for (int i = 0; i < written[0]; ++i) EXPECT_EQ(positions[1][i], positions[0][i]);
     pk_pattern_model_free(plain);
     pk_pattern_model_free(spread);
+}
+
+// With no profile given, a constant-wavelength neutron pattern takes the pseudo-Voigt's widths with the axial
+// divergence of a neutron diffractometer (S/L 0.02, H/L 0.03, no P): the pattern is that of the profile written
+// out, to the bit, and its 1 1 1 peak leans to low angle. X-rays keep the pseudo-Voigt's default, a TOF axis the
+// time-of-flight default.
+TEST_F(AxialPatterns, NeutronPatternsTakeTheAxialDivergenceByDefault) {
+    pk_instrument neutron = cu;
+    neutron.radiation = PK_RADIATION_NEUTRON;
+    pk_profile written;
+    pk_profile_default(&written, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    written.asymmetry = 0.0;
+    written.axial_sl = 0.02;
+    written.axial_hl = 0.03;
+    const std::vector<double> x = axis(26.0, 0.005, 1001);
+    pk_pattern_model *byDefault = modelOf(neutron, {settingOf(silicon, 1.0)}, {}, 26, 31);
+    pk_pattern_model *explicitly = modelOf(neutron, {settingOf(silicon, 1.0, &written)}, {}, 26, 31);
+    const std::vector<double> a = computed(byDefault, x), b = computed(explicitly, x);
+    EXPECT_EQ(a, b);
+    const auto top = std::max_element(a.begin(), a.end()) - a.begin();
+    EXPECT_LT(x[static_cast<std::size_t>(top)], 28.44 - 0.005);
+    pk_pattern_model_free(byDefault);
+    pk_pattern_model_free(explicitly);
+    pk_profile given{}, expected{};
+    ASSERT_EQ(pk_profile_default_for(&given, &neutron, nullptr), PK_OK);
+    EXPECT_EQ(std::memcmp(&given, &written, sizeof given), 0);
+    ASSERT_EQ(pk_profile_default_for(&given, &cu, nullptr), PK_OK);
+    pk_profile_default(&expected, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    EXPECT_EQ(std::memcmp(&given, &expected, sizeof given), 0);
+    pk_instrument tof;
+    pk_instrument_default(&tof);
+    tof.axis = PK_AXIS_TOF;
+    tof.radiation = PK_RADIATION_NEUTRON;
+    ASSERT_EQ(pk_profile_default_for(&given, &tof, nullptr), PK_OK);
+    pk_profile_default(&expected, PK_PROFILE_TOF_EXP_PSEUDO_VOIGT, nullptr);
+    EXPECT_EQ(std::memcmp(&given, &expected, sizeof given), 0);
+    pk_error e{};
+    EXPECT_EQ(pk_profile_default_for(&given, nullptr, &e), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("instrument"), std::string::npos);
 }
 
 // A profile that gives both asymmetries, a height out of 0 … 0.1 or not a number, or an axial divergence on a
