@@ -205,6 +205,9 @@ RefineSetup readSetup(const std::string &path) {
             readPhases(reader, value, setup);
         } else if (key == "source") {
             readSource(reader, value, options);
+        } else if (key == "bank") {
+            options.source.bank = reader.toInteger(value, key);
+            if (options.source.bank < 1) reader.refuse(key, "must be a bank number, 1 or more");
         } else if (key == "range") {
             if (!value.is_null()) reader.addPair(value, key, options.range);
         } else if (key == "excluded") {
@@ -291,12 +294,14 @@ RefineSetup resolveSetup(const RefineOptions &given) {
         options.phases = given.phases;
         setup.names.clear();
     }
+    const int bank = given.source.bank > 0 ? given.source.bank : options.source.bank;
     if (!given.source.anode.empty() || given.source.has_wavelength || given.source.neutron) {
         const SourceOptions kept = options.source;
         options.source = given.source;
         keepInstrumentTerms(kept, options.source);  // unless given below
         options.no_alpha2 = given.no_alpha2;
     }
+    options.source.bank = bank;
     if (given.no_alpha2) options.no_alpha2 = true;
     keepInstrumentTerms(given.source, options.source);
     // A correction given on the command line replaces the value the setup's
@@ -437,7 +442,7 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     if (options.range.size() == 2) range = {options.range[0], options.range[1]};
     pk_refinement_options defaults;
     pk_refinement_options_default(&defaults);
-    const Written root = {{"measured", absolutePath(options.measured)},
+    Written root = {{"measured", absolutePath(options.measured)},
                        {"phases", phases},
                        {"source", source},
                        {"range", range},
@@ -452,6 +457,7 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
                        {"free", options.free},
                        {"ties", options.ties},
                        {"parameters", parameters}};
+    if (options.source.bank > 0) root["bank"] = options.source.bank;  // of the measured and instrument files
     return root.dump(2) + "\n";
 }
 

@@ -177,6 +177,13 @@ awk '!/^#/ { n++; bad = bad || NF != 5 || ($2 - $3 - $4) ^ 2 > 1e-12 * $2 ^ 2 ||
 # From its setup.json with only the scales free, a run keeps the refined cells.
 "$pk" refine --setup "$t/fit/setup.json" --free scale --cycles 1 --output "$t/again" > /dev/null 2> "$t/stderr"
 check_fit "$t/again" fixed
+# The same pattern as bank 2 of a GSAS file: setup.json keeps --bank, and a run from it reads that bank again.
+{ echo "mixture"; echo "BANK 1 2 2 CONST 1000 10 0 0 FXYE"; echo "1000 1 1"; echo "1010 1 1"
+  echo "BANK 2 3001 3001 CONST 2000 2 0 0 FXYE"; awk '{ printf "%.1f %s 1\n", $1 * 100, $2 }' "$t/mix.xy"; } > "$t/mix.gsa"
+"$pk" refine "$t/mix.gsa" "$t/corundum.cif" "$t/silicon.cif" --bank 2 --output "$t/bank" > /dev/null 2> "$t/stderr"
+grep -q '"bank": 2' "$t/bank/setup.json" || fail "setup.json does not keep --bank 2: $(tail -n 2 "$t/stderr")"
+"$pk" refine --setup "$t/bank/setup.json" --free scale --cycles 1 --output "$t/bank-again" > /dev/null 2> "$t/stderr"
+check_fit "$t/bank-again" fixed
 echo '{"measured": 3' > "$t/bad.json"
 bads=("--free scale,nosuch|nosuch" "--tie corundum.a|--tie" "--range 50 40|--range" "--setup $t/bad.json|bad.json")
 for bad in "${bads[@]}"; do
