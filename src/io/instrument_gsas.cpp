@@ -325,7 +325,12 @@ void readInsRecords(std::string_view text, const std::string &name, int32_t bank
             profiles[r.keyword[4] - '0'][0] = type;
         } else if (r.keyword.size() >= 6 && r.keyword.substr(0, 4) == "PRCF") {
             auto &terms = profiles[r.keyword[4] - '0'];
-            const std::size_t first = 1 + 4 * static_cast<std::size_t>(std::atoi(r.keyword.c_str() + 5) - 1);
+            const int part = std::atoi(r.keyword.c_str() + 5);  // PRCF3k holds terms 4k − 3 … 4k
+            if (terms.empty() || part < 1) {
+                failFormat(name, r.line, r.keyword + ": not a continuation of a PRCF" + r.keyword.substr(4, 1) +
+                                             " record before it");
+            }
+            const std::size_t first = 1 + 4 * static_cast<std::size_t>(part - 1);
             const std::vector<double> v = fixedNumbers(r, 15, 4, name);
             for (std::size_t k = 0; k < 4 && first + k < terms.size(); ++k) terms[first + k] = v[k];
         } else if (r.keyword != "BANK" && r.keyword != "I HEAD" && r.keyword != "INAME" && r.keyword != "MFIL" &&

@@ -8,12 +8,9 @@
 #include "fuzz_input.hpp"
 #include "powderkit_phase.h"
 
-inline void readAndCheckMeasuredPattern(const std::string &text, const char *name) {
-    pk_measured_pattern *pattern = nullptr;
+// The points and wavelengths of a pattern a reader accepted.
+inline void checkMeasuredPattern(const pk_measured_pattern *pattern) {
     pk_error error{};
-    const int32_t status = pk_measured_pattern_read_text(text.c_str(), name, &pattern, &error);
-    check(status == PK_OK || (pattern == nullptr && error.code == status && error.message[0] != '\0'), "a refusal");
-    if (status != PK_OK) return;
     const int32_t count = pk_measured_pattern_count(pattern);
     const double *x = pk_measured_pattern_x(pattern), *y = pk_measured_pattern_y(pattern);
     const double *sigma = pk_measured_pattern_sigma(pattern);
@@ -25,6 +22,15 @@ inline void readAndCheckMeasuredPattern(const std::string &text, const char *nam
     double lines[3] = {-1, -1, -1};
     check(pk_measured_pattern_wavelengths(pattern, &lines[0], &lines[1], &lines[2], &error) == PK_OK, "wavelengths");
     for (double line : lines) check(std::isfinite(line) && line >= 0.0, "a wavelength not finite or negative");
+}
+
+inline void readAndCheckMeasuredPattern(const std::string &text, const char *name) {
+    pk_measured_pattern *pattern = nullptr;
+    pk_error error{};
+    const int32_t status = pk_measured_pattern_read_text(text.c_str(), name, &pattern, &error);
+    check(status == PK_OK || (pattern == nullptr && error.code == status && error.message[0] != '\0'), "a refusal");
+    if (status != PK_OK) return;
+    checkMeasuredPattern(pattern);
     pk_measured_pattern_free(pattern);
 }
 

@@ -249,6 +249,13 @@ TEST(InstrumentFile, ReadsGsasParameterFilesByBank) {
     EXPECT_EQ(pk_instrument_file_read_text_bank("Type:PXB\nLam:1\n", "t", 0, &i, &p, nullptr, 0, nullptr, &e),
               PK_ERROR_FORMAT);
     EXPECT_NE(std::string(e.message).find("t:1: type 'PXB' is not read"), std::string::npos) << e.message;
+    // Terms of a profile whose header record (PRCF3: type and count) never came: refused, naming the record.
+    const std::string orphan = "INS   BANK      1\nINS   HTYPE   PNCR\nINS  1 ICONS   1.54030   0.00000   0.04000\n"
+                               "INS  1PRCF31   0.239700E+03  -0.298200E+03   0.180800E+03   0.000000E+00\n";
+    EXPECT_EQ(pk_instrument_file_read_text_bank(orphan.c_str(), "t", 0, &i, &p, nullptr, 0, nullptr, &e),
+              PK_ERROR_FORMAT);
+    EXPECT_NE(std::string(e.message).find("t:4: PRCF31: not a continuation of a PRCF3 record"), std::string::npos)
+        << e.message;
 }
 
 }  // namespace
