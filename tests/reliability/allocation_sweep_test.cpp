@@ -254,6 +254,32 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
              pk_measured_pattern_free(p);
          }
      }},
+    {"pk_measured_pattern_read_file_bank on Bruker RAW and a GSAS file's second bank", [] {
+         for (const auto &[file, bank] : {std::pair{"formats/LaB6_Jan2018.raw", 0}, std::pair{"formats/gem05984_excerpt.gss", 2}}) {
+             const std::string path = pk_test::testDataPath(file);
+             pk_measured_pattern *p = nullptr;
+             pk_error error{};
+             const int32_t status =
+                 armed([&] { return pk_measured_pattern_read_file_bank(path.c_str(), bank, &p, &error); });
+             part(status == PK_ERROR_OUT_OF_MEMORY && p == nullptr,
+                  std::to_string(status) + " " + numbers(pk_measured_pattern_y(p), pk_measured_pattern_count(p)));
+             pk_measured_pattern_free(p);
+         }
+     }},
+    {"pk_instrument_file_read_bank on the GSAS family's files", [] {
+         for (const auto &[file, bank] : {std::pair{"formats/BT1_Cu311.inst", 0}, std::pair{"formats/GEM.instprm", 4}}) {
+             const std::string path = pk_test::testDataPath(file);
+             pk_instrument instrument{};
+             pk_profile profile{};
+             char warnings[256] = "";
+             pk_error error{};
+             const int32_t status = armed([&] {
+                 return pk_instrument_file_read_bank(path.c_str(), bank, &instrument, &profile, warnings,
+                                                     sizeof warnings, nullptr, &error);
+             });
+             part(status == PK_ERROR_OUT_OF_MEMORY, std::to_string(status) + " " + numbers(&profile.U, 5) + warnings);
+         }
+     }},
     {"pk_find_peaks", [] {
          std::string text;
          for (int i = 0; i < 120; ++i) {
