@@ -255,7 +255,7 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          }
      }},
     {"pk_measured_pattern_read_file_bank on Bruker RAW and a GSAS file's second bank", [] {
-         for (const auto &[file, bank] : {std::pair{"formats/LaB6_Jan2018.raw", 0}, std::pair{"formats/gem05984_excerpt.gss", 2}}) {
+         for (const auto &[file, bank] : {std::pair{"formats/LaB6_Jan2018.raw", 0}, std::pair{"formats/gem05984_excerpt.gss", 3}}) {
              const std::string path = pk_test::testDataPath(file);
              pk_measured_pattern *p = nullptr;
              pk_error error{};
