@@ -107,7 +107,7 @@ void scaleWidths(pk_refinement &refinement);
 // The coefficient of every phase at scale 1 and every background polynomial
 // that best fits the weighted points (one linear least-squares solve); the
 // χ² of that fit in `chi2`.
-Eigen::VectorXd linearFit(const pk_refinement &refinement, double &chi2);
+Eigen::VectorXd linearFit(pk_refinement &refinement, double &chi2);
 
 // Starting values before the first cycle: the free widths from the measured
 // peaks (profileFromPeaks), the free zero shift and cells by matching the

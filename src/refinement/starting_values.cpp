@@ -28,20 +28,19 @@ bool anyFree(const pk_refinement &r, Target target) {
 
 }  // namespace
 
-Eigen::VectorXd linearFit(const pk_refinement &r, double &chi2) {
+Eigen::VectorXd linearFit(pk_refinement &r, double &chi2) {
     const auto phases = static_cast<Eigen::Index>(r.phases.size());
     const auto columns = phases + r.options.background_count;
     const auto rows = static_cast<Eigen::Index>(r.x.size());
     Eigen::MatrixXd a(rows, columns);
     Eigen::VectorXd b(rows);
+    for (int k = 0; k < r.options.background_count; ++k) chebyshevColumn(r, k);  // T_k, computed once and kept
     for (Eigen::Index i = 0; i < rows; ++i) {
         const auto point = static_cast<std::size_t>(i);
         const double root = std::sqrt(r.weight[point]);
         for (Eigen::Index p = 0; p < phases; ++p) a(i, p) = root * r.phases[static_cast<std::size_t>(p)].unit[point];
         for (int k = 0; k < r.options.background_count; ++k) {
-            std::array<double, PK_BACKGROUND_COEFFICIENTS> unit{};
-            unit[static_cast<std::size_t>(k)] = 1.0;
-            a(i, phases + k) = root * BackgroundIntensity(unit.data(), r.x[point], r.xMin, r.xMax);
+            a(i, phases + k) = root * r.chebyshev[static_cast<std::size_t>(k)][point];
         }
         b(i) = root * r.y[point];
     }
