@@ -94,11 +94,13 @@ void evaluate(pk_refinement &r, const std::vector<bool> &phases) {
         if (phases.empty() || phases[p]) rebuildPhase(r, r.phases[p]);
     }
     if (!r.backgroundCurveValid || r.backgroundCurveOf != r.background || r.backgroundCurve.size() != count) {
+        // Σ_k b_k T_k(u) in the core's order (k ascending from a sum of 0), from the polynomials kept
+        // over the points: the core's BackgroundIntensity without its powers rebuilt at every point.
         r.backgroundCurve.assign(count, 0.0);
-        if (r.options.background_count > 0) {
-            for (std::size_t i = 0; i < count; ++i) {
-                r.backgroundCurve[i] = BackgroundIntensity(r.background.data(), r.x[i], r.xMin, r.xMax);
-            }
+        for (int k = 0; k < r.options.background_count; ++k) {
+            const std::vector<double> &polynomial = chebyshevColumn(r, k);
+            const double coefficient = r.background[static_cast<std::size_t>(k)];
+            for (std::size_t i = 0; i < count; ++i) r.backgroundCurve[i] += polynomial[i] * coefficient;
         }
         r.backgroundCurveOf = r.background;
         r.backgroundCurveValid = true;
