@@ -23,6 +23,7 @@
 #include "powderkit_phase.h"
 #include "refinement/fit.hpp"
 #include "refinement_model/refinement.hpp"
+#include "whole_run.hpp"
 
 namespace {
 
@@ -108,33 +109,6 @@ pk_refinement *refinementOf(const pk_measured_pattern *measured, const pk_instru
     pk_refinement_set_free(r, "scale,background,zero,cell,profile", true, nullptr);
     if (*more != 0) pk_refinement_set_free(r, more, true, nullptr);
     return r;
-}
-
-// Whole runs of a case made afresh for each iteration; the cycles and the reduced χ² as counters.
-template <typename Make>
-void wholeRun(benchmark::State &state, const Make &make) {
-    double cycles = 0.0, reduced = 0.0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        pk_refinement *r = make();
-        state.ResumeTiming();
-        pk_error error{};
-        const int32_t status = pk_refinement_run(r, nullptr, nullptr, &error);
-        state.PauseTiming();
-        if (status != PK_OK) {
-            state.SkipWithError(error.message);
-            pk_refinement_free(r);
-            break;
-        }
-        pk_refinement_summary summary{};
-        pk_refinement_get_summary(r, &summary, nullptr);
-        cycles += summary.cycles;
-        reduced += summary.GoF;
-        pk_refinement_free(r);
-        state.ResumeTiming();
-    }
-    state.counters["cycles"] = benchmark::Counter(cycles, benchmark::Counter::kAvgIterations);
-    state.counters["reduced_chi2"] = benchmark::Counter(reduced, benchmark::Counter::kAvgIterations);
 }
 
 void BM_WholeRun_LaboratoryMixtureWithABroadPhase(benchmark::State &state) {

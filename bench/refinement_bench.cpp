@@ -21,6 +21,7 @@
 #include "powderkit_phase.h"
 #include "refinement/fit.hpp"
 #include "refinement_model/refinement.hpp"
+#include "whole_run.hpp"
 
 namespace {
 
@@ -197,31 +198,9 @@ void BM_CorundumJacobian(benchmark::State &state) {
 }
 BENCHMARK(BM_CorundumJacobian)->Unit(benchmark::kMillisecond);
 
-// The whole run from the start given; the cycles and whether it converged as counters.
+// The whole run from the start given.
 void runToConvergence(benchmark::State &state, const Mixture &mixture, double off) {
-    double cycles = 0.0;
-    double converged = 0.0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        pk_refinement *r = mixture.make(off, "scale,background,zero,cell,profile");
-        state.ResumeTiming();
-        pk_error error{};
-        const int32_t status = pk_refinement_run(r, nullptr, nullptr, &error);
-        state.PauseTiming();
-        if (status != PK_OK) {
-            state.SkipWithError(error.message);
-            pk_refinement_free(r);
-            break;
-        }
-        pk_refinement_summary summary{};
-        pk_refinement_get_summary(r, &summary, nullptr);
-        cycles += summary.cycles;
-        converged += summary.converged;
-        pk_refinement_free(r);
-        state.ResumeTiming();
-    }
-    state.counters["cycles"] = benchmark::Counter(cycles, benchmark::Counter::kAvgIterations);
-    state.counters["converged"] = benchmark::Counter(converged, benchmark::Counter::kAvgIterations);
+    wholeRun(state, [&] { return mixture.make(off, "scale,background,zero,cell,profile"); });
 }
 
 void BM_RietveldRun_Strong_OnePercentOff(benchmark::State &state) {

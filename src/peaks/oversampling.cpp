@@ -26,8 +26,6 @@ constexpr double kMaskWidths = 3.0;
 // A top below this many of its point's σ is noise, not a peak to measure
 // (the running mean's own σ is σ/√5).
 constexpr double kLeastTop = 3.0;
-// Half-width, in points, of the running mean the half-height walk reads.
-constexpr int32_t kSmoothing = 2;
 
 }  // namespace
 

@@ -52,8 +52,6 @@ constexpr double kNegligible = 0.01;
 // No peak is wider than this fraction of the pattern's span: the background
 // follows anything broader (its spline has a knot about every 2.5 % of the points).
 constexpr double kWidestFraction = 0.0125;
-// Half-width, in points, of the running mean the FWHM estimate walks on.
-constexpr int32_t kSmoothing = 2;
 // The background's centring: points more than kClip σ above it are peaks.
 constexpr double kClip = 2.0;
 constexpr int kCentringRounds = 3;

@@ -13,6 +13,10 @@
 
 namespace powderkit::peaks {
 
+// Half-width, in points, of the running mean of y − background that the
+// half-height walks read (the search's FWHM estimate, the bins' widths).
+constexpr int32_t kSmoothing = 2;
+
 // Unit-height pseudo-Voigt at t = (x − x0)/Γ: η·L + (1 − η)·G with
 // L = 1/(1 + 4t²) and G = exp(−4 ln2 · t²).
 double pseudoVoigtShape(double t, double eta);
