@@ -298,8 +298,10 @@ long double besselMinusStruve(int nu, long double x) {
 // values worked out without the library's change of variables, all within its stated 2e-7:
 // - the table: adaptive quadrature over the disc in x, y (scripts/capillary_transmission.py, 1e-11);
 // - θ = 0, where both paths add up to the chord: A = 2 [I0(k) − L0(k) − (I1(k) − L1(k)) / k], k = 2μR;
-// - θ = 90°, where the way out retraces the way in: A = (I1(K) − L1(K)) / (2μR), K = 4μR (series up to
-//   μR = 3; at 10 the series loses too many digits, so that row is in the table, from the same closed form);
+// - θ = 90°, where the way out retraces the way in: A = (I1(K) − L1(K)) / (2μR), K = 4μR.
+//   Both series up to μR = 3: beyond, their terms grow as e^x and the difference loses too many digits in the
+//   53 bits long double has where it is no wider than double (ARM64, MSVC, valgrind); so the rows at μR = 10
+//   are in the table, from the same closed forms at 40 digits (the script's forward() and back()).
 // - μR → 0: A = 1 − μR (⟨l_in⟩ + ⟨l_out⟩), each mean path over the disc (1/π) ∫ 2(1 − y²) dy = 8/(3π) at
 //   every angle; at μR = 1e-6 the next term, μR ⟨(l_in + l_out)²⟩ / 2, is below 1e-5 of the first.
 TEST(ReflexionList, CapillaryAbsorptionAgainstTheIntegral) {
@@ -313,15 +315,15 @@ TEST(ReflexionList, CapillaryAbsorptionAgainstTheIntegral) {
         {45.0, 1.0, 2.437671000598e-01},  {45.0, 3.0, 5.833281746517e-02},  {45.0, 10.0, 1.360220403719e-02},
         {75.0, 0.1, 8.481920709650e-01},  {75.0, 1.0, 2.874287984282e-01},  {75.0, 3.0, 9.731484349262e-02},
         {75.0, 10.0, 2.807986201616e-02}, {89.5, 0.1, 8.485489618783e-01},  {89.5, 1.0, 2.950846066826e-01},
-        {89.5, 3.0, 1.053385456326e-01},  {89.5, 10.0, 3.180510175344e-02}, {90.0, 10.0, 3.181105659087554e-02}};
+        {89.5, 3.0, 1.053385456326e-01},  {89.5, 10.0, 3.180510175344e-02}, {90.0, 10.0, 3.181105659087554e-02},
+        {0.0, 10.0, 3.233940357030100e-04}};
     for (const auto &[theta, muR, a] : table) {
         EXPECT_NEAR(capillaryAbsorption(muR, theta * degrees) / a, 1.0, kBound) << theta << "° μR " << muR;
     }
-    for (double muR : {0.1, 1.0, 3.0, 10.0}) {
+    for (double muR : {0.1, 1.0, 3.0}) {
         const long double k = 2 * muR, K = 4 * muR;
         const double forward = double(2 * (besselMinusStruve(0, k) - besselMinusStruve(1, k) / k));
         EXPECT_NEAR(capillaryAbsorption(muR, 0.0) / forward, 1.0, kBound) << "θ = 0, μR " << muR;
-        if (muR > 3.0) continue;
         const double back = double(besselMinusStruve(1, K) / K * 2);
         EXPECT_NEAR(capillaryAbsorption(muR, right) / back, 1.0, kBound) << "θ = 90°, μR " << muR;
     }
