@@ -203,21 +203,30 @@ private:
     // Splits a line (comment removed) into fields. Two commas with only
     // blanks between them, or a comma opening or closing the line, leave an
     // empty field: `emptyField_` is set, an error on a line of data.
+    // A comma between two digits on a line whose other fields are apart by
+    // blanks alone ("10,0 217") is a decimal comma: `decimalComma_` is set.
     void split(std::string_view line) {
         fields_.clear();
         emptyField_ = false;
         bool commaPending = true;  // as if a comma stood before the line
         bool sawComma = false;
+        bool tightComma = false, blanksApart = false, blankSinceField = false;
+        const auto digit = [&](std::size_t k) { return k < line.size() && line[k] >= '0' && line[k] <= '9'; };
         std::size_t i = 0;
         while (i < line.size()) {
             if (isBlank(line[i])) {
+                blankSinceField = blankSinceField || !fields_.empty();
                 ++i;
             } else if (line[i] == ',') {
+                tightComma = tightComma || (i > 0 && digit(i - 1) && digit(i + 1));
+                blankSinceField = false;
                 emptyField_ = emptyField_ || commaPending;
                 commaPending = true;
                 sawComma = true;
                 ++i;
             } else {
+                blanksApart = blanksApart || (blankSinceField && !commaPending);
+                blankSinceField = false;
                 const std::size_t first = i;
                 while (i < line.size() && !isSeparator(line[i])) ++i;
                 fields_.push_back(line.substr(first, i - first));
@@ -225,6 +234,7 @@ private:
             }
         }
         emptyField_ = emptyField_ || (sawComma && commaPending);
+        decimalComma_ = tightComma && blanksApart;
     }
 
     void readLine(std::string_view line, pk_measured_pattern &pattern) {
@@ -247,6 +257,10 @@ private:
             failHere("field 1 " + quoted(fields_[0]) + " " + problem);
         }
         seenContent_ = true;
+        if (decimalComma_) {
+            failHere(quoted(trimmed(line)) + " holds decimal commas; write decimal points (10.0), or separate the "
+                                             "columns by commas alone");
+        }
         if (emptyField_) failHere(kEmptyField);
 
         const std::size_t fieldCount = fields_.size();
@@ -285,6 +299,7 @@ private:
     long previousLine_ = 0;
     std::vector<std::string_view> fields_;
     bool emptyField_ = false;
+    bool decimalComma_ = false;
 };
 
 // The reader the content asks for; formats of one pattern take bank 0 or 1.

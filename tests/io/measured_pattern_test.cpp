@@ -28,6 +28,7 @@ const Good kGood[] = {
      {5, 6},
      {1, 4},
      {1, 2}},
+    {"commas between digits, blanks only at the ends and beside commas", "1,5,3 \n2, 6 ,3\n", {1, 2}, {5, 6}, {3, 3}},
     {"CR LF and no final newline", "x,y,s\r\n1,1,2\r\n2,0,3", {1, 2}, {1, 0}, {2, 3}},
     {"exponents, signs, byte-order mark", "\xEF\xBB\xBF-1.5e1 2.5e-1\n+1E0 1e2\n", {-15, 1}, {0.25, 100}, {0.5, 10}},
 };
@@ -67,6 +68,9 @@ const Bad kBad[] = {
     {"1 2 1\n2 3 0\n", "t.xy:2: sigma = 0 is not positive"},
     {"1 2\n2,,3\n", "t.xy:2: empty field"},
     {"1 2\n2,3,\n", "t.xy:2: empty field"},
+    // Decimal commas, with blanks (or a tab) between the columns, whatever the step; "1,5,3 " is three columns.
+    {"10,0 217\n10,1 220\n", "t.xy:1: '10,0 217' holds decimal commas"},
+    {"x y\n10,02\t217,5\n", "t.xy:2: '10,02?217,5' holds decimal commas"},
     {"1 2\n2 0x10\n", "t.xy:2: field 2 '0x10'"},
     {"1 2\n2 +-3\n", "t.xy:2: field 2 '+-3'"},
 };
