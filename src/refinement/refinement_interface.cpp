@@ -66,6 +66,11 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
         r->weight.push_back(sigma[i] > 0.0 ? 1.0 / (sigma[i] * sigma[i]) : 0.0);
     }
     if (r->x.size() < 2) fail(PK_ERROR_ARGUMENT, "the range holds fewer than 2 points of the measured pattern");
+    // Counts of zero alone (an empty file of a detector, a pattern written as zeros) leave nothing to fit: every
+    // residual would be scaled by nothing measured.
+    if (std::none_of(r->y.begin(), r->y.end(), [](double counts) { return counts > 0.0; })) {
+        fail(PK_ERROR_ARGUMENT, "the measured pattern holds no positive count in the range refined");
+    }
     r->xMin = r->x.front();
     r->xMax = r->x.back();
     for (int32_t p = 0; p < phaseCount; ++p) {

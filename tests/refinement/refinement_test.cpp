@@ -716,15 +716,35 @@ TEST_F(Mixture, ThreadsShareTheJacobianAndChangeNoBit) {
     pk_refinement_get_summary(runs[1].get(), &three, nullptr);
     EXPECT_EQ(one.chi2, three.chi2);
     EXPECT_EQ(one.cycles, three.cycles);
+}
+
+// What cannot be fitted is refused when the refinement is made, naming why: a thread count beyond 64, a measured
+// pattern of zeros alone (which would "converge" with an Rwp of NaN).
+TEST_F(Mixture, MakingRefusesWhatCannotBeFitted) {
+    const std::vector<pk_phase_setting> phases = {settingOf(silicon.get(), kSiliconScale)};
+    const pk_instrument instrument = copper();
+    const Measured measured = measure(phases, 25.0, 40.0, 0.05, 5);
+    const std::vector<double> x = axis(25.0, 0.05, 301), zeros(x.size(), 0.0);
+    pk_measured_pattern *nothing = nullptr;
+    ASSERT_EQ(pk_measured_pattern_make(x.data(), zeros.data(), nullptr, 301, &nothing, nullptr), PK_OK);
+    const Measured empty(nothing);
     pk_refinement_options options;
     pk_refinement_options_default(&options);
-    options.threads = 65;
-    pk_refinement *refused = nullptr;
-    pk_error e{};
-    EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, truth.data(), 2, nullptr, &options, &refused, &e),
-              PK_ERROR_ARGUMENT);
-    EXPECT_NE(std::string(e.message).find("options.threads"), std::string::npos) << e.message;
-    EXPECT_EQ(refused, nullptr);
+    const struct {
+        const pk_measured_pattern *measured;
+        int32_t threads;
+        const char *message;
+    } cases[] = {{measured.get(), 65, "options.threads = 65: must lie from 0 to 64"},
+                 {empty.get(), 1, "the measured pattern holds no positive count in the range refined"}};
+    for (const auto &c : cases) {
+        options.threads = c.threads;
+        pk_refinement *refused = nullptr;
+        pk_error e{};
+        EXPECT_EQ(pk_refinement_make(c.measured, &instrument, phases.data(), 1, nullptr, &options, &refused, &e),
+                  PK_ERROR_ARGUMENT);
+        EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
+        EXPECT_EQ(refused, nullptr);
+    }
 }
 
 // Size and strain from patterns broadened beyond the instrument's profile, the sample's widths worked out here from the
