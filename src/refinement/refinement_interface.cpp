@@ -88,6 +88,11 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
             if (other.name == model.name) fail(PK_ERROR_ARGUMENT, where + ": a second phase named " + model.name);
         }
         model.description = setting.phase->description;
+        if (options.mode == PK_REFINE_RIETVELD && model.description.sites.empty()) {
+            fail(PK_ERROR_ARGUMENT, where + " (" + model.name +
+                                        "): no atom sites, so every intensity is zero; a Rietveld refinement needs "
+                                        "them (Le Bail refines the cell of a phase without sites)");
+        }
         model.profile = setting.profile != nullptr ? *setting.profile : powderkit::phase::defaultProfileFor(instrument);
         model.scale = options.mode == PK_REFINE_LE_BAIL ? 1.0 : setting.scale;
         model.useMarch = setting.use_march != 0;

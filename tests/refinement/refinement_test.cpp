@@ -211,7 +211,8 @@ TEST_F(Mixture, StartingValuesOfAnExactPattern) {
     }
 }
 
-// Le Bail needs only a cell and a space group: silicon given without a site finds the measured cell again.
+// Le Bail needs only a cell and a space group: silicon given without a site finds the measured cell again, where a
+// Rietveld refinement of it is refused (its intensities would all be zero).
 TEST_F(Mixture, LeBailFindsTheCellOfAPhaseWithoutSites) {
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 5);
     const double start[6] = {siliconCell[0] * 1.003, siliconCell[0] * 1.003, siliconCell[0] * 1.003, 90, 90, 90};
@@ -219,6 +220,14 @@ TEST_F(Mixture, LeBailFindsTheCellOfAPhaseWithoutSites) {
     pk_error e{};
     ASSERT_EQ(pk_phase_from_symbol("bare", "F d -3 m:1", start, nullptr, 0, &bare, &e), PK_OK) << e.message;
     const Phase owned(bare);
+    pk_instrument cu = copper();
+    pk_refinement_options rietveld;
+    pk_refinement_options_default(&rietveld);
+    const pk_phase_setting bareSetting = settingOf(bare, 1.0);
+    pk_refinement *refused = nullptr;
+    EXPECT_EQ(pk_refinement_make(measured.get(), &cu, &bareSetting, 1, nullptr, &rietveld, &refused, &e),
+              PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("phase 0 (bare): no atom sites"), std::string::npos) << e.message;
     const Refinement r = refinementOf(measured.get(), {settingOf(bare, 1.0)}, PK_REFINE_LE_BAIL);
     const pk_refinement_summary s = run(r.get(), "background,zero,cell,profile");
     EXPECT_EQ(s.stop, PK_STOP_CONVERGED) << pk_refinement_stop_reason(r.get());
