@@ -183,6 +183,8 @@ void validateDescription(const PhaseDescription &description, const std::string 
             fail(PK_ERROR_CRYSTAL, name + ": the occupancy " + number(site.occupancy) + " is outside [0, 1]");
         }
         if (!std::isfinite(site.uIso)) fail(PK_ERROR_CRYSTAL, name + ": Uiso is not a number");
+        // A negative mean-square displacement has no meaning, and its Debye–Waller factor grows without bound.
+        if (site.uIso < 0.0) fail(PK_ERROR_CRYSTAL, name + ": Uiso = " + number(site.uIso) + " Å² is negative");
         for (double u : site.u) {
             if (!std::isfinite(u)) fail(PK_ERROR_CRYSTAL, name + ": a Uij is not a number");
         }

@@ -82,6 +82,9 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     const bool tof = instrument.axis == PK_AXIS_TOF;
     if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
     if (!std::isfinite(setting.scale)) fail(PK_ERROR_ARGUMENT, where + ": the scale is not a number");
+    if (setting.scale < 0.0) {
+        fail(PK_ERROR_ARGUMENT, where + ": the scale " + std::to_string(setting.scale) + " is negative");
+    }
     const pk_profile profile = setting.profile != nullptr ? *setting.profile : defaultProfileFor(instrument);
     try {
         checkProfileFields(profile, tof);

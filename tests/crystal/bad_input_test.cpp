@@ -56,6 +56,7 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
          "angles"},
         {edited({{"gamma 90", "gamma 180"}}), PK_ERROR_CRYSTAL, "_cell_angle_gamma = 180 is not between 0 and 180"},
         {edited({{"0.3 1.0", "0.3 1.5"}}), PK_ERROR_CRYSTAL, "Fe1: the occupancy 1.5"},
+        {edited({{"0.3 1.0 0.01", "0.3 1.0 -0.01"}}), PK_ERROR_CRYSTAL, "Fe1: Uiso = -0.01 Å² is negative"},
         {edited({{"_atom_site_fract_z\n", ""}, {"0.2 0.3 1.0", "0.2 1.0"}, {"0.1 0.2 1.0", "0.1 1.0"}}),
          PK_ERROR_FORMAT, "no z coordinate column"},
         {edited({{"0.1 0.2 0.3", "0.1 ? 0.3"}}), PK_ERROR_FORMAT, "CIF text:15: site Fe1 has no y"},

@@ -359,6 +359,11 @@ TEST_F(Pattern, BadProfilesAndSettingsAreRefused) {
         EXPECT_EQ(made, nullptr);
         EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
     }
+    const pk_phase_setting negative = settingOf(corundum, -1.0);
+    pk_pattern_model *refused = nullptr;
+    pk_error e{};
+    EXPECT_EQ(pk_pattern_model_make(&cu, &negative, 1, nullptr, 0, 20.0, 100.0, &refused, &e), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("phase 0: the scale -1.000000 is negative"), std::string::npos) << e.message;
     pk_phase_setting march = settingOf(corundum, 1.0);  // a March axis of zero length refused, any other taken
     march.use_march = 1;
     march.march_axis[0] = march.march_axis[1] = march.march_axis[2] = 0.0;

@@ -82,8 +82,8 @@ pk_phase *phaseOfCif(const std::string &name) {
     return phase;
 }
 
-// P1 with 97 positions: four elements, partial occupancies, shared and distinct isotropic U (one negative, so one
-// temperature factor exceeds 1), and anisotropic U.
+// P1 with 97 positions: four elements, partial occupancies, shared and distinct isotropic U (zero among them, so one
+// temperature factor is exactly 1), and anisotropic U.
 pk_phase *randomP1() {
     static const char *const kTypes[4] = {"Fe", "O", "Si", "Ba"};
     std::mt19937 random(3);
@@ -98,7 +98,7 @@ pk_phase *randomP1() {
                      unit(random),
                      unit(random),
                      i % 5 == 0 ? 0.5 : 1.0,
-                     i % 3 == 0 ? 0.01 : 0.002 * (i % 7) - 0.002,
+                     i % 3 == 0 ? 0.01 : 0.002 * (i % 7),
                      0,
                      {}};
         if (i % 4 == 1) {
