@@ -1,6 +1,7 @@
 // Checking a phase description and building the core's records from it. The
 // layer reaches the core only through its exported make functions and
 // operations; a NULL from a make function is an allocation failure.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -149,6 +150,61 @@ bool positionsAreComplete(const RefinementCrystal *crystal, const Site *site) {
 
 }  // namespace
 
+namespace {
+
+// The cell must be one its space group's operators leave unchanged: a rotation R
+// of fractional coordinates keeps every distance, xᵀGx = (Rx)ᵀG(Rx), only when
+// RᵀGR = G, G the metric tensor (G_ij = a_i · a_j). The cell RᵀGR stands for is
+// compared with the cell given, each length and angle to kCellSymmetry of itself
+// (a CIF's rounding stays far below); the first that differs is named with the
+// operator that moves it. A cubic group with b ≠ a, or γ ≠ 90°, fails here
+// instead of giving multiplicities that no such crystal has.
+constexpr double kCellSymmetry = 1e-4;
+
+void requireSymmetricCell(const PhaseDescription &description, const std::string &where) {
+    static const char *kCellNames[6] = {"a", "b", "c", "alpha", "beta", "gamma"};
+    const auto &cell = description.cell;
+    double cosines[3];
+    for (int i = 0; i < 3; ++i) cosines[i] = std::cos(cell[static_cast<std::size_t>(3 + i)] * kDegreesToRadians);
+    // G: lengths a b c, cos α between b and c, cos β between a and c, cos γ between a and b.
+    double g[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            const double cosine = i == j ? 1.0 : cosines[3 - i - j];
+            g[i][j] = cell[static_cast<std::size_t>(i)] * cell[static_cast<std::size_t>(j)] * cosine;
+        }
+    }
+    for (const SymmetryOperation &op : description.symmetry.operations) {
+        double moved[3][3] = {};  // RᵀGR
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                for (int k = 0; k < 3; ++k) {
+                    for (int l = 0; l < 3; ++l) moved[i][j] += op.rotation[k * 3 + i] * g[k][l] * op.rotation[l * 3 + j];
+                }
+            }
+        }
+        double seen[6];
+        for (int i = 0; i < 3; ++i) seen[i] = std::sqrt(moved[i][i]);
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3, k = (i + 2) % 3;  // the angle opposite length i lies between j and k
+            seen[3 + i] = std::acos(std::clamp(moved[j][k] / (seen[j] * seen[k]), -1.0, 1.0)) / kDegreesToRadians;
+        }
+        for (int p = 0; p < 6; ++p) {
+            const double given = cell[static_cast<std::size_t>(p)];
+            if (std::fabs(seen[p] - given) > kCellSymmetry * given) {
+                const std::string symbol =
+                    description.symmetry.symbol.empty() ? "its symmetry operators" : description.symmetry.symbol;
+                fail(PK_ERROR_CRYSTAL, where + ": the cell does not have the symmetry of " + symbol + ": " +
+                                           kCellNames[p] + " = " + number(given) + ", which its operator " +
+                                           op.expressions[0] + "," + op.expressions[1] + "," + op.expressions[2] +
+                                           " turns into " + number(seen[p]));
+            }
+        }
+    }
+}
+
+}  // namespace
+
 void validateDescription(const PhaseDescription &description, const std::string &where) {
     static const char *kCellNames[6] = {"a", "b", "c", "alpha", "beta", "gamma"};
     const auto &cell = description.cell;
@@ -173,6 +229,7 @@ void validateDescription(const PhaseDescription &description, const std::string 
                                    ", " + number(cell[5]) + " make no cell");
     }
     if (description.symmetry.operations.empty()) fail(PK_ERROR_CRYSTAL, where + ": no symmetry operators");
+    requireSymmetricCell(description, where);
     for (const SiteDescription &site : description.sites) {
         const std::string name = where + ": site " + site.label;
         if (site.element == nullptr) fail(PK_ERROR_CRYSTAL, name + " has no element");

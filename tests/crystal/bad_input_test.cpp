@@ -57,6 +57,9 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
         {edited({{"gamma 90", "gamma 180"}}), PK_ERROR_CRYSTAL, "_cell_angle_gamma = 180 is not between 0 and 180"},
         {edited({{"0.3 1.0", "0.3 1.5"}}), PK_ERROR_CRYSTAL, "Fe1: the occupancy 1.5"},
         {edited({{"0.3 1.0 0.01", "0.3 1.0 -0.01"}}), PK_ERROR_CRYSTAL, "Fe1: Uiso = -0.01 Å² is negative"},
+        // The 2-fold axis along b turns cos α into −cos α: α = 95° becomes 85°.
+        {edited({{"alpha 90", "alpha 95"}}), PK_ERROR_CRYSTAL,
+         "the cell does not have the symmetry of P 1 21/c 1: alpha = 95, which its operator"},
         {edited({{"_atom_site_fract_z\n", ""}, {"0.2 0.3 1.0", "0.2 1.0"}, {"0.1 0.2 1.0", "0.1 1.0"}}),
          PK_ERROR_FORMAT, "no z coordinate column"},
         {edited({{"0.1 0.2 0.3", "0.1 ? 0.3"}}), PK_ERROR_FORMAT, "CIF text:15: site Fe1 has no y"},
@@ -88,6 +91,28 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
     pk_phase *phase = nullptr;
     const double cell[6] = {5, 5, 5, 90, 90, 90};
     EXPECT_EQ(pk_phase_from_symbol("x", "P 1", cell, nullptr, 1, &phase, nullptr), PK_ERROR_ARGUMENT);
+    // Cells their space groups cannot have: cubic with b ≠ a or γ ≠ 90° (the 4-fold axes map a onto b, the 3-fold
+    // ones α onto γ), and R -3 c with a cubic cell (a hexagonal group: γ = 120°); b off by 3e-5, a CIF's rounding,
+    // passes.
+    const struct {
+        const char *symbol;
+        double cell[6];
+        const char *message;
+    } cells[] = {{"F m -3 m", {5.64, 5.9, 5.64, 90, 90, 90}, "symmetry of F m -3 m: "},
+                 {"F m -3 m", {5.64, 5.64, 5.64, 90, 90, 100}, "symmetry of F m -3 m: "},
+                 {"R -3 c", {4.76, 4.76, 4.76, 90, 90, 90}, "symmetry of R -3 c: a = 4.76, which its operator"},
+                 {"F m -3 m", {5.64, 5.64017, 5.64, 90, 90, 90}, nullptr}};
+    for (const auto &c : cells) {
+        pk_error e{};
+        const int32_t status = pk_phase_from_symbol("x", c.symbol, c.cell, nullptr, 0, &phase, &e);
+        if (c.message == nullptr) {
+            EXPECT_EQ(status, PK_OK) << e.message;
+            pk_phase_free(phase);
+            continue;
+        }
+        EXPECT_EQ(status, PK_ERROR_CRYSTAL) << c.symbol;
+        EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
+    }
 }
 
 std::vector<double> xrayF2(const std::string &cif) {
