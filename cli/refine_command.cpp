@@ -28,9 +28,6 @@ struct RefinementFree {
 
 using RefinementHandle = std::unique_ptr<pk_refinement, RefinementFree>;
 
-const char *const kRietveldFree = "scale,background,zero,cell,profile";
-const char *const kLeBailFree = "background,zero,cell,profile";
-
 bool finite(const std::vector<double> &values) {
     for (double value : values) {
         if (!std::isfinite(value)) return false;
@@ -357,7 +354,9 @@ std::string runRefine(const RefineOptions &given) {
     RefineSetup setup = resolveSetup(given);
     RefineOptions &options = setup.options;
     checkOptions(options);
-    if (options.free.empty()) options.free = options.le_bail ? kLeBailFree : kRietveldFree;
+    if (options.free.empty()) {
+        options.free = pk_refinement_default_free(options.le_bail ? PK_REFINE_LE_BAIL : PK_REFINE_RIETVELD);
+    }
     const MeasuredPatternHandle measured = readMeasuredPattern(options.measured, options.source.bank, "refine");
     checkPoints(options, *measured);
     takeFileWavelengths(options.source, *measured);

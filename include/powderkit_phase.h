@@ -725,6 +725,12 @@ PK_PHASE_API int32_t pk_refinement_parameter(const pk_refinement *refinement, in
 PK_PHASE_API int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool free,
                                             pk_error *error);
 
+/* The list a run frees when the user names none, as the command and the
+ * Python package take it: "scale,background,zero,cell,profile" for
+ * PK_REFINE_RIETVELD, the same without "scale" for PK_REFINE_LE_BAIL (whose
+ * intensities are the pattern's); NULL for another mode. A static text. */
+PK_PHASE_API const char *pk_refinement_default_free(int32_t mode);
+
 /* Sets a parameter's value (its followers follow). */
 PK_PHASE_API int32_t pk_refinement_set_value(pk_refinement *refinement, const char *name,
                                              double value, pk_error *error);

@@ -127,6 +127,7 @@ _PROTOTYPES = {
     "pk_refinement_parameter_count": (c_int32, [c_void_p]),
     "pk_refinement_parameter": (c_int32, [c_void_p, c_int32, POINTER(r.Parameter), _ERROR]),
     "pk_refinement_set_free": (c_int32, [c_void_p, c_char_p, c_bool, _ERROR]),
+    "pk_refinement_default_free": (c_char_p, [c_int32]),
     "pk_refinement_set_value": (c_int32, [c_void_p, c_char_p, c_double, _ERROR]),
     "pk_refinement_set_limits": (c_int32, [c_void_p, c_char_p, c_double, c_double, _ERROR]),
     "pk_refinement_tie": (c_int32, [c_void_p, c_char_p, c_char_p, _ERROR]),

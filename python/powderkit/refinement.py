@@ -55,7 +55,9 @@ class Refinement(Owner):
     (scale, cell, xyz, uiso, occ, profile, asymmetry, march, zero, displacement,
     background) name several, alone or after a phase name ("SiC.xyz"); asymmetry
     frees SL and HL of a profile with an axial divergence, P otherwise.
-    Everything starts fixed except the background.
+    Until free() names what to refine, a run frees what the command frees when
+    --free is not given: scale, background, zero, cell and profile (Le Bail: without
+    scale), released in stages.
 
     It pickles to its description (pattern, phases, settings, the calls made
     on it and the current values), so it crosses process boundaries.
@@ -143,6 +145,9 @@ class Refinement(Owner):
         self._handle, self._keep = handle, keep
         if s.get("instrument_profile") is not None:
             call(lib.pk_refinement_set_instrument_profile, handle, ctypes.byref(s["instrument_profile"].record))
+        if not any(operation == "free" for operation, _ in self._operations):
+            # Nothing named: the list the command frees too (the library's, one rule for both).
+            call(lib.pk_refinement_set_free, handle, lib.pk_refinement_default_free(options.mode), True)
         if s["background"] > 0:
             call(lib.pk_refinement_set_free, handle, b"background", True)
         for operation, arguments in self._operations:

@@ -104,7 +104,12 @@ def test_progress_callback_stops_the_run_and_its_exceptions_come_out(phases, two
 def test_free_replaces_the_free_set_and_fix_holds_the_background(phases, two_phase):
     fit = started_off(phases, two_phase)
     background = {"background.0", "background.1", "background.2"}
-    assert free_set(fit) == background
+    # Nothing named: what the command frees without --free (scale, background, zero, cell, profile).
+    widths = {f"{phase}.{width}" for phase in ("corundum", "silicon") for width in "UVWXY"}
+    assert free_set(fit) == {"corundum.scale", "silicon.scale", "corundum.a", "corundum.c", "silicon.a",
+                             "zero"} | widths | background
+    assert free_set(pk.Refinement(two_phase, list(phases), le_bail=True, background=3)) == \
+        {"corundum.a", "corundum.c", "silicon.a", "zero"} | widths | background
     assert free_set(fit.free("cell")) == {"corundum.a", "corundum.c", "silicon.a"} | background
     assert free_set(fit.free("scale")) == {"corundum.scale", "silicon.scale"} | background
     assert free_set(fit.fix("background")) == {"corundum.scale", "silicon.scale"}

@@ -113,6 +113,17 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
 
 extern "C" {
 
+const char *pk_refinement_default_free(int32_t mode) {
+    switch (mode) {
+    case PK_REFINE_RIETVELD:
+        return "scale,background,zero,cell,profile";
+    case PK_REFINE_LE_BAIL:
+        return "background,zero,cell,profile";
+    default:
+        return nullptr;
+    }
+}
+
 void pk_refinement_options_default(pk_refinement_options *options) {
     if (options == nullptr) return;
     *options = pk_refinement_options{};
