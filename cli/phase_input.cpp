@@ -138,10 +138,11 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
         instrument.wavelength = source.file_alpha1;
         instrument.wavelength2 = doublet ? source.file_alpha2 : 0.0;
         instrument.ratio2 = doublet ? source.file_ratio : 0.0;
-    } else if (!source.anode.empty() || (with_alpha2 && !source.neutron && !from_file)) {
+    } else if (!source.anode.empty()) {
         pk_error error{};
-        const std::string anode = source.anode.empty() ? "Cu" : source.anode;
-        check(pk_instrument_set_anode(&instrument, anode.c_str(), with_alpha2, &error), error);
+        check(pk_instrument_set_anode(&instrument, source.anode.c_str(), with_alpha2, &error), error);
+    } else if (with_alpha2 && !source.neutron && !from_file) {
+        pk_instrument_default_source(&instrument);  // nothing named: the library's default source
     }
     if (source.neutron) {
         // A neutron beam has one wavelength: no second line.

@@ -129,6 +129,13 @@ typedef struct pk_instrument {
  * dtt1 = 1000. */
 PK_PHASE_API void pk_instrument_default(pk_instrument *instrument);
 
+/* The source a pattern or refinement takes when the user names none (the
+ * command's and the Python package's one rule): pk_instrument_default with
+ * Cu Kα1 + Kα2, the usual laboratory tube. A refinement of a pattern whose
+ * file names no lines then decides from its peaks whether the Kα2 line is
+ * there (pk_refinement_options.alpha2_from_data). */
+PK_PHASE_API void pk_instrument_default_source(pk_instrument *instrument);
+
 /* Sets the X-ray lines of an anode by name ("Cu", "Co", "Mo", "Fe", "Cr",
  * "Ag"): Kα1, and Kα2 with its intensity ratio when `with_alpha2`. */
 PK_PHASE_API int32_t pk_instrument_set_anode(pk_instrument *instrument, const char *anode,

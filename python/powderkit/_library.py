@@ -67,6 +67,7 @@ _INTS = c_void_p
 _PROTOTYPES = {
     "pk_version": (c_char_p, []),
     "pk_instrument_default": (None, [POINTER(r.Instrument)]),
+    "pk_instrument_default_source": (None, [POINTER(r.Instrument)]),
     "pk_instrument_set_anode": (c_int32, [POINTER(r.Instrument), c_char_p, c_bool, _ERROR]),
     "pk_anode_lines": (c_int32, [c_char_p, _DOUBLES, _DOUBLES, _DOUBLES, _ERROR]),
     "pk_anomalous_dispersion": (c_int32, [c_char_p, c_double, POINTER(c_double), POINTER(c_double), _ERROR]),

@@ -197,6 +197,14 @@ def _make_instrument(anode, wavelength, alpha2, neutron, dispersion):
         if anode is not None:
             raise Error("give an anode or a wavelength, not both")
         return Instrument(wavelength=wavelength, neutron=neutron, dispersion=dispersion)
+    if anode is None and not neutron:
+        # No source named: the library's default source (Cu Kα1 + Kα2), the one the command takes.
+        record = r.Instrument()
+        lib.pk_instrument_default_source(ctypes.byref(record))
+        if not alpha2:
+            record.wavelength2 = record.ratio2 = 0.0
+        record.dispersion = 1 if dispersion else 0
+        return Instrument.from_record(record)
     return Instrument(anode, alpha2=alpha2, neutron=neutron, dispersion=dispersion)
 
 

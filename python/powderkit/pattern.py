@@ -62,7 +62,8 @@ def pattern(phases, x, *, anode=None, wavelength=None, alpha2=True, neutron=Fals
     x            2θ in degrees (or flight time in ms on a TOF instrument)
     source       anode="Cu" (Kα1 + Kα2; alpha2=False for Kα1 alone),
                  wavelength=… (Å), neutron=True, or instrument=Instrument(…);
-                 Cu Kα1 when none is given; dispersion=False: X-ray scattering
+                 Cu Kα1 + Kα2 when none is given, as the command takes it
+                 (alpha2=False: Kα1 alone); dispersion=False: X-ray scattering
                  factors without anomalous dispersion
     scale        one factor, or one per phase (1)
     profile      a Profile (PseudoVoigt(U=…, …)) or one per phase (the library's

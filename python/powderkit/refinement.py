@@ -26,7 +26,8 @@ class Refinement(Owner):
                  or `names` renames them
     source       anode=, wavelength=, alpha2=, neutron=, dispersion= or instrument=, as for pattern();
                  when none is given, the lines the measured file names (an XRDML scan's
-                 `wavelengths`; Kα2 too unless alpha2=False), else Cu Kα1
+                 `wavelengths`; Kα2 too unless alpha2=False), else Cu Kα1 + Kα2 as the
+                 command takes it, the Kα2 line kept only where the measured peaks show it
     scale, profile, march    the starting values, as for pattern()
     background   the number of Chebyshev coefficients (0 … 13); they start at zero
     le_bail      True: intensities extracted from the pattern instead of computed
@@ -79,6 +80,9 @@ class Refinement(Owner):
             instrument, from_file = read_instrument(os.fspath(instrument_file), bank)
             profile = from_file if profile is None else profile
             instrument_profile = from_file if instrument_profile is None else instrument_profile
+        # Nothing names the lines: the default source's Kα2 stays only where the measured peaks show it.
+        alpha2_from_data = (instrument is None and anode is None and wavelength is None and not neutron
+                            and not measured.wavelengths and bool(alpha2))
         if instrument is None and anode is None and wavelength is None and not neutron and measured.wavelengths:
             alpha1, alpha2_line, ratio = measured.wavelengths
             lines = dict(wavelength2=alpha2_line, ratio2=ratio) if alpha2 and alpha2_line > 0 and ratio > 0 else {}
@@ -93,7 +97,7 @@ class Refinement(Owner):
                            le_bail=bool(le_bail), range=range, cycles=int(cycles), chi2_tolerance=chi2_tolerance,
                            shift_tolerance=shift_tolerance, stages=bool(stages),
                            start_from_data=bool(start_from_data), cell_window=cell_window, zero_window=zero_window,
-                           threads=threads)
+                           threads=threads, alpha2_from_data=alpha2_from_data)
         self._measured = measured
         self._operations = [("exclude", (float(a), float(b))) for a, b in exclude]
         self._handle = None
@@ -120,6 +124,7 @@ class Refinement(Owner):
             options.cell_window = float(s["cell_window"])
         if s.get("zero_window") is not None:
             options.zero_window = float(s["zero_window"])
+        options.alpha2_from_data = 1 if s.get("alpha2_from_data", False) else 0
         threads = s.get("threads", 1)
         if isinstance(threads, bool) or not isinstance(threads, int) or not 1 <= threads <= 64:
             raise Error(f"threads must be a whole number from 1 to 64, not {threads!r}")

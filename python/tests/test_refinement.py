@@ -80,6 +80,17 @@ def test_two_phases_refine_to_the_truth(phases, two_phase):
     assert abs(back.cell[2] - result["corundum.c"].value) <= result["corundum.c"].esd
 
 
+def test_no_source_named_is_the_commands_default(phases):
+    """Nothing names the source: Cu Kα1 + Kα2 for pattern(), as the command takes it; a refinement keeps the Kα2
+    line where the measured peaks show it and drops it where they do not, and says so."""
+    assert np.array_equal(pk.pattern(list(phases), X, scale=SCALES), pk.pattern(list(phases), X, scale=SCALES,
+                                                                                  anode="Cu"))
+    for measured, said in ((counts(list(phases), SCALES, seed=3), "show the Kα2 line"),
+                           (counts(list(phases), SCALES, seed=3, wavelength=CU_KA1), "show no Kα2 line")):
+        result = pk.Refinement(measured, list(phases), scale=SCALES, background=3).run()
+        assert any(said in note for note in result.notes), result.notes
+
+
 def test_progress_callback_stops_the_run_and_its_exceptions_come_out(phases, two_phase, capsys):
     seen = []
 

@@ -59,6 +59,15 @@ void pk_instrument_default(pk_instrument *instrument) {
     instrument->dispersion = 1;
 }
 
+void pk_instrument_default_source(pk_instrument *instrument) {
+    if (instrument == nullptr) return;
+    pk_instrument_default(instrument);
+    const AnodeLines &copper = kAnodes[0];
+    instrument->wavelength = copper.alpha1;
+    instrument->wavelength2 = copper.alpha2;
+    instrument->ratio2 = copper.ratio;
+}
+
 int32_t pk_anode_lines(const char *anode, double *alpha1, double *alpha2, double *ratio, pk_error *error) {
     return guarded(error, [&] {
         const AnodeLines &lines = anodeNamed(anode);
