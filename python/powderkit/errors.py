@@ -62,6 +62,21 @@ def bank_number(bank):
     return bank
 
 
+def number(value, what):
+    """A real number (int, float or a numpy scalar of either) as a float; a str, a bool or
+    anything else is refused naming `what`, never converted."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)):
+        raise Error(f"{what} must be a number, not {value!r}")
+    return float(value)
+
+
+def whole(value, what):
+    """A whole number (int or a numpy integer) as an int; 2.7, "2" or True are refused naming `what`."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, np.integer)):
+        raise Error(f"{what} must be a whole number, not {value!r}")
+    return int(value)
+
+
 def text(value, what):
     """A str as the library's UTF-8 bytes."""
     if not isinstance(value, str):

@@ -5,7 +5,7 @@ import warnings
 
 from . import _records as r
 from ._library import lib
-from .errors import Error, bank_number, call, text
+from .errors import Error, bank_number, call, number, text
 
 
 class Instrument:
@@ -64,7 +64,7 @@ class Instrument:
         for name, value in fields.items():
             if name not in self._FIELDS:
                 raise Error(f"Instrument has no field {name!r}; the fields are {', '.join(self._FIELDS)}")
-            setattr(record, name, float(value))
+            setattr(record, name, number(value, name))
         self._record = record
 
     @classmethod
@@ -134,7 +134,7 @@ def anomalous_dispersion(element, wavelength):
     Gullikson and Davis 1993; H to U, 0.4133 to 4.1328 Å), interpolated
     linearly in energy. An anode's lines: Instrument("Co").wavelength, …2."""
     f_prime, f_double_prime = ctypes.c_double(), ctypes.c_double()
-    call(lib.pk_anomalous_dispersion, text(element, "element"), float(wavelength), ctypes.byref(f_prime),
+    call(lib.pk_anomalous_dispersion, text(element, "element"), number(wavelength, "wavelength"), ctypes.byref(f_prime),
          ctypes.byref(f_double_prime))
     return f_prime.value, f_double_prime.value
 def read_instrument(path, bank=None):
@@ -237,7 +237,7 @@ class Profile:
             if name not in r.PROFILE_FIELDS:
                 raise Error(f"{type(self).__name__} has no field {name!r}; the fields are "
                             f"{', '.join(r.PROFILE_FIELDS)}")
-            setattr(record, name, float(value))
+            setattr(record, name, number(value, name))
         if record.axial_sl + record.axial_hl > 0 and "asymmetry" not in fields:
             record.asymmetry = 0.0  # the axial divergence describes the asymmetry instead
         self._record = record

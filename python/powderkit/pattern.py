@@ -5,7 +5,7 @@ import numpy as np
 
 from . import _records as r
 from ._library import Owner, lib
-from .errors import Error, call, count, doubles, output, positions, vector
+from .errors import Error, call, count, doubles, number, output, positions, vector
 from .instrument import Profile, resolve_instrument
 from .phase import Phase
 
@@ -41,7 +41,7 @@ def phase_settings(phases, scale=None, profile=None, march=None):
     settings = (r.PhaseSetting * n)()
     for setting, phase, factor, shape, orientation in zip(settings, phases, scales, profiles, marches):
         setting.phase = phase.handle
-        setting.scale = float(factor)
+        setting.scale = number(factor, "scale")
         if shape is not None:
             if not isinstance(shape, Profile):
                 raise Error(f"profile must be a powderkit profile (PseudoVoigt(...)), not {type(shape).__name__}")
@@ -50,7 +50,7 @@ def phase_settings(phases, scale=None, profile=None, march=None):
         if orientation is not None:
             ratio, axis = orientation
             setting.use_march = 1
-            setting.march_ratio = float(ratio)
+            setting.march_ratio = number(ratio, "march ratio")
             setting.march_axis[:] = vector(axis, "march axis", 3)
     return settings, (phases, profiles)
 

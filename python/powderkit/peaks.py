@@ -5,7 +5,7 @@ import numpy as np
 
 from . import _records as r
 from ._library import lib
-from .errors import Error, call
+from .errors import Error, call, number
 from .instrument import resolve_instrument
 from .measured import MeasuredPattern
 
@@ -33,9 +33,9 @@ def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, 
     search = r.PeakSearch()
     lib.pk_peak_search_default(ctypes.byref(search))
     if significance is not None:
-        search.significance = float(significance)
+        search.significance = number(significance, "significance")
     if merge_fraction is not None:
-        search.merge_fraction = float(merge_fraction)
+        search.merge_fraction = number(merge_fraction, "merge_fraction")
     if anode is not None or wavelength is not None:
         search.wavelength = resolve_instrument(None, anode, wavelength, False, False).wavelength
     capacity, failure_capacity = 256, 64

@@ -6,7 +6,7 @@ import numpy as np
 
 from . import _records as r
 from ._library import Owner, lib
-from .errors import Error, call, doubles, ints, text, vector
+from .errors import Error, call, doubles, ints, number, text, vector
 from .instrument import resolve_instrument
 from .reflexions import Reflexions
 
@@ -27,12 +27,12 @@ class Site:
         """One site: label, element or ion, fractional xyz, occupancy, U (Å²)."""
         self.label = label
         self.type = type
-        self.xyz = tuple(float(v) for v in xyz)
+        self.xyz = tuple(number(v, "xyz") for v in xyz)
         if len(self.xyz) != 3:
             raise Error(f"site {label}: xyz must hold 3 coordinates; it holds {len(self.xyz)}")
-        self.occupancy = float(occupancy)
-        self.uiso = float(uiso)
-        self.u_aniso = None if u_aniso is None else tuple(float(v) for v in u_aniso)
+        self.occupancy = number(occupancy, "occupancy")
+        self.uiso = number(uiso, "uiso")
+        self.u_aniso = None if u_aniso is None else tuple(number(v, "u_aniso") for v in u_aniso)
         if self.u_aniso is not None and len(self.u_aniso) != 6:
             raise Error(f"site {label}: u_aniso must hold 6 values; it holds {len(self.u_aniso)}")
 

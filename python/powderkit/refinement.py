@@ -6,7 +6,7 @@ import sys
 
 from . import _records as r
 from ._library import Owner, lib
-from .errors import Error, call, text
+from .errors import Error, call, number, text, whole
 from .instrument import Instrument, Profile, read_instrument, resolve_instrument
 from .measured import MeasuredPattern
 from .pattern import phase_settings
@@ -93,13 +93,13 @@ class Refinement(Owner):
         self._setup = dict(instrument=resolve_instrument(instrument, anode, wavelength, alpha2, neutron, dispersion),
                            instrument_profile=instrument_profile,
                            phases=list(phases) if isinstance(phases, (list, tuple)) else [phases], scale=scale,
-                           profile=profile, march=march, names=names, background=int(background),
-                           le_bail=bool(le_bail), range=range, cycles=int(cycles), chi2_tolerance=chi2_tolerance,
+                           profile=profile, march=march, names=names, background=whole(background, "background"),
+                           le_bail=bool(le_bail), range=range, cycles=whole(cycles, "cycles"), chi2_tolerance=chi2_tolerance,
                            shift_tolerance=shift_tolerance, stages=bool(stages),
                            start_from_data=bool(start_from_data), cell_window=cell_window, zero_window=zero_window,
                            threads=threads, alpha2_from_data=alpha2_from_data)
         self._measured = measured
-        self._operations = [("exclude", (float(a), float(b))) for a, b in exclude]
+        self._operations = [("exclude", (number(a, "exclude"), number(b, "exclude"))) for a, b in exclude]
         self._handle = None
         self._build()
 
@@ -112,18 +112,18 @@ class Refinement(Owner):
         options.mode = r.REFINE_LE_BAIL if s["le_bail"] else r.REFINE_RIETVELD
         options.background_count = s["background"]
         if s["range"] is not None:
-            options.x_min, options.x_max = (float(v) for v in s["range"])
+            options.x_min, options.x_max = (number(v, "range") for v in s["range"])
         options.max_cycles = s["cycles"]
         if s["chi2_tolerance"] is not None:
-            options.chi2_tolerance = float(s["chi2_tolerance"])
+            options.chi2_tolerance = number(s["chi2_tolerance"], "chi2_tolerance")
         if s["shift_tolerance"] is not None:
-            options.shift_tolerance = float(s["shift_tolerance"])
+            options.shift_tolerance = number(s["shift_tolerance"], "shift_tolerance")
         options.stages = 1 if s.get("stages", True) else 0
         options.start_from_data = 1 if s.get("start_from_data", True) else 0
         if s.get("cell_window") is not None:
-            options.cell_window = float(s["cell_window"])
+            options.cell_window = number(s["cell_window"], "cell_window")
         if s.get("zero_window") is not None:
-            options.zero_window = float(s["zero_window"])
+            options.zero_window = number(s["zero_window"], "zero_window")
         options.alpha2_from_data = 1 if s.get("alpha2_from_data", False) else 0
         threads = s.get("threads", 1)
         if isinstance(threads, bool) or not isinstance(threads, int) or not 1 <= threads <= 64:
@@ -204,11 +204,11 @@ class Refinement(Owner):
 
     def set(self, name, value):
         """Sets one parameter's value (its followers follow)."""
-        return self._record("set", name, float(value))
+        return self._record("set", name, number(value, name))
 
     def limits(self, name, lower=-math.inf, upper=math.inf):
         """Keeps one parameter within [lower, upper]."""
-        return self._record("limits", name, float(lower), float(upper))
+        return self._record("limits", name, number(lower, "lower"), number(upper, "upper"))
 
     def tie(self, leader, follower):
         """Makes `follower` take `leader`'s value (the same kind of parameter)."""
@@ -216,7 +216,7 @@ class Refinement(Owner):
 
     def exclude(self, x_from, x_to):
         """Leaves the points from x_from to x_to out of the fit."""
-        return self._record("exclude", float(x_from), float(x_to))
+        return self._record("exclude", number(x_from, "x_from"), number(x_to, "x_to"))
 
     def save_instrument(self, path, phase=0):
         """Writes the instrument as it stands (refined zero, displacement …) and the
@@ -243,8 +243,8 @@ class Refinement(Owner):
         progress(cycle, chi2, Rwp, damping) is called after every cycle and stops
         the run by returning True. Returns a Result.
         """
-        if cycles is not None and int(cycles) != self._setup["cycles"]:
-            self._setup["cycles"] = int(cycles)
+        if cycles is not None and whole(cycles, "cycles") != self._setup["cycles"]:
+            self._setup["cycles"] = whole(cycles, "cycles")
             self._build(self._values())
         failure = []
 

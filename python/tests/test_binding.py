@@ -213,6 +213,19 @@ REFUSALS = [
     ("dispersion beyond its table", lambda p, x: pk.pattern(p, x, wavelength=0.3), "turn dispersion off"),
     ("dispersion beside an instrument", lambda p, x: pk.pattern(p, x, instrument=pk.Instrument(), dispersion=False),
      "Instrument(..., dispersion=False)"),
+    # A str, a bool or a fraction where a number or a whole number is meant is refused, never converted.
+    ("a str scale", lambda p, x: pk.pattern(p, x, scale="2"), "scale must be a number, not '2'"),
+    ("a str that is no number", lambda p, x: pk.pattern(p, x, scale="abc"), "scale must be a number, not 'abc'"),
+    ("a str profile width", lambda p, x: pk.PseudoVoigt(U="0.1"), "U must be a number"),
+    ("a bool instrument field", lambda p, x: pk.Instrument(zero=True), "zero must be a number, not True"),
+    ("a str significance", lambda p, x: pk.find_peaks(pk.MeasuredPattern(x, np.ones(len(x))), significance="4"),
+     "significance must be a number"),
+    ("background terms not whole", lambda p, x: pk.Refinement(pk.MeasuredPattern(x, np.ones(len(x))), [p],
+                                                               background=2.7), "background must be a whole number"),
+    ("a negative scale", lambda p, x: pk.pattern(p, x, scale=-1.0), "the scale -1.000000 is negative"),
+    ("a negative Uiso", lambda p, x: pk.Phase("P 1", (5, 5, 5, 90, 90, 90), [pk.Site("Fe1", "Fe", (0, 0, 0),
+                                                                                  uiso=-0.01)]),
+     "Uiso = -0.01 Å² is negative"),
 ]
 
 
