@@ -519,7 +519,7 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     const Measured spoilt = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.02, 9, {47.0, 47.6});
     const Refinement r = refinementOf(spoilt.get(), {settingOf(silicon.get(), kSiliconScale)});
     pk_error e{};
-    ASSERT_EQ(pk_refinement_exclude(r.get(), 46.89, 47.71, &e), PK_OK) << e.message;
+    ASSERT_EQ(pk_refinement_exclude(r.get(), 46.9, 47.7, &e), PK_OK) << e.message;  // both ends are points
     EXPECT_EQ(pk_refinement_exclude(r.get(), 50.0, 49.0, &e), PK_ERROR_ARGUMENT);
     std::pair<pk_refinement *, std::vector<double>> trace{r.get(), {}};  // silicon.a after every cycle
     const auto record = [](void *context, int32_t, double, double, double) -> int32_t {
@@ -537,7 +537,7 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     double absolute = 0.0;
     double total = 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        if (x[i] > 46.89 && x[i] < 47.71) continue;
+        if (x[i] >= 46.9 && x[i] <= 47.7) continue;
         absolute += std::fabs(difference[i]);
         total += observed[i];
     }
@@ -617,6 +617,10 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(parameter(r.get(), "silicon.a").state, PK_PARAMETER_FIXED);
     EXPECT_EQ(pk_refinement_set_value(r.get(), "nothing", 1.0, &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(pk_refinement_set_value(r.get(), "silicon.U", NAN, &e), PK_ERROR_ARGUMENT);
+    // The first phase's group words by its name; its S/L refused beside the default profile's P of 0.02.
+    EXPECT_EQ(pk_refinement_set_free(r.get(), "silicon.cell", true, &e), PK_OK) << e.message;
+    EXPECT_EQ(parameter(r.get(), "silicon.a").state, PK_PARAMETER_FREE);
+    EXPECT_EQ(pk_refinement_set_free(r.get(), "silicon.SL", true, &e), PK_ERROR_ARGUMENT);
 
     pk_refinement_options options;
     pk_refinement_options_default(&options);
@@ -631,6 +635,18 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &one, 1, nullptr, &options, &none, &e),
               PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(e.message).find("no reflexion"), std::string::npos);
+    // 0 … 13 background coefficients; the March ratio refined within 0.05 … 20.
+    pk_refinement_options_default(&options);
+    const pk_phase_setting needles{silicon.get(), 1.0, nullptr, 1, 1.5, {0, 0, 1}};
+    for (const int32_t terms : {14, 13}) {
+        options.background_count = terms;
+        EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &needles, 1, nullptr, &options, &none, &e),
+                  terms == 13 ? PK_OK : PK_ERROR_ARGUMENT);
+    }
+    ASSERT_NE(none, nullptr);
+    const Refinement thirteen(none);
+    EXPECT_EQ(parameter(thirteen.get(), "silicon.march").lower, 0.05);
+    EXPECT_EQ(parameter(thirteen.get(), "silicon.march").upper, 20.0);
     EXPECT_EQ(pk_refinement_make(nullptr, &instrument, &one, 1, nullptr, nullptr, &none, &e), PK_ERROR_ARGUMENT);
 }
 
@@ -723,8 +739,16 @@ TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
             EXPECT_NE(warnings.find("silicon: no size: X"), std::string::npos) << warnings;
         } else {
             expectRecoveredWithin(result.size_nm, result.size_esd, c.sizeNm, "size");
+            // D = K λ / X_s: σ_D = D σ_X / X_s.
+            const pk_parameter x = parameter(r.get(), "silicon.X");
+            EXPECT_NEAR(result.size_esd, result.size_nm * x.esd / (x.value - instrument.X), 1e-9 * result.size_esd);
         }
         expectRecoveredWithin(result.strain_percent, result.strain_esd, c.strainPercent, "strain");
+        if (!c.gaussianStrain) {  // Y_s alone: ε = (π/720) Y_s, σ_ε = (π/720) σ_Y
+            const pk_parameter y = parameter(r.get(), "silicon.Y");
+            EXPECT_NEAR(result.strain_percent, 100.0 * kPi / 720.0 * (y.value - instrument.Y), 1e-9 * c.strainPercent);
+            EXPECT_NEAR(result.strain_esd, 100.0 * kPi / 720.0 * y.esd, 1e-9 * result.strain_esd);
+        }
     }
     {  // An instrument profile whose Y exceeds the pattern's by 0.05, U_s = 0.01: no strain, the warning names Y_s.
         pk_profile instrument, sample;
