@@ -259,6 +259,7 @@ TEST_F(MeasuredLike, AKAlpha2LineTheDataDoNotShowIsDropped) {
     pk_instrument refined{};
     ASSERT_EQ(pk_refinement_instrument(run.refinement.get(), &refined, nullptr), PK_OK);
     EXPECT_EQ(refined.wavelength2, 0.0);
+    EXPECT_EQ(refined.ratio2, 0.0);
     expectRecovered(run, {{"silicon.a", siliconCell[0]}, {"corundum.a", corundumCell[0]}});
 }
 

@@ -506,6 +506,9 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     const Measured exact = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.02, 0);
     const Refinement perfect = refinementOf(exact.get(), {settingOf(silicon.get(), kSiliconScale)});
     EXPECT_LT(run(perfect.get(), "scale,background").Rwp, 1e-6);
+    // Le Bail: the exact intensities are the extraction's fixed point.
+    const Refinement extracted = refinementOf(exact.get(), {settingOf(silicon.get(), kSiliconScale)}, PK_REFINE_LE_BAIL);
+    EXPECT_LT(run(extracted.get(), "background").Rwp, 1e-6);
     pk_refinement_phase result{};
     ASSERT_EQ(pk_refinement_phase_result(perfect.get(), 0, &result, nullptr), PK_OK);
     EXPECT_LT(result.r_bragg, 1e-6);
@@ -770,6 +773,33 @@ TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 25.0, 60.0, 0.05, 0);
     const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)});
     EXPECT_EQ(pk_refinement_set_instrument_profile(r.get(), &tof, nullptr), PK_ERROR_ARGUMENT);
+}
+
+// The widths taken from the resolved peaks of an exact Kα1 pattern of Gaussian lines (a pseudo-Voigt profile with
+// no Lorentzian terms), from a start three times too wide: at every silicon line √(U tan² θ + V tan θ + W) is the
+// truth's FWHM to 1 %.
+TEST_F(Mixture, StartingWidthsFromTheMeasuredPeaks) {
+    pk_instrument alpha1 = copper();
+    alpha1.wavelength2 = alpha1.ratio2 = 0.0;
+    pk_profile truth;
+    pk_profile_default(&truth, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    std::tie(truth.U, truth.V, truth.W, truth.X, truth.Y, truth.asymmetry) =
+        std::make_tuple(0.01, -0.004, 0.006, 0.0, 0.0, 0.0);
+    pk_profile start = truth;
+    std::tie(start.U, start.V, start.W) = std::make_tuple(0.09, -0.036, 0.054);
+    const Measured measured =
+        measure({settingOf(silicon.get(), kSiliconScale, &truth)}, 20.0, 120.0, 0.01, 0, {0.0, 0.0}, alpha1);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &start)},
+                                      PK_REFINE_RIETVELD, 4, alpha1);
+    ASSERT_EQ(pk_refinement_set_free(r.get(), "profile", true, nullptr), PK_OK);
+    const std::vector<powderkit::refinement::ObservedPeak> peaks = powderkit::refinement::observedPeaks(*r);
+    ASSERT_GE(peaks.size(), 8u);
+    powderkit::refinement::profileFromPeaks(*r, peaks);
+    const auto value = [&r](const char *name) { return parameter(r.get(), std::string("silicon.") + name).value; };
+    for (const powderkit::refinement::ObservedPeak &peak : peaks) {
+        const double t = std::tan(peak.position * kPi / 360.0), fwhm = std::sqrt(truth.U * t * t + truth.V * t + truth.W);
+        EXPECT_NEAR(std::sqrt(value("U") * t * t + value("V") * t + value("W")), fwhm, 0.01 * fwhm) << peak.position;
+    }
 }
 
 // The strain's value and derivatives against the pseudo-Voigt FWHM written out by hand, ε = (π/720) P^(1/5) with
