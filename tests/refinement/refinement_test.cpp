@@ -811,6 +811,40 @@ TEST_F(Mixture, StartingWidthsFromTheMeasuredPeaks) {
     }
 }
 
+// The Kα2 vote on Lorentzian lines of 100 counts over 100, each with its Kα2 companion at ρ of its height, u = 1.6
+// widths off: the counts there stand L(u) + ρ (1 − L(u)) of the height above the background, L(u) = 1/(1 + 4u²) the
+// Kα1 line's own tail, so a line shows its Kα2 when 0.911 ρ > ½ · ratio2. ρ = 0.66 ratio2 shows it (0.60 ratio2
+// above the tail); three lines that show it decide that it is there, two of four cannot tell and keep it.
+TEST_F(Mixture, KAlpha2VotedFromTheCountsAboveTheTails) {
+    const pk_instrument cu = copper();
+    const double ratio = cu.wavelength2 / cu.wavelength, u = 1.6;
+    for (const std::vector<double> &shares : {std::vector<double>{0.66, 0.66, 0.66}, {0.66, 0.0, 0.66, 0.0}}) {
+        std::vector<powderkit::refinement::ObservedPeak> peaks;
+        const std::vector<double> x = axis(30.0, 0.001, 60001);
+        std::vector<double> y(x.size(), 100.0);
+        for (std::size_t k = 0; k < shares.size(); ++k) {
+            const double position = 40.0 + 12.0 * static_cast<double>(k), theta = position * kPi / 360.0;
+            const double offset = (std::asin(ratio * std::sin(theta)) - theta) * 360.0 / kPi, fwhm = offset / u;
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                const double t = (x[i] - position) / fwhm, t2 = t - u;
+                y[i] += 100.0 / (1.0 + 4.0 * t * t) + shares[k] * cu.ratio2 * 100.0 / (1.0 + 4.0 * t2 * t2);
+            }
+            peaks.push_back({position, fwhm, 1.0, 100.0, 0.0, true});
+        }
+        pk_measured_pattern *made = nullptr;
+        ASSERT_EQ(pk_measured_pattern_make(x.data(), y.data(), nullptr, static_cast<int32_t>(x.size()), &made, nullptr),
+                  PK_OK);
+        const Measured measured(made);
+        const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), 1.0)});
+        r->options.alpha2_from_data = 1;
+        powderkit::refinement::decideAlpha2(*r, peaks);
+        const bool decided = shares.size() == 3;
+        EXPECT_NE(r->notes.find(decided ? "show the Kα2 line (3 of 3" : "cannot tell whether the Kα2 line is there (2 of 4"),
+                  std::string::npos) << r->notes;
+        EXPECT_EQ(r->instrument.wavelength2, cu.wavelength2);
+    }
+}
+
 // The strain's value and derivatives against the pseudo-Voigt FWHM written out by hand, ε = (π/720) P^(1/5) with
 // P = g⁵ + 2.69269 g⁴ l + 2.42843 g³ l² + 4.47163 g² l³ + 0.07842 g l⁴ + l⁵, g = √U_s, l = Y_s, ∂g/∂U_s = 1/(2g);
 // the size of X_s = 0.1° at Cu Kα1, 0.9 · 1.540593 / (0.1 π/180) = 794.4252916 Å, by hand.
