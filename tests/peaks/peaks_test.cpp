@@ -132,19 +132,22 @@ TEST(Peaks, FineStepScanGivesTheLinesWithHonestEsds) {
     EXPECT_EQ(b.sigma, (std::vector<double>{1, std::sqrt(3.0) / 3, 3}));
 }
 
-// A line of 600 counts 6.5 FWHM beside one of 3000, 12 draws: its x0, H and Γ within 4 esd's of the truth, with
-// an rms near 1 esd, so the stronger line's profile lies under every point of its window, the first one included.
+// A line of 600 counts 6.5 FWHM beside one of 3000, above it and below it, 12 draws each: its x0, H and Γ within
+// 4 esd's of the truth, with an rms near 1 esd, so the stronger line's profile lies under every point of its window,
+// the first and the last included.
 TEST(Peaks, LineBesideAStrongerOneKeepsHonestEsds) {
-    const std::vector<Line> lines = {{40.0, 3000.0, 0.5}, {40.65, 600.0, 0.5}};
     double meanSquare = 0.0;
-    for (int seed = 40; seed < 52; ++seed) {
-        const std::vector<pk_peak> peaks = peaksOf(measured(axis(30.0, 0.01, 2001), lines, 0.1, seed));
-        ASSERT_EQ(peaks.size(), 2u) << "seed " << seed;
-        const pk_peak &p = peaks[1];
-        const double z[] = {(p.position - 40.65) / p.position_esd, (p.height - 600) / p.height_esd,
-                            (p.fwhm - 0.1) / p.fwhm_esd};
-        for (double esds : z) EXPECT_LT(std::fabs(esds), 4.0) << "seed " << seed;
-        for (double esds : z) meanSquare += esds * esds / 36.0;
+    for (const double weak : {40.65, 39.35}) {
+        const std::vector<Line> lines = {{40.0, 3000.0, 0.5}, {weak, 600.0, 0.5}};
+        for (int seed = 40; seed < 52; ++seed) {
+            const std::vector<pk_peak> peaks = peaksOf(measured(axis(30.0, 0.01, 2001), lines, 0.1, seed));
+            ASSERT_EQ(peaks.size(), 2u) << "seed " << seed;
+            const pk_peak &p = peaks[weak > 40.0 ? 1 : 0];
+            const double z[] = {(p.position - weak) / p.position_esd, (p.height - 600) / p.height_esd,
+                                (p.fwhm - 0.1) / p.fwhm_esd};
+            for (double esds : z) EXPECT_LT(std::fabs(esds), 4.0) << "seed " << seed << ", line at " << weak;
+            for (double esds : z) meanSquare += esds * esds / 72.0;
+        }
     }
     EXPECT_GT(std::sqrt(meanSquare), 0.7);
     EXPECT_LT(std::sqrt(meanSquare), 1.5);
@@ -272,6 +275,13 @@ double modelAt(const Values &q, double x) {
 double areaOf(const Values &q) { return q[0] * q[2] * (q[3] * kPi / 2 + (1 - q[3]) * std::sqrt(kPi / std::log(16.0))); }
 
 TEST(PeakFit, OneWindowAgainstTheModelWrittenOut) {
+    // The unit shape first, far tails included (at |t| = 17 the Gaussian part is below the least double).
+    for (double eta : {0.0, 0.4, 1.0}) {
+        for (double t : {0.0, 0.3, -1.7, 17.0}) {
+            EXPECT_TRUE(closeTo(powderkit::peaks::pseudoVoigtShape(t, eta), modelAt({1.0, 0.0, 1.0, eta, 0.0}, t),
+                                kRoundOff)) << t << " " << eta;
+        }
+    }
     // The fit stops once a step lowers χ² by less than 1e-6 of it; the values and the χ² the esd's scale with are
     // known to about that.
     const double kStopped = 1e-5;

@@ -515,6 +515,9 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     const Measured exact = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.02, 0);
     const Refinement perfect = refinementOf(exact.get(), {settingOf(silicon.get(), kSiliconScale)});
     EXPECT_LT(run(perfect.get(), "scale,background").Rwp, 1e-6);
+    // Le Bail: the exact intensities are the extraction's fixed point.
+    const Refinement extracted = refinementOf(exact.get(), {settingOf(silicon.get(), kSiliconScale)}, PK_REFINE_LE_BAIL);
+    EXPECT_LT(run(extracted.get(), "background").Rwp, 1e-6);
     pk_refinement_phase result{};
     ASSERT_EQ(pk_refinement_phase_result(perfect.get(), 0, &result, nullptr), PK_OK);
     EXPECT_LT(result.r_bragg, 1e-6);
@@ -534,7 +537,7 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     const Measured spoilt = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.02, 9, {47.0, 47.6});
     const Refinement r = refinementOf(spoilt.get(), {settingOf(silicon.get(), kSiliconScale)});
     pk_error e{};
-    ASSERT_EQ(pk_refinement_exclude(r.get(), 46.89, 47.71, &e), PK_OK) << e.message;
+    ASSERT_EQ(pk_refinement_exclude(r.get(), 46.9, 47.7, &e), PK_OK) << e.message;  // both ends are points
     EXPECT_EQ(pk_refinement_exclude(r.get(), 50.0, 49.0, &e), PK_ERROR_ARGUMENT);
     std::pair<pk_refinement *, std::vector<double>> trace{r.get(), {}};  // silicon.a after every cycle
     const auto record = [](void *context, int32_t, double, double, double) -> int32_t {
@@ -552,7 +555,7 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     double absolute = 0.0;
     double total = 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        if (x[i] > 46.89 && x[i] < 47.71) continue;
+        if (x[i] >= 46.9 && x[i] <= 47.7) continue;
         absolute += std::fabs(difference[i]);
         total += observed[i];
     }
@@ -561,6 +564,7 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     expectRecovered(r.get(), {{"silicon.scale", kSiliconScale}, {"silicon.a", siliconCell[0]}});
     ASSERT_EQ(pk_refinement_phase_result(r.get(), 0, &result, nullptr), PK_OK);
     EXPECT_LT(result.r_bragg, 2.0);
+    EXPECT_EQ(result.cell_esd[2], parameter(r.get(), "silicon.a").esd);  // c follows a
     // Converged: the last cycle moved a by less than the shift tolerance (0.05 esd), after at least one that moved it
     // further (the peak match starts it a fraction of its grid step off, many esd's); run again from there, it
     // converges in one cycle a stage (scale and background, then the cell), a moving by less than the tolerance.
@@ -632,6 +636,10 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(parameter(r.get(), "silicon.a").state, PK_PARAMETER_FIXED);
     EXPECT_EQ(pk_refinement_set_value(r.get(), "nothing", 1.0, &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(pk_refinement_set_value(r.get(), "silicon.U", NAN, &e), PK_ERROR_ARGUMENT);
+    // The first phase's group words by its name; its S/L refused beside the default profile's P of 0.02.
+    EXPECT_EQ(pk_refinement_set_free(r.get(), "silicon.cell", true, &e), PK_OK) << e.message;
+    EXPECT_EQ(parameter(r.get(), "silicon.a").state, PK_PARAMETER_FREE);
+    EXPECT_EQ(pk_refinement_set_free(r.get(), "silicon.SL", true, &e), PK_ERROR_ARGUMENT);
 
     pk_refinement_options options;
     pk_refinement_options_default(&options);
@@ -646,6 +654,18 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &one, 1, nullptr, &options, &none, &e),
               PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(e.message).find("no reflexion"), std::string::npos);
+    // 0 … 13 background coefficients; the March ratio refined within 0.05 … 20.
+    pk_refinement_options_default(&options);
+    const pk_phase_setting needles{silicon.get(), 1.0, nullptr, 1, 1.5, {0, 0, 1}};
+    for (const int32_t terms : {14, 13}) {
+        options.background_count = terms;
+        EXPECT_EQ(pk_refinement_make(measured.get(), &instrument, &needles, 1, nullptr, &options, &none, &e),
+                  terms == 13 ? PK_OK : PK_ERROR_ARGUMENT);
+    }
+    ASSERT_NE(none, nullptr);
+    const Refinement thirteen(none);
+    EXPECT_EQ(parameter(thirteen.get(), "silicon.march").lower, 0.05);
+    EXPECT_EQ(parameter(thirteen.get(), "silicon.march").upper, 20.0);
     EXPECT_EQ(pk_refinement_make(nullptr, &instrument, &one, 1, nullptr, nullptr, &none, &e), PK_ERROR_ARGUMENT);
 }
 
@@ -759,9 +779,10 @@ TEST_F(Mixture, MakingRefusesWhatCannotBeFitted) {
 // Size and strain from patterns broadened beyond the instrument's profile, the sample's widths worked out here from the
 // chosen D and ε: X_s = K λ / (D · π/180) (Scherrer, K = 0.9) and, for equal Gaussian and Lorentzian strain widths t,
 // the pseudo-Voigt FWHM t (1 + 2.69269 + 2.42843 + 4.47163 + 0.07842 + 1)^(1/5) = 4 ε · 180/π (Y_s = t, U_s = t²);
-// for a Lorentzian strain alone Y_s = 4 ε · 180/π (pseudo-Voigt or Lorentzian profiles). Refined from the instrument's
-// profile, each value lies within 5 % and three esd's of the truth; with X fixed the size is NaN and named in the
-// warnings.
+// for a Lorentzian strain alone Y_s = 4 ε · 180/π (pseudo-Voigt or Lorentzian profiles), for a Gaussian profile
+// √U_s = 4 ε · 180/π. Refined from the instrument's profile, each value lies within 5 % and three esd's of the truth,
+// the esd's those of X, Y or U carried through by hand; with X fixed (or no Lorentzian part) the size is NaN and named
+// in the warnings.
 TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
     struct Case {
         double sizeNm, strainPercent;
@@ -772,7 +793,8 @@ TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
     const Case cases[] = {{80.0, 0.08, true, "scale,background,zero,cell,profile"},
                           {80.0, 0.08, true, "profile,background"},  // U the first free parameter
                           {NAN, 0.05, false, "scale,background,zero,cell,silicon.W,silicon.Y"},
-                          {80.0, 0.05, false, "scale,background,zero,cell,silicon.X,silicon.Y", PK_PROFILE_LORENTZIAN}};
+                          {80.0, 0.05, false, "scale,background,zero,cell,silicon.X,silicon.Y", PK_PROFILE_LORENTZIAN},
+                          {NAN, 0.05, false, "scale,background,zero,cell,silicon.U,silicon.W", PK_PROFILE_GAUSSIAN}};
     const double degrees = 180.0 / kPi;
     const auto expectRecoveredWithin = [](double value, double esd, double truth, const char *what) {
         EXPECT_NEAR(value, truth, 0.05 * truth) << what;
@@ -786,8 +808,9 @@ TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
         const double width = 4.0 * c.strainPercent / 100.0 * degrees;
         const double t = c.gaussianStrain ? width / std::pow(1.0 + 2.69269 + 2.42843 + 4.47163 + 0.07842 + 1.0, 0.2)
                                           : width;
+        const bool gaussian = c.type == PK_PROFILE_GAUSSIAN;  // its strain width all in U
         sample.Y += t;
-        if (c.gaussianStrain) sample.U += t * t;
+        if (c.gaussianStrain || gaussian) sample.U += t * t;
         const double scale = 5.0 * kSiliconScale;
         const Measured measured = measure({settingOf(silicon.get(), scale, &sample)}, 20.0, 120.0, 0.02, 21);
         const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), scale, &instrument)});
@@ -803,8 +826,21 @@ TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
             EXPECT_NE(warnings.find("silicon: no size: X"), std::string::npos) << warnings;
         } else {
             expectRecoveredWithin(result.size_nm, result.size_esd, c.sizeNm, "size");
+            // D = K λ / X_s: σ_D = D σ_X / X_s.
+            const pk_parameter x = parameter(r.get(), "silicon.X");
+            EXPECT_NEAR(result.size_esd, result.size_nm * x.esd / (x.value - instrument.X), 1e-9 * result.size_esd);
         }
         expectRecoveredWithin(result.strain_percent, result.strain_esd, c.strainPercent, "strain");
+        if (gaussian) {  // U_s alone: ε = (π/720) √U_s, σ_ε = (π/720) σ_U / (2 √U_s)
+            const pk_parameter u = parameter(r.get(), "silicon.U");
+            const double g = std::sqrt(u.value - instrument.U);
+            EXPECT_NEAR(result.strain_percent, 100.0 * kPi / 720.0 * g, 1e-9 * c.strainPercent);
+            EXPECT_NEAR(result.strain_esd, 100.0 * kPi / 720.0 * u.esd / (2.0 * g), 1e-6 * result.strain_esd);
+        } else if (!c.gaussianStrain) {  // Y_s alone: ε = (π/720) Y_s, σ_ε = (π/720) σ_Y
+            const pk_parameter y = parameter(r.get(), "silicon.Y");
+            EXPECT_NEAR(result.strain_percent, 100.0 * kPi / 720.0 * (y.value - instrument.Y), 1e-9 * c.strainPercent);
+            EXPECT_NEAR(result.strain_esd, 100.0 * kPi / 720.0 * y.esd, 1e-9 * result.strain_esd);
+        }
     }
     {  // An instrument profile whose Y exceeds the pattern's by 0.05, U_s = 0.01: no strain, the warning names Y_s.
         pk_profile instrument, sample;
@@ -826,6 +862,67 @@ TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 25.0, 60.0, 0.05, 0);
     const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)});
     EXPECT_EQ(pk_refinement_set_instrument_profile(r.get(), &tof, nullptr), PK_ERROR_ARGUMENT);
+}
+
+// The widths taken from the resolved peaks of an exact Kα1 pattern of Gaussian lines (a pseudo-Voigt profile with
+// no Lorentzian terms), from a start three times too wide: at every silicon line √(U tan² θ + V tan θ + W) is the
+// truth's FWHM to 1 %.
+TEST_F(Mixture, StartingWidthsFromTheMeasuredPeaks) {
+    pk_instrument alpha1 = copper();
+    alpha1.wavelength2 = alpha1.ratio2 = 0.0;
+    pk_profile truth;
+    pk_profile_default(&truth, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    std::tie(truth.U, truth.V, truth.W, truth.X, truth.Y, truth.asymmetry) =
+        std::make_tuple(0.01, -0.004, 0.006, 0.0, 0.0, 0.0);
+    pk_profile start = truth;
+    std::tie(start.U, start.V, start.W) = std::make_tuple(0.09, -0.036, 0.054);
+    const Measured measured =
+        measure({settingOf(silicon.get(), kSiliconScale, &truth)}, 20.0, 120.0, 0.01, 0, {0.0, 0.0}, alpha1);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &start)},
+                                      PK_REFINE_RIETVELD, 4, alpha1);
+    ASSERT_EQ(pk_refinement_set_free(r.get(), "profile", true, nullptr), PK_OK);
+    const std::vector<powderkit::refinement::ObservedPeak> peaks = powderkit::refinement::observedPeaks(*r);
+    ASSERT_GE(peaks.size(), 8u);
+    powderkit::refinement::profileFromPeaks(*r, peaks);
+    const auto value = [&r](const char *name) { return parameter(r.get(), std::string("silicon.") + name).value; };
+    for (const powderkit::refinement::ObservedPeak &peak : peaks) {
+        const double t = std::tan(peak.position * kPi / 360.0), fwhm = std::sqrt(truth.U * t * t + truth.V * t + truth.W);
+        EXPECT_NEAR(std::sqrt(value("U") * t * t + value("V") * t + value("W")), fwhm, 0.01 * fwhm) << peak.position;
+    }
+}
+
+// The Kα2 vote on Lorentzian lines of 100 counts over 100, each with its Kα2 companion at ρ of its height, u = 1.6
+// widths off: the counts there stand L(u) + ρ (1 − L(u)) of the height above the background, L(u) = 1/(1 + 4u²) the
+// Kα1 line's own tail, so a line shows its Kα2 when 0.911 ρ > ½ · ratio2. ρ = 0.66 ratio2 shows it (0.60 ratio2
+// above the tail); three lines that show it decide that it is there, two of four cannot tell and keep it.
+TEST_F(Mixture, KAlpha2VotedFromTheCountsAboveTheTails) {
+    const pk_instrument cu = copper();
+    const double ratio = cu.wavelength2 / cu.wavelength, u = 1.6;
+    for (const std::vector<double> &shares : {std::vector<double>{0.66, 0.66, 0.66}, {0.66, 0.0, 0.66, 0.0}}) {
+        std::vector<powderkit::refinement::ObservedPeak> peaks;
+        const std::vector<double> x = axis(30.0, 0.001, 60001);
+        std::vector<double> y(x.size(), 100.0);
+        for (std::size_t k = 0; k < shares.size(); ++k) {
+            const double position = 40.0 + 12.0 * static_cast<double>(k), theta = position * kPi / 360.0;
+            const double offset = (std::asin(ratio * std::sin(theta)) - theta) * 360.0 / kPi, fwhm = offset / u;
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                const double t = (x[i] - position) / fwhm, t2 = t - u;
+                y[i] += 100.0 / (1.0 + 4.0 * t * t) + shares[k] * cu.ratio2 * 100.0 / (1.0 + 4.0 * t2 * t2);
+            }
+            peaks.push_back({position, fwhm, 1.0, 100.0, 0.0, true});
+        }
+        pk_measured_pattern *made = nullptr;
+        ASSERT_EQ(pk_measured_pattern_make(x.data(), y.data(), nullptr, static_cast<int32_t>(x.size()), &made, nullptr),
+                  PK_OK);
+        const Measured measured(made);
+        const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), 1.0)});
+        r->options.alpha2_from_data = 1;
+        powderkit::refinement::decideAlpha2(*r, peaks);
+        const bool decided = shares.size() == 3;
+        EXPECT_NE(r->notes.find(decided ? "show the Kα2 line (3 of 3" : "cannot tell whether the Kα2 line is there (2 of 4"),
+                  std::string::npos) << r->notes;
+        EXPECT_EQ(r->instrument.wavelength2, cu.wavelength2);
+    }
 }
 
 // The strain's value and derivatives against the pseudo-Voigt FWHM written out by hand, ε = (π/720) P^(1/5) with
