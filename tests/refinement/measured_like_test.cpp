@@ -20,15 +20,6 @@ namespace {
 
 using namespace pk_test;
 
-struct Free {
-    void operator()(pk_phase *p) const { pk_phase_free(p); }
-    void operator()(pk_measured_pattern *p) const { pk_measured_pattern_free(p); }
-    void operator()(pk_refinement *p) const { pk_refinement_free(p); }
-};
-using Phase = std::unique_ptr<pk_phase, Free>;
-using Measured = std::unique_ptr<pk_measured_pattern, Free>;
-using Refinement = std::unique_ptr<pk_refinement, Free>;
-
 // A fit that explains the data to their precision: χ²/(N − P) is 1 ± √(2/N), and a Chebyshev background only
 // approximates the amorphous hump, so a little above 1.
 constexpr double kGoodReducedChiSquared = 1.3;
@@ -79,16 +70,6 @@ pk_profile profileOf(double u, double v, double w, double x, double y, double as
 pk_profile widened(pk_profile p, double factor) {
     p.U *= factor * factor, p.V *= factor * factor, p.W *= factor * factor, p.X *= factor, p.Y *= factor;
     return p;
-}
-
-pk_parameter parameter(const pk_refinement *r, const std::string &name) {
-    for (int32_t i = 0; i < pk_refinement_parameter_count(r); ++i) {
-        pk_parameter p{};
-        pk_refinement_parameter(r, i, &p, nullptr);
-        if (name == p.name) return p;
-    }
-    ADD_FAILURE() << "no parameter " << name;
-    return pk_parameter{};
 }
 
 // The refinement of `measured` by the phases with the starting profiles, the cells set off by the factors given

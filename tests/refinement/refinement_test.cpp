@@ -20,15 +20,6 @@ namespace {
 
 using namespace pk_test;
 
-struct Free {
-    void operator()(pk_phase *p) const { pk_phase_free(p); }
-    void operator()(pk_measured_pattern *p) const { pk_measured_pattern_free(p); }
-    void operator()(pk_refinement *p) const { pk_refinement_free(p); }
-};
-using Phase = std::unique_ptr<pk_phase, Free>;
-using Measured = std::unique_ptr<pk_measured_pattern, Free>;
-using Refinement = std::unique_ptr<pk_refinement, Free>;
-
 // True values of the synthetic measurements.
 const double kCorundumScale = 3000.0;
 const double kSiliconScale = 2000.0;
@@ -82,16 +73,6 @@ Refinement refinementOf(const pk_measured_pattern *measured, const std::vector<p
 void set(pk_refinement *r, const std::string &name, double value) {
     pk_error e{};
     EXPECT_EQ(pk_refinement_set_value(r, name.c_str(), value, &e), PK_OK) << e.message;
-}
-
-pk_parameter parameter(const pk_refinement *r, const std::string &name) {
-    for (int32_t i = 0; i < pk_refinement_parameter_count(r); ++i) {
-        pk_parameter p{};
-        pk_refinement_parameter(r, i, &p, nullptr);
-        if (name == p.name) return p;
-    }
-    ADD_FAILURE() << "no parameter " << name;
-    return pk_parameter{};
 }
 
 pk_refinement_summary run(pk_refinement *r, const char *free, pk_refinement_progress progress = nullptr,
@@ -720,6 +701,7 @@ TEST_F(Mixture, ThreadsShareTheJacobianAndChangeNoBit) {
     const Measured measured = measure(truth, 25.0, 70.0, 0.02, 5);
     const pk_instrument instrument = copper();
     std::vector<Refinement> runs;
+    std::vector<pk_refinement_summary> summaries;
     for (int32_t threads : {1, 3}) {
         pk_refinement_options options;
         pk_refinement_options_default(&options);
@@ -730,8 +712,10 @@ TEST_F(Mixture, ThreadsShareTheJacobianAndChangeNoBit) {
         runs.emplace_back(made);
         set(made, "corundum.a", corundumCell[0] * 1.002);
         set(made, "silicon.a", siliconCell[0] * 0.998);
-        run(made, "scale,background,zero,cell,profile,uiso");
+        summaries.push_back(run(made, "scale,background,zero,cell,profile,uiso"));
     }
+    EXPECT_EQ(summaries[0].chi2, summaries[1].chi2);
+    EXPECT_EQ(summaries[0].cycles, summaries[1].cycles);
     for (int32_t i = 0; i < pk_refinement_parameter_count(runs[0].get()); ++i) {
         pk_parameter one{}, three{};
         pk_refinement_parameter(runs[0].get(), i, &one, nullptr);
@@ -740,11 +724,6 @@ TEST_F(Mixture, ThreadsShareTheJacobianAndChangeNoBit) {
         EXPECT_TRUE(one.esd == three.esd || (std::isnan(one.esd) && std::isnan(three.esd))) << one.name;
         EXPECT_EQ(one.state, three.state) << one.name;
     }
-    pk_refinement_summary one{}, three{};
-    pk_refinement_get_summary(runs[0].get(), &one, nullptr);
-    pk_refinement_get_summary(runs[1].get(), &three, nullptr);
-    EXPECT_EQ(one.chi2, three.chi2);
-    EXPECT_EQ(one.cycles, three.cycles);
 }
 
 // What cannot be fitted is refused when the refinement is made, naming why: a thread count beyond 64, a measured

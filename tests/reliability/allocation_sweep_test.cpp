@@ -4,8 +4,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -241,28 +239,17 @@ const std::pair<const char *, std::function<void()>> kCases[] = {
          pk_phase_free(phase);
          part(failed, std::to_string(status) + " " + numbers(y, 3));
      }},
-    {"pk_measured_pattern_read_text on XRDML and GSAS raw data", [] {
-         for (const char *file : {"formats/rates.xrdml", "formats/std.raw"}) {
-             std::ifstream in(pk_test::testDataPath(file));
-             const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-             pk_measured_pattern *p = nullptr;
-             pk_error error{};
-             const int32_t status =
-                 armed([&] { return pk_measured_pattern_read_text(text.c_str(), file, &p, &error); });
-             part(status == PK_ERROR_OUT_OF_MEMORY && p == nullptr,
-                  std::to_string(status) + " " + numbers(pk_measured_pattern_sigma(p), pk_measured_pattern_count(p)));
-             pk_measured_pattern_free(p);
-         }
-     }},
-    {"pk_measured_pattern_read_file_bank on Bruker RAW and a GSAS file's second bank", [] {
-         for (const auto &[file, bank] : {std::pair{"formats/LaB6_Jan2018.raw", 0}, std::pair{"formats/gem05984_excerpt.gss", 3}}) {
+    {"pk_measured_pattern_read_file_bank on XRDML, GSAS raw data (a second bank too) and Bruker RAW", [] {
+         for (const auto &[file, bank] : {std::pair{"formats/rates.xrdml", 0}, std::pair{"formats/std.raw", 0},
+                                          std::pair{"formats/gem05984_excerpt.gss", 3},
+                                          std::pair{"formats/LaB6_Jan2018.raw", 0}}) {
              const std::string path = pk_test::testDataPath(file);
              pk_measured_pattern *p = nullptr;
              pk_error error{};
              const int32_t status =
                  armed([&] { return pk_measured_pattern_read_file_bank(path.c_str(), bank, &p, &error); });
              part(status == PK_ERROR_OUT_OF_MEMORY && p == nullptr,
-                  std::to_string(status) + " " + numbers(pk_measured_pattern_y(p), pk_measured_pattern_count(p)));
+                  std::to_string(status) + " " + numbers(pk_measured_pattern_sigma(p), pk_measured_pattern_count(p)));
              pk_measured_pattern_free(p);
          }
      }},

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -88,6 +89,27 @@ inline std::vector<double> computed(const pk_pattern_model *m, const std::vector
     EXPECT_EQ(pk_pattern_model_compute(m, part, x.data(), static_cast<int32_t>(x.size()), y.data(), &e), PK_OK)
         << e.message;
     return y;
+}
+
+// Owners of the layer's handles, released with their own free functions.
+struct Free {
+    void operator()(pk_phase *p) const { pk_phase_free(p); }
+    void operator()(pk_measured_pattern *p) const { pk_measured_pattern_free(p); }
+    void operator()(pk_refinement *p) const { pk_refinement_free(p); }
+};
+using Phase = std::unique_ptr<pk_phase, Free>;
+using Measured = std::unique_ptr<pk_measured_pattern, Free>;
+using Refinement = std::unique_ptr<pk_refinement, Free>;
+
+// A refinement's parameter by name (a failure when it has none).
+inline pk_parameter parameter(const pk_refinement *r, const std::string &name) {
+    for (int32_t i = 0; i < pk_refinement_parameter_count(r); ++i) {
+        pk_parameter p{};
+        pk_refinement_parameter(r, i, &p, nullptr);
+        if (name == p.name) return p;
+    }
+    ADD_FAILURE() << "no parameter " << name;
+    return pk_parameter{};
 }
 
 }  // namespace pk_test
