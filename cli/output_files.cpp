@@ -16,6 +16,23 @@ namespace fs = std::filesystem;
 
 namespace powderkit::cli {
 
+void checkOutputFolder(const std::string &dir) {
+    // The folder, or the nearest of its parents that exists, must be a folder this process may write in.
+    std::error_code failure;
+    fs::path existing = fs::absolute(dir, failure);
+    while (!failure && !fs::exists(existing, failure) && existing.has_parent_path() && existing != existing.parent_path()) {
+        existing = existing.parent_path();
+    }
+    if (failure) throw InputError(dir + ": cannot check the output folder: " + failure.message());
+    if (!fs::is_directory(existing, failure)) {
+        throw InputError(dir + ": the output folder cannot be made: " + existing.string() + " is not a folder");
+    }
+    if (access(existing.c_str(), W_OK | X_OK) != 0) {
+        throw InputError(dir + ": the output folder cannot be written: " + existing.string() + ": " +
+                         std::strerror(errno));
+    }
+}
+
 void makeOutputFolder(const std::string &dir) {
     std::error_code failure;
     fs::create_directories(dir, failure);

@@ -9,6 +9,10 @@
 
 namespace powderkit::cli {
 
+// Fails before any work when the output folder could not be made or written:
+// it, or the nearest of its parents that exists, is not a writable folder.
+void checkOutputFolder(const std::string &dir);
+
 // Makes `dir` (and its parents) when missing; InputError naming it when it
 // cannot be made or is not a folder.
 void makeOutputFolder(const std::string &dir);

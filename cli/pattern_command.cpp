@@ -108,6 +108,7 @@ std::string twoColumns(const std::vector<double> &x, const std::vector<double> &
 }  // namespace
 
 std::string runPattern(const PatternOptions &options) {
+    if (!options.output_dir.empty()) checkOutputFolder(options.output_dir);
     const std::vector<double> x = patternAxis(options.range);
     if (!options.scales.empty() && options.scales.size() != options.files.size()) {
         throw InputError("--scale: " + std::to_string(options.scales.size()) +

@@ -354,6 +354,7 @@ std::string runRefine(const RefineOptions &given) {
     RefineSetup setup = resolveSetup(given);
     RefineOptions &options = setup.options;
     checkOptions(options);
+    if (!options.output_dir.empty()) checkOutputFolder(options.output_dir);
     if (options.free.empty()) {
         options.free = pk_refinement_default_free(options.le_bail ? PK_REFINE_LE_BAIL : PK_REFINE_RIETVELD);
     }

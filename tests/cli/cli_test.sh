@@ -184,6 +184,11 @@ check_fit "$t/again" fixed
 grep -q '"bank": 2' "$t/bank/setup.json" || fail "setup.json does not keep --bank 2: $(tail -n 2 "$t/stderr")"
 "$pk" refine --setup "$t/bank/setup.json" --free scale --cycles 1 --output "$t/bank-again" > /dev/null 2> "$t/stderr"
 check_fit "$t/bank-again" fixed
+# An output folder that is a file, or lies in one, is refused before the refinement runs (no cycle printed).
+for out in "$t/mix.xy" "$t/mix.xy/fit"; do
+  "$pk" refine "$t/mix.xy" "$t/corundum.cif" --output "$out" > /dev/null 2> "$t/stderr" && fail "--output $out taken"
+  grep -q "is not a folder" "$t/stderr" && ! grep -q '^cycle' "$t/stderr" || fail "--output $out: $(cat "$t/stderr")"
+done
 echo '{"measured": 3' > "$t/bad.json"
 bads=("--free scale,nosuch|nosuch" "--tie corundum.a|--tie" "--range 50 40|--range" "--setup $t/bad.json|bad.json")
 for bad in "${bads[@]}"; do
