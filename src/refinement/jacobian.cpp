@@ -9,6 +9,7 @@
 // refinement: a column depends only on the values, so it is the same to the
 // bit on any thread.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
@@ -161,7 +162,12 @@ void differenceColumns(pk_refinement &r, const std::vector<int> &indices, const 
                        Eigen::MatrixXd &j) {
     const auto threads = static_cast<std::size_t>(
         std::clamp<int32_t>(r.options.threads, 1, static_cast<int32_t>(std::max<std::size_t>(indices.size(), 1))));
+    // The copies leave out the Chebyshev columns (12 of the points' length at most): a differenced column never
+    // moves the background, so a copy's evaluation keeps the background curve it was copied with.
+    std::array<std::vector<double>, PK_BACKGROUND_COEFFICIENTS> chebyshev;
+    if (threads > 1) chebyshev.swap(r.chebyshev);
     std::vector<pk_refinement> copies(threads - 1, r);
+    if (threads > 1) chebyshev.swap(r.chebyshev);
     phase::runShared(threads, [&](std::size_t share) {
         pk_refinement &model = share == 0 ? r : copies[share - 1];
         for (std::size_t k = share; k < indices.size(); k += threads) {
