@@ -591,8 +591,9 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     const Phase owned(alloy);
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.05, 1);
     const double oblique[6] = {5.0, 6.0, 7.0, 80.0, 85.0, 95.0};
+    const pk_site general = {"Fe1", "Fe", 0.2, 0.3, 0.4, 1.0, 0.005, 0, {}};
     pk_phase *tri = nullptr;
-    ASSERT_EQ(pk_phase_from_symbol("tri", "P -1", oblique, sites, 1, &tri, nullptr), PK_OK);
+    ASSERT_EQ(pk_phase_from_symbol("tri", "P -1", oblique, &general, 1, &tri, nullptr), PK_OK);
     const Phase ownedTri(tri);
     const Refinement r =
         refinementOf(measured.get(), {settingOf(silicon.get(), 1.0), settingOf(alloy, 1.0), settingOf(tri, 1.0)});
@@ -610,6 +611,8 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(pk_refinement_tie(r.get(), "silicon.a", "alloy.Fe1.uiso", &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(pk_refinement_tie(r.get(), "tri.a", "tri.alpha", &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(parameter(r.get(), "tri.alpha").lower, 1.0);  // an angle, not a length: 1° … 179°
+    for (const auto &[axis, value] : {std::pair{"x", 0.2}, std::pair{"y", 0.3}, std::pair{"z", 0.4}})
+        EXPECT_EQ(parameter(r.get(), std::string("tri.Fe1.") + axis).value, value);  // a general position, all free
     EXPECT_EQ(parameter(r.get(), "tri.gamma").upper, 179.0);
     EXPECT_EQ(pk_refinement_tie(r.get(), "silicon.scale", "alloy.scale", &e), PK_OK) << e.message;
     EXPECT_EQ(pk_refinement_set_value(r.get(), "alloy.scale", 2.0, &e), PK_ERROR_ARGUMENT);  // it follows
