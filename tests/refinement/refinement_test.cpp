@@ -265,6 +265,9 @@ TEST_F(Mixture, RefinedStructureReadsBackFromItsCif) {
     ASSERT_GT(size, 500);
     std::string text(static_cast<std::size_t>(size), '\0');
     ASSERT_EQ(pk_refinement_phase_cif(r.get(), 0, text.data(), size, &size, &e), PK_OK) << e.message;
+    int32_t none = 1;  // a refused call needs nothing
+    EXPECT_EQ(pk_refinement_phase_cif(r.get(), 1, text.data(), size, &none, &e), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(none, 0);
     const pk_parameter a = parameter(r.get(), "silicon.a"), u = parameter(r.get(), "silicon.Si1.uiso");
     EXPECT_NE(text.find("_cell_length_a " + powderkit::refinement::valueWithEsd(a.value, a.esd)), std::string::npos)
         << text;
@@ -516,6 +519,8 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     EXPECT_EQ(pk_refinement_parameter_count(bare.get()), pk_refinement_parameter_count(perfect.get()) - 4);
     const pk_refinement_summary none = run(bare.get(), "");
     EXPECT_EQ(none.stop, PK_STOP_NOTHING_FREE);
+    EXPECT_STREQ(pk_refinement_stop_reason(bare.get()), "no parameter is free");
+    EXPECT_STREQ(pk_refinement_stop_reason(nullptr), "");
     EXPECT_EQ(none.cycles, 0);
 
     // Silicon 220 lies at 47.30°; 47.0°–47.6° doubled, 46.9°–47.7° (41 points of 0.02°) left out.
