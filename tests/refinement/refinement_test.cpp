@@ -255,6 +255,9 @@ TEST_F(Mixture, RefinedStructureReadsBackFromItsCif) {
     ASSERT_GT(size, 500);
     std::string text(static_cast<std::size_t>(size), '\0');
     ASSERT_EQ(pk_refinement_phase_cif(r.get(), 0, text.data(), size, &size, &e), PK_OK) << e.message;
+    int32_t none = 1;  // a refused call needs nothing
+    EXPECT_EQ(pk_refinement_phase_cif(r.get(), 1, text.data(), size, &none, &e), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(none, 0);
     const pk_parameter a = parameter(r.get(), "silicon.a"), u = parameter(r.get(), "silicon.Si1.uiso");
     EXPECT_NE(text.find("_cell_length_a " + powderkit::refinement::valueWithEsd(a.value, a.esd)), std::string::npos)
         << text;
@@ -512,6 +515,8 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     EXPECT_EQ(pk_refinement_parameter_count(bare.get()), pk_refinement_parameter_count(perfect.get()) - 4);
     const pk_refinement_summary none = run(bare.get(), "");
     EXPECT_EQ(none.stop, PK_STOP_NOTHING_FREE);
+    EXPECT_STREQ(pk_refinement_stop_reason(bare.get()), "no parameter is free");
+    EXPECT_STREQ(pk_refinement_stop_reason(nullptr), "");
     EXPECT_EQ(none.cycles, 0);
 
     // Silicon 220 lies at 47.30°; 47.0°–47.6° doubled, 46.9°–47.7° (41 points of 0.02°) left out.
@@ -587,8 +592,9 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     const Phase owned(alloy);
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.05, 1);
     const double oblique[6] = {5.0, 6.0, 7.0, 80.0, 85.0, 95.0};
+    const pk_site general = {"Fe1", "Fe", 0.2, 0.3, 0.4, 1.0, 0.005, 0, {}};
     pk_phase *tri = nullptr;
-    ASSERT_EQ(pk_phase_from_symbol("tri", "P -1", oblique, sites, 1, &tri, nullptr), PK_OK);
+    ASSERT_EQ(pk_phase_from_symbol("tri", "P -1", oblique, &general, 1, &tri, nullptr), PK_OK);
     const Phase ownedTri(tri);
     const Refinement r =
         refinementOf(measured.get(), {settingOf(silicon.get(), 1.0), settingOf(alloy, 1.0), settingOf(tri, 1.0)});
@@ -606,6 +612,8 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(pk_refinement_tie(r.get(), "silicon.a", "alloy.Fe1.uiso", &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(pk_refinement_tie(r.get(), "tri.a", "tri.alpha", &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(parameter(r.get(), "tri.alpha").lower, 1.0);  // an angle, not a length: 1° … 179°
+    for (const auto &[axis, value] : {std::pair{"x", 0.2}, std::pair{"y", 0.3}, std::pair{"z", 0.4}})
+        EXPECT_EQ(parameter(r.get(), std::string("tri.Fe1.") + axis).value, value);  // a general position, all free
     EXPECT_EQ(parameter(r.get(), "tri.gamma").upper, 179.0);
     EXPECT_EQ(pk_refinement_tie(r.get(), "silicon.scale", "alloy.scale", &e), PK_OK) << e.message;
     EXPECT_EQ(pk_refinement_set_value(r.get(), "alloy.scale", 2.0, &e), PK_ERROR_ARGUMENT);  // it follows
