@@ -45,6 +45,12 @@ constexpr double kOnLine = 0.5;
 constexpr double kAlone = 1.5;
 // After the first fit, peaks whose width lies outside this ratio of the fit's are dropped.
 constexpr double kWidthRatio = 1.6;
+// The least target a width fit weighs by, as a share of the targets' median;
+// and the least width (a share of the narrowest peak's FWHM) a fitted Gaussian
+// or Lorentzian part may have over the range: below it the data do not
+// determine that part, and its terms keep their start.
+constexpr double kLeastTargetShare = 0.1;
+constexpr double kLeastWidthShare = 0.01;
 constexpr int kBisections = 60;
 // Le Bail extraction passes at each trial of the widths' scale.
 constexpr int kExtractionPasses = 4;
@@ -78,24 +84,32 @@ struct Widths {
 };
 
 // Weighted least squares of `target` on the columns `use` of `basis`, with
-// relative weights 1/target²; the coefficients of the columns not used stay
-// at `coefficients` and their part is taken from the target first.
+// relative weights 1/target² (each target taken as at least a tenth of their
+// median, so that a width near zero cannot outweigh the rest); the
+// coefficients of the width's own columns (`mine`) not used stay at
+// `coefficients` and their part is taken from the target first. The other
+// width's columns play no part.
 bool fitTerms(const std::vector<std::vector<double>> &basis, const std::vector<double> &target,
-              const std::vector<bool> &use, std::vector<double> &coefficients) {
+              const std::vector<bool> &use, const std::vector<bool> &mine, std::vector<double> &coefficients) {
     const auto rows = static_cast<Eigen::Index>(target.size());
     std::vector<std::size_t> columns;
     for (std::size_t c = 0; c < use.size(); ++c) {
         if (use[c]) columns.push_back(c);
     }
     if (columns.empty() || static_cast<Eigen::Index>(columns.size()) > rows) return false;
+    std::vector<double> sizes;
+    for (double t : target) sizes.push_back(std::fabs(t));
+    const auto middle = sizes.begin() + static_cast<std::ptrdiff_t>(sizes.size() / 2);
+    std::nth_element(sizes.begin(), middle, sizes.end());
+    const double least = std::max(kLeastTargetShare * *middle, 1e-12);
     Eigen::MatrixXd a(rows, static_cast<Eigen::Index>(columns.size()));
     Eigen::VectorXd b(rows);
     for (Eigen::Index i = 0; i < rows; ++i) {
         const auto row = static_cast<std::size_t>(i);
-        const double weight = 1.0 / std::max(std::fabs(target[row]), 1e-12);
+        const double weight = 1.0 / std::max(std::fabs(target[row]), least);
         double rest = target[row];
         for (std::size_t c = 0; c < use.size(); ++c) {
-            if (!use[c]) rest -= coefficients[c] * basis[row][c];
+            if (mine[c] && !use[c]) rest -= coefficients[c] * basis[row][c];
         }
         for (std::size_t k = 0; k < columns.size(); ++k)
             a(i, static_cast<Eigen::Index>(k)) = weight * basis[row][columns[k]];
@@ -125,7 +139,9 @@ void fitWidthTerms(const std::vector<std::vector<double>> &basis, const std::vec
         for (std::size_t c = 0; c < free.size(); ++c) {
             if (free[c] && !use[c]) trial[c] = 0.0;
         }
-        if (fitTerms(basis, target, use, trial) && positive(trial)) {
+        std::vector<bool> mine(free.size(), false);
+        for (std::size_t c : preference) mine[c] = true;
+        if (fitTerms(basis, target, use, mine, trial) && positive(trial)) {
             coefficients = trial;
             return;
         }
@@ -192,13 +208,22 @@ void profileFromPeaks(pk_refinement &r, const std::vector<ObservedPeak> &peaks) 
         const std::vector<double> given = c;
         const bool gaussian = model.profile.type != PK_PROFILE_LORENTZIAN;
         const bool lorentzian = model.profile.type != PK_PROFILE_GAUSSIAN;
+        double narrowest = INFINITY;
+        for (const Widths &w : widths) {
+            narrowest = std::min(narrowest, phase::thompsonCoxHastingsFwhm(std::sqrt(w.gaussianSquare), w.lorentzian));
+        }
+        const double least = kLeastWidthShare * narrowest;
         auto gaussianPositive = [&](const std::vector<double> &v) {
             // H_G² = U t² + V t + W over [t0, t1]: its ends and its vertex.
             std::vector<double> ts = {t0, t1};
             if (v[0] > 0.0) ts.push_back(std::clamp(-v[1] / (2.0 * v[0]), t0, t1));
-            return std::all_of(ts.begin(), ts.end(), [&](double t) { return v[0] * t * t + v[1] * t + v[2] > 0.0; });
+            return std::all_of(ts.begin(), ts.end(),
+                               [&](double t) { return v[0] * t * t + v[1] * t + v[2] > least * least; });
         };
-        auto lorentzianPositive = [&](const std::vector<double> &v) { return v[3] >= 0.0 && v[4] >= 0.0; };
+        // X / cos θ + Y tan θ, both terms ≥ 0, is least at the low end of the range (where cos θ ≈ 1).
+        auto lorentzianPositive = [&](const std::vector<double> &v) {
+            return v[3] >= 0.0 && v[4] >= 0.0 && v[3] + v[4] * t0 > least;
+        };
         for (int pass = 0; pass < 2; ++pass) {
             std::vector<std::vector<double>> basis;
             std::vector<double> gTarget, lTarget;

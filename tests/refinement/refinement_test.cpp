@@ -851,30 +851,43 @@ TEST_F(Mixture, SizeAndStrainFromTheBroadeningBeyondTheInstrument) {
     EXPECT_EQ(pk_refinement_set_instrument_profile(r.get(), &tof, nullptr), PK_ERROR_ARGUMENT);
 }
 
-// The widths taken from the resolved peaks of an exact Kα1 pattern of Gaussian lines (a pseudo-Voigt profile with
-// no Lorentzian terms), from a start three times too wide: at every silicon line √(U tan² θ + V tan θ + W) is the
-// truth's FWHM to 1 %.
+// The widths taken from the resolved peaks of exact Kα1 patterns, from a start three times too wide: Gaussian lines (no
+// Lorentzian terms), and pseudo-Voigt lines with X and Y as well (each width's fit must leave the other's terms out).
+// At every silicon line the fitted FWHM is the truth's to 2 %, each part's FWHM (Gaussian √(U t² + V t + W),
+// Lorentzian X/cos θ + Y tan θ) combined by Thompson, Cox and Hastings' H⁵ = G⁵ + 2.69269 G⁴L + 2.42843 G³L² +
+// 4.47163 G²L³ + 0.07842 GL⁴ + L⁵.
 TEST_F(Mixture, StartingWidthsFromTheMeasuredPeaks) {
     pk_instrument alpha1 = copper();
     alpha1.wavelength2 = alpha1.ratio2 = 0.0;
-    pk_profile truth;
-    pk_profile_default(&truth, PK_PROFILE_PSEUDO_VOIGT, nullptr);
-    std::tie(truth.U, truth.V, truth.W, truth.X, truth.Y, truth.asymmetry) =
-        std::make_tuple(0.01, -0.004, 0.006, 0.0, 0.0, 0.0);
-    pk_profile start = truth;
-    std::tie(start.U, start.V, start.W) = std::make_tuple(0.09, -0.036, 0.054);
-    const Measured measured =
-        measure({settingOf(silicon.get(), kSiliconScale, &truth)}, 20.0, 120.0, 0.01, 0, {0.0, 0.0}, alpha1);
-    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &start)},
-                                      PK_REFINE_RIETVELD, 4, alpha1);
-    ASSERT_EQ(pk_refinement_set_free(r.get(), "profile", true, nullptr), PK_OK);
-    const std::vector<powderkit::refinement::ObservedPeak> peaks = powderkit::refinement::observedPeaks(*r);
-    ASSERT_GE(peaks.size(), 8u);
-    powderkit::refinement::profileFromPeaks(*r, peaks);
-    const auto value = [&r](const char *name) { return parameter(r.get(), std::string("silicon.") + name).value; };
-    for (const powderkit::refinement::ObservedPeak &peak : peaks) {
-        const double t = std::tan(peak.position * kPi / 360.0), fwhm = std::sqrt(truth.U * t * t + truth.V * t + truth.W);
-        EXPECT_NEAR(std::sqrt(value("U") * t * t + value("V") * t + value("W")), fwhm, 0.01 * fwhm) << peak.position;
+    const auto fwhm = [](const double *p, double theta) {
+        const double t = std::tan(theta), g = std::sqrt(p[0] * t * t + p[1] * t + p[2]), l = p[3] / std::cos(theta) + p[4] * t;
+        return std::pow(std::pow(g, 5) + 2.69269 * std::pow(g, 4) * l + 2.42843 * std::pow(g, 3) * l * l +
+                            4.47163 * g * g * std::pow(l, 3) + 0.07842 * g * std::pow(l, 4) + std::pow(l, 5), 0.2);
+    };
+    for (const std::array<double, 5> &uvwxy : {std::array<double, 5>{0.01, -0.004, 0.006, 0.0, 0.0},
+                                               std::array<double, 5>{0.01, -0.004, 0.006, 0.02, 0.03}}) {
+        pk_profile truth, start;
+        pk_profile_default(&truth, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+        std::tie(truth.U, truth.V, truth.W, truth.X, truth.Y, truth.asymmetry) =
+            std::make_tuple(uvwxy[0], uvwxy[1], uvwxy[2], uvwxy[3], uvwxy[4], 0.0);
+        start = truth;
+        std::tie(start.U, start.V, start.W, start.X, start.Y) =
+            std::make_tuple(9 * truth.U, 9 * truth.V, 9 * truth.W, 3 * truth.X, 3 * truth.Y);
+        const Measured measured =
+            measure({settingOf(silicon.get(), kSiliconScale, &truth)}, 20.0, 120.0, 0.01, 0, {0.0, 0.0}, alpha1);
+        const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &start)},
+                                          PK_REFINE_RIETVELD, 4, alpha1);
+        ASSERT_EQ(pk_refinement_set_free(r.get(), "profile", true, nullptr), PK_OK);
+        const std::vector<powderkit::refinement::ObservedPeak> peaks = powderkit::refinement::observedPeaks(*r);
+        ASSERT_GE(peaks.size(), 8u);
+        powderkit::refinement::profileFromPeaks(*r, peaks);
+        double fitted[5];
+        for (int k = 0; k < 5; ++k) fitted[k] = parameter(r.get(), std::string("silicon.") + "UVWXY"[k]).value;
+        for (const powderkit::refinement::ObservedPeak &peak : peaks) {
+            const double theta = peak.position * kPi / 360.0;
+            EXPECT_NEAR(fwhm(fitted, theta), fwhm(uvwxy.data(), theta), 0.02 * fwhm(uvwxy.data(), theta))
+                << peak.position << ", X " << uvwxy[3];
+        }
     }
 }
 
