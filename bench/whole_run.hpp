@@ -28,7 +28,7 @@ void wholeRun(benchmark::State &state, const Make &make) {
         pk_refinement_get_summary(r, &summary, nullptr);
         cycles += summary.cycles;
         converged += summary.converged;
-        reduced += summary.GoF;
+        reduced += summary.reduced_chi2;
         pk_refinement_free(r);
         state.ResumeTiming();
     }

@@ -327,8 +327,8 @@ std::string resultText(const RefineResult &result) {
         parameters.add(known ? states[parameter.state] : "?");
     }
     const pk_refinement_summary &summary = result.summary;
-    Table statistics({"Rp", "Rwp", "Rexp", "chi2", "GoF", "points", "cycles", "converged", "stop_reason"});
-    statistics.row().add(summary.Rp).add(summary.Rwp).add(summary.Rexp).add(summary.chi2).add(summary.GoF);
+    Table statistics({"Rp", "Rwp", "Rexp", "chi2", "reduced_chi2", "GoF", "points", "cycles", "converged", "stop_reason"});
+    statistics.row().add(summary.Rp).add(summary.Rwp).add(summary.Rexp).add(summary.chi2).add(summary.reduced_chi2).add(summary.GoF);
     statistics.addInteger(summary.points).addInteger(summary.cycles);
     statistics.add(summary.converged ? "yes" : "no").add(result.stop_reason);
     Table phases({"phase", "a", "b", "c", "alpha", "beta", "gamma", "R_bragg", "weight_fraction", "size_nm",

@@ -385,6 +385,7 @@ std::string refinementJson(const RefineResult &result) {
                          {"Rwp", number(summary.Rwp)},
                          {"Rexp", number(summary.Rexp)},
                          {"chi2", number(summary.chi2)},
+                         {"reduced_chi2", number(summary.reduced_chi2)},
                          {"GoF", number(summary.GoF)}}},
                        {"parameters", parameters},
                        {"phases", phases}};

@@ -784,7 +784,8 @@ typedef struct pk_refinement_summary {
     int32_t free_count;     /* parameters refined */
     double Rp, Rwp, Rexp;   /* percent */
     double chi2;            /* Σ w (y_obs − y_calc)² */
-    double GoF;             /* χ² / (N − P) */
+    double reduced_chi2;    /* χ² / (N − P) */
+    double GoF;             /* goodness of fit S = Rwp / Rexp = √(reduced χ²) */
     uint8_t doubtful;       /* the verdict found reasons to doubt the fit: pk_refinement_verdict */
 } pk_refinement_summary;
 

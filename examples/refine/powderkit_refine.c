@@ -264,7 +264,7 @@ static int run(const char *folder, const char *data, double seed) {
         fputs(pk_refinement_warnings(r), stdout);
         ok = joinPath(path, sizeof path, folder, "parameters.tsv") && report(&m, r, starts, path) &&
              writeFit(r, folder);
-        printf("\nRwp %.4f %%  Rexp %.4f %%  Rp %.4f %%  GoF %.4f\n", s.Rwp, s.Rexp, s.Rp, s.GoF);
+        printf("\nRwp %.4f %%  Rexp %.4f %%  Rp %.4f %%  reduced χ² %.4f  GoF %.4f\n", s.Rwp, s.Rexp, s.Rp, s.reduced_chi2, s.GoF);
     }
     if (ok) printf("written to %s: mixture.xy, parameters.tsv, fit.xy, fit.svg\n", folder);
     if (!ok) fprintf(stderr, "powderkit-refine: %s\n", e.message[0] != '\0' ? e.message : "cannot write a file");

@@ -101,7 +101,7 @@ class Parameter(ctypes.Structure):
 class RefinementSummary(ctypes.Structure):
     _fields_ = [("converged", c_uint8), ("stop", c_int32), ("cycles", c_int32), ("points", c_int32),
                 ("free_count", c_int32), ("Rp", c_double), ("Rwp", c_double), ("Rexp", c_double),
-                ("chi2", c_double), ("GoF", c_double), ("doubtful", c_uint8)]
+                ("chi2", c_double), ("reduced_chi2", c_double), ("GoF", c_double), ("doubtful", c_uint8)]
 
 
 class RefinementPhase(ctypes.Structure):

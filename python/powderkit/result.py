@@ -68,7 +68,9 @@ class Result:
     """What a refinement run found.
 
     parameters      dict name → Parameter(value, esd, state, lower, upper)
-    Rp, Rwp, Rexp   percent;  chi2 = Σ w (y_obs − y_calc)²;  GoF = χ² / (N − P)
+    Rp, Rwp, Rexp   percent;  chi2 = Σ w (y_obs − y_calc)²;  reduced_chi2 = χ² / (N − P)
+    GoF             the goodness of fit S = Rwp / Rexp = √reduced_chi2 (near 1: a fit to
+                    the counting noise)
     converged       True when χ² and every shift fell below their tolerances
     stop            "converged", "cycle limit", "stopped by callback", "singular",
                     "diverged" or "nothing free"; stop_reason says it in words
@@ -158,5 +160,5 @@ class Result:
         return plot_result(self, ax, title)
 
     def __repr__(self):
-        return (f"<Result {self.stop} after {self.cycles} cycles: Rwp {self.Rwp:.3f} %, GoF {self.GoF:.3f}, "
+        return (f"<Result {self.stop} after {self.cycles} cycles: Rwp {self.Rwp:.3f} %, reduced χ² {self.reduced_chi2:.3f}, GoF {self.GoF:.3f}, "
                 f"{self.free_count} parameters refined>")

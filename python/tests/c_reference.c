@@ -35,7 +35,7 @@ static int layout(void) {
     FIELD(pk_refinement_options, shift_tolerance);
     SIZE(pk_parameter); FIELD(pk_parameter, value); FIELD(pk_parameter, state); FIELD(pk_parameter, upper);
     SIZE(pk_refinement_summary); FIELD(pk_refinement_summary, stop); FIELD(pk_refinement_summary, Rp);
-    FIELD(pk_refinement_summary, GoF);
+    FIELD(pk_refinement_summary, reduced_chi2); FIELD(pk_refinement_summary, GoF);
     SIZE(pk_refinement_phase); FIELD(pk_refinement_phase, cell); FIELD(pk_refinement_phase, weight_fraction);
     FIELD(pk_refinement_phase, size_nm); FIELD(pk_refinement_phase, strain_esd);
     return 0;

@@ -57,7 +57,8 @@ def test_two_phases_refine_to_the_truth(phases, two_phase):
     with pytest.raises(pk.Error, match="threads"):
         started_off(phases, two_phase, threads=0)
     assert result.converged and result.stop == "converged"
-    assert abs(result.GoF - 1) < 0.15   # the right model on Poisson noise: χ²/(N − P) near 1
+    assert abs(result.reduced_chi2 - 1) < 0.15   # the right model on Poisson noise: χ²/(N − P) near 1
+    assert result.GoF == pytest.approx(result.Rwp / result.Rexp, rel=1e-12)
     corundum, silicon = phases
     for name, true in (("corundum.a", corundum.cell[0]), ("corundum.c", corundum.cell[2]),
                        ("silicon.a", silicon.cell[0])):

@@ -78,7 +78,10 @@ void fillStatistics(pk_refinement &r, std::size_t freeCount) {
     s.chi2 = chiSquared(r);
     s.Rwp = calculateWeightedProfileResidual(s.chi2, weightedSquares);
     s.Rexp = calculateExpectedProfileResidual(n, p, weightedSquares);
-    s.GoF = n > p ? calculateGoodnessOfFit(s.chi2, n, p) : kNaN;
+    // The core's goodness of fit is χ²/(N − P), the reduced χ²; refinement
+    // users read GoF as S = Rwp/Rexp, its square root.
+    s.reduced_chi2 = n > p ? calculateGoodnessOfFit(s.chi2, n, p) : kNaN;
+    s.GoF = std::sqrt(s.reduced_chi2);
     // Rp = 100 Σ|y − y_calc| / Σ y over the fitted points.
     s.Rp = observed != 0.0 ? 100.0 * absolute / observed : kNaN;
 }
@@ -128,7 +131,7 @@ void fillUncertainties(pk_refinement &r, const std::vector<int> &free) {
     freezeWindows(r, false);
     const auto size = static_cast<Eigen::Index>(free.size());
     const Eigen::MatrixXd inverse = scaledInverse(e);
-    const double reduced = r.summary.GoF;
+    const double reduced = r.summary.reduced_chi2;
     r.correlationSize = static_cast<int32_t>(size);
     r.correlationOrder = free;
     r.correlations.assign(static_cast<std::size_t>(size * size), 0.0);

@@ -122,8 +122,8 @@ void judge(pk_refinement &r) {
     if (s.stop != PK_STOP_CONVERGED && s.stop != PK_STOP_NOTHING_FREE) {
         reasons << "the run did not converge: " << r.stopReason << "\n";
     }
-    if (s.GoF > kPoorReducedChiSquared) {
-        reasons << "the reduced χ² is " << fixed(s.GoF, 1) << " (S = Rwp/Rexp = " << fixed(s.Rwp / s.Rexp, 2)
+    if (s.reduced_chi2 > kPoorReducedChiSquared) {
+        reasons << "the reduced χ² is " << fixed(s.reduced_chi2, 1) << " (GoF S = Rwp/Rexp = " << fixed(s.GoF, 2)
                 << "): the model does not explain the data to their precision\n";
     }
     const std::vector<ResidualPeak> peaks = unexplainedPeaks(r);

@@ -154,7 +154,8 @@ check_fit() {  # DIR free|fixed: the cells, and whether corundum.a was refined
 import json, sys
 d = json.load(open(sys.argv[1] + "/refinement.json"))
 assert {"converged", "cycles", "stop_reason", "statistics", "parameters", "phases"} <= d.keys()
-assert {"Rp", "Rwp", "Rexp", "chi2", "GoF"} <= d["statistics"].keys()
+assert {"Rp", "Rwp", "Rexp", "chi2", "reduced_chi2", "GoF"} <= d["statistics"].keys()
+s = d["statistics"]; assert abs(s["GoF"] - s["Rwp"] / s["Rexp"]) < 1e-9 * s["GoF"]
 truth = {"corundum": [4.7589, 4.7589, 12.991], "silicon": [5.431194] * 3}
 assert len(d["phases"]) == 2
 for phase in d["phases"]:

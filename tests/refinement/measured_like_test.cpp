@@ -119,7 +119,7 @@ Fit refine(const pk_measured_pattern *measured, const pk_instrument &instrument,
 // Each named value within kEsds esd's of the truth; the fit good and converged, with nothing to doubt.
 void expectRecovered(const Fit &run, const std::vector<std::pair<std::string, double>> &truth) {
     EXPECT_EQ(run.summary.stop, PK_STOP_CONVERGED) << run.report;
-    EXPECT_LT(run.summary.GoF, kGoodReducedChiSquared) << run.report;
+    EXPECT_LT(run.summary.reduced_chi2, kGoodReducedChiSquared) << run.report;
     EXPECT_FALSE(run.summary.doubtful) << run.report;
     for (const auto &[name, value] : truth) {
         const pk_parameter p = parameter(run.refinement.get(), name);

@@ -123,7 +123,8 @@ TEST_F(Mixture, RietveldRecoversEveryParameterFromAStartOneHundredthOff) {
     const pk_refinement_summary s = run(r.get(), "scale,background,zero,cell,profile");
     EXPECT_EQ(s.stop, PK_STOP_CONVERGED) << pk_refinement_stop_reason(r.get());
     EXPECT_LE(s.cycles, 60);
-    EXPECT_NEAR(s.GoF, 1.0, 0.1);
+    EXPECT_NEAR(s.reduced_chi2, 1.0, 0.1);
+    EXPECT_NEAR(s.GoF, s.Rwp / s.Rexp, 1e-12);  // S = Rwp/Rexp, the square root of the reduced χ²
     pk_profile truth;
     pk_profile_default(&truth, PK_PROFILE_PSEUDO_VOIGT, nullptr);
     expectRecovered(r.get(), {{"corundum.scale", kCorundumScale},
@@ -212,7 +213,7 @@ TEST_F(Mixture, LeBailFindsTheCellOfAPhaseWithoutSites) {
     const Refinement r = refinementOf(measured.get(), {settingOf(bare, 1.0)}, PK_REFINE_LE_BAIL);
     const pk_refinement_summary s = run(r.get(), "background,zero,cell,profile");
     EXPECT_EQ(s.stop, PK_STOP_CONVERGED) << pk_refinement_stop_reason(r.get());
-    EXPECT_LT(s.GoF, 1.3);
+    EXPECT_LT(s.reduced_chi2, 1.3);
     expectRecovered(r.get(), {{"bare.a", siliconCell[0]}});
 }
 
@@ -226,7 +227,7 @@ TEST_F(Mixture, LeBailOfOverlappingPhasesConverges) {
     const pk_refinement_summary s = run(r.get(), "background,cell,profile");
     EXPECT_EQ(s.stop, PK_STOP_CONVERGED) << pk_refinement_stop_reason(r.get());
     EXPECT_LT(s.cycles, 20);
-    EXPECT_LT(s.GoF, 1.1) << s.cycles << " cycles, Rwp " << s.Rwp << " " << pk_refinement_warnings(r.get());
+    EXPECT_LT(s.reduced_chi2, 1.1) << s.cycles << " cycles, Rwp " << s.Rwp << " " << pk_refinement_warnings(r.get());
 }
 
 // Values with their esd's in the crystallographers' notation, worked out by hand: two esd digits when they read 19 or
@@ -287,7 +288,7 @@ TEST_F(Mixture, UndeterminedParametersAreFixedAndNamed) {
     const pk_refinement_summary s = run(lone.get(), "silicon.scale,silicon.Si1.occ,background");
     EXPECT_EQ(s.stop, PK_STOP_CONVERGED) << pk_refinement_stop_reason(lone.get());
     EXPECT_EQ(s.free_count, 5);  // the scale and four background terms
-    EXPECT_LT(s.GoF, 1.3);
+    EXPECT_LT(s.reduced_chi2, 1.3);
     EXPECT_EQ(parameter(lone.get(), "silicon.Si1.occ").state, PK_PARAMETER_UNDETERMINED);
     EXPECT_TRUE(std::isnan(parameter(lone.get(), "silicon.Si1.occ").esd));
     EXPECT_TRUE(std::isfinite(parameter(lone.get(), "silicon.scale").esd));
@@ -546,7 +547,7 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
         total += observed[i];
     }
     EXPECT_NEAR(s.Rp, 100.0 * absolute / total, kRoundOff);
-    EXPECT_NEAR(s.GoF, 1.0, 0.1);
+    EXPECT_NEAR(s.reduced_chi2, 1.0, 0.1);
     expectRecovered(r.get(), {{"silicon.scale", kSiliconScale}, {"silicon.a", siliconCell[0]}});
     ASSERT_EQ(pk_refinement_phase_result(r.get(), 0, &result, nullptr), PK_OK);
     EXPECT_LT(result.r_bragg, 2.0);
