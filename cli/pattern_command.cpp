@@ -29,9 +29,6 @@ std::vector<double> patternAxis(const std::vector<double> &range) {
     }
     if (step <= 0.0) throw InputError(given + "the step must be positive");
     if (to <= from) throw InputError(given + "the end must lie above the start");
-    if (from < 0.0 || to >= 180.0) {
-        throw InputError(given + "2θ must lie between 0 and 180 degrees");
-    }
     const double n = std::round((to - from) / step) + 1.0;
     if (n > kMostPoints) {
         throw InputError(given + "more than " + formatNumber(kMostPoints) + " points");

@@ -18,18 +18,9 @@ std::string runReflexions(const ReflexionsOptions &options) {
     int32_t limit_kind = PK_LIMIT_X_MAX;
     double limit = kDefaultTwoThetaMax;
     if (options.has_d_min) {
-        if (!std::isfinite(options.d_min) || options.d_min <= 0.0) {
-            throw InputError("--d-min: must be a positive number of Å, not " +
-                             formatNumber(options.d_min));
-        }
         limit_kind = PK_LIMIT_D_MIN;
         limit = options.d_min;
     } else if (options.has_two_theta_max) {
-        if (!std::isfinite(options.two_theta_max) || options.two_theta_max <= 0.0 ||
-            options.two_theta_max > 180.0) {
-            throw InputError("--two-theta-max: must lie in (0, 180] degrees, not " +
-                             formatNumber(options.two_theta_max));
-        }
         limit = options.two_theta_max;
     }
     const pk_instrument instrument = makeInstrument(options.source, false);

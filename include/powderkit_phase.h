@@ -636,7 +636,7 @@ enum {
 typedef struct pk_refinement_options {
     int32_t mode;               /* PK_REFINE_RIETVELD or PK_REFINE_LE_BAIL */
     int32_t background_count;   /* Chebyshev coefficients, 0 … 13 */
-    double x_min, x_max;        /* the range refined; x_min ≥ x_max: the whole pattern */
+    double x_min, x_max;        /* the range refined, x_min < x_max; both 0: the whole pattern */
     int32_t max_cycles;         /* cycle limit */
     double chi2_tolerance;      /* converged when χ² changes by less than this fraction … */
     double shift_tolerance;     /* … and every shift is below this fraction of its esd */

@@ -226,6 +226,12 @@ REFUSALS = [
     ("a negative Uiso", lambda p, x: pk.Phase("P 1", (5, 5, 5, 90, 90, 90), [pk.Site("Fe1", "Fe", (0, 0, 0),
                                                                                   uiso=-0.01)]),
      "Uiso = -0.01 Å² is negative"),
+    # The layer's range checks, the command's too.
+    ("a reversed range", lambda p, x: pk.Refinement(pk.MeasuredPattern(x, np.ones(len(x))), [p], range=(90, 10)),
+     "the range 90 … 10 is reversed"),
+    ("2θ beyond 180°", lambda p, x: p.reflexions(two_theta_max=200), "the 2θ limit 200 must lie in (0, 180]"),
+    ("d_min of 0", lambda p, x: p.reflexions(d_min=0), "d_min 0 must be a positive number of Å"),
+    ("a pattern at 190°", lambda p, x: pk.pattern(p, x + 110), "x_max = 190: must lie below 180° 2θ"),
 ]
 
 

@@ -6,6 +6,7 @@
 #define POWDERKIT_PHASE_BOUNDARY_HPP
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -15,6 +16,13 @@
 #include "powderkit_phase.h"
 
 namespace powderkit::phase {
+
+// The shortest text that reads back as `value`, for messages.
+inline std::string shortest(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
 
 // A failure with its pk_ status code and a message naming what was wrong.
 class Failure : public std::runtime_error {

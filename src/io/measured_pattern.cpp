@@ -78,12 +78,6 @@ std::string quoted(std::string_view field) {
     return out + "'";
 }
 
-std::string shortest(double value) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
 const char *parseNumber(std::string_view field, double &value) {
     if (!field.empty() && field.front() == '+') {
         field.remove_prefix(1);

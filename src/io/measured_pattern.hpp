@@ -50,9 +50,6 @@ const char *parseNumber(std::string_view field, double &value);
 // outside printable ASCII shown as '?'.
 std::string quoted(std::string_view field);
 
-// The shortest text that reads back as `value`.
-std::string shortest(double value);
-
 // The 1-based line of the byte at `offset` of `text`.
 long lineOfOffset(std::string_view text, std::size_t offset);
 

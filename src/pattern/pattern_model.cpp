@@ -198,6 +198,10 @@ std::unique_ptr<pk_pattern_model> makeModel(const pk_instrument &instrument, con
     if (instrument.axis == PK_AXIS_TWO_THETA && !(xMin - instrument.zero > 0.0)) {
         fail(PK_ERROR_ARGUMENT, "x_min must lie above 0° 2θ (zero included)");
     }
+    // 2θ = 180° is backscattering: no Bragg angle lies beyond it.
+    if (instrument.axis == PK_AXIS_TWO_THETA && !(xMax - instrument.zero < 180.0)) {
+        fail(PK_ERROR_ARGUMENT, "x_max = " + shortest(xMax) + ": must lie below 180° 2θ (zero included)");
+    }
     if (instrument.axis == PK_AXIS_TOF && !(xMin > 0.0)) fail(PK_ERROR_ARGUMENT, "x_min must be a positive flight time");
     auto model = std::make_unique<pk_pattern_model>();
     model->instrument = instrument;

@@ -16,6 +16,7 @@ using powderkit::phase::copyOut;
 using powderkit::phase::copyText;
 using powderkit::phase::requireCapacity;
 using powderkit::phase::requireIndex;
+using powderkit::phase::shortest;
 
 namespace {
 
@@ -31,6 +32,10 @@ void checkOptions(const pk_refinement_options &o) {
         fail(PK_ERROR_ARGUMENT, "the tolerances must be positive numbers");
     }
     if (!std::isfinite(o.x_min) || !std::isfinite(o.x_max)) fail(PK_ERROR_ARGUMENT, "the range is not a number");
+    if (!(o.x_min == 0.0 && o.x_max == 0.0) && !(o.x_max > o.x_min)) {
+        fail(PK_ERROR_ARGUMENT, "the range " + shortest(o.x_min) + " … " + shortest(o.x_max) +
+                                    " is reversed or empty: give x_min < x_max, or both 0 for the whole pattern");
+    }
     if (!(o.cell_window >= 0.0 && o.cell_window <= 0.1)) {
         fail(PK_ERROR_ARGUMENT, "options.cell_window must lie from 0 to 0.1 (±10 %)");
     }
@@ -57,7 +62,7 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
     const double *x = pk_measured_pattern_x(&measured);
     const double *y = pk_measured_pattern_y(&measured);
     const double *sigma = pk_measured_pattern_sigma(&measured);
-    const bool whole = !(options.x_max > options.x_min);
+    const bool whole = options.x_min == 0.0 && options.x_max == 0.0;
     for (int32_t i = 0; i < count; ++i) {
         if (!whole && (x[i] < options.x_min || x[i] > options.x_max)) continue;
         r->x.push_back(x[i]);

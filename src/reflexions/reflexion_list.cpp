@@ -47,10 +47,18 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     ProfilePointer profile = coreProfileOf(instrument, nullptr, 0.0, 0.0);
     double dMin = limit;
     if (limitKind == PK_LIMIT_X_MAX) {
-        if (!std::isfinite(limit)) fail(PK_ERROR_ARGUMENT, "the axis limit is not a number");
+        const bool twoTheta = instrument.axis == PK_AXIS_TWO_THETA;
+        if (twoTheta && !(limit > 0.0 && limit <= 180.0)) {
+            fail(PK_ERROR_ARGUMENT, "the 2θ limit " + shortest(limit) + " must lie in (0, 180] degrees");
+        }
+        if (!twoTheta && !(limit > 0.0 && std::isfinite(limit))) {
+            fail(PK_ERROR_ARGUMENT, "the flight-time limit " + shortest(limit) + " must be a positive number of ms");
+        }
         dMin = dSpacingAt(instrument, profile.get(), limit);
     } else if (limitKind != PK_LIMIT_D_MIN) {
         fail(PK_ERROR_ARGUMENT, "unknown limit kind " + std::to_string(limitKind));
+    } else if (!(limit > 0.0 && std::isfinite(limit))) {
+        fail(PK_ERROR_ARGUMENT, "d_min " + shortest(limit) + " must be a positive number of Å");
     } else if (instrument.axis == PK_AXIS_TWO_THETA) {
         // Below λ/2 there is no Bragg angle: such reflexions cannot be seen
         // at this wavelength, and the list stops where 2θ reaches 179.9°.

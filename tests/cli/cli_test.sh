@@ -50,6 +50,8 @@ cases=(
   "1|empty|bad_cell.cif|reflexions $t/bad_cell.cif"
   "1|empty|--range|pattern $nacl --range 10 5 0.02"
   "1|empty|--range|pattern $nacl --range 10 100 0"
+  "1|empty|x_max = 190: must lie below 180° 2θ|pattern $nacl --range 10 190 0.02"
+  "1|empty|d_min 0 must be a positive number of Å|reflexions $nacl --d-min 0"
   "1|empty|--scale|pattern $nacl --scale 1 2"
   "0|text||pattern $nacl --range 10 60 0.02 --axial 0.02,0.03"
   "1|empty|--axial: S/L and H/L must lie between 0 and 0.1, not 0.2|pattern $nacl --axial 0.2,0.01"
