@@ -46,6 +46,8 @@ PhaseHandle readPhase(const std::string &path, const std::string &block) {
     PhaseHandle phase(made);
     check(status, error);
     if (!phase) throw InputError(path + ": no phase was read");
+    const std::string warnings = pk_phase_warnings(phase.get());
+    if (!warnings.empty()) printWarnings(path + ": " + warnings);
     return phase;
 }
 

@@ -338,6 +338,11 @@ PK_PHASE_API const char *pk_phase_name(const pk_phase *phase);
 /* The space-group symbol, as read or given; "" when only operators were given. */
 PK_PHASE_API const char *pk_phase_symbol(const pk_phase *phase);
 
+/* What the description left open and how it was read, one per line ("" when
+ * nothing): a symbol of a group with two origin choices that names neither
+ * is read as origin choice 1. Lives as long as the phase. */
+PK_PHASE_API const char *pk_phase_warnings(const pk_phase *phase);
+
 /* a b c (Å) α β γ (degrees) into cell[6], and the cell volume (Å³). */
 PK_PHASE_API int32_t pk_phase_cell(const pk_phase *phase, double cell[6], double *volume);
 

@@ -84,6 +84,7 @@ _PROTOTYPES = {
     "pk_phase_free": (None, [c_void_p]),
     "pk_phase_name": (c_char_p, [c_void_p]),
     "pk_phase_symbol": (c_char_p, [c_void_p]),
+    "pk_phase_warnings": (c_char_p, [c_void_p]),
     "pk_phase_cell": (c_int32, [c_void_p, _DOUBLES, _DOUBLES]),
     "pk_phase_site_count": (c_int32, [c_void_p]),
     "pk_phase_site": (c_int32, [c_void_p, c_int32, POINTER(r.Site), _ERROR]),

@@ -1,6 +1,7 @@
 """Phases: one crystal (cell, symmetry, sites) from a CIF file or from code."""
 import ctypes
 import os
+import warnings
 
 import numpy as np
 
@@ -91,6 +92,7 @@ class Phase(Owner):
                  len(sites), ctypes.byref(handle))
             self._setup = ("operators", name, tuple(operators), tuple(cell), tuple(sites))
         self._handle = handle
+        self._warn()
 
     @classmethod
     def from_cif(cls, path, block=None):
@@ -101,6 +103,7 @@ class Phase(Owner):
         phase = cls._adopt(handle, None)
         with open(path, "rb") as file:
             phase._setup = ("cif", file.read(), block)
+        phase._warn(path + ": ")
         return phase
 
     @classmethod
@@ -111,7 +114,13 @@ class Phase(Owner):
             raise Error("the CIF text contains a NUL character")
         handle = ctypes.c_void_p()
         call(lib.pk_phase_from_cif_text, data, _block(block), ctypes.byref(handle))
-        return cls._adopt(handle, ("cif", data, block))
+        phase = cls._adopt(handle, ("cif", data, block))
+        phase._warn()
+        return phase
+
+    def _warn(self, where=""):
+        for line in self.warnings:
+            warnings.warn(where + line, stacklevel=3)
 
     @classmethod
     def _adopt(cls, handle, setup):
@@ -137,6 +146,12 @@ class Phase(Owner):
     def symbol(self):
         """The space-group symbol as read or given ("" when only operators were)."""
         return lib.pk_phase_symbol(self._handle).decode("utf-8")
+
+    @property
+    def warnings(self):
+        """What the description left open and how it was read (a symbol with two origin choices that names
+        neither is read as origin choice 1), one text each; also issued as Python warnings when made."""
+        return tuple(lib.pk_phase_warnings(self._handle).decode("utf-8").splitlines())
 
     @property
     def cell(self):

@@ -126,6 +126,10 @@ const char *pk_phase_symbol(const pk_phase *phase) {
     return phase != nullptr ? phase->description.symmetry.symbol.c_str() : "";
 }
 
+const char *pk_phase_warnings(const pk_phase *phase) {
+    return phase != nullptr ? phase->description.symmetry.warning.c_str() : "";
+}
+
 int32_t pk_phase_cell(const pk_phase *phase, double cell[6], double *volume) {
     return guarded(nullptr, [&] {
         requireArgument(phase, "phase");

@@ -111,7 +111,18 @@ Symmetry symmetryFromSymbol(const std::string &symbol) {
     const std::string text = normalisedSymbol(symbol);
     if (text.empty()) fail(PK_ERROR_CRYSTAL, "the space-group symbol is empty");
     const gemmi::SpaceGroup *group = gemmi::find_spacegroup_by_name(text);
-    if (group != nullptr) return symmetryOf(group->operations(), text);
+    if (group != nullptr) {
+        Symmetry symmetry = symmetryOf(group->operations(), text);
+        // The tables list origin choice 1 first; a symbol without a setting
+        // means it, although origin 2 (at a centre of symmetry) is the more
+        // common in structure reports.
+        if (text.find(':') == std::string::npos && group->ext == '1') {
+            symmetry.warning = "the space group " + text + " has two origin choices and the symbol names neither: " +
+                               "origin choice 1 (" + text + ":1) is taken; write " + text +
+                               ":2 for origin choice 2, at a centre of symmetry";
+        }
+        return symmetry;
+    }
     try {
         return symmetryOf(gemmi::symops_from_hall(text.c_str()), text);
     } catch (const Failure &) {

@@ -24,11 +24,14 @@ struct Symmetry {
     std::vector<SymmetryOperation> operations;  // identity first
     char latticeType;                       // P, A, B, C, I, F or R (obverse)
     bool centrosymmetric;
+    std::string warning;                    // what the symbol left open, or ""
 };
 
 // From a Hermann–Mauguin symbol with an optional setting (":H", ":R", ":1",
 // ":2"; a bare symbol takes the tables' standard setting), or failing that a
-// Hall symbol. Fails naming the symbol.
+// Hall symbol. Fails naming the symbol. A bare symbol of a group with two
+// origin choices takes origin choice 1, as CIF reads it, with a warning that
+// names both.
 Symmetry symmetryFromSymbol(const std::string &symbol);
 
 // From a Hall symbol only.

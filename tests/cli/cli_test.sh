@@ -35,6 +35,7 @@ CIF
 # The same with a cell edge of zero.
 sed 's/^_cell_length_b 5.6402/_cell_length_b 0/' "$t/NaCl.cif" > "$t/bad_cell.cif"
 nacl=$t/NaCl.cif
+printf 'data_Si\n_cell_length_a 5.431\n_cell_length_b 5.431\n_cell_length_c 5.431\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n_symmetry_space_group_name_H-M "F d -3 m"\nloop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\nSi1 0.125 0.125 0.125\n' > "$t/si_bare.cif"
 
 # status  stdout (empty|text)  stderr must contain  arguments
 # GSAS raw data of three banks, the last a time-of-flight one.
@@ -65,6 +66,7 @@ cases=(
   "2|empty||pattern $nacl --range 10 100"
   "2|empty||reflexions $nacl --anode Cu --wavelength 1.5"
   "2|empty||reflexions $nacl --d-min 1 --two-theta-max 90"
+  "0|text|si_bare.cif: the space group F d -3 m has two origin choices|reflexions $t/si_bare.cif"
   "1|empty|$t/missing.xy|peaks $t/missing.xy"
   "1|empty|--significance|peaks $t/missing.xy --significance -1"
   "1|empty|powderkit: warning: $t/banks.gsa: read bank 2; banks 1, 3 not read|peaks $t/banks.gsa --bank 2"

@@ -177,3 +177,35 @@ TEST(BadInput, DisplacementsAsBOrU) {
 }
 
 }  // namespace
+
+// Silicon at ⅛ ⅛ ⅛, where origin choice 2 puts it: "F d -3 m" alone is read as origin choice 1 with a warning naming
+// both; with ":2" the diamond structure's 222 is absent (F ∝ 1 + i^(h+k+l) = 0 for h + k + l = 4n + 2) and 220 is not.
+TEST(BadInput, OriginChoiceLeftOpenIsNamed) {
+    const std::string cif = "data_Si\n_cell_length_a 5.431\n_cell_length_b 5.431\n_cell_length_c 5.431\n"
+                            "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                            "_symmetry_space_group_name_H-M 'F d -3 m%s'\nloop_\n_atom_site_label\n"
+                            "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\nSi1 0.125 0.125 0.125\n";
+    for (const char *setting : {"", ":2"}) {
+        char text[512];
+        std::snprintf(text, sizeof text, cif.c_str(), setting);
+        const pk_test::Phase phase(pk_test::phaseOf(text));
+        const std::string warning = pk_phase_warnings(phase.get());
+        const pk_test::List list(pk_test::listOf(phase.get(), PK_RADIATION_XRAY, 1.540593, PK_LIMIT_D_MIN, 1.5));
+        const std::vector<pk_test::Hkl> hkl = pk_test::indicesOf(list.get());
+        const std::vector<double> f2 = pk_test::valuesOf(list.get(), PK_QUANTITY_F2);
+        double f220 = -1, f222 = -1;
+        for (std::size_t i = 0; i < hkl.size(); ++i) {
+            const int sum = std::abs(hkl[i][0]) + std::abs(hkl[i][1]) + std::abs(hkl[i][2]);
+            if (sum == 4 && hkl[i][0] * hkl[i][1] * hkl[i][2] == 0) f220 = f2[i];
+            if (sum == 6 && std::abs(hkl[i][0]) == 2 && std::abs(hkl[i][1]) == 2) f222 = f2[i];
+        }
+        if (*setting == '\0') {
+            EXPECT_NE(warning.find("origin choice 1 (F d -3 m:1) is taken; write F d -3 m:2"), std::string::npos)
+                << warning;
+        } else {
+            EXPECT_EQ(warning, "");
+            EXPECT_GT(f220, 100.0);
+            EXPECT_NEAR(f222, 0.0, 1e-9 * f220);
+        }
+    }
+}

@@ -96,10 +96,12 @@ struct Free {
     void operator()(pk_phase *p) const { pk_phase_free(p); }
     void operator()(pk_measured_pattern *p) const { pk_measured_pattern_free(p); }
     void operator()(pk_refinement *p) const { pk_refinement_free(p); }
+    void operator()(pk_reflexion_list *p) const { pk_reflexion_list_free(p); }
 };
 using Phase = std::unique_ptr<pk_phase, Free>;
 using Measured = std::unique_ptr<pk_measured_pattern, Free>;
 using Refinement = std::unique_ptr<pk_refinement, Free>;
+using List = std::unique_ptr<pk_reflexion_list, Free>;
 
 // A refinement's parameter by name (a failure when it has none).
 inline pk_parameter parameter(const pk_refinement *r, const std::string &name) {
