@@ -340,7 +340,9 @@ PK_PHASE_API const char *pk_phase_symbol(const pk_phase *phase);
 
 /* What the description left open and how it was read, one per line ("" when
  * nothing): a symbol of a group with two origin choices that names neither
- * is read as origin choice 1. Lives as long as the phase. */
+ * is read as origin choice 1; a phase without atom sites has every |F|² zero
+ * (it serves reflexion positions and Le Bail refinement). Lives as long as
+ * the phase. */
 PK_PHASE_API const char *pk_phase_warnings(const pk_phase *phase);
 
 /* a b c (Å) α β γ (degrees) into cell[6], and the cell volume (Å³). */

@@ -153,6 +153,7 @@ std::vector<SiteDescription> readSites(const Reader &reader) {
                                             "_atom_site.fract_x"});
     std::vector<SiteDescription> sites;
     if (loop.item == nullptr) return sites;
+    if (loop.rows() == 0) fail(PK_ERROR_FORMAT, loop.where() + ": the atom-site loop has a header and no rows");
     const int label = loop.find({"_atom_site_label", "_atom_site.label"});
     const int type = loop.find({"_atom_site_type_symbol", "_atom_site.type_symbol"});
     const int fx = loop.find({"_atom_site_fract_x", "_atom_site.fract_x"});

@@ -17,6 +17,12 @@ pk_phase *makePhase(PhaseDescription &&description) {
     auto phase = std::make_unique<pk_phase>();
     phase->description = std::move(description);
     phase->crystal = buildCrystal(phase->description);
+    const PhaseDescription &made = phase->description;
+    if (!made.symmetry.warning.empty()) phase->warnings += made.symmetry.warning + "\n";
+    if (made.sites.empty()) {
+        phase->warnings += made.name + ": no atom sites, so every |F|² is zero: the phase serves reflexion "
+                                       "positions and Le Bail refinement, not patterns or Rietveld refinement\n";
+    }
     return phase.release();
 }
 
@@ -127,7 +133,7 @@ const char *pk_phase_symbol(const pk_phase *phase) {
 }
 
 const char *pk_phase_warnings(const pk_phase *phase) {
-    return phase != nullptr ? phase->description.symmetry.warning.c_str() : "";
+    return phase != nullptr ? phase->warnings.c_str() : "";
 }
 
 int32_t pk_phase_cell(const pk_phase *phase, double cell[6], double *volume) {

@@ -62,6 +62,7 @@ PhaseDescription readCifDescription(const std::string &text, const std::string &
 struct pk_phase {
     powderkit::phase::PhaseDescription description;
     powderkit::phase::CrystalPointer crystal;
+    std::string warnings;  // pk_phase_warnings: one per line
 };
 
 #endif

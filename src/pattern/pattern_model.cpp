@@ -213,7 +213,12 @@ std::unique_ptr<pk_pattern_model> makeModel(const pk_instrument &instrument, con
     }
     model->hasBackground = backgroundCount > 0;
     for (int32_t i = 0; i < phaseCount; ++i) {
-        model->phases.push_back(makePhasePeaks(instrument, phases[i], "phase " + std::to_string(i), xMin, xMax));
+        const std::string where = "phase " + std::to_string(i);
+        if (phases[i].phase != nullptr && phases[i].phase->description.sites.empty()) {
+            fail(PK_ERROR_ARGUMENT, where + " (" + phases[i].phase->description.name +
+                                        "): no atom sites, so every intensity is zero; a pattern needs the structure");
+        }
+        model->phases.push_back(makePhasePeaks(instrument, phases[i], where, xMin, xMax));
     }
     return model;
 }

@@ -56,6 +56,7 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
          "angles"},
         {edited({{"gamma 90", "gamma 180"}}), PK_ERROR_CRYSTAL, "_cell_angle_gamma = 180 is not between 0 and 180"},
         {edited({{"0.3 1.0", "0.3 1.5"}}), PK_ERROR_CRYSTAL, "Fe1: the occupancy 1.5"},
+        {edited({{"Fe1 Fe 0.1 0.2 0.3 1.0 0.01\nO1 O 0.4 0.1 0.2 1.0 0.01\n", ""}}), PK_ERROR_FORMAT, "header and no rows"},
         {edited({{"0.3 1.0 0.01", "0.3 1.0 -0.01"}}), PK_ERROR_CRYSTAL, "Fe1: Uiso = -0.01 Å² is negative"},
         // The 2-fold axis along b turns cos α into −cos α: α = 95° becomes 85°.
         {edited({{"alpha 90", "alpha 95"}}), PK_ERROR_CRYSTAL,
