@@ -1,5 +1,5 @@
 // Writing the command's output files: the output folder is made when
-// missing, and every file is written whole or not at all.
+// missing, and one run's files are put in place together or not at all.
 #ifndef POWDERKIT_CLI_OUTPUT_FILES_HPP
 #define POWDERKIT_CLI_OUTPUT_FILES_HPP
 
@@ -13,13 +13,11 @@ namespace powderkit::cli {
 // it, or the nearest of its parents that exists, is not a writable folder.
 void checkOutputFolder(const std::string &dir);
 
-// Makes `dir` (and its parents) when missing; InputError naming it when it
-// cannot be made or is not a folder.
-void makeOutputFolder(const std::string &dir);
-
-// Writes `content` to `dir`/`name` through a temporary file in the same
-// folder renamed over the target, so that a reader never sees half a file.
-void writeFileWhole(const std::string &dir, const std::string &name, const std::string &content);
+// Writes one run's files (name, content) into `dir`, made with its parents
+// when missing, all together: a reader sees the folder's old files or the
+// new set, never a mix; on a failure or a signal nothing is left behind and
+// the folder is as it was. InputError naming the file or folder that failed.
+void writeOutputSet(const std::string &dir, const std::vector<std::pair<std::string, std::string>> &files);
 
 }  // namespace powderkit::cli
 

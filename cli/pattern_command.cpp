@@ -167,10 +167,7 @@ std::string runPattern(const PatternOptions &options) {
     plot.total = total;
     const std::string svg = svgPlot(plot);
 
-    makeOutputFolder(options.output_dir);
-    writeFileWhole(options.output_dir, "pattern.xy", xy);
-    writeFileWhole(options.output_dir, "reflexions.tsv", reflexions.text());
-    writeFileWhole(options.output_dir, "pattern.svg", svg);
+    writeOutputSet(options.output_dir, {{"pattern.xy", xy}, {"reflexions.tsv", reflexions.text()}, {"pattern.svg", svg}});
     return "";
 }
 

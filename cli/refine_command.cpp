@@ -397,10 +397,10 @@ std::string runRefine(const RefineOptions &given) {
     plot.difference = result.difference;
     plot.excluded = options.excluded;
     for (const PhaseResult &phase : result.phases) plot.phases.push_back({phase.name, {}, phase.positions});
-    const std::string json = refinementJson(result);
-    const std::string xy = fitXy(result, title);
-    const std::string svg = svgFitPlot(plot);
-    const std::string next = setupJson(setup, result);
+    std::string json = refinementJson(result);
+    std::string xy = fitXy(result, title);
+    std::string svg = svgFitPlot(plot);
+    std::string next = setupJson(setup, result);
     // Each phase's refined structure, <name>.cif.
     std::vector<std::pair<std::string, std::string>> cifs;
     for (std::size_t p = 0; p < result.phases.size(); ++p) {
@@ -412,12 +412,11 @@ std::string runRefine(const RefineOptions &given) {
         cif.resize(static_cast<std::size_t>(size - 1));
         cifs.emplace_back(result.phases[p].name + ".cif", cif);
     }
-    makeOutputFolder(options.output_dir);
-    writeFileWhole(options.output_dir, "refinement.json", json);
-    writeFileWhole(options.output_dir, "fit.xy", xy);
-    writeFileWhole(options.output_dir, "fit.svg", svg);
-    writeFileWhole(options.output_dir, "setup.json", next);
-    for (const auto &[name, cif] : cifs) writeFileWhole(options.output_dir, name, cif);
+    std::vector<std::pair<std::string, std::string>> files = {
+        {"refinement.json", std::move(json)}, {"fit.xy", std::move(xy)}, {"fit.svg", std::move(svg)},
+        {"setup.json", std::move(next)}};
+    files.insert(files.end(), cifs.begin(), cifs.end());
+    writeOutputSet(options.output_dir, files);
     return text;
 }
 

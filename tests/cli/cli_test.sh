@@ -127,6 +127,24 @@ done
 head -n 1 "$t/out/plots/reflexions.tsv" | grep -q "^phase$(printf '\t')h" ||
   fail "reflexions.tsv of two phases has no phase column"
 
+# A second run replaces the set and keeps the user's own files; SIGTERM while the files are written (caught by
+# watching for the staging folder) leaves the old set whole and no staging folder.
+echo mine > "$t/out/plots/notes.txt"
+"$pk" pattern "$nacl" --range 20 60 0.1 --output "$t/out/plots" > /dev/null || fail "--output over a set"
+[ "$(grep -vc '^#' "$t/out/plots/pattern.xy")" = 401 ] && [ "$(cat "$t/out/plots/notes.txt")" = mine ] ||
+  fail "--output over a set: $(ls -a "$t/out/plots")"
+/usr/bin/python3 - "$pk" "$nacl" "$t/out" <<'PY' || fail "SIGTERM while writing"
+import os, signal, subprocess, sys
+pk, nacl, out = sys.argv[1:]
+run = subprocess.Popen([pk, "pattern", nacl, "--range", "10", "150", "0.00005", "--output", out + "/plots"])
+while run.poll() is None and not any(n.startswith(".plots.partial") for n in os.listdir(out)):
+    pass
+run.send_signal(signal.SIGTERM)
+assert run.wait() == -signal.SIGTERM, run.returncode
+assert sorted(os.listdir(out)) == ["plots"], os.listdir(out)
+assert sum(1 for line in open(out + "/plots/pattern.xy") if line[0] != "#") == 401
+PY
+
 # A graphite monochromator (2θ_M = 26.6°) raises NaCl 2 0 0 (2θ = 31.703° at Cu Kα1) by
 # [(1 + cos² 26.6° cos² 31.703°) / (1 + cos² 26.6°)] / [(1 + cos² 31.703°) / 2] = 1.017849, worked out by hand.
 "$pk" reflexions "$nacl" > "$t/plain.tsv" && "$pk" reflexions "$nacl" --monochromator 26.6 > "$t/graphite.tsv" ||
