@@ -205,6 +205,7 @@ int32_t reportCycle(void *context, int32_t cycle, double chi2, double rwp, doubl
         std::fprintf(stderr, "stage: %s\n", stage.c_str());
         report->stage = stage;
     }
+    if (cycle == 0) return 0;  // the starting values going on: the stage line says so
     std::fprintf(stderr, "cycle %d  Rwp %.5g  chi2 %.6g  damping %.3g\n", cycle, rwp, chi2, damping);
     return 0;
 }

@@ -772,7 +772,11 @@ PK_PHASE_API int32_t pk_refinement_instrument(const pk_refinement *refinement, p
 PK_PHASE_API int32_t pk_refinement_phase_profile(const pk_refinement *refinement, int32_t phase_index,
                                                  pk_profile *profile, pk_error *error);
 
-/* Called after every cycle; return non-zero to stop the run. */
+/* Called after every cycle; return non-zero to stop the run. Also called with
+ * cycle 0 (χ² and Rwp NaN) when the run begins and then every quarter second
+ * or so while the starting values are taken from the data, which on a
+ * million points takes seconds; stopping then leaves every parameter as it
+ * was. */
 typedef int32_t (*pk_refinement_progress)(void *context, int32_t cycle, double chi2, double rwp,
                                           double damping);
 
@@ -818,7 +822,7 @@ PK_PHASE_API const char *pk_refinement_notes(const pk_refinement *refinement);
  * other than convergence. Lives until the next run. */
 PK_PHASE_API const char *pk_refinement_verdict(const pk_refinement *refinement);
 
-/* The stage a run is in ("scale and background", "zero, displacement and
+/* The stage a run is in ("starting values from the data", "scale and background", "zero, displacement and
  * cells", "profile", "coordinates", "displacement parameters and
  * occupancies", or "every free parameter" without stages), for a progress
  * callback to show; "" outside a run. */

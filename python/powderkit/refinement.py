@@ -241,15 +241,22 @@ class Refinement(Owner):
 
         progress: True prints one line per cycle; a callable
         progress(cycle, chi2, Rwp, damping) is called after every cycle and stops
-        the run by returning True. Returns a Result.
+        the run by returning True. It is also called with cycle 0 (chi2 and Rwp
+        NaN) every quarter second or so while the starting values are taken from
+        the data, and may stop the run then. Returns a Result.
         """
         if cycles is not None and whole(cycles, "cycles") != self._setup["cycles"]:
             self._setup["cycles"] = whole(cycles, "cycles")
             self._build(self._values())
-        failure = []
+        failure, started = [], []
 
         def report(context, cycle, chi2, rwp, damping):
             try:
+                if progress is True and cycle == 0:
+                    if not failure and not started:
+                        print("starting values from the data …", file=sys.stdout, flush=True)
+                        started.append(True)
+                    return 0
                 if progress is True:
                     print(f"cycle {cycle:3d}   chi2 {chi2:.6g}   Rwp {rwp:.4f} %   damping {damping:.3g}",
                           file=sys.stdout, flush=True)

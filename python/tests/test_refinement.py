@@ -102,7 +102,12 @@ def test_progress_callback_stops_the_run_and_its_exceptions_come_out(phases, two
     fit = started_off(phases, two_phase, chi2_tolerance=1e-15, shift_tolerance=1e-9).free("scale", "cell", "zero")
     result = fit.run(progress=progress)
     assert result.stop == "stopped by callback" and not result.converged and result.cycles == 2
-    assert [cycle for cycle, _ in seen] == [1, 2] and seen[-1][1] == pytest.approx(result.Rwp, rel=1e-9)
+    assert [cycle for cycle, _ in seen] == [0, 1, 2] and seen[-1][1] == pytest.approx(result.Rwp, rel=1e-9)
+    # Stopped while the starting values are taken from the data: every parameter as it was given.
+    given = {name: p.value for name, p in fit.parameters.items()}
+    stopped = fit.run(progress=lambda cycle, *_: True)
+    assert stopped.stop == "stopped by callback" and stopped.cycles == 0
+    assert {name: p.value for name, p in stopped.parameters.items()} == given
 
     def broken(cycle, chi2, rwp, damping):
         raise KeyError("raised in the callback")
@@ -110,7 +115,7 @@ def test_progress_callback_stops_the_run_and_its_exceptions_come_out(phases, two
     with pytest.raises(KeyError, match="raised in the callback"):
         fit.run(progress=broken)
     fit.run(cycles=1, progress=True)
-    assert capsys.readouterr().out.startswith("cycle   1   chi2 ")
+    assert capsys.readouterr().out.startswith("starting values from the data …\ncycle   1   chi2 ")
 
 
 def test_free_replaces_the_free_set_and_fix_holds_the_background(phases, two_phase):

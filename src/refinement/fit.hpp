@@ -44,6 +44,15 @@ struct Progress {
     bool call(const pk_refinement &refinement, int cycle, double chi2, double damping) const;
 };
 
+// Thrown by pk_refinement::beat when the host asks to stop before the first cycle.
+struct StartStopped {};
+
+// Calls the refinement's beat, when it has one: each long step of the
+// starting values calls it.
+inline void beat(pk_refinement &refinement) {
+    if (refinement.beat) refinement.beat();
+}
+
 // How a run of cycles ended.
 struct MinimiseOutcome {
     int32_t stop = PK_STOP_CYCLE_LIMIT;

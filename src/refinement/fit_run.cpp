@@ -9,6 +9,7 @@
 // esd's √((JᵀWJ)⁻¹_jj · χ²/(N − P)), the correlations (the normalised
 // inverse), and the verdict.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -194,7 +195,35 @@ void runFit(pk_refinement &r, pk_refinement_progress callback, void *context) {
         phase::fail(PK_ERROR_ARGUMENT, std::to_string(weightedPointCount(r)) + " weighted points cannot determine " +
                                             std::to_string(chosen.size()) + " free parameters");
     }
-    startingValues(r);
+    // The starting values: a long start (a million points) reports itself as
+    // cycle 0 every quarter second and may be stopped, which leaves every
+    // parameter where it stood.
+    r.stage = "starting values from the data";
+    std::vector<double> given;
+    for (const Parameter &parameter : r.parameters) given.push_back(parameter.value);
+    if (callback != nullptr) {
+        auto last = std::chrono::steady_clock::now();
+        r.beat = [&r, callback, context, last]() mutable {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last < std::chrono::milliseconds(250)) return;
+            last = now;
+            if (callback(context, 0, kNaN, kNaN, 0.0) != 0) throw StartStopped{};
+        };
+        if (callback(context, 0, kNaN, kNaN, 0.0) != 0) r.beat = [] { throw StartStopped{}; };
+    }
+    try {
+        beat(r);
+        startingValues(r);
+        r.beat = nullptr;
+    } catch (const StartStopped &) {
+        r.beat = nullptr;
+        for (std::size_t i = 0; i < r.parameters.size(); ++i) r.parameters[i].value = given[i];
+        applyParameters(r);
+        evaluate(r, {});
+        fillStatistics(r, chosen.size());
+        finish(r, PK_STOP_CALLBACK, 0, "stopped by the progress callback before the first cycle");
+        return;
+    }
     if (chosen.empty()) {
         fillStatistics(r, 0);
         finish(r, PK_STOP_NOTHING_FREE, 0, "no parameter is free");

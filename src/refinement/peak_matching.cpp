@@ -362,6 +362,7 @@ void matchPositions(pk_refinement &r, const std::vector<ObservedPeak> &all) {
         }
         // The zero is shared: the first phase that moves it sets it for the others.
         if (zeroFree && bestZ != 0.0) zeroFree = false;
+        beat(r);
         applyParameters(r);
         evaluate(r, {});
     }

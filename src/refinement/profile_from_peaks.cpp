@@ -283,6 +283,7 @@ void scaleWidths(pk_refinement &r) {
             only[p] = true;
             // χ² after the linear fit with the widths scaled by m; ∞ where they cannot make a pattern.
             auto chi2At = [&](double m) {
+                beat(r);
                 for (std::size_t k = 0; k < terms.size(); ++k) terms[k]->value = given[k] * (terms[k]->index < 3 ? m * m : m);
                 applyParameters(r);
                 try {

@@ -29,23 +29,46 @@ bool anyFree(const pk_refinement &r, Target target) {
 }  // namespace
 
 Eigen::VectorXd linearFit(pk_refinement &r, double &chi2) {
+    // The normal equations AᵀWA c = AᵀWy of the few columns (phases at scale
+    // 1, Chebyshev polynomials), summed point by point: the design matrix of
+    // a million points is never formed. Scaled to a unit diagonal and solved
+    // by a complete orthogonal decomposition, which gives the least-norm
+    // answer when a column is empty (a phase with no peak in the range).
     const auto phases = static_cast<Eigen::Index>(r.phases.size());
     const auto columns = phases + r.options.background_count;
-    const auto rows = static_cast<Eigen::Index>(r.x.size());
-    Eigen::MatrixXd a(rows, columns);
-    Eigen::VectorXd b(rows);
     for (int k = 0; k < r.options.background_count; ++k) chebyshevColumn(r, k);  // T_k, computed once and kept
-    for (Eigen::Index i = 0; i < rows; ++i) {
-        const auto point = static_cast<std::size_t>(i);
-        const double root = std::sqrt(r.weight[point]);
-        for (Eigen::Index p = 0; p < phases; ++p) a(i, p) = root * r.phases[static_cast<std::size_t>(p)].unit[point];
+    Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(columns, columns);
+    Eigen::VectorXd right = Eigen::VectorXd::Zero(columns);
+    Eigen::VectorXd row(columns);
+    const auto rowAt = [&](std::size_t point) {
+        for (Eigen::Index p = 0; p < phases; ++p) row(p) = r.phases[static_cast<std::size_t>(p)].unit[point];
         for (int k = 0; k < r.options.background_count; ++k) {
-            a(i, phases + k) = root * r.chebyshev[static_cast<std::size_t>(k)][point];
+            row(phases + k) = r.chebyshev[static_cast<std::size_t>(k)][point];
         }
-        b(i) = root * r.y[point];
+    };
+    for (std::size_t point = 0; point < r.x.size(); ++point) {
+        const double w = r.weight[point];
+        if (!(w > 0.0)) continue;
+        rowAt(point);
+        normal.selfadjointView<Eigen::Lower>().rankUpdate(row, w);
+        right.noalias() += (w * r.y[point]) * row;
     }
-    const Eigen::VectorXd solution = a.colPivHouseholderQr().solve(b);
-    chi2 = (a * solution - b).squaredNorm();
+    normal = normal.selfadjointView<Eigen::Lower>();
+    Eigen::VectorXd scale(columns);
+    for (Eigen::Index j = 0; j < columns; ++j) scale(j) = normal(j, j) > 0.0 ? 1.0 / std::sqrt(normal(j, j)) : 1.0;
+    const Eigen::MatrixXd scaled = scale.asDiagonal() * normal * scale.asDiagonal();
+    const Eigen::VectorXd solution =
+        scale.asDiagonal() * scaled.completeOrthogonalDecomposition().solve(scale.asDiagonal() * right);
+    // χ² from the residuals themselves, not from the normal equations, whose
+    // yᵀWy − cᵀAᵀWy loses the digits of a close fit.
+    chi2 = 0.0;
+    for (std::size_t point = 0; point < r.x.size(); ++point) {
+        const double w = r.weight[point];
+        if (!(w > 0.0)) continue;
+        rowAt(point);
+        const double residual = r.y[point] - row.dot(solution);
+        chi2 += w * residual * residual;
+    }
     return solution;
 }
 
@@ -147,11 +170,14 @@ void startingValues(pk_refinement &r) {
     evaluate(r, {});
     const bool positions = anyFree(r, Target::Cell) || anyFree(r, Target::Zero);
     if (r.options.start_from_data != 0 && (positions || anyFree(r, Target::Profile))) {
+        beat(r);
         const std::vector<ObservedPeak> all = observedPeaks(r);
+        beat(r);
         decideAlpha2(r, all);
         std::vector<ObservedPeak> peaks;
         std::copy_if(all.begin(), all.end(), std::back_inserter(peaks), [](const ObservedPeak &p) { return p.clear; });
         if (positions) matchPositions(r, peaks);
+        beat(r);
         if (anyFree(r, Target::Profile)) {
             profileFromPeaks(r, peaks);
             scaleWidths(r);

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -141,6 +142,10 @@ struct pk_refinement {
     std::string notes;    // what the run did on its own: starting values moved, stages cut short
     std::string verdict;  // the reasons to doubt the fit, one per line
     std::string stage;    // the stage running, "" outside a run
+    // While the starting values are taken from the data: tells the host that
+    // the run goes on, and throws StartStopped when it asks to stop (empty
+    // otherwise, and in thread copies).
+    std::function<void()> beat;
     std::vector<double> correlations;
     int32_t correlationSize = 0;
     std::vector<int> correlationOrder;  // the parameter of each row of the correlations
