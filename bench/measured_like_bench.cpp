@@ -10,11 +10,15 @@
 //    parameters (two scales, three cell lengths, the zero, U V W X Y of both
 //    phases, corundum's Al z and O x, twelve background terms), on one thread
 //    and shared among two (options.threads). Each cycle starts where the last
-//    one left off, so the timing is of cycles near the minimum, as most are.
+//    one left off, so the timing is of cycles near the minimum, as most are;
+//  - the whole run of a million points: time, first progress, peak memory.
 // Making the patterns and refinements is outside the timing.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <string>
@@ -199,5 +203,51 @@ void BM_OneCycle_Synchrotron60k_30Free(benchmark::State &state) {
     pk_refinement_free(r);
 }
 BENCHMARK(BM_OneCycle_Synchrotron60k_30Free)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A million-point synchrotron pattern (two phases, 0.00012° steps), the whole run with the default options and ten
+// cycles at most: the wall time, the seconds before the first progress call and the peak resident memory (of the
+// process so far: run this benchmark alone, --benchmark_filter=MillionPoints).
+void BM_WholeRun_MillionPoints(benchmark::State &state) {
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    instrument.wavelength = 0.45;
+    instrument.dispersion = 0;
+    const pk_profile narrow = profileOf(0.0002, 0.0, 0.00003, 0.002, 0.001);
+    pk_measured_pattern *measured =
+        measure(instrument, {{corundum(), 600.0, narrow}, {silicon(), 400.0, narrow}}, 5.0, 0.00012, 1000001, 12.0);
+    struct Clock {
+        std::chrono::steady_clock::time_point start;
+        double first = -1.0;
+    } clock;
+    double first = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        pk_refinement *r = refinementOf(measured, instrument, {{corundum(), 100.0, narrow}, {silicon(), 100.0, narrow}},
+                                        {{"corundum.a", 1.001}, {"silicon.a", 0.999}}, "", 12);
+        r->options.max_cycles = 10;
+        clock = Clock{std::chrono::steady_clock::now()};
+        state.ResumeTiming();
+        pk_refinement_run(
+            r,
+            [](void *context, int32_t, double, double, double) -> int32_t {
+                auto *c = static_cast<Clock *>(context);
+                if (c->first < 0.0) {
+                    c->first = std::chrono::duration<double>(std::chrono::steady_clock::now() - c->start).count();
+                }
+                return 0;
+            },
+            &clock, nullptr);
+        state.PauseTiming();
+        first += clock.first;
+        pk_refinement_free(r);
+        state.ResumeTiming();
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["first_progress_s"] = benchmark::Counter(first, benchmark::Counter::kAvgIterations);
+    state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    pk_measured_pattern_free(measured);
+}
+BENCHMARK(BM_WholeRun_MillionPoints)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
