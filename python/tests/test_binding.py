@@ -232,6 +232,8 @@ REFUSALS = [
     ("2θ beyond 180°", lambda p, x: p.reflexions(two_theta_max=200), "the 2θ limit 200 must lie in (0, 180]"),
     ("d_min of 0", lambda p, x: p.reflexions(d_min=0), "d_min 0 must be a positive number of Å"),
     ("a pattern of no sites", lambda p, x: pk.pattern(pk.Phase("P 1", (5, 5, 5, 90, 90, 90), []), x), "no atom sites"),
+    ("too many indices", lambda p, x: pk.Phase("P 1", (400, 400, 400, 90, 90, 90), [pk.Site("C1", "C", (0, 0, 0))])
+     .reflexions(two_theta_max=150), "testing 5.05e+08 indices h k l"),  # d = λ/(2 sin 75°) = 0.7975: 502 × 1003²
     ("a pattern at 190°", lambda p, x: pk.pattern(p, x + 110), "x_max = 190: must lie below 180° 2θ"),
 ]
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 
@@ -26,21 +27,26 @@ using Indices = std::array<int32_t, 3>;
 // together whatever their last bits.
 long long dKey(double d) { return std::llround(d * 1e9); }
 
-// Which planes of the index box ±box are already in a set: a bit each, and
-// a set beside them for planes outside the box (which rounding could make)
-// or for a box too large to map.
+// The most indices the half box may hold: 2.5·10⁸ (a 300 Å cubic cell to
+// 2θ = 150° at Cu Kα1), some seconds of listing and 31 MB of marks.
+constexpr double kMostIndices = 2.5e8;
+
+// Which planes of the half of the index box ±box that the search walks (the
+// first non-zero index positive) are already in a set: a bit each, and a
+// set beside them for planes just outside the box (which rounding could
+// make). Planes of the other half are never asked about.
 class PlaneMarks {
 public:
     explicit PlaneMarks(const int32_t box[3]) {
         for (int i = 0; i < 3; ++i) box_[i] = box[i];
-        const double size = (2.0 * box[0] + 1) * (2.0 * box[1] + 1) * (2.0 * box[2] + 1);
-        if (size <= kMappedPlanes) bits_.assign(static_cast<std::size_t>(size), false);
+        bits_.assign(static_cast<std::size_t>((box[0] + 1L) * (2L * box[1] + 1) * (2L * box[2] + 1)), false);
     }
     bool contains(const Indices &hkl) const {
         const long index = indexOf(hkl);
         return index >= 0 ? static_cast<bool>(bits_[static_cast<std::size_t>(index)]) : others_.count(hkl) != 0;
     }
     void mark(const Indices &hkl) {
+        if (hkl[0] < 0 || (hkl[0] == 0 && (hkl[1] < 0 || (hkl[1] == 0 && hkl[2] <= 0)))) return;
         const long index = indexOf(hkl);
         if (index >= 0) {
             bits_[static_cast<std::size_t>(index)] = true;
@@ -50,13 +56,12 @@ public:
     }
 
 private:
-    static constexpr double kMappedPlanes = 1 << 27;  // 16 MB of bits at most
     long indexOf(const Indices &hkl) const {
-        if (bits_.empty()) return -1;
-        for (std::size_t i = 0; i < 3; ++i) {
+        if (hkl[0] < 0 || hkl[0] > box_[0]) return -1;
+        for (std::size_t i = 1; i < 3; ++i) {
             if (hkl[i] < -box_[i] || hkl[i] > box_[i]) return -1;
         }
-        return ((static_cast<long>(hkl[0]) + box_[0]) * (2L * box_[1] + 1) + (hkl[1] + box_[1])) * (2L * box_[2] + 1) +
+        return (static_cast<long>(hkl[0]) * (2L * box_[1] + 1) + (hkl[1] + box_[1])) * (2L * box_[2] + 1) +
                (hkl[2] + box_[2]);
     }
     int32_t box_[3];
@@ -72,6 +77,28 @@ bool betterRepresentative(const Indices &candidate, const Indices &current) {
     };
     const int nc = negatives(candidate), nr = negatives(current);
     return nc != nr ? nc < nr : candidate > current;
+}
+
+// The set of `hkl` (its planes marked in `covered`), represented by its best plane.
+PlaneSet gatheredSet(RefinementCrystal *crystal, const Indices &hkl, PlaneMarks &covered) {
+    int32_t count = 0;
+    Indices first = hkl;
+    int32_t *planes = planesRelatedBySymmetry(crystal, first.data(), 1, &count);
+    if (planes == nullptr) throw std::bad_alloc();
+    Indices representative = hkl;
+    try {
+        for (int32_t p = 0; p < count; ++p) {
+            const Indices plane{planes[3 * p], planes[3 * p + 1], planes[3 * p + 2]};
+            covered.mark(plane);
+            if (betterRepresentative(plane, representative)) representative = plane;
+        }
+    } catch (...) {
+        std::free(planes);
+        throw;
+    }
+    std::free(planes);
+    covered.mark(hkl);
+    return {representative, count, dSpacingForHKL(crystal, representative[0], representative[1], representative[2])};
 }
 
 }  // namespace
@@ -112,26 +139,38 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
         }
         box[i] = static_cast<int32_t>(bound);
     }
+    const double indices = (box[0] + 1.0) * (2.0 * box[1] + 1.0) * (2.0 * box[2] + 1.0);
+    if (indices > kMostIndices) {
+        char text[320];
+        std::snprintf(text, sizeof text,
+                      "the cell (%.6g × %.6g × %.6g Å) down to d = %.4g Å means testing %.3g indices h k l, more than "
+                      "the %.3g a list may take (minutes of work): raise the d-spacing limit or end the 2θ range "
+                      "lower",
+                      cell[0], cell[1], cell[2], dMin, indices, kMostIndices);
+        fail(PK_ERROR_ARGUMENT, text);
+    }
     // Only operators with a translation can extinguish a reflexion.
     std::vector<const SymmetryOperation *> translating;
     for (const SymmetryOperation &op : phase.description.symmetry.operations) {
         if (op.translation[0] != 0.0 || op.translation[1] != 0.0 || op.translation[2] != 0.0)
             translating.push_back(&op);
     }
-    struct Candidate {
-        Indices hkl;
-        double d;
-    };
     // Every set holds −h beside h (the inversion, or Friedel's law the core
     // adds to non-centrosymmetric sets), so the half of the box with the
-    // first non-zero index positive meets every set.
-    std::vector<Candidate> candidates;
+    // first non-zero index positive meets every set. Each set is gathered
+    // from its first index met (the representative is chosen among all its
+    // planes, and the sets are sorted at the end), so that nothing but the
+    // sets and the box's marks is kept: a large cell's box holds far more
+    // indices than sets.
+    std::vector<PlaneSet> sets;
+    PlaneMarks covered(box);
     for (int32_t h = 0; h <= box[0]; ++h) {
         for (int32_t k = h == 0 ? 0 : -box[1]; k <= box[1]; ++k) {
             for (int32_t l = h == 0 && k == 0 ? 1 : -box[2]; l <= box[2]; ++l) {
+                const Indices hkl{h, k, l};
+                if (covered.contains(hkl)) continue;
                 const double d = dSpacingForHKL(crystal, h, k, l);
                 if (d < dMin) continue;
-                const Indices hkl{h, k, l};
                 bool absent = false;
                 for (const SymmetryOperation *op : translating) {
                     if (extinguishes(*op, hkl)) {
@@ -139,36 +178,9 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
                         break;
                     }
                 }
-                if (!absent) candidates.push_back({hkl, d});
+                if (!absent) sets.push_back(gatheredSet(crystal, hkl, covered));
             }
         }
-    }
-    // Each set is gathered from its first candidate met; which one does not
-    // matter: the representative is chosen among all its planes, and the sets
-    // are sorted at the end.
-    std::vector<PlaneSet> sets;
-    PlaneMarks covered(box);
-    for (const Candidate &candidate : candidates) {
-        if (covered.contains(candidate.hkl)) continue;
-        int32_t count = 0;
-        Indices hkl = candidate.hkl;
-        int32_t *planes = planesRelatedBySymmetry(crystal, hkl.data(), 1, &count);
-        if (planes == nullptr) throw std::bad_alloc();
-        Indices representative = candidate.hkl;
-        try {
-            for (int32_t p = 0; p < count; ++p) {
-                const Indices plane{planes[3 * p], planes[3 * p + 1], planes[3 * p + 2]};
-                covered.mark(plane);
-                if (betterRepresentative(plane, representative)) representative = plane;
-            }
-        } catch (...) {
-            std::free(planes);
-            throw;
-        }
-        std::free(planes);
-        covered.mark(candidate.hkl);
-        sets.push_back(
-            {representative, count, dSpacingForHKL(crystal, representative[0], representative[1], representative[2])});
     }
     sortPlaneSets(sets);
     return sets;
