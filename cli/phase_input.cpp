@@ -190,16 +190,16 @@ std::string describeSource(const SourceOptions &source, const pk_instrument &ins
     if (!source.instrument_file.empty() && source.anode.empty() && !source.has_wavelength && !source.neutron) {
         const bool neutron = instrument.radiation == PK_RADIATION_NEUTRON;
         return std::filesystem::path(source.instrument_file).filename().string() + " (" +
-               (neutron ? "neutrons " : "X-rays ") + formatNumber(instrument.wavelength) + " A)";
+               (neutron ? "neutrons " : "X-rays ") + formatNumber(instrument.wavelength) + " Å)";
     }
-    if (source.neutron) return "neutrons " + formatNumber(instrument.wavelength) + " A";
-    if (source.has_wavelength) return "X-rays " + formatNumber(instrument.wavelength) + " A";
+    if (source.neutron) return "neutrons " + formatNumber(instrument.wavelength) + " Å";
+    if (source.has_wavelength) return "X-rays " + formatNumber(instrument.wavelength) + " Å";
     if (usesFileLines(source)) {
-        return "the file's Ka1 " + formatNumber(instrument.wavelength) + " A" +
-               (instrument.wavelength2 > 0.0 ? " + Ka2 " + formatNumber(instrument.wavelength2) + " A" : "");
+        return "the file's Kα1 " + formatNumber(instrument.wavelength) + " Å" +
+               (instrument.wavelength2 > 0.0 ? " + Kα2 " + formatNumber(instrument.wavelength2) + " Å" : "");
     }
     const std::string anode = source.anode.empty() ? "Cu" : source.anode;
-    return anode + (instrument.wavelength2 > 0.0 ? " Ka1+Ka2" : " Ka1");
+    return anode + (instrument.wavelength2 > 0.0 ? " Kα1+Kα2" : " Kα1");
 }
 
 }  // namespace powderkit::cli

@@ -413,9 +413,15 @@ std::string runRefine(const RefineOptions &given) {
         cif.resize(static_cast<std::size_t>(size - 1));
         cifs.emplace_back(result.phases[p].name + ".cif", cif);
     }
+    // The report page, whose plots zoom.
+    int32_t size = 0;
+    check(pk_refinement_report(refinement.get(), title.c_str(), 0, nullptr, 0, &size, &error), error);
+    std::string page(static_cast<std::size_t>(size), '\0');
+    check(pk_refinement_report(refinement.get(), title.c_str(), 0, page.data(), size, &size, &error), error);
+    page.resize(static_cast<std::size_t>(size - 1));
     std::vector<std::pair<std::string, std::string>> files = {
         {"refinement.json", std::move(json)}, {"fit.xy", std::move(xy)}, {"fit.svg", std::move(svg)},
-        {"setup.json", std::move(next)}};
+        {"setup.json", std::move(next)}, {"report.html", std::move(page)}};
     files.insert(files.end(), cifs.begin(), cifs.end());
     writeOutputSet(options.output_dir, files);
     return text;

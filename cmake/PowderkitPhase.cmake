@@ -29,6 +29,29 @@ foreach(folder ${PK_PHASE_FOLDERS})
   endif()
 endforeach()
 
+# The report page (src/report/page) and the plotting library it inlines
+# (uPlot, installed from the npm registry into web/node_modules by
+# scripts/setup.sh), as texts compiled into the layer. Without the library
+# the page says how to install it and shows its tables only.
+set(PK_PLOT_LIBRARY ${PROJECT_SOURCE_DIR}/web/node_modules/uplot/dist/uPlot.iife.min.js)
+set(PK_PLOT_STYLES ${PROJECT_SOURCE_DIR}/web/node_modules/uplot/dist/uPlot.min.css)
+set(PK_PLOT_FILES "")
+if(EXISTS ${PK_PLOT_LIBRARY})
+  set(PK_PLOT_FILES ${PK_PLOT_LIBRARY} ${PK_PLOT_STYLES})
+else()
+  message(WARNING "uPlot is not installed (run scripts/setup.sh): refinement reports will have no plots")
+endif()
+set(PK_REPORT_PAGE ${PROJECT_SOURCE_DIR}/src/report/page)
+set(PK_REPORT_ASSETS ${PROJECT_BINARY_DIR}/generated/report_assets.cpp)
+add_custom_command(OUTPUT ${PK_REPORT_ASSETS}
+  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${PK_REPORT_ASSETS}
+          "-DPAIRS=kPageHtml=${PK_REPORT_PAGE}/report.html\;kPageCss=${PK_REPORT_PAGE}/report.css\;kPageJs=${PK_REPORT_PAGE}/report.js\;kPlotJs=${PK_PLOT_LIBRARY}\;kPlotCss=${PK_PLOT_STYLES}"
+          -P ${PROJECT_SOURCE_DIR}/cmake/embed_text.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/embed_text.cmake ${PK_REPORT_PAGE}/report.html ${PK_REPORT_PAGE}/report.css
+          ${PK_REPORT_PAGE}/report.js ${PK_PLOT_FILES}
+  COMMENT "Embedding the report page")
+list(APPEND PK_PHASE_SOURCES ${PK_REPORT_ASSETS})
+
 add_library(powderkit_phase_objects OBJECT ${PK_PHASE_SOURCES})
 # The window and phase-sum loops are written for the vectoriser, which -O3 engages fully.
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/pattern/window_kernels.cpp

@@ -896,6 +896,32 @@ PK_PHASE_API int32_t pk_refinement_peak_positions(const pk_refinement *refinemen
                                                   int32_t capacity, int32_t *written,
                                                   pk_error *error);
 
+/* ------------------------------------------------------------------------- */
+/* The refinement's report                                                   */
+/* ------------------------------------------------------------------------- */
+
+/* The last run as one self-contained web page (UTF-8 HTML; its plotting
+ * library, styles, script and data inline, nothing fetched when it opens)
+ * into text[capacity], NUL-terminated; *size receives the bytes needed, NUL
+ * included, also when the buffer is too small (which fails) or NULL with
+ * capacity 0 (which asks only the size). The page holds:
+ *  - the observed points, calculated curve and background over 2θ with a row
+ *    of reflexion ticks per phase (hover: h k l, d, position, intensity),
+ *    the difference in a panel of its own scale with the peaks no phase
+ *    explains marked; zoom by dragging, pan with the wheel, double-click to
+ *    reset; y in counts, √counts or log; a pattern of many points is drawn
+ *    from the extremes of each pixel column, at full resolution when zoomed;
+ *  - the statistics (Rp, Rwp, Rexp, χ², reduced χ², GoF), the verdict with its
+ *    reasons, the notes;
+ *  - each phase's cell with esd's, R-Bragg, weight fraction, size and strain;
+ *  - the parameters (value, esd, state, limits), sortable and filterable,
+ *    and the correlation matrix as a colour map with the pairs beyond 0.9.
+ * `title` (may be NULL) heads the page; `compact` non-zero draws at most 2,000
+ * points per curve and leaves the parameters and correlations out (for a
+ * notebook). */
+PK_PHASE_API int32_t pk_refinement_report(const pk_refinement *refinement, const char *title, int32_t compact,
+                                          char *text, int32_t capacity, int32_t *size, pk_error *error);
+
 #ifdef __cplusplus
 }
 #endif

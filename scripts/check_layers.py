@@ -44,6 +44,7 @@ LAYERS = [
     "peaks",
     "refinement_model",
     "refinement",
+    "report",
 ]
 
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".h", ".hpp")

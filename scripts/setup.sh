@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs, and nothing when they are
+# Installs every Debian package the project needs, and the front-end packages
+# of web/package.json from the npm registry, and nothing when they are
 # all there already (safe to run again and again; `make test` and `make demo`
 # run it first).
 #
@@ -26,6 +27,12 @@ demo_phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libpugixml-dev libcli11-
 # needs wheel to build one) must be installed beside it.
 python_packages=(python3 python3-numpy python3-pytest python3-matplotlib python3-distributed
                  python3-pip python3-setuptools python3-wheel)
+# The refinement report's browser test: a headless Chromium.
+browser_packages=(chromium)
+# npm, for the front-end packages of web/package.json (the plotting library
+# the report inlines, the browser driver of its test), when no Node.js is here.
+node_packages=()
+command -v npm >/dev/null 2>&1 || node_packages=(nodejs npm)
 
 usage() {
     echo "usage: $0 [--demo]" >&2
@@ -35,7 +42,7 @@ usage() {
 wanted=()
 case "$#:${1:-}" in
     0:) wanted=("${build_packages[@]}" "${test_packages[@]}" "${phase_packages[@]}"
-                "${python_packages[@]}") ;;
+                "${python_packages[@]}" "${browser_packages[@]}" "${node_packages[@]}") ;;
     1:--demo) wanted=("${build_packages[@]}" "${demo_phase_packages[@]}") ;;
     1:-h | 1:--help) usage; exit 0 ;;
     *) usage; exit 2 ;;
@@ -56,8 +63,25 @@ for package in "${wanted[@]}"; do
     fi
 done
 
+# The front-end packages, installed from the npm registry into web/node_modules
+# as web/package-lock.json pins them (not for --demo, which draws no report).
+install_web() {
+    [ "${1:-}" = "--demo" ] && return 0
+    local web
+    web="$(cd "$(dirname "$0")/../web" && pwd)"
+    if [ -f "$web/node_modules/.package-lock.json" ] && [ ! "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
+        echo "setup: the front-end packages are installed"
+        return 0
+    fi
+    command -v npm >/dev/null 2>&1 || { echo "setup: npm is missing (Debian packages nodejs npm)" >&2; exit 1; }
+    echo "setup: installing the front-end packages of web/package.json"
+    npm ci --prefix "$web" --no-audit --no-fund --loglevel=error ||
+        { echo "setup: npm ci failed (offline, or no access to the npm registry?)" >&2; exit 1; }
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
     echo "setup: all ${#wanted[@]} packages are installed"
+    install_web "$@"
     exit 0
 fi
 
@@ -98,3 +122,4 @@ if [ ${#still[@]} -ne 0 ]; then
     cannot_install "apt-get finished but some packages are still not installed."
 fi
 echo "setup: installed ${#missing[@]} packages"
+install_web "$@"

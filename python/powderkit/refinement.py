@@ -268,9 +268,10 @@ class Refinement(Owner):
 
         callback = r.PROGRESS(report) if progress else r.PROGRESS()
         call(lib.pk_refinement_run, self._handle, callback, None)
+        self._runs = getattr(self, "_runs", 0) + 1
         if failure:
             raise failure[0]
-        return Result(self._handle)
+        return Result(self._handle, self)
 
     def _values(self):
         return {p.name: p.value for p in read_parameters(self._handle).values() if p.state != "tied"}

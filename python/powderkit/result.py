@@ -1,13 +1,15 @@
 """The outcome of a refinement run: parameters with esd's, statistics, curves, a plot."""
 import ctypes
+import html
 import math
+import os
 from typing import NamedTuple
 
 import numpy as np
 
 from . import _records as r
 from ._library import lib
-from .errors import call, doubles, positions
+from .errors import Error, call, doubles, positions, text
 
 
 class Parameter(NamedTuple):
@@ -64,6 +66,15 @@ def _cif(handle, index):
     return text.value.decode("utf-8")
 
 
+def _report(handle, title, compact):
+    size = ctypes.c_int32()
+    name = None if title is None else text(title, "title")
+    call(lib.pk_refinement_report, handle, name, int(compact), None, 0, ctypes.byref(size))
+    page = ctypes.create_string_buffer(size.value)
+    call(lib.pk_refinement_report, handle, name, int(compact), page, size.value, ctypes.byref(size))
+    return page.value.decode("utf-8")
+
+
 class Result:
     """What a refinement run found.
 
@@ -94,9 +105,15 @@ class Result:
                     values with their esd's in parentheses (Phase.from_cif_text
                     reads it back)
     plot()          observed, calculated and difference with tick marks
+    save_report(path, title=None)   the run as one web page (zoomable curves, reflexion
+                    ticks, the tables; self-contained, opens in any browser); a
+                    notebook shows a compact one
     """
 
-    def __init__(self, handle):
+    def __init__(self, handle, refinement=None):
+        # The refinement and its run count: the full report is made from it while no later run has replaced this one.
+        self._source = (refinement, getattr(refinement, "_runs", 0))
+        self._compact = _report(handle, None, True)
         summary = r.RefinementSummary()
         call(lib.pk_refinement_get_summary, handle, ctypes.byref(summary))
         for name, _ in r.RefinementSummary._fields_:
@@ -148,6 +165,28 @@ class Result:
         self.background = curve(r.CURVE_BACKGROUND)
         self.difference = curve(r.CURVE_DIFFERENCE)
         self.phase_curves = {name: curve(r.CURVE_PHASE, index) for index, name in enumerate(self.phases)}
+
+    def save_report(self, path, title=None):
+        """Writes the run as one self-contained web page (powderkit refine --output writes the same
+        report.html); `title` heads it. Needs the Refinement not to have run again since."""
+        refinement, runs = self._source
+        if refinement is None or refinement._handle is None or getattr(refinement, "_runs", 0) != runs:
+            raise Error("the refinement has run again since this result (or is gone): save the report of its "
+                        "latest result")
+        page = _report(refinement._handle, title, False)
+        temporary = os.fspath(path) + ".partial"
+        with open(temporary, "w", encoding="utf-8") as file:
+            file.write(page)
+        os.replace(temporary, path)
+
+    def _repr_html_(self):
+        quoted = html.escape(self._compact, quote=True)
+        return f'<iframe srcdoc="{quoted}" style="width:100%;height:720px;border:0"></iframe>'
+
+    def __getstate__(self):
+        state = dict(self.__dict__)
+        state["_source"] = (None, 0)
+        return state
 
     def __getitem__(self, name):
         """The Parameter of that name."""

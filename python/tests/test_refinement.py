@@ -166,6 +166,19 @@ def test_pickled_refinement_runs_the_same_and_with_pattern_starts_from_a_result(
         assert abs(second[name].value - true) < 4 * second[name].esd
 
 
+def test_report_page_of_the_latest_run_only(phases, two_phase, tmp_path):
+    fit = started_off(phases, two_phase).free("scale", "cell")
+    first = fit.run()
+    first.save_report(tmp_path / "first.html", title="two phases")
+    page = (tmp_path / "first.html").read_text(encoding="utf-8")
+    assert "<title>two phases</title>" in page and '"corundum.a"' in page and "uPlot" in page
+    assert first._repr_html_().startswith("<iframe srcdoc=")
+    fit.run()
+    with pytest.raises(pk.Error, match="has run again since this result"):
+        first.save_report(tmp_path / "stale.html")
+    assert not (tmp_path / "stale.html").exists()
+
+
 def test_peaks_sit_where_braggs_law_puts_them(phases):
     silicon = phases[1]
     # Cu Kα1 alone and a symmetric profile: each peak's maximum is its Bragg angle

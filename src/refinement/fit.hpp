@@ -44,6 +44,16 @@ struct Progress {
     bool call(const pk_refinement &refinement, int cycle, double chi2, double damping) const;
 };
 
+// A peak of the weighted difference curve: its position and its summed
+// weighted residual in standard deviations.
+struct ResidualPeak {
+    double x, significance;
+};
+
+// The peaks of the weighted difference curve that no calculated line
+// explains (at most five, the most significant), for the verdict and the report.
+std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &refinement);
+
 // Thrown by pk_refinement::beat when the host asks to stop before the first cycle.
 struct StartStopped {};
 

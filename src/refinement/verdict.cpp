@@ -58,11 +58,8 @@ private:
     std::vector<std::pair<double, double>> lines_;
 };
 
-struct ResidualPeak {
-    double x, significance;
-};
+}  // namespace
 
-// The peaks of the weighted difference curve that no calculated line explains.
 std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &r) {
     // A summed weighted residual above kResidualPeakSigma standard deviations is a peak (8: about one false alarm in
     // 10¹⁵ windows of pure noise); an unexplained one lies farther than kClearOfLines widths from every line, its
@@ -111,8 +108,6 @@ std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &r) {
     std::sort(found.begin(), found.end(), [](const ResidualPeak &a, const ResidualPeak &b) { return a.x < b.x; });
     return found;
 }
-
-}  // namespace
 
 void judge(pk_refinement &r) {
     // Above this reduced χ² the misfit is far beyond counting noise.

@@ -188,7 +188,7 @@ assert not free or (d["converged"] and d["statistics"]["Rwp"] < 0.01)  # a perfe
 PY
 }
 "$pk" refine "$t/mix.xy" "$t/corundum.cif" "$t/silicon.cif" --output "$t/fit" > /dev/null 2> "$t/stderr"
-[ "$(cd "$t/fit" && echo *)" = "corundum.cif fit.svg fit.xy refinement.json setup.json silicon.cif" ] ||
+[ "$(cd "$t/fit" && echo *)" = "corundum.cif fit.svg fit.xy refinement.json report.html setup.json silicon.cif" ] ||
   fail "refine wrote $(ls "$t/fit")"
 # The refined structures read back: their reflexions are listed, and a refined cell carries its esd.
 "$pk" reflexions "$t/fit/corundum.cif" > /dev/null 2> "$t/cif-errors" || fail "refined CIF: $(cat "$t/cif-errors")"

@@ -1,0 +1,224 @@
+// The refinement's report as one self-contained web page: the template of
+// page/report.html with the plotting library, the page's styles and script
+// and the refinement's data (JSON) put in place of its @…@ marks. Nothing is
+// fetched when the page opens.
+//  - The curves are written as single-precision numbers (seven digits are
+//    more than a plot can show, and the page of a million points stays near
+//    45 MB); every other number in double precision.
+//  - "</" inside the JSON is written "<\/" so that no text of the data (a
+//    phase's name) can close its script element.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "boundary/boundary.hpp"
+#include "powderkit_phase.h"
+#include "refinement/fit.hpp"
+#include "refinement_model/refinement.hpp"
+
+namespace powderkit::report {
+
+extern const char kPageHtml[], kPageCss[], kPageJs[], kPlotJs[], kPlotCss[];
+
+namespace {
+
+using Json = nlohmann::json;
+using FloatJson = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
+
+// A compact page draws at most this many points per curve (the minimum and maximum of each of half as many columns).
+constexpr std::size_t kCompactPoints = 2000;
+
+const char *stateName(int32_t state) {
+    switch (state) {
+    case PK_PARAMETER_FREE: return "free";
+    case PK_PARAMETER_TIED: return "tied";
+    case PK_PARAMETER_AT_LIMIT: return "at limit";
+    case PK_PARAMETER_UNDETERMINED: return "fixed: undetermined";
+    default: return "fixed";
+    }
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+// The indices a compact page keeps: per column of the points, the lowest and highest observed count.
+std::vector<std::size_t> keptPoints(const std::vector<double> &y, bool compact) {
+    std::vector<std::size_t> kept;
+    if (!compact || y.size() <= kCompactPoints) {
+        for (std::size_t i = 0; i < y.size(); ++i) kept.push_back(i);
+        return kept;
+    }
+    const std::size_t columns = kCompactPoints / 2;
+    for (std::size_t c = 0; c < columns; ++c) {
+        const std::size_t a = c * y.size() / columns, b = (c + 1) * y.size() / columns;
+        if (b <= a) continue;
+        std::size_t low = a, high = a;
+        for (std::size_t i = a; i < b; ++i) {
+            if (y[i] < y[low]) low = i;
+            if (y[i] > y[high]) high = i;
+        }
+        kept.push_back(std::min(low, high));
+        if (low != high) kept.push_back(std::max(low, high));
+    }
+    return kept;
+}
+
+// The curves, in single precision, as JSON text.
+std::string curvesJson(const pk_refinement &r, bool compact) {
+    const std::vector<std::size_t> kept = keptPoints(r.y, compact);
+    FloatJson curves;
+    const auto add = [&](const char *name, const auto &value) {
+        FloatJson column = FloatJson::array();
+        for (std::size_t i : kept) column.push_back(static_cast<float>(value(i)));
+        curves[name] = std::move(column);
+    };
+    add("x", [&](std::size_t i) { return r.x[i]; });
+    add("observed", [&](std::size_t i) { return r.y[i]; });
+    add("calculated", [&](std::size_t i) { return r.calculated[i]; });
+    add("background", [&](std::size_t i) { return r.backgroundCurve[i]; });
+    add("difference", [&](std::size_t i) { return r.y[i] - r.calculated[i]; });
+    return curves.dump();
+}
+
+// One row of reflexion ticks per phase: h k l, d, position and integrated intensity of each reflexion in the range.
+Json ticksJson(const pk_refinement &r) {
+    Json rows = Json::array();
+    for (const refinement::PhaseModel &phase : r.phases) {
+        Json hkl = Json::array(), d = Json::array(), x = Json::array(), intensity = Json::array();
+        for (std::size_t n = 0; n < phase.peaks.primaryCount; ++n) {
+            const Reflexion &reflexion = phase.peaks.reflexions[n];
+            if (reflexion.peakPosition < r.x.front() || reflexion.peakPosition > r.x.back()) continue;
+            hkl.push_back({reflexion.h, reflexion.k, reflexion.l});
+            d.push_back(reflexion.dSpacing);
+            x.push_back(reflexion.peakPosition);
+            double area = phase.peaks.scale * reflexion.intensity;
+            if (r.options.mode == PK_REFINE_LE_BAIL) {
+                const auto found = phase.extracted.find({reflexion.h, reflexion.k, reflexion.l});
+                area = found != phase.extracted.end() ? found->second : 0.0;
+            }
+            intensity.push_back(area);
+        }
+        rows.push_back({{"phase", phase.name}, {"hkl", hkl}, {"d", d}, {"x", x}, {"intensity", intensity}});
+    }
+    return rows;
+}
+
+Json statisticsJson(const pk_refinement_summary &s) {
+    return {{"Rp", s.Rp},     {"Rwp", s.Rwp},     {"Rexp", s.Rexp},           {"chi2", s.chi2},
+            {"GoF", s.GoF},   {"points", s.points}, {"reduced_chi2", s.reduced_chi2}};
+}
+
+std::string dataJson(const pk_refinement &r, const std::string &title, bool compact) {
+    Json data;
+    data["title"] = title;
+    data["compact"] = compact;
+    data["axis"] = "2θ (°)";
+    const pk_refinement_summary &s = r.summary;
+    data["statistics"] = statisticsJson(s);
+    data["converged"] = s.converged != 0;
+    data["cycles"] = s.cycles;
+    data["stop_reason"] = r.stopReason;
+    data["verdict"] = {{"doubtful", s.doubtful != 0}, {"reasons", lines(r.verdict)}};
+    data["notes"] = lines(r.notes);
+    Json unexplained = Json::array();
+    for (const refinement::ResidualPeak &peak : refinement::unexplainedPeaks(r)) unexplained.push_back(peak.x);
+    data["patterns"] = Json::array({{{"name", title},
+                                     {"curves", "@CURVES@"},
+                                     {"ticks", ticksJson(r)},
+                                     {"unexplained", unexplained},
+                                     {"statistics", statisticsJson(s)}}});
+    Json parameters = Json::array();
+    for (const refinement::Parameter &p : r.parameters) {
+        parameters.push_back({{"name", p.name}, {"value", p.value}, {"esd", p.esd}, {"state", stateName(p.state)},
+                              {"lower", p.lower}, {"upper", p.upper}});
+    }
+    data["parameters"] = parameters;
+    Json names = Json::array();
+    for (int index : r.correlationOrder) names.push_back(r.parameters[static_cast<std::size_t>(index)].name);
+    data["correlations"] = {{"names", names}, {"matrix", r.correlations}};
+    Json phases = Json::array();
+    for (int32_t p = 0; p < static_cast<int32_t>(r.phases.size()); ++p) {
+        pk_refinement_phase result{};
+        pk_refinement_phase_result(&r, p, &result, nullptr);
+        phases.push_back({{"name", r.phases[static_cast<std::size_t>(p)].name},
+                          {"cell", result.cell},
+                          {"cell_esd", result.cell_esd},
+                          {"r_bragg", result.r_bragg},
+                          {"weight_fraction", result.weight_fraction},
+                          {"size_nm", result.size_nm},
+                          {"size_esd", result.size_esd},
+                          {"strain_percent", result.strain_percent},
+                          {"strain_esd", result.strain_esd}});
+    }
+    data["phases"] = phases;
+    std::string text = data.dump();
+    const std::string mark = "\"@CURVES@\"";
+    text.replace(text.find(mark), mark.size(), curvesJson(r, compact));
+    for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3)) text.insert(at + 1, "\\");
+    return text;
+}
+
+// `html` with its one `mark` replaced by `text`.
+void fill(std::string &html, const std::string &mark, const std::string &text) {
+    const std::size_t at = html.find(mark);
+    if (at != std::string::npos) html.replace(at, mark.size(), text);
+}
+
+std::string escaped(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string reportPage(const pk_refinement &r, const std::string &title, bool compact) {
+    std::string html = kPageHtml;
+    // The data last: nothing after it is searched for marks.
+    fill(html, "@TITLE@", escaped(title));
+    fill(html, "@PLOT_CSS@", kPlotCss);
+    fill(html, "@PAGE_CSS@", kPageCss);
+    fill(html, "@PAGE_JS@", kPageJs);
+    fill(html, "@PLOT_JS@", kPlotJs);
+    fill(html, "@DATA@", dataJson(r, title, compact));
+    return html;
+}
+
+}  // namespace powderkit::report
+
+using powderkit::phase::guarded;
+using powderkit::phase::requireArgument;
+
+extern "C" int32_t pk_refinement_report(const pk_refinement *refinement, const char *title, int32_t compact,
+                                        char *text, int32_t capacity, int32_t *size, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(size, "size");
+        const std::string name = title != nullptr && *title != '\0' ? title : "powderkit refinement";
+        const std::string page = powderkit::report::reportPage(*refinement, name, compact != 0);
+        if (page.size() + 1 > static_cast<std::size_t>(INT32_MAX)) {
+            powderkit::phase::fail(PK_ERROR_ARGUMENT, "the report is larger than 2 GB");
+        }
+        *size = static_cast<int32_t>(page.size() + 1);
+        if (capacity == 0 && text == nullptr) return;
+        powderkit::phase::copyText(page, text, capacity, size);
+    });
+}
