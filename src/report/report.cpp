@@ -3,8 +3,9 @@
 // and the refinement's data (JSON) put in place of its @…@ marks. Nothing is
 // fetched when the page opens.
 //  - The curves are written as single-precision numbers (seven digits are
-//    more than a plot can show, and the page of a million points stays near
-//    45 MB); every other number in double precision.
+//    more than a plot can show), the difference left to the page, so that
+//    the page of a million points stays near 45 MB; every other number in
+//    double precision.
 //  - "</" inside the JSON is written "<\/" so that no text of the data (a
 //    phase's name) can close its script element.
 #include <cmath>
@@ -87,7 +88,6 @@ std::string curvesJson(const pk_refinement &r, bool compact) {
     add("observed", [&](std::size_t i) { return r.y[i]; });
     add("calculated", [&](std::size_t i) { return r.calculated[i]; });
     add("background", [&](std::size_t i) { return r.backgroundCurve[i]; });
-    add("difference", [&](std::size_t i) { return r.y[i] - r.calculated[i]; });
     return curves.dump();
 }
 

@@ -8,7 +8,12 @@
 "use strict";
 (function () {
   const report = JSON.parse(document.getElementById("report-data").textContent);
-  for (const p of report.patterns) Object.assign(p, p.curves);  // x, observed, calculated, background, difference
+  // x, observed, calculated, background; the difference observed − calculated.
+  for (const p of report.patterns) {
+    Object.assign(p, p.curves);
+    p.difference = new Float64Array(p.x.length);
+    for (let i = 0; i < p.x.length; ++i) p.difference[i] = p.observed[i] - p.calculated[i];
+  }
   const colours = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#8c564b", "#e377c2", "#17becf", "#bcbd22"];
   const tickRow = 12;  // px per phase's tick row
   const state = { mode: "linear", panels: [] };
