@@ -263,13 +263,15 @@ TEST(Peaks, KAlphaDoubletsGiveNoPeakBesideTheirLines) {
 }
 
 // One window fitted directly, against the model written out here: y = b + c + H·[η/(1 + 4t²) + (1 − η)·2^(−4t²)],
-// t = (x − x0)/Γ, on 161 points with b = 150 + 20 (x − 30) and σ² = y. Exact counts from a start outside the bounds
-// (Γ beyond the widest, η above 1) give the truth; with noise, the esd's are those of Cov = (JᵀWJ)⁻¹ χ²/(N − 5) with J
-// by central differences and c at its least-squares value, and the area's √(∇A·Cov·∇Aᵀ) of areaOf.
+// t = (x − x0)/Γ, on 161 points with b = 150 + 20 (x − 30) and σ² = y; with λ₂/λ₁ = k > 0 also its copy half as high
+// at 2 asin(k sin(x0/2)). Exact counts from a start outside the bounds (Γ beyond the widest, η above 1) give the truth;
+// with noise, the esd's are those of Cov = (JᵀWJ)⁻¹ χ²/(N − 5) with J by central differences and c at its
+// least-squares value, and the Kα1 area's √(∇A·Cov·∇Aᵀ) of areaOf.
 using Values = std::array<double, 5>;  // H, x0, Γ, η, c
-double modelAt(const Values &q, double x) {
-    const double t = (x - q[1]) / q[2];
-    return q[4] + q[0] * (q[3] / (1 + 4 * t * t) + (1 - q[3]) * std::pow(2.0, -4 * t * t));
+double modelAt(const Values &q, double x, double k = 0.0) {
+    const double t = (x - q[1]) / q[2], t2 = (x - 360 / kPi * std::asin(k * std::sin(q[1] * kPi / 360))) / q[2];
+    const double copy = k > 0 ? 0.5 * (q[3] / (1 + 4 * t2 * t2) + (1 - q[3]) * std::pow(2.0, -4 * t2 * t2)) : 0.0;
+    return q[4] + q[0] * (q[3] / (1 + 4 * t * t) + (1 - q[3]) * std::pow(2.0, -4 * t * t) + copy);
 }
 // A = H Γ (η π/2 + (1 − η) √(π / ln 16)).
 double areaOf(const Values &q) { return q[0] * q[2] * (q[3] * kPi / 2 + (1 - q[3]) * std::sqrt(kPi / std::log(16.0))); }
@@ -285,59 +287,67 @@ TEST(PeakFit, OneWindowAgainstTheModelWrittenOut) {
     // The fit stops once a step lowers χ² by less than 1e-6 of it; the values and the χ² the esd's scale with are
     // known to about that.
     const double kStopped = 1e-5;
-    const Values truth = {800.0, 30.003, 0.12, 0.4, 3.0};
-    const std::vector<double> x = axis(29.2, 0.01, 161);
-    std::vector<double> b(161), exact(161), y(161), sigma(161);
-    std::mt19937 random(5);
-    std::normal_distribution<double> noise;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        b[i] = 150 + 20 * (x[i] - 30);
-        exact[i] = b[i] + modelAt(truth, x[i]);
-        sigma[i] = std::sqrt(exact[i]);
-        y[i] = exact[i] + sigma[i] * noise(random);
-    }
-    powderkit::peaks::FitWindow w{x.data(), exact.data(), sigma.data(), b.data(), 0, 160, 0.5};
-    powderkit::peaks::PeakFit fit = powderkit::peaks::fitPseudoVoigt(w, {500.0, 29.98, 0.9, 1.5});
-    ASSERT_EQ(fit.reason, "");
-    const pk_peak &p = fit.peak;
-    const double found[][2] = {{p.height, truth[0]}, {p.position, truth[1]}, {p.fwhm, truth[2]}, {p.eta, truth[3]}};
-    for (const auto &pair : found) EXPECT_TRUE(closeTo(pair[0], pair[1], kStopped)) << pair[0] << " " << pair[1];
+    for (const double lengthening : {0.0, 1.00248}) {  // λ₂/λ₁: none, then Cu
+        const powderkit::peaks::Doublet doublet{lengthening, lengthening > 0 ? 0.5 : 0.0};
+        const Values truth = {800.0, 30.003, 0.12, 0.4, 3.0};
+        const std::vector<double> x = axis(29.2, 0.01, 161);
+        std::vector<double> b(161), exact(161), y(161), sigma(161);
+        std::mt19937 random(5);
+        std::normal_distribution<double> noise;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            b[i] = 150 + 20 * (x[i] - 30);
+            exact[i] = b[i] + modelAt(truth, x[i], lengthening);
+            sigma[i] = std::sqrt(exact[i]);
+            y[i] = exact[i] + sigma[i] * noise(random);
+        }
+        powderkit::peaks::FitWindow w{x.data(), exact.data(), sigma.data(), b.data(), 0, 160, 0.5};
+        powderkit::peaks::PeakFit fit = powderkit::peaks::fitPseudoVoigt(w, {500.0, 29.98, 0.9, 1.5}, doublet);
+        ASSERT_EQ(fit.reason, "");
+        const pk_peak &p = fit.peak;
+        const double found[][2] = {{p.height, truth[0]}, {p.position, truth[1]}, {p.fwhm, truth[2]},
+                                   {p.eta, truth[3]}};
+        for (const auto &pair : found) EXPECT_TRUE(closeTo(pair[0], pair[1], kStopped)) << pair[0] << " " << pair[1];
 
-    w.y = y.data();
-    fit = powderkit::peaks::fitPseudoVoigt(w, {700.0, 30.0, 0.1, 0.5});
-    ASSERT_EQ(fit.reason, "");
-    Values q = {p.height, p.position, p.fwhm, p.eta, 0.0};
-    double offset = 0.0, weights = 0.0, chi2 = 0.0, normal[5][5] = {}, covariance[5][5] = {}, gradient[5];
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        offset += (y[i] - b[i] - modelAt(q, x[i])) / exact[i], weights += 1 / exact[i];
-    }
-    q[4] = offset / weights;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        double j[5];
-        for (std::size_t k = 0; k < 5; ++k) {
-            Values high = q, low = q;
-            const double h = 1e-6 * std::max(std::fabs(q[k]), 1e-2);
-            high[k] += h, low[k] -= h;
-            j[k] = (modelAt(high, x[i]) - modelAt(low, x[i])) / (2 * h);
-            gradient[k] = (areaOf(high) - areaOf(low)) / (2 * h);
+        w.y = y.data();
+        fit = powderkit::peaks::fitPseudoVoigt(w, {700.0, 30.0, 0.1, 0.5}, doublet);
+        ASSERT_EQ(fit.reason, "");
+        Values q = {p.height, p.position, p.fwhm, p.eta, 0.0};
+        double offset = 0.0, weights = 0.0, chi2 = 0.0, normal[5][5] = {}, covariance[5][5] = {}, gradient[5];
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            offset += (y[i] - b[i] - modelAt(q, x[i], lengthening)) / exact[i], weights += 1 / exact[i];
         }
-        for (int k = 0; k < 25; ++k) normal[k / 5][k % 5] += j[k / 5] * j[k % 5] / exact[i];
-        chi2 += std::pow(y[i] - b[i] - modelAt(q, x[i]), 2) / exact[i];
-    }
-    for (int k = 0; k < 5; ++k) covariance[k][k] = chi2 / (161 - 5);
-    for (int k = 0; k < 5; ++k) {  // Gauss–Jordan on [normal | χ²/(N − 5)·I], normal symmetric positive definite
-        for (int r = 0; r < 5; ++r) {
-            const double f = r == k ? 0.0 : normal[r][k] / normal[k][k];
-            for (int l = 0; l < 5; ++l) normal[r][l] -= f * normal[k][l], covariance[r][l] -= f * covariance[k][l];
+        q[4] = offset / weights;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            double j[5];
+            for (std::size_t k = 0; k < 5; ++k) {
+                Values high = q, low = q;
+                const double h = 1e-6 * std::max(std::fabs(q[k]), 1e-2);
+                high[k] += h, low[k] -= h;
+                j[k] = (modelAt(high, x[i], lengthening) - modelAt(low, x[i], lengthening)) / (2 * h);
+                gradient[k] = (areaOf(high) - areaOf(low)) / (2 * h);
+            }
+            for (int k = 0; k < 25; ++k) normal[k / 5][k % 5] += j[k / 5] * j[k % 5] / exact[i];
+            chi2 += std::pow(y[i] - b[i] - modelAt(q, x[i], lengthening), 2) / exact[i];
         }
+        for (int k = 0; k < 5; ++k) covariance[k][k] = chi2 / (161 - 5);
+        for (int k = 0; k < 5; ++k) {  // Gauss–Jordan on [normal | χ²/(N − 5)·I], normal symmetric and definite
+            for (int r = 0; r < 5; ++r) {
+                const double f = r == k ? 0.0 : normal[r][k] / normal[k][k];
+                for (int l = 0; l < 5; ++l) {
+                    normal[r][l] -= f * normal[k][l], covariance[r][l] -= f * covariance[k][l];
+                }
+            }
+        }
+        double area = 0.0;  // ∇A·Cov·∇Aᵀ
+        for (int k = 0; k < 25; ++k)
+            area += gradient[k / 5] * gradient[k % 5] * covariance[k / 5][k % 5] / normal[k / 5][k / 5];
+        const double esds[] = {p.height_esd, p.position_esd, p.fwhm_esd, p.eta_esd};
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_NEAR(esds[k], std::sqrt(covariance[k][k] / normal[k][k]), kStopped * esds[k]) << lengthening;
+        }
+        EXPECT_NEAR(p.area_esd, std::sqrt(area), kStopped * p.area_esd);
+        EXPECT_TRUE(closeTo(p.area, areaOf(q), kRoundOff));
     }
-    double area = 0.0;  // ∇A·Cov·∇Aᵀ
-    for (int k = 0; k < 25; ++k)
-        area += gradient[k / 5] * gradient[k % 5] * covariance[k / 5][k % 5] / normal[k / 5][k / 5];
-    const double esds[] = {p.height_esd, p.position_esd, p.fwhm_esd, p.eta_esd};
-    for (int k = 0; k < 4; ++k) EXPECT_NEAR(esds[k], std::sqrt(covariance[k][k] / normal[k][k]), kStopped * esds[k]);
-    EXPECT_NEAR(p.area_esd, std::sqrt(area), kStopped * p.area_esd);
-    EXPECT_TRUE(closeTo(p.area, areaOf(q), kRoundOff));
 }
 
 // Windows that give no peak say why: 7 points are too few (8 fit), a line just beyond the window's end, fitted from a
