@@ -291,14 +291,15 @@ std::vector<Candidate> candidatesOf(const Pattern &p, double times) {
 template <typename Lay>
 PeakFit fitAtEnd(const Pattern &p, int32_t m, double times, std::vector<double> &under, const Lay &lay, bool &strong) {
     const int32_t inwards = m < p.count / 2 ? 1 : -1;
-    FitWindow region{p.x, p.y, p.sigma, under.data(), m, m, p.widest};
+    // From the end to twice the widest FWHM inwards (and kSmoothing points more, for the averages there).
+    FitWindow region{p.x, p.y, p.sigma, under.data(), inwards > 0 ? 0 : m, inwards > 0 ? m : p.count - 1, p.widest};
     int32_t &far = inwards > 0 ? region.last : region.first;
     const auto within = [&](int32_t i) {
         return i >= 0 && i < p.count && std::fabs(p.x[i] - p.x[m]) <= 2.0 * p.widest;
     };
     while (within(far + inwards)) far += inwards;
-    region.first = std::max(region.first - kSmoothing, 0);
-    region.last = std::min(region.last + kSmoothing, p.count - 1);
+    const int32_t inner = far;
+    far = std::clamp(far + inwards * kSmoothing, 0, p.count - 1);
     lay(region);
     const auto mean = [&](int32_t i) {
         const int32_t first = std::max(i - kSmoothing, region.first), last = std::min(i + kSmoothing, region.last);
@@ -307,10 +308,10 @@ PeakFit fitAtEnd(const Pattern &p, int32_t m, double times, std::vector<double> 
         return sum / (last - first + 1);
     };
     double lowest = mean(m);
-    for (int32_t i = m; i != far; i += inwards) lowest = std::min(lowest, mean(i));
+    for (int32_t i = m; i != inner; i += inwards) lowest = std::min(lowest, mean(i));
     const double half = 0.5 * (mean(m) + lowest);
     int32_t i = m;
-    while (i != far && mean(i + inwards) > half) i += inwards;
+    while (i != inner && mean(i + inwards) > half) i += inwards;
     const double spacing = std::fabs(p.x[m + inwards] - p.x[m]);
     const double fwhm = std::min(std::max(2.0 * std::fabs(p.x[i] - p.x[m]) + spacing, 2.0 * spacing), p.widest);
     FitWindow w = windowOf(p, under.data(), m, fwhm, p.doublet.offset(p.x[m]));
