@@ -68,6 +68,7 @@ void findPeaks(benchmark::State &state, pk_measured_pattern *pattern, int32_t li
     pk_peak_search search;
     pk_peak_search_default(&search);
     search.wavelength = 0.4;
+    search.wavelength2 = 0.0;  // the lines are single
     std::vector<pk_peak> peaks(static_cast<std::size_t>(lines + 100));
     std::vector<pk_peak_failure> failures(1000);
     int32_t found = 0, failed = 0;

@@ -67,7 +67,8 @@ struct PeaksOptions {
     std::string file;                    // the measured pattern
     bool has_significance = false;
     double significance = 0.0;           // fitted height over its esd
-    SourceOptions source;                // for d; neutron unused
+    SourceOptions source;                // for d and the Kα2 line; neutron unused
+    bool no_alpha2 = false;              // Kα1 alone: no Kα2 copy fitted with each peak
 };
 
 struct RefineOptions {

@@ -151,12 +151,17 @@ void addPeaks(CLI::App &app, PeaksOptions &options) {
     command->add_option("file", options.file, "measured pattern (x y [sigma] text, XRDML, GSAS raw, Bruker RAW)")->required();
     addNumber(*command, "--significance", options.significance, options.has_significance,
               "fitted height over its own esd a peak must exceed");
-    addSourceOptions(*command, options.source, SourceUse::Lines);
+    const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::Lines);
+    addNoAlpha2(*command, options.no_alpha2, source);
     addBank(*command, options.source);
     command->footer("Example:\n  powderkit peaks measured.xy --anode Cu\n"
-                    "Without --anode, --wavelength or --instrument, d comes from the Kα1 line the file names\n"
-                    "(XRDML), else Cu Kα1.\n"
-                    "A candidate whose fit failed is one line on standard error, not a row.");
+                    "Without --anode, --wavelength or --instrument, the lines are those the file names (XRDML),\n"
+                    "else Cu Kα1 + Kα2. With a Kα2 line each peak is fitted as a Kα1 + Kα2 doublet (the Kα2\n"
+                    "copy at its own Bragg angle, the source's Kα2/Kα1 ratio as high, same width and shape): a\n"
+                    "Kα2 line is never a row of its own, and 2θ, d, height and area are Kα1's.\n"
+                    "--no-alpha2 or --wavelength: one line.\n"
+                    "A candidate whose fit failed is one line on standard error, not a row; a line cut by\n"
+                    "the end of the data is named so.");
 }
 
 void addRefine(CLI::App &app, RefineOptions &options) {

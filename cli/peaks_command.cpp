@@ -1,7 +1,10 @@
 // `powderkit peaks`: the significant peaks of a measured pattern, one row per
-// peak with its fitted values and their esd's; d from the Kα1 line of the
-// anode, the wavelength given, the Kα1 line the file names, or Cu Kα1. A
-// candidate whose fit failed is one line on standard error.
+// peak with its fitted values and their esd's. The lines are the source's:
+// the anode's, the wavelength given (one line), the instrument file's, the
+// lines the file names, or the default source (Cu Kα1 + Kα2); d comes from
+// Kα1, and with a Kα2 line every peak is fitted as a Kα1 + Kα2 doublet, so
+// that no Kα2 line is a row of its own. A candidate whose fit failed is one
+// line on standard error.
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -33,7 +36,10 @@ std::string runPeaks(const PeaksOptions &options) {
     const MeasuredPatternHandle pattern = readMeasuredPattern(options.file, options.source.bank, "peaks");
     SourceOptions source = options.source;
     takeFileWavelengths(source, *pattern);
-    search.wavelength = makeInstrument(source, false).wavelength;
+    const pk_instrument instrument = makeInstrument(source, !options.no_alpha2);
+    search.wavelength = instrument.wavelength;
+    search.wavelength2 = instrument.wavelength2;
+    search.ratio2 = instrument.ratio2;
 
     std::vector<pk_peak> peaks(kFirstCapacity);
     std::vector<pk_peak_failure> failures(kFirstCapacity);

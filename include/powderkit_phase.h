@@ -570,7 +570,10 @@ PK_PHASE_API int32_t pk_measured_pattern_wavelengths(const pk_measured_pattern *
 /* Peak lists of measured patterns                                           */
 /* ------------------------------------------------------------------------- */
 
-/* One fitted peak of a measured pattern, with the esd of every value. */
+/* One fitted peak of a measured pattern, with the esd of every value. With a
+ * Kα2 line in the search, the position, d, height and area are those of the
+ * Kα1 line alone (the Kα2 copy's area is ratio2 times it); the FWHM and η are
+ * both lines'. */
 typedef struct pk_peak {
     double position, position_esd;   /* x of the maximum: degrees 2θ (or the axis unit) */
     double d, d_esd;                 /* d-spacing, Å (0 when no wavelength is known) */
@@ -590,19 +593,29 @@ typedef struct pk_peak_failure {
 typedef struct pk_peak_search {
     double significance;   /* fitted height over its own esd a peak must exceed */
     double merge_fraction; /* candidates closer than this fraction of the FWHM are one line */
-    double wavelength;     /* Å, for d; 0: no d */
+    double wavelength;     /* Å, the Kα1 line, for d; 0: no d */
+    double wavelength2;    /* Å, the Kα2 line; 0: none. Longer than `wavelength` by at most
+                              5 %; not used on a time-of-flight axis */
+    double ratio2;         /* Kα2/Kα1 intensity ratio; 0: no Kα2 line */
 } pk_peak_search;
 
 /* Significance 4.5, chosen so that a flat background with counting noise
  * over 5,000 points yields fewer than 0.1 false peaks on average (about
- * 0.002 were measured); merge fraction 0.5; Cu Kα1. */
+ * 0.002 were measured); merge fraction 0.5; Cu Kα1 + Kα2, the source the
+ * layer takes when none is named (pk_instrument_default_source). For a
+ * pattern measured with one line, set wavelength2 (or ratio2) to 0. */
 PK_PHASE_API void pk_peak_search_default(pk_peak_search *search);
 
 /* The peak list of a measured pattern (at least 100 points): a background
- * first, then candidate maxima (none within 30 points of either end), each
+ * first, then candidate maxima up to the first and the last point, each
  * fitted with a pseudo-Voigt on the local background (η held within [0, 1],
  * weights 1/σ², esd's from the covariance scaled by the reduced χ²) and kept
- * when its height exceeds `significance` times its own esd. A fit that runs
+ * when its height exceeds `significance` times its own esd. With a Kα2 line
+ * each peak is fitted as a doublet: the Kα1 pseudo-Voigt at 2θ₁ and a copy
+ * at 2θ₂ = 2·asin(λ₂/λ₁ · sin θ₁) of ratio2 times its height, with the same
+ * FWHM and η; a Kα2 line is never a peak of its own, resolved or not. A
+ * line at either end whose window, cut by the end, cannot be fitted is a
+ * failure whose reason begins "cut by the end of the data". A fit that runs
  * to the widest FWHM allowed, 1.25 % of the pattern's span, is background.
  * Writes at most `capacity` peaks in ascending position and
  * `failure_capacity` failures (candidates whose fit failed, and why);

@@ -73,7 +73,8 @@ class PhaseSetting(ctypes.Structure):
 
 
 class PeakSearch(ctypes.Structure):
-    _fields_ = [("significance", c_double), ("merge_fraction", c_double), ("wavelength", c_double)]
+    _fields_ = [("significance", c_double), ("merge_fraction", c_double), ("wavelength", c_double),
+                ("wavelength2", c_double), ("ratio2", c_double)]
 
 
 PEAK_FIELDS = ("position", "position_esd", "d", "d_esd", "height", "height_esd", "fwhm", "fwhm_esd", "eta", "eta_esd",

@@ -13,15 +13,22 @@ from .measured import MeasuredPattern
 PEAK_DTYPE = r.PEAK_DTYPE
 
 
-def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, wavelength=None,
+def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, wavelength=None, alpha2=True,
                failures=False):
     """The significant peaks of a measured pattern (at least 100 points).
 
     Each candidate maximum is fitted with a pseudo-Voigt on the local
     background and kept when its height exceeds `significance` (4.5 by
     default) times its own esd; candidates closer than `merge_fraction` (0.5)
-    of a FWHM are one line. d is computed for the anode's Kα1 or the
-    wavelength (Å), Cu Kα1 when neither is given.
+    of a FWHM are one line. The lines are the anode's (Kα1 + Kα2, Kα1 alone
+    with alpha2=False), the one wavelength (Å), or when neither is given the
+    lines the measured file names (`measured.wavelengths`), else Cu Kα1 + Kα2,
+    as the command takes them. With a Kα2 line every peak is fitted as a
+    doublet, the Kα1 pseudo-Voigt and its Kα2 copy at the Kα2 Bragg angle,
+    the source's Kα2/Kα1 ratio as high, with the same FWHM and η: a Kα2 line
+    is never a peak of its own, and position, d, height and area are Kα1's.
+    A line cut by either end of the data is found, or named among the
+    failures ("cut by the end of the data: …").
 
     Returns a numpy structured array in ascending position, with the fields
     position, d (Å), height, fwhm, eta, area, each followed by its esd
@@ -36,8 +43,13 @@ def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, 
         search.significance = number(significance, "significance")
     if merge_fraction is not None:
         search.merge_fraction = number(merge_fraction, "merge_fraction")
-    if anode is not None or wavelength is not None:
-        search.wavelength = resolve_instrument(None, anode, wavelength, False, False).wavelength
+    if anode is None and wavelength is None and measured.wavelengths:
+        alpha1, alpha2_line, ratio = measured.wavelengths
+        lines = (alpha1, alpha2_line, ratio) if alpha2 else (alpha1, 0.0, 0.0)
+    else:
+        source = resolve_instrument(None, anode, wavelength, alpha2, False)
+        lines = (source.wavelength, source.wavelength2, source.ratio2)
+    search.wavelength, search.wavelength2, search.ratio2 = lines
     capacity, failure_capacity = 256, 64
     while True:
         peaks = np.zeros(capacity, dtype=PEAK_DTYPE)

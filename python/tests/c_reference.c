@@ -29,7 +29,7 @@ static int layout(void) {
     SIZE(pk_site); FIELD(pk_site, x); FIELD(pk_site, has_u_aniso); FIELD(pk_site, u_aniso);
     SIZE(pk_phase_setting); FIELD(pk_phase_setting, profile); FIELD(pk_phase_setting, use_march);
     FIELD(pk_phase_setting, march_axis);
-    SIZE(pk_peak_search); FIELD(pk_peak_search, wavelength);
+    SIZE(pk_peak_search); FIELD(pk_peak_search, wavelength); FIELD(pk_peak_search, ratio2);
     SIZE(pk_peak_failure); FIELD(pk_peak_failure, reason);
     SIZE(pk_refinement_options); FIELD(pk_refinement_options, x_min); FIELD(pk_refinement_options, max_cycles);
     FIELD(pk_refinement_options, shift_tolerance);

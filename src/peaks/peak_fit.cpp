@@ -1,12 +1,15 @@
 // The fit of one peak on its window of a measured pattern:
-//   y(x) = b(x) + c + H·[η·L(t) + (1 − η)·G(t)],  t = (x − x0)/Γ,
-// L = 1/(1 + 4t²), G = exp(−4 ln2·t²), b the pattern's background and c a
-// free offset of it. q = (H, x0, Γ, η, c) is refined by Levenberg–Marquardt
-// on the residuals weighted by 1/σ². A trial step that leaves x0 ∈ window,
+//   y(x) = b(x) + c + H·[S(t₁) + r·S(t₂)],  S(t) = η·L(t) + (1 − η)·G(t),
+// t₁ = (x − x0)/Γ, t₂ = (x − x2)/Γ, L = 1/(1 + 4t²), G = exp(−4 ln2·t²), b the
+// pattern's background and c a free offset of it. The second term is the
+// Kα2 copy of the line (Doublet in peaks.hpp): at x2 = 2·asin(k·sin(x0/2)),
+// which follows x0 with slope ∂x2/∂x0 = k·cos θ₁ / cos θ₂, with r = 0 for a
+// single line. q = (H, x0, Γ, η, c) is refined by Levenberg–Marquardt on the
+// residuals weighted by 1/σ². A trial step that leaves x0 ∈ window,
 // Γ ∈ [point spacing, widest] or η ∈ [0, 1] is cut back to the bound (a
 // projected step), and a value on a bound that the gradient pushes further
 // out is held there for that step. At the minimum Cov = (JᵀWJ)⁻¹·χ²/(N − 5)
-// gives the esd's, and the area A = H·Γ·k(η) its esd as √(∇A·Cov·∇Aᵀ).
+// gives the esd's, and the Kα1 area A = H·Γ·k(η) its esd as √(∇A·Cov·∇Aᵀ).
 #include <Eigen/Dense>
 
 #include <algorithm>
@@ -45,28 +48,37 @@ double gaussian(double t) {
 }
 
 // χ² = Σ w·r² of the window; with `normal` and `gradient` also JᵀWJ and JᵀW·r.
-double evaluate(const FitWindow &w, const Vector &q, Normal *normal, Vector *gradient) {
+double evaluate(const FitWindow &w, const Doublet &doublet, const Vector &q, Normal *normal, Vector *gradient) {
     if (normal != nullptr) {
         normal->setZero();
         gradient->setZero();
     }
+    double x2 = 0.0;
+    const bool second = doublet.place(q[kPosition], x2);
+    const double r2 = second ? doublet.ratio : 0.0;
+    const double follows = second ? doublet.slope(q[kPosition], x2) : 0.0;  // ∂x2/∂x0
     double chi2 = 0.0;
     for (int32_t i = w.first; i <= w.last; ++i) {
         const double t = (w.x[i] - q[kPosition]) / q[kFwhm];
+        const double t2 = second ? (w.x[i] - x2) / q[kFwhm] : 0.0;
         const double lorentz = 1.0 / (1.0 + 4.0 * t * t);
         const double gauss = gaussian(t);
-        const double shape = q[kEta] * lorentz + (1.0 - q[kEta]) * gauss;
+        const double lorentz2 = second ? 1.0 / (1.0 + 4.0 * t2 * t2) : 0.0;
+        const double gauss2 = second ? gaussian(t2) : 0.0;
+        const double shape = q[kEta] * (lorentz + r2 * lorentz2) + (1.0 - q[kEta]) * (gauss + r2 * gauss2);
         const double weight = 1.0 / (w.sigma[i] * w.sigma[i]);
         const double r = w.y[i] - w.background[i] - q[kOffset] - q[kHeight] * shape;
         chi2 += weight * r * r;
         if (normal == nullptr) continue;
         // dS/dt: L' = −8t·L², G' = −8 ln2·t·G.
         const double slope = -8.0 * t * (q[kEta] * lorentz * lorentz + (1.0 - q[kEta]) * kLn2 * gauss);
+        const double slope2 =
+            second ? -8.0 * t2 * (q[kEta] * lorentz2 * lorentz2 + (1.0 - q[kEta]) * kLn2 * gauss2) : 0.0;
         Vector j;
         j[kHeight] = shape;
-        j[kPosition] = -q[kHeight] * slope / q[kFwhm];
-        j[kFwhm] = -q[kHeight] * slope * t / q[kFwhm];
-        j[kEta] = q[kHeight] * (lorentz - gauss);
+        j[kPosition] = -q[kHeight] * (slope + r2 * slope2 * follows) / q[kFwhm];
+        j[kFwhm] = -q[kHeight] * (slope * t + (second ? r2 * slope2 * t2 : 0.0)) / q[kFwhm];
+        j[kEta] = q[kHeight] * (lorentz - gauss + r2 * (lorentz2 - gauss2));
         j[kOffset] = 1.0;
         normal->noalias() += weight * j * j.transpose();
         *gradient += weight * r * j;
@@ -90,7 +102,30 @@ double areaPerHeightWidth(double eta) {
     return eta * kPi / 2.0 + (1.0 - eta) * std::sqrt(kPi / (4.0 * kLn2));
 }
 
-PeakFit fitPseudoVoigt(const FitWindow &w, const PeakStart &start) {
+bool Doublet::place(double twoTheta1, double &twoTheta2) const {
+    const double s = k * std::sin(twoTheta1 * kPi / 360.0);
+    if (!(ratio > 0.0) || !(s < 1.0)) return false;
+    twoTheta2 = std::asin(s) * 360.0 / kPi;
+    return true;
+}
+
+double Doublet::slope(double twoTheta1, double twoTheta2) const {
+    return k * std::cos(twoTheta1 * kPi / 360.0) / std::cos(twoTheta2 * kPi / 360.0);
+}
+
+double Doublet::offset(double twoTheta1) const {
+    double twoTheta2 = twoTheta1;
+    return place(twoTheta1, twoTheta2) ? twoTheta2 - twoTheta1 : 0.0;
+}
+
+double profileAt(const pk_peak &peak, const Doublet &doublet, double x) {
+    double x2 = 0.0;
+    const double second =
+        doublet.place(peak.position, x2) ? doublet.ratio * pseudoVoigtShape((x - x2) / peak.fwhm, peak.eta) : 0.0;
+    return peak.height * (pseudoVoigtShape((x - peak.position) / peak.fwhm, peak.eta) + second);
+}
+
+PeakFit fitPseudoVoigt(const FitWindow &w, const PeakStart &start, const Doublet &doublet) {
     const int32_t count = w.last - w.first + 1;
     if (count < kValues + 3) return failed("only " + std::to_string(count) + " points in its window");
     const double span = w.x[w.last] - w.x[w.first];
@@ -106,7 +141,7 @@ PeakFit fitPseudoVoigt(const FitWindow &w, const PeakStart &start) {
     q = q.cwiseMax(lower).cwiseMin(upper);
     Normal normal;
     Vector gradient;
-    double chi2 = evaluate(w, q, &normal, &gradient);
+    double chi2 = evaluate(w, doublet, q, &normal, &gradient);
     double damping = kFirstDamping;
     bool converged = false;
     for (int step = 0; step < kStepBudget && !converged; ++step) {
@@ -123,11 +158,11 @@ PeakFit fitPseudoVoigt(const FitWindow &w, const PeakStart &start) {
             }
         }
         const Vector trial = (q + damped.ldlt().solve(pushed)).cwiseMax(lower).cwiseMin(upper);
-        const double trialChi2 = evaluate(w, trial, nullptr, nullptr);
+        const double trialChi2 = evaluate(w, doublet, trial, nullptr, nullptr);
         if (trial.allFinite() && std::isfinite(trialChi2) && trialChi2 <= chi2) {
             converged = chi2 - trialChi2 <= kConvergence * chi2;
             q = trial;
-            chi2 = evaluate(w, q, &normal, &gradient);
+            chi2 = evaluate(w, doublet, q, &normal, &gradient);
             damping = std::max(damping / 3.0, kFirstDamping * 1e-9);
         } else {
             damping *= 10.0;

@@ -1,5 +1,6 @@
 // Internal interface of the peak lists: the bounded pseudo-Voigt fit of one
-// candidate on its window of a measured pattern (peak_fit.cpp) and the bins
+// candidate on its window of a measured pattern, with its Kα2 copy
+// (peak_fit.cpp), and the bins
 // of an oversampled pattern (oversampling.cpp), used by the search
 // (peak_search.cpp).
 #ifndef POWDERKIT_PEAKS_HPP
@@ -23,6 +24,27 @@ double pseudoVoigtShape(double t, double eta);
 
 // Area over (height × FWHM): η·π/2 + (1 − η)·√(π / (4 ln 2)).
 double areaPerHeightWidth(double eta);
+
+// The Kα2 line that comes with every Kα1 line of an X-ray tube. Both lines
+// diffract from the same planes, so Bragg's law λ = 2d sin θ places the Kα2
+// line at sin θ₂ = (λ₂/λ₁)·sin θ₁; at angles this close the instrument and
+// the sample broaden both alike (same FWHM and η), and the Kα2 height is the
+// tube's Kα2/Kα1 intensity ratio times the Kα1 height. ratio 0: one line.
+struct Doublet {
+    double k = 0.0;      // λ₂/λ₁
+    double ratio = 0.0;  // Kα2 height over Kα1 height
+
+    // 2θ₂ = 2·asin(k·sin θ₁) in degrees, from 2θ₁ in degrees; false (no Kα2
+    // line) for a single line or where k·sin θ₁ ≥ 1 (beyond 180°).
+    bool place(double twoTheta1, double &twoTheta2) const;
+    // d(2θ₂)/d(2θ₁) = k·cos θ₁ / cos θ₂.
+    double slope(double twoTheta1, double twoTheta2) const;
+    // 2θ₂ − 2θ₁, 0 where there is no Kα2 line.
+    double offset(double twoTheta1) const;
+};
+
+// A fitted peak's profile at x, its Kα2 copy included: H·[S((x − x0)/Γ, η) + ratio·S((x − x2)/Γ, η)].
+double profileAt(const pk_peak &peak, const Doublet &doublet, double x);
 
 // The points first … last (inclusive) of a pattern, the background under
 // every point of it, and the largest FWHM a peak may have.
@@ -49,11 +71,13 @@ struct PeakFit {
     bool widest;
 };
 
-// Fits y = background + c + H·pseudoVoigtShape((x − x0)/Γ, η) with weights
-// 1/σ² by Levenberg–Marquardt steps, x0 held inside the window, η in [0, 1]
-// and Γ from one point spacing to `widest`; the esd's come from the inverse
-// normal matrix scaled by χ²/(N − 5).
-PeakFit fitPseudoVoigt(const FitWindow &window, const PeakStart &start);
+// Fits y = background + c + H·[S((x − x0)/Γ, η) + ratio·S((x − x2)/Γ, η)]
+// (S = pseudoVoigtShape, x2 the Kα2 place of x0; the first term alone for a
+// single line) with weights 1/σ² by Levenberg–Marquardt steps, x0 held inside
+// the window, η in [0, 1] and Γ from one point spacing to `widest`; the esd's
+// come from the inverse normal matrix scaled by χ²/(N − 5). The peak's
+// height and area are Kα1's.
+PeakFit fitPseudoVoigt(const FitWindow &window, const PeakStart &start, const Doublet &doublet = {});
 
 // The bin size k (1: none) that leaves the median FWHM of the strongest peaks
 // (tops above 3σ) about twelve points wide; each FWHM measured between the

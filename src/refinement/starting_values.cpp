@@ -91,6 +91,8 @@ std::vector<ObservedPeak> observedPeaks(const pk_refinement &r) {
     pk_peak_search search;
     pk_peak_search_default(&search);
     search.wavelength = 0.0;
+    // Single lines: decideAlpha2 reads the counts at the Kα2 places beside them.
+    search.wavelength2 = 0.0;
     int32_t count = 0, failures = 0;
     std::vector<pk_peak> found;
     int32_t status = pk_find_peaks(pattern, &search, nullptr, 0, &count, nullptr, 0, &failures, nullptr);
