@@ -397,7 +397,13 @@ std::string runRefine(const RefineOptions &given) {
     plot.background = result.background;
     plot.difference = result.difference;
     plot.excluded = options.excluded;
-    for (const PhaseResult &phase : result.phases) plot.phases.push_back({phase.name, {}, phase.positions});
+    for (std::size_t p = 0; p < result.phases.size(); ++p) {
+        const PhaseResult &phase = result.phases[p];
+        plot.phases.push_back({phase.name,
+                               result.phases.size() > 1 ? curve(*refinement, PK_CURVE_PHASE, static_cast<int32_t>(p))
+                                                        : std::vector<double>{},
+                               phase.positions});
+    }
     std::string json = refinementJson(result);
     std::string xy = fitXy(result, title);
     std::string svg = svgFitPlot(plot);

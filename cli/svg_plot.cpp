@@ -294,7 +294,7 @@ std::string svgPlot(const PlotData &data) {
 
     std::string svg = documentStart(axis_y + 60.0, data.title);
     svg += frameAndXAxis(scale, axis_y);
-    svg += yAxis(scale, 6.0, "Intensity");
+    svg += yAxis(scale, 6.0, "intensity (counts)");
     // The curves: each phase alone when there are several, then the total.
     for (size_t p = 0; rows > 1 && p < rows; ++p) {
         if (data.phases[p].y.empty()) continue;
@@ -349,8 +349,8 @@ std::string svgFitPlot(const FitPlotData &data) {
                "\" fill=\"#e8e8e8\"/>\n";
     }
     svg += frameAndXAxis(scale, axis_y);
-    svg += yAxis(scale, 6.0, "Intensity");
-    svg += yAxis(below, 2.0, "");
+    svg += yAxis(scale, 6.0, "intensity (counts)");
+    svg += yAxis(below, 4.0, "difference");
     svg += "<line x1=\"" + pixels(kLeft) + "\" y1=\"" + pixels(ticks_bottom) + "\" x2=\"" + pixels(kRight) +
            "\" y2=\"" + pixels(ticks_bottom) + "\" stroke=\"#999999\"/>\n";
     svg += "<line x1=\"" + pixels(kLeft) + "\" y1=\"" + pixels(below.py(0.0)) + "\" x2=\"" +
@@ -362,6 +362,12 @@ std::string svgFitPlot(const FitPlotData &data) {
                     "stroke=\"" + std::string(kBackgroundColour) + "\" stroke-width=\"1\"");
     svg += polyline(data.x, data.calculated, scale,
                     "stroke=\"" + std::string(kCalculatedColour) + "\" stroke-width=\"1\"");
+    // Each phase's own share, in its legend colour, when there are several.
+    for (size_t p = 0; rows > 1 && p < rows; ++p) {
+        if (data.phases[p].y.empty()) continue;
+        svg += polyline(data.x, data.phases[p].y, scale,
+                        "stroke=\"" + phaseColour(p, kFitFirstColour) + "\" stroke-width=\"0.8\" stroke-opacity=\"0.8\"");
+    }
     svg += polyline(data.x, data.difference, below,
                     "stroke=\"" + std::string(kDifferenceColour) + "\" stroke-width=\"0.8\"");
     svg += tickRows(data.phases, scale, pattern_bottom + 6.0, kFitFirstColour);

@@ -30,7 +30,7 @@ struct FitPlotData {
     std::string title;
     std::vector<double> x;          // degrees 2θ, ascending
     std::vector<double> observed, calculated, background, difference;  // at x
-    std::vector<PlotPhase> phases;  // names and reflexion positions (y unused)
+    std::vector<PlotPhase> phases;  // names, reflexion positions, each one's share of the calculated curve
     std::vector<double> excluded;   // FROM TO pairs left out of the fit, shaded
 };
 
