@@ -316,16 +316,14 @@ std::string withEsd(double value, double esd) {
 std::string resultText(const RefineResult &result) {
     Table parameters({"parameter", "value", "esd", "state"});
     size_t fixed = 0;
-    const char *const states[] = {"fixed", "free", "tied", "at limit", "fixed: undetermined"};
     for (const ParameterResult &parameter : result.parameters) {
         if (parameter.state == PK_PARAMETER_FIXED) {
             ++fixed;
             continue;
         }
-        const bool known = parameter.state >= 0 && parameter.state <= PK_PARAMETER_UNDETERMINED;
         parameters.row().add(parameter.name).add(parameter.value);
         parameters.add(std::isfinite(parameter.esd) ? formatNumber(parameter.esd) : "-");
-        parameters.add(known ? states[parameter.state] : "?");
+        parameters.add(pk_parameter_state_name(parameter.state));
     }
     const pk_refinement_summary &summary = result.summary;
     Table statistics({"Rp", "Rwp", "Rexp", "chi2", "reduced_chi2", "GoF", "points", "cycles", "converged", "stop_reason"});

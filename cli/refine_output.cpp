@@ -27,16 +27,6 @@ Written number(double value) {
     return value;
 }
 
-const char *stateName(int32_t state) {
-    switch (state) {
-    case PK_PARAMETER_FREE: return "free";
-    case PK_PARAMETER_TIED: return "tied";
-    case PK_PARAMETER_AT_LIMIT: return "at limit";
-    case PK_PARAMETER_UNDETERMINED: return "fixed: undetermined";
-    default: return "fixed";
-    }
-}
-
 bool refined(int32_t state) {
     return state == PK_PARAMETER_FREE || state == PK_PARAMETER_AT_LIMIT ||
            state == PK_PARAMETER_UNDETERMINED;
@@ -353,7 +343,7 @@ std::string refinementJson(const RefineResult &result) {
                               {"value", number(parameter.value)},
                               {"esd", number(parameter.esd)},
                               {"free", refined(parameter.state)},
-                              {"state", stateName(parameter.state)}});
+                              {"state", pk_parameter_state_name(parameter.state)}});
     }
     Written phases = Written::array();
     for (const PhaseResult &phase : result.phases) {

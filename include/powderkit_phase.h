@@ -735,6 +735,10 @@ typedef struct pk_parameter {
     double lower, upper;   /* limits (−∞/+∞ when none) */
 } pk_parameter;
 
+/* A state's name as results print it: "fixed", "free", "tied", "at limit",
+ * "fixed: undetermined"; "?" for a number that is no PK_PARAMETER_*. */
+PK_PHASE_API const char *pk_parameter_state_name(int32_t state);
+
 /* Number of parameters, and one by index. */
 PK_PHASE_API int32_t pk_refinement_parameter_count(const pk_refinement *refinement);
 PK_PHASE_API int32_t pk_refinement_parameter(const pk_refinement *refinement, int32_t index,

@@ -353,6 +353,17 @@ const char *pk_refinement_stage(const pk_refinement *refinement) {
     return refinement != nullptr ? refinement->stage.c_str() : "";
 }
 
+const char *pk_parameter_state_name(int32_t state) {
+    switch (state) {
+    case PK_PARAMETER_FIXED: return "fixed";
+    case PK_PARAMETER_FREE: return "free";
+    case PK_PARAMETER_TIED: return "tied";
+    case PK_PARAMETER_AT_LIMIT: return "at limit";
+    case PK_PARAMETER_UNDETERMINED: return "fixed: undetermined";
+    default: return "?";
+    }
+}
+
 int32_t pk_refinement_correlations(const pk_refinement *refinement, double *matrix, int32_t capacity, int32_t *size,
                                    pk_error *error) {
     if (size != nullptr) *size = 0;

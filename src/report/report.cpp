@@ -31,16 +31,6 @@ using FloatJson = nlohmann::basic_json<std::map, std::vector, std::string, bool,
 // A compact page draws at most this many points per curve (the minimum and maximum of each of half as many columns).
 constexpr std::size_t kCompactPoints = 2000;
 
-const char *stateName(int32_t state) {
-    switch (state) {
-    case PK_PARAMETER_FREE: return "free";
-    case PK_PARAMETER_TIED: return "tied";
-    case PK_PARAMETER_AT_LIMIT: return "at limit";
-    case PK_PARAMETER_UNDETERMINED: return "fixed: undetermined";
-    default: return "fixed";
-    }
-}
-
 std::vector<std::string> lines(const std::string &text) {
     std::vector<std::string> out;
     std::size_t start = 0;
@@ -140,7 +130,7 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
                                      {"statistics", statisticsJson(s)}}});
     Json parameters = Json::array();
     for (const refinement::Parameter &p : r.parameters) {
-        parameters.push_back({{"name", p.name}, {"value", p.value}, {"esd", p.esd}, {"state", stateName(p.state)},
+        parameters.push_back({{"name", p.name}, {"value", p.value}, {"esd", p.esd}, {"state", pk_parameter_state_name(p.state)},
                               {"lower", p.lower}, {"upper", p.upper}});
     }
     data["parameters"] = parameters;
