@@ -65,16 +65,26 @@ std::vector<std::size_t> keptPoints(const std::vector<double> &y, bool compact) 
     return kept;
 }
 
-// The curves, in single precision, as JSON text.
-std::string curvesJson(const pk_refinement &r, bool compact) {
-    const std::vector<std::size_t> kept = keptPoints(r.y, compact);
+// Whether the kept points' positions are evenly spaced (most scans): then
+// the page gets their first, step and count, a quarter less to read.
+bool evenlySpaced(const std::vector<double> &x, const std::vector<std::size_t> &kept) {
+    if (kept.size() < 2 || kept.back() - kept.front() + 1 != kept.size()) return false;
+    const double step = (x[kept.back()] - x[kept.front()]) / static_cast<double>(kept.size() - 1);
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        if (std::fabs(x[kept[k]] - (x[kept.front()] + static_cast<double>(k) * step)) > 1e-6 * step) return false;
+    }
+    return true;
+}
+
+// The curves, in single precision, as JSON text (x only when not evenly spaced).
+std::string curvesJson(const pk_refinement &r, const std::vector<std::size_t> &kept) {
     FloatJson curves;
     const auto add = [&](const char *name, const auto &value) {
         FloatJson column = FloatJson::array();
         for (std::size_t i : kept) column.push_back(static_cast<float>(value(i)));
         curves[name] = std::move(column);
     };
-    add("x", [&](std::size_t i) { return r.x[i]; });
+    if (!evenlySpaced(r.x, kept)) add("x", [&](std::size_t i) { return r.x[i]; });
     add("observed", [&](std::size_t i) { return r.y[i]; });
     add("calculated", [&](std::size_t i) { return r.calculated[i]; });
     add("background", [&](std::size_t i) { return r.backgroundCurve[i]; });
@@ -123,7 +133,15 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     data["notes"] = lines(r.notes);
     Json unexplained = Json::array();
     for (const refinement::ResidualPeak &peak : refinement::unexplainedPeaks(r)) unexplained.push_back(peak.x);
+    const std::vector<std::size_t> kept = keptPoints(r.y, compact);
+    Json axis = nullptr;
+    if (evenlySpaced(r.x, kept)) {
+        axis = {{"first", r.x[kept.front()]},
+                {"step", (r.x[kept.back()] - r.x[kept.front()]) / static_cast<double>(kept.size() - 1)},
+                {"count", kept.size()}};
+    }
     data["patterns"] = Json::array({{{"name", title},
+                                     {"even_x", axis},
                                      {"curves", "@CURVES@"},
                                      {"ticks", ticksJson(r)},
                                      {"unexplained", unexplained},
@@ -154,7 +172,7 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     data["phases"] = phases;
     std::string text = data.dump();
     const std::string mark = "\"@CURVES@\"";
-    text.replace(text.find(mark), mark.size(), curvesJson(r, compact));
+    text.replace(text.find(mark), mark.size(), curvesJson(r, kept));
     for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3)) text.insert(at + 1, "\\");
     return text;
 }

@@ -75,7 +75,12 @@ TEST(Report, HoldsTheRunAsTheBrowserReadsIt) {
         EXPECT_NEAR(ticks["d"][n].get<double>(), d, 1e-5) << hkl[0] << hkl[1] << hkl[2];
     }
     EXPECT_EQ(data["parameters"].size(), static_cast<std::size_t>(pk_refinement_parameter_count(r.get())));
-    EXPECT_EQ(data["patterns"][0]["curves"]["x"].size(), x.size());
+    // The evenly spaced axis 20° + 0.01° i, i < 8001, as its first, step and count.
+    const nlohmann::json &axis = data["patterns"][0]["even_x"];
+    EXPECT_NEAR(axis["first"].get<double>(), 20.0, 1e-12);
+    EXPECT_NEAR(axis["step"].get<double>(), 0.01, 1e-12);
+    EXPECT_EQ(axis["count"].get<std::size_t>(), x.size());
+    EXPECT_EQ(data["patterns"][0]["curves"]["observed"].size(), x.size());
 
     // The compact page keeps the tallest count (the strongest peak's top) among at most 2,000 points.
     const nlohmann::json compact = dataOf(pageOf(r.get(), 1))["patterns"][0]["curves"];

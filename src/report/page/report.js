@@ -11,6 +11,7 @@
   // x, observed, calculated, background; the difference observed − calculated.
   for (const p of report.patterns) {
     Object.assign(p, p.curves);
+    if (p.even_x) p.x = Float64Array.from({ length: p.even_x.count }, (_, i) => p.even_x.first + i * p.even_x.step);
     p.difference = new Float64Array(p.x.length);
     for (let i = 0; i < p.x.length; ++i) p.difference[i] = p.observed[i] - p.calculated[i];
   }
