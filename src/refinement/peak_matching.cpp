@@ -350,15 +350,26 @@ void matchPositions(pk_refinement &r, const std::vector<ObservedPeak> &all) {
             const double before = length.value;
             length.value *= bestF[k];
             if (bestF[k] != 1.0) {
+                // A start on the window's edge says the data may want more than the window allows.
+                const bool edge = std::fabs(bestF[k] - 1.0) >= r.options.cell_window * (1.0 - 1e-9) - sStep;
                 r.notes += length.name + " started at " + number(length.value) + " Å (given " + number(before) + ", " +
-                           percent(bestF[k] - 1.0) + ") to match the measured peaks\n";
+                           percent(bestF[k] - 1.0) + ") to match the measured peaks" +
+                           (edge ? ", at the edge of the ±" + number(100.0 * r.options.cell_window) +
+                                       " % searched: the refinement goes on from there"
+                                 : "") +
+                           "\n";
             }
         }
         if (bestZ != 0.0) {
             const double before = zero.value;
             zero.value += bestZ;
+            const bool edge = std::fabs(bestZ) >= r.options.zero_window - step;
             r.notes += "zero started at " + number(zero.value) + "° (given " + number(before) +
-                       "°) to match the measured peaks\n";
+                       "°) to match the measured peaks" +
+                       (edge ? ", at the edge of the ±" + number(r.options.zero_window) +
+                                   "° searched: the refinement goes on from there"
+                             : "") +
+                       "\n";
         }
         // The zero is shared: the first phase that moves it sets it for the others.
         if (zeroFree && bestZ != 0.0) zeroFree = false;

@@ -18,6 +18,7 @@
 
 #include "boundary/constants.hpp"
 #include "refinement/fit.hpp"
+#include "reflexions/anode_lines.hpp"
 
 namespace powderkit::refinement {
 
@@ -57,6 +58,57 @@ public:
 private:
     std::vector<std::pair<double, double>> lines_;
 };
+
+// The unexplained peaks that sit where the anode's Kβ line puts a line of a
+// phase (within one of its widths) and are at most kBetaShare as high above
+// the calculated curve as that line's Kα1 peak stands above the background
+// (an unfiltered tube gives Kβ about a fifth of Kα, a filter far less), when
+// that peak lies in the range: they are named and taken out of `peaks`.
+std::string betaLines(const pk_refinement &r, std::vector<ResidualPeak> &peaks) {
+    constexpr double kWidths = 1.0, kBetaShare = 0.3;
+    const phase::BetaLine beta = phase::betaLineOf(r.instrument.wavelength);
+    if (beta.wavelength == 0.0 || r.instrument.radiation != PK_RADIATION_XRAY || r.x.empty()) return "";
+    const auto nearest = [&](double x) {
+        const auto at = std::lower_bound(r.x.begin(), r.x.end(), x);
+        return static_cast<std::size_t>(std::min<std::ptrdiff_t>(at - r.x.begin(), static_cast<std::ptrdiff_t>(r.x.size()) - 1));
+    };
+    std::string named;
+    for (auto peak = peaks.begin(); peak != peaks.end();) {
+        std::string line;
+        const std::size_t at = nearest(peak->x);
+        const double residual = r.y[at] - r.calculated[at];
+        for (const PhaseModel &model : r.phases) {
+            const phase::PhasePeaks &p = model.peaks;
+            for (std::size_t n = 0; n < p.primaryCount && n < p.cwPeaks.size() && line.empty(); ++n) {
+                const Reflexion &reflexion = p.reflexions[n];
+                const double sine = beta.wavelength / (2.0 * reflexion.dSpacing);
+                if (!(sine < 1.0)) continue;
+                // A Kα1 line beyond the range cannot be weighed against: its Kβ line is taken on position alone.
+                const std::size_t top = nearest(reflexion.peakPosition);
+                const bool inside = reflexion.peakPosition >= r.x.front() && reflexion.peakPosition <= r.x.back();
+                if (inside && !(residual <= kBetaShare * (r.calculated[top] - r.backgroundCurve[top]))) continue;
+                // Bragg's law at λβ, with the zero the Kα1 line has.
+                const double x = 2.0 * std::asin(sine) / phase::kDegreesToRadians + (reflexion.peakPosition -
+                                 2.0 * std::asin(r.instrument.wavelength / (2.0 * reflexion.dSpacing)) / phase::kDegreesToRadians);
+                if (std::fabs(x - peak->x) <= kWidths / p.cwPeaks[n].inverseFwhm) {
+                    line = model.name + " " + std::to_string(reflexion.h) + " " + std::to_string(reflexion.k) + " " +
+                           std::to_string(reflexion.l);
+                }
+            }
+            if (!line.empty()) break;
+        }
+        if (line.empty()) {
+            ++peak;
+            continue;
+        }
+        named += (named.empty() ? "" : ", ") + fixed(peak->x, 3) + "° (" + line + ")";
+        peak = peaks.erase(peak);
+    }
+    if (named.empty()) return "";
+    return std::string("the difference curve holds ") + beta.anode + " Kβ lines (" + fixed(beta.wavelength, 4) +
+           " Å) that the filter let through at 2θ " + named +
+           ": the model has no Kβ line; exclude them (--exclude) or they stay in the misfit\n";
+}
 
 }  // namespace
 
@@ -121,7 +173,8 @@ void judge(pk_refinement &r) {
         reasons << "the reduced χ² is " << fixed(s.reduced_chi2, 1) << " (GoF S = Rwp/Rexp = " << fixed(s.GoF, 2)
                 << "): the model does not explain the data to their precision\n";
     }
-    const std::vector<ResidualPeak> peaks = unexplainedPeaks(r);
+    std::vector<ResidualPeak> peaks = unexplainedPeaks(r);
+    reasons << betaLines(r, peaks);
     if (!peaks.empty()) {
         reasons << "a phase may be missing: the difference curve holds peaks no phase explains at 2θ";
         for (std::size_t k = 0; k < peaks.size(); ++k) {

@@ -3,12 +3,16 @@
 //
 // Kα1 and Kα2 wavelengths (Å) as tabulated in International Tables for
 // Crystallography Vol. C, Table 4.2.2.1. The Kα2/Kα1 intensity ratio is the
-// conventional 0.5 of the doublet for every anode.
+// conventional 0.5 of the doublet for every anode. Kβ1 wavelengths (Å) as
+// Bearden (1967) tabulates them; they only name lines that a filter let
+// through, within some widths of a peak, so their last digits do not matter.
+#include <cmath>
 #include <cstring>
 #include <string>
 
 #include "boundary/boundary.hpp"
 #include "crystal/dispersion.hpp"
+#include "reflexions/anode_lines.hpp"
 
 namespace powderkit::phase {
 
@@ -19,15 +23,16 @@ struct AnodeLines {
     double alpha1;
     double alpha2;
     double ratio;
+    double beta1;
 };
 
 constexpr AnodeLines kAnodes[] = {
-    {"Cu", 1.540593, 1.544414, 0.5},  //
-    {"Co", 1.789010, 1.792900, 0.5},  //
-    {"Mo", 0.709319, 0.713609, 0.5},  //
-    {"Fe", 1.936042, 1.939980, 0.5},  //
-    {"Cr", 2.289760, 2.293663, 0.5},  //
-    {"Ag", 0.559421, 0.563813, 0.5},  //
+    {"Cu", 1.540593, 1.544414, 0.5, 1.392218},  //
+    {"Co", 1.789010, 1.792900, 0.5, 1.620790},  //
+    {"Mo", 0.709319, 0.713609, 0.5, 0.632288},  //
+    {"Fe", 1.936042, 1.939980, 0.5, 1.756610},  //
+    {"Cr", 2.289760, 2.293663, 0.5, 2.084870},  //
+    {"Ag", 0.559421, 0.563813, 0.5, 0.497069},  //
 };
 static_assert(sizeof kAnodes / sizeof kAnodes[0] == 6, "six anodes");
 
@@ -40,6 +45,13 @@ const AnodeLines &anodeNamed(const char *anode) {
 }
 
 }  // namespace
+
+BetaLine betaLineOf(double alpha1) {
+    for (const AnodeLines &lines : kAnodes) {
+        if (std::fabs(lines.alpha1 - alpha1) <= 1e-4) return {lines.beta1, lines.name};
+    }
+    return {0.0, ""};
+}
 
 }  // namespace powderkit::phase
 

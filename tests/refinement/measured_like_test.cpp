@@ -34,15 +34,19 @@ struct Sample {
 
 // The samples' pattern at x with a background of a sloping line and a hump of amorphous scattering at 2θ = hump
 // (its 1/e half-width 7° or a twelfth of the span, as broad as a glass's or a solvent's), each count drawn from a
-// Poisson distribution.
+// Poisson distribution; with `beta`, the same samples at its wavelength added `betaShare` as strong (a Kβ line a
+// filter let through).
 Measured measure(const pk_instrument &instrument, const std::vector<Sample> &samples, const std::vector<double> &x,
-                 double hump, unsigned seed) {
+                 double hump, unsigned seed, const pk_instrument *beta = nullptr, double betaShare = 0.0) {
     std::vector<pk_phase_setting> settings;
     for (const Sample &s : samples) settings.push_back(settingOf(s.phase, s.scale, &s.profile));
-    std::vector<double> y(x.size());
-    EXPECT_EQ(pk_pattern(&instrument, settings.data(), static_cast<int32_t>(settings.size()), nullptr, 0, x.data(),
-                         static_cast<int32_t>(x.size()), y.data(), nullptr),
-              PK_OK);
+    std::vector<double> y(x.size()), extra(x.size());
+    const auto n = static_cast<int32_t>(x.size()), count = static_cast<int32_t>(settings.size());
+    EXPECT_EQ(pk_pattern(&instrument, settings.data(), count, nullptr, 0, x.data(), n, y.data(), nullptr), PK_OK);
+    if (beta != nullptr) {
+        EXPECT_EQ(pk_pattern(beta, settings.data(), count, nullptr, 0, x.data(), n, extra.data(), nullptr), PK_OK);
+    }
+    for (std::size_t i = 0; i < x.size(); ++i) y[i] += betaShare * extra[i];
     std::mt19937 random(seed);
     std::vector<double> counts(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) {
@@ -260,6 +264,25 @@ TEST_F(MeasuredLike, APhaseLeftOutIsNamedByItsPeaks) {
     EXPECT_NE(verdict.find("a phase may be missing"), std::string::npos) << run.report;
     for (const char *d : {"d 3.13", "d 1.92", "d 1.63"}) EXPECT_NE(verdict.find(d), std::string::npos) << run.report;
     EXPECT_EQ(parameter(run.refinement.get(), "corundum.a").state, PK_PARAMETER_FREE) << run.report;
+}
+
+// Silicon with 3 % of Cu Kβ (1.392218 Å) let through: 111 (d = 3.1356 Å) shows again at 2θ = 2 asin(λβ/2d) = 25.65°,
+// which the verdict names as a Kβ line of silicon 1 1 1, not as a missing phase.
+TEST_F(MeasuredLike, AKBetaLineIsNamedAsSuch) {
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    instrument.dispersion = 0;
+    pk_instrument beta = instrument;
+    beta.wavelength = 1.392218;
+    const pk_profile sharp = profileOf(0.004, -0.002, 0.003, 0.02, 0.01);
+    // 20° to 60°: the Kβ lines of 111, 220 and 311 fall in it, and so do their Kα1 lines.
+    const Measured measured = measure(instrument, {{silicon.get(), 3000.0, sharp}}, axis(20.0, 0.02, 2001), 24.0, 37,
+                                      &beta, 0.03);
+    const std::string verdict =
+        pk_refinement_verdict(refine(measured.get(), instrument, {{silicon.get(), 1000.0, sharp}}, {}).refinement.get());
+    EXPECT_NE(verdict.find("Cu Kβ lines (1.3922 Å) that the filter let through at 2θ 25.6"), std::string::npos) << verdict;
+    EXPECT_NE(verdict.find("(silicon 1 1 1)"), std::string::npos) << verdict;
+    EXPECT_EQ(verdict.find("a phase may be missing"), std::string::npos) << verdict;
 }
 
 // A range that holds a single silicon line (111) cannot fix both the zero and the cell: one of them is fixed where
