@@ -147,6 +147,7 @@ _PROTOTYPES = {
     "pk_refinement_instrument": (c_int32, [c_void_p, POINTER(r.Instrument), _ERROR]),
     "pk_refinement_phase_profile": (c_int32, [c_void_p, c_int32, POINTER(r.Profile), _ERROR]),
     "pk_refinement_phase_cif": (c_int32, [c_void_p, c_int32, c_void_p, c_int32, c_void_p, _ERROR]),
+    "pk_parameter_state_name": (c_char_p, [c_int32]),
     "pk_refinement_report": (c_int32, [c_void_p, c_char_p, c_int32, c_void_p, c_int32, c_void_p, _ERROR]),
     "pk_refinement_point_count": (c_int32, [c_void_p]),
     "pk_refinement_curve": (c_int32, [c_void_p, c_int32, c_int32, _DOUBLES, c_int32, _ERROR]),

@@ -38,7 +38,6 @@ LIMIT_X_MAX = 1
 REFINE_RIETVELD = 0
 REFINE_LE_BAIL = 1
 STOPS = ("converged", "cycle limit", "stopped by callback", "singular", "diverged", "nothing free")
-STATES = ("fixed", "free", "tied", "at limit", "fixed: undetermined")
 CURVE_X, CURVE_OBSERVED, CURVE_CALCULATED, CURVE_BACKGROUND, CURVE_DIFFERENCE, CURVE_PHASE = range(6)
 
 

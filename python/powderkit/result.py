@@ -53,7 +53,7 @@ def read_parameters(handle):
         record = r.Parameter()
         call(lib.pk_refinement_parameter, handle, index, ctypes.byref(record))
         name = record.name.decode("utf-8")
-        out[name] = Parameter(name, record.value, record.esd, r.STATES[record.state], record.lower, record.upper)
+        out[name] = Parameter(name, record.value, record.esd, lib.pk_parameter_state_name(record.state).decode("utf-8"), record.lower, record.upper)
     return out
 
 
