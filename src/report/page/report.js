@@ -115,7 +115,7 @@
       width: width, height: 170, cursor: cursor, legend: { show: false },
       scales: { x: { time: false, range: (u, min, max) => [min, max] }, y: { range: () => panel.dRange } },
       series: [{ label: report.axis }, { label: "difference", stroke: "#1f77b4", width: 1 }],
-      axes: [xAxis, { label: "difference (counts)", size: 70, values: (u, splits) => splits.map(general) }],
+      axes: [xAxis, { label: "difference", size: 70, values: (u, splits) => splits.map(general) }],
       hooks: { setScale: [(u, key) => { if (key === "x") joined(panel, u); }], draw: [u => drawUnexplained(panel, u)] },
     };
     panel.min = full[0]; panel.max = full[1];
