@@ -73,10 +73,15 @@ install_web() {
         echo "setup: the front-end packages are installed"
         return 0
     fi
-    command -v npm >/dev/null 2>&1 || { echo "setup: npm is missing (Debian packages nodejs npm)" >&2; exit 1; }
+    # Without them the library still builds: its reports show their tables
+    # but no plots, and the report's browser test is not run. Said loudly.
+    if ! command -v npm >/dev/null 2>&1; then
+        echo "setup: WARNING: npm is missing (Debian packages nodejs npm): reports will have no plots" >&2
+        return 0
+    fi
     echo "setup: installing the front-end packages of web/package.json"
     npm ci --prefix "$web" --no-audit --no-fund --loglevel=error ||
-        { echo "setup: npm ci failed (offline, or no access to the npm registry?)" >&2; exit 1; }
+        echo "setup: WARNING: npm ci failed (offline, or no access to the npm registry?): reports will have no plots" >&2
 }
 
 if [ ${#missing[@]} -eq 0 ]; then
