@@ -46,8 +46,8 @@ set(PK_REPORT_ASSETS ${PROJECT_BINARY_DIR}/generated/report_assets.cpp)
 add_custom_command(OUTPUT ${PK_REPORT_ASSETS}
   COMMAND ${CMAKE_COMMAND} -DOUTPUT=${PK_REPORT_ASSETS}
           "-DPAIRS=kPageHtml=${PK_REPORT_PAGE}/report.html\;kPageCss=${PK_REPORT_PAGE}/report.css\;kPageJs=${PK_REPORT_PAGE}/report.js\;kPlotJs=${PK_PLOT_LIBRARY}\;kPlotCss=${PK_PLOT_STYLES}"
-          -P ${PROJECT_SOURCE_DIR}/cmake/embed_text.cmake
-  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/embed_text.cmake ${PK_REPORT_PAGE}/report.html ${PK_REPORT_PAGE}/report.css
+          -P ${PROJECT_SOURCE_DIR}/cmake/EmbedReportPage.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/EmbedReportPage.cmake ${PK_REPORT_PAGE}/report.html ${PK_REPORT_PAGE}/report.css
           ${PK_REPORT_PAGE}/report.js ${PK_PLOT_FILES}
   COMMENT "Embedding the report page")
 list(APPEND PK_PHASE_SOURCES ${PK_REPORT_ASSETS})
