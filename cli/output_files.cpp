@@ -62,9 +62,7 @@ class Staging {
 public:
     explicit Staging(const fs::path &path) : path_(path) {
         if (path.string().size() >= kPathBytes) throw InputError(path.string() + ": the path is too long");
-        std::error_code failure;
-        fs::create_directory(path, failure);
-        if (failure) throw InputError(path.string() + ": cannot make a staging folder: " + failure.message());
+        // The handlers first, so that no signal finds the folder made and not yet known.
         remember(gStaging, path.string());
         gStagedCount = 0;
         gStagingLive = 1;
@@ -72,6 +70,12 @@ public:
         action.sa_handler = removeStaging;
         sigemptyset(&action.sa_mask);
         for (int k = 0; k < 3; ++k) sigaction(kSignals[k], &action, &gPrevious[k]);
+        std::error_code failure;
+        fs::create_directory(path, failure);
+        if (failure) {
+            restore();
+            throw InputError(path.string() + ": cannot make a staging folder: " + failure.message());
+        }
     }
     Staging(const Staging &) = delete;
     Staging &operator=(const Staging &) = delete;
@@ -80,8 +84,7 @@ public:
             std::error_code ignored;
             fs::remove_all(path_, ignored);
         }
-        gStagingLive = 0;
-        for (int k = 0; k < 3; ++k) sigaction(kSignals[k], &gPrevious[k], nullptr);
+        restore();
     }
 
     // Writes one file of the set; InputError naming its place in `dir`.
@@ -151,6 +154,10 @@ public:
     }
 
 private:
+    static void restore() {
+        gStagingLive = 0;
+        for (int k = 0; k < 3; ++k) sigaction(kSignals[k], &gPrevious[k], nullptr);
+    }
     fs::path path_;
 };
 
