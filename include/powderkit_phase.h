@@ -939,6 +939,118 @@ PK_PHASE_API int32_t pk_refinement_peak_positions(const pk_refinement *refinemen
 PK_PHASE_API int32_t pk_refinement_report(const pk_refinement *refinement, const char *title, int32_t compact,
                                           char *text, int32_t capacity, int32_t *size, pk_error *error);
 
+/* ------------------------------------------------------------------------- */
+/* Indexing: the cell of an unknown phase from its peak list                 */
+/* ------------------------------------------------------------------------- */
+
+/* The crystal systems an indexing search tries, as bits. */
+enum {
+    PK_SYSTEM_CUBIC = 1,
+    PK_SYSTEM_TETRAGONAL = 2,
+    PK_SYSTEM_HEXAGONAL = 4,      /* hexagonal and trigonal lattices, R-centred ones included */
+    PK_SYSTEM_ORTHORHOMBIC = 8,
+    PK_SYSTEM_MONOCLINIC = 16,    /* b the unique axis */
+    PK_SYSTEM_TRICLINIC = 32
+};
+
+/* How an indexing search runs. Fill it with pk_index_options_default. */
+typedef struct pk_index_options {
+    /* PK_SYSTEM_* bits; 0: cubic to monoclinic, then triclinic only when none
+     * of those found a cell with M20 of 10 or more */
+    int32_t systems;
+    double volume_min, volume_max; /* Å³, of the conventional cell; both 0: from the lines */
+    double max_error;       /* the largest 2θ error of an indexed line, degrees */
+    int32_t max_unindexed;  /* lines of those searched that may stay unindexed (impurities) */
+    double zero_window;     /* the zero shift searched and fitted, ± degrees 2θ (0: none) */
+    double d_max;           /* lines of d above this are ignored (low-angle artefacts), Å */
+    double axis_max;        /* the longest cell edge searched, Å */
+    int32_t line_count;     /* the search uses the first lines, this many (at least 6) */
+    int32_t candidate_count;/* the most candidates kept */
+    int32_t le_bail_count;  /* the best candidates confirmed by a Le Bail fit, when a pattern is given */
+} pk_index_options;
+
+/* Every system (triclinic only when the others find nothing with M20 ≥ 10),
+ * volumes from the lines, 2θ errors to 0.03°, 2 of the first 20 lines
+ * unindexed, zero shift ±0.1°, lines of d above 20 Å ignored, edges to 30 Å,
+ * 10 candidates kept, the best 3 confirmed by Le Bail fits. */
+PK_PHASE_API void pk_index_options_default(pk_index_options *options);
+
+/* The outcome of one indexing search: ranked candidates, best first. */
+typedef struct pk_indexing pk_indexing;
+
+/* One candidate cell. */
+typedef struct pk_index_candidate {
+    int32_t system;          /* PK_SYSTEM_* (one bit) */
+    char centring;           /* lattice centring: 'P', 'A', 'B', 'C', 'I', 'F' or 'R' (hexagonal axes) */
+    double cell[6];          /* the conventional cell: a b c in Å, α β γ in degrees */
+    double cell_esd[6];      /* their esd's from the fit of the line positions */
+    double reduced_cell[6];  /* the Niggli reduced cell of the lattice (primitive) */
+    double volume;           /* of the conventional cell, Å³ */
+    double zero;             /* the zero shift fitted with the cell, degrees 2θ */
+    double M20;              /* de Wolff's figure of merit on the first 20 lines (or all, if fewer) */
+    double F_N;              /* Smith and Snyder's figure of merit on the first N lines */
+    int32_t N;               /* … its N */
+    double mean_error;       /* … its mean |Δ2θ| over the indexed lines, degrees */
+    int32_t possible_lines;  /* … its number of possible lines up to the N-th */
+    int32_t indexed;         /* lines indexed, of all the lines given */
+    int32_t unindexed;       /* lines of those searched left unindexed */
+    int32_t supercell_of;    /* the rank (0 = best) of a candidate whose lattice this one
+                                multiplies (a supercell), or −1 */
+    double le_bail_rwp;      /* Rwp of the Le Bail confirmation, percent; NaN when none ran */
+} pk_index_candidate;
+
+/* One extinction symbol consistent with a candidate's indexed lines. */
+typedef struct pk_extinction_class {
+    char symbol[32];         /* "P 1 21/c 1", "I - - -", "F d - -" */
+    char groups[480];        /* the space groups carrying it (Hermann–Mauguin, with the setting
+                                where the cell's axes need one), ", "-separated; cut with "…" */
+    int32_t absent_lines;    /* possible lines up to the last searched line it makes absent */
+    int32_t ambiguous_lines; /* observed lines indexable both by a reflexion it allows and by one
+                                it forbids (overlaps: the symbol rests less on them) */
+} pk_extinction_class;
+
+/* Called as the search goes: `fraction` of the work done (0 … 1) and what it
+ * is doing ("cubic", …, "Le Bail fits"). Return non-zero to stop the search;
+ * the candidates found so far are kept and pk_indexing_stopped says so. */
+typedef int32_t (*pk_index_progress)(void *context, double fraction, const char *stage);
+
+/* Indexes a peak list. `positions` (count of them) are 2θ in degrees when
+ * `wavelength` > 0 (the Kα1 line, Å), or d-spacings in Å when `wavelength` is
+ * 0 (no zero shift is then searched); `esd` may be NULL. With `measured` (may
+ * be NULL) and count 0, the peak list is that of pk_find_peaks on the
+ * pattern with the instrument's lines; with `measured` and `instrument`, the
+ * best candidates are confirmed by a Le Bail fit of the pattern. */
+PK_PHASE_API int32_t pk_index(const double *positions, const double *esd, int32_t count,
+                              double wavelength, const pk_measured_pattern *measured,
+                              const pk_instrument *instrument, const pk_index_options *options,
+                              pk_index_progress progress, void *context, pk_indexing **indexing,
+                              pk_error *error);
+PK_PHASE_API void pk_indexing_free(pk_indexing *indexing);
+
+/* The candidates, best first; rank 0 … count − 1. */
+PK_PHASE_API int32_t pk_indexing_candidate_count(const pk_indexing *indexing);
+PK_PHASE_API int32_t pk_indexing_candidate(const pk_indexing *indexing, int32_t rank,
+                                           pk_index_candidate *candidate, pk_error *error);
+/* The 2θ (or d) of the searched lines a candidate leaves unindexed, ascending;
+ * *written receives how many there are. */
+PK_PHASE_API int32_t pk_indexing_unindexed(const pk_indexing *indexing, int32_t rank, double *positions,
+                                           int32_t capacity, int32_t *written, pk_error *error);
+/* The h k l a candidate gives each line (three per line, in the order given;
+ * 0 0 0 for a line left unindexed) into hkl[3 × capacity]. */
+PK_PHASE_API int32_t pk_indexing_line_indices(const pk_indexing *indexing, int32_t rank, int32_t *hkl,
+                                              int32_t capacity, int32_t *written, pk_error *error);
+/* The extinction symbols consistent with a candidate's lines, most absences first. */
+PK_PHASE_API int32_t pk_indexing_extinction_count(const pk_indexing *indexing, int32_t rank);
+PK_PHASE_API int32_t pk_indexing_extinction(const pk_indexing *indexing, int32_t rank, int32_t index,
+                                            pk_extinction_class *symbol, pk_error *error);
+/* The lines used (after the d limit), their count and positions as given. */
+PK_PHASE_API int32_t pk_indexing_line_count(const pk_indexing *indexing);
+/* Non-zero when the progress callback stopped the search before its end. */
+PK_PHASE_API int32_t pk_indexing_stopped(const pk_indexing *indexing);
+/* What the search did and met, one per line ("" when nothing): volumes searched,
+ * lines ignored, systems skipped, Le Bail fits that failed. */
+PK_PHASE_API const char *pk_indexing_notes(const pk_indexing *indexing);
+
 #ifdef __cplusplus
 }
 #endif

@@ -45,6 +45,7 @@ LAYERS = [
     "refinement_model",
     "refinement",
     "report",
+    "indexing",
 ]
 
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".h", ".hpp")

@@ -1,0 +1,171 @@
+// One indexing search over the systems asked for: the lines made from the
+// positions, each system's dichotomy with its leaves fitted, the solutions
+// gathered once each, merged and ranked.
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+#include "indexing/indexing.hpp"
+
+namespace powderkit::indexing {
+namespace {
+
+constexpr LatticeSystem kOrder[] = {LatticeSystem::Cubic, LatticeSystem::Tetragonal, LatticeSystem::Hexagonal,
+                                    LatticeSystem::Orthorhombic, LatticeSystem::Monoclinic,
+                                    LatticeSystem::Triclinic};
+
+// The share of the work each system takes, roughly as its search does.
+double weightOf(LatticeSystem system) {
+    switch (system) {
+    case LatticeSystem::Cubic: return 1;
+    case LatticeSystem::Tetragonal:
+    case LatticeSystem::Hexagonal: return 2;
+    case LatticeSystem::Orthorhombic: return 8;
+    case LatticeSystem::Monoclinic: return 30;
+    case LatticeSystem::Triclinic: return 60;
+    }
+    return 1;
+}
+
+// The M20 from which a cell is taken as found.
+constexpr double kSound = 20.0;
+
+// Two fits of one system with the same cell (a leaf's neighbours find it again).
+bool sameFit(const CellFit &a, const CellFit &b) {
+    for (std::size_t j = 0; j < a.parameters.size(); ++j)
+        if (std::fabs(a.parameters[j] - b.parameters[j]) > 1e-4 * std::fabs(a.parameters[0])) return false;
+    return true;
+}
+
+}  // namespace
+
+std::array<double, 2> defaultVolumes(LatticeSystem system, const std::vector<Line> &lines) {
+    // The Laue group's order, and how far beyond the estimate to look: lines
+    // missing (weak, or absent by centring and glides) make the true cell
+    // larger than the one that would give each line a reflexion.
+    double order = 2, margin = 3;
+    switch (system) {
+    case LatticeSystem::Cubic: order = 48, margin = 4; break;
+    case LatticeSystem::Tetragonal: order = 16, margin = 2.5; break;
+    case LatticeSystem::Hexagonal: order = 24, margin = 2.5; break;
+    case LatticeSystem::Orthorhombic: order = 8, margin = 2.5; break;
+    case LatticeSystem::Monoclinic: order = 4, margin = 2.5; break;
+    case LatticeSystem::Triclinic: order = 2, margin = 2.5; break;
+    }
+    const double q = lines.back().q;
+    const double estimate = static_cast<double>(lines.size()) * order / (4.0 * 3.14159265358979 / 3.0 * std::pow(q, 1.5));
+    return {0.0, margin * estimate};
+}
+
+SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength, const pk_index_options &options,
+                          const RunProgress &progress) {
+    SearchOutcome outcome;
+    std::ostringstream notes;
+    for (double position : twoTheta)
+        outcome.lines.push_back(lineAt(position, wavelength, options.max_error, options.zero_window));
+    const std::size_t searchedCount = std::min<std::size_t>(outcome.lines.size(), static_cast<std::size_t>(options.line_count));
+    const std::vector<Line> searched(outcome.lines.begin(), outcome.lines.begin() + static_cast<long>(searchedCount));
+
+    FitSettings settings;
+    settings.wavelength = wavelength;
+    settings.maxError = options.max_error;
+    settings.zeroWindow = options.zero_window;
+    settings.searched = static_cast<int>(searchedCount);
+    settings.maxUnindexed = options.max_unindexed;
+    settings.axisMax = options.axis_max;
+
+    const int asked = options.systems != 0 ? options.systems : (PK_SYSTEM_TRICLINIC - 1);
+    double total = 0.0;
+    for (LatticeSystem system : kOrder)
+        if (asked & static_cast<int>(system)) total += weightOf(system);
+    double done = 0.0;
+    std::vector<Candidate> found;
+    // A lattice found with a sound figure of merit bounds the volumes the
+    // systems below it search: their cells of that lattice are no larger.
+    double cap = 0.0;
+    const auto searchOne = [&](LatticeSystem system) {
+        SearchLimits limits;
+        limits.axisMax = options.axis_max;
+        limits.maxUnindexed = options.max_unindexed;
+        double volumeMin = options.volume_min, volumeMax = options.volume_max;
+        const bool given = volumeMin > 0 || volumeMax > 0;
+        if (!given) volumeMax = defaultVolumes(system, searched)[1];
+        if (cap > 0 && cap < volumeMax && !given) volumeMax = cap;
+        // Shells of volume, smallest first; after a shell that gave a cell
+        // of M20 ≥ kSound, larger ones are not searched (their solutions are
+        // the same lattice's supercells or worse).
+        std::vector<double> edges;
+        if (volumeMax <= 0) {
+            edges = {volumeMin, 0.0};
+        } else {
+            edges.push_back(volumeMin);
+            for (double v = std::max(volumeMin, volumeMax) / 40.0; v < volumeMax; v *= 1.6)
+                if (v > volumeMin * 1.2) edges.push_back(v);
+            edges.push_back(volumeMax);
+        }
+        std::vector<CellFit> fits;
+        const double weight = weightOf(system) / total;
+        const double shells = static_cast<double>(edges.size() - 1);
+        double best = 0.0;
+        std::size_t shell = 0;
+        for (; shell + 1 < edges.size(); ++shell) {
+            limits.volumeMin = edges[shell];
+            limits.volumeMax = edges[shell + 1];
+            const std::size_t before = fits.size();
+            const bool finished = dichotomySearch(
+                system, searched, limits,
+                [&](const std::vector<double> &centre, const std::vector<Hkl> &reflexions) {
+                    CellFit fit;
+                    if (!fitCell(system, outcome.lines, centre, reflexions, settings, fit)) return;
+                    for (const CellFit &other : fits)
+                        if (sameFit(other, fit)) return;
+                    fits.push_back(fit);
+                },
+                [&](double fraction) {
+                    return progress && progress(done + weight * (static_cast<double>(shell) + fraction) / shells,
+                                                systemName(system));
+                });
+            for (std::size_t f = before; f < fits.size(); ++f) {
+                found.push_back(makeCandidate(fits[f], outcome.lines, settings));
+                best = std::max(best, found.back().figures.M20);
+                if (found.back().figures.M20 >= kSound && (cap == 0 || found.back().volume * 1.02 < cap))
+                    cap = found.back().volume * 1.02;
+            }
+            if (!finished) return false;
+            if (best >= kSound) break;
+        }
+        done += weight;
+        const double reached = shell + 1 < edges.size() ? edges[shell + 1] : edges.back();
+        notes << systemName(system) << ": volumes " << static_cast<long>(std::lround(edges.front())) << " to "
+              << static_cast<long>(std::lround(reached)) << " Å³ searched";
+        if (shell + 2 < edges.size()) notes << " (a cell of M20 ≥ " << kSound << " found: larger ones not)";
+        notes << "\n";
+        return true;
+    };
+    for (LatticeSystem system : kOrder) {
+        if (!(asked & static_cast<int>(system))) continue;
+        if (!searchOne(system)) {
+            outcome.stopped = true;
+            notes << "stopped during the " << systemName(system) << " search\n";
+            break;
+        }
+    }
+    if (!outcome.stopped && options.systems == 0) {
+        double best = 0.0;
+        for (const Candidate &candidate : found) best = std::max(best, candidate.figures.M20);
+        if (best < 10.0) {
+            notes << "no cell of higher symmetry with M20 ≥ 10: triclinic searched\n";
+            total += weightOf(LatticeSystem::Triclinic);
+            if (!searchOne(LatticeSystem::Triclinic)) {
+                outcome.stopped = true;
+                notes << "stopped during the triclinic search\n";
+            }
+        }
+    }
+    rankCandidates(found, static_cast<std::size_t>(std::max(1, options.candidate_count)), searched.back().q);
+    outcome.candidates = std::move(found);
+    outcome.notes = notes.str();
+    return outcome;
+}
+
+}  // namespace powderkit::indexing
