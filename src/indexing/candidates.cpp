@@ -111,9 +111,12 @@ bool sameLattice(const Candidate &a, const Candidate &b) {
 }
 
 void rankCandidates(std::vector<Candidate> &candidates, std::size_t keep, double qMax) {
-    // Best first: by M20, then the higher symmetry.
-    const auto better = [](const Candidate &a, const Candidate &b) {
-        if (a.figures.M20 != b.figures.M20) return a.figures.M20 > b.figures.M20;
+    // Best first: by M20 / (1 + lines left unindexed), each unindexed line
+    // costing as much as the whole figure (a small cell that leaves two
+    // lines out scores high M20 on the rest), then the higher symmetry.
+    const auto score = [](const Candidate &c) { return c.figures.M20 / (1.0 + c.fit.unindexedSearched); };
+    const auto better = [&](const Candidate &a, const Candidate &b) {
+        if (score(a) != score(b)) return score(a) > score(b);
         return rankOf(a.fit.system) < rankOf(b.fit.system);
     };
     std::sort(candidates.begin(), candidates.end(), better);
@@ -125,10 +128,9 @@ void rankCandidates(std::vector<Candidate> &candidates, std::size_t keep, double
             merged.push_back(std::move(candidate));
             continue;
         }
-        // One lattice: the higher symmetry describes it unless it fits the
-        // lines clearly worse.
+        // One lattice: the higher symmetry describes it when it indexes as
+        // many lines (a lower one fits their errors with more freedom).
         if (rankOf(candidate.fit.system) < rankOf(same->fit.system) &&
-            candidate.figures.M20 >= 0.7 * same->figures.M20 &&
             candidate.fit.unindexedSearched <= same->fit.unindexedSearched)
             *same = std::move(candidate);
     }

@@ -16,6 +16,10 @@ namespace {
 
 constexpr double kRadians = 3.14159265358979323846 / 180.0;
 
+// No crystal has a cell edge shorter than this (Å): shorter ones are
+// artefacts of a few lines fitted too freely.
+constexpr double kShortestEdge = 2.0;
+
 }  // namespace
 
 // Every reflexion of the cell up to qMax, ascending Q: |h| ≤ √Q_max · a, ….
@@ -151,7 +155,7 @@ bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::ve
     }
     const std::array<double, 6> cell = cellOf(system, fit.parameters);
     for (int j = 0; j < 3; ++j)
-        if (!(cell[j] <= settings.axisMax * 1.02)) return false;
+        if (!(cell[j] <= settings.axisMax * 1.02) || cell[j] < kShortestEdge) return false;
     return fit.unindexedSearched <= settings.maxUnindexed;
 }
 

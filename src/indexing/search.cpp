@@ -142,7 +142,7 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
     while (!stack.empty()) {
         Box box = std::move(stack.back());
         stack.pop_back();
-        if (++visited % 4096 == 0 && progress && progress(done)) return false;
+        if (++visited % 4096 == 1 && progress && progress(done)) return false;
         double smallestLow = box.p[0].lo;
         for (int j = 1; j < diagonals; ++j) smallestLow = std::min(smallestLow, box.p[j].lo);
         if (smallestLow > smallestTop || !admissible(system, box.p, limits)) {

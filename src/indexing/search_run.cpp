@@ -27,7 +27,7 @@ double weightOf(LatticeSystem system) {
     return 1;
 }
 
-// The M20 from which a cell is taken as found.
+// The M20 from which a cell that indexes every searched line is taken as found.
 constexpr double kSound = 20.0;
 
 // Two fits of one system with the same cell (a leaf's neighbours find it again).
@@ -127,6 +127,9 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
                 });
             for (std::size_t f = before; f < fits.size(); ++f) {
                 found.push_back(makeCandidate(fits[f], outcome.lines, settings));
+                // Only a cell that indexes every searched line counts as
+                // found: a sub-cell leaving lines out has a high M20 too.
+                if (found.back().fit.unindexedSearched > 0) continue;
                 best = std::max(best, found.back().figures.M20);
                 if (found.back().figures.M20 >= kSound && (cap == 0 || found.back().volume * 1.02 < cap))
                     cap = found.back().volume * 1.02;
@@ -138,7 +141,8 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
         const double reached = shell + 1 < edges.size() ? edges[shell + 1] : edges.back();
         notes << systemName(system) << ": volumes " << static_cast<long>(std::lround(edges.front())) << " to "
               << static_cast<long>(std::lround(reached)) << " Å³ searched";
-        if (shell + 2 < edges.size()) notes << " (a cell of M20 ≥ " << kSound << " found: larger ones not)";
+        if (shell + 2 < edges.size())
+            notes << " (a cell indexing every line with M20 ≥ " << kSound << " found: larger ones not)";
         notes << "\n";
         return true;
     };
