@@ -955,8 +955,8 @@ enum {
 
 /* How an indexing search runs. Fill it with pk_index_options_default. */
 typedef struct pk_index_options {
-    /* PK_SYSTEM_* bits; 0: cubic to monoclinic, then triclinic only when none
-     * of those found a cell with M20 of 10 or more */
+    /* PK_SYSTEM_* bits; 0: cubic to monoclinic. Triclinic is searched only
+     * when asked: its six-parameter search is slow (give it a narrow volume range) */
     int32_t systems;
     double volume_min, volume_max; /* Å³, of the conventional cell; both 0: from the lines */
     double max_error;       /* the largest 2θ error of an indexed line, degrees */
@@ -969,8 +969,9 @@ typedef struct pk_index_options {
     int32_t le_bail_count;  /* the best candidates confirmed by a Le Bail fit, when a pattern is given */
 } pk_index_options;
 
-/* Every system (triclinic only when the others find nothing with M20 ≥ 10),
- * volumes from the lines, 2θ errors to 0.03°, 2 of the first 20 lines
+/* Cubic to monoclinic, volumes from the lines (each system's volume shells
+ * searched smallest first, ending after the shell where a cell indexing every
+ * searched line with M20 ≥ 20 turned up), 2θ errors to 0.03°, 2 of the first 20 lines
  * unindexed, zero shift ±0.1°, lines of d above 20 Å ignored, edges to 30 Å,
  * 10 candidates kept, the best 3 confirmed by Le Bail fits. */
 PK_PHASE_API void pk_index_options_default(pk_index_options *options);

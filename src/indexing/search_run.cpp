@@ -154,18 +154,6 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
             break;
         }
     }
-    if (!outcome.stopped && options.systems == 0) {
-        double best = 0.0;
-        for (const Candidate &candidate : found) best = std::max(best, candidate.figures.M20);
-        if (best < 10.0) {
-            notes << "no cell of higher symmetry with M20 ≥ 10: triclinic searched\n";
-            total += weightOf(LatticeSystem::Triclinic);
-            if (!searchOne(LatticeSystem::Triclinic)) {
-                outcome.stopped = true;
-                notes << "stopped during the triclinic search\n";
-            }
-        }
-    }
     rankCandidates(found, static_cast<std::size_t>(std::max(1, options.candidate_count)), searched.back().q);
     outcome.candidates = std::move(found);
     outcome.notes = notes.str();
