@@ -19,7 +19,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The source, shared by both subcommands. An empty anode means "not given".
+// The source, shared by every subcommand. An empty anode means "not given".
 struct SourceOptions {
     std::string anode;
     bool has_wavelength = false;
@@ -97,10 +97,31 @@ struct RefineOptions {
     int threads = 1;                     // threads each cycle's derivatives are shared among
 };
 
+struct IndexOptions {
+    std::string measured;                // the measured pattern; may be empty when a peak list is given
+    std::string peaks;                   // a file of 2θ positions; empty: the pattern's peaks
+    SourceOptions source;
+    bool no_alpha2 = false;
+    std::string systems;                 // comma-separated names; empty: the library's choice
+    std::vector<double> volume;          // empty, or MIN MAX of the conventional cell, Å³
+    // The search's settings; defaultIndexOptions() fills them with the library's defaults.
+    int unindexed = 0;                   // of the searched lines
+    double max_error = 0.0;              // degrees 2θ
+    double zero = 0.0;                   // ± degrees 2θ
+    double d_max = 0.0;                  // Å
+    int lines = 0;                       // searched
+    int candidates = 0;                  // kept
+    int le_bail = 0;                     // best candidates fitted to the pattern
+    std::string output_dir;              // empty: no files
+};
+
+IndexOptions defaultIndexOptions();
+
 std::string runReflexions(const ReflexionsOptions &options);
 std::string runPattern(const PatternOptions &options);
 std::string runPeaks(const PeaksOptions &options);
 std::string runRefine(const RefineOptions &options);
+std::string runIndex(const IndexOptions &options);
 
 }  // namespace powderkit::cli
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "commands.hpp"
+#include "table_output.hpp"
 
 #include "powderkit_phase.h"
 
@@ -220,10 +221,69 @@ void addRefine(CLI::App &app, RefineOptions &options) {
                     "beyond the file's profile.");
 }
 
+void addIndex(CLI::App &app, IndexOptions &options) {
+    CLI::App *command = app.add_subcommand("index", "Find the cell of an unknown phase from its peak list");
+    // Required unless --peaks gives the lines: runIndex checks.
+    command->add_option("measured", options.measured,
+                        "measured pattern: its peaks are the lines, and the best cells are fitted to it (Le Bail); "
+                        "may be left out with --peaks");
+    command->add_option("--peaks", options.peaks,
+                        "FILE of 2θ positions (Kα1, degrees), the first column; '#' comments, one header line "
+                        "allowed (a `powderkit peaks` table will do)");
+    const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::Lines);
+    addNoAlpha2(*command, options.no_alpha2, source);
+    addBank(*command, options.source);
+    command->add_option("--systems", options.systems,
+                        "crystal systems searched, comma-separated: cubic, tetragonal, hexagonal (trigonal and "
+                        "rhombohedral too), orthorhombic, monoclinic, triclinic (default: cubic to monoclinic; triclinic "
+                        "only when named, its search is slow: give it a narrow --volume)");
+    command->add_option("--volume", options.volume,
+                        "MIN MAX: the volumes of the conventional cell searched, Å³ (default: from the lines)")
+        ->expected(2);
+    command->add_option("--unindexed", options.unindexed,
+                        "searched lines that may stay unindexed, impurity lines (default " +
+                            std::to_string(options.unindexed) + ")");
+    command->add_option("--max-error", options.max_error,
+                        "the largest 2θ error of an indexed line, degrees (default " +
+                            formatNumber(options.max_error) + ")");
+    command->add_option("--zero", options.zero,
+                        "the zero shift searched and fitted, ± degrees 2θ (default " + formatNumber(options.zero) +
+                            "; 0: none)");
+    command->add_option("--d-max", options.d_max,
+                        "lines of d above this are ignored (low-angle artefacts), Å (default " +
+                            formatNumber(options.d_max) + ")");
+    command->add_option("--lines", options.lines,
+                        "the first lines searched, 6 to 60 (default " + std::to_string(options.lines) +
+                            "); the rest are indexed by the cells found");
+    command->add_option("--candidates", options.candidates,
+                        "candidates kept (default " + std::to_string(options.candidates) + ")");
+    command->add_option("--le-bail-fits", options.le_bail,
+                        "the best candidates fitted to the measured pattern by Le Bail (default " +
+                            std::to_string(options.le_bail) + "; 0: none)");
+    command->add_option("--output", options.output_dir, "write DIR/index.json: every candidate in full");
+    command->footer(
+        "Examples:\n  powderkit index measured.xy --anode Cu --output cell\n"
+        "  powderkit index --peaks lines.txt --wavelength 1.5406 --systems cubic,tetragonal\n"
+        "  powderkit index measured.xy --peaks lines.txt      # these lines, Le Bail fits of measured.xy\n"
+        "Without --peaks the lines are the pattern's peaks, found as `powderkit peaks` finds them. Without\n"
+        "--anode, --wavelength or --instrument the positions are Kα1's of the lines the measured file names,\n"
+        "else of Cu (1.540593 Å).\n"
+        "By default every system from cubic to monoclinic is searched (triclinic only when --systems names\n"
+        "it), lines of d above " + formatNumber(options.d_max) + " Å are ignored, " +
+        std::to_string(options.unindexed) + " of the first " + std::to_string(options.lines) +
+        " lines may stay unindexed,\n2θ errors up to " + formatNumber(options.max_error) +
+        "° are allowed and the zero shift is searched within ±" + formatNumber(options.zero) + "°.\n"
+        "Standard output: one row per candidate, best (highest M20) first: the conventional cell with esd's,\n"
+        "its volume (Å³), M20, F_N with the mean |Δ2θ| and the possible lines, the searched lines left\n"
+        "unindexed, the extinction symbols that leave the most lines absent, the Rwp (%) of the Le Bail fit,\n"
+        "and the rank of a better candidate whose lattice it multiplies. Progress and the notes of the\n"
+        "search go to standard error.");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    CLI::App app{"powderkit: reflexion lists, calculated patterns, peak lists and refinements",
+    CLI::App app{"powderkit: reflexion lists, calculated patterns, peak lists, refinements and indexing",
                  "powderkit"};
     app.set_version_flag("--version", pk_version());
     app.require_subcommand(1);
@@ -231,15 +291,18 @@ int main(int argc, char **argv) {
                "  powderkit pattern corundum.cif --range 20 80 0.01 --output out\n"
                "  powderkit peaks measured.xy\n"
                "  powderkit refine measured.xy corundum.cif --output fit\n"
+               "  powderkit index measured.xy --output cell\n"
                "Run `powderkit SUBCOMMAND --help` for the options of each.");
     ReflexionsOptions reflexions;
     PatternOptions pattern;
     PeaksOptions peaks;
     RefineOptions refine;
+    IndexOptions index = defaultIndexOptions();
     addReflexions(app, reflexions);
     addPattern(app, pattern);
     addPeaks(app, peaks);
     addRefine(app, refine);
+    addIndex(app, index);
 
     try {
         app.parse(argc, argv);
@@ -255,8 +318,10 @@ int main(int argc, char **argv) {
             output = runPattern(pattern);
         } else if (app.got_subcommand("peaks")) {
             output = runPeaks(peaks);
-        } else {
+        } else if (app.got_subcommand("refine")) {
             output = runRefine(refine);
+        } else {
+            output = runIndex(index);
         }
         if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() ||
             std::fflush(stdout) != 0) {

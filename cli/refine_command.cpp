@@ -299,19 +299,6 @@ void saveInstrument(const pk_refinement &refinement, const std::string &path) {
     }
 }
 
-// "4.75890(1)": the esd in units of the value's last digit, two digits when
-// it starts with 1; "(?)" when the data cannot give one.
-std::string withEsd(double value, double esd) {
-    if (!std::isfinite(esd)) return formatNumber(value) + "(?)";
-    if (esd <= 0.0) return formatNumber(value);
-    int decimals = static_cast<int>(-std::floor(std::log10(esd)));
-    if (esd * std::pow(10.0, decimals) < 1.95) ++decimals;
-    if (decimals < 0) decimals = 0;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f(%.0f)", decimals, value, esd * std::pow(10.0, decimals));
-    return text;
-}
-
 // The refined (and tied) parameters, the statistics and the phases.
 std::string resultText(const RefineResult &result) {
     Table parameters({"parameter", "value", "esd", "state"});

@@ -3,6 +3,7 @@
 // significant digits and integers look like integers.
 #include "table_output.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 namespace powderkit::cli {
@@ -15,6 +16,17 @@ std::string formatNumber(double value) {
 }
 
 std::string formatInteger(int64_t value) { return std::to_string(value); }
+
+std::string withEsd(double value, double esd) {
+    if (!std::isfinite(esd)) return formatNumber(value) + "(?)";
+    if (esd <= 0.0) return formatNumber(value);
+    int decimals = static_cast<int>(-std::floor(std::log10(esd)));
+    if (esd * std::pow(10.0, decimals) < 1.95) ++decimals;
+    if (decimals < 0) decimals = 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f(%.0f)", decimals, value, esd * std::pow(10.0, decimals));
+    return text;
+}
 
 Table::Table(std::vector<std::string> columns) : columns_(std::move(columns)) {}
 

@@ -12,6 +12,9 @@ namespace powderkit::cli {
 // A number with "%.10g" (integral values therefore without a point; −0 as 0).
 std::string formatNumber(double value);
 std::string formatInteger(int64_t value);
+// "4.75890(1)": the esd in units of the value's last digit, two digits when
+// it starts with 1; "(?)" when the data cannot give one.
+std::string withEsd(double value, double esd);
 
 class Table {
 public:

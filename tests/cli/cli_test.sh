@@ -40,6 +40,7 @@ printf 'data_Si\n_cell_length_a 5.431\n_cell_length_b 5.431\n_cell_length_c 5.43
 # status  stdout (empty|text)  stderr must contain  arguments
 # GSAS raw data of three banks, the last a time-of-flight one.
 printf 'banks\nBANK 1 2 2 CONST 1000 10 0 0 FXYE\n1000 1 1\n1010 1 1\nBANK 2 2 2 CONST 2000 10 0 0 FXYE\n2000 4 2\n2010 9 3\nBANK 3 2 2 SLOG 1000 2000 0.1 0 FXYE\n1000 1 1\n1100 2 1\n' > "$t/banks.gsa"
+printf '# 2theta\n20.5\nabc\n' > "$t/bad_peaks.txt"
 cases=(
   "0|text||--help"
   "0|text||reflexions --help"
@@ -72,6 +73,10 @@ cases=(
   "1|empty|powderkit: warning: $t/banks.gsa: read bank 2; banks 1, 3 not read|peaks $t/banks.gsa --bank 2"
   "1|empty|banks.gsa: a time-of-flight pattern; refine reads 2θ patterns only for now|refine $t/banks.gsa $nacl --bank 3"
   "2|empty|--threads|refine $t/banks.gsa $nacl --threads 65"
+  "1|empty|--systems: \"cubik\" is not a crystal system|index $t/missing.xy --systems cubic,cubik"
+  "1|empty|index: give a measured pattern, a peak list|index"
+  "1|empty|bad_peaks.txt line 3: \"abc\" is not a 2θ|index --peaks $t/bad_peaks.txt"
+  "1|empty|--lines: 4: must be 6 to 60|index --peaks $t/bad_peaks.txt --lines 4"
   "2|empty||"
 )
 for case in "${cases[@]}"; do
@@ -261,14 +266,14 @@ PY
 "$pk" refine --help | grep -q -- "--save-instrument" || fail "refine --help names no --save-instrument"
 # Each command offers the options it uses: the sample corrections change reflexions, patterns and fits, never a
 # peak list; the lines and the instrument file serve all four.
-for command in reflexions pattern refine peaks; do
+for command in reflexions pattern refine peaks index; do
   "$pk" $command --help > "$t/help" || fail "$command --help failed"
   for option in --anode --wavelength --neutron --instrument; do
     grep -q -- "$option" "$t/help" || fail "$command --help offers no $option"
   done
   for option in --absorption --roughness --transparency --monochromator --no-dispersion; do
-    if [ $command = peaks ]; then
-      ! grep -q -- "$option" "$t/help" || fail "peaks --help offers $option, which no peak list uses"
+    if [ $command = peaks ] || [ $command = index ]; then
+      ! grep -q -- "$option" "$t/help" || fail "$command --help offers $option, which no peak list uses"
     else
       grep -q -- "$option" "$t/help" || fail "$command --help offers no $option"
     fi
@@ -299,6 +304,43 @@ awk -F'\t' 'NR == 2 { bad = ($1 - 27.366) ^ 2 > 0.03 ^ 2 || ($2 - 3.25637) ^ 2 >
 "$pk" peaks "$t/mo.xrdml" > "$t/peaks" 2> "$t/stderr" || fail "peaks of XRDML: $(cat "$t/stderr")"
 awk -F'\t' 'NR == 2 { bad = ($1 - 30) ^ 2 > 0.01 ^ 2 || ($2 - 1.37026) ^ 2 > 0.001 ^ 2 } END { exit bad || NR != 2 }' \
   "$t/peaks" || fail "peaks of XRDML (Mo Ka1 from the file): $(cat "$t/peaks")"
+
+# index: rutile's pattern (Cu Kα1 + Kα2, noiseless) gives its tetragonal P cell first, a and c within 0.01 Å of
+# the CIF's, confirmed by a Le Bail fit of the pattern; index.json holds every key for every candidate.
+"$pk" pattern "$data/rutile.cif" --scale 1000 --range 15 120 0.02 | awk '{ printf "%s %.4f\n", $1, $2 + 50 }' > "$t/rutile.xy"
+"$pk" index "$t/rutile.xy" --systems cubic,tetragonal,hexagonal --output "$t/index" > "$t/table" 2> "$t/stderr" ||
+  fail "index: $(cat "$t/stderr")"
+grep -q '^ *[0-9]* %  tetragonal$' "$t/stderr" || fail "index: no progress line: $(cat "$t/stderr")"
+/usr/bin/python3 - "$t/index/index.json" "$data/rutile.cif" "$t/table" <<'PY' || fail "index of rutile: $(head -n 3 "$t/table")"
+import json, sys
+d = json.load(open(sys.argv[1]))
+cif = dict(line.split()[:2] for line in open(sys.argv[2]) if line.startswith("_cell_length"))
+a, c = float(cif["_cell_length_a"]), float(cif["_cell_length_c"])
+assert {"candidates", "lines", "notes", "stopped", "options"} <= d.keys() and d["stopped"] is False
+keys = {"system", "centring", "cell", "cell_esd", "reduced_cell", "volume", "zero", "M20", "F_N", "N", "mean_error",
+        "possible_lines", "unindexed", "supercell_of", "extinction_symbols", "le_bail_rwp", "hkl"}
+assert all(keys <= candidate.keys() and len(candidate["hkl"]) == len(d["lines"]) for candidate in d["candidates"])
+best = d["candidates"][0]
+assert (best["system"], best["centring"]) == ("tetragonal", "P"), best
+assert abs(best["cell"][0] - a) < 0.01 and abs(best["cell"][2] - c) < 0.01 and best["le_bail_rwp"] < 2, best
+assert {"symbol", "groups", "absent_lines", "ambiguous_lines"} <= best["extinction_symbols"][0].keys()
+row = open(sys.argv[3]).read().splitlines()[1].split("\t")
+assert row[:3] == ["1", "tetragonal", "P"] and abs(float(row[3].split("(")[0]) - a) < 0.01, row
+PY
+# index --peaks alone: the lines of a body-centred cubic cell, a = 4.2 Å, at 1.5406 Å by Bragg's law,
+# 2θ = 2 asin(λ √(h² + k² + l²) / 2a) for h + k + l even, as a table with a header and a comment: the I cell
+# indexing every line ranks above the primitive cell a/√2 that indexes all but 321.
+awk 'BEGIN { print "two_theta\tnote"; print "# from Bragg'"'"'s law"
+  for (s = 2; s <= 26; s += 2) { x = 1.5406 * sqrt(s) / 8.4; printf "%.6f\tline\n", 2 * atan2(x, sqrt(1 - x * x)) * 45 / atan2(1, 1) } }' \
+  > "$t/bcc.tsv"
+"$pk" index --peaks "$t/bcc.tsv" --wavelength 1.5406 --systems cubic --output "$t/bcc" > /dev/null 2> "$t/stderr" ||
+  fail "index --peaks: $(cat "$t/stderr")"
+/usr/bin/python3 - "$t/bcc/index.json" <<'PY' || fail "index --peaks of a bcc cell: $(head -c 600 "$t/bcc/index.json")"
+import json, sys
+best = json.load(open(sys.argv[1]))["candidates"][0]
+assert best["centring"] == "I" and abs(best["cell"][0] - 4.2) < 1e-4 and best["le_bail_rwp"] is None, best
+assert sorted(map(abs, best["hkl"][0])) == [0, 1, 1] and best["unindexed"] == [], best
+PY
 
 [ "$failures" = 0 ] && echo "all cases pass"
 exit $((failures > 0))
