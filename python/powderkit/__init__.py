@@ -1,5 +1,5 @@
-"""powderkit: powder diffraction patterns, reflexion lists, peak lists and
-Rietveld / Le Bail refinements, from Python.
+"""powderkit: powder diffraction patterns, reflexion lists, peak lists,
+Rietveld / Le Bail refinements and indexing, from Python.
 
     import numpy as np
     import powderkit as pk
@@ -25,6 +25,7 @@ calls release the GIL, so distinct objects compute in parallel threads.
 """
 from ._library import lib as _lib, library_path
 from .errors import Error, MissingFileError
+from .indexing import ExtinctionSymbol, IndexCandidate, IndexResult, index
 from .instrument import (Gaussian, Instrument, Lorentzian, Profile, PseudoVoigt, TofExpGaussian, TofExpPseudoVoigt,
                          anomalous_dispersion, read_instrument)
 from .measured import MeasuredPattern, read_pattern
@@ -41,6 +42,7 @@ library_version = _lib.pk_version().decode("ascii")
 
 __all__ = ["Error", "MissingFileError", "Instrument", "Profile", "PseudoVoigt", "Gaussian", "Lorentzian",
            "TofExpGaussian", "TofExpPseudoVoigt", "read_instrument", "Phase", "Site", "Reflexions", "Lines", "pattern",
-           "PatternModel", "MeasuredPattern", "read_pattern", "find_peaks", "PEAK_DTYPE", "Refinement", "Result",
+           "PatternModel", "MeasuredPattern", "read_pattern", "find_peaks", "PEAK_DTYPE", "index", "IndexResult",
+           "IndexCandidate", "ExtinctionSymbol", "Refinement", "Result",
            "Parameter", "PhaseResult", "refine_series", "SeriesResult", "anomalous_dispersion", "library_path",
            "library_version"]

@@ -152,6 +152,19 @@ _PROTOTYPES = {
     "pk_refinement_point_count": (c_int32, [c_void_p]),
     "pk_refinement_curve": (c_int32, [c_void_p, c_int32, c_int32, _DOUBLES, c_int32, _ERROR]),
     "pk_refinement_peak_positions": (c_int32, [c_void_p, c_int32, _DOUBLES, c_int32, _INTS, _ERROR]),
+    "pk_index_options_default": (None, [POINTER(r.IndexOptions)]),
+    "pk_index": (c_int32, [_DOUBLES, _DOUBLES, c_int32, c_double, c_void_p, POINTER(r.Instrument),
+                           POINTER(r.IndexOptions), r.INDEX_PROGRESS, c_void_p, _HANDLE, _ERROR]),
+    "pk_indexing_free": (None, [c_void_p]),
+    "pk_indexing_candidate_count": (c_int32, [c_void_p]),
+    "pk_indexing_candidate": (c_int32, [c_void_p, c_int32, POINTER(r.IndexCandidate), _ERROR]),
+    "pk_indexing_unindexed": (c_int32, [c_void_p, c_int32, _DOUBLES, c_int32, _INTS, _ERROR]),
+    "pk_indexing_line_indices": (c_int32, [c_void_p, c_int32, _INTS, c_int32, _INTS, _ERROR]),
+    "pk_indexing_extinction_count": (c_int32, [c_void_p, c_int32]),
+    "pk_indexing_extinction": (c_int32, [c_void_p, c_int32, c_int32, POINTER(r.ExtinctionClass), _ERROR]),
+    "pk_indexing_line_count": (c_int32, [c_void_p]),
+    "pk_indexing_stopped": (c_int32, [c_void_p]),
+    "pk_indexing_notes": (c_char_p, [c_void_p]),
 }
 
 for _name, (_result, _arguments) in _PROTOTYPES.items():

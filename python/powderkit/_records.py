@@ -112,8 +112,34 @@ class RefinementPhase(ctypes.Structure):
 
 PROGRESS = ctypes.CFUNCTYPE(c_int32, c_void_p, c_int32, c_double, c_double, c_double)
 
+# Crystal systems of an indexing search (PK_SYSTEM_*), by name.
+SYSTEMS = {"cubic": 1, "tetragonal": 2, "hexagonal": 4, "orthorhombic": 8, "monoclinic": 16, "triclinic": 32}
+
+
+class IndexOptions(ctypes.Structure):
+    _fields_ = [("systems", c_int32), ("volume_min", c_double), ("volume_max", c_double), ("max_error", c_double),
+                ("max_unindexed", c_int32), ("zero_window", c_double), ("d_max", c_double), ("axis_max", c_double),
+                ("line_count", c_int32), ("candidate_count", c_int32), ("le_bail_count", c_int32)]
+
+
+class IndexCandidate(ctypes.Structure):
+    _fields_ = [("system", c_int32), ("centring", c_char), ("cell", c_double * 6), ("cell_esd", c_double * 6),
+                ("reduced_cell", c_double * 6), ("volume", c_double), ("zero", c_double), ("M20", c_double),
+                ("F_N", c_double), ("N", c_int32), ("mean_error", c_double), ("possible_lines", c_int32),
+                ("indexed", c_int32), ("unindexed", c_int32), ("supercell_of", c_int32), ("le_bail_rwp", c_double)]
+
+
+class ExtinctionClass(ctypes.Structure):
+    _fields_ = [("symbol", c_char * 32), ("groups", c_char * 480), ("absent_lines", c_int32),
+                ("ambiguous_lines", c_int32)]
+
+
+INDEX_PROGRESS = ctypes.CFUNCTYPE(c_int32, c_void_p, c_double, c_char_p)
+
 # Every record with its C name, for the layout test.
 RECORDS = {"pk_error": Error, "pk_instrument": Instrument, "pk_profile": Profile, "pk_site": Site,
            "pk_phase_setting": PhaseSetting, "pk_peak_search": PeakSearch, "pk_peak_failure": PeakFailure,
            "pk_refinement_options": RefinementOptions, "pk_parameter": Parameter,
-           "pk_refinement_summary": RefinementSummary, "pk_refinement_phase": RefinementPhase}
+           "pk_refinement_summary": RefinementSummary, "pk_refinement_phase": RefinementPhase,
+           "pk_index_options": IndexOptions, "pk_index_candidate": IndexCandidate,
+           "pk_extinction_class": ExtinctionClass}

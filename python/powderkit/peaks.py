@@ -50,6 +50,13 @@ def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, 
         source = resolve_instrument(None, anode, wavelength, alpha2, False)
         lines = (source.wavelength, source.wavelength2, source.ratio2)
     search.wavelength, search.wavelength2, search.ratio2 = lines
+    peaks, failed = search_peaks(measured, search)
+    return (peaks, failed) if failures else peaks
+
+
+def search_peaks(measured, search):
+    """pk_find_peaks with a filled pk_peak_search: (peaks, failures), the arrays
+    grown until they fit."""
     capacity, failure_capacity = 256, 64
     while True:
         peaks = np.zeros(capacity, dtype=PEAK_DTYPE)
@@ -61,7 +68,5 @@ def find_peaks(measured, significance=None, *, merge_fraction=None, anode=None, 
             break
         capacity = max(capacity, found.value)
         failure_capacity = max(failure_capacity, failed_count.value)
-    peaks = peaks[:found.value].copy()
-    if not failures:
-        return peaks
-    return peaks, [(f.position, f.reason.decode("utf-8", "replace")) for f in failed[:failed_count.value]]
+    return (peaks[:found.value].copy(),
+            [(f.position, f.reason.decode("utf-8", "replace")) for f in failed[:failed_count.value]])
