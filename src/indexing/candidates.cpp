@@ -92,6 +92,11 @@ Candidate makeCandidate(const CellFit &fit, const std::vector<Line> &lines, cons
                 variance += derivative[i][k] * fit.covariance[i * stride + j] * derivative[j][k];
         candidate.cellEsd[k] = std::sqrt(std::max(0.0, variance));
     }
+    // Angles the system fixes (all but monoclinic β and the triclinic three) have none.
+    for (int k = 3; k < 6; ++k) {
+        const bool free = fit.system == LatticeSystem::Triclinic || (fit.system == LatticeSystem::Monoclinic && k == 4);
+        if (!free) candidate.cellEsd[k] = 0.0;
+    }
     // The Niggli reduced cell of the primitive lattice.
     const gemmi::UnitCell cell(candidate.cell[0], candidate.cell[1], candidate.cell[2], candidate.cell[3],
                                candidate.cell[4], candidate.cell[5]);

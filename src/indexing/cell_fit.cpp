@@ -156,6 +156,11 @@ bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::ve
     const std::array<double, 6> cell = cellOf(system, fit.parameters);
     for (int j = 0; j < 3; ++j)
         if (!(cell[j] <= settings.axisMax * 1.02) || cell[j] < kShortestEdge) return false;
+    // A cell is only as sure as its lines outnumber its unknowns: with
+    // fewer than twice as many (and one), a few lines fit any cell of
+    // enough freedom, and M20 soars on nothing.
+    const long indexedCount = std::count(fit.indexed.begin(), fit.indexed.end(), true);
+    if (indexedCount < 2 * unknowns + 1) return false;
     return fit.unindexedSearched <= settings.maxUnindexed;
 }
 

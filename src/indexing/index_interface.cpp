@@ -193,7 +193,7 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
             }
             result->classes.push_back(std::move(classes));
         }
-        // Le Bail fits of the best candidates that are no supercell.
+        // Le Bail fits of the best candidates.
         if (measured != nullptr && instrument != nullptr && options->le_bail_count > 0 && !result->stopped) {
             if (instrument->axis != PK_AXIS_TWO_THETA) {
                 notes << "no Le Bail fits: the pattern is not on a 2θ axis\n";
@@ -201,7 +201,6 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
                 int ran = 0;
                 for (std::size_t c = 0; c < result->candidates.size() && ran < options->le_bail_count; ++c) {
                     ix::Candidate &candidate = result->candidates[c];
-                    if (candidate.supercellOf >= 0) continue;
                     if (report(0.99, "Le Bail fits")) break;
                     std::string failure;
                     candidate.leBailRwp = ix::leBailCheck(candidate, *measured, *instrument, [&] { return report(0.99, "Le Bail fits"); }, failure);
