@@ -1028,23 +1028,26 @@ PK_PHASE_API int32_t pk_index(const double *positions, const double *esd, int32_
                               pk_error *error);
 PK_PHASE_API void pk_indexing_free(pk_indexing *indexing);
 
-/* The candidates, best first; rank 0 … count − 1. */
+/* The candidates, best first (rank 0 … count − 1): by M20 with each line of
+ * the first 20 left unindexed counted at the largest error allowed, so that
+ * a small cell leaving lines out does not outrank one that indexes them. */
 PK_PHASE_API int32_t pk_indexing_candidate_count(const pk_indexing *indexing);
 PK_PHASE_API int32_t pk_indexing_candidate(const pk_indexing *indexing, int32_t rank,
                                            pk_index_candidate *candidate, pk_error *error);
-/* The 2θ (or d) of the searched lines a candidate leaves unindexed, ascending;
- * *written receives how many there are. */
+/* The 2θ (or d) of the searched lines a candidate leaves unindexed, in the
+ * order of the lines used (ascending 2θ, descending d); *written receives how
+ * many there are. */
 PK_PHASE_API int32_t pk_indexing_unindexed(const pk_indexing *indexing, int32_t rank, double *positions,
                                            int32_t capacity, int32_t *written, pk_error *error);
-/* The h k l a candidate gives each line (three per line, in the order given;
- * 0 0 0 for a line left unindexed) into hkl[3 × capacity]. */
+/* The h k l a candidate gives each line used (three per line, in ascending
+ * 2θ or descending d; 0 0 0 for a line left unindexed) into hkl[3 × capacity]. */
 PK_PHASE_API int32_t pk_indexing_line_indices(const pk_indexing *indexing, int32_t rank, int32_t *hkl,
                                               int32_t capacity, int32_t *written, pk_error *error);
 /* The extinction symbols consistent with a candidate's lines, most absences first. */
 PK_PHASE_API int32_t pk_indexing_extinction_count(const pk_indexing *indexing, int32_t rank);
 PK_PHASE_API int32_t pk_indexing_extinction(const pk_indexing *indexing, int32_t rank, int32_t index,
                                             pk_extinction_class *symbol, pk_error *error);
-/* The lines used (after the d limit), their count and positions as given. */
+/* How many lines were used: those given, less those beyond the d limit. */
 PK_PHASE_API int32_t pk_indexing_line_count(const pk_indexing *indexing);
 /* Non-zero when the progress callback stopped the search before its end. */
 PK_PHASE_API int32_t pk_indexing_stopped(const pk_indexing *indexing);

@@ -71,7 +71,7 @@ Candidate makeCandidate(const CellFit &fit, const std::vector<Line> &lines, cons
     candidate.centring = latticeCentring(fit, lines, settings.wavelength, settings.maxError);
     candidate.cell = cellOf(fit.system, fit.parameters);
     candidate.volume = cellVolume(fit.system, fit.parameters);
-    candidate.figures = figuresOfMerit(fit, lines, candidate.centring, settings.wavelength);
+    candidate.figures = figuresOfMerit(fit, lines, candidate.centring, settings.wavelength, settings.maxError);
     // Esd's of the cell: its derivatives by the parameters (central
     // differences) through the parameters' covariance.
     const std::size_t n = fit.parameters.size();
@@ -116,10 +116,10 @@ bool sameLattice(const Candidate &a, const Candidate &b) {
 }
 
 void rankCandidates(std::vector<Candidate> &candidates, std::size_t keep, double qMax) {
-    // Best first: by M20 / (1 + lines left unindexed), each unindexed line
-    // costing as much as the whole figure (a small cell that leaves two
-    // lines out scores high M20 on the rest), then the higher symmetry.
-    const auto score = [](const Candidate &c) { return c.figures.M20 / (1.0 + c.fit.unindexedSearched); };
+    // Best first: by M20 with the unindexed lines counted at the largest
+    // error (a small cell that leaves lines out scores a high M20 on the
+    // rest), then the higher symmetry.
+    const auto score = [](const Candidate &c) { return c.figures.ranking; };
     const auto better = [&](const Candidate &a, const Candidate &b) {
         if (score(a) != score(b)) return score(a) > score(b);
         return rankOf(a.fit.system) < rankOf(b.fit.system);

@@ -72,11 +72,12 @@ Line lineAt(double twoTheta, double wavelength, double maxError, double zeroWind
     const double theta = 0.5 * twoTheta * kRadians;
     line.slope = 2.0 / (wavelength * wavelength) * std::sin(2.0 * theta) * kRadians;
     line.tolerance = line.slope * (maxError + zeroWindow);
+    line.error = line.slope * maxError;
     return line;
 }
 
 bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::vector<double> &start,
-             const std::vector<Hkl> &reflexions, const FitSettings &settings, CellFit &fit) {
+             double startZero, const std::vector<Hkl> &reflexions, const FitSettings &settings, CellFit &fit) {
     const int n = parameterCount(system);
     const bool withZero = settings.zeroWindow > 0.0;
     const int unknowns = n + (withZero ? 1 : 0);
@@ -85,6 +86,7 @@ bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::ve
     fit = CellFit{};
     fit.system = system;
     fit.parameters = start;
+    fit.zero = withZero ? startZero : 0.0;
     fit.hkl.assign(count, Hkl{0, 0, 0});
     fit.indexed.assign(count, false);
 
@@ -99,8 +101,9 @@ bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::ve
         }
         std::sort(kept.begin(), kept.end(), [](const Reflexion &a, const Reflexion &b) { return a.q < b.q; });
         for (int i = 0; i < searched; ++i) {
-            const Reflexion *r = nearest(kept, lines[i].q);
-            if (r && std::fabs(r->q - lines[i].q) <= lines[i].tolerance) {
+            const double q = qAt(lines[i].twoTheta - fit.zero, settings.wavelength);
+            const Reflexion *r = nearest(kept, q);
+            if (r && std::fabs(r->q - q) <= lines[i].tolerance) {
                 fit.hkl[i] = r->hkl;
                 fit.indexed[i] = true;
             }
@@ -176,7 +179,8 @@ std::vector<double> possibleLines(LatticeSystem system, const std::vector<double
     return distinct;
 }
 
-Figures figuresOfMerit(const CellFit &fit, const std::vector<Line> &lines, char centring, double wavelength) {
+Figures figuresOfMerit(const CellFit &fit, const std::vector<Line> &lines, char centring, double wavelength,
+                       double maxError) {
     Figures figures;
     const std::size_t count = lines.size();
     const std::size_t n20 = std::min<std::size_t>(20, count);
@@ -187,10 +191,13 @@ Figures figuresOfMerit(const CellFit &fit, const std::vector<Line> &lines, char 
         for (std::size_t j = 0; j < fit.parameters.size(); ++j) q += c[j] * fit.parameters[j];
         return q;
     };
-    double sumQ = 0.0, sum2Theta = 0.0;
+    double sumQ = 0.0, sum2Theta = 0.0, penalty = 0.0;
     int indexed20 = 0, indexedN = 0;
     for (std::size_t i = 0; i < nN; ++i) {
-        if (!fit.indexed[i]) continue;
+        if (!fit.indexed[i]) {
+            if (i < n20) penalty += lines[i].slope * maxError;
+            continue;
+        }
         const double q = qCalc(i);
         if (i < n20) {
             sumQ += std::fabs(qAt(lines[i].twoTheta - fit.zero, wavelength) - q);
@@ -208,6 +215,7 @@ Figures figuresOfMerit(const CellFit &fit, const std::vector<Line> &lines, char 
     };
     const double meanQ = sumQ / indexed20;
     figures.M20 = q20 / (2.0 * meanQ * std::max(1, upTo(q20)));
+    figures.ranking = q20 / (2.0 * ((sumQ + penalty) / static_cast<double>(n20)) * std::max(1, upTo(q20)));
     figures.N = static_cast<int>(nN);
     figures.meanError = sum2Theta / indexedN;
     figures.possible = std::max(1, upTo(qN));

@@ -34,7 +34,8 @@ const char *systemName(LatticeSystem system);
 // the zero shift (both 0 for lines given as d).
 struct Line {
     double q = 0.0;
-    double tolerance = 0.0;
+    double tolerance = 0.0;  // the error and the zero shift allowed together
+    double error = 0.0;      // the error allowed alone
     double twoTheta = 0.0;
     double slope = 0.0;
 };
@@ -64,6 +65,7 @@ struct SearchLimits {
     double volumeMin = 0.0, volumeMax = 0.0;  // Å³, of the conventional cell
     double axisMax = 30.0;                    // Å
     int maxUnindexed = 2;                     // lines that may be left out
+    double zeroWindow = 0.0;                  // ± degrees 2θ of zero shift, searched as one more parameter
 };
 
 // The successive dichotomy of a system's parameter space: boxes of
@@ -71,7 +73,8 @@ struct SearchLimits {
 // soon as more than maxUnindexed of `lines` (ascending q) fall outside every
 // reflexion's range of Q over it. Q is linear in the parameters, so those
 // ranges are exact and no cell inside the limits can be missed. Each box
-// small enough is handed to `leaf` with its centre and the reflexions that
+// small enough is handed to `leaf` with its centre (the zero shift last,
+// when one is searched: it moves each line by ∂Q/∂2θ · zero, linear too) and the reflexions that
 // index its lines; `progress` receives the fraction of the space done and
 // returns true to stop. Returns false when stopped.
 using LeafVisitor = std::function<void(const std::vector<double> &centre, const std::vector<Hkl> &reflexions)>;
@@ -120,7 +123,7 @@ struct CellFit {
 // reflexion, until the assignment holds. Fails (false) when the fit is
 // singular, leaves too many searched lines unindexed, or makes no lattice.
 bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::vector<double> &start,
-             const std::vector<Hkl> &reflexions, const FitSettings &settings, CellFit &fit);
+             double startZero, const std::vector<Hkl> &reflexions, const FitSettings &settings, CellFit &fit);
 
 // Every reflexion of a cell (one of each metric-equivalent set) up to
 // qMax, ascending Q.
@@ -141,12 +144,17 @@ std::vector<double> possibleLines(LatticeSystem system, const std::vector<double
 // indexed lines, N₂₀ and N_poss the possible lines up to the 20th and N-th line.
 struct Figures {
     double M20 = 0.0;
+    // M20 with each unindexed line of the first 20 counted at the largest
+    // error allowed (∂Q/∂2θ · maxError) in ⟨|ΔQ|⟩: what candidates are
+    // ranked by, so that leaving lines out costs as much as fitting them badly.
+    double ranking = 0.0;
     double FN = 0.0;
     int N = 0;
     double meanError = 0.0;  // degrees
     int possible = 0;
 };
-Figures figuresOfMerit(const CellFit &fit, const std::vector<Line> &lines, char centring, double wavelength);
+Figures figuresOfMerit(const CellFit &fit, const std::vector<Line> &lines, char centring, double wavelength,
+                       double maxError = 0.0);
 
 // One ranked candidate: its fit, centring, cells and figures.
 struct Candidate {

@@ -106,16 +106,25 @@ double cellVolume(LatticeSystem system, const std::vector<double> &parameters) {
 bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const SearchLimits &limits,
                      const LeafVisitor &leaf, const SearchProgress &progress) {
     const int n = parameterCount(system);
+    const bool withZero = limits.zeroWindow > 0.0;
+    const int dimensions = n + (withZero ? 1 : 0);
     const int lineCount = static_cast<int>(lines.size());
     if (lineCount <= limits.maxUnindexed) return true;
-    double tolMax = 0.0;
-    for (const Line &line : lines) tolMax = std::max(tolMax, line.tolerance);
-    const double qTop = lines.back().q + lines.back().tolerance;
+    // A zero shift z moves line i to Q_i − s_i z (s_i = ∂Q/∂2θ): its window
+    // over the box's z is [Q_i − s_i z_hi − e_i, Q_i − s_i z_lo + e_i].
+    double errorMax = 0.0, errorMin = INFINITY, slopeMax = 0.0;
+    for (const Line &line : lines) {
+        errorMax = std::max(errorMax, line.error);
+        errorMin = std::min(errorMin, line.error);
+        slopeMax = std::max(slopeMax, line.slope);
+    }
+    const double zw = withZero ? limits.zeroWindow : 0.0;
+    const double qTop = lines.back().q + lines.back().error + lines.back().slope * zw;
     // The shortest reciprocal vector of a reduced cell is one of its axes,
     // and some line among the first maxUnindexed + 1 is indexed: the
     // smallest diagonal term is at most that line's Q.
     const Line &early = lines[static_cast<std::size_t>(limits.maxUnindexed)];
-    const double smallestTop = early.q + early.tolerance;
+    const double smallestTop = early.q + early.error + early.slope * zw;
     const double diagonalLow = 1.0 / (limits.axisMax * limits.axisMax);
     const std::vector<Term> terms = searchTerms(system, qTop, limits.axisMax);
 
@@ -128,6 +137,7 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
         for (int j = 0; j < diagonals; ++j) top.p.push_back({diagonalLow, qTop});
         for (int j = 0; j < offDiagonal; ++j)
             top.p.push_back(sign > 0 ? Interval{0.0, qTop} : Interval{-qTop, 0.0});
+        if (withZero) top.p.push_back({-zw, zw});
         top.terms.resize(terms.size());
         for (std::size_t t = 0; t < terms.size(); ++t) top.terms[t] = static_cast<int>(t);
         top.fraction = system == LatticeSystem::Triclinic ? 0.5 : 1.0;
@@ -152,8 +162,11 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
         // Each reflexion's range of Q over the box, and the lines it reaches.
         std::fill(covered.begin(), covered.end(), 0);
         std::vector<int> kept;
-        std::vector<double> widest(static_cast<std::size_t>(n), 0.0);
-        bool small = true;
+        std::vector<double> widest(static_cast<std::size_t>(dimensions), 0.0);
+        const Interval z = withZero ? box.p[static_cast<std::size_t>(n)] : Interval{0.0, 0.0};
+        const double reach = errorMax + slopeMax * std::max(std::fabs(z.lo), std::fabs(z.hi));
+        bool small = slopeMax * (z.hi - z.lo) <= errorMin;
+        if (withZero) widest[static_cast<std::size_t>(n)] = slopeMax * (z.hi - z.lo);
         for (int t : box.terms) {
             const Term &term = terms[static_cast<std::size_t>(t)];
             double lo = 0.0, hi = 0.0;
@@ -163,13 +176,13 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
                 hi += std::max(a, b);
             }
             if (lo > qTop) continue;
-            auto first = std::lower_bound(lines.begin(), lines.end(), lo - tolMax,
+            auto first = std::lower_bound(lines.begin(), lines.end(), lo - reach,
                                           [](const Line &line, double q) { return line.q < q; });
             double tightest = INFINITY;
-            for (auto it = first; it != lines.end() && it->q - tolMax <= hi; ++it) {
-                if (it->q + it->tolerance >= lo && it->q - it->tolerance <= hi) {
+            for (auto it = first; it != lines.end() && it->q - reach <= hi; ++it) {
+                if (it->q - it->slope * z.lo + it->error >= lo && it->q - it->slope * z.hi - it->error <= hi) {
                     covered[static_cast<std::size_t>(it - lines.begin())] = 1;
-                    tightest = std::min(tightest, it->tolerance);
+                    tightest = std::min(tightest, it->error);
                 }
             }
             if (tightest == INFINITY) continue;
@@ -184,8 +197,8 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
             continue;
         }
         if (small || box.depth >= 80) {
-            std::vector<double> centre(static_cast<std::size_t>(n));
-            for (int j = 0; j < n; ++j) centre[j] = 0.5 * (box.p[j].lo + box.p[j].hi);
+            std::vector<double> centre(static_cast<std::size_t>(dimensions));
+            for (int j = 0; j < dimensions; ++j) centre[j] = 0.5 * (box.p[j].lo + box.p[j].hi);
             std::vector<Hkl> reflexions;
             for (int t : kept) reflexions.push_back(terms[static_cast<std::size_t>(t)].hkl);
             leaf(centre, reflexions);

@@ -46,10 +46,10 @@ std::array<double, 2> defaultVolumes(LatticeSystem system, const std::vector<Lin
     double order = 2, margin = 3;
     switch (system) {
     case LatticeSystem::Cubic: order = 48, margin = 4; break;
-    case LatticeSystem::Tetragonal: order = 16, margin = 2.5; break;
-    case LatticeSystem::Hexagonal: order = 24, margin = 2.5; break;
-    case LatticeSystem::Orthorhombic: order = 8, margin = 2.5; break;
-    case LatticeSystem::Monoclinic: order = 4, margin = 2.5; break;
+    case LatticeSystem::Tetragonal: order = 16, margin = 3; break;
+    case LatticeSystem::Hexagonal: order = 24, margin = 3; break;
+    case LatticeSystem::Orthorhombic: order = 8, margin = 4; break;
+    case LatticeSystem::Monoclinic: order = 4, margin = 4; break;
     case LatticeSystem::Triclinic: order = 2, margin = 2.5; break;
     }
     const double q = lines.back().q;
@@ -84,9 +84,21 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
     // systems below it search: their cells of that lattice are no larger.
     double cap = 0.0;
     const auto searchOne = [&](LatticeSystem system) {
+        // A fit needs twice as many indexed lines as unknowns, and one
+        // (cell_fit.cpp); with fewer lines searched than that and the
+        // unindexed allowed, the system's cells cannot be told apart.
+        const int unknowns = parameterCount(system) + (options.zero_window > 0 ? 1 : 0);
+        const std::size_t fewest = static_cast<std::size_t>(2 * unknowns + 1 + options.max_unindexed);
+        if (searched.size() < fewest) {
+            notes << systemName(system) << ": not searched, " << searched.size() << " lines are too few (" << fewest
+                  << " needed)\n";
+            done += weightOf(system) / total;
+            return true;
+        }
         SearchLimits limits;
         limits.axisMax = options.axis_max;
         limits.maxUnindexed = options.max_unindexed;
+        limits.zeroWindow = options.zero_window;
         double volumeMin = options.volume_min, volumeMax = options.volume_max;
         const bool given = volumeMin > 0 || volumeMax > 0;
         if (!given) volumeMax = defaultVolumes(system, searched)[1];
@@ -106,7 +118,8 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
         std::vector<CellFit> fits;
         const double weight = weightOf(system) / total;
         const double shells = static_cast<double>(edges.size() - 1);
-        double best = 0.0;
+        double best = 0.0, partial = 0.0;
+        bool partialStop = false;
         std::size_t shell = 0;
         for (; shell + 1 < edges.size(); ++shell) {
             limits.volumeMin = edges[shell];
@@ -116,7 +129,10 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
                 system, searched, limits,
                 [&](const std::vector<double> &centre, const std::vector<Hkl> &reflexions) {
                     CellFit fit;
-                    if (!fitCell(system, outcome.lines, centre, reflexions, settings, fit)) return;
+                    const std::size_t n = static_cast<std::size_t>(parameterCount(system));
+                    const std::vector<double> start(centre.begin(), centre.begin() + static_cast<long>(n));
+                    const double zero = centre.size() > n ? centre[n] : 0.0;
+                    if (!fitCell(system, outcome.lines, start, zero, reflexions, settings, fit)) return;
                     for (const CellFit &other : fits)
                         if (sameFit(other, fit)) return;
                     fits.push_back(fit);
@@ -129,20 +145,35 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
                 found.push_back(makeCandidate(fits[f], outcome.lines, settings));
                 // Only a cell that indexes every searched line counts as
                 // found: a sub-cell leaving lines out has a high M20 too.
-                if (found.back().fit.unindexedSearched > 0) continue;
+                // One that leaves some out but ranks as sound ends the
+                // search of the low systems at twice its volume.
+                if (found.back().fit.unindexedSearched > 0) {
+                    if (found.back().figures.ranking >= kSound && (partial == 0 || found.back().volume < partial))
+                        partial = found.back().volume;
+                    continue;
+                }
                 best = std::max(best, found.back().figures.M20);
                 if (found.back().figures.M20 >= kSound && (cap == 0 || found.back().volume * 1.02 < cap))
                     cap = found.back().volume * 1.02;
             }
             if (!finished) return false;
             if (best >= kSound) break;
+            const bool costly = system == LatticeSystem::Orthorhombic || system == LatticeSystem::Monoclinic ||
+                                system == LatticeSystem::Triclinic;
+            if (costly && partial > 0 && edges[shell + 1] >= 2 * partial) {
+                partialStop = true;
+                break;
+            }
         }
         done += weight;
         const double reached = shell + 1 < edges.size() ? edges[shell + 1] : edges.back();
         notes << systemName(system) << ": volumes " << static_cast<long>(std::lround(edges.front())) << " to "
               << static_cast<long>(std::lround(reached)) << " Å³ searched";
-        if (shell + 2 < edges.size())
+        if (shell + 2 < edges.size() && !partialStop)
             notes << " (a cell indexing every line with M20 ≥ " << kSound << " found: larger ones not)";
+        else if (partialStop)
+            notes << " (a sound cell leaving lines unindexed found at " << static_cast<long>(std::lround(partial))
+                  << " Å³: volumes to twice that)";
         notes << "\n";
         return true;
     };
