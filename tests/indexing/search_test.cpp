@@ -116,6 +116,7 @@ struct Case {
     Cell cell;
     char centring;
     int impurities;
+    double volumeMax;  // Å³, twice the cell's or more (sub- and supercells inside); 0: from the lines
 };
 
 class TrueCellRanksFirst : public ::testing::TestWithParam<Case> {};
@@ -125,7 +126,8 @@ TEST_P(TrueCellRanksFirst, WithItsCentringAndM20AboveTwenty) {
     std::vector<double> impurities;
     if (c.impurities > 0) impurities = {22.37, 31.91};
     const std::vector<double> lines = peakList(c.cell, c.centring, 25, impurities);
-    const pk_index_options options = optionsFor(c.systems);
+    pk_index_options options = optionsFor(c.systems);
+    options.volume_max = c.volumeMax;
     Indexing indexing;
     pk_error error{};
     ASSERT_EQ(pk_index(lines.data(), nullptr, static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr, &options,
@@ -155,15 +157,15 @@ TEST_P(TrueCellRanksFirst, WithItsCentringAndM20AboveTwenty) {
 INSTANTIATE_TEST_SUITE_P(
     EverySystem, TrueCellRanksFirst,
     ::testing::Values(
-        Case{"cubic F (spinel-like)", PK_SYSTEM_CUBIC | PK_SYSTEM_TETRAGONAL, {8.08, 8.08, 8.08, 90, 90, 90}, 'F', 0},
-        Case{"tetragonal I", PK_SYSTEM_TETRAGONAL | PK_SYSTEM_ORTHORHOMBIC, {7.1, 7.1, 5.3, 90, 90, 90}, 'I', 0},
+        Case{"cubic F (spinel-like)", PK_SYSTEM_CUBIC | PK_SYSTEM_TETRAGONAL, {8.08, 8.08, 8.08, 90, 90, 90}, 'F', 0, 0},
+        Case{"tetragonal I", PK_SYSTEM_TETRAGONAL | PK_SYSTEM_ORTHORHOMBIC, {7.1, 7.1, 5.3, 90, 90, 90}, 'I', 0, 0},
         // An orthohexagonal C cell (a, a√3, c) indexes the same lines: the hexagonal one is kept.
-        Case{"hexagonal P", PK_SYSTEM_HEXAGONAL | PK_SYSTEM_ORTHORHOMBIC, {5.0, 5.0, 7.9, 90, 90, 120}, 'P', 0},
-        Case{"rhombohedral on hexagonal axes", PK_SYSTEM_HEXAGONAL, {6.9, 6.9, 11.2, 90, 90, 120}, 'R', 0},
-        Case{"orthorhombic P with two impurity lines", PK_SYSTEM_ORTHORHOMBIC, {5.1, 7.3, 9.8, 90, 90, 90}, 'P', 2},
-        Case{"orthorhombic C", PK_SYSTEM_ORTHORHOMBIC, {5.6, 7.3, 9.1, 90, 90, 90}, 'C', 0},
+        Case{"hexagonal P", PK_SYSTEM_HEXAGONAL | PK_SYSTEM_ORTHORHOMBIC, {5.0, 5.0, 7.9, 90, 90, 120}, 'P', 0, 0},
+        Case{"rhombohedral on hexagonal axes", PK_SYSTEM_HEXAGONAL, {6.9, 6.9, 11.2, 90, 90, 120}, 'R', 0, 0},
+        Case{"orthorhombic P with two impurity lines", PK_SYSTEM_ORTHORHOMBIC, {5.1, 7.3, 9.8, 90, 90, 90}, 'P', 2, 800},
+        Case{"orthorhombic C", PK_SYSTEM_ORTHORHOMBIC, {5.6, 7.3, 9.1, 90, 90, 90}, 'C', 0, 0},
         // β far from 90°: the reduced cell (β 107.7°) is the one found.
-        Case{"monoclinic P, β 125.5°", PK_SYSTEM_MONOCLINIC, {7.9, 5.6, 9.4, 90, 125.5, 90}, 'P', 0}));
+        Case{"monoclinic P, β 125.5°", PK_SYSTEM_MONOCLINIC, {7.9, 5.6, 9.4, 90, 125.5, 90}, 'P', 0, 0}));
 
 TEST(Indexing, TooManyImpurityLinesFindNoSoundCell) {
     // Three lines of an impurity where two may stay unindexed: the true cell
@@ -171,6 +173,7 @@ TEST(Indexing, TooManyImpurityLinesFindNoSoundCell) {
     const Cell cell{5.1, 7.3, 9.8, 90, 90, 90};
     const std::vector<double> lines = peakList(cell, 'P', 25, {22.37, 27.63, 31.91});
     pk_index_options options = optionsFor(PK_SYSTEM_ORTHORHOMBIC);
+    options.volume_max = 800;  // twice the cell's
     Indexing indexing;
     pk_error error{};
     ASSERT_EQ(pk_index(lines.data(), nullptr, static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr, &options,
