@@ -21,6 +21,7 @@
 
 #include "commands.hpp"
 #include "output_files.hpp"
+#include "progress_lines.hpp"
 #include "phase_input.hpp"
 #include "table_output.hpp"
 
@@ -181,23 +182,6 @@ std::vector<double> usedLines(std::vector<double> positions, double wavelength, 
     }
     std::sort(used.begin(), used.end());
     return used;
-}
-
-// One line on standard error at every tenth of the work and at every new stage.
-struct Progress {
-    std::string stage;
-    int tenth = -1;
-};
-
-int32_t reportProgress(void *context, double fraction, const char *stage) {
-    auto *progress = static_cast<Progress *>(context);
-    const int tenth = static_cast<int>(std::floor(fraction * 10.0));
-    if (stage != progress->stage || tenth > progress->tenth) {
-        std::fprintf(stderr, "%3d %%  %s\n", static_cast<int>(std::floor(fraction * 100.0)), stage);
-        progress->stage = stage;
-        progress->tenth = std::max(progress->tenth, tenth);
-    }
-    return 0;
 }
 
 struct Symbol {
@@ -420,10 +404,10 @@ std::string runIndex(const IndexOptions &options) {
                  formatNumber(instrument.wavelength).c_str());
     pk_error error{};
     pk_indexing *made = nullptr;
-    Progress progress;
+    ProgressLines progress;
     const int32_t status = pk_index(positions.data(), nullptr, static_cast<int32_t>(positions.size()),
                                     instrument.wavelength, measured.get(), measured ? &instrument : nullptr, &search,
-                                    reportProgress, &progress, &made, &error);
+                                    printProgress, &progress, &made, &error);
     const IndexingHandle indexing(made);
     check(status, error);
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "commands.hpp"
+#include "progress_lines.hpp"
 #include "table_output.hpp"
 
 #include "powderkit_phase.h"
@@ -310,6 +311,9 @@ int main(int argc, char **argv) {
         return app.exit(e) == 0 ? kSuccess : kUsageError;
     }
 
+    // Long work (the reflexions of a large cell) reports on standard error.
+    ProgressLines progress;
+    pk_set_progress_handler(printProgress, &progress);
     try {
         std::string output;
         if (app.got_subcommand("reflexions")) {

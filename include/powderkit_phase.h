@@ -60,8 +60,19 @@ enum {
     PK_ERROR_FORMAT = 3,        /* a file or text that does not parse */
     PK_ERROR_CRYSTAL = 4,       /* a crystal that cannot be (bad cell, symmetry, sites) */
     PK_ERROR_OUT_OF_MEMORY = 5, /* an allocation failed */
-    PK_ERROR_INTERNAL = 6       /* anything else; the message says what */
+    PK_ERROR_INTERNAL = 6,      /* anything else; the message says what */
+    PK_ERROR_STOPPED = 7        /* the thread's progress handler asked to stop */
 };
+
+/* Long work of this thread (listing the reflexions of a large cell, their
+ * structure factors and peaks, which for a 500 Å cell take tens of seconds)
+ * calls the handler about every quarter second with the fraction of that
+ * step done (0 … 1) and the step's name ("listing reflexions", "structure
+ * factors", …). A non-zero return stops the work: the call fails with
+ * PK_ERROR_STOPPED and changes nothing. The handler belongs to the thread
+ * that sets it; NULL removes it. A refinement run's own callback is apart. */
+typedef int32_t (*pk_progress_handler)(void *context, double fraction, const char *stage);
+PK_PHASE_API void pk_set_progress_handler(pk_progress_handler handler, void *context);
 
 /* Capacity of pk_error.message, in bytes, NUL included. */
 #define PK_ERROR_MESSAGE_SIZE 512

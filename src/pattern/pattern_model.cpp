@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "boundary/boundary.hpp"
+#include "boundary/progress.hpp"
 #include "pattern/pattern_model.hpp"
 #include "reflexions/reflexion_generation.hpp"
 #include "reflexions/sample_corrections.hpp"
@@ -123,7 +124,10 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     StructureFactors::Scratch scratch;
     const double limit = dMin > 0.0 ? dMin : 1e-3;
     const std::vector<PlaneSet> listed = cache != nullptr ? std::vector<PlaneSet>{} : planeSetsOf(*setting.phase, limit);
-    for (const PlaneSet &set : cache != nullptr ? cache->setsOf(*setting.phase, limit) : listed) {
+    const std::vector<PlaneSet> &sets = cache != nullptr ? cache->setsOf(*setting.phase, limit) : listed;
+    Progress progress("structure factors and intensities");
+    for (const PlaneSet &set : sets) {
+        progress.at(static_cast<double>(&set - sets.data()) / static_cast<double>(sets.size()));
         Reflexion r = reflexionOf(set);
         std::array<double, 2> second{};
         structureFactors.compute(r, peaks.profile->radiationType, scratch, &second);
@@ -168,14 +172,18 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
 }
 
 void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y) {
+    Progress progress("adding peaks");
+    const double total = static_cast<double>(peaks.reflexions.size());
     if (peaks.cwPeaks.empty()) {
         visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+            progress.at(static_cast<double>(n) / total);
             addTofWindow(peaks.tofPeaks[n], x, range.firstIndex, range.lastIndex,
                          peaks.scale * peaks.reflexions[n].intensity, y);
         });
         return;
     }
     visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
+        progress.at(static_cast<double>(n) / total);
         addCwPeak(peaks, n, x, range.firstIndex, range.lastIndex, peaks.scale * peaks.reflexions[n].intensity, y);
     });
 }

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "boundary/boundary.hpp"
+#include "boundary/progress.hpp"
 #include "crystal/dispersion.hpp"
 #include "reflexions/sample_corrections.hpp"
 
@@ -164,8 +165,10 @@ std::vector<PlaneSet> planeSetsOf(const pk_phase &phase, double dMin) {
     // indices than sets.
     std::vector<PlaneSet> sets;
     PlaneMarks covered(box);
+    Progress progress("listing reflexions");
     for (int32_t h = 0; h <= box[0]; ++h) {
         for (int32_t k = h == 0 ? 0 : -box[1]; k <= box[1]; ++k) {
+            progress.at((h * (2.0 * box[1] + 1.0) + k + box[1]) / ((box[0] + 1.0) * (2.0 * box[1] + 1.0)));
             for (int32_t l = h == 0 && k == 0 ? 1 : -box[2]; l <= box[2]; ++l) {
                 const Indices hkl{h, k, l};
                 if (covered.contains(hkl)) continue;

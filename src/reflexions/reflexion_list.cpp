@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "boundary/boundary.hpp"
+#include "boundary/progress.hpp"
 #include "reflexions/reflexion_generation.hpp"
 #include "reflexions/sample_corrections.hpp"
 #include "reflexions/structure_factors.hpp"
@@ -68,7 +69,10 @@ std::unique_ptr<pk_reflexion_list> makeList(const pk_phase &phase, const pk_inst
     double strongest = 0.0;
     const StructureFactors structureFactors(phase.crystal.get(), &instrument);
     StructureFactors::Scratch scratch;
-    for (const PlaneSet &set : planeSetsOf(phase, dMin)) {
+    const std::vector<PlaneSet> sets = planeSetsOf(phase, dMin);
+    Progress progress("structure factors and intensities");
+    for (const PlaneSet &set : sets) {
+        progress.at(static_cast<double>(&set - sets.data()) / static_cast<double>(sets.size()));
         Reflexion reflexion = reflexionOf(set);
         structureFactors.compute(reflexion, profile->radiationType, scratch);
         setIntensity(phase.crystal.get(), reflexion, profile.get());

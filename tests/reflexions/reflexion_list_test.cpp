@@ -354,3 +354,48 @@ TEST(Anodes, LinesByName) {
 }
 
 }  // namespace
+
+// Long listing reports to the thread's handler with fractions that only grow, and stops when asked: the call
+// fails naming the step and leaves no list. A short listing never calls it; without a handler nothing is asked.
+TEST(ReflexionList, ProgressHandlerReportsAndStops) {
+    struct Calls {
+        std::vector<double> fractions;
+        std::vector<std::string> stages;
+        std::size_t stopAt;
+    };
+    const auto handler = [](void *context, double fraction, const char *stage) -> int32_t {
+        auto *calls = static_cast<Calls *>(context);
+        calls->fractions.push_back(fraction);
+        calls->stages.emplace_back(stage);
+        return calls->fractions.size() >= calls->stopAt ? 1 : 0;
+    };
+    const double cubic[6] = {500, 500, 500, 90, 90, 90};
+    pk_site na{"Na1", "Na", 0, 0, 0, 1, 0.01, 0, {}};
+    pk_phase *large = nullptr;
+    pk_error e{};
+    ASSERT_EQ(pk_phase_from_symbol("large", "P m -3 m", cubic, &na, 1, &large, &e), PK_OK) << e.message;
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+
+    Calls calls{{}, {}, 3};
+    pk_set_progress_handler(handler, &calls);
+    pk_reflexion_list *list = nullptr;
+    EXPECT_EQ(pk_reflexion_list_make(large, &instrument, PK_LIMIT_D_MIN, 2.0, &list, &e), PK_ERROR_STOPPED);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_NE(std::string(e.message).find("listing reflexions"), std::string::npos) << e.message;
+    ASSERT_EQ(calls.fractions.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(calls.fractions.begin(), calls.fractions.end()));
+    EXPECT_GE(calls.fractions.front(), 0.0);
+    EXPECT_LE(calls.fractions.back(), 0.5);  // stopped within about a second of a listing of many seconds
+    EXPECT_EQ(calls.stages.front(), "listing reflexions");
+
+    Calls quiet{{}, {}, 1};
+    pk_set_progress_handler(handler, &quiet);
+    pk_phase *salt = phaseOf(exampleText(referenceCifFile("NaCl")));
+    pk_reflexion_list *small = listOf(salt, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 0.8);
+    EXPECT_TRUE(quiet.fractions.empty());
+    pk_set_progress_handler(nullptr, nullptr);
+    pk_reflexion_list_free(small);
+    pk_phase_free(salt);
+    pk_phase_free(large);
+}
