@@ -1,9 +1,13 @@
 // The time-of-flight peak shapes of the pattern model with everything that
 // depends only on the reflexion worked out once (α, β, σ², the normalisation,
-// γ and η), and a loop over the points of a window. The formulas are the
-// core's, term for term; the exponential integral is the layer's own
-// (exponential_integral.hpp). A test holds the values to the core's
-// ProfileFunction.
+// γ and η), and a loop over the points of a window. The Gaussian shape, and
+// the Gaussian part of the pseudo-Voigt, are the core's formulas term for
+// term; the pseudo-Voigt's Lorentzian part is the true convolution of the
+// back-to-back exponentials with the Lorentzian, which the core's formula is
+// not (the sign of its rise-side term; see tof_peaks.cpp). The exponential
+// integral is the layer's own (exponential_integral.hpp). A test holds the
+// values to a numerical convolution, and to the core's shapes where the two
+// agree (γ = 0).
 #ifndef POWDERKIT_PHASE_TOF_PEAKS_HPP
 #define POWDERKIT_PHASE_TOF_PEAKS_HPP
 
