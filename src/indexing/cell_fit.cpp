@@ -16,10 +16,6 @@ namespace {
 
 constexpr double kRadians = 3.14159265358979323846 / 180.0;
 
-// No crystal has a cell edge shorter than this (Å): shorter ones are
-// artefacts of a few lines fitted too freely.
-constexpr double kShortestEdge = 2.0;
-
 }  // namespace
 
 // Every reflexion of the cell up to qMax, ascending Q: |h| ≤ √Q_max · a, ….

@@ -60,6 +60,11 @@ std::vector<Hkl> indexBox(LatticeSystem system, const std::array<int, 3> &limits
 // Whether a lattice centring lets a reflexion be seen.
 bool centringAllows(char centring, const Hkl &hkl);
 
+// No crystal has a cell edge shorter than this (Å): shorter ones are
+// artefacts of a few lines fitted too freely. The search does not enter
+// them and a fitted cell is refused with one.
+constexpr double kShortestEdge = 2.0;
+
 // The bounds of a search.
 struct SearchLimits {
     double volumeMin = 0.0, volumeMax = 0.0;  // Å³, of the conventional cell

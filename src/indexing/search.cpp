@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
+#include <cstdio>
 
 #include "indexing/indexing.hpp"
 
@@ -62,6 +64,25 @@ bool admissible(LatticeSystem system, const std::vector<Interval> &p, const Sear
         if (-(p[3].hi + p[4].hi + p[5].hi) > p[0].hi + p[1].hi) return false;
         break;
     default: break;
+    }
+    // No edge below kShortestEdge. A diagonal term is 1/a² (4/(3a²) on
+    // hexagonal axes) for every system but monoclinic, whose a² = 4C/S and
+    // c² = 4A/S with S = 4AC − E² (b² = 1/B as elsewhere).
+    const double edge2 = kShortestEdge * kShortestEdge;
+    switch (system) {
+    case LatticeSystem::Triclinic: break;
+    case LatticeSystem::Monoclinic: {
+        const Interval S = scaled(p[0] * p[2], 4.0) - p[3] * p[3];
+        if (p[1].lo * edge2 > 1.0 || S.lo * edge2 > 4.0 * p[0].hi || S.lo * edge2 > 4.0 * p[2].hi) return false;
+        break;
+    }
+    case LatticeSystem::Hexagonal:
+        if (p[0].lo * edge2 > 4.0 / 3.0 || p[1].lo * edge2 > 1.0) return false;
+        break;
+    default:
+        for (int j = 0; j < parameterCount(system); ++j) {
+            if (p[static_cast<std::size_t>(j)].lo * edge2 > 1.0) return false;
+        }
     }
     const Interval det = metricDeterminant(system, p);
     if (det.hi <= 0.0) return false;
@@ -126,6 +147,11 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
     const Line &early = lines[static_cast<std::size_t>(limits.maxUnindexed)];
     const double smallestTop = early.q + early.error + early.slope * zw;
     const double diagonalLow = 1.0 / (limits.axisMax * limits.axisMax);
+    // Below every system's largest diagonal term with no edge under
+    // kShortestEdge (4/(3e²): hexagonal A, monoclinic A and C at β = 120°).
+    const double diagonalHigh = system == LatticeSystem::Triclinic
+                                    ? qTop
+                                    : std::min(qTop, 4.0 / (3.0 * kShortestEdge * kShortestEdge));
     const std::vector<Term> terms = searchTerms(system, qTop, limits.axisMax);
 
     std::vector<Box> stack;
@@ -134,7 +160,7 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
     for (int sign : {1, -1}) {
         if (sign < 0 && system != LatticeSystem::Triclinic) break;
         Box top;
-        for (int j = 0; j < diagonals; ++j) top.p.push_back({diagonalLow, qTop});
+        for (int j = 0; j < diagonals; ++j) top.p.push_back({diagonalLow, diagonalHigh});
         for (int j = 0; j < offDiagonal; ++j)
             top.p.push_back(sign > 0 ? Interval{0.0, qTop} : Interval{-qTop, 0.0});
         if (withZero) top.p.push_back({-zw, zw});
@@ -148,7 +174,9 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
     double done = 0.0;
     long visited = 0;
     std::vector<char> covered(lines.size());
-    std::vector<double> coveredTolerance;
+    std::vector<double> narrowest(lines.size());  // per line, the narrowest range of Q reaching it
+    std::vector<int> narrowestTerm(lines.size());  // and its reflexion
+    std::set<std::vector<int>> assignments;       // of the leaves met: each gives its fit once
     while (!stack.empty()) {
         Box box = std::move(stack.back());
         stack.pop_back();
@@ -161,12 +189,10 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
         }
         // Each reflexion's range of Q over the box, and the lines it reaches.
         std::fill(covered.begin(), covered.end(), 0);
+        std::fill(narrowest.begin(), narrowest.end(), INFINITY);
         std::vector<int> kept;
-        std::vector<double> widest(static_cast<std::size_t>(dimensions), 0.0);
         const Interval z = withZero ? box.p[static_cast<std::size_t>(n)] : Interval{0.0, 0.0};
         const double reach = errorMax + slopeMax * std::max(std::fabs(z.lo), std::fabs(z.hi));
-        bool small = slopeMax * (z.hi - z.lo) <= errorMin;
-        if (withZero) widest[static_cast<std::size_t>(n)] = slopeMax * (z.hi - z.lo);
         for (int t : box.terms) {
             const Term &term = terms[static_cast<std::size_t>(t)];
             double lo = 0.0, hi = 0.0;
@@ -178,34 +204,60 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
             if (lo > qTop) continue;
             auto first = std::lower_bound(lines.begin(), lines.end(), lo - reach,
                                           [](const Line &line, double q) { return line.q < q; });
-            double tightest = INFINITY;
+            bool reaches = false;
             for (auto it = first; it != lines.end() && it->q - reach <= hi; ++it) {
                 if (it->q - it->slope * z.lo + it->error >= lo && it->q - it->slope * z.hi - it->error <= hi) {
-                    covered[static_cast<std::size_t>(it - lines.begin())] = 1;
-                    tightest = std::min(tightest, it->error);
+                    const auto i = static_cast<std::size_t>(it - lines.begin());
+                    covered[i] = 1;
+                    if (hi - lo < narrowest[i]) {
+                        narrowest[i] = hi - lo;
+                        narrowestTerm[i] = t;
+                    }
+                    reaches = true;
                 }
             }
-            if (tightest == INFINITY) continue;
+            if (!reaches) continue;
             kept.push_back(t);
-            if (hi - lo > tightest) small = false;
-            for (int j = 0; j < n; ++j)
-                widest[j] = std::max(widest[j], std::fabs(term.c[j]) * (box.p[j].hi - box.p[j].lo));
         }
         const int unexplained = lineCount - static_cast<int>(std::count(covered.begin(), covered.end(), 1));
         if (unexplained > limits.maxUnindexed) {
             done += box.fraction;
             continue;
         }
+        // A leaf when every line it explains has a reflexion whose range,
+        // widened by the zero shift's, lies within the line's tolerance:
+        // each cell of the box then indexes them alike, and the fit takes it
+        // from there. Otherwise the box is halved along the parameter that
+        // widens such a line's narrowest range most. Reflexions no line
+        // needs do not choose: halving for them would only walk along
+        // directions the lines do not fix, into leaves by the hundred
+        // thousand that all give one fit.
+        std::vector<double> widest(static_cast<std::size_t>(dimensions), 0.0);
+        bool small = true;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const double shift = lines[i].slope * (z.hi - z.lo);
+            if (!covered[i] || narrowest[i] + shift <= lines[i].error) continue;
+            small = false;
+            const Term &term = terms[static_cast<std::size_t>(narrowestTerm[i])];
+            for (int j = 0; j < n; ++j)
+                widest[j] = std::max(widest[j], std::fabs(term.c[j]) * (box.p[j].hi - box.p[j].lo));
+            if (withZero) widest[static_cast<std::size_t>(n)] = std::max(widest[static_cast<std::size_t>(n)], shift);
+        }
         if (small || box.depth >= 80) {
             std::vector<double> centre(static_cast<std::size_t>(dimensions));
             for (int j = 0; j < dimensions; ++j) centre[j] = 0.5 * (box.p[j].lo + box.p[j].hi);
-            std::vector<Hkl> reflexions;
-            for (int t : kept) reflexions.push_back(terms[static_cast<std::size_t>(t)].hkl);
-            leaf(centre, reflexions);
+            std::vector<int> assignment(lines.size(), -1);
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                if (covered[i]) assignment[i] = narrowestTerm[i];
+            // Leaves with one assignment of reflexions to lines give one fit.
+            if (assignments.insert(std::move(assignment)).second) {
+                std::vector<Hkl> reflexions;
+                for (int t : kept) reflexions.push_back(terms[static_cast<std::size_t>(t)].hkl);
+                leaf(centre, reflexions);
+            }
             done += box.fraction;
             continue;
         }
-        // Halve the parameter that widens the ranges most.
         const int split = static_cast<int>(std::max_element(widest.begin(), widest.end()) - widest.begin());
         Box upper{box.p, kept, box.fraction / 2, box.depth + 1};
         const double middle = 0.5 * (box.p[split].lo + box.p[split].hi);

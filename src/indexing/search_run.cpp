@@ -83,6 +83,12 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
     // A lattice found with a sound figure of merit bounds the volumes the
     // systems below it search: their cells of that lattice are no larger.
     double cap = 0.0;
+    // Such a lattice also gives the zero shift, the instrument's and not the
+    // lattice's: the systems below search their lines corrected by it, with
+    // one parameter fewer (the fits still refine it). Without it the zero's
+    // dimension multiplies the boxes of the low systems many times over.
+    bool zeroKnown = false;
+    double knownZero = 0.0, knownZeroM20 = 0.0;
     const auto searchOne = [&](LatticeSystem system) {
         // A fit needs twice as many indexed lines as unknowns, and one
         // (cell_fit.cpp); with fewer lines searched than that and the
@@ -98,7 +104,11 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
         SearchLimits limits;
         limits.axisMax = options.axis_max;
         limits.maxUnindexed = options.max_unindexed;
-        limits.zeroWindow = options.zero_window;
+        limits.zeroWindow = zeroKnown ? 0.0 : options.zero_window;
+        std::vector<Line> lines = searched;
+        if (zeroKnown) {
+            for (Line &line : lines) line = lineAt(line.twoTheta - knownZero, wavelength, options.max_error, 0.0);
+        }
         double volumeMin = options.volume_min, volumeMax = options.volume_max;
         const bool given = volumeMin > 0 || volumeMax > 0;
         if (!given) volumeMax = defaultVolumes(system, searched)[1];
@@ -126,12 +136,12 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
             limits.volumeMax = edges[shell + 1];
             const std::size_t before = fits.size();
             const bool finished = dichotomySearch(
-                system, searched, limits,
+                system, lines, limits,
                 [&](const std::vector<double> &centre, const std::vector<Hkl> &reflexions) {
                     CellFit fit;
                     const std::size_t n = static_cast<std::size_t>(parameterCount(system));
                     const std::vector<double> start(centre.begin(), centre.begin() + static_cast<long>(n));
-                    const double zero = centre.size() > n ? centre[n] : 0.0;
+                    const double zero = centre.size() > n ? centre[n] : knownZero;
                     if (!fitCell(system, outcome.lines, start, zero, reflexions, settings, fit)) return;
                     for (const CellFit &other : fits)
                         if (sameFit(other, fit)) return;
@@ -153,6 +163,11 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
                     continue;
                 }
                 best = std::max(best, found.back().figures.M20);
+                if (found.back().figures.M20 >= kSound && found.back().figures.M20 > knownZeroM20) {
+                    zeroKnown = options.zero_window > 0.0;
+                    knownZero = found.back().fit.zero;
+                    knownZeroM20 = found.back().figures.M20;
+                }
                 if (found.back().figures.M20 >= kSound && (cap == 0 || found.back().volume * 1.02 < cap))
                     cap = found.back().volume * 1.02;
             }
@@ -174,6 +189,8 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
         else if (partialStop)
             notes << " (a sound cell leaving lines unindexed found at " << static_cast<long>(std::lround(partial))
                   << " Å³: volumes to twice that)";
+        if (zeroKnown && limits.zeroWindow == 0.0)
+            notes << "; lines corrected by the zero shift " << knownZero << "° of the sound cell above";
         notes << "\n";
         return true;
     };
