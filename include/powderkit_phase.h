@@ -711,7 +711,12 @@ PK_PHASE_API void pk_refinement_options_default(pk_refinement_options *options);
  * as in a pattern (its scale, profile and March correction the starting
  * values); `names` (NULL, or one per phase, NULL entries allowed) renames the
  * phases, which are otherwise named after their data blocks. Every parameter
- * starts fixed; the background starts at zero. */
+ * starts fixed; the background starts at zero. On a time-of-flight
+ * instrument (x in ms, the axis of a GSAS TOF bank; text and arrays take the
+ * instrument's axis, and times above 1000 are refused as µs) the refinement
+ * fits the bank with its calibration and the TOF profile terms; a file that
+ * says time of flight refuses a 2θ instrument. Starting values are taken from
+ * the data on a 2θ axis only. */
 PK_PHASE_API int32_t pk_refinement_make(const pk_measured_pattern *measured,
                                         const pk_instrument *instrument,
                                         const pk_phase_setting *phases, int32_t phase_count,
@@ -737,7 +742,13 @@ enum {
  * "SiC.Si1.occ", "SiC.U" … "SiC.Y", "SiC.asymmetry", "SiC.SL" and "SiC.HL" (the
  * axial divergence's axial_sl and axial_hl, 0 … 0.1), "SiC.march", "zero",
  * "displacement", "absorption" (μR, 0 … 10), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
- * "transparency" (1/μ ≥ 0, mm), "background.0" … */
+ * "transparency" (1/μ ≥ 0, mm), "background.0" … On a time-of-flight axis:
+ * "difC" and "difA" (the instrument's dtt1 and dtt2, ≥ 0) and "zero" (µs),
+ * and per phase the profile terms its shape uses, each ≥ 0: "SiC.sigma0" …
+ * "SiC.sigma2", "SiC.gamma0" … "SiC.gamma2" (pseudo-Voigt), "SiC.alpha0"
+ * (Gaussian), "SiC.alpha1", "SiC.beta0", "SiC.beta1"; no displacement,
+ * sample corrections or asymmetry there. difC and a cubic cell move every
+ * peak alike: free both and one is fixed as undetermined. */
 typedef struct pk_parameter {
     const char *name;      /* lives as long as the refinement */
     double value;          /* in the units of its record field */
@@ -758,7 +769,8 @@ PK_PHASE_API int32_t pk_refinement_parameter(const pk_refinement *refinement, in
 /* Frees (free = true) or fixes the parameters of a comma-separated list of
  * names and group words: "scale", "cell", "xyz", "uiso", "occ", "profile",
  * "asymmetry", "march", "zero", "displacement", "absorption", "roughness" (both terms),
- * "transparency", "background", each alone (every phase) or after
+ * "transparency", "background", "calibration" (difC, difA and zero of a
+ * time-of-flight bank; "profile" there frees its TOF terms), each alone (every phase) or after
  * a phase name ("SiC.cell"). The group word "asymmetry" frees a phase's P when
  * its profile has no axial divergence, and its SL and HL when it has; naming
  * SL or HL of a phase whose P is above 0 (or its P while it has an axial

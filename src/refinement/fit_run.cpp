@@ -38,7 +38,8 @@ struct Stage {
 const std::vector<Stage> &stageOrder() {
     static const std::vector<Stage> order = {
         {"scale and background", {Target::Scale, Target::Background}},
-        {"zero, displacement and cells", {Target::Zero, Target::Displacement, Target::Transparency, Target::Cell}},
+        {"zero, displacement and cells",
+         {Target::Zero, Target::Displacement, Target::Transparency, Target::Calibration, Target::Cell}},
         {"profile", {Target::Profile, Target::Asymmetry, Target::Axial}},
         {"coordinates", {Target::Coordinate}},
         {"displacement parameters and occupancies",

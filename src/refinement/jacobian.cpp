@@ -34,7 +34,12 @@ double stepOf(const Parameter &parameter) {
     case Target::Occupancy:
         return 1e-5;
     case Target::Profile:
+        // The TOF terms (µs², µs, 1/µs) span many decades: a step relative to each.
+        if (parameter.index >= 5) return 1e-5 * std::max(std::fabs(parameter.value), 1e-3);
         return parameter.index < 3 ? 1e-6 : 1e-5;
+    case Target::Calibration:
+        // difC ≈ 10⁴ µs/Å moves a peak by d·h µs: 1e-6 of it is ~0.02 µs at 2 Å.
+        return parameter.index == 0 ? 1e-6 * std::max(std::fabs(parameter.value), 1.0) : 1e-4;
     case Target::Asymmetry:
         return 1e-5;
     case Target::Axial:

@@ -52,7 +52,12 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
                                     const pk_phase_setting *phases, int32_t phaseCount, const char *const *names,
                                     const pk_refinement_options &options) {
     checkOptions(options);
-    if (instrument.axis != PK_AXIS_TWO_THETA) fail(PK_ERROR_ARGUMENT, "the refinement works on a 2θ axis");
+    // A file that says time of flight needs such an instrument; text and
+    // arrays say nothing, and take the instrument's axis.
+    if (pk_measured_pattern_axis(&measured) == PK_AXIS_TOF && instrument.axis != PK_AXIS_TOF) {
+        fail(PK_ERROR_ARGUMENT, "the measured pattern is on a time-of-flight axis and the instrument on a 2θ one: "
+                                "give the bank's instrument (its difC, difA, zero and 2θ)");
+    }
     if (phaseCount < 1) fail(PK_ERROR_ARGUMENT, "a refinement needs at least one phase");
     requireArgument(phases, "phases");
     auto r = std::make_unique<pk_refinement>();
@@ -78,6 +83,11 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
     }
     r->xMin = r->x.front();
     r->xMax = r->x.back();
+    // No flight lasts a second: such x are microseconds.
+    if (instrument.axis == PK_AXIS_TOF && r->xMax > 1000.0) {
+        fail(PK_ERROR_ARGUMENT, "the measured flight times reach " + shortest(r->xMax) +
+                                    ": the time-of-flight axis is in ms, and these look like µs (divide by 1000)");
+    }
     for (int32_t p = 0; p < phaseCount; ++p) {
         const pk_phase_setting &setting = phases[p];
         const std::string where = "phase " + std::to_string(p);

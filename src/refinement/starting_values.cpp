@@ -171,7 +171,11 @@ void startingValues(pk_refinement &r) {
     applyParameters(r);
     evaluate(r, {});
     const bool positions = anyFree(r, Target::Cell) || anyFree(r, Target::Zero);
-    if (r.options.start_from_data != 0 && (positions || anyFree(r, Target::Profile))) {
+    const bool fromData = r.options.start_from_data != 0 && (positions || anyFree(r, Target::Profile));
+    if (fromData && r.instrument.axis == PK_AXIS_TOF) {
+        r.notes += "time of flight: positions and widths start where given (they are taken from the data on a 2θ axis "
+                   "only)\n";
+    } else if (fromData) {
         beat(r);
         const std::vector<ObservedPeak> all = observedPeaks(r);
         beat(r);

@@ -15,14 +15,30 @@ using phase::fail;
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 const char *const kCellNames[6] = {"a", "b", "c", "alpha", "beta", "gamma"};
-const char *const kProfileNames[5] = {"U", "V", "W", "X", "Y"};
+// The profile's fields by index: the constant-wavelength widths, then the
+// time-of-flight terms (σ² = σ0 + σ1 d² + σ2 d⁴ µs², γ = γ0 + γ1 d + γ2 d² µs,
+// α = α0 + α1/d and β = β0 + β1/d⁴ per µs).
+constexpr int kProfileFields = 15, kFirstTofField = 5;
+const char *const kProfileNames[kProfileFields] = {"U",      "V",      "W",      "X",      "Y",
+                                                   "sigma0", "sigma1", "sigma2", "gamma0", "gamma1",
+                                                   "gamma2", "alpha0", "alpha1", "beta0",  "beta1"};
 const char *const kCoordinateNames[3] = {"x", "y", "z"};
 // Sites closer than this (fractional, each coordinate) share one position.
 constexpr double kSharedTolerance = 1e-4;
 
 double *profileField(pk_profile &profile, int index) {
-    double *const fields[5] = {&profile.U, &profile.V, &profile.W, &profile.X, &profile.Y};
+    double *const fields[kProfileFields] = {
+        &profile.U,      &profile.V,      &profile.W,      &profile.X,      &profile.Y,
+        &profile.sigma0, &profile.sigma1, &profile.sigma2, &profile.gamma0, &profile.gamma1,
+        &profile.gamma2, &profile.alpha0, &profile.alpha1, &profile.beta0,  &profile.beta1};
     return fields[index];
+}
+
+// Whether a time-of-flight shape uses a field: the Gaussian one has no γ,
+// the pseudo-Voigt's rise rate is α1/d alone.
+bool tofShapeUses(int32_t type, int index) {
+    if (type == PK_PROFILE_TOF_EXP_GAUSSIAN) return kProfileNames[index][0] != 'g';
+    return index != 11;
 }
 
 double &coordinate(phase::SiteDescription &site, int axis) {
@@ -134,7 +150,17 @@ void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
         add(r, sitePrefix + "occ", "occ", Target::Occupancy, p, static_cast<int>(s), site.occupancy, 0.0, 1.0);
         r.parameters.back().derived = freedom.lastOfGroup;
     }
-    for (int i = 0; i < 5; ++i) {
+    if (r.instrument.axis == PK_AXIS_TOF) {
+        // Widths and rates are never negative.
+        for (int i = kFirstTofField; i < kProfileFields; ++i) {
+            if (!tofShapeUses(model.profile.type, i)) continue;
+            add(r, prefix + kProfileNames[i], "profile", Target::Profile, p, i, *profileField(model.profile, i), 0.0,
+                kInfinity);
+        }
+        if (model.useMarch) add(r, prefix + "march", "march", Target::March, p, 0, model.marchRatio, 0.05, 20.0);
+        return;
+    }
+    for (int i = 0; i < kFirstTofField; ++i) {
         add(r, prefix + kProfileNames[i], "profile", Target::Profile, p, i, *profileField(model.profile, i), -kInfinity,
             kInfinity);
     }
@@ -156,7 +182,7 @@ bool matches(const Parameter &parameter, const pk_refinement &r, const std::stri
 
 const char *const kGroupWords[] = {"scale",      "cell",      "xyz",          "uiso",      "occ",
                                    "profile",    "asymmetry", "march",        "zero",      "displacement",
-                                   "absorption", "roughness", "transparency", "background"};
+                                   "absorption", "roughness", "transparency", "background", "calibration"};
 
 // Whether a group word passes over this parameter: "asymmetry" frees the
 // asymmetry its phase's profile takes, P or (with an axial divergence) S/L and H/L.
@@ -173,12 +199,32 @@ bool isGroupWord(const std::string &word) {
     return false;
 }
 
+// The background's coefficients, the last parameters; then the derived ones marked tied.
+void addBackground(pk_refinement &r) {
+    for (int k = 0; k < r.options.background_count; ++k) {
+        add(r, "background." + std::to_string(k), "background", Target::Background, -1, k,
+            r.background[static_cast<std::size_t>(k)], -kInfinity, kInfinity);
+    }
+    for (Parameter &parameter : r.parameters) {
+        if (parameter.derived) parameter.state = PK_PARAMETER_TIED;
+    }
+}
+
 }  // namespace
 
 void buildParameters(pk_refinement &r) {
     r.parameters.clear();
     const bool leBail = r.options.mode == PK_REFINE_LE_BAIL;
     for (std::size_t p = 0; p < r.phases.size(); ++p) addPhaseParameters(r, static_cast<int>(p), leBail);
+    if (r.instrument.axis == PK_AXIS_TOF) {
+        // TOF = difC d + difA d² + zero (µs), difA ≥ 0 as the instrument takes it;
+        // the sample corrections are the 2θ axis's.
+        add(r, "difC", "calibration", Target::Calibration, -1, 0, r.instrument.dtt1, 0.0, kInfinity);
+        add(r, "difA", "calibration", Target::Calibration, -1, 1, r.instrument.dtt2, 0.0, kInfinity);
+        add(r, "zero", "calibration", Target::Zero, -1, 0, r.instrument.zero, -kInfinity, kInfinity);
+        addBackground(r);
+        return;
+    }
     add(r, "zero", "zero", Target::Zero, -1, 0, r.instrument.zero, -kInfinity, kInfinity);
     add(r, "displacement", "displacement", Target::Displacement, -1, 0, r.instrument.displacement, -kInfinity,
         kInfinity);
@@ -190,13 +236,7 @@ void buildParameters(pk_refinement &r) {
     add(r, "roughness_p", "roughness", Target::RoughnessP, -1, 0, r.instrument.roughness_p, 0.0, 1.0);
     add(r, "roughness_q", "roughness", Target::RoughnessQ, -1, 0, r.instrument.roughness_q, 0.0, kInfinity);
     add(r, "transparency", "transparency", Target::Transparency, -1, 0, r.instrument.transparency, 0.0, kInfinity);
-    for (int k = 0; k < r.options.background_count; ++k) {
-        add(r, "background." + std::to_string(k), "background", Target::Background, -1, k,
-            r.background[static_cast<std::size_t>(k)], -kInfinity, kInfinity);
-    }
-    for (Parameter &parameter : r.parameters) {
-        if (parameter.derived) parameter.state = PK_PARAMETER_TIED;
-    }
+    addBackground(r);
 }
 
 std::vector<int> parametersOfList(const pk_refinement &r, const std::string &list) {
@@ -289,6 +329,9 @@ void applyParameters(pk_refinement &r) {
             break;
         case Target::Transparency:
             r.instrument.transparency = parameter.value;
+            break;
+        case Target::Calibration:
+            (parameter.index == 0 ? r.instrument.dtt1 : r.instrument.dtt2) = parameter.value;
             break;
         case Target::Background:
             r.background[index] = parameter.value;

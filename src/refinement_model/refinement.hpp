@@ -44,6 +44,7 @@ enum class Target {
     RoughnessP,
     RoughnessQ,
     Transparency,
+    Calibration,  // time of flight: index 0 difC (dtt1), 1 difA (dtt2)
     Background
 };
 
@@ -52,7 +53,7 @@ struct Parameter {
     std::string group;  // the group word that frees it: "cell", "xyz", …
     Target target = Target::Scale;
     int phase = -1;      // its phase, or −1 for the instrument and background
-    int index = 0;       // cell quantity 0–5, site, profile field 0–4 (U V W X Y), coefficient
+    int index = 0;       // cell quantity 0–5, site, profile field (0–4 U V W X Y, 5–14 the TOF terms), coefficient
     int coordinate = 0;  // x, y, z for Target::Coordinate
     double value = 0.0;
     double esd = 0.0;  // NaN when undetermined or before a run

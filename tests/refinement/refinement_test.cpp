@@ -659,6 +659,117 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(pk_refinement_make(nullptr, &instrument, &one, 1, nullptr, nullptr, &none, &e), PK_ERROR_ARGUMENT);
 }
 
+// A time-of-flight bank at 90° (TOF = difC d + difA d² + zero, µs) over d 0.6 … 3.1 Å in 2 µs steps.
+pk_instrument tofBank(double difC, double difA, double zero) {
+    pk_instrument bank;
+    pk_instrument_default(&bank);
+    bank.axis = PK_AXIS_TOF;
+    bank.radiation = PK_RADIATION_NEUTRON;
+    bank.tof_two_theta = 90.0;
+    bank.dtt1 = difC, bank.dtt2 = difA, bank.zero = zero;
+    return bank;
+}
+pk_profile tofProfile() {
+    pk_profile profile;
+    pk_profile_default(&profile, PK_PROFILE_TOF_EXP_PSEUDO_VOIGT, nullptr);
+    return profile;
+}
+const pk_instrument kBank = tofBank(7000.0, 1.5, 5.0);
+
+// The calibration columns and the profile's TOF terms are the central differences of patterns computed with
+// the instrument or profile moved (Richardson's extrapolation of two steps), so each name moves its own field.
+TEST_F(Mixture, TimeOfFlightColumnsAreCentralDifferences) {
+    const pk_profile base = tofProfile();
+    const pk_phase_setting setting = settingOf(silicon.get(), kSiliconScale, &base);
+    const Measured measured = measure({setting}, 4.5, 21.5, 0.002, 0, {}, kBank);
+    const Refinement r = refinementOf(measured.get(), {setting}, PK_REFINE_RIETVELD, 0, kBank);
+    const std::vector<const char *> names = {"difC", "difA", "zero", "silicon.sigma1", "silicon.gamma1",
+                                             "silicon.beta0"};
+    std::vector<int> free;
+    for (const char *name : names) free.push_back(powderkit::refinement::parameterIndex(*r, name));
+    const Eigen::MatrixXd j = powderkit::refinement::jacobian(*r, free);
+    const std::vector<double> &x = r->x;
+    const auto difference = [&](std::size_t c, double h) {
+        std::vector<double> high(x.size()), low(x.size()), d(x.size());
+        for (const auto &[sign, y] : {std::pair{1.0, &high}, std::pair{-1.0, &low}}) {
+            pk_instrument bank = kBank;
+            pk_profile profile = base;
+            double *const fields[] = {&bank.dtt1, &bank.dtt2, &bank.zero, &profile.sigma1, &profile.gamma1,
+                                      &profile.beta0};
+            *fields[c] += sign * h;
+            const pk_phase_setting trial = settingOf(silicon.get(), kSiliconScale, &profile);
+            EXPECT_EQ(pk_pattern(&bank, &trial, 1, nullptr, 0, x.data(), static_cast<int32_t>(x.size()), y->data(),
+                                 nullptr),
+                      PK_OK);
+        }
+        for (std::size_t i = 0; i < x.size(); ++i) d[i] = (high[i] - low[i]) / (2.0 * h);
+        return d;
+    };
+    // A peak's window widens with its width: where an edge crosses a point between the two patterns (the
+    // refinement holds its windows), the two steps disagree by far more than h²; such points are left out, and
+    // they must be few.
+    const double steps[] = {0.02, 1e-3, 0.02, 0.05, 1e-3, 1e-4};
+    for (std::size_t c = 0; c < names.size(); ++c) {
+        const std::vector<double> near = difference(c, steps[c]), far = difference(c, 2.0 * steps[c]);
+        const auto column = static_cast<Eigen::Index>(c);
+        const double largest = j.col(column).cwiseAbs().maxCoeff();
+        EXPECT_GT(largest, 0.0) << names[c];
+        std::size_t crossed = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            if (std::fabs(near[i] - far[i]) > 2e-5 * largest) {
+                ++crossed;
+                continue;
+            }
+            EXPECT_NEAR(j(static_cast<Eigen::Index>(i), column), (4.0 * near[i] - far[i]) / 3.0, 1e-4 * largest)
+                << names[c] << " at " << x[i];
+        }
+        EXPECT_LT(crossed, x.size() / 100) << names[c];
+    }
+}
+
+// A standard of known cell calibrates the bank from difC 0.1 % off and no zero; a sample on a calibrated bank
+// gets its cell back from 0.1 % off and σ1 30 % off; both truths within 3 esd. Freeing difC beside the cell
+// of a cubic phase leaves them undetermined together (a ∝ difC exactly): the run says so.
+TEST_F(Mixture, TimeOfFlightCalibrationAndCell) {
+    const pk_profile truth = tofProfile();
+    const pk_phase_setting setting = settingOf(silicon.get(), kSiliconScale, &truth);
+    const Measured measured = measure({setting}, 4.5, 21.5, 0.002, 17, {}, kBank);
+
+    const Refinement standard = refinementOf(measured.get(), {setting}, PK_REFINE_RIETVELD, 3,
+                                             tofBank(7007.0, 1.5, 0.0));
+    pk_refinement_summary summary = run(standard.get(), "scale,background,calibration,profile");
+    EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(standard.get());
+    expectRecovered(standard.get(), {{"difC", 7000.0}, {"difA", 1.5}, {"zero", 5.0}, {"silicon.sigma1", truth.sigma1},
+                                     {"silicon.scale", kSiliconScale}});
+
+    pk_profile wide = truth;
+    wide.sigma1 *= 1.3;
+    const Refinement sample = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &wide)},
+                                           PK_REFINE_RIETVELD, 3, kBank);
+    set(sample.get(), "silicon.a", siliconCell[0] * 1.001);
+    summary = run(sample.get(), "scale,background,cell,profile");
+    EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(sample.get());
+    expectRecovered(sample.get(), {{"silicon.a", siliconCell[0]}, {"silicon.sigma1", truth.sigma1}});
+
+    const Refinement both = refinementOf(measured.get(), {setting}, PK_REFINE_RIETVELD, 3, kBank);
+    run(both.get(), "scale,background,cell,calibration");
+    EXPECT_NE(std::string(pk_refinement_warnings(both.get())).find("difC"), std::string::npos)
+        << pk_refinement_warnings(both.get());
+
+    // Flight times in µs are named as such.
+    pk_refinement *refused = nullptr;
+    pk_refinement_options options;
+    pk_refinement_options_default(&options);
+    pk_error e{};
+    const std::string microseconds = "5000 10\n5002 12\n5004 11\n";
+    pk_measured_pattern *inMicroseconds = nullptr;
+    ASSERT_EQ(pk_measured_pattern_read_text(microseconds.c_str(), "us.xy", &inMicroseconds, nullptr), PK_OK);
+    EXPECT_EQ(pk_refinement_make(inMicroseconds, &kBank, &setting, 1, nullptr, &options, &refused, &e),
+              PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("µs"), std::string::npos) << e.message;
+    pk_measured_pattern_free(inMicroseconds);
+}
+
 // Symmetry leaves free what the tables say: the cell quantities of each crystal system and the coordinates of
 // special positions (hexagonal 6h at x, 2x, 1/4 moves along (1, 2, 0)).
 TEST(SymmetryConstraints, CellsAndSitesAsTheTablesGiveThem) {
