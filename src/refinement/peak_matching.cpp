@@ -18,8 +18,9 @@
 // Moves: the cell lengths scaled together by s and the zero shifted by z
 // (when free), on a grid fine enough that no line moves more than a third of
 // the narrowest peak width per step; then each free length alone. A line's
-// position follows its d by 2θ = 2 asin(λ/2d), with the instrument's other
-// shifts (zero, displacement, transparency) held as they were; scaling the
+// position follows its d by 2θ = 2 asin(λ/2d) (or by the flight time
+// difC d + difA d²), with the instrument's other shifts (zero, displacement,
+// transparency) held as they were; scaling the
 // lengths by f_i at fixed angles scales the reciprocal metric G*_ij by
 // 1/(f_i f_j), so 1/d² = Σ h_i h_j G*_ij / (f_i f_j).
 #include <algorithm>
@@ -64,6 +65,20 @@ double braggAngle(double wavelength, double d) {
     return s < 1.0 ? 2.0 * std::asin(s) * kRadiansToDegrees : NAN;
 }
 
+// Where a line of d falls before the instrument's shifts: 2θ by Bragg's law
+// at its wavelength, or the flight time difC d + difA d² (ms, zero apart).
+struct Axis {
+    bool tof;
+    double difC, difA;  // µs/Å, µs/Å²
+    double at(double wavelength, double d) const {
+        return tof ? (difC * d + difA * d * d) * 1e-3 : braggAngle(wavelength, d);
+    }
+};
+
+Axis axisOf(const pk_refinement &r) {
+    return {r.instrument.axis == PK_AXIS_TOF, r.instrument.dtt1, r.instrument.dtt2};
+}
+
 // The strongest primary lines of a phase inside the span, with their Kα2 companions.
 std::vector<Line> strongestLines(const pk_refinement &r, const PhaseModel &model, std::size_t count) {
     const phase::PhasePeaks &peaks = model.peaks;
@@ -88,7 +103,7 @@ std::vector<Line> strongestLines(const pk_refinement &r, const PhaseModel &model
             const double weight = m == n ? w : w * (peaks.reflexions[n].intensity > 0.0 && !leBail
                                                         ? reflexion.intensity / peaks.reflexions[n].intensity
                                                         : r.instrument.ratio2);
-            const double bragg = braggAngle(wavelength, reflexion.dSpacing);
+            const double bragg = axisOf(r).at(wavelength, reflexion.dSpacing);
             if (!std::isfinite(bragg) || !(weight > 0.0)) continue;
             lines.push_back({{reflexion.h, reflexion.k, reflexion.l}, wavelength, weight,
                              reflexion.peakPosition - bragg, reflexion.peakPosition});
@@ -141,7 +156,8 @@ std::array<std::array<double, 3>, 3> reciprocalMetric(const std::array<double, 6
 // One phase's lines as the lengths are scaled by f (per axis) and the zero moved by z.
 class Mover {
 public:
-    Mover(std::vector<Line> lines, const std::array<double, 6> &cell) : lines_(std::move(lines)) {
+    Mover(std::vector<Line> lines, const std::array<double, 6> &cell, const Axis &axis)
+        : lines_(std::move(lines)), axis_(axis) {
         metric_ = reciprocalMetric(cell);
     }
     const std::vector<Line> &lines() const { return lines_; }
@@ -152,7 +168,7 @@ public:
             for (std::size_t j = 0; j < 3; ++j)
                 inverseSquare += line.hkl[i] * line.hkl[j] * metric_[i][j] / (f[i] * f[j]);
         }
-        return braggAngle(line.wavelength, 1.0 / std::sqrt(inverseSquare)) + line.shift + z;
+        return axis_.at(line.wavelength, 1.0 / std::sqrt(inverseSquare)) + line.shift + z;
     }
     // M at f and z against `peaks` (sorted by position), every width blurred by `blur`.
     double match(const std::vector<ObservedPeak> &peaks, const std::array<double, 3> &f, double z,
@@ -176,6 +192,7 @@ public:
 
 private:
     std::vector<Line> lines_;
+    Axis axis_;
     std::array<std::array<double, 3>, 3> metric_{};
     double widest_ = 0.0;
 };
@@ -293,7 +310,9 @@ void matchPositions(pk_refinement &r, const std::vector<ObservedPeak> &all) {
     if (all.empty()) return;
     const int zeroIndex = parameterIndex(r, "zero");
     Parameter &zero = r.parameters[static_cast<std::size_t>(zeroIndex)];
-    bool zeroFree = zero.state == PK_PARAMETER_FREE && r.options.zero_window > 0.0;
+    // The zero window is in degrees: on time of flight the zero starts where given.
+    const Axis axis = axisOf(r);
+    bool zeroFree = zero.state == PK_PARAMETER_FREE && r.options.zero_window > 0.0 && !axis.tof;
     const double narrowest =
         std::min_element(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.fwhm < b.fwhm; })->fwhm;
     const double widest =
@@ -316,13 +335,17 @@ void matchPositions(pk_refinement &r, const std::vector<ObservedPeak> &all) {
         cellFree = cellFree && r.options.cell_window > 0.0;
         if (!cellFree && !zeroFree) continue;
         const std::vector<ObservedPeak> peaks = peaksFor(r, p, all);
-        Mover mover(strongestLines(r, model, kMatchedLines), model.description.cell);
+        Mover mover(strongestLines(r, model, kMatchedLines), model.description.cell, axis);
         if (peaks.empty() || mover.lines().empty()) continue;
         mover.setWidest(widest);
-        // The outermost line's tan θ sets the grid of s.
-        double tangent = 0.0;
-        for (const Line &line : mover.lines()) tangent = std::max(tangent, std::tan(line.position * kDegreesToRadians / 2.0));
-        const double sStep = step * kDegreesToRadians / (2.0 * std::max(tangent, 1e-3));
+        // The outermost line sets the grid of s: Δ2θ = 2 tan θ · s (radians),
+        // or a flight time t moving by t · s.
+        double outermost = 0.0;
+        for (const Line &line : mover.lines()) {
+            outermost = std::max(outermost, axis.tof ? line.position : std::tan(line.position * kDegreesToRadians / 2.0));
+        }
+        const double sStep = axis.tof ? step / std::max(outermost, 1e-9)
+                                      : step * kDegreesToRadians / (2.0 * std::max(outermost, 1e-3));
         // The dimensions searched: each free length (tied axes move together) and the zero.
         std::vector<Dimension> dimensions;
         for (std::size_t k = 0; k < 3 && cellFree; ++k) {

@@ -173,8 +173,15 @@ void startingValues(pk_refinement &r) {
     const bool positions = anyFree(r, Target::Cell) || anyFree(r, Target::Zero);
     const bool fromData = r.options.start_from_data != 0 && (positions || anyFree(r, Target::Profile));
     if (fromData && r.instrument.axis == PK_AXIS_TOF) {
-        r.notes += "time of flight: positions and widths start where given (they are taken from the data on a 2θ axis "
-                   "only)\n";
+        // The cells from the peaks' flight times; the zero and the widths start where given.
+        if (anyFree(r, Target::Cell)) {
+            beat(r);
+            std::vector<ObservedPeak> peaks = observedPeaks(r);
+            peaks.erase(std::remove_if(peaks.begin(), peaks.end(), [](const ObservedPeak &p) { return !p.clear; }),
+                        peaks.end());
+            matchPositions(r, peaks);
+        }
+        if (anyFree(r, Target::Profile)) r.notes += "time of flight: the widths start where given\n";
     } else if (fromData) {
         beat(r);
         const std::vector<ObservedPeak> all = observedPeaks(r);
