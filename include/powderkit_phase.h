@@ -109,7 +109,8 @@ typedef struct pk_instrument {
     double radius;           /* goniometer radius R, mm; the displacement moves 2θ by
                                 −(2 s cos θ / R)·(180/π) degrees */
     double tof_two_theta;    /* 2θ of the time-of-flight bank, degrees */
-    double dtt1, dtt2;       /* TOF(µs) = dtt1·d + dtt2·d² + zero */
+    double dtt1, dtt2;       /* TOF(µs) = dtt1·d + dtt2·d² + zero; dtt1 > 0, and dtt2 may be
+                                negative down to −dtt1/200 (the time still rising at d = 100 Å) */
     double monochromator;    /* 2θ_M of a monochromator crystal, degrees, 0 for none
                                 (graphite 002 for Cu Kα 26.6°, Ge 111 27.3°): the X-ray
                                 polarisation (1 + cos² 2θ_M cos² 2θ) / (1 + cos² 2θ_M)
@@ -743,7 +744,7 @@ enum {
  * axial divergence's axial_sl and axial_hl, 0 … 0.1), "SiC.march", "zero",
  * "displacement", "absorption" (μR, 0 … 10), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
  * "transparency" (1/μ ≥ 0, mm), "background.0" … On a time-of-flight axis:
- * "difC" and "difA" (the instrument's dtt1 and dtt2, ≥ 0) and "zero" (µs),
+ * "difC" and "difA" (the instrument's dtt1 > 0 and dtt2 > −dtt1/200) and "zero" (µs),
  * and per phase the profile terms its shape uses, each ≥ 0: "SiC.sigma0" …
  * "SiC.sigma2", "SiC.gamma0" … "SiC.gamma2" (pseudo-Voigt), "SiC.alpha0"
  * (Gaussian), "SiC.alpha1", "SiC.beta0", "SiC.beta1"; no displacement,

@@ -21,6 +21,8 @@ namespace {
 
 // Largest index the box may reach: beyond it a d limit is meaningless.
 constexpr double kMaxIndex = 1000.0;
+// The largest d a time-of-flight calibration must keep increasing to, Å.
+constexpr double kLongestTofD = 100.0;
 
 using Indices = std::array<int32_t, 3>;
 
@@ -260,8 +262,13 @@ void validateInstrument(const pk_instrument &instrument) {
         }
     } else {
         if (!positive(instrument.dtt1)) fail(PK_ERROR_ARGUMENT, "instrument.dtt1 must be positive");
-        if (!std::isfinite(instrument.dtt2) || instrument.dtt2 < 0.0) {
-            fail(PK_ERROR_ARGUMENT, "instrument.dtt2 must be a non-negative number");
+        // A negative dtt2 (real banks have a small one) bends the calibration
+        // back at d = −dtt1 / (2 dtt2): that must lie beyond any d measured.
+        if (!std::isfinite(instrument.dtt2) || instrument.dtt1 + 2.0 * instrument.dtt2 * kLongestTofD <= 0.0) {
+            fail(PK_ERROR_ARGUMENT, "instrument.dtt2 must be a number above −dtt1 / " +
+                                        shortest(2.0 * kLongestTofD) + " (" + shortest(-instrument.dtt1 / (2.0 * kLongestTofD)) +
+                                        "): with " + shortest(instrument.dtt2) +
+                                        " the flight time turns back before d = " + shortest(kLongestTofD) + " Å");
         }
         if (!std::isfinite(instrument.tof_two_theta)) {
             fail(PK_ERROR_ARGUMENT, "instrument.tof_two_theta is not a number");

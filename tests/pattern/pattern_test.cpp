@@ -251,7 +251,7 @@ TEST_F(Pattern, InstrumentsAreCheckedFieldByField) {
         {[](pk_instrument &i) { i.dispersion = 1, i.wavelength = 0.3; }, "0.3 Å: anomalous dispersion is tabulated"},
         {[](pk_instrument &i) { i.dispersion = 1, i.wavelength2 = 4.5; }, "instrument.wavelength2 = 4.5 Å: anomalous"},
         {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt1 = 0.0; }, "instrument.dtt1 must be positive"},
-        {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt2 = -1.0; }, "instrument.dtt2 must be"},
+        {[](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.dtt2 = -10.0; }, "turns back before d = 100"},
         {[&](pk_instrument &i) { i.axis = PK_AXIS_TOF, i.tof_two_theta = nan; }, "instrument.tof_two_theta is not"},
         {[](pk_instrument &i) { i.absorption = -0.1; }, "instrument.absorption must be"},
         {[](pk_instrument &i) { i.absorption = 10.5; }, "instrument.absorption must be 0 (none) or a μR of at most 10"},
