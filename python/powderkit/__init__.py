@@ -32,6 +32,7 @@ from .measured import MeasuredPattern, read_pattern
 from .pattern import PatternModel, pattern
 from .peaks import PEAK_DTYPE, find_peaks
 from .phase import Phase, Site
+from .progress import set_progress
 from .reflexions import Lines, Reflexions
 from .refinement import Refinement
 from .result import Parameter, PhaseResult, Result

@@ -165,6 +165,7 @@ _PROTOTYPES = {
     "pk_indexing_line_count": (c_int32, [c_void_p]),
     "pk_indexing_stopped": (c_int32, [c_void_p]),
     "pk_indexing_notes": (c_char_p, [c_void_p]),
+    "pk_set_progress_handler": (None, [r.INDEX_PROGRESS, c_void_p]),
 }
 
 for _name, (_result, _arguments) in _PROTOTYPES.items():

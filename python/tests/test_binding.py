@@ -331,3 +331,29 @@ def test_banks_axis_and_warnings(test_data):
     assert instrument.tof
     with pytest.raises(pk.Error, match="2 entries are labelled bank 6"):
         pk.read_instrument(test_data / "formats" / "GEM.instprm")
+
+
+def test_progress_of_a_long_listing_and_its_stop():
+    # A 500 Å cubic cell down to 2 Å: tens of seconds of listing, stopped at the third report; a small cell never
+    # reports; a handler that raises stops the work as well.
+    large = pk.Phase("P m -3 m", (500, 500, 500, 90, 90, 90), [pk.Site("Na1", "Na", (0, 0, 0))], name="large")
+    seen = []
+    pk.set_progress(lambda fraction, stage: seen.append((fraction, stage)) or len(seen) >= 3)
+    try:
+        with pytest.raises(pk.Error, match="stopped by the progress handler while listing reflexions"):
+            large.reflexions(d_min=2.0)
+        assert len(seen) == 3 and [f for f, _ in seen] == sorted(f for f, _ in seen)
+        assert all(stage == "listing reflexions" and 0.0 <= f <= 1.0 for f, stage in seen)
+        small = pk.Phase("F m -3 m", (5.64, 5.64, 5.64, 90, 90, 90), [pk.Site("Na1", "Na", (0, 0, 0))])
+        seen.clear()
+        assert len(small.reflexions(d_min=0.8)) > 0 and seen == []
+
+        def broken(fraction, stage):
+            raise RuntimeError("a fault in the handler")
+        pk.set_progress(broken)
+        with pytest.raises(pk.Error, match="stopped"):
+            large.reflexions(d_min=2.0)
+        with pytest.raises(pk.Error, match="must be None, True or a callable"):
+            pk.set_progress("yes")
+    finally:
+        pk.set_progress(None)
