@@ -6,6 +6,8 @@
 // against a list worked by hand.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -118,6 +120,9 @@ struct Case {
     int impurities;
     double volumeMax;  // Å³, twice the cell's or more (sub- and supercells inside); 0: from the lines
 };
+
+// By name: the raw bytes gtest would print otherwise hold the record's padding.
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 class TrueCellRanksFirst : public ::testing::TestWithParam<Case> {};
 
