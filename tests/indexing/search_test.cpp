@@ -6,11 +6,10 @@
 // against a list worked by hand.
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <ostream>
 #include <random>
 #include <vector>
 
