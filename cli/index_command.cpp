@@ -255,10 +255,18 @@ std::string tableText(const std::vector<CandidateResult> &candidates) {
             const bool exact = c.cell_esd[k] < 1e-9 * std::fabs(c.cell[k]);
             table.add(withEsd(c.cell[k], exact ? 0.0 : c.cell_esd[k]));
         }
+        // The table for reading: volume to 0.01 Å³, M20 to 0.1, Rwp to 0.01 %
+        // (index.json keeps every digit).
+        const auto fixed = [](const char *format, double value) {
+            char text[48];
+            std::snprintf(text, sizeof text, format, value);
+            return std::string(text);
+        };
         char figure[96];
         std::snprintf(figure, sizeof figure, "F%d = %.1f (%.4f, %d)", c.N, c.F_N, c.mean_error, c.possible_lines);
-        table.add(c.volume).add(c.M20).add(figure).addInteger(c.unindexed).add(leadingSymbols(candidates[rank]));
-        table.add(std::isfinite(c.le_bail_rwp) ? formatNumber(c.le_bail_rwp) : "-");
+        table.add(fixed("%.2f", c.volume)).add(fixed("%.1f", c.M20)).add(figure).addInteger(c.unindexed);
+        table.add(leadingSymbols(candidates[rank]));
+        table.add(std::isfinite(c.le_bail_rwp) ? fixed("%.2f", c.le_bail_rwp) : "-");
         table.add(c.supercell_of >= 0 ? formatInteger(c.supercell_of + 1) : "-");
     }
     return table.text();
