@@ -10,7 +10,6 @@
 #include <cmath>
 #include <map>
 #include <set>
-#include <cstdio>
 
 #include "indexing/indexing.hpp"
 
@@ -133,10 +132,9 @@ bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const
     if (lineCount <= limits.maxUnindexed) return true;
     // A zero shift z moves line i to Q_i − s_i z (s_i = ∂Q/∂2θ): its window
     // over the box's z is [Q_i − s_i z_hi − e_i, Q_i − s_i z_lo + e_i].
-    double errorMax = 0.0, errorMin = INFINITY, slopeMax = 0.0;
+    double errorMax = 0.0, slopeMax = 0.0;
     for (const Line &line : lines) {
         errorMax = std::max(errorMax, line.error);
-        errorMin = std::min(errorMin, line.error);
         slopeMax = std::max(slopeMax, line.slope);
     }
     const double zw = withZero ? limits.zeroWindow : 0.0;

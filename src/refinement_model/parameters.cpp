@@ -217,12 +217,12 @@ void buildParameters(pk_refinement &r) {
     const bool leBail = r.options.mode == PK_REFINE_LE_BAIL;
     for (std::size_t p = 0; p < r.phases.size(); ++p) addPhaseParameters(r, static_cast<int>(p), leBail);
     if (r.instrument.axis == PK_AXIS_TOF) {
-        // TOF = difC d + difA d² + zero (µs), difA above −difC/200 as the
-        // instrument takes it (the time rising to d = 100 Å);
-        // the sample corrections are the 2θ axis's.
+        // TOF = difC d + difA d² + zero (µs), difA no lower than the
+        // instrument takes (the time rising to d = kLongestTofD); the sample
+        // corrections are the 2θ axis's.
         add(r, "difC", "calibration", Target::Calibration, -1, 0, r.instrument.dtt1, 0.0, kInfinity);
-        add(r, "difA", "calibration", Target::Calibration, -1, 1, r.instrument.dtt2, -r.instrument.dtt1 / 200.0,
-            kInfinity);
+        add(r, "difA", "calibration", Target::Calibration, -1, 1, r.instrument.dtt2,
+            -r.instrument.dtt1 / (2.0 * phase::kLongestTofD), kInfinity);
         add(r, "zero", "calibration", Target::Zero, -1, 0, r.instrument.zero, -kInfinity, kInfinity);
         addBackground(r);
         return;

@@ -21,8 +21,6 @@ namespace {
 
 // Largest index the box may reach: beyond it a d limit is meaningless.
 constexpr double kMaxIndex = 1000.0;
-// The largest d a time-of-flight calibration must keep increasing to, Å.
-constexpr double kLongestTofD = 100.0;
 
 using Indices = std::array<int32_t, 3>;
 

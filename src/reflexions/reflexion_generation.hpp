@@ -42,6 +42,10 @@ struct ProfileDeleter {
 };
 using ProfilePointer = std::unique_ptr<RefinementProfile, ProfileDeleter>;
 
+// The largest d a time-of-flight calibration must keep rising to, Å: a
+// negative dtt2 turns it back at d = −dtt1 / (2 dtt2), which must lie beyond.
+constexpr double kLongestTofD = 100.0;
+
 // Fails naming the field when the instrument cannot be used.
 void validateInstrument(const pk_instrument &instrument);
 
