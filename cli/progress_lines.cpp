@@ -1,6 +1,5 @@
 #include "progress_lines.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 

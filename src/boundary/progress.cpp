@@ -21,7 +21,11 @@ constexpr auto kInterval = std::chrono::milliseconds(250);
 }  // namespace
 
 Progress::Progress(const char *stage) noexcept
-    : stage_(stage), active_(handler.function != nullptr), last_(std::chrono::steady_clock::now()) {}
+    : stage_(stage), active_(handler.function != nullptr) {
+    // The clock only where it will be read: the pattern's evaluations, run by
+    // the hundred in a refinement, make one of these each.
+    if (active_) last_ = std::chrono::steady_clock::now();
+}
 
 void Progress::report(double fraction) {
     const auto now = std::chrono::steady_clock::now();
