@@ -726,9 +726,52 @@ PK_PHASE_API int32_t pk_refinement_make(const pk_measured_pattern *measured,
                                         pk_refinement **refinement, pk_error *error);
 PK_PHASE_API void pk_refinement_free(pk_refinement *refinement);
 
-/* Leaves the points from x_from to x_to out of the fit. */
+/* Leaves the points from x_from to x_to out of the fit (one measured pattern;
+ * a joint refinement takes pk_refinement_histogram_exclude). */
 PK_PHASE_API int32_t pk_refinement_exclude(pk_refinement *refinement, double x_from, double x_to,
                                            pk_error *error);
+
+/* One measured pattern of a joint refinement (a "histogram"), with its own
+ * instrument: X-rays or neutrons, constant wavelength or time of flight. */
+typedef struct pk_refinement_histogram {
+    const char *name;                     /* prefixes its parameters: "xray" → "xray.zero", "xray.SiC.scale";
+                                             not empty, no '.', ',', '=' or space, no phase's name */
+    const pk_measured_pattern *measured;  /* its points (copied) */
+    const pk_instrument *instrument;      /* its source and geometry, or its TOF calibration */
+    const pk_profile *profiles;           /* the starting profile of each phase here (phase_count), or NULL:
+                                             each phase setting's profile where it suits the axis, else
+                                             the instrument's default */
+    double weight;                        /* multiplies its points' 1/σ²; 0 counts as 1 */
+    double x_min, x_max;                  /* its range in its axis units; both 0 for the whole pattern */
+} pk_refinement_histogram;
+
+/* Makes a joint refinement of several measured patterns against the same
+ * phases: their cells, coordinates, Uiso and occupancies are shared (named as
+ * in one pattern, "SiC.a"); each histogram has its own scale per phase,
+ * profile per phase, zero shift or calibration, sample corrections and
+ * background, named "<histogram>.<name>" ("neutron.SiC.scale",
+ * "neutron.zero", "tof1.difC", "xray.background.2"). Group words free every
+ * histogram's ("zero", "calibration", "profile"), or one's when qualified
+ * ("xray.zero", "xray.SiC.profile"). χ² is the sum over the histograms;
+ * options.x_min and x_max are ignored (each histogram has its range). The
+ * starting values come from each pattern, a shared cell from the first's.
+ * Size and strain are not worked out in a joint refinement. One histogram
+ * makes a refinement like pk_refinement_make, its names prefixed. */
+PK_PHASE_API int32_t pk_refinement_make_joint(const pk_refinement_histogram *histograms,
+                                              int32_t histogram_count,
+                                              const pk_phase_setting *phases, int32_t phase_count,
+                                              const char *const *names,
+                                              const pk_refinement_options *options,
+                                              pk_refinement **refinement, pk_error *error);
+
+/* The profile of a phase in histogram `index`, as refined. */
+PK_PHASE_API int32_t pk_refinement_histogram_profile(const pk_refinement *refinement, int32_t index,
+                                                     int32_t phase_index, pk_profile *profile, pk_error *error);
+/* The peak positions of a phase's reflexions in histogram `index` (its axis
+ * units), as pk_refinement_peak_positions gives those of one pattern. */
+PK_PHASE_API int32_t pk_refinement_histogram_peak_positions(const pk_refinement *refinement, int32_t index,
+                                                            int32_t phase_index, double *positions,
+                                                            int32_t capacity, int32_t *written, pk_error *error);
 
 /* The state of one parameter. */
 enum {
@@ -801,15 +844,18 @@ PK_PHASE_API int32_t pk_refinement_tie(pk_refinement *refinement, const char *le
 
 /* The profile the instrument alone gives (a refinement of a standard, read
  * from its instrument file), from which each phase's size and strain are
- * worked out after a run; NULL forgets it. Refuses a time-of-flight shape. */
+ * worked out after a run; NULL forgets it. Refuses a time-of-flight shape, and
+ * a joint refinement. */
 PK_PHASE_API int32_t pk_refinement_set_instrument_profile(pk_refinement *refinement, const pk_profile *profile,
                                                           pk_error *error);
 
-/* The instrument as it stands, its refined values (zero, displacement) included. */
+/* The instrument as it stands, its refined values (zero, displacement)
+ * included; of a joint refinement, the first histogram's. */
 PK_PHASE_API int32_t pk_refinement_instrument(const pk_refinement *refinement, pk_instrument *instrument,
                                               pk_error *error);
 
-/* One phase's profile as it stands, its refined values (U … Y, asymmetry, axial divergence) included. */
+/* One phase's profile as it stands, its refined values (U … Y, asymmetry,
+ * axial divergence) included; of a joint refinement, in the first histogram. */
 PK_PHASE_API int32_t pk_refinement_phase_profile(const pk_refinement *refinement, int32_t phase_index,
                                                  pk_profile *profile, pk_error *error);
 
@@ -843,6 +889,25 @@ typedef struct pk_refinement_summary {
 
 PK_PHASE_API int32_t pk_refinement_get_summary(const pk_refinement *refinement,
                                                pk_refinement_summary *summary, pk_error *error);
+
+/* The histograms of a refinement: 1 for one made by pk_refinement_make. */
+PK_PHASE_API int32_t pk_refinement_histogram_count(const pk_refinement *refinement);
+
+/* What a histogram holds and how it fits after the last run. */
+typedef struct pk_refinement_histogram_result {
+    const char *name;                 /* "" for one made by pk_refinement_make; lives as long as the refinement */
+    int32_t first_point;              /* its first point among the refinement's (pk_refinement_curve) */
+    int32_t point_count;              /* its points there */
+    pk_instrument instrument;         /* as refined */
+    pk_refinement_summary summary;    /* its own figures: χ², Rp, Rwp, Rexp over its points, with the
+                                         free parameters shared out by its share of the weighted points */
+} pk_refinement_histogram_result;
+
+PK_PHASE_API int32_t pk_refinement_get_histogram(const pk_refinement *refinement, int32_t index,
+                                                 pk_refinement_histogram_result *result, pk_error *error);
+/* Leaves the points of histogram `index` from x_from to x_to (its axis units) out of the fit. */
+PK_PHASE_API int32_t pk_refinement_histogram_exclude(pk_refinement *refinement, int32_t index, double x_from,
+                                                     double x_to, pk_error *error);
 
 /* Why the last run stopped, and its warnings (parameters held at a limit,
  * undetermined parameters, pairs correlated beyond 0.99), one per line; ""
@@ -879,7 +944,7 @@ typedef struct pk_refinement_phase {
     const char *name;          /* lives as long as the refinement */
     double cell[6];            /* a b c (Å) α β γ (degrees) */
     double cell_esd[6];        /* 0 for a fixed or symmetry-tied value; NaN when undetermined */
-    double r_bragg;            /* R-Bragg, percent */
+    double r_bragg;            /* R-Bragg, percent (of a joint refinement, in the first histogram) */
     double weight_fraction;    /* Rietveld: fraction of the mixture's mass, 0 … 1; NaN in Le Bail */
     /* Crystallite size and microstrain from the broadening beyond the
      * instrument's, after a run of a refinement that knows the instrument's
@@ -926,12 +991,15 @@ enum {
     PK_CURVE_PHASE = 5        /* one phase's share (phase_index) */
 };
 
+/* The points fitted; of a joint refinement, every histogram's one after another
+ * (pk_refinement_get_histogram gives where each begins). */
 PK_PHASE_API int32_t pk_refinement_point_count(const pk_refinement *refinement);
 PK_PHASE_API int32_t pk_refinement_curve(const pk_refinement *refinement, int32_t curve,
                                          int32_t phase_index, double *values, int32_t capacity,
                                          pk_error *error);
 
-/* The Kα1 peak positions of one phase's reflexions inside the range, ascending. */
+/* The Kα1 peak positions of one phase's reflexions inside the range,
+ * ascending; of a joint refinement, in the first histogram. */
 PK_PHASE_API int32_t pk_refinement_peak_positions(const pk_refinement *refinement,
                                                   int32_t phase_index, double *positions,
                                                   int32_t capacity, int32_t *written,

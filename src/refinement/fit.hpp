@@ -5,12 +5,22 @@
 #define POWDERKIT_REFINEMENT_FIT_HPP
 
 #include <Eigen/Dense>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "refinement_model/refinement.hpp"
 
 namespace powderkit::refinement {
+
+// A refinement of one measured pattern (pk_refinement_make, its arguments
+// checked there), its parameters listed and its pattern calculated.
+std::unique_ptr<pk_refinement> makeRefinement(const pk_measured_pattern &measured, const pk_instrument &instrument,
+                                              const pk_phase_setting *phases, int32_t phaseCount,
+                                              const char *const *names, const pk_refinement_options &options);
+
+// A phase's share of point i (its scale times its pattern at scale 1).
+double phaseCurve(const pk_refinement &refinement, std::size_t phase, std::size_t i);
 
 // The most threads a refinement's options may ask for.
 constexpr int32_t kMostThreads = 64;
@@ -117,6 +127,19 @@ void runFit(pk_refinement &refinement, pk_refinement_progress progress, void *co
 // The verdict of a finished run: the reasons to doubt the fit into
 // refinement.verdict and summary.doubtful.
 void judge(pk_refinement &refinement);
+
+// The reasons to doubt a fit that its difference curve shows: Kβ lines,
+// peaks that no phase explains.
+std::string patternReasons(const pk_refinement &refinement);
+
+// Joint refinements (joint_run.cpp): the starting values of each histogram
+// from its own pattern (a shared cell matched to the first's), each member's
+// statistics by `fill` with its share of the free parameters, and the
+// pattern's reasons of the verdict of each histogram, named.
+void jointStartingValues(pk_refinement &refinement);
+void fillHistogramStatistics(pk_refinement &refinement, std::size_t freeCount,
+                             void (*fill)(pk_refinement &, std::size_t));
+std::string jointPatternReasons(const pk_refinement &refinement);
 
 // Scales each phase's free widths together (U V W by m², X Y by m) to the
 // least χ² of the whole pattern after the linear fit, unless the instrument's

@@ -86,6 +86,7 @@ void fillStatistics(pk_refinement &r, std::size_t freeCount) {
     s.GoF = std::sqrt(s.reduced_chi2);
     // Rp = 100 Σ|y − y_calc| / Σ y over the fitted points.
     s.Rp = observed != 0.0 ? 100.0 * absolute / observed : kNaN;
+    if (isJoint(r)) fillHistogramStatistics(r, freeCount, fillStatistics);
 }
 
 // (JᵀWJ)⁻¹ in the scaled form: Â⁻¹.

@@ -76,19 +76,39 @@ std::vector<bool> phasesOf(const pk_refinement &r, int index) {
     return marked;
 }
 
+// The histograms of a joint refinement a parameter changes (all when it is
+// shared, or followed from another histogram); empty for one pattern.
+std::vector<bool> membersOf(const pk_refinement &r, int index) {
+    if (!isJoint(r)) return {};
+    std::vector<bool> marked(r.members.size(), false);
+    for (std::size_t i = 0; i < r.parameters.size(); ++i) {
+        const Parameter &parameter = r.parameters[i];
+        if (static_cast<int>(i) != index && parameter.leader != index) continue;
+        if (parameter.histogram < 0) return std::vector<bool>(r.members.size(), true);
+        marked[static_cast<std::size_t>(parameter.histogram)] = true;
+    }
+    return marked;
+}
+
 // What evaluate() replaces in the marked phases (their peaks, unit patterns
 // and densities) and the calculated pattern, moved aside while the trial
-// patterns are made and moved back once (the background stays).
+// patterns are made and moved back once (the background stays); in a joint
+// refinement, the same of each marked member.
 class Snapshot {
 public:
-    Snapshot(pk_refinement &r, const std::vector<bool> &phases) : phases_(phases), calculated_(r.calculated) {
-        for (std::size_t p = 0; p < r.phases.size(); ++p) {
+    Snapshot(pk_refinement &r, const std::vector<bool> &phases, const std::vector<bool> &members)
+        : phases_(phases), calculated_(r.calculated) {
+        for (std::size_t h = 0; h < r.members.size(); ++h) {
+            if (members[h]) members_.emplace_back(h, Snapshot(r.members[h], phases, {}));
+        }
+        for (std::size_t p = 0; p < r.phases.size() && !isJoint(r); ++p) {
             if (phases[p]) kept_.push_back({std::move(r.phases[p].peaks), r.phases[p].unit, r.phases[p].density});
         }
     }
     void restore(pk_refinement &r) {
+        for (auto &member : members_) member.second.restore(r.members[member.first]);
         std::size_t next = 0;
-        for (std::size_t p = 0; p < r.phases.size(); ++p) {
+        for (std::size_t p = 0; p < r.phases.size() && !isJoint(r); ++p) {
             if (!phases_[p]) continue;
             r.phases[p].peaks = std::move(kept_[next].peaks);
             r.phases[p].unit.swap(kept_[next].unit);
@@ -106,17 +126,23 @@ private:
     };
     std::vector<bool> phases_;
     std::vector<Kept> kept_;
+    std::vector<std::pair<std::size_t, Snapshot>> members_;
     std::vector<double> calculated_;
 };
 
 // The calculated pattern with parameter `index` at `value`.
-std::vector<double> patternAt(pk_refinement &r, int index, double value, const std::vector<bool> &phases) {
+std::vector<double> patternAt(pk_refinement &r, int index, double value, const std::vector<bool> &phases,
+                              const std::vector<bool> &members) {
     Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
     const double kept = parameter.value;
     parameter.value = value;
     try {
         applyParameters(r);
-        evaluate(r, phases);
+        if (isJoint(r)) {
+            evaluateMembers(r, phases, members);
+        } else {
+            evaluate(r, phases);
+        }
     } catch (...) {
         parameter.value = kept;
         throw;
@@ -131,6 +157,7 @@ std::vector<double> patternAt(pk_refinement &r, int index, double value, const s
 void differenceColumn(pk_refinement &r, int index, double *column) {
     const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
     const std::vector<bool> phases = phasesOf(r, index);
+    const std::vector<bool> members = membersOf(r, index);
     const double value = parameter.value;
     const double h = stepOf(parameter);
     double below = value - h;
@@ -138,18 +165,18 @@ void differenceColumn(pk_refinement &r, int index, double *column) {
     if (below < parameter.lower) below = value;
     if (above > parameter.upper) above = value;
     // What the two trial patterns overwrite, put back afterwards.
-    Snapshot kept(r, phases);
+    Snapshot kept(r, phases, members);
     // A side whose values make no valid pattern (a width through zero)
     // gives way to the one-sided difference.
     std::vector<double> high = r.calculated;
     std::vector<double> low = r.calculated;
     try {
-        high = patternAt(r, index, above, phases);
+        high = patternAt(r, index, above, phases, members);
     } catch (const phase::Failure &) {
         above = value;
     }
     try {
-        low = patternAt(r, index, below, phases);
+        low = patternAt(r, index, below, phases, members);
     } catch (const phase::Failure &) {
         below = value;
     }
@@ -181,6 +208,26 @@ void differenceColumns(pk_refinement &r, const std::vector<int> &indices, const 
     });
 }
 
+// The column of a joint refinement's scale or background coefficient: each
+// member's phase at scale 1 or Chebyshev polynomial, over that member's points,
+// for every member parameter that follows it.
+void jointLinearColumn(pk_refinement &r, int index, double *column) {
+    for (std::size_t h = 0; h < r.members.size(); ++h) {
+        pk_refinement &member = r.members[h];
+        const std::vector<int> &of = r.histograms[h].parameterOf;
+        for (std::size_t k = 0; k < of.size(); ++k) {
+            const Parameter &joint = r.parameters[static_cast<std::size_t>(of[k])];
+            if (of[k] != index && joint.leader != index) continue;
+            const Parameter &given = member.parameters[k];
+            const std::vector<double> &values = given.target == Target::Scale
+                                                    ? member.phases[static_cast<std::size_t>(given.phase)].unit
+                                                    : chebyshevColumn(member, given.index);
+            double *out = column + r.histograms[h].first;
+            for (std::size_t i = 0; i < values.size(); ++i) out[i] += values[i];
+        }
+    }
+}
+
 }  // namespace
 
 Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
@@ -192,7 +239,9 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
         const int index = free[column];
         const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
         const auto c = static_cast<Eigen::Index>(column);
-        if (parameter.target == Target::Scale) {
+        if (isJoint(r) && (parameter.target == Target::Scale || parameter.target == Target::Background)) {
+            jointLinearColumn(r, index, j.col(c).data());
+        } else if (parameter.target == Target::Scale) {
             const std::vector<bool> phases = phasesOf(r, index);
             for (std::size_t p = 0; p < r.phases.size(); ++p) {
                 if (!phases[p]) continue;

@@ -48,9 +48,13 @@ void checkOptions(const pk_refinement_options &o) {
     }
 }
 
-std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const pk_instrument &instrument,
-                                    const pk_phase_setting *phases, int32_t phaseCount, const char *const *names,
-                                    const pk_refinement_options &options) {
+}  // namespace
+
+namespace powderkit::refinement {
+
+std::unique_ptr<pk_refinement> makeRefinement(const pk_measured_pattern &measured, const pk_instrument &instrument,
+                                              const pk_phase_setting *phases, int32_t phaseCount,
+                                              const char *const *names, const pk_refinement_options &options) {
     checkOptions(options);
     // A file that says time of flight needs such an instrument; text and
     // arrays say nothing, and take the instrument's axis.
@@ -124,7 +128,19 @@ std::unique_ptr<pk_refinement> make(const pk_measured_pattern &measured, const p
     return r;
 }
 
-}  // namespace
+// A phase's share of point i: in a joint refinement, in the histogram that holds it.
+double phaseCurve(const pk_refinement &r, std::size_t phase, std::size_t i) {
+    for (std::size_t h = r.members.size(); h-- > 0;) {
+        const std::size_t first = r.histograms[h].first;
+        if (i < first) continue;
+        const PhaseModel &model = r.members[h].phases[phase];
+        return model.scale * model.unit[i - first];
+    }
+    const PhaseModel &model = r.phases[phase];
+    return model.scale * model.unit[i];
+}
+
+}  // namespace powderkit::refinement
 
 extern "C" {
 
@@ -164,7 +180,7 @@ int32_t pk_refinement_make(const pk_measured_pattern *measured, const pk_instrum
         requireArgument(refinement, "refinement");
         pk_refinement_options defaults;
         pk_refinement_options_default(&defaults);
-        *refinement = make(*measured, *instrument, phases, phase_count, names, options != nullptr ? *options : defaults)
+        *refinement = makeRefinement(*measured, *instrument, phases, phase_count, names, options != nullptr ? *options : defaults)
                           .release();
     });
 }
@@ -174,6 +190,10 @@ void pk_refinement_free(pk_refinement *refinement) { delete refinement; }
 int32_t pk_refinement_exclude(pk_refinement *refinement, double x_from, double x_to, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
+        if (isJoint(*refinement)) {
+            fail(PK_ERROR_ARGUMENT, "a joint refinement leaves points out of one histogram: "
+                                    "pk_refinement_histogram_exclude");
+        }
         if (!std::isfinite(x_from) || !std::isfinite(x_to) || !(x_to > x_from)) {
             fail(PK_ERROR_ARGUMENT, "the excluded region " + std::to_string(x_from) + " … " + std::to_string(x_to) +
                                         " is empty or not a number");
@@ -288,6 +308,7 @@ int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader, const c
 int32_t pk_refinement_set_instrument_profile(pk_refinement *refinement, const pk_profile *profile, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
+        if (isJoint(*refinement)) fail(PK_ERROR_ARGUMENT, "a joint refinement works out no size and strain");
         if (profile == nullptr) {
             refinement->hasInstrumentProfile = false;
             return;
@@ -302,7 +323,7 @@ int32_t pk_refinement_instrument(const pk_refinement *refinement, pk_instrument 
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         requireArgument(instrument, "instrument");
-        *instrument = refinement->instrument;
+        *instrument = isJoint(*refinement) ? refinement->members.front().instrument : refinement->instrument;
     });
 }
 
@@ -322,11 +343,18 @@ int32_t pk_refinement_run(pk_refinement *refinement, pk_refinement_progress prog
         const std::vector<Parameter> parameters = refinement->parameters;
         std::vector<std::map<std::array<int32_t, 3>, double>> extracted;
         for (const PhaseModel &model : refinement->phases) extracted.push_back(model.extracted);
+        for (const pk_refinement &member : refinement->members) {
+            for (const PhaseModel &model : member.phases) extracted.push_back(model.extracted);
+        }
         try {
             runFit(*refinement, progress, context);
         } catch (...) {
             refinement->parameters = parameters;
-            for (std::size_t p = 0; p < extracted.size(); ++p) refinement->phases[p].extracted = extracted[p];
+            std::size_t next = 0;
+            for (PhaseModel &model : refinement->phases) model.extracted = extracted[next++];
+            for (pk_refinement &member : refinement->members) {
+                for (PhaseModel &model : member.phases) model.extracted = extracted[next++];
+            }
             refinement->summary = pk_refinement_summary{};
             applyParameters(*refinement);
             evaluate(*refinement, {});
@@ -464,11 +492,9 @@ int32_t pk_refinement_curve(const pk_refinement *refinement, int32_t curve, int3
             case PK_CURVE_DIFFERENCE:
                 values[i] = r.y[i] - r.calculated[i];
                 break;
-            case PK_CURVE_PHASE: {
-                const PhaseModel &model = r.phases[static_cast<std::size_t>(phase_index)];
-                values[i] = model.scale * model.unit[i];
+            case PK_CURVE_PHASE:
+                values[i] = phaseCurve(r, static_cast<std::size_t>(phase_index), i);
                 break;
-            }
             default:
                 fail(PK_ERROR_ARGUMENT, "curve " + std::to_string(curve) + " is not a PK_CURVE_ code");
             }
@@ -482,7 +508,8 @@ int32_t pk_refinement_peak_positions(const pk_refinement *refinement, int32_t ph
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         const std::size_t phase = requireIndex(phase_index, refinement->phases.size(), "phase");
-        copyOut(refinement->phases[phase].peaks.ticks, positions, capacity, written, "positions");
+        const pk_refinement &first = isJoint(*refinement) ? refinement->members.front() : *refinement;
+        copyOut(first.phases[phase].peaks.ticks, positions, capacity, written, "positions");
     });
 }
 

@@ -168,6 +168,10 @@ void decideAlpha2(pk_refinement &r, const std::vector<ObservedPeak> &peaks) {
 }
 
 void startingValues(pk_refinement &r) {
+    if (isJoint(r)) {
+        jointStartingValues(r);
+        return;
+    }
     applyParameters(r);
     evaluate(r, {});
     const bool positions = anyFree(r, Target::Cell) || anyFree(r, Target::Zero);

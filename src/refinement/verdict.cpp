@@ -161,6 +161,22 @@ std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &r) {
     return found;
 }
 
+std::string patternReasons(const pk_refinement &r) {
+    std::ostringstream reasons;
+    std::vector<ResidualPeak> peaks = unexplainedPeaks(r);
+    reasons << betaLines(r, peaks);
+    if (!peaks.empty()) {
+        reasons << "a phase may be missing: the difference curve holds peaks no phase explains at 2θ";
+        for (std::size_t k = 0; k < peaks.size(); ++k) {
+            const double theta = peaks[k].x * phase::kDegreesToRadians / 2.0;
+            const double d = r.instrument.wavelength / (2.0 * std::sin(theta));
+            reasons << (k == 0 ? " " : ", ") << fixed(peaks[k].x, 3) << "° (d " << fixed(d, 4) << " Å)";
+        }
+        reasons << "\n";
+    }
+    return reasons.str();
+}
+
 void judge(pk_refinement &r) {
     // Above this reduced χ² the misfit is far beyond counting noise.
     constexpr double kPoorReducedChiSquared = 10.0;
@@ -173,17 +189,7 @@ void judge(pk_refinement &r) {
         reasons << "the reduced χ² is " << fixed(s.reduced_chi2, 1) << " (GoF S = Rwp/Rexp = " << fixed(s.GoF, 2)
                 << "): the model does not explain the data to their precision\n";
     }
-    std::vector<ResidualPeak> peaks = unexplainedPeaks(r);
-    reasons << betaLines(r, peaks);
-    if (!peaks.empty()) {
-        reasons << "a phase may be missing: the difference curve holds peaks no phase explains at 2θ";
-        for (std::size_t k = 0; k < peaks.size(); ++k) {
-            const double theta = peaks[k].x * phase::kDegreesToRadians / 2.0;
-            const double d = r.instrument.wavelength / (2.0 * std::sin(theta));
-            reasons << (k == 0 ? " " : ", ") << fixed(peaks[k].x, 3) << "° (d " << fixed(d, 4) << " Å)";
-        }
-        reasons << "\n";
-    }
+    reasons << (isJoint(r) ? jointPatternReasons(r) : patternReasons(r));
     std::string undetermined;
     for (const Parameter &parameter : r.parameters) {
         if (parameter.state == PK_PARAMETER_UNDETERMINED) {

@@ -82,11 +82,16 @@ void partition(const pk_refinement &r, const PhaseModel &model, std::vector<doub
 }  // namespace
 
 void freezeWindows(pk_refinement &r, bool frozen) {
+    for (pk_refinement &member : r.members) freezeWindows(member, frozen);
     r.windowsFrozen = frozen;
     for (PhaseModel &model : r.phases) model.windows = frozen ? model.peaks.halfWidths : std::vector<double>{};
 }
 
 void evaluate(pk_refinement &r, const std::vector<bool> &phases) {
+    if (isJoint(r)) {
+        evaluateMembers(r, phases, {});
+        return;
+    }
     const std::size_t count = r.x.size();
     // A value set by name (a negative μR, say) is refused here, naming the field.
     phase::validateInstrument(r.instrument);
@@ -124,6 +129,11 @@ double chiSquared(const pk_refinement &r) {
 constexpr double kShrinkage = 1e-3;
 
 void extractIntensities(pk_refinement &r) {
+    if (isJoint(r)) {
+        for (pk_refinement &member : r.members) extractIntensities(member);
+        gatherMembers(r);
+        return;
+    }
     std::vector<double> observed, calculated;
     for (PhaseModel &model : r.phases) {
         partition(r, model, observed, calculated);
@@ -142,6 +152,12 @@ void extractIntensities(pk_refinement &r) {
 }
 
 void computeBraggResiduals(pk_refinement &r) {
+    if (isJoint(r)) {
+        // Each histogram's own; the joint phases report the first's.
+        for (pk_refinement &member : r.members) computeBraggResiduals(member);
+        for (std::size_t p = 0; p < r.phases.size(); ++p) r.phases[p].rBragg = r.members.front().phases[p].rBragg;
+        return;
+    }
     std::vector<double> observed, calculated;
     for (PhaseModel &model : r.phases) {
         partition(r, model, observed, calculated);

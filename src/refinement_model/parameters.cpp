@@ -170,14 +170,26 @@ void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
     if (model.useMarch) add(r, prefix + "march", "march", Target::March, p, 0, model.marchRatio, 0.05, 20.0);
 }
 
-// Whether a parameter belongs to the group word or name `word`.
+// Whether a parameter belongs to the group word or name `word`: a group word
+// alone, or qualified by the names of a phase and (in a joint refinement) a
+// histogram: "SiC.cell", "xray.zero", "xray.SiC.profile".
 bool matches(const Parameter &parameter, const pk_refinement &r, const std::string &word) {
     if (parameter.name == word) return true;
-    const std::size_t dot = word.find('.');
+    const std::size_t dot = word.rfind('.');
     const std::string group = dot == std::string::npos ? word : word.substr(dot + 1);
     if (parameter.group != group) return false;
-    if (dot == std::string::npos) return true;
-    return parameter.phase >= 0 && r.phases[static_cast<std::size_t>(parameter.phase)].name == word.substr(0, dot);
+    std::size_t start = 0;
+    while (dot != std::string::npos && start < dot) {
+        std::size_t end = word.find('.', start);
+        const std::string qualifier = word.substr(start, end - start);
+        start = end + 1;
+        const bool phase =
+            parameter.phase >= 0 && r.phases[static_cast<std::size_t>(parameter.phase)].name == qualifier;
+        const bool histogram = parameter.histogram >= 0 &&
+                               r.histograms[static_cast<std::size_t>(parameter.histogram)].name == qualifier;
+        if (!phase && !histogram) return false;
+    }
+    return true;
 }
 
 const char *const kGroupWords[] = {"scale",      "cell",      "xyz",          "uiso",      "occ",
@@ -280,6 +292,10 @@ int parameterIndex(const pk_refinement &r, const std::string &name) {
 }
 
 void applyParameters(pk_refinement &r) {
+    if (isJoint(r)) {
+        applyJointParameters(r);
+        return;
+    }
     for (Parameter &parameter : r.parameters) {
         if (parameter.leader >= 0) parameter.value = r.parameters[static_cast<std::size_t>(parameter.leader)].value;
     }

@@ -53,6 +53,7 @@ struct Parameter {
     std::string group;  // the group word that frees it: "cell", "xyz", …
     Target target = Target::Scale;
     int phase = -1;      // its phase, or −1 for the instrument and background
+    int histogram = -1;  // in a joint refinement, the histogram it belongs to; −1 when shared (or single)
     int index = 0;       // cell quantity 0–5, site, profile field (0–4 U V W X Y, 5–14 the TOF terms), coefficient
     int coordinate = 0;  // x, y, z for Target::Coordinate
     double value = 0.0;
@@ -116,8 +117,30 @@ struct PhaseModel {
 
 }  // namespace powderkit::refinement
 
+namespace powderkit::refinement {
+
+// One measured pattern of a joint refinement: its name (the prefix of its
+// parameters), where its points start in the joint arrays, its weight, and
+// the joint parameter each of its member's parameters follows.
+struct Histogram {
+    std::string name;
+    std::size_t first = 0;
+    double weight = 1.0;
+    std::vector<int> parameterOf;
+};
+
+}  // namespace powderkit::refinement
+
 struct pk_refinement {
     pk_refinement_options options{};
+    // A joint refinement of several measured patterns: one member refinement
+    // per histogram, each holding its own points, instrument, background and
+    // phases' profiles and scales, and following the joint parameters. The
+    // joint refinement's points are the members' one after another (weights
+    // times each histogram's weight), its calculated pattern theirs, its
+    // phases the shared structures. Empty for one pattern.
+    std::vector<pk_refinement> members;
+    std::vector<powderkit::refinement::Histogram> histograms;
     pk_instrument instrument{};
     std::vector<double> x, y, sigma;  // the points of the range
     std::vector<double> weight;       // 1/σ², 0 where excluded
@@ -156,6 +179,27 @@ struct pk_refinement {
 };
 
 namespace powderkit::refinement {
+
+// Whether the refinement is a joint one of several histograms.
+inline bool isJoint(const pk_refinement &refinement) { return !refinement.members.empty(); }
+
+// The joint parameters of a joint refinement whose members have theirs: a
+// member's cell, coordinates, Uiso and occupancies are the phases' own, shared
+// by name; every other (scale, profile, calibration, background) is its
+// histogram's, named "<histogram>.<name>".
+void buildJointParameters(pk_refinement &refinement);
+
+// Writes the joint parameters' values into every member and applies them
+// there; the joint phases take the structures as they now stand.
+void applyJointParameters(pk_refinement &refinement);
+
+// Evaluates the members marked in `members` (all when empty) for the phases
+// marked in `phases`, then gathers every member's calculated pattern and
+// background into the joint arrays.
+void evaluateMembers(pk_refinement &refinement, const std::vector<bool> &phases, const std::vector<bool> &members);
+
+// The joint arrays from the members' calculated patterns as they stand.
+void gatherMembers(pk_refinement &refinement);
 
 // Lists every parameter of the refinement, works out the symmetry of the
 // cells and site positions and the shared positions, and puts each phase on

@@ -1,0 +1,213 @@
+// Joint refinements: one structure against several synthetic measurements at once (X-rays beside neutrons,
+// two time-of-flight banks), whose truth is known.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "refinement/fit.hpp"
+#include "refinement/synthetic.hpp"
+#include "refinement_model/refinement.hpp"
+#include "support/phase_calls.hpp"
+
+namespace {
+
+using namespace pk_test;
+
+pk_instrument neutrons() {
+    pk_instrument instrument;
+    pk_instrument_default(&instrument);
+    instrument.radiation = PK_RADIATION_NEUTRON;
+    instrument.wavelength = 1.594;
+    instrument.wavelength2 = 0.0;
+    instrument.ratio2 = 0.0;
+    return instrument;
+}
+
+Refinement jointOf(const std::vector<pk_refinement_histogram> &histograms, const std::vector<pk_phase_setting> &phases,
+                   int32_t backgroundCount = 3) {
+    pk_refinement_options options;
+    pk_refinement_options_default(&options);
+    options.background_count = backgroundCount;
+    pk_refinement *made = nullptr;
+    pk_error e{};
+    EXPECT_EQ(pk_refinement_make_joint(histograms.data(), static_cast<int32_t>(histograms.size()), phases.data(),
+                                       static_cast<int32_t>(phases.size()), nullptr, &options, &made, &e),
+              PK_OK)
+        << e.message;
+    return Refinement(made);
+}
+
+pk_refinement_histogram_result histogram(const pk_refinement *r, int32_t index) {
+    pk_refinement_histogram_result result{};
+    EXPECT_EQ(pk_refinement_get_histogram(r, index, &result, nullptr), PK_OK);
+    return result;
+}
+
+class Joint : public ::testing::Test {
+protected:
+    Phase rutile{phaseOf(exampleText("rutile.cif"))};
+    Phase silicon{phaseOf(exampleText("silicon.cif"))};
+    const pk_instrument xrays = copper();
+    const pk_instrument neutron = neutrons();
+    // Rutile's oxygen at (x, x, 0): X-rays see it beside titanium's 22 electrons, neutrons see it more strongly
+    // (b_O 5.80 fm against b_Ti −3.44 fm).
+    const double oxygenX = 0.3048;
+};
+
+// Each histogram keeps its own points, scale and background under its name, the structure is one set of
+// parameters, and the joint Jacobian of a shared coordinate over the neutron points is the neutron refinement's
+// own column, while the X-ray scale's column is zero there.
+TEST_F(Joint, NamesPointsAndColumnsFollowTheHistograms) {
+    const pk_phase_setting setting = settingOf(rutile.get(), 1000.0, nullptr);
+    const Measured x = measure({setting}, 20.0, 100.0, 0.04, 0, {}, xrays);
+    const Measured n = measure({setting}, 15.0, 120.0, 0.05, 0, {}, neutron);
+    const Refinement r = jointOf({{"xray", x.get(), &xrays, nullptr, 0.0, 0.0, 0.0},
+                                  {"neutron", n.get(), &neutron, nullptr, 2.0, 0.0, 0.0}},
+                                 {setting});
+    ASSERT_NE(r.get(), nullptr);
+    EXPECT_EQ(pk_refinement_histogram_count(r.get()), 2);
+    for (const char *name : {"rutile.a", "rutile.c", "rutile.O1.x", "xray.rutile.scale", "neutron.rutile.scale",
+                             "neutron.zero", "xray.background.2", "neutron.rutile.W"}) {
+        EXPECT_TRUE(std::isfinite(parameter(r.get(), name).value)) << name;
+    }
+    const pk_refinement_histogram_result second = histogram(r.get(), 1);
+    EXPECT_STREQ(second.name, "neutron");
+    EXPECT_EQ(second.first_point, pk_measured_pattern_count(x.get()));
+    EXPECT_EQ(second.point_count, pk_measured_pattern_count(n.get()));
+    EXPECT_EQ(pk_refinement_point_count(r.get()), second.first_point + second.point_count);
+    // The histogram weight multiplies its points' 1/σ².
+    const auto first = static_cast<std::size_t>(second.first_point);
+    EXPECT_DOUBLE_EQ(r->weight[first + 10], 2.0 * r->members[1].weight[10]);
+
+    const Refinement alone = refinementOf(n.get(), {setting}, PK_REFINE_RIETVELD, 3, neutron);
+    using powderkit::refinement::jacobian;
+    using powderkit::refinement::parameterIndex;
+    const Eigen::MatrixXd joint =
+        jacobian(*r, {parameterIndex(*r, "rutile.O1.x"), parameterIndex(*r, "xray.rutile.scale")});
+    const Eigen::MatrixXd own = jacobian(*alone, {parameterIndex(*alone, "rutile.O1.x")});
+    const auto rows = static_cast<Eigen::Index>(second.point_count);
+    const Eigen::Index at = second.first_point;
+    EXPECT_LT((joint.col(0).segment(at, rows) - own.col(0)).cwiseAbs().maxCoeff(),
+              1e-9 * own.col(0).cwiseAbs().maxCoeff());
+    EXPECT_EQ(joint.col(1).segment(at, rows).cwiseAbs().maxCoeff(), 0.0);
+    EXPECT_GT(joint.col(1).head(at).cwiseAbs().maxCoeff(), 0.0);
+
+    // Qualified group words free one histogram's parameters; an unknown qualifier is refused.
+    pk_error e{};
+    ASSERT_EQ(pk_refinement_set_free(r.get(), "neutron.zero,xray.rutile.profile", true, &e), PK_OK) << e.message;
+    EXPECT_EQ(parameter(r.get(), "neutron.zero").state, PK_PARAMETER_FREE);
+    EXPECT_EQ(parameter(r.get(), "xray.zero").state, PK_PARAMETER_FIXED);
+    EXPECT_EQ(parameter(r.get(), "xray.rutile.U").state, PK_PARAMETER_FREE);
+    EXPECT_EQ(parameter(r.get(), "neutron.rutile.U").state, PK_PARAMETER_FIXED);
+    EXPECT_EQ(pk_refinement_set_free(r.get(), "synchrotron.zero", true, &e), PK_ERROR_ARGUMENT);
+}
+
+// From the oxygen 0.01 off and both Uiso 50 % off, the joint fit recovers the structure within 3 esd, with a
+// smaller esd for the oxygen than the X-ray pattern alone gives; χ² is the sum of the histograms' χ², each
+// worked out here from the curves.
+TEST_F(Joint, NeutronsSharpenTheLightAtomBesideXRays) {
+    const pk_phase_setting setting = settingOf(rutile.get(), 1000.0, nullptr);
+    const Measured x = measure({setting}, 20.0, 120.0, 0.02, 3, {}, xrays);
+    const Measured n = measure({setting}, 15.0, 140.0, 0.05, 4, {}, neutron);
+    double truthTi = 0.0, truthO = 0.0;
+    pk_site site{};
+    ASSERT_EQ(pk_phase_site(rutile.get(), 0, &site, nullptr), PK_OK);
+    truthTi = site.u_iso;
+    ASSERT_EQ(pk_phase_site(rutile.get(), 1, &site, nullptr), PK_OK);
+    truthO = site.u_iso;
+    const char *free = "scale,background,xyz,uiso";
+    const auto offStart = [&](pk_refinement *r) {
+        set(r, "rutile.O1.x", oxygenX + 0.01);
+        set(r, "rutile.Ti1.uiso", 1.5 * truthTi);
+        set(r, "rutile.O1.uiso", 1.5 * truthO);
+    };
+
+    const Refinement alone = refinementOf(x.get(), {setting}, PK_REFINE_RIETVELD, 3, xrays);
+    offStart(alone.get());
+    run(alone.get(), free);
+    const double esdAlone = parameter(alone.get(), "rutile.O1.x").esd;
+
+    const Refinement r = jointOf({{"xray", x.get(), &xrays, nullptr, 0.0, 0.0, 0.0},
+                                  {"neutron", n.get(), &neutron, nullptr, 0.0, 0.0, 0.0}},
+                                 {setting});
+    offStart(r.get());
+    const pk_refinement_summary summary = run(r.get(), free);
+    EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(r.get());
+    expectRecovered(r.get(), {{"rutile.O1.x", oxygenX},
+                              {"rutile.Ti1.uiso", truthTi},
+                              {"rutile.O1.uiso", truthO},
+                              {"xray.rutile.scale", 1000.0},
+                              {"neutron.rutile.scale", 1000.0}});
+    EXPECT_LT(parameter(r.get(), "rutile.O1.x").esd, 0.7 * esdAlone);
+
+    const int32_t count = pk_refinement_point_count(r.get());
+    std::vector<double> observed(static_cast<std::size_t>(count)), calculated(observed.size());
+    ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_OBSERVED, 0, observed.data(), count, nullptr), PK_OK);
+    ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_CALCULATED, 0, calculated.data(), count, nullptr), PK_OK);
+    double total = 0.0;
+    for (int32_t h = 0; h < 2; ++h) {
+        const pk_refinement_histogram_result result = histogram(r.get(), h);
+        double chi2 = 0.0;
+        for (int32_t i = result.first_point; i < result.first_point + result.point_count; ++i) {
+            const double residual = observed[static_cast<std::size_t>(i)] - calculated[static_cast<std::size_t>(i)];
+            // Poisson counts: σ² = y, and 1 for zero counts.
+            chi2 += residual * residual / std::max(observed[static_cast<std::size_t>(i)], 1.0);
+        }
+        EXPECT_NEAR(result.summary.chi2, chi2, 1e-9 * chi2) << result.name;
+        // Counting noise alone: each histogram's reduced χ² near 1.
+        EXPECT_NEAR(result.summary.reduced_chi2, 1.0, 0.15) << result.name;
+        total += chi2;
+    }
+    EXPECT_NEAR(summary.chi2, total, 1e-9 * total);
+}
+
+// Two time-of-flight banks of one silicon sample, the backscattering bank at twice the resolution, refine to one
+// cell from 1 % off, within 3 esd of the truth; a histogram that cannot be made is refused naming it.
+TEST_F(Joint, TwoTimeOfFlightBanksRefineOneCell) {
+    double cell[6]{};
+    pk_phase_cell(silicon.get(), cell, nullptr);
+    const pk_profile low = tofProfile();
+    pk_profile high = low;
+    high.sigma1 /= 4.0;
+    const pk_instrument back = tofBank(12000.0, -2.0, 3.0);
+    const Measured m90 = measure({settingOf(silicon.get(), kSiliconScale, &low)}, 4.5, 21.5, 0.002, 5, {}, kBank);
+    const Measured m150 = measure({settingOf(silicon.get(), kSiliconScale, &high)}, 7.5, 37.0, 0.003, 6, {}, back);
+    const std::vector<pk_profile> profiles90 = {low}, profiles150 = {high};
+    const pk_phase_setting start = settingOf(silicon.get(), kSiliconScale, nullptr);
+    const Refinement r = jointOf({{"bank90", m90.get(), &kBank, profiles90.data(), 0.0, 0.0, 0.0},
+                                  {"bank150", m150.get(), &back, profiles150.data(), 0.0, 0.0, 0.0}},
+                                 {start});
+    set(r.get(), "silicon.a", 1.01 * cell[0]);
+    const pk_refinement_summary summary = run(r.get(), "scale,background,cell,profile");
+    EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(r.get());
+    expectRecovered(r.get(), {{"silicon.a", cell[0]},
+                              {"bank90.silicon.sigma1", low.sigma1},
+                              {"bank150.silicon.sigma1", high.sigma1}});
+    pk_profile refined{};
+    ASSERT_EQ(pk_refinement_histogram_profile(r.get(), 1, 0, &refined, nullptr), PK_OK);
+    EXPECT_DOUBLE_EQ(refined.sigma1, parameter(r.get(), "bank150.silicon.sigma1").value);
+
+    // A histogram that cannot be made names itself; a bad name is refused.
+    const std::string microseconds = "5000 10\n5002 12\n5004 11\n";
+    pk_measured_pattern *inMicroseconds = nullptr;
+    ASSERT_EQ(pk_measured_pattern_read_text(microseconds.c_str(), "us.xy", &inMicroseconds, nullptr), PK_OK);
+    const Measured us(inMicroseconds);
+    pk_refinement *refused = nullptr;
+    pk_error e{};
+    std::vector<pk_refinement_histogram> histograms = {{"bank90", m90.get(), &kBank, nullptr, 0.0, 0.0, 0.0},
+                                                       {"raw", us.get(), &back, nullptr, 0.0, 0.0, 0.0}};
+    EXPECT_EQ(pk_refinement_make_joint(histograms.data(), 2, &start, 1, nullptr, nullptr, &refused, &e),
+              PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(e.message).find("histogram 1 (raw)"), std::string::npos) << e.message;
+    for (const char *name : {"bank90", "silicon", "a.b"}) {
+        histograms[1] = {name, m150.get(), &back, nullptr, 0.0, 0.0, 0.0};
+        EXPECT_EQ(pk_refinement_make_joint(histograms.data(), 2, &start, 1, nullptr, nullptr, &refused, &e),
+                  PK_ERROR_ARGUMENT)
+            << name;
+        EXPECT_EQ(refused, nullptr);
+    }
+}
+
+}  // namespace
