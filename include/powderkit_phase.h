@@ -752,7 +752,11 @@ typedef struct pk_refinement_histogram {
  * background, named "<histogram>.<name>" ("neutron.SiC.scale",
  * "neutron.zero", "tof1.difC", "xray.background.2"). Group words free every
  * histogram's ("zero", "calibration", "profile"), or one's when qualified
- * ("xray.zero", "xray.SiC.profile"). χ² is the sum over the histograms;
+ * ("xray.zero", "xray.SiC.profile"). Each histogram after the first may
+ * offset each phase's cell (a pattern at another temperature): its reciprocal
+ * metric is the phase's G* plus terms "<histogram>.<phase>.strain.D11", D22,
+ * D33, D23, D13, D12 (Å⁻², one per free cell quantity: a, b, c, α, β, γ),
+ * group word "strain", 0 until freed. χ² is the sum over the histograms;
  * options.x_min and x_max are ignored (each histogram has its range). The
  * starting values come from each pattern, a shared cell from the first's.
  * Size and strain are not worked out in a joint refinement. One histogram

@@ -39,7 +39,7 @@ const std::vector<Stage> &stageOrder() {
     static const std::vector<Stage> order = {
         {"scale and background", {Target::Scale, Target::Background}},
         {"zero, displacement and cells",
-         {Target::Zero, Target::Displacement, Target::Transparency, Target::Calibration, Target::Cell}},
+         {Target::Zero, Target::Displacement, Target::Transparency, Target::Calibration, Target::Cell, Target::Strain}},
         {"profile", {Target::Profile, Target::Asymmetry, Target::Axial}},
         {"coordinates", {Target::Coordinate}},
         {"displacement parameters and occupancies",

@@ -194,7 +194,8 @@ bool matches(const Parameter &parameter, const pk_refinement &r, const std::stri
 
 const char *const kGroupWords[] = {"scale",      "cell",      "xyz",          "uiso",      "occ",
                                    "profile",    "asymmetry", "march",        "zero",      "displacement",
-                                   "absorption", "roughness", "transparency", "background", "calibration"};
+                                   "absorption", "roughness", "transparency", "background", "calibration",
+                                   "strain"};
 
 // Whether a group word passes over this parameter: "asymmetry" frees the
 // asymmetry its phase's profile takes, P or (with an axial divergence) S/L and H/L.
@@ -353,6 +354,8 @@ void applyParameters(pk_refinement &r) {
             break;
         case Target::Background:
             r.background[index] = parameter.value;
+            break;
+        case Target::Strain:  // a joint refinement's alone
             break;
         }
     }

@@ -45,7 +45,8 @@ enum class Target {
     RoughnessQ,
     Transparency,
     Calibration,  // time of flight: index 0 difC (dtt1), 1 difA (dtt2)
-    Background
+    Background,
+    Strain  // joint: a histogram's offset of the reciprocal metric, index the cell quantity it goes with
 };
 
 struct Parameter {
