@@ -105,6 +105,16 @@ class RefinementSummary(ctypes.Structure):
                 ("chi2", c_double), ("reduced_chi2", c_double), ("GoF", c_double), ("doubtful", c_uint8)]
 
 
+class RefinementHistogram(ctypes.Structure):
+    _fields_ = [("name", c_char_p), ("measured", c_void_p), ("instrument", ctypes.POINTER(Instrument)),
+                ("profiles", ctypes.POINTER(Profile)), ("weight", c_double), ("x_min", c_double), ("x_max", c_double)]
+
+
+class RefinementHistogramResult(ctypes.Structure):
+    _fields_ = [("name", c_char_p), ("first_point", c_int32), ("point_count", c_int32), ("instrument", Instrument),
+                ("summary", RefinementSummary)]
+
+
 class RefinementPhase(ctypes.Structure):
     _fields_ = [("name", c_char_p), ("cell", c_double * 6), ("cell_esd", c_double * 6), ("r_bragg", c_double),
                 ("weight_fraction", c_double), ("size_nm", c_double), ("size_esd", c_double),
@@ -142,5 +152,6 @@ RECORDS = {"pk_error": Error, "pk_instrument": Instrument, "pk_profile": Profile
            "pk_phase_setting": PhaseSetting, "pk_peak_search": PeakSearch, "pk_peak_failure": PeakFailure,
            "pk_refinement_options": RefinementOptions, "pk_parameter": Parameter,
            "pk_refinement_summary": RefinementSummary, "pk_refinement_phase": RefinementPhase,
+           "pk_refinement_histogram": RefinementHistogram, "pk_refinement_histogram_result": RefinementHistogramResult,
            "pk_index_options": IndexOptions, "pk_index_candidate": IndexCandidate,
            "pk_extinction_class": ExtinctionClass}

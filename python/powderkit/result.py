@@ -10,6 +10,7 @@ import numpy as np
 from . import _records as r
 from ._library import lib
 from .errors import Error, call, doubles, positions, text
+from .instrument import Instrument
 
 
 class Parameter(NamedTuple):
@@ -44,6 +45,55 @@ class PhaseResult(NamedTuple):
     size_esd: float = math.nan
     strain_percent: float = math.nan
     strain_esd: float = math.nan
+
+
+class HistogramResult:
+    """One measured pattern of a result (a joint refinement's "histogram").
+
+    name            its name ("" for the one pattern of a refinement of one)
+    first_point, point_count   where its points sit in the result's curves
+    axis            "two_theta" or "tof"; instrument: its Instrument as refined
+    Rp, Rwp, Rexp, chi2, reduced_chi2, GoF, points, free_count   its own figures (the
+                    free parameters shared out by its share of the weighted points)
+    x, observed, calculated, background, difference, phase_curves   its slices of the
+                    result's curves; ticks: dict phase → its peak positions here
+    """
+
+    def __init__(self, record, result, ticks):
+        self.name = record.name.decode("utf-8")
+        self.first_point, self.point_count = record.first_point, record.point_count
+        self.instrument = Instrument.from_record(record.instrument)
+        self.axis = "tof" if record.instrument.axis == r.AXIS_TOF else "two_theta"
+        for name in ("points", "free_count", "Rp", "Rwp", "Rexp", "chi2", "reduced_chi2", "GoF"):
+            setattr(self, name, getattr(record.summary, name))
+        span = slice(self.first_point, self.first_point + self.point_count)
+        for name in ("x", "observed", "calculated", "background", "difference"):
+            setattr(self, name, getattr(result, name)[span])
+        self.phase_curves = {name: curve[span] for name, curve in result.phase_curves.items()}
+        self.ticks = ticks
+
+    def __repr__(self):
+        return (f"<HistogramResult {self.name!r}: {self.point_count} points, Rwp {self.Rwp:.3f} %, "
+                f"reduced χ² {self.reduced_chi2:.3f}>")
+
+
+class Histograms(list):
+    """The HistogramResult of every pattern, in order; also looked up by name."""
+
+    @property
+    def names(self):
+        return [h.name for h in self]
+
+    def __getitem__(self, key):
+        if isinstance(key, str):
+            for histogram in self:
+                if histogram.name == key:
+                    return histogram
+            raise Error(f"no pattern of this result is named {key!r}; they are {', '.join(map(repr, self.names))}")
+        return list.__getitem__(self, key)
+
+    def __contains__(self, key):
+        return key in self.names if isinstance(key, str) else list.__contains__(self, key)
 
 
 def read_parameters(handle):
@@ -98,13 +148,19 @@ class Result:
                     in order by correlated_names
     phases          dict name → PhaseResult(cell, cell_esd, r_bragg, weight_fraction,
                     size_nm, size_esd, strain_percent, strain_esd)
-    x, observed, calculated, background, difference   the curves over the range
+    x, observed, calculated, background, difference   the curves over the range; of a
+                    joint refinement, every pattern's points one after another
+    histograms      a list of HistogramResult, one per pattern, also looked up by name
+                    (result.histograms["xray"]): its figures and its slices of the
+                    curves; one named "" for a refinement of one pattern
     phase_curves    dict name → that phase's share of the calculated curve
-    ticks           dict name → the phase's Kα1 peak positions inside the range
+    ticks           dict name → the phase's Kα1 peak positions inside the range (of a
+                    joint refinement, in the first pattern)
     cif             dict name → the phase's refined structure as CIF text, refined
                     values with their esd's in parentheses (Phase.from_cif_text
                     reads it back)
-    plot()          observed, calculated and difference with tick marks
+    plot()          observed, calculated and difference with tick marks (a panel per
+                    pattern of a joint refinement)
     save_report(path, title=None)   the run as one web page (zoomable curves, reflexion
                     ticks, the tables; self-contained, opens in any browser); a
                     notebook shows a compact one
@@ -129,6 +185,7 @@ class Result:
         self._read_correlations(handle, summary.free_count)
         self._read_phases(handle)
         self._read_curves(handle)
+        self._read_histograms(handle)
 
     def _read_correlations(self, handle, free_count):
         matrix = np.zeros(max(free_count, 1) ** 2)
@@ -166,6 +223,19 @@ class Result:
         self.difference = curve(r.CURVE_DIFFERENCE)
         self.phase_curves = {name: curve(r.CURVE_PHASE, index) for index, name in enumerate(self.phases)}
 
+    def _read_histograms(self, handle):
+        self.histograms = Histograms()
+        count = lib.pk_refinement_histogram_count(handle)
+        for index in range(count):
+            record = r.RefinementHistogramResult()
+            call(lib.pk_refinement_get_histogram, handle, index, ctypes.byref(record))
+            ticks = self.ticks
+            if count > 1:
+                def histogram_positions(h, phase, *rest, index=index):
+                    return lib.pk_refinement_histogram_peak_positions(h, index, phase, *rest)
+                ticks = {name: positions(histogram_positions, handle, phase) for phase, name in enumerate(self.phases)}
+            self.histograms.append(HistogramResult(record, self, ticks))
+
     def save_report(self, path, title=None):
         """Writes the run as one self-contained web page (powderkit refine --output writes the same
         report.html); `title` heads it. Needs the Refinement not to have run again since."""
@@ -194,7 +264,8 @@ class Result:
 
     def plot(self, ax=None, title=None):
         """Observed (points), calculated and background, the difference below, and
-        one row of tick marks per phase; returns the matplotlib Axes."""
+        one row of tick marks per phase; returns the matplotlib Axes. A joint
+        result draws one panel per pattern (ax: as many Axes) and returns them."""
         from .plot import plot_result
         return plot_result(self, ax, title)
 

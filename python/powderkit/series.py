@@ -98,6 +98,9 @@ def refine_series(patterns, template, executor=None, sequential=True, cycles=Non
     """
     if not isinstance(template, Refinement):
         raise Error(f"the template must be a powderkit.Refinement, not {type(template).__name__}")
+    if template.joint:
+        raise Error("a series refines one pattern at a time: its template must be a refinement of one pattern, "
+                    "not a joint refinement")
     patterns = list(patterns)
     measured = [p if isinstance(p, MeasuredPattern) else read_pattern(p) for p in patterns]
     names = [p.name if isinstance(p, MeasuredPattern) else os.path.basename(os.fspath(p)) for p in patterns]

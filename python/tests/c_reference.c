@@ -38,6 +38,9 @@ static int layout(void) {
     FIELD(pk_refinement_summary, reduced_chi2); FIELD(pk_refinement_summary, GoF);
     SIZE(pk_refinement_phase); FIELD(pk_refinement_phase, cell); FIELD(pk_refinement_phase, weight_fraction);
     FIELD(pk_refinement_phase, size_nm); FIELD(pk_refinement_phase, strain_esd);
+    SIZE(pk_refinement_histogram); FIELD(pk_refinement_histogram, profiles); FIELD(pk_refinement_histogram, x_max);
+    SIZE(pk_refinement_histogram_result); FIELD(pk_refinement_histogram_result, instrument);
+    FIELD(pk_refinement_histogram_result, summary);
     SIZE(pk_index_options); FIELD(pk_index_options, max_unindexed); FIELD(pk_index_options, zero_window);
     FIELD(pk_index_options, le_bail_count);
     SIZE(pk_index_candidate); FIELD(pk_index_candidate, centring); FIELD(pk_index_candidate, cell);
