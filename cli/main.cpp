@@ -175,8 +175,10 @@ void addRefine(CLI::App &app, RefineOptions &options) {
     const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::LinesAndCorrections);
     addNoAlpha2(*command, options.no_alpha2, source);
     addBank(*command, options.source);
-    command->add_option("--range", options.range, "FROM TO, the range refined")->expected(2);
-    command->add_option("--exclude", options.excluded, "FROM TO left out (repeatable)")
+    command->add_option("--range", options.range,
+                        "FROM TO, the range refined: degrees 2θ, or µs of flight time on a time-of-flight pattern")
+        ->expected(2);
+    command->add_option("--exclude", options.excluded, "FROM TO left out, in the units of --range (repeatable)")
         ->expected(2)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     addNumber(*command, "--background", options.background, options.has_background,
@@ -197,7 +199,7 @@ void addRefine(CLI::App &app, RefineOptions &options) {
                         "how far the measured peaks may move the cells before the first cycle, a fraction "
                         "(default 0.01; 0: not at all)");
     command->add_option("--zero-window", options.zero_window,
-                        "how far they may move the zero shift, degrees (default 0.1; 0: not at all)");
+                        "how far they may move the zero shift, degrees (default 0.1; 0: not at all; 2θ only)");
     command->add_option("--threads", options.threads,
                         "threads each cycle's derivatives are shared among, 1 to 64 (default 1; the results are "
                         "the same to the last bit)")
@@ -219,7 +221,14 @@ void addRefine(CLI::App &app, RefineOptions &options) {
                     "  powderkit refine sample.xy sample.cif --instrument diffractometer.json\n"
                     "With --instrument every phase starts from the file's profile, and the table gives each\n"
                     "phase's crystallite size (nm, Scherrer K = 0.9) and microstrain (%) from its broadening\n"
-                    "beyond the file's profile.");
+                    "beyond the file's profile.\n"
+                    "Time of flight: --instrument names the bank's calibration and profile (.prm, .instprm, or an\n"
+                    "instrument file of axis \"tof\"), --bank the bank of both files:\n"
+                    "  powderkit refine 435.gda steel.cif --bank 1 --instrument Vulcan.prm --output fit\n"
+                    "A GSAS time-of-flight bank says so itself; text columns beside such an instrument hold flight\n"
+                    "times in µs. --range, --exclude, fit.xy and the plots are in µs. --free calibration frees difC,\n"
+                    "difA and zero, profile the time-of-flight widths; the 2θ options (--anode, --wavelength,\n"
+                    "--axial, --monochromator, the sample corrections, --zero-window) are refused there.");
 }
 
 void addIndex(CLI::App &app, IndexOptions &options) {

@@ -52,7 +52,7 @@ pk_profile makeProfile(const PatternOptions &options, const pk_instrument &instr
         check(pk_profile_default(&profile, type, &error), error);
     }
     if (options.profile.empty() && !options.source.instrument_file.empty()) {
-        profile = readInstrumentFile(options.source.instrument_file).profile;
+        profile = readInstrumentFile(options.source.instrument_file, options.source.bank).profile;
     }
     if (!options.uvw.empty()) {
         profile.U = options.uvw[0];

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -51,8 +52,19 @@ PhaseHandle readPhase(const std::string &path, const std::string &block) {
     return phase;
 }
 
+// Whether the file is JSON (an object), which holds one instrument; the
+// layer reads anything else as a GSAS parameter file of banks.
+static bool isJsonObject(const std::string &path) {
+    std::ifstream stream(path, std::ios::binary);
+    char c = '\0';
+    while (stream.get(c) && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
+    }
+    return stream && c == '{';
+}
+
 InstrumentFile readInstrumentFile(const std::string &path, int bank) {
     requireReadableFile(path);
+    if (isJsonObject(path)) bank = 0;  // --bank picks the measured file's bank; this file has one
     InstrumentFile file;
     pk_error error{};
     int32_t size = 0;
@@ -86,10 +98,60 @@ MeasuredPatternHandle readMeasuredPattern(const std::string &path, int bank, con
     MeasuredPatternHandle pattern(made);
     check(status, error);
     printWarnings(pk_measured_pattern_warnings(pattern.get()));
-    if (pk_measured_pattern_axis(pattern.get()) == PK_AXIS_TOF) {
+    if (!command.empty() && pk_measured_pattern_axis(pattern.get()) == PK_AXIS_TOF) {
         throw InputError(path + ": a time-of-flight pattern; " + command + " reads 2θ patterns only for now");
     }
     return pattern;
+}
+
+// What a pattern file that was read on a 2θ axis holds, told from its first
+// bytes as the reader tells it: "" for text columns, whose x may be anything.
+static std::string twoThetaFormat(const std::string &path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::string head(65536, '\0');
+    stream.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(stream.gcount()));
+    if (head.compare(0, 7, "RAW1.01") == 0) return "a Bruker RAW file";
+    const std::size_t first = head.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+    if (first != std::string::npos && head[first] == '<') return "an XRDML file";
+    for (std::size_t line = head.find('\n'); line != std::string::npos; line = head.find('\n', line + 1)) {
+        if (head.compare(line + 1, 5, "BANK ") == 0) return "GSAS data of a constant-wavelength (2θ) bank";
+    }
+    return "";
+}
+
+MeasuredPatternHandle onInstrumentAxis(MeasuredPatternHandle pattern, const std::string &path,
+                                       const pk_instrument &instrument, const std::string &instrument_file) {
+    const bool file_tof = pk_measured_pattern_axis(pattern.get()) == PK_AXIS_TOF;
+    if (file_tof && instrument.axis != PK_AXIS_TOF) {
+        if (instrument_file.empty()) {
+            throw InputError(path + ": a time-of-flight bank: give its calibration with --instrument FILE "
+                                    "(a GSAS .prm or .instprm file, or an instrument file of axis \"tof\")");
+        }
+        throw InputError(path + ": a time-of-flight bank, but " + instrument_file +
+                         " gives a 2θ instrument (wavelength " + formatNumber(instrument.wavelength) +
+                         " Å): give the bank's time-of-flight instrument file");
+    }
+    if (file_tof || instrument.axis != PK_AXIS_TOF) return pattern;
+    const std::string format = twoThetaFormat(path);
+    if (!format.empty()) {
+        throw InputError(path + ": " + format + ", but " + instrument_file +
+                         " gives a time-of-flight bank: give the pattern's own 2θ instrument, or its "
+                         "time-of-flight data");
+    }
+    // Text columns beside a time-of-flight instrument: flight times in µs, as
+    // such files give them, on the layer's axis in ms.
+    const int32_t count = pk_measured_pattern_count(pattern.get());
+    const double *x = pk_measured_pattern_x(pattern.get());
+    std::vector<double> ms(x, x + count);
+    for (double &value : ms) value /= 1000.0;
+    pk_error error{};
+    pk_measured_pattern *made = nullptr;
+    const int32_t status = pk_measured_pattern_make(ms.data(), pk_measured_pattern_y(pattern.get()),
+                                                    pk_measured_pattern_sigma(pattern.get()), count, &made, &error);
+    MeasuredPatternHandle converted(made);
+    check(status, error);
+    return converted;
 }
 
 void applyAxial(const std::vector<double> &axial, pk_profile &profile) {
@@ -187,6 +249,13 @@ pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2) {
 }
 
 std::string describeSource(const SourceOptions &source, const pk_instrument &instrument) {
+    if (instrument.axis == PK_AXIS_TOF) {
+        char calibration[96];
+        std::snprintf(calibration, sizeof calibration, "time of flight, bank at 2θ %.1f°, difC %.1f µs/Å",
+                      instrument.tof_two_theta, instrument.dtt1);
+        const std::string file = std::filesystem::path(source.instrument_file).filename().string();
+        return file.empty() ? calibration : file + " (" + calibration + ")";
+    }
     if (!source.instrument_file.empty() && source.anode.empty() && !source.has_wavelength && !source.neutron) {
         const bool neutron = instrument.radiation == PK_RADIATION_NEUTRON;
         return std::filesystem::path(source.instrument_file).filename().string() + " (" +

@@ -48,8 +48,15 @@ using MeasuredPatternHandle = std::unique_ptr<pk_measured_pattern, MeasuredPatte
 
 // The measured pattern in `path` (bank `bank`, 0: the first), its reader's
 // warnings printed to standard error. `command` refuses a time-of-flight
-// pattern, which it does not handle yet.
+// pattern, which it does not handle yet; "" takes it (refine).
 MeasuredPatternHandle readMeasuredPattern(const std::string &path, int bank, const std::string &command);
+
+// `pattern` (read from `path`) on the axis of `instrument` (from
+// `instrument_file`, "" when none): a time-of-flight bank needs a
+// time-of-flight instrument, which takes no 2θ file (XRDML, Bruker RAW, a GSAS
+// 2θ bank); text columns beside it hold flight times in µs, returned in ms.
+MeasuredPatternHandle onInstrumentAxis(MeasuredPatternHandle pattern, const std::string &path,
+                                       const pk_instrument &instrument, const std::string &instrument_file);
 
 // Prints each line of `warnings` to standard error as "powderkit: warning: LINE", once per run.
 void printWarnings(const std::string &warnings);
@@ -70,7 +77,8 @@ void takeFileWavelengths(SourceOptions &source, const pk_measured_pattern &patte
 pk_instrument makeInstrument(const SourceOptions &source, bool with_alpha2);
 
 // A short description of the source for comment lines: "Cu Ka1+Ka2",
-// "X-rays 1.2 A", "neutrons 1.54 A".
+// "X-rays 1.2 A", "neutrons 1.54 A", "Bank_2.instprm (time of flight, bank at
+// 2θ 90.0°, difC 22586.9 µs/Å)".
 std::string describeSource(const SourceOptions &source, const pk_instrument &instrument);
 
 }  // namespace powderkit::cli

@@ -79,33 +79,84 @@ void checkOptions(const RefineOptions &options) {
     }
 }
 
+// The x the user reads and gives (--range, --exclude, the plots and fit.xy):
+// degrees 2θ, or on time of flight µs, as its files give them, where the
+// layer's axis is in ms.
+struct UserAxis {
+    bool tof = false;
+    double per_axis_unit = 1.0;  // user units per unit of the layer's axis
+    std::string label = "2θ (°)";
+};
+
+UserAxis userAxis(const pk_instrument &instrument) {
+    if (instrument.axis != PK_AXIS_TOF) return {};
+    return {true, 1000.0, "TOF (µs)"};
+}
+
+// The options a time-of-flight bank has no use for, refused by name when given.
+void checkTofOptions(const RefineOptions &options) {
+    const SourceOptions &source = options.source;
+    const std::string lines = "a time-of-flight bank has no single wavelength: its calibration (difC, difA, zero) "
+                              "comes from the instrument file";
+    const std::string two_theta = "a term of 2θ patterns, which a time-of-flight bank does not take";
+    const std::pair<bool, std::string> refused[] = {
+        {!source.anode.empty(), "--anode: " + lines},
+        {source.has_wavelength, "--wavelength: " + lines},
+        {!options.axial.empty(), "--axial: " + two_theta},
+        {source.has_monochromator, "--monochromator: " + two_theta},
+        {source.has_absorption, "--absorption: " + two_theta},
+        {!source.roughness.empty(), "--roughness: " + two_theta},
+        {source.has_transparency, "--transparency: " + two_theta},
+        {!std::isnan(options.zero_window), "--zero-window: degrees 2θ; on time of flight the zero starts where given"}};
+    for (const auto &[given, message] : refused) {
+        if (given) throw InputError(message);
+    }
+    // Group words and names of 2θ terms, alone or after a phase's name: the layer frees nothing for them there.
+    size_t start = 0;
+    while (start <= options.free.size()) {
+        size_t end = options.free.find(',', start);
+        if (end == std::string::npos) end = options.free.size();
+        const std::string word = options.free.substr(start, end - start);
+        const size_t dot = word.rfind('.');
+        const std::string term = dot == std::string::npos ? word : word.substr(dot + 1);
+        for (const char *two_theta_term : {"asymmetry", "SL", "HL", "displacement", "absorption", "roughness",
+                                           "roughness_p", "roughness_q", "transparency"}) {
+            if (term == two_theta_term) throw InputError("--free: \"" + word + "\": " + two_theta);
+        }
+        start = end + 1;
+    }
+}
+
 // The range must hold points of the pattern, and the excluded regions must leave some.
-void checkPoints(const RefineOptions &options, const pk_measured_pattern &measured) {
+void checkPoints(const RefineOptions &options, const pk_measured_pattern &measured, const UserAxis &axis) {
     const size_t count = static_cast<size_t>(pk_measured_pattern_count(&measured));
-    const double *x = pk_measured_pattern_x(&measured);
+    const double *layer_x = pk_measured_pattern_x(&measured);
+    const auto x = [&](size_t i) { return layer_x[i] * axis.per_axis_unit; };
     size_t in_range = 0;
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
-        if (options.range.size() == 2 && (x[i] < options.range[0] || x[i] > options.range[1])) continue;
+        if (options.range.size() == 2 && (x(i) < options.range[0] || x(i) > options.range[1])) continue;
         ++in_range;
         bool excluded = false;
         for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
-            excluded = excluded || (x[i] >= options.excluded[k] && x[i] <= options.excluded[k + 1]);
+            excluded = excluded || (x(i) >= options.excluded[k] && x(i) <= options.excluded[k + 1]);
         }
         if (!excluded) ++kept;
     }
     if (in_range < 2 && options.range.size() == 2 && count > 0) {
         throw InputError("--range: " + formatNumber(options.range[0]) + ' ' + formatNumber(options.range[1]) +
                          ": holds fewer than 2 points of " + options.measured + ", which spans " +
-                         formatNumber(x[0]) + " to " + formatNumber(x[count - 1]));
+                         formatNumber(x(0)) + " to " + formatNumber(x(count - 1)) + (axis.tof ? " µs" : ""));
     }
     if (kept == 0 && in_range > 0) throw InputError("--exclude: leaves no point of the range to fit");
 }
 
-// With an instrument file every phase starts from its profile, and the refinement knows it as the instrument's;
+// With an instrument file every phase starts from its profile, and the refinement knows it as the instrument's
+// (on a 2θ axis: the layer takes no time-of-flight profile as the instrument's);
 // --axial puts the axial divergence into the profile (the file's, else the default).
 RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_pattern &measured,
-                                const pk_instrument &instrument, const std::vector<PhaseHandle> &phases) {
+                                const pk_instrument &instrument, const std::vector<PhaseHandle> &phases,
+                                const UserAxis &axis) {
     const RefineOptions &options = setup.options;
     const bool from_file = !options.source.instrument_file.empty();
     pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file, options.source.bank).profile : pk_profile{};
@@ -130,8 +181,8 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_patt
     made_with.background_count = options.background;
     made_with.max_cycles = options.cycles;
     if (options.range.size() == 2) {
-        made_with.x_min = options.range[0];
-        made_with.x_max = options.range[1];
+        made_with.x_min = options.range[0] / axis.per_axis_unit;
+        made_with.x_max = options.range[1] / axis.per_axis_unit;
     }
     if (options.stages >= 0) made_with.stages = static_cast<uint8_t>(options.stages);
     if (options.start_from_data >= 0) made_with.start_from_data = static_cast<uint8_t>(options.start_from_data);
@@ -150,16 +201,19 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_patt
                            names.size() == settings.size() ? names.data() : nullptr, &made_with, &made, &error);
     RefinementHandle refinement(made);
     check(status, error);
-    if (from_file) check(pk_refinement_set_instrument_profile(refinement.get(), &profile, &error), error);
+    if (from_file && !axis.tof) check(pk_refinement_set_instrument_profile(refinement.get(), &profile, &error), error);
     return refinement;
 }
 
 // Excluded regions, starting values and limits, the free list, then the ties.
-void configure(pk_refinement &refinement, const RefineSetup &setup, const std::string &setup_file) {
+void configure(pk_refinement &refinement, const RefineSetup &setup, const std::string &setup_file,
+               const UserAxis &axis) {
     const RefineOptions &options = setup.options;
     pk_error error{};
     for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
-        check(pk_refinement_exclude(&refinement, options.excluded[k], options.excluded[k + 1], &error), error);
+        check(pk_refinement_exclude(&refinement, options.excluded[k] / axis.per_axis_unit,
+                                    options.excluded[k + 1] / axis.per_axis_unit, &error),
+              error);
     }
     std::map<std::string, pk_parameter> current;
     for (int32_t i = 0; i < pk_refinement_parameter_count(&refinement); ++i) {
@@ -250,10 +304,12 @@ std::vector<std::string> lines(const std::string &text) {
     return out;
 }
 
-RefineResult collect(const pk_refinement &refinement) {
+// The outcome, its positions in the user's units (`per_axis_unit` of them to the layer's).
+RefineResult collect(const pk_refinement &refinement, double per_axis_unit) {
     RefineResult result;
     pk_error error{};
     check(pk_refinement_get_summary(&refinement, &result.summary, &error), error);
+    check(pk_refinement_instrument(&refinement, &result.instrument, &error), error);
     result.stop_reason = pk_refinement_stop_reason(&refinement);
     result.notes = lines(pk_refinement_notes(&refinement));
     result.verdict = lines(pk_refinement_verdict(&refinement));
@@ -277,6 +333,7 @@ RefineResult collect(const pk_refinement &refinement) {
         kept.strain_percent = phase.strain_percent;
         kept.strain_esd = phase.strain_esd;
         kept.positions = peakPositions(refinement, p);
+        for (double &position : kept.positions) position *= per_axis_unit;
         result.phases.push_back(std::move(kept));
     }
     result.x = curve(refinement, PK_CURVE_X, 0);
@@ -284,6 +341,7 @@ RefineResult collect(const pk_refinement &refinement) {
     result.calculated = curve(refinement, PK_CURVE_CALCULATED, 0);
     result.background = curve(refinement, PK_CURVE_BACKGROUND, 0);
     result.difference = curve(refinement, PK_CURVE_DIFFERENCE, 0);
+    for (double &x : result.x) x *= per_axis_unit;
     return result;
 }
 
@@ -344,23 +402,27 @@ std::string runRefine(const RefineOptions &given) {
     if (options.free.empty()) {
         options.free = pk_refinement_default_free(options.le_bail ? PK_REFINE_LE_BAIL : PK_REFINE_RIETVELD);
     }
-    const MeasuredPatternHandle measured = readMeasuredPattern(options.measured, options.source.bank, "refine");
-    checkPoints(options, *measured);
-    takeFileWavelengths(options.source, *measured);
+    MeasuredPatternHandle read = readMeasuredPattern(options.measured, options.source.bank, "");
+    takeFileWavelengths(options.source, *read);
     const pk_instrument instrument = makeInstrument(options.source, !options.no_alpha2);
-    if (options.source.neutron && !options.source.has_wavelength) {
+    const MeasuredPatternHandle measured =
+        onInstrumentAxis(std::move(read), options.measured, instrument, options.source.instrument_file);
+    const UserAxis axis = userAxis(instrument);
+    if (axis.tof) checkTofOptions(options);
+    checkPoints(options, *measured, axis);
+    if (options.source.neutron && !options.source.has_wavelength && !axis.tof) {
         options.source.has_wavelength = true;   // the setup names the wavelength used
         options.source.wavelength = instrument.wavelength;
     }
     std::vector<PhaseHandle> phases;
     for (const std::string &file : options.phases) phases.push_back(readPhase(file, ""));
-    const RefinementHandle refinement = makeRefinement(setup, *measured, instrument, phases);
-    configure(*refinement, setup, given.setup);
+    const RefinementHandle refinement = makeRefinement(setup, *measured, instrument, phases, axis);
+    configure(*refinement, setup, given.setup, axis);
 
     pk_error error{};
     CycleReport report{refinement.get(), ""};
     check(pk_refinement_run(refinement.get(), reportCycle, &report, &error), error);
-    const RefineResult result = collect(*refinement);
+    const RefineResult result = collect(*refinement, axis.per_axis_unit);
     for (const std::string &note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     const std::string warnings = pk_refinement_warnings(refinement.get());
     if (!warnings.empty()) {
@@ -376,6 +438,7 @@ std::string runRefine(const RefineOptions &given) {
     title += ", " + describeSource(options.source, instrument) + (options.le_bail ? ", Le Bail" : ", Rietveld");
     FitPlotData plot;
     plot.title = title;
+    plot.x_label = axis.label;
     plot.x = result.x;
     plot.observed = result.observed;
     plot.calculated = result.calculated;
@@ -390,7 +453,7 @@ std::string runRefine(const RefineOptions &given) {
                                phase.positions});
     }
     std::string json = refinementJson(result);
-    std::string xy = fitXy(result, title);
+    std::string xy = fitXy(result, title, axis.tof ? "tof_us" : "x");
     std::string svg = svgFitPlot(plot);
     std::string next = setupJson(setup, result);
     // Each phase's refined structure, <name>.cif.

@@ -363,6 +363,21 @@ std::string refinementJson(const RefineResult &result) {
                           {"strain_percent", number(phase.strain_percent)},
                           {"strain_esd", number(phase.strain_esd)}});
     }
+    // The source as refined: a time-of-flight bank's calibration, TOF(µs) = difC d + difA d² + zero, or the lines.
+    const pk_instrument &refined_instrument = result.instrument;
+    Written instrument;
+    if (refined_instrument.axis == PK_AXIS_TOF) {
+        instrument = {{"axis", "tof"},
+                      {"two_theta", refined_instrument.tof_two_theta},
+                      {"difC", refined_instrument.dtt1},
+                      {"difA", refined_instrument.dtt2},
+                      {"zero", refined_instrument.zero}};
+    } else {
+        instrument = {{"axis", "two_theta"},
+                      {"wavelength", refined_instrument.wavelength},
+                      {"wavelength2", refined_instrument.wavelength2},
+                      {"zero", refined_instrument.zero}};
+    }
     const pk_refinement_summary &summary = result.summary;
     const Written root = {{"converged", summary.converged != 0},
                        {"cycles", summary.cycles},
@@ -377,13 +392,15 @@ std::string refinementJson(const RefineResult &result) {
                          {"chi2", number(summary.chi2)},
                          {"reduced_chi2", number(summary.reduced_chi2)},
                          {"GoF", number(summary.GoF)}}},
+                       {"instrument", instrument},
                        {"parameters", parameters},
                        {"phases", phases}};
     return root.dump(2) + "\n";
 }
 
-std::string fitXy(const RefineResult &result, const std::string &title) {
-    std::string text = "# powderkit refine: " + title + "\n# x\tobserved\tcalculated\tdifference\tbackground\n";
+std::string fitXy(const RefineResult &result, const std::string &title, const std::string &x_name) {
+    std::string text =
+        "# powderkit refine: " + title + "\n# " + x_name + "\tobserved\tcalculated\tdifference\tbackground\n";
     text.reserve(text.size() + result.x.size() * 64);
     for (size_t i = 0; i < result.x.size(); ++i) {
         text += formatNumber(result.x[i]) + '\t' + formatNumber(result.observed[i]) + '\t' +
@@ -401,7 +418,10 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
         phases.push_back({{"file", absolutePath(options.phases[p])}, {"name", name}});
     }
     Written source = Written::object();
-    if (options.source.has_wavelength) {
+    const bool tof = result.instrument.axis == PK_AXIS_TOF;
+    if (tof) {
+        // A time-of-flight bank: its instrument file alone; the refined calibration is among the parameters.
+    } else if (options.source.has_wavelength) {
         source["wavelength"] = options.source.wavelength;
     } else if (options.source.anode.empty() && options.source.file_alpha1 > 0.0) {
         source["alpha2"] = !options.no_alpha2;  // the lines the measured file names, read again from it
@@ -411,9 +431,9 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
             source["anode"] = options.source.anode.empty() ? "Cu" : options.source.anode;
         source["alpha2"] = !options.no_alpha2;
     }
-    source["neutron"] = options.source.neutron;
+    if (!tof) source["neutron"] = options.source.neutron;
     if (options.source.has_monochromator) source["monochromator"] = options.source.monochromator;
-    source["dispersion"] = !options.source.no_dispersion;
+    if (!tof) source["dispersion"] = !options.source.no_dispersion;
     if (options.source.has_absorption) source["absorption"] = options.source.absorption;
     if (!options.source.roughness.empty()) source["roughness"] = options.source.roughness;
     if (options.source.has_transparency) source["transparency"] = options.source.transparency;
@@ -448,6 +468,7 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
                        {"free", options.free},
                        {"ties", options.ties},
                        {"parameters", parameters}};
+    if (tof) root.erase("zero_window");  // degrees 2θ: on time of flight the zero starts where given
     if (options.source.bank > 0) root["bank"] = options.source.bank;  // of the measured and instrument files
     return root.dump(2) + "\n";
 }

@@ -48,18 +48,19 @@ struct PhaseResult {
     double weight_fraction = 0.0;
     double size_nm = NAN, size_esd = NAN;                // crystallite size, nm
     double strain_percent = NAN, strain_esd = NAN;       // microstrain, percent
-    std::vector<double> positions;          // Kα1 peak positions inside the range
+    std::vector<double> positions;          // Kα1 peak positions inside the range (2θ, or TOF in µs)
 };
 
 // A finished run: its summary, parameters, phases and curves.
 struct RefineResult {
     pk_refinement_summary summary{};
+    pk_instrument instrument{};          // as refined
     std::string stop_reason;
     std::vector<std::string> notes;      // what the run did on its own
     std::vector<std::string> verdict;    // the reasons to doubt the fit; none: nothing found
     std::vector<ParameterResult> parameters;
     std::vector<PhaseResult> phases;
-    std::vector<double> x, observed, calculated, background, difference;
+    std::vector<double> x, observed, calculated, background, difference;  // x: 2θ, or TOF in µs
 };
 
 // The setup of the command line: the options alone, or a setup.json read and
@@ -68,8 +69,9 @@ RefineSetup resolveSetup(const RefineOptions &given);
 
 std::string refinementJson(const RefineResult &result);
 
-// Columns x observed calculated difference background after a comment line.
-std::string fitXy(const RefineResult &result, const std::string &title);
+// Columns x observed calculated difference background after a comment line;
+// `x_name` heads the first ("x", or "tof_us" for flight times in µs).
+std::string fitXy(const RefineResult &result, const std::string &title, const std::string &x_name);
 
 // The setup that runs the same refinement again, starting from the final
 // values of `result`; file paths made absolute.

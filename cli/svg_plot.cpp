@@ -1,5 +1,5 @@
 // The SVG writers of `powderkit pattern --output` and `powderkit refine
-// --output`. Both draw a frame with ticked and labelled axes (2θ below,
+// --output`. Both draw a frame with ticked and labelled axes (2θ or TOF below,
 // intensity on the left), curves as polylines, one row of tick marks per
 // phase at its reflexion positions, and a legend on a pale ground. The fit
 // plot adds the observed points, the background, and the difference curve
@@ -184,8 +184,8 @@ std::string documentStart(double height, const std::string &title) {
     return svg;
 }
 
-// The frame from kTop down to the 2θ axis at `axis_y`, with its ticks and label.
-std::string frameAndXAxis(const Scale &scale, double axis_y) {
+// The frame from kTop down to the x axis at `axis_y`, with its ticks and `x_label`.
+std::string frameAndXAxis(const Scale &scale, double axis_y, const std::string &x_label) {
     std::string svg;
     svg += "<rect x=\"" + pixels(kLeft) + "\" y=\"" + pixels(kTop) + "\" width=\"" +
            pixels(kRight - kLeft) + "\" height=\"" + pixels(axis_y - kTop) +
@@ -198,7 +198,7 @@ std::string frameAndXAxis(const Scale &scale, double axis_y) {
                "\" text-anchor=\"middle\">" + label(t) + "</text>\n";
     }
     svg += "<text x=\"" + pixels((kLeft + kRight) / 2) + "\" y=\"" + pixels(axis_y + 46) +
-           "\" text-anchor=\"middle\">2θ (°)</text>\n";
+           "\" text-anchor=\"middle\">" + escapeXml(x_label) + "</text>\n";
     return svg;
 }
 
@@ -293,7 +293,7 @@ std::string svgPlot(const PlotData &data) {
     finishYSpan(scale);
 
     std::string svg = documentStart(axis_y + 60.0, data.title);
-    svg += frameAndXAxis(scale, axis_y);
+    svg += frameAndXAxis(scale, axis_y, data.x_label);
     svg += yAxis(scale, 6.0, "intensity (counts)");
     // The curves: each phase alone when there are several, then the total.
     for (size_t p = 0; rows > 1 && p < rows; ++p) {
@@ -348,7 +348,7 @@ std::string svgFitPlot(const FitPlotData &data) {
                pixels(scale.px(to) - scale.px(from)) + "\" height=\"" + pixels(axis_y - kTop) +
                "\" fill=\"#e8e8e8\"/>\n";
     }
-    svg += frameAndXAxis(scale, axis_y);
+    svg += frameAndXAxis(scale, axis_y, data.x_label);
     svg += yAxis(scale, 6.0, "intensity (counts)");
     svg += yAxis(below, 4.0, "difference");
     svg += "<line x1=\"" + pixels(kLeft) + "\" y1=\"" + pixels(ticks_bottom) + "\" x2=\"" + pixels(kRight) +

@@ -13,12 +13,13 @@ namespace powderkit::cli {
 struct PlotPhase {
     std::string name;
     std::vector<double> y;          // this phase alone at the pattern's x; may be empty
-    std::vector<double> positions;  // reflexion positions, degrees 2θ
+    std::vector<double> positions;  // reflexion positions, in the units of the plot's x
 };
 
 struct PlotData {
     std::string title;
-    std::vector<double> x;          // degrees 2θ, ascending
+    std::string x_label = "2θ (°)";
+    std::vector<double> x;          // ascending
     std::vector<double> total;      // the whole pattern at x
     std::vector<PlotPhase> phases;
 };
@@ -28,7 +29,8 @@ std::string svgPlot(const PlotData &data);
 
 struct FitPlotData {
     std::string title;
-    std::vector<double> x;          // degrees 2θ, ascending
+    std::string x_label = "2θ (°)"; // or "TOF (µs)"
+    std::vector<double> x;          // ascending
     std::vector<double> observed, calculated, background, difference;  // at x
     std::vector<PlotPhase> phases;  // names, reflexion positions, each one's share of the calculated curve
     std::vector<double> excluded;   // FROM TO pairs left out of the fit, shaded

@@ -8,6 +8,8 @@
 //    double precision.
 //  - "</" inside the JSON is written "<\/" so that no text of the data (a
 //    phase's name) can close its script element.
+//  - Positions are shown as their users read them: 2θ in degrees, and time
+//    of flight in µs (the refinement's axis is in ms).
 #include <cmath>
 #include <string>
 #include <vector>
@@ -76,15 +78,19 @@ bool evenlySpaced(const std::vector<double> &x, const std::vector<std::size_t> &
     return true;
 }
 
+// The shown x of a refinement's axis: 2θ as it is, time of flight ms as µs.
+double shownPerAxisUnit(const pk_refinement &r) { return r.instrument.axis == PK_AXIS_TOF ? 1000.0 : 1.0; }
+
 // The curves, in single precision, as JSON text (x only when not evenly spaced).
 std::string curvesJson(const pk_refinement &r, const std::vector<std::size_t> &kept) {
+    const double shown = shownPerAxisUnit(r);
     FloatJson curves;
     const auto add = [&](const char *name, const auto &value) {
         FloatJson column = FloatJson::array();
         for (std::size_t i : kept) column.push_back(static_cast<float>(value(i)));
         curves[name] = std::move(column);
     };
-    if (!evenlySpaced(r.x, kept)) add("x", [&](std::size_t i) { return r.x[i]; });
+    if (!evenlySpaced(r.x, kept)) add("x", [&](std::size_t i) { return r.x[i] * shown; });
     add("observed", [&](std::size_t i) { return r.y[i]; });
     add("calculated", [&](std::size_t i) { return r.calculated[i]; });
     add("background", [&](std::size_t i) { return r.backgroundCurve[i]; });
@@ -93,6 +99,7 @@ std::string curvesJson(const pk_refinement &r, const std::vector<std::size_t> &k
 
 // One row of reflexion ticks per phase: h k l, d, position and integrated intensity of each reflexion in the range.
 Json ticksJson(const pk_refinement &r) {
+    const double shown = shownPerAxisUnit(r);
     Json rows = Json::array();
     for (const refinement::PhaseModel &phase : r.phases) {
         Json hkl = Json::array(), d = Json::array(), x = Json::array(), intensity = Json::array();
@@ -101,7 +108,7 @@ Json ticksJson(const pk_refinement &r) {
             if (reflexion.peakPosition < r.x.front() || reflexion.peakPosition > r.x.back()) continue;
             hkl.push_back({reflexion.h, reflexion.k, reflexion.l});
             d.push_back(reflexion.dSpacing);
-            x.push_back(reflexion.peakPosition);
+            x.push_back(reflexion.peakPosition * shown);
             double area = phase.peaks.scale * reflexion.intensity;
             if (r.options.mode == PK_REFINE_LE_BAIL) {
                 const auto found = phase.extracted.find({reflexion.h, reflexion.k, reflexion.l});
@@ -123,7 +130,8 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     Json data;
     data["title"] = title;
     data["compact"] = compact;
-    data["axis"] = "2θ (°)";
+    const double shown = shownPerAxisUnit(r);
+    data["axis"] = r.instrument.axis == PK_AXIS_TOF ? "TOF (µs)" : "2θ (°)";
     const pk_refinement_summary &s = r.summary;
     data["statistics"] = statisticsJson(s);
     data["converged"] = s.converged != 0;
@@ -132,12 +140,12 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     data["verdict"] = {{"doubtful", s.doubtful != 0}, {"reasons", lines(r.verdict)}};
     data["notes"] = lines(r.notes);
     Json unexplained = Json::array();
-    for (const refinement::ResidualPeak &peak : refinement::unexplainedPeaks(r)) unexplained.push_back(peak.x);
+    for (const refinement::ResidualPeak &peak : refinement::unexplainedPeaks(r)) unexplained.push_back(peak.x * shown);
     const std::vector<std::size_t> kept = keptPoints(r.y, compact);
     Json axis = nullptr;
     if (evenlySpaced(r.x, kept)) {
-        axis = {{"first", r.x[kept.front()]},
-                {"step", (r.x[kept.back()] - r.x[kept.front()]) / static_cast<double>(kept.size() - 1)},
+        axis = {{"first", r.x[kept.front()] * shown},
+                {"step", (r.x[kept.back()] - r.x[kept.front()]) * shown / static_cast<double>(kept.size() - 1)},
                 {"count", kept.size()}};
     }
     data["patterns"] = Json::array({{{"name", title},

@@ -71,7 +71,7 @@ cases=(
   "1|empty|$t/missing.xy|peaks $t/missing.xy"
   "1|empty|--significance|peaks $t/missing.xy --significance -1"
   "1|empty|powderkit: warning: $t/banks.gsa: read bank 2; banks 1, 3 not read|peaks $t/banks.gsa --bank 2"
-  "1|empty|banks.gsa: a time-of-flight pattern; refine reads 2θ patterns only for now|refine $t/banks.gsa $nacl --bank 3"
+  "1|empty|banks.gsa: a time-of-flight bank: give its calibration with --instrument|refine $t/banks.gsa $nacl --bank 3"
   "2|empty|--threads|refine $t/banks.gsa $nacl --threads 65"
   "1|empty|--systems: \"cubik\" is not a crystal system|index $t/missing.xy --systems cubic,cubik"
   "1|empty|index: give a measured pattern, a peak list|index"
@@ -264,6 +264,42 @@ for key, truth in truths.items():
     assert abs(float(row[key].split("(")[0]) / truth - 1) < 1e-4, (key, row[key], truth)
 PY
 "$pk" refine --help | grep -q -- "--save-instrument" || fail "refine --help names no --save-instrument"
+
+# Time of flight: silicon on a bank of difC 10000 µs/Å (TOF = difC d), calculated in ms and written as text columns
+# of µs (+100 counts, σ = √y), as such files give them, refined from a = 5.447 (0.3 % off) within a range given in
+# µs: the CIF's cell comes back, and Si 1 1 1 (d = 5.431194/√3 = 3.135705 Å) peaks near 31357 µs.
+printf '%s' '{"format": "powderkit-instrument", "version": 1, "instrument": {"axis": "tof", "radiation": "neutron",
+  "wavelength": 1, "tof_two_theta": 90, "dtt1": 10000}, "profile": {"type": "tof_exp_pseudo_voigt"}}' > "$t/tof.json"
+"$pk" pattern "$data/silicon.cif" --instrument "$t/tof.json" --scale 1000 --range 8 32 0.004 |
+  awk '{ y = $2 + 100; printf "%.1f %.6f %.6f\n", $1 * 1000, y, sqrt(y) }' > "$t/si_tof.xye"
+sed 's/5\.431194/5.447/' "$data/silicon.cif" > "$t/si_off.cif"
+"$pk" refine "$t/si_tof.xye" "$t/si_off.cif" --instrument "$t/tof.json" --range 8500 31800 --output "$t/tof" \
+  > /dev/null 2> "$t/stderr" || fail "refine on time of flight: $(cat "$t/stderr")"
+/usr/bin/python3 - "$t/tof" <<'PY' || fail "refine on time of flight: $(tail -n 3 "$t/stderr")"
+import json, sys
+d = json.load(open(sys.argv[1] + "/refinement.json"))
+assert abs(d["phases"][0]["cell"][0] / 5.431194 - 1) < 1e-5 and d["statistics"]["Rwp"] < 0.01, d["phases"]
+assert d["instrument"]["axis"] == "tof" and d["instrument"]["difC"] == 10000, d["instrument"]
+rows = [list(map(float, line.split())) for line in open(sys.argv[1] + "/fit.xy") if line[0] != "#"]
+assert 8500 <= rows[0][0] < 8510 and 31790 < rows[-1][0] <= 31800, (rows[0], rows[-1])
+assert abs(max(rows, key=lambda row: row[1])[0] - 31357) < 15, max(rows, key=lambda row: row[1])
+svg = open(sys.argv[1] + "/fit.svg").read()
+assert ">TOF (µs)</text>" in svg and ">2θ (°)</text>" not in svg
+assert '"axis":"TOF (µs)"' in open(sys.argv[1] + "/report.html").read()
+assert "zero_window" not in json.load(open(sys.argv[1] + "/setup.json"))
+PY
+# A time-of-flight instrument beside a 2θ file, a time-of-flight bank beside a 2θ instrument, and 2θ options on
+# time of flight are refused, naming both files or the option.
+tofs=("$t/banks.gsa $t/si_off.cif --instrument $t/tof.json|banks.gsa: GSAS data of a constant-wavelength (2θ) bank, but $t/tof.json gives a time-of-flight bank"
+      "$t/banks.gsa $t/si_off.cif --bank 3 --instrument $t/standard.json|banks.gsa: a time-of-flight bank, but $t/standard.json gives a 2θ instrument"
+      "$t/si_tof.xye $t/si_off.cif --instrument $t/tof.json --axial 0.01,0.01|--axial: a term of 2θ patterns"
+      "$t/si_tof.xye $t/si_off.cif --instrument $t/tof.json --free scale,displacement|--free: \"displacement\": a term of 2θ")
+for bad in "${tofs[@]}"; do
+  IFS='|' read -r args message <<< "$bad"
+  # shellcheck disable=SC2086
+  "$pk" refine $args > /dev/null 2> "$t/stderr"
+  [ $? = 1 ] && grep -qF -- "$message" "$t/stderr" || fail "refine $args: $(cat "$t/stderr")"
+done
 # Each command offers the options it uses: the sample corrections change reflexions, patterns and fits, never a
 # peak list; the lines and the instrument file serve all four.
 for command in reflexions pattern refine peaks index; do
