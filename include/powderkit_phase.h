@@ -794,9 +794,11 @@ enum {
  * "difC" and "difA" (the instrument's dtt1 > 0 and dtt2 > −dtt1/200) and "zero" (µs),
  * and per phase the profile terms its shape uses, each ≥ 0: "SiC.sigma0" …
  * "SiC.sigma2", "SiC.gamma0" … "SiC.gamma2" (pseudo-Voigt), "SiC.alpha0"
- * (Gaussian), "SiC.alpha1", "SiC.beta0", "SiC.beta1"; no displacement,
- * sample corrections or asymmetry there. difC and a cubic cell move every
- * peak alike: free both and one is fixed as undetermined. */
+ * (Gaussian), "SiC.alpha1", "SiC.beta0", "SiC.beta1" (these four at most
+ * 1000); no displacement, sample corrections or asymmetry there. difC and
+ * the cell lengths move every peak alike: where every pattern is TOF and
+ * each one's difC is free beside a cell length, the first difC is fixed as
+ * undetermined. */
 typedef struct pk_parameter {
     const char *name;      /* lives as long as the refinement */
     double value;          /* in the units of its record field */
@@ -927,7 +929,9 @@ PK_PHASE_API const char *pk_refinement_notes(const pk_refinement *refinement);
 /* The verdict of the last run, one reason to doubt the fit per line ("" when
  * none; summary.doubtful says whether there are any): a reduced χ² above 10
  * (S = Rwp/Rexp above about 3); peaks in the difference curve that no phase
- * explains, with their 2θ and d ("a phase may be missing"); a width, Uiso or
+ * explains, with their 2θ (or flight time) and d ("a phase may be missing");
+ * on a time-of-flight axis, difC fixed beside free cell lengths (they scale
+ * every peak alike); a width, Uiso or
  * occupancy held at a limit; parameters the data cannot determine; a stop
  * other than convergence. Lives until the next run. */
 PK_PHASE_API const char *pk_refinement_verdict(const pk_refinement *refinement);

@@ -166,6 +166,28 @@ void finish(pk_refinement &r, int32_t stop, int cycles, const std::string &reaso
     judge(r);
 }
 
+// On a time-of-flight axis a cell and difC move every peak alike (d scales
+// with the cell lengths, the flight time with difC): where no histogram has
+// a wavelength to fix the scale, a free cell length beside every histogram's
+// free difC leaves one of them undetermined, correlated or not. The first
+// histogram's difC is fixed where it stands (the others refine against it)
+// and the warnings and verdict say so.
+void fixCalibrationBesideCells(pk_refinement &r, std::vector<int> &chosen) {
+    const auto timeOfFlight = [](const pk_refinement &one) { return one.instrument.axis == PK_AXIS_TOF; };
+    if (isJoint(r) ? !std::all_of(r.members.begin(), r.members.end(), timeOfFlight) : !timeOfFlight(r)) return;
+    bool cell = false;
+    std::vector<std::size_t> difC;
+    for (std::size_t j = 0; j < chosen.size(); ++j) {
+        const Parameter &parameter = r.parameters[static_cast<std::size_t>(chosen[j])];
+        cell = cell || (parameter.target == Target::Cell && parameter.index < 3);
+        if (parameter.target == Target::Calibration && parameter.index == 0) difC.push_back(j);
+    }
+    const std::size_t histograms = isJoint(r) ? r.members.size() : 1;
+    if (!cell || difC.size() < histograms) return;
+    fixUndetermined(r, chosen, {difC.front()},
+                    "on a time-of-flight axis difC and the cell lengths scale every peak alike: free one of them");
+}
+
 }  // namespace
 
 bool Progress::call(const pk_refinement &r, int cycle, double chi2, double damping) const {
@@ -193,6 +215,7 @@ void runFit(pk_refinement &r, pk_refinement_progress callback, void *context) {
         }
         if (parameter.state == PK_PARAMETER_FREE) chosen.push_back(static_cast<int>(i));
     }
+    fixCalibrationBesideCells(r, chosen);
     if (weightedPointCount(r) <= chosen.size()) {
         phase::fail(PK_ERROR_ARGUMENT, std::to_string(weightedPointCount(r)) + " weighted points cannot determine " +
                                             std::to_string(chosen.size()) + " free parameters");

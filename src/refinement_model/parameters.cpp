@@ -151,11 +151,15 @@ void addPhaseParameters(pk_refinement &r, int p, bool leBail) {
         r.parameters.back().derived = freedom.lastOfGroup;
     }
     if (r.instrument.axis == PK_AXIS_TOF) {
-        // Widths and rates are never negative.
+        // Widths and rates are never negative. A rate beyond kLargestTofRate
+        // per µs makes its exponential narrower than a nanosecond, where the
+        // data no longer see it: it is held there instead of running away.
+        constexpr int kFirstRate = 11;
+        constexpr double kLargestTofRate = 1e3;
         for (int i = kFirstTofField; i < kProfileFields; ++i) {
             if (!tofShapeUses(model.profile.type, i)) continue;
             add(r, prefix + kProfileNames[i], "profile", Target::Profile, p, i, *profileField(model.profile, i), 0.0,
-                kInfinity);
+                i >= kFirstRate ? kLargestTofRate : kInfinity);
         }
         if (model.useMarch) add(r, prefix + "march", "march", Target::March, p, 0, model.marchRatio, 0.05, 20.0);
         return;
