@@ -71,13 +71,32 @@ struct PeaksOptions {
     bool no_alpha2 = false;              // Kα1 alone: no Kα2 copy fitted with each peak
 };
 
+// One measured pattern of a joint refinement: --pattern FILE[,instrument=F][,bank=N][,name=NAME][,weight=W].
+struct PatternInput {
+    std::string file;
+    std::string instrument_file;         // empty: none
+    int bank = 0;                        // of the measured and instrument files; 0: the first
+    std::string name;                    // empty: from the file's name
+    double weight = 1.0;                 // multiplies its points' weights
+};
+
+// FROM TO of --range or --exclude, in the pattern's units (degrees 2θ, or µs
+// of flight time), of the pattern named (empty: the only one).
+struct XSpan {
+    std::string pattern;
+    double from = 0.0, to = 0.0;
+};
+
 struct RefineOptions {
-    std::string measured;                // the measured pattern
+    std::string measured;                // the measured pattern (empty with --pattern)
+    std::vector<PatternInput> patterns;  // the patterns of a joint refinement; empty: `measured` alone
     std::vector<std::string> phases;     // CIF files, one phase each
     SourceOptions source;
     bool no_alpha2 = false;
-    std::vector<double> range;           // empty, or FROM TO
-    std::vector<double> excluded;        // FROM TO pairs
+    std::vector<XSpan> ranges;           // at most one per pattern
+    std::vector<XSpan> excluded;
+    // --pattern, --range and --exclude as written, read into the three above by runRefine.
+    std::vector<std::string> pattern_args, range_args, exclude_args;
     bool has_background = false;
     int background = 6;                  // Chebyshev coefficients
     std::string free;                    // empty: the mode's default list

@@ -168,17 +168,27 @@ void addPeaks(CLI::App &app, PeaksOptions &options) {
 
 void addRefine(CLI::App &app, RefineOptions &options) {
     CLI::App *command =
-        app.add_subcommand("refine", "Refine a measured pattern (Rietveld or Le Bail)");
+        app.add_subcommand("refine", "Refine a measured pattern, or several jointly (Rietveld or Le Bail)");
     // Required unless --setup names it: runRefine checks.
-    command->add_option("measured", options.measured, "measured pattern (may come from --setup)");
+    command->add_option("measured", options.measured,
+                        "measured pattern (may come from --setup); with --pattern, the first phase");
     command->add_option("phases", options.phases, "CIF files, one phase each");
+    command->add_option("--pattern", options.pattern_args,
+                        "FILE[,instrument=F][,bank=N][,name=NAME][,weight=W]: one measured pattern of a joint "
+                        "refinement (repeatable); every file named alone is then a phase")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::LinesAndCorrections);
     addNoAlpha2(*command, options.no_alpha2, source);
     addBank(*command, options.source);
-    command->add_option("--range", options.range,
-                        "FROM TO, the range refined: degrees 2θ, or µs of flight time on a time-of-flight pattern")
-        ->expected(2);
-    command->add_option("--exclude", options.excluded, "FROM TO left out, in the units of --range (repeatable)")
+    command->add_option("--range", options.range_args,
+                        "FROM TO, the range refined: degrees 2θ, or µs of flight time on a time-of-flight pattern; "
+                        "with --pattern NAME:FROM TO, one per pattern")
+        ->expected(2)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->add_option("--exclude", options.exclude_args,
+                        "FROM TO left out, in the units of --range (repeatable); with several --pattern NAME:FROM TO")
         ->expected(2)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     addNumber(*command, "--background", options.background, options.has_background,
@@ -206,7 +216,8 @@ void addRefine(CLI::App &app, RefineOptions &options) {
         ->check(CLI::Range(1, 64));
     command->add_option("--setup", options.setup, "start from a setup.json of an earlier run");
     command->add_option("--output", options.output_dir,
-                        "write DIR/refinement.json, DIR/fit.xy, DIR/fit.svg and DIR/setup.json");
+                        "write DIR/refinement.json, DIR/fit.xy (with --pattern DIR/fit_NAME.xy each), DIR/fit.svg, "
+                        "DIR/report.html and DIR/setup.json");
     command->add_option("--save-instrument", options.save_instrument,
                         "write the instrument as refined (zero, displacement …) and the first phase's refined "
                         "profile to FILE, an instrument file");
@@ -228,7 +239,16 @@ void addRefine(CLI::App &app, RefineOptions &options) {
                     "A GSAS time-of-flight bank says so itself; text columns beside such an instrument hold flight\n"
                     "times in µs. --range, --exclude, fit.xy and the plots are in µs. --free calibration frees difC,\n"
                     "difA and zero, profile the time-of-flight widths; the 2θ options (--anode, --wavelength,\n"
-                    "--axial, --monochromator, the sample corrections, --zero-window) are refused there.");
+                    "--axial, --monochromator, the sample corrections, --zero-window) are refused there.\n"
+                    "Several measured patterns at once (a joint refinement), each with its own instrument:\n"
+                    "  powderkit refine --pattern xray.gsa,instrument=lab.prm --pattern neutron.gsa,instrument=d1a.prm \\\n"
+                    "                   phase.cif --output fit\n"
+                    "The structure is shared; each pattern keeps its scales, profile, zero or calibration and\n"
+                    "background, named NAME.zero, NAME.<phase>.scale (NAME: the file's name, or name=). --anode,\n"
+                    "--wavelength and --neutron serve the patterns whose files do not name their source.\n"
+                    "--range and --exclude take NAME:FROM TO; --free takes qualified words too (xray.zero), and\n"
+                    "strain frees the cell offsets of the patterns after the first (another temperature).\n"
+                    "DIR gets fit_NAME.xy per pattern, and fit.svg and report.html a panel each.");
 }
 
 void addIndex(CLI::App &app, IndexOptions &options) {

@@ -121,11 +121,12 @@ static std::string twoThetaFormat(const std::string &path) {
 }
 
 MeasuredPatternHandle onInstrumentAxis(MeasuredPatternHandle pattern, const std::string &path,
-                                       const pk_instrument &instrument, const std::string &instrument_file) {
+                                       const pk_instrument &instrument, const std::string &instrument_file,
+                                       const std::string &how) {
     const bool file_tof = pk_measured_pattern_axis(pattern.get()) == PK_AXIS_TOF;
     if (file_tof && instrument.axis != PK_AXIS_TOF) {
         if (instrument_file.empty()) {
-            throw InputError(path + ": a time-of-flight bank: give its calibration with --instrument FILE "
+            throw InputError(path + ": a time-of-flight bank: give its calibration with " + how + " "
                                     "(a GSAS .prm or .instprm file, or an instrument file of axis \"tof\")");
         }
         throw InputError(path + ": a time-of-flight bank, but " + instrument_file +

@@ -55,8 +55,10 @@ MeasuredPatternHandle readMeasuredPattern(const std::string &path, int bank, con
 // `instrument_file`, "" when none): a time-of-flight bank needs a
 // time-of-flight instrument, which takes no 2θ file (XRDML, Bruker RAW, a GSAS
 // 2θ bank); text columns beside it hold flight times in µs, returned in ms.
+// `how` tells how such an instrument is given ("--instrument FILE").
 MeasuredPatternHandle onInstrumentAxis(MeasuredPatternHandle pattern, const std::string &path,
-                                       const pk_instrument &instrument, const std::string &instrument_file);
+                                       const pk_instrument &instrument, const std::string &instrument_file,
+                                       const std::string &how = "--instrument FILE");
 
 // Prints each line of `warnings` to standard error as "powderkit: warning: LINE", once per run.
 void printWarnings(const std::string &warnings);

@@ -1,10 +1,13 @@
 // `powderkit refine`: a Rietveld or Le Bail refinement of a measured pattern
-// by one or more phases (one CIF file each). The options (or a setup.json of
-// an earlier run, overridden by the options given beside it) make the
-// refinement; each cycle reports one line on standard error; standard output
-// gets the refined parameters, the statistics and each phase's cell. With
-// --output DIR the outcome, the curves, the plot and the setup are written
-// once everything has been computed.
+// by one or more phases (one CIF file each), or a joint refinement of several
+// measured patterns (--pattern, each with its own instrument) against the
+// same phases. The options (or a setup.json of an earlier run, overridden by
+// the options given beside it) make the refinement; each cycle reports one
+// line on standard error; standard output gets the refined parameters, the
+// statistics (and each pattern's) and each phase's cell. With --output DIR
+// the outcome, the curves, the plot and the setup are written once
+// everything has been computed. One measured pattern is one histogram of
+// the layer's, so that both kinds are read back and written alike.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "output_files.hpp"
 #include "phase_input.hpp"
 #include "refine_output.hpp"
+#include "refine_patterns.hpp"
 #include "svg_plot.hpp"
 #include "table_output.hpp"
 
@@ -27,13 +31,6 @@ struct RefinementFree {
 };
 
 using RefinementHandle = std::unique_ptr<pk_refinement, RefinementFree>;
-
-bool finite(const std::vector<double> &values) {
-    for (double value : values) {
-        if (!std::isfinite(value)) return false;
-    }
-    return true;
-}
 
 // Splits "A=B" into the leader A and the follower B.
 std::pair<std::string, std::string> splitTie(const std::string &tie) {
@@ -50,22 +47,13 @@ std::pair<std::string, std::string> splitTie(const std::string &tie) {
 
 // The checks the phase layer does not make itself, with the option named.
 void checkOptions(const RefineOptions &options) {
-    if (options.measured.empty()) throw InputError("refine: no measured pattern given");
+    const bool joint = !options.patterns.empty();
+    if (options.measured.empty() && !joint) {
+        throw InputError("refine: no measured pattern given (name one, or --pattern FILE for each of several)");
+    }
     if (options.phases.empty()) throw InputError("refine: no phase given (name one CIF file or more)");
-    if (options.range.size() == 2) {
-        const std::string given =
-            "--range: " + formatNumber(options.range[0]) + ' ' + formatNumber(options.range[1]) + ": ";
-        if (!finite(options.range)) throw InputError(given + "both ends must be finite numbers");
-        if (options.range[1] <= options.range[0]) throw InputError(given + "the end must lie above the start");
-    }
-    for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
-        const double from = options.excluded[k];
-        const double to = options.excluded[k + 1];
-        if (!std::isfinite(from) || !std::isfinite(to) || to <= from) {
-            throw InputError("--exclude: " + formatNumber(from) + ' ' + formatNumber(to) +
-                             ": give two finite numbers, the end above the start");
-        }
-    }
+    for (const XSpan &span : options.ranges) checkSpan("--range", span);
+    for (const XSpan &span : options.excluded) checkSpan("--exclude", span);
     if (options.background < 0 || options.background > 13) {
         throw InputError("--background: " + std::to_string(options.background) + ": must be 0 to 13");
     }
@@ -77,20 +65,19 @@ void checkOptions(const RefineOptions &options) {
     if (!std::isnan(options.zero_window) && !(options.zero_window >= 0.0 && options.zero_window <= 5.0)) {
         throw InputError("--zero-window: " + formatNumber(options.zero_window) + ": must lie from 0 to 5 degrees");
     }
-}
-
-// The x the user reads and gives (--range, --exclude, the plots and fit.xy):
-// degrees 2θ, or on time of flight µs, as its files give them, where the
-// layer's axis is in ms.
-struct UserAxis {
-    bool tof = false;
-    double per_axis_unit = 1.0;  // user units per unit of the layer's axis
-    std::string label = "2θ (°)";
-};
-
-UserAxis userAxis(const pk_instrument &instrument) {
-    if (instrument.axis != PK_AXIS_TOF) return {};
-    return {true, 1000.0, "TOF (µs)"};
+    if (!joint) return;
+    if (!options.source.instrument_file.empty()) {
+        throw InputError("--instrument: with --pattern each pattern names its own, as in --pattern FILE,instrument=" +
+                         options.source.instrument_file);
+    }
+    if (options.source.bank > 0) {
+        throw InputError("--bank: with --pattern each pattern names its own, as in --pattern FILE,bank=" +
+                         std::to_string(options.source.bank));
+    }
+    if (!options.save_instrument.empty()) {
+        throw InputError("--save-instrument: a joint refinement has one instrument per pattern; refine a pattern "
+                         "alone to save its instrument");
+    }
 }
 
 // The options a time-of-flight bank has no use for, refused by name when given.
@@ -128,92 +115,165 @@ void checkTofOptions(const RefineOptions &options) {
 }
 
 // The range must hold points of the pattern, and the excluded regions must leave some.
-void checkPoints(const RefineOptions &options, const pk_measured_pattern &measured, const UserAxis &axis) {
+void checkPoints(const PatternRun &run) {
+    const pk_measured_pattern &measured = *run.measured;
     const size_t count = static_cast<size_t>(pk_measured_pattern_count(&measured));
     const double *layer_x = pk_measured_pattern_x(&measured);
-    const auto x = [&](size_t i) { return layer_x[i] * axis.per_axis_unit; };
+    const auto x = [&](size_t i) { return layer_x[i] * run.axis.per_axis_unit; };
     size_t in_range = 0;
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
-        if (options.range.size() == 2 && (x(i) < options.range[0] || x(i) > options.range[1])) continue;
+        if (run.range.size() == 2 && (x(i) < run.range[0] || x(i) > run.range[1])) continue;
         ++in_range;
         bool excluded = false;
-        for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
-            excluded = excluded || (x(i) >= options.excluded[k] && x(i) <= options.excluded[k + 1]);
+        for (size_t k = 0; k + 1 < run.excluded.size(); k += 2) {
+            excluded = excluded || (x(i) >= run.excluded[k] && x(i) <= run.excluded[k + 1]);
         }
         if (!excluded) ++kept;
     }
-    if (in_range < 2 && options.range.size() == 2 && count > 0) {
-        throw InputError("--range: " + formatNumber(options.range[0]) + ' ' + formatNumber(options.range[1]) +
-                         ": holds fewer than 2 points of " + options.measured + ", which spans " +
-                         formatNumber(x(0)) + " to " + formatNumber(x(count - 1)) + (axis.tof ? " µs" : ""));
+    if (in_range < 2 && run.range.size() == 2 && count > 0) {
+        throw InputError("--range: " + formatNumber(run.range[0]) + ' ' + formatNumber(run.range[1]) +
+                         ": holds fewer than 2 points of " + run.input.file + ", which spans " + formatNumber(x(0)) +
+                         " to " + formatNumber(x(count - 1)) + (run.axis.tof ? " µs" : ""));
     }
-    if (kept == 0 && in_range > 0) throw InputError("--exclude: leaves no point of the range to fit");
+    if (kept == 0 && in_range > 0) throw InputError("--exclude: leaves no point of " + run.input.file + " to fit");
 }
 
-// With an instrument file every phase starts from its profile, and the refinement knows it as the instrument's
-// (on a 2θ axis: the layer takes no time-of-flight profile as the instrument's);
-// --axial puts the axial divergence into the profile (the file's, else the default).
-RefinementHandle makeRefinement(const RefineSetup &setup, const pk_measured_pattern &measured,
-                                const pk_instrument &instrument, const std::vector<PhaseHandle> &phases,
-                                const UserAxis &axis) {
-    const RefineOptions &options = setup.options;
-    const bool from_file = !options.source.instrument_file.empty();
-    pk_profile profile = from_file ? readInstrumentFile(options.source.instrument_file, options.source.bank).profile : pk_profile{};
-    if (!from_file) pk_profile_default_for(&profile, &instrument, nullptr);
-    applyAxial(options.axial, profile);
-    const bool own_profile = from_file || !options.axial.empty();
-    std::vector<pk_phase_setting> settings;
-    for (const PhaseHandle &phase : phases) {
-        pk_phase_setting setting{};
-        setting.phase = phase.get();
-        setting.profile = own_profile ? &profile : nullptr;
-        setting.scale = 1.0;
-        setting.march_ratio = 1.0;
-        setting.march_axis[2] = 1.0;
-        settings.push_back(setting);
+// Each phase's starting profile on a pattern, when the pattern has its own: with an instrument file the file's,
+// with --axial (on 2θ) the instrument's default with that axial divergence.
+bool startingProfile(const RefineOptions &options, const PatternRun &run, pk_profile &profile) {
+    const bool from_file = !run.source.instrument_file.empty();
+    const std::vector<double> axial = run.axis.tof ? std::vector<double>{} : options.axial;
+    if (!from_file && axial.empty()) return false;
+    if (from_file) {
+        profile = readInstrumentFile(run.source.instrument_file, run.source.bank).profile;
+    } else {
+        pk_profile_default_for(&profile, &run.instrument, nullptr);
     }
-    std::vector<const char *> names;
-    for (const std::string &name : setup.names) names.push_back(name.empty() ? nullptr : name.c_str());
+    applyAxial(axial, profile);
+    return true;
+}
+
+// Nothing names the lines of a 2θ pattern: no --anode, --wavelength, --neutron or instrument file, a file that
+// names none.
+bool linesUnnamed(const SourceOptions &source) {
+    return source.anode.empty() && !source.has_wavelength && !source.neutron && source.instrument_file.empty() &&
+           !(source.file_alpha1 > 0.0);
+}
+
+pk_refinement_options refinementOptions(const RefineOptions &options, const std::vector<PatternRun> &runs) {
     pk_refinement_options made_with{};
     pk_refinement_options_default(&made_with);
     made_with.mode = options.le_bail ? PK_REFINE_LE_BAIL : PK_REFINE_RIETVELD;
     made_with.background_count = options.background;
     made_with.max_cycles = options.cycles;
-    if (options.range.size() == 2) {
-        made_with.x_min = options.range[0] / axis.per_axis_unit;
-        made_with.x_max = options.range[1] / axis.per_axis_unit;
-    }
     if (options.stages >= 0) made_with.stages = static_cast<uint8_t>(options.stages);
     if (options.start_from_data >= 0) made_with.start_from_data = static_cast<uint8_t>(options.start_from_data);
     if (!std::isnan(options.cell_window)) made_with.cell_window = options.cell_window;
     if (!std::isnan(options.zero_window)) made_with.zero_window = options.zero_window;
     made_with.threads = options.threads;
-    // Nothing names the lines (no --anode, --wavelength or --instrument, a file that names none): whether the
-    // default anode's Kα2 is in the pattern is for the peaks to say.
-    const SourceOptions &source = options.source;
-    made_with.alpha2_from_data = source.anode.empty() && !source.has_wavelength && !source.neutron &&
-                                 source.instrument_file.empty() && !(source.file_alpha1 > 0.0) && !options.no_alpha2;
+    // Whether the default anode's Kα2 is in the 2θ patterns is for their peaks to say when nothing names their lines.
+    const auto unnamed = [](const PatternRun &run) { return run.axis.tof || linesUnnamed(run.source); };
+    const auto two_theta = [](const PatternRun &run) { return !run.axis.tof; };
+    made_with.alpha2_from_data = !options.no_alpha2 && std::any_of(runs.begin(), runs.end(), two_theta) &&
+                                 std::all_of(runs.begin(), runs.end(), unnamed);
+    return made_with;
+}
+
+std::vector<const char *> phaseNames(const RefineSetup &setup) {
+    std::vector<const char *> names;
+    for (const std::string &name : setup.names) names.push_back(name.empty() ? nullptr : name.c_str());
+    return names;
+}
+
+pk_phase_setting settingOf(const PhaseHandle &phase, const pk_profile *profile) {
+    pk_phase_setting setting{};
+    setting.phase = phase.get();
+    setting.profile = profile;
+    setting.scale = 1.0;
+    setting.march_ratio = 1.0;
+    setting.march_axis[2] = 1.0;
+    return setting;
+}
+
+// One measured pattern: with an instrument file every phase starts from its profile, and the refinement knows it
+// as the instrument's (on a 2θ axis: the layer takes no time-of-flight profile as the instrument's).
+RefinementHandle makeRefinement(const RefineSetup &setup, const std::vector<PatternRun> &runs,
+                                const std::vector<PhaseHandle> &phases) {
+    const PatternRun &run = runs.front();
+    pk_profile profile{};
+    const bool own_profile = startingProfile(setup.options, run, profile);
+    std::vector<pk_phase_setting> settings;
+    for (const PhaseHandle &phase : phases) settings.push_back(settingOf(phase, own_profile ? &profile : nullptr));
+    const std::vector<const char *> names = phaseNames(setup);
+    pk_refinement_options made_with = refinementOptions(setup.options, runs);
+    if (run.range.size() == 2) {
+        made_with.x_min = run.range[0] / run.axis.per_axis_unit;
+        made_with.x_max = run.range[1] / run.axis.per_axis_unit;
+    }
     pk_error error{};
     pk_refinement *made = nullptr;
     const int32_t status =
-        pk_refinement_make(&measured, &instrument, settings.data(), static_cast<int32_t>(settings.size()),
+        pk_refinement_make(run.measured.get(), &run.instrument, settings.data(), static_cast<int32_t>(settings.size()),
                            names.size() == settings.size() ? names.data() : nullptr, &made_with, &made, &error);
     RefinementHandle refinement(made);
     check(status, error);
-    if (from_file && !axis.tof) check(pk_refinement_set_instrument_profile(refinement.get(), &profile, &error), error);
+    if (!run.source.instrument_file.empty() && !run.axis.tof) {
+        check(pk_refinement_set_instrument_profile(refinement.get(), &profile, &error), error);
+    }
+    return refinement;
+}
+
+// Several measured patterns, each with its instrument, range and weight; each phase starts on each pattern from
+// that pattern's instrument file's profile, else from its instrument's default.
+RefinementHandle makeJointRefinement(const RefineSetup &setup, const std::vector<PatternRun> &runs,
+                                     const std::vector<PhaseHandle> &phases) {
+    std::vector<std::vector<pk_profile>> profiles(runs.size());
+    std::vector<pk_refinement_histogram> histograms;
+    for (size_t h = 0; h < runs.size(); ++h) {
+        const PatternRun &run = runs[h];
+        pk_profile profile{};
+        if (startingProfile(setup.options, run, profile)) profiles[h].assign(phases.size(), profile);
+        pk_refinement_histogram histogram{};
+        histogram.name = run.input.name.c_str();
+        histogram.measured = run.measured.get();
+        histogram.instrument = &run.instrument;
+        histogram.profiles = profiles[h].empty() ? nullptr : profiles[h].data();
+        histogram.weight = run.input.weight;
+        if (run.range.size() == 2) {
+            histogram.x_min = run.range[0] / run.axis.per_axis_unit;
+            histogram.x_max = run.range[1] / run.axis.per_axis_unit;
+        }
+        histograms.push_back(histogram);
+    }
+    std::vector<pk_phase_setting> settings;
+    for (const PhaseHandle &phase : phases) settings.push_back(settingOf(phase, nullptr));
+    const std::vector<const char *> names = phaseNames(setup);
+    const pk_refinement_options made_with = refinementOptions(setup.options, runs);
+    pk_error error{};
+    pk_refinement *made = nullptr;
+    const int32_t status = pk_refinement_make_joint(
+        histograms.data(), static_cast<int32_t>(histograms.size()), settings.data(),
+        static_cast<int32_t>(settings.size()), names.size() == settings.size() ? names.data() : nullptr, &made_with,
+        &made, &error);
+    RefinementHandle refinement(made);
+    check(status, error);
     return refinement;
 }
 
 // Excluded regions, starting values and limits, the free list, then the ties.
 void configure(pk_refinement &refinement, const RefineSetup &setup, const std::string &setup_file,
-               const UserAxis &axis) {
+               const std::vector<PatternRun> &runs) {
     const RefineOptions &options = setup.options;
     pk_error error{};
-    for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
-        check(pk_refinement_exclude(&refinement, options.excluded[k] / axis.per_axis_unit,
-                                    options.excluded[k + 1] / axis.per_axis_unit, &error),
-              error);
+    for (size_t h = 0; h < runs.size(); ++h) {
+        const PatternRun &run = runs[h];
+        for (size_t k = 0; k + 1 < run.excluded.size(); k += 2) {
+            check(pk_refinement_histogram_exclude(&refinement, static_cast<int32_t>(h),
+                                                  run.excluded[k] / run.axis.per_axis_unit,
+                                                  run.excluded[k + 1] / run.axis.per_axis_unit, &error),
+                  error);
+        }
     }
     std::map<std::string, pk_parameter> current;
     for (int32_t i = 0; i < pk_refinement_parameter_count(&refinement); ++i) {
@@ -273,14 +333,14 @@ std::vector<double> curve(const pk_refinement &refinement, int32_t which, int32_
     return values;
 }
 
-std::vector<double> peakPositions(const pk_refinement &refinement, int32_t phase) {
+// One phase's peak positions in pattern `histogram` (the layer's axis units).
+std::vector<double> peakPositions(const pk_refinement &refinement, int32_t histogram, int32_t phase) {
     std::vector<double> positions(1024);
     for (;;) {
         pk_error error{};
         int32_t written = 0;
-        const int32_t status = pk_refinement_peak_positions(&refinement, phase, positions.data(),
-                                                            static_cast<int32_t>(positions.size()), &written,
-                                                            &error);
+        const int32_t status = pk_refinement_histogram_peak_positions(
+            &refinement, histogram, phase, positions.data(), static_cast<int32_t>(positions.size()), &written, &error);
         if (status == PK_ERROR_ARGUMENT && positions.size() < (size_t{1} << 26)) {
             positions.resize(positions.size() * 2);   // too small
             continue;
@@ -304,12 +364,19 @@ std::vector<std::string> lines(const std::string &text) {
     return out;
 }
 
-// The outcome, its positions in the user's units (`per_axis_unit` of them to the layer's).
-RefineResult collect(const pk_refinement &refinement, double per_axis_unit) {
+// values[first, first + count) times `factor`.
+std::vector<double> slice(const std::vector<double> &values, size_t first, size_t count, double factor = 1.0) {
+    std::vector<double> part(values.begin() + static_cast<std::ptrdiff_t>(first),
+                             values.begin() + static_cast<std::ptrdiff_t>(first + count));
+    for (double &value : part) value *= factor;
+    return part;
+}
+
+// The outcome, each pattern's curves and positions in its user's units.
+RefineResult collect(const pk_refinement &refinement, const std::vector<PatternRun> &runs) {
     RefineResult result;
     pk_error error{};
     check(pk_refinement_get_summary(&refinement, &result.summary, &error), error);
-    check(pk_refinement_instrument(&refinement, &result.instrument, &error), error);
     result.stop_reason = pk_refinement_stop_reason(&refinement);
     result.notes = lines(pk_refinement_notes(&refinement));
     result.verdict = lines(pk_refinement_verdict(&refinement));
@@ -319,7 +386,8 @@ RefineResult collect(const pk_refinement &refinement, double per_axis_unit) {
         result.parameters.push_back({parameter.name, parameter.value, parameter.esd, parameter.state,
                                      parameter.lower, parameter.upper});
     }
-    for (int32_t p = 0; p < pk_refinement_phase_count(&refinement); ++p) {
+    const int32_t phase_count = pk_refinement_phase_count(&refinement);
+    for (int32_t p = 0; p < phase_count; ++p) {
         pk_refinement_phase phase{};
         check(pk_refinement_phase_result(&refinement, p, &phase, &error), error);
         PhaseResult kept;
@@ -332,16 +400,42 @@ RefineResult collect(const pk_refinement &refinement, double per_axis_unit) {
         kept.size_esd = phase.size_esd;
         kept.strain_percent = phase.strain_percent;
         kept.strain_esd = phase.strain_esd;
-        kept.positions = peakPositions(refinement, p);
-        for (double &position : kept.positions) position *= per_axis_unit;
         result.phases.push_back(std::move(kept));
     }
-    result.x = curve(refinement, PK_CURVE_X, 0);
-    result.observed = curve(refinement, PK_CURVE_OBSERVED, 0);
-    result.calculated = curve(refinement, PK_CURVE_CALCULATED, 0);
-    result.background = curve(refinement, PK_CURVE_BACKGROUND, 0);
-    result.difference = curve(refinement, PK_CURVE_DIFFERENCE, 0);
-    for (double &x : result.x) x *= per_axis_unit;
+    const std::vector<double> x = curve(refinement, PK_CURVE_X, 0);
+    const std::vector<double> observed = curve(refinement, PK_CURVE_OBSERVED, 0);
+    const std::vector<double> calculated = curve(refinement, PK_CURVE_CALCULATED, 0);
+    const std::vector<double> background = curve(refinement, PK_CURVE_BACKGROUND, 0);
+    const std::vector<double> difference = curve(refinement, PK_CURVE_DIFFERENCE, 0);
+    std::vector<std::vector<double>> shares;
+    for (int32_t p = 0; phase_count > 1 && p < phase_count; ++p) shares.push_back(curve(refinement, PK_CURVE_PHASE, p));
+    for (size_t h = 0; h < runs.size(); ++h) {
+        const PatternRun &run = runs[h];
+        pk_refinement_histogram_result own{};
+        check(pk_refinement_get_histogram(&refinement, static_cast<int32_t>(h), &own, &error), error);
+        HistogramResult histogram;
+        histogram.name = own.name;
+        histogram.file = run.input.file;
+        histogram.source = describeSource(run.source, run.instrument);
+        histogram.summary = own.summary;
+        histogram.instrument = own.instrument;
+        histogram.tof = run.axis.tof;
+        histogram.range = run.range;
+        histogram.excluded = run.excluded;
+        const auto first = static_cast<size_t>(own.first_point);
+        const auto count = static_cast<size_t>(own.point_count);
+        histogram.x = slice(x, first, count, run.axis.per_axis_unit);
+        histogram.observed = slice(observed, first, count);
+        histogram.calculated = slice(calculated, first, count);
+        histogram.background = slice(background, first, count);
+        histogram.difference = slice(difference, first, count);
+        for (const std::vector<double> &share : shares) histogram.phase_curves.push_back(slice(share, first, count));
+        for (int32_t p = 0; p < phase_count; ++p) {
+            histogram.positions.push_back(peakPositions(refinement, static_cast<int32_t>(h), p));
+            for (double &position : histogram.positions.back()) position *= run.axis.per_axis_unit;
+        }
+        result.histograms.push_back(std::move(histogram));
+    }
     return result;
 }
 
@@ -357,7 +451,7 @@ void saveInstrument(const pk_refinement &refinement, const std::string &path) {
     }
 }
 
-// The refined (and tied) parameters, the statistics and the phases.
+// The refined (and tied) parameters, the statistics (and each pattern's of a joint refinement) and the phases.
 std::string resultText(const RefineResult &result) {
     Table parameters({"parameter", "value", "esd", "state"});
     size_t fixed = 0;
@@ -375,6 +469,16 @@ std::string resultText(const RefineResult &result) {
     statistics.row().add(summary.Rp).add(summary.Rwp).add(summary.Rexp).add(summary.chi2).add(summary.reduced_chi2).add(summary.GoF);
     statistics.addInteger(summary.points).addInteger(summary.cycles);
     statistics.add(summary.converged ? "yes" : "no").add(result.stop_reason);
+    std::string patterns;
+    if (!result.histograms.front().name.empty()) {
+        Table table({"pattern", "file", "Rp", "Rwp", "Rexp", "chi2", "reduced_chi2", "GoF", "points"});
+        for (const HistogramResult &histogram : result.histograms) {
+            const pk_refinement_summary &own = histogram.summary;
+            table.row().add(histogram.name).add(histogram.file).add(own.Rp).add(own.Rwp).add(own.Rexp).add(own.chi2);
+            table.add(own.reduced_chi2).add(own.GoF).addInteger(own.points);
+        }
+        patterns = '\n' + table.text();
+    }
     Table phases({"phase", "a", "b", "c", "alpha", "beta", "gamma", "R_bragg", "weight_fraction", "size_nm",
                   "strain_percent"});
     for (const PhaseResult &phase : result.phases) {
@@ -389,12 +493,41 @@ std::string resultText(const RefineResult &result) {
     verdict += result.verdict.empty() ? "nothing found to doubt the fit\n" : "doubtful\n";
     for (const std::string &reason : result.verdict) verdict += "  - " + reason + "\n";
     return parameters.text() + "# " + std::to_string(fixed) + " fixed parameters not shown\n\n" +
-           statistics.text() + '\n' + phases.text() + verdict;
+           statistics.text() + patterns + '\n' + phases.text() + verdict;
+}
+
+// The report page, whose plots zoom.
+std::string reportPage(const pk_refinement &refinement, const std::string &title) {
+    pk_error error{};
+    int32_t size = 0;
+    check(pk_refinement_report(&refinement, title.c_str(), 0, nullptr, 0, &size, &error), error);
+    std::string page(static_cast<std::size_t>(size), '\0');
+    check(pk_refinement_report(&refinement, title.c_str(), 0, page.data(), size, &size, &error), error);
+    page.resize(static_cast<std::size_t>(size - 1));
+    return page;
+}
+
+// Each phase's refined structure, <name>.cif.
+std::vector<std::pair<std::string, std::string>> refinedCifs(const pk_refinement &refinement,
+                                                             const RefineResult &result) {
+    std::vector<std::pair<std::string, std::string>> cifs;
+    pk_error error{};
+    for (std::size_t p = 0; p < result.phases.size(); ++p) {
+        int32_t size = 0;
+        pk_refinement_phase_cif(&refinement, static_cast<int32_t>(p), nullptr, 0, &size, nullptr);
+        std::string cif(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+        check(pk_refinement_phase_cif(&refinement, static_cast<int32_t>(p), cif.data(), size, &size, &error), error);
+        cif.resize(static_cast<std::size_t>(size - 1));
+        cifs.emplace_back(result.phases[p].name + ".cif", cif);
+    }
+    return cifs;
 }
 
 }  // namespace
 
-std::string runRefine(const RefineOptions &given) {
+std::string runRefine(const RefineOptions &command_line) {
+    RefineOptions given = command_line;
+    readPatternArguments(given);
     RefineSetup setup = resolveSetup(given);
     RefineOptions &options = setup.options;
     checkOptions(options);
@@ -402,27 +535,28 @@ std::string runRefine(const RefineOptions &given) {
     if (options.free.empty()) {
         options.free = pk_refinement_default_free(options.le_bail ? PK_REFINE_LE_BAIL : PK_REFINE_RIETVELD);
     }
-    MeasuredPatternHandle read = readMeasuredPattern(options.measured, options.source.bank, "");
-    takeFileWavelengths(options.source, *read);
-    const pk_instrument instrument = makeInstrument(options.source, !options.no_alpha2);
-    const MeasuredPatternHandle measured =
-        onInstrumentAxis(std::move(read), options.measured, instrument, options.source.instrument_file);
-    const UserAxis axis = userAxis(instrument);
-    if (axis.tof) checkTofOptions(options);
-    checkPoints(options, *measured, axis);
-    if (options.source.neutron && !options.source.has_wavelength && !axis.tof) {
-        options.source.has_wavelength = true;   // the setup names the wavelength used
-        options.source.wavelength = instrument.wavelength;
-    }
     std::vector<PhaseHandle> phases;
-    for (const std::string &file : options.phases) phases.push_back(readPhase(file, ""));
-    const RefinementHandle refinement = makeRefinement(setup, *measured, instrument, phases, axis);
-    configure(*refinement, setup, given.setup, axis);
+    std::vector<std::string> phase_names;
+    for (size_t p = 0; p < options.phases.size(); ++p) {
+        phases.push_back(readPhase(options.phases[p], ""));
+        const bool named = p < setup.names.size() && !setup.names[p].empty();
+        phase_names.push_back(named ? setup.names[p] : pk_phase_name(phases.back().get()));
+    }
+    const std::vector<PatternRun> runs = readPatterns(options, phase_names);
+    const bool joint = !options.patterns.empty();
+    if (std::all_of(runs.begin(), runs.end(), [](const PatternRun &run) { return run.axis.tof; })) {
+        checkTofOptions(options);
+    }
+    for (const PatternRun &run : runs) checkPoints(run);
+    if (!joint) options.source = runs.front().source;  // with the lines the file names, for setup.json
+    const RefinementHandle refinement =
+        joint ? makeJointRefinement(setup, runs, phases) : makeRefinement(setup, runs, phases);
+    configure(*refinement, setup, given.setup, runs);
 
     pk_error error{};
     CycleReport report{refinement.get(), ""};
     check(pk_refinement_run(refinement.get(), reportCycle, &report, &error), error);
-    const RefineResult result = collect(*refinement, axis.per_axis_unit);
+    const RefineResult result = collect(*refinement, runs);
     for (const std::string &note : result.notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     const std::string warnings = pk_refinement_warnings(refinement.get());
     if (!warnings.empty()) {
@@ -433,49 +567,38 @@ std::string runRefine(const RefineOptions &given) {
     if (options.output_dir.empty()) return text;
 
     // Every file's text is made before the first is written.
-    std::string title = options.measured + ":";
-    for (const PhaseResult &phase : result.phases) title += ' ' + phase.name;
-    title += ", " + describeSource(options.source, instrument) + (options.le_bail ? ", Le Bail" : ", Rietveld");
-    FitPlotData plot;
-    plot.title = title;
-    plot.x_label = axis.label;
-    plot.x = result.x;
-    plot.observed = result.observed;
-    plot.calculated = result.calculated;
-    plot.background = result.background;
-    plot.difference = result.difference;
-    plot.excluded = options.excluded;
-    for (std::size_t p = 0; p < result.phases.size(); ++p) {
-        const PhaseResult &phase = result.phases[p];
-        plot.phases.push_back({phase.name,
-                               result.phases.size() > 1 ? curve(*refinement, PK_CURVE_PHASE, static_cast<int32_t>(p))
-                                                        : std::vector<double>{},
-                               phase.positions});
+    std::string phase_list;
+    for (const PhaseResult &phase : result.phases) phase_list += ' ' + phase.name;
+    const std::string mode = options.le_bail ? ", Le Bail" : ", Rietveld";
+    std::string title;
+    std::vector<FitPlotData> plots;
+    std::vector<std::pair<std::string, std::string>> files = {{"refinement.json", refinementJson(result)}};
+    for (const HistogramResult &histogram : result.histograms) {
+        const std::string own = histogram.file + (joint ? " (" + histogram.name + ")" : "") + ":" + phase_list +
+                                ", " + histogram.source + mode;
+        title += (title.empty() ? "" : " + ") + (joint ? histogram.name : own);
+        files.emplace_back(fitFileName(histogram), fitXy(histogram, own));
+        FitPlotData plot;
+        plot.title = joint ? histogram.name + ": " + histogram.file + ", " + histogram.source : "";
+        plot.x_label = histogram.tof ? "TOF (µs)" : "2θ (°)";
+        plot.x = histogram.x;
+        plot.observed = histogram.observed;
+        plot.calculated = histogram.calculated;
+        plot.background = histogram.background;
+        plot.difference = histogram.difference;
+        plot.excluded = histogram.excluded;
+        for (std::size_t p = 0; p < result.phases.size(); ++p) {
+            plot.phases.push_back({result.phases[p].name,
+                                   histogram.phase_curves.empty() ? std::vector<double>{} : histogram.phase_curves[p],
+                                   histogram.positions[p]});
+        }
+        plots.push_back(std::move(plot));
     }
-    std::string json = refinementJson(result);
-    std::string xy = fitXy(result, title, axis.tof ? "tof_us" : "x");
-    std::string svg = svgFitPlot(plot);
-    std::string next = setupJson(setup, result);
-    // Each phase's refined structure, <name>.cif.
-    std::vector<std::pair<std::string, std::string>> cifs;
-    for (std::size_t p = 0; p < result.phases.size(); ++p) {
-        int32_t size = 0;
-        pk_refinement_phase_cif(refinement.get(), static_cast<int32_t>(p), nullptr, 0, &size, nullptr);
-        std::string cif(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-        check(pk_refinement_phase_cif(refinement.get(), static_cast<int32_t>(p), cif.data(), size, &size, &error),
-              error);
-        cif.resize(static_cast<std::size_t>(size - 1));
-        cifs.emplace_back(result.phases[p].name + ".cif", cif);
-    }
-    // The report page, whose plots zoom.
-    int32_t size = 0;
-    check(pk_refinement_report(refinement.get(), title.c_str(), 0, nullptr, 0, &size, &error), error);
-    std::string page(static_cast<std::size_t>(size), '\0');
-    check(pk_refinement_report(refinement.get(), title.c_str(), 0, page.data(), size, &size, &error), error);
-    page.resize(static_cast<std::size_t>(size - 1));
-    std::vector<std::pair<std::string, std::string>> files = {
-        {"refinement.json", std::move(json)}, {"fit.xy", std::move(xy)}, {"fit.svg", std::move(svg)},
-        {"setup.json", std::move(next)}, {"report.html", std::move(page)}};
+    if (joint) title += ":" + phase_list + mode;
+    files.emplace_back("fit.svg", svgFitPlot(title, plots));
+    files.emplace_back("setup.json", setupJson(setup, result));
+    files.emplace_back("report.html", reportPage(*refinement, title));
+    const auto cifs = refinedCifs(*refinement, result);
     files.insert(files.end(), cifs.begin(), cifs.end());
     writeOutputSet(options.output_dir, files);
     return text;

@@ -1,6 +1,6 @@
-// The files of `powderkit refine`: refinement.json (the outcome), fit.xy (the
-// curves) and setup.json (what the run was made from, with the final values),
-// which --setup reads back. JSON is read and written with nlohmann-json; a
+// The files of `powderkit refine`: refinement.json (the outcome), fit.xy or
+// fit_<name>.xy (each pattern's curves) and setup.json (what the run was made
+// from, with the final values), which --setup reads back. JSON is read and written with nlohmann-json; a
 // number that is not finite (an esd the data cannot give) is written as null.
 #include "refine_output.hpp"
 
@@ -25,6 +25,37 @@ namespace {
 Written number(double value) {
     if (!std::isfinite(value)) return nullptr;
     return value;
+}
+
+Written statisticsJson(const pk_refinement_summary &summary) {
+    return {{"Rp", number(summary.Rp)},
+            {"Rwp", number(summary.Rwp)},
+            {"Rexp", number(summary.Rexp)},
+            {"chi2", number(summary.chi2)},
+            {"reduced_chi2", number(summary.reduced_chi2)},
+            {"GoF", number(summary.GoF)}};
+}
+
+// The source as refined: a time-of-flight bank's calibration, TOF(µs) = difC d + difA d² + zero, or the lines.
+Written instrumentJson(const pk_instrument &instrument) {
+    if (instrument.axis == PK_AXIS_TOF) {
+        return {{"axis", "tof"},
+                {"two_theta", instrument.tof_two_theta},
+                {"difC", instrument.dtt1},
+                {"difA", instrument.dtt2},
+                {"zero", instrument.zero}};
+    }
+    return {{"axis", "two_theta"},
+            {"wavelength", instrument.wavelength},
+            {"wavelength2", instrument.wavelength2},
+            {"zero", instrument.zero}};
+}
+
+// FROM TO pairs as JSON lists.
+Written pairsJson(const std::vector<double> &pairs) {
+    Written list = Written::array();
+    for (size_t k = 0; k + 1 < pairs.size(); k += 2) list.push_back({pairs[k], pairs[k + 1]});
+    return list;
 }
 
 bool refined(int32_t state) {
@@ -161,6 +192,50 @@ void readPhases(const SetupReader &reader, const json &phases, RefineSetup &setu
     }
 }
 
+// FROM TO pairs of the pattern named `pattern` ("" for the only one).
+void readSpans(const SetupReader &reader, const json &pairs, const std::string &field, const std::string &pattern,
+               std::vector<XSpan> &into) {
+    for (const json &pair : pairs) {
+        std::vector<double> ends;
+        reader.addPair(pair, field, ends);
+        into.push_back({pattern, ends[0], ends[1]});
+    }
+}
+
+// The measured patterns of a joint refinement, each with its range and exclusions.
+void readPatterns(const SetupReader &reader, const json &patterns, RefineOptions &options) {
+    for (const json &entry : reader.toArray(patterns, "patterns")) {
+        reader.toObject(entry, "patterns");
+        if (!entry.contains("file") || !entry.contains("name")) {
+            reader.refuse("patterns", "every pattern needs a \"file\" and a \"name\"");
+        }
+        PatternInput input;
+        input.name = reader.toText(entry["name"], "patterns.name");
+        const std::string field = "patterns." + input.name;
+        for (const auto &[key, value] : entry.items()) {
+            if (key == "file") {
+                input.file = reader.toFile(value, field + ".file");
+            } else if (key == "instrument") {
+                input.instrument_file = reader.toFile(value, field + ".instrument");
+            } else if (key == "bank") {
+                input.bank = reader.toInteger(value, field + ".bank");
+                if (input.bank < 1) reader.refuse(field + ".bank", "must be a bank number, 1 or more");
+            } else if (key == "weight") {
+                input.weight = reader.toNumber(value, field + ".weight");
+                if (!(input.weight > 0.0)) reader.refuse(field + ".weight", "must be a positive number");
+            } else if (key == "range") {
+                if (!value.is_null()) readSpans(reader, json::array({value}), field + ".range", input.name, options.ranges);
+            } else if (key == "excluded") {
+                readSpans(reader, reader.toArray(value, field + ".excluded"), field + ".excluded", input.name,
+                          options.excluded);
+            } else if (key != "name") {
+                reader.refuse(field + '.' + key, "unknown key");
+            }
+        }
+        options.patterns.push_back(input);
+    }
+}
+
 void readParameters(const SetupReader &reader, const json &parameters, RefineSetup &setup) {
     for (const json &entry : reader.toArray(parameters, "parameters")) {
         reader.toObject(entry, "parameters");
@@ -198,10 +273,12 @@ RefineSetup readSetup(const std::string &path) {
         } else if (key == "bank") {
             options.source.bank = reader.toInteger(value, key);
             if (options.source.bank < 1) reader.refuse(key, "must be a bank number, 1 or more");
+        } else if (key == "patterns") {
+            readPatterns(reader, value, options);
         } else if (key == "range") {
-            if (!value.is_null()) reader.addPair(value, key, options.range);
+            readSpans(reader, value.is_null() ? json::array() : json::array({value}), key, "", options.ranges);
         } else if (key == "excluded") {
-            for (const json &pair : reader.toArray(value, key)) reader.addPair(pair, key, options.excluded);
+            readSpans(reader, reader.toArray(value, key), key, "", options.excluded);
         } else if (key == "background") {
             options.background = reader.toInteger(value, key);
             options.has_background = true;
@@ -272,16 +349,30 @@ void keepInstrumentTerms(const SourceOptions &from, SourceOptions &into) {
 }  // namespace
 
 RefineSetup resolveSetup(const RefineOptions &given) {
+    // Beside --pattern, or a setup of several patterns, the first file named alone is a phase too.
+    const auto phasesOnly = [&](RefineOptions &options) {
+        if (options.measured.empty()) return;
+        options.phases.insert(options.phases.begin(), options.measured);
+        options.measured.clear();
+    };
     if (given.setup.empty()) {
         RefineSetup setup;
         setup.options = given;
+        if (!given.patterns.empty()) phasesOnly(setup.options);
         return setup;
     }
     RefineSetup setup = readSetup(given.setup);
     RefineOptions &options = setup.options;
-    if (!given.measured.empty()) options.measured = given.measured;
-    if (!given.phases.empty()) {
-        options.phases = given.phases;
+    RefineOptions files = given;
+    if (!given.patterns.empty() && options.patterns.empty()) {
+        throw InputError("--pattern: " + given.setup + " refines one measured pattern; a joint refinement starts "
+                         "without it, or from the setup.json of a joint one");
+    }
+    if (!options.patterns.empty()) phasesOnly(files);
+    if (!given.patterns.empty()) options.patterns = given.patterns;
+    if (!files.measured.empty()) options.measured = files.measured;
+    if (!files.phases.empty()) {
+        options.phases = files.phases;
         setup.names.clear();
     }
     const int bank = given.source.bank > 0 ? given.source.bank : options.source.bank;
@@ -304,7 +395,7 @@ RefineSetup resolveSetup(const RefineOptions &given) {
     };
     setup.parameters.erase(std::remove_if(setup.parameters.begin(), setup.parameters.end(), overridden),
                            setup.parameters.end());
-    if (!given.range.empty()) options.range = given.range;
+    if (!given.ranges.empty()) options.ranges = given.ranges;
     if (!given.excluded.empty()) options.excluded = given.excluded;
     if (given.has_background) {
         options.background = given.background;
@@ -363,63 +454,68 @@ std::string refinementJson(const RefineResult &result) {
                           {"strain_percent", number(phase.strain_percent)},
                           {"strain_esd", number(phase.strain_esd)}});
     }
-    // The source as refined: a time-of-flight bank's calibration, TOF(µs) = difC d + difA d² + zero, or the lines.
-    const pk_instrument &refined_instrument = result.instrument;
-    Written instrument;
-    if (refined_instrument.axis == PK_AXIS_TOF) {
-        instrument = {{"axis", "tof"},
-                      {"two_theta", refined_instrument.tof_two_theta},
-                      {"difC", refined_instrument.dtt1},
-                      {"difA", refined_instrument.dtt2},
-                      {"zero", refined_instrument.zero}};
-    } else {
-        instrument = {{"axis", "two_theta"},
-                      {"wavelength", refined_instrument.wavelength},
-                      {"wavelength2", refined_instrument.wavelength2},
-                      {"zero", refined_instrument.zero}};
+    const bool joint = !result.histograms.empty() && !result.histograms.front().name.empty();
+    Written histograms = Written::array();
+    for (const HistogramResult &histogram : result.histograms) {
+        const bool neutron = histogram.instrument.radiation == PK_RADIATION_NEUTRON;
+        histograms.push_back({{"name", histogram.name},
+                              {"file", absolutePath(histogram.file)},
+                              {"kind", {{"radiation", neutron ? "neutron" : "x-ray"},
+                                        {"measurement", histogram.tof ? "time of flight" : "constant wavelength"}}},
+                              {"fit", fitFileName(histogram)},
+                              {"points", histogram.summary.points},
+                              {"statistics", statisticsJson(histogram.summary)},
+                              {"instrument", instrumentJson(histogram.instrument)}});
     }
     const pk_refinement_summary &summary = result.summary;
-    const Written root = {{"converged", summary.converged != 0},
-                       {"cycles", summary.cycles},
-                       {"stop_reason", result.stop_reason},
-                       {"verdict", {{"doubtful", summary.doubtful != 0}, {"reasons", result.verdict}}},
-                       {"notes", result.notes},
-                       {"points", summary.points},
-                       {"statistics",
-                        {{"Rp", number(summary.Rp)},
-                         {"Rwp", number(summary.Rwp)},
-                         {"Rexp", number(summary.Rexp)},
-                         {"chi2", number(summary.chi2)},
-                         {"reduced_chi2", number(summary.reduced_chi2)},
-                         {"GoF", number(summary.GoF)}}},
-                       {"instrument", instrument},
-                       {"parameters", parameters},
-                       {"phases", phases}};
+    Written root = {{"converged", summary.converged != 0},
+                    {"cycles", summary.cycles},
+                    {"stop_reason", result.stop_reason},
+                    {"verdict", {{"doubtful", summary.doubtful != 0}, {"reasons", result.verdict}}},
+                    {"notes", result.notes},
+                    {"points", summary.points},
+                    {"statistics", statisticsJson(summary)}};
+    // Each pattern of a joint refinement has its own instrument, under "histograms".
+    if (!joint && !result.histograms.empty()) root["instrument"] = instrumentJson(result.histograms.front().instrument);
+    root["histograms"] = histograms;
+    root["parameters"] = parameters;
+    root["phases"] = phases;
     return root.dump(2) + "\n";
 }
 
-std::string fitXy(const RefineResult &result, const std::string &title, const std::string &x_name) {
-    std::string text =
-        "# powderkit refine: " + title + "\n# " + x_name + "\tobserved\tcalculated\tdifference\tbackground\n";
-    text.reserve(text.size() + result.x.size() * 64);
-    for (size_t i = 0; i < result.x.size(); ++i) {
-        text += formatNumber(result.x[i]) + '\t' + formatNumber(result.observed[i]) + '\t' +
-                formatNumber(result.calculated[i]) + '\t' + formatNumber(result.difference[i]) + '\t' +
-                formatNumber(result.background[i]) + '\n';
+std::string fitFileName(const HistogramResult &histogram) {
+    return histogram.name.empty() ? "fit.xy" : "fit_" + histogram.name + ".xy";
+}
+
+std::string fitXy(const HistogramResult &histogram, const std::string &title) {
+    std::string text = "# powderkit refine: " + title + "\n# " + (histogram.tof ? "tof_us" : "x") +
+                       "\tobserved\tcalculated\tdifference\tbackground\n";
+    text.reserve(text.size() + histogram.x.size() * 64);
+    for (size_t i = 0; i < histogram.x.size(); ++i) {
+        text += formatNumber(histogram.x[i]) + '\t' + formatNumber(histogram.observed[i]) + '\t' +
+                formatNumber(histogram.calculated[i]) + '\t' + formatNumber(histogram.difference[i]) + '\t' +
+                formatNumber(histogram.background[i]) + '\n';
     }
     return text;
 }
 
 std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     const RefineOptions &options = setup.options;
+    const bool joint = !options.patterns.empty();
     Written phases = Written::array();
     for (size_t p = 0; p < options.phases.size(); ++p) {
         const std::string name = p < result.phases.size() ? result.phases[p].name : "";
         phases.push_back({{"file", absolutePath(options.phases[p])}, {"name", name}});
     }
+    const HistogramResult &first = result.histograms.front();
     Written source = Written::object();
-    const bool tof = result.instrument.axis == PK_AXIS_TOF;
-    if (tof) {
+    const bool tof = !joint && first.tof;
+    if (joint) {
+        // What was given beside the patterns, for those whose files do not name their source.
+        if (!options.source.anode.empty()) source["anode"] = options.source.anode;
+        if (options.source.has_wavelength) source["wavelength"] = options.source.wavelength;
+        source["alpha2"] = !options.no_alpha2;
+    } else if (tof) {
         // A time-of-flight bank: its instrument file alone; the refined calibration is among the parameters.
     } else if (options.source.has_wavelength) {
         source["wavelength"] = options.source.wavelength;
@@ -438,10 +534,6 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
     if (!options.source.roughness.empty()) source["roughness"] = options.source.roughness;
     if (options.source.has_transparency) source["transparency"] = options.source.transparency;
     if (!options.source.instrument_file.empty()) source["instrument"] = absolutePath(options.source.instrument_file);
-    Written excluded = Written::array();
-    for (size_t k = 0; k + 1 < options.excluded.size(); k += 2) {
-        excluded.push_back({options.excluded[k], options.excluded[k + 1]});
-    }
     Written parameters = Written::array();
     for (const ParameterResult &parameter : result.parameters) {
         Written entry = {{"name", parameter.name}, {"value", parameter.value}};
@@ -449,27 +541,49 @@ std::string setupJson(const RefineSetup &setup, const RefineResult &result) {
         if (std::isfinite(parameter.upper)) entry["upper"] = parameter.upper;
         parameters.push_back(entry);
     }
-    Written range = nullptr;
-    if (options.range.size() == 2) range = {options.range[0], options.range[1]};
+    const auto rangeJson = [](const HistogramResult &histogram) {
+        return histogram.range.size() == 2 ? Written{histogram.range[0], histogram.range[1]} : Written(nullptr);
+    };
     pk_refinement_options defaults;
     pk_refinement_options_default(&defaults);
-    Written root = {{"measured", absolutePath(options.measured)},
-                       {"phases", phases},
-                       {"source", source},
-                       {"range", range},
-                       {"excluded", excluded},
-                       {"background", options.background},
-                       {"mode", options.le_bail ? "le_bail" : "rietveld"},
-                       {"cycles", options.cycles},
-                       {"stages", options.stages != 0},
-                       {"start_from_data", options.start_from_data != 0},
-                       {"cell_window", std::isnan(options.cell_window) ? defaults.cell_window : options.cell_window},
-                       {"zero_window", std::isnan(options.zero_window) ? defaults.zero_window : options.zero_window},
-                       {"free", options.free},
-                       {"ties", options.ties},
-                       {"parameters", parameters}};
-    if (tof) root.erase("zero_window");  // degrees 2θ: on time of flight the zero starts where given
-    if (options.source.bank > 0) root["bank"] = options.source.bank;  // of the measured and instrument files
+    Written root = Written::object();
+    if (joint) {
+        Written patterns = Written::array();
+        for (size_t h = 0; h < options.patterns.size() && h < result.histograms.size(); ++h) {
+            const PatternInput &input = options.patterns[h];
+            const HistogramResult &histogram = result.histograms[h];
+            Written entry = {{"file", absolutePath(input.file)}, {"name", histogram.name}};
+            if (!input.instrument_file.empty()) entry["instrument"] = absolutePath(input.instrument_file);
+            if (input.bank > 0) entry["bank"] = input.bank;
+            entry["weight"] = input.weight;
+            entry["range"] = rangeJson(histogram);
+            entry["excluded"] = pairsJson(histogram.excluded);
+            patterns.push_back(entry);
+        }
+        root["patterns"] = patterns;
+    } else {
+        root["measured"] = absolutePath(options.measured);
+    }
+    root["phases"] = phases;
+    root["source"] = source;
+    if (!joint) {
+        root["range"] = rangeJson(first);
+        root["excluded"] = pairsJson(first.excluded);
+    }
+    root["background"] = options.background;
+    root["mode"] = options.le_bail ? "le_bail" : "rietveld";
+    root["cycles"] = options.cycles;
+    root["stages"] = options.stages != 0;
+    root["start_from_data"] = options.start_from_data != 0;
+    root["cell_window"] = std::isnan(options.cell_window) ? defaults.cell_window : options.cell_window;
+    // Degrees 2θ: on time of flight the zero starts where given.
+    const bool all_tof = std::all_of(result.histograms.begin(), result.histograms.end(),
+                                     [](const HistogramResult &histogram) { return histogram.tof; });
+    if (!all_tof) root["zero_window"] = std::isnan(options.zero_window) ? defaults.zero_window : options.zero_window;
+    root["free"] = options.free;
+    root["ties"] = options.ties;
+    root["parameters"] = parameters;
+    if (!joint && options.source.bank > 0) root["bank"] = options.source.bank;  // of the measured and instrument files
     return root.dump(2) + "\n";
 }
 

@@ -1,7 +1,7 @@
 // What `powderkit refine` keeps of a run and writes of it: the setup a run is
 // made from (the options, merged with a setup.json of an earlier run), the
-// results taken from the refinement, and the texts of refinement.json,
-// fit.xy and setup.json.
+// results taken from the refinement, and the texts of refinement.json, the
+// fit files and setup.json.
 #ifndef POWDERKIT_CLI_REFINE_OUTPUT_HPP
 #define POWDERKIT_CLI_REFINE_OUTPUT_HPP
 
@@ -48,30 +48,49 @@ struct PhaseResult {
     double weight_fraction = 0.0;
     double size_nm = NAN, size_esd = NAN;                // crystallite size, nm
     double strain_percent = NAN, strain_esd = NAN;       // microstrain, percent
-    std::vector<double> positions;          // Kα1 peak positions inside the range (2θ, or TOF in µs)
 };
 
-// A finished run: its summary, parameters, phases and curves.
-struct RefineResult {
-    pk_refinement_summary summary{};
+// One measured pattern as fitted, in its own units: degrees 2θ, or µs of flight time.
+struct HistogramResult {
+    std::string name;                    // "" for a refinement of one pattern without --pattern
+    std::string file;
+    std::string source;                  // what it was measured with, in words
+    pk_refinement_summary summary{};     // its own figures
     pk_instrument instrument{};          // as refined
+    bool tof = false;
+    std::vector<double> range;           // empty, or FROM TO as given
+    std::vector<double> excluded;        // FROM TO pairs left out
+    std::vector<double> x, observed, calculated, background, difference;
+    std::vector<std::vector<double>> phase_curves;  // each phase's share, when there are several
+    std::vector<std::vector<double>> positions;     // each phase's Kα1 peak positions inside the range
+};
+
+// A finished run: its summary, parameters, phases and each pattern's fit.
+struct RefineResult {
+    pk_refinement_summary summary{};     // of the whole refinement
     std::string stop_reason;
     std::vector<std::string> notes;      // what the run did on its own
     std::vector<std::string> verdict;    // the reasons to doubt the fit; none: nothing found
     std::vector<ParameterResult> parameters;
     std::vector<PhaseResult> phases;
-    std::vector<double> x, observed, calculated, background, difference;  // x: 2θ, or TOF in µs
+    std::vector<HistogramResult> histograms;  // one per measured pattern
 };
 
 // The setup of the command line: the options alone, or a setup.json read and
-// overridden by the options given beside it. InputError for a malformed file.
+// overridden by the options given beside it. With --pattern, or from the
+// setup.json of several patterns, every file named alone is a phase.
+// InputError for a malformed file.
 RefineSetup resolveSetup(const RefineOptions &given);
 
 std::string refinementJson(const RefineResult &result);
 
-// Columns x observed calculated difference background after a comment line;
-// `x_name` heads the first ("x", or "tof_us" for flight times in µs).
-std::string fitXy(const RefineResult &result, const std::string &title, const std::string &x_name);
+// Columns x observed calculated difference background of one pattern after a
+// comment line; the first is headed "x" (degrees 2θ), or "tof_us" (µs).
+std::string fitXy(const HistogramResult &histogram, const std::string &title);
+
+// The file fitXy's text of a pattern goes to: fit.xy, or fit_<name>.xy for
+// each pattern of a joint refinement.
+std::string fitFileName(const HistogramResult &histogram);
 
 // The setup that runs the same refinement again, starting from the final
 // values of `result`; file paths made absolute.

@@ -3,7 +3,8 @@
 // intensity on the left), curves as polylines, one row of tick marks per
 // phase at its reflexion positions, and a legend on a pale ground. The fit
 // plot adds the observed points, the background, and the difference curve
-// with its zero line in a panel of its own under the tick rows.
+// with its zero line in a panel of its own under the tick rows; a joint
+// refinement stacks one such fit per measured pattern, each on its own axis.
 // Long patterns are thinned to the lowest and highest point of every pixel
 // column, which draws the same picture with a few thousand points.
 #include "svg_plot.hpp"
@@ -29,6 +30,8 @@ constexpr double kPatternHeight = 360.0;
 constexpr double kDifferenceHeight = 120.0;
 constexpr double kTickRow = 16.0;
 constexpr double kTickLength = 11.0;
+constexpr double kPanelHeading = 22.0;   // a panel's own heading, above its frame
+constexpr double kPanelGap = 16.0;       // between stacked panels
 
 // The fit plot's own colours (the phases keep kColours).
 const char *const kCalculatedColour = "#d62728";
@@ -184,11 +187,11 @@ std::string documentStart(double height, const std::string &title) {
     return svg;
 }
 
-// The frame from kTop down to the x axis at `axis_y`, with its ticks and `x_label`.
-std::string frameAndXAxis(const Scale &scale, double axis_y, const std::string &x_label) {
+// The frame from `top` down to the x axis at `axis_y`, with its ticks and `x_label`.
+std::string frameAndXAxis(const Scale &scale, double top, double axis_y, const std::string &x_label) {
     std::string svg;
-    svg += "<rect x=\"" + pixels(kLeft) + "\" y=\"" + pixels(kTop) + "\" width=\"" +
-           pixels(kRight - kLeft) + "\" height=\"" + pixels(axis_y - kTop) +
+    svg += "<rect x=\"" + pixels(kLeft) + "\" y=\"" + pixels(top) + "\" width=\"" +
+           pixels(kRight - kLeft) + "\" height=\"" + pixels(axis_y - top) +
            "\" fill=\"none\" stroke=\"black\"/>\n";
     for (double t : ticks(scale.x_min, scale.x_max, 8.0)) {
         const double px = scale.px(t);
@@ -248,14 +251,15 @@ struct LegendEntry {
     bool dot;    // a dot rather than a line segment
 };
 
-std::string legend(const std::vector<LegendEntry> &entries) {
+// The legend in the top right corner of a frame whose top is `top`.
+std::string legend(const std::vector<LegendEntry> &entries, double top) {
     if (entries.empty()) return "";
-    std::string svg = "<rect x=\"" + pixels(kRight - 198) + "\" y=\"" + pixels(kTop + 4) +
+    std::string svg = "<rect x=\"" + pixels(kRight - 198) + "\" y=\"" + pixels(top + 4) +
                       "\" width=\"192\" height=\"" +
                       pixels(18.0 * static_cast<double>(entries.size()) + 8.0) +
                       "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#999999\"/>\n";
     for (size_t k = 0; k < entries.size(); ++k) {
-        const double y = kTop + 18.0 + 18.0 * static_cast<double>(k);
+        const double y = top + 18.0 + 18.0 * static_cast<double>(k);
         const LegendEntry &entry = entries[k];
         if (entry.dot) {
             svg += "<circle cx=\"" + pixels(kRight - 178) + "\" cy=\"" + pixels(y - 4) +
@@ -279,39 +283,11 @@ std::vector<LegendEntry> phaseEntries(const std::vector<PlotPhase> &phases, size
     return entries;
 }
 
-}  // namespace
-
-std::string svgPlot(const PlotData &data) {
+// One fit's panel, its frame from `top` down; `bottom` receives the lowest
+// pixel row it draws on (below the x axis' label).
+std::string fitPanel(const FitPlotData &data, double top, double &bottom) {
     const size_t rows = data.phases.size();
-    const double pattern_bottom = kTop + kPatternHeight;
-    const double axis_y = pattern_bottom + 8.0 + kTickRow * static_cast<double>(rows);
-
-    Scale scale;
-    scale.bottom = pattern_bottom;
-    setXSpan(scale, data.x);
-    includeY(scale, data.total);
-    finishYSpan(scale);
-
-    std::string svg = documentStart(axis_y + 60.0, data.title);
-    svg += frameAndXAxis(scale, axis_y, data.x_label);
-    svg += yAxis(scale, 6.0, "intensity (counts)");
-    // The curves: each phase alone when there are several, then the total.
-    for (size_t p = 0; rows > 1 && p < rows; ++p) {
-        if (data.phases[p].y.empty()) continue;
-        svg += polyline(data.x, data.phases[p].y, scale,
-                        "stroke=\"" + phaseColour(p, 0) +
-                            "\" stroke-width=\"0.8\" stroke-opacity=\"0.8\"");
-    }
-    svg += polyline(data.x, data.total, scale, "stroke=\"black\" stroke-width=\"1\"");
-    svg += tickRows(data.phases, scale, pattern_bottom + 6.0, 0);
-    svg += legend(phaseEntries(data.phases, 0));
-    svg += "</svg>\n";
-    return svg;
-}
-
-std::string svgFitPlot(const FitPlotData &data) {
-    const size_t rows = data.phases.size();
-    const double pattern_bottom = kTop + kPatternHeight;
+    const double pattern_bottom = top + kPatternHeight;
     const double ticks_bottom = pattern_bottom + 8.0 + kTickRow * static_cast<double>(rows);
     const double axis_y = ticks_bottom + kDifferenceHeight;
 
@@ -339,16 +315,17 @@ std::string svgFitPlot(const FitPlotData &data) {
     below.y_max = largest > 0.0 ? 1.1 * largest : 1.0;
     below.y_min = -below.y_max;
 
-    std::string svg = documentStart(axis_y + 60.0, data.title);
+    bottom = axis_y + 60.0;
+    std::string svg;
     for (size_t k = 0; k + 1 < data.excluded.size(); k += 2) {
         const double from = std::max(data.excluded[k], scale.x_min);
         const double to = std::min(data.excluded[k + 1], scale.x_max);
         if (!(to > from)) continue;
-        svg += "<rect x=\"" + pixels(scale.px(from)) + "\" y=\"" + pixels(kTop) + "\" width=\"" +
-               pixels(scale.px(to) - scale.px(from)) + "\" height=\"" + pixels(axis_y - kTop) +
+        svg += "<rect x=\"" + pixels(scale.px(from)) + "\" y=\"" + pixels(top) + "\" width=\"" +
+               pixels(scale.px(to) - scale.px(from)) + "\" height=\"" + pixels(axis_y - top) +
                "\" fill=\"#e8e8e8\"/>\n";
     }
-    svg += frameAndXAxis(scale, axis_y, data.x_label);
+    svg += frameAndXAxis(scale, top, axis_y, data.x_label);
     svg += yAxis(scale, 6.0, "intensity (counts)");
     svg += yAxis(below, 4.0, "difference");
     svg += "<line x1=\"" + pixels(kLeft) + "\" y1=\"" + pixels(ticks_bottom) + "\" x2=\"" + pixels(kRight) +
@@ -377,9 +354,56 @@ std::string svgFitPlot(const FitPlotData &data) {
                                      {"background", kBackgroundColour, false},
                                      {"difference", kDifferenceColour, false}};
     for (const LegendEntry &entry : phaseEntries(data.phases, kFitFirstColour)) entries.push_back(entry);
-    svg += legend(entries);
+    svg += legend(entries, top);
+    return svg;
+}
+
+}  // namespace
+
+std::string svgPlot(const PlotData &data) {
+    const size_t rows = data.phases.size();
+    const double pattern_bottom = kTop + kPatternHeight;
+    const double axis_y = pattern_bottom + 8.0 + kTickRow * static_cast<double>(rows);
+
+    Scale scale;
+    scale.bottom = pattern_bottom;
+    setXSpan(scale, data.x);
+    includeY(scale, data.total);
+    finishYSpan(scale);
+
+    std::string svg = documentStart(axis_y + 60.0, data.title);
+    svg += frameAndXAxis(scale, kTop, axis_y, data.x_label);
+    svg += yAxis(scale, 6.0, "intensity (counts)");
+    // The curves: each phase alone when there are several, then the total.
+    for (size_t p = 0; rows > 1 && p < rows; ++p) {
+        if (data.phases[p].y.empty()) continue;
+        svg += polyline(data.x, data.phases[p].y, scale,
+                        "stroke=\"" + phaseColour(p, 0) +
+                            "\" stroke-width=\"0.8\" stroke-opacity=\"0.8\"");
+    }
+    svg += polyline(data.x, data.total, scale, "stroke=\"black\" stroke-width=\"1\"");
+    svg += tickRows(data.phases, scale, pattern_bottom + 6.0, 0);
+    svg += legend(phaseEntries(data.phases, 0), kTop);
     svg += "</svg>\n";
     return svg;
+}
+
+std::string svgFitPlot(const std::string &title, const std::vector<FitPlotData> &panels) {
+    std::string body;
+    double top = kTop;
+    for (const FitPlotData &panel : panels) {
+        body += "<g class=\"panel\">\n";
+        if (!panel.title.empty()) {
+            body += "<text x=\"" + pixels(kLeft) + "\" y=\"" + pixels(top + 12.0) + "\" font-weight=\"bold\">" +
+                    escapeXml(panel.title) + "</text>\n";
+            top += kPanelHeading;
+        }
+        double bottom = top;
+        body += fitPanel(panel, top, bottom);
+        body += "</g>\n";
+        top = bottom + kPanelGap;
+    }
+    return documentStart(top - kPanelGap, title) + body + "</svg>\n";
 }
 
 }  // namespace powderkit::cli

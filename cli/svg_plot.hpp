@@ -1,7 +1,8 @@
 // Plots as SVG images: a calculated pattern (the pattern, each phase's
 // reflexion positions as a row of tick marks under it, and a legend), and the
 // fit of a refinement (observed points, calculated curve and background, the
-// tick rows, and the difference curve in a panel of its own below).
+// tick rows, and the difference curve in a panel of its own below), one such
+// panel per measured pattern.
 #ifndef POWDERKIT_CLI_SVG_PLOT_HPP
 #define POWDERKIT_CLI_SVG_PLOT_HPP
 
@@ -27,8 +28,9 @@ struct PlotData {
 // The whole SVG document.
 std::string svgPlot(const PlotData &data);
 
+// One measured pattern's fit.
 struct FitPlotData {
-    std::string title;
+    std::string title;              // the panel's own heading; empty: none
     std::string x_label = "2θ (°)"; // or "TOF (µs)"
     std::vector<double> x;          // ascending
     std::vector<double> observed, calculated, background, difference;  // at x
@@ -36,7 +38,8 @@ struct FitPlotData {
     std::vector<double> excluded;   // FROM TO pairs left out of the fit, shaded
 };
 
-std::string svgFitPlot(const FitPlotData &data);
+// The fits of a refinement under `title`, one panel each, stacked from the top.
+std::string svgFitPlot(const std::string &title, const std::vector<FitPlotData> &panels);
 
 }  // namespace powderkit::cli
 

@@ -10,6 +10,9 @@
 //    phase's name) can close its script element.
 //  - Positions are shown as their users read them: 2θ in degrees, and time
 //    of flight in µs (the refinement's axis is in ms).
+//  - A joint refinement shows each measured pattern on its own axis, with
+//    its curves, ticks, unexplained peaks and statistics; one pattern is
+//    shown the same way, named by the title.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -126,19 +129,12 @@ Json statisticsJson(const pk_refinement_summary &s) {
             {"GoF", s.GoF},   {"points", s.points}, {"reduced_chi2", s.reduced_chi2}};
 }
 
-std::string dataJson(const pk_refinement &r, const std::string &title, bool compact) {
-    Json data;
-    data["title"] = title;
-    data["compact"] = compact;
+const char *axisLabel(const pk_refinement &r) { return r.instrument.axis == PK_AXIS_TOF ? "TOF (µs)" : "2θ (°)"; }
+
+// One measured pattern (`r`, or a member of a joint refinement) as the page draws it; its curves, which are
+// written in single precision, go into `curves` and their place is held by the mark "@CURVES<n>@".
+Json patternJson(const pk_refinement &r, const std::string &name, bool compact, std::vector<std::string> &curves) {
     const double shown = shownPerAxisUnit(r);
-    data["axis"] = r.instrument.axis == PK_AXIS_TOF ? "TOF (µs)" : "2θ (°)";
-    const pk_refinement_summary &s = r.summary;
-    data["statistics"] = statisticsJson(s);
-    data["converged"] = s.converged != 0;
-    data["cycles"] = s.cycles;
-    data["stop_reason"] = r.stopReason;
-    data["verdict"] = {{"doubtful", s.doubtful != 0}, {"reasons", lines(r.verdict)}};
-    data["notes"] = lines(r.notes);
     Json unexplained = Json::array();
     for (const refinement::ResidualPeak &peak : refinement::unexplainedPeaks(r)) unexplained.push_back(peak.x * shown);
     const std::vector<std::size_t> kept = keptPoints(r.y, compact);
@@ -148,12 +144,38 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
                 {"step", (r.x[kept.back()] - r.x[kept.front()]) * shown / static_cast<double>(kept.size() - 1)},
                 {"count", kept.size()}};
     }
-    data["patterns"] = Json::array({{{"name", title},
-                                     {"even_x", axis},
-                                     {"curves", "@CURVES@"},
-                                     {"ticks", ticksJson(r)},
-                                     {"unexplained", unexplained},
-                                     {"statistics", statisticsJson(s)}}});
+    curves.push_back(curvesJson(r, kept));
+    return {{"name", name},
+            {"axis", axisLabel(r)},
+            {"even_x", axis},
+            {"curves", "@CURVES" + std::to_string(curves.size() - 1) + "@"},
+            {"ticks", ticksJson(r)},
+            {"unexplained", unexplained},
+            {"statistics", statisticsJson(r.summary)}};
+}
+
+std::string dataJson(const pk_refinement &r, const std::string &title, bool compact) {
+    Json data;
+    data["title"] = title;
+    data["compact"] = compact;
+    data["axis"] = axisLabel(r);
+    const pk_refinement_summary &s = r.summary;
+    data["statistics"] = statisticsJson(s);
+    data["converged"] = s.converged != 0;
+    data["cycles"] = s.cycles;
+    data["stop_reason"] = r.stopReason;
+    data["verdict"] = {{"doubtful", s.doubtful != 0}, {"reasons", lines(r.verdict)}};
+    data["notes"] = lines(r.notes);
+    std::vector<std::string> curves;
+    Json patterns = Json::array();
+    if (refinement::isJoint(r)) {
+        for (std::size_t h = 0; h < r.members.size(); ++h) {
+            patterns.push_back(patternJson(r.members[h], r.histograms[h].name, compact, curves));
+        }
+    } else {
+        patterns.push_back(patternJson(r, title, compact, curves));
+    }
+    data["patterns"] = patterns;
     Json parameters = Json::array();
     for (const refinement::Parameter &p : r.parameters) {
         parameters.push_back({{"name", p.name}, {"value", p.value}, {"esd", p.esd}, {"state", pk_parameter_state_name(p.state)},
@@ -179,8 +201,10 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     }
     data["phases"] = phases;
     std::string text = data.dump();
-    const std::string mark = "\"@CURVES@\"";
-    text.replace(text.find(mark), mark.size(), curvesJson(r, kept));
+    for (std::size_t n = 0; n < curves.size(); ++n) {
+        const std::string mark = "\"@CURVES" + std::to_string(n) + "@\"";
+        text.replace(text.find(mark), mark.size(), curves[n]);
+    }
     for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3)) text.insert(at + 1, "\\");
     return text;
 }

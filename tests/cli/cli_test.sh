@@ -192,6 +192,7 @@ d = json.load(open(sys.argv[1] + "/refinement.json"))
 assert {"converged", "cycles", "stop_reason", "statistics", "parameters", "phases"} <= d.keys()
 assert {"Rp", "Rwp", "Rexp", "chi2", "reduced_chi2", "GoF"} <= d["statistics"].keys()
 s = d["statistics"]; assert abs(s["GoF"] - s["Rwp"] / s["Rexp"]) < 1e-9 * s["GoF"]
+assert [(h["name"], h["statistics"]) for h in d["histograms"]] == [("", s)], d["histograms"]  # one pattern: the whole
 truth = {"corundum": [4.7589, 4.7589, 12.991], "silicon": [5.431194] * 3}
 assert len(d["phases"]) == 2
 for phase in d["phases"]:
@@ -295,6 +296,38 @@ tofs=("$t/banks.gsa $t/si_off.cif --instrument $t/tof.json|banks.gsa: GSAS data 
       "$t/si_tof.xye $t/si_off.cif --instrument $t/tof.json --axial 0.01,0.01|--axial: a term of 2θ patterns"
       "$t/si_tof.xye $t/si_off.cif --instrument $t/tof.json --free scale,displacement|--free: \"displacement\": a term of 2θ")
 for bad in "${tofs[@]}"; do
+  IFS='|' read -r args message <<< "$bad"
+  # shellcheck disable=SC2086
+  "$pk" refine $args > /dev/null 2> "$t/stderr"
+  [ $? = 1 ] && grep -qF -- "$message" "$t/stderr" || fail "refine $args: $(cat "$t/stderr")"
+done
+# Jointly: silicon for Cu Kα1 + Kα2 in 2θ beside the bank above (named "bank"), one cell from 5.447 (0.3 % off) with a
+# range and an exclusion of each: the CIF's a = 5.431194 comes back; each pattern is a histogram of its own, kind and
+# statistics (whose χ² add up to the whole's), its own fit file and panel of fit.svg on its own axis; setup.json runs
+# it again. An unknown key, a time-of-flight bank without its instrument and an unnamed --exclude are refused.
+"$pk" pattern "$data/silicon.cif" --scale 2000 --range 20 120 0.02 | awk '{ printf "%s %.6f\n", $1, $2 + 100 }' > "$t/si-cu.xy"
+joint="--pattern $t/si-cu.xy --pattern $t/si_tof.xye,instrument=$t/tof.json,name=bank $t/si_off.cif"
+# shellcheck disable=SC2086
+"$pk" refine $joint --range bank:8500 31800 --exclude si_cu:40 42 --output "$t/joint" > /dev/null 2> "$t/stderr" &&
+  "$pk" refine --setup "$t/joint/setup.json" --free scale --cycles 1 --output "$t/joint/again" > /dev/null 2>> "$t/stderr" ||
+  fail "joint refine: $(cat "$t/stderr")"
+/usr/bin/python3 - "$t/joint" <<'PY' || fail "joint refine: $(tail -n 3 "$t/stderr")"
+import json, os, sys
+for run in (sys.argv[1], sys.argv[1] + "/again"):
+    d = json.load(open(run + "/refinement.json"))
+    assert abs(d["phases"][0]["cell"][0] / 5.431194 - 1) < 1e-5, d["phases"]
+    h = d["histograms"]
+    assert [(x["name"], x["kind"]["radiation"], x["kind"]["measurement"], x["fit"]) for x in h] == [
+        ("si_cu", "x-ray", "constant wavelength", "fit_si_cu.xy"), ("bank", "neutron", "time of flight", "fit_bank.xy")], h
+    assert all(x["statistics"].keys() == d["statistics"].keys() and os.path.exists(run + "/" + x["fit"]) for x in h)
+    assert abs(sum(x["statistics"]["chi2"] for x in h) / d["statistics"]["chi2"] - 1) < 1e-9, h
+svg = open(sys.argv[1] + "/fit.svg").read()
+assert svg.count('<g class="panel">') == 2 and svg.index(">2θ (°)</text>") < svg.index(">TOF (µs)</text>"), svg[:300]
+PY
+bads=("--pattern $t/si-cu.xy,colour=red $t/si_off.cif|--pattern \"$t/si-cu.xy,colour=red\": unknown key \"colour\""
+      "--pattern $t/si-cu.xy --pattern $t/banks.gsa,bank=3 $t/si_off.cif|banks.gsa: a time-of-flight bank: give its calibration with instrument=FILE"
+      "$joint --exclude 40 42|--exclude 40 42: this refinement has 2 patterns (si_cu, bank): name one")
+for bad in "${bads[@]}"; do
   IFS='|' read -r args message <<< "$bad"
   # shellcheck disable=SC2086
   "$pk" refine $args > /dev/null 2> "$t/stderr"

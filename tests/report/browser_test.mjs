@@ -1,7 +1,7 @@
 // The refinement report in a real browser: Debian's Chromium, headless and
 // offline (every request that is not the page itself is refused), driven by
-// playwright-core. The page must raise no console error, draw its plot
-// (non-blank pixels), list one row per parameter of refinement.json with its
+// playwright-core. The page must raise no console error, draw a plot per
+// measured pattern on its own axis (non-blank pixels), list one row per parameter of refinement.json with its
 // value, zoom when dragged across, and name a reflexion's h k l when its tick
 // is hovered. Screenshots at two zoom levels are kept beside the report.
 //
@@ -36,6 +36,12 @@ try {
   await page.waitForFunction(() => window.pkReport !== undefined, null, { timeout: 10000 });
   check(errors.length === 0, "console errors: " + errors.join(" | "));
 
+  // A main and a difference plot per measured pattern, each main plot's legend naming the pattern's own axis.
+  const axes = await page.$$eval(".uplot", plots => plots.map(p => p.querySelector(".u-legend .u-label")?.textContent));
+  const patterns = await page.evaluate(() => window.pkReport.data.patterns.map(p => p.axis));
+  check(axes.length === 2 * patterns.length && patterns.every((axis, i) => axes[2 * i] === axis),
+        `plots labelled ${axes.join(", ")} for patterns on ${patterns.join(", ")}`);
+
   // The main plot's canvas holds drawn pixels.
   const drawn = await page.evaluate(() => {
     const canvas = document.querySelector(".uplot canvas");
@@ -61,6 +67,7 @@ try {
   const filtered = await page.$$eval("#parameters tr[data-name]", trs => trs.map(tr => tr.dataset.name));
   check(filtered.length > 0 && filtered.every(n => n.toLowerCase().includes(".a")), "the filter kept " + filtered.join(", "));
   await page.fill("#filter", "");
+  await page.evaluate(() => window.scrollTo(0, 0));   // the filter scrolled the page down to it
 
   await page.screenshot({ path: join(folder, "report-whole.png"), fullPage: false });
 

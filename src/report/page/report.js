@@ -1,8 +1,8 @@
-// The refinement report: the data of #report-data drawn with uPlot (one main
-// panel with the observed points, the calculated curve, the background and a
-// row of reflexion ticks per phase, and a difference panel with its own scale,
-// their x ranges joined), and the tables of statistics, phases, parameters and
-// correlations. A pattern of many points is drawn from the minimum and
+// The refinement report: the data of #report-data drawn with uPlot (for each
+// measured pattern, on its own axis, a main panel with the observed points,
+// the calculated curve, the background and a row of reflexion ticks per
+// phase, and a difference panel with its own scale, their x ranges joined),
+// and the tables of statistics, phases, parameters and correlations. A pattern of many points is drawn from the minimum and
 // maximum of each series in every pixel column of the range in view, and at
 // full resolution once the range holds few enough points.
 "use strict";
@@ -11,6 +11,7 @@
   // x, observed, calculated, background; the difference observed − calculated.
   for (const p of report.patterns) {
     Object.assign(p, p.curves);
+    p.axis = p.axis || report.axis;
     if (p.even_x) p.x = Float64Array.from({ length: p.even_x.count }, (_, i) => p.even_x.first + i * p.even_x.step);
     p.difference = new Float64Array(p.x.length);
     for (let i = 0; i < p.x.length; ++i) p.difference[i] = p.observed[i] - p.calculated[i];
@@ -83,7 +84,9 @@
     const holder = document.createElement("div");
     document.getElementById("panels").appendChild(holder);
     if (report.patterns.length > 1) {
-      const t = document.createElement("div"); t.className = "panel-title"; t.textContent = p.name; holder.appendChild(t);
+      const t = document.createElement("div"); t.className = "panel-title";
+      t.textContent = p.name + " · " + p.axis + " · Rwp " + fixed(p.statistics.Rwp, 3) + " % · GoF " + fixed(p.statistics.GoF, 3);
+      holder.appendChild(t);
     }
     const width = Math.max(400, document.getElementById("plots").clientWidth - 10);
     const full = [p.x[0], p.x[p.x.length - 1]];
@@ -94,12 +97,12 @@
       sync: { key: "pattern" + index },
       bind: { dblclick: () => () => { setRange(panel, full[0], full[1]); return null; } },
     };
-    const xAxis = { label: report.axis, space: 60 };
+    const xAxis = { label: p.axis, space: 60 };
     const mainOptions = {
       width: width, height: 380 + rows * tickRow, cursor: cursor, legend: { show: true },
       scales: { x: { time: false, range: (u, min, max) => [min, max] }, y: { range: () => panel.yRange } },
       series: [
-        { label: report.axis },
+        { label: p.axis },
         { label: "observed", stroke: "#000", width: 0, points: { show: true, size: 3, stroke: "#000", fill: "#000" } },
         { label: "calculated", stroke: "#d62728", width: 1.25 },
         { label: "background", stroke: "#2ca02c", width: 1 },
@@ -114,7 +117,7 @@
     const differenceOptions = {
       width: width, height: 170, cursor: cursor, legend: { show: false },
       scales: { x: { time: false, range: (u, min, max) => [min, max] }, y: { range: () => panel.dRange } },
-      series: [{ label: report.axis }, { label: "difference", stroke: "#1f77b4", width: 1 }],
+      series: [{ label: p.axis }, { label: "difference", stroke: "#1f77b4", width: 1 }],
       axes: [xAxis, { label: "difference", size: 70, values: (u, splits) => splits.map(general) }],
       hooks: { setScale: [(u, key) => { if (key === "x") joined(panel, u); }], draw: [u => drawUnexplained(panel, u)] },
     };
@@ -245,7 +248,7 @@
     if (best < 0) return;
     const hkl = phase.hkl[best];
     tip.textContent = phase.phase + "  " + hkl.join(" ") + "\nd " + fixed(phase.d[best], 5) + " Å   " +
-      report.axis + " " + fixed(phase.x[best], 4) + "\nintensity " + general(phase.intensity[best]);
+      panel.pattern.axis + " " + fixed(phase.x[best], 4) + "\nintensity " + general(phase.intensity[best]);
     const box = u.over.getBoundingClientRect();
     tip.style.left = (box.left + left + 12) + "px";
     tip.style.top = (box.top + top + 12) + "px";
