@@ -30,6 +30,21 @@ std::string fixed(double value, int decimals) {
     return text;
 }
 
+// About the FWHM of a time-of-flight peak at d (ms): the wider of the
+// Gaussian's 2√(2 ln 2) σ and the Lorentzian's γ, widened by the rise and
+// decay exponentials' ln 2 (1/α + 1/β), each from the profile's terms.
+double tofWidth(const pk_profile &p, double d) {
+    const double variance = p.sigma0 + p.sigma1 * d * d + p.sigma2 * std::pow(d, 4);
+    const bool voigt = p.type == PK_PROFILE_TOF_EXP_PSEUDO_VOIGT;
+    const double gamma = voigt ? p.gamma0 + p.gamma1 * d + p.gamma2 * d * d : 0.0;
+    const double alpha = p.alpha1 / d + (voigt ? 0.0 : p.alpha0);
+    const double beta = p.beta0 + p.beta1 / std::pow(d, 4);
+    if (!(alpha > 0.0) || !(beta > 0.0) || !(variance >= 0.0)) return 0.0;
+    const double microseconds = std::max(2.0 * std::sqrt(2.0 * std::log(2.0) * variance), std::fabs(gamma)) +
+                                std::log(2.0) * (1.0 / alpha + 1.0 / beta);
+    return microseconds / 1000.0;
+}
+
 // Every calculated line of every phase, by position: its position and FWHM (axis units).
 class Lines {
 public:
@@ -39,6 +54,10 @@ public:
             for (std::size_t n = 0; n < peaks.reflexions.size() && n < peaks.cwPeaks.size(); ++n) {
                 if (peaks.cwPeaks[n].inverseFwhm > 0.0)
                     lines_.push_back({peaks.reflexions[n].peakPosition, 1.0 / peaks.cwPeaks[n].inverseFwhm});
+            }
+            for (std::size_t n = 0; n < peaks.reflexions.size() && n < peaks.tofPeaks.size(); ++n) {
+                const double width = tofWidth(model.profile, peaks.reflexions[n].dSpacing);
+                if (width > 0.0) lines_.push_back({peaks.reflexions[n].peakPosition, width});
             }
         }
         std::sort(lines_.begin(), lines_.end());
@@ -166,11 +185,22 @@ std::string patternReasons(const pk_refinement &r) {
     std::vector<ResidualPeak> peaks = unexplainedPeaks(r);
     reasons << betaLines(r, peaks);
     if (!peaks.empty()) {
-        reasons << "a phase may be missing: the difference curve holds peaks no phase explains at 2θ";
+        const pk_instrument &instrument = r.instrument;
+        const bool tof = instrument.axis == PK_AXIS_TOF;
+        reasons << "a phase may be missing: the difference curve holds peaks no phase explains at "
+                << (tof ? "TOF" : "2θ");
         for (std::size_t k = 0; k < peaks.size(); ++k) {
-            const double theta = peaks[k].x * phase::kDegreesToRadians / 2.0;
-            const double d = r.instrument.wavelength / (2.0 * std::sin(theta));
-            reasons << (k == 0 ? " " : ", ") << fixed(peaks[k].x, 3) << "° (d " << fixed(d, 4) << " Å)";
+            double d = 0.0;
+            if (tof) {
+                // TOF = difC d + difA d² + zero (µs), solved for d.
+                const double t = 1000.0 * peaks[k].x - instrument.zero;
+                const double a = instrument.dtt2, b = instrument.dtt1;
+                d = a == 0.0 ? t / b : 2.0 * t / (b + std::sqrt(b * b + 4.0 * a * t));
+            } else {
+                d = instrument.wavelength / (2.0 * std::sin(peaks[k].x * phase::kDegreesToRadians / 2.0));
+            }
+            reasons << (k == 0 ? " " : ", ") << (tof ? fixed(1000.0 * peaks[k].x, 0) + " µs" : fixed(peaks[k].x, 3) + "°")
+                    << " (d " << fixed(d, 4) << " Å)";
         }
         reasons << "\n";
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -681,6 +682,29 @@ TEST_F(Mixture, TimeOfFlightCalibrationAndCell) {
               PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(e.message).find("µs"), std::string::npos) << e.message;
     pk_measured_pattern_free(inMicroseconds);
+}
+
+// Corundum measured beside silicon on a TOF bank and left out of the model: the verdict names its strongest
+// lines by flight time and by d from the calibration (corundum 1 0 4: 1/d² = 4/(3a²) + 16/c² with a 4.7589,
+// c 12.9910 Å gives d 2.5510 Å).
+TEST_F(Mixture, TimeOfFlightVerdictNamesAMissingPhase) {
+    const pk_profile truth = tofProfile();
+    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale, &truth),
+                                       settingOf(corundum.get(), kCorundumScale, &truth)},
+                                      4.5, 21.5, 0.002, 19, {}, kBank);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &truth)},
+                                      PK_REFINE_RIETVELD, 3, kBank);
+    run(r.get(), "scale,background");
+    const std::string verdict = pk_refinement_verdict(r.get());
+    EXPECT_NE(verdict.find("a phase may be missing: the difference curve holds peaks no phase explains at TOF"),
+              std::string::npos)
+        << verdict;
+    const double d104 = 1.0 / std::sqrt(4.0 / (3.0 * 4.7589 * 4.7589) + 16.0 / (12.991 * 12.991));
+    const double tof104 = 7000.0 * d104 + 1.5 * d104 * d104 + 5.0;
+    char named[64];
+    std::snprintf(named, sizeof named, "(d %.3f", d104);
+    EXPECT_NE(verdict.find(named), std::string::npos) << verdict << " (looked for " << named << " near "
+                                                      << tof104 << " µs)";
 }
 
 // Symmetry leaves free what the tables say: the cell quantities of each crystal system and the coordinates of
