@@ -7,7 +7,8 @@
 // asymmetric, over a whole window of ±40 FWHM by 0.01° as a pattern meets
 // it, reported per point; and the layer's time-of-flight pseudo-Voigt
 // (tofPeakValue, its own exponential integral) on the near and far points of
-// the core's cases, and over the whole window a pattern gives it.
+// the core's cases, and it and the layer's time-of-flight Gaussian over the
+// whole window a pattern gives them.
 #include <benchmark/benchmark.h>
 
 #include <complex>
@@ -170,12 +171,13 @@ void BM_LayerTofPseudoVoigtFar(benchmark::State &s) { runTofLayer(s, makeTimeOfF
 BENCHMARK(BM_LayerTofPseudoVoigtNear);
 BENCHMARK(BM_LayerTofPseudoVoigtFar);
 
-// The same shape over the window the pattern model gives it (10σ + 25γ + 8/α + 9/β each side) by 1 µs.
-void BM_LayerTofPseudoVoigtWindow(benchmark::State &state) {
-    ShapeCase c = makeTimeOfFlightCase(4, 0.0, 1.0);
+// A time-of-flight shape over the window the pattern model gives it (10σ + 25γ + 8/α + 9/β each side) by 1 µs.
+void runTofLayerWindow(benchmark::State &state, int32_t type) {
+    ShapeCase c = makeTimeOfFlightCase(type, 0.0, 1.0);
     const powderkit::phase::TofPeak peak = powderkit::phase::makeTofPeak(*c.reflexion, *c.profile);
-    const double alpha = c.profile->alpha1, beta = c.profile->beta0;
-    const double half = 10.0 * 3.0 + 25.0 * 2.0 + 8.0 / alpha + 9.0 / beta;  // σ = 3, γ = 2 µs
+    const bool pseudoVoigt = type == 4;
+    const double alpha = peak.alpha, beta = c.profile->beta0;
+    const double half = 10.0 * 3.0 + (pseudoVoigt ? 25.0 * 2.0 : 0.0) + 8.0 / alpha + 9.0 / beta;  // σ = 3, γ = 2 µs
     std::vector<double> x, y;
     for (double offset = -half; offset <= half; offset += 1.0) x.push_back(1.0 + offset * 1e-3);
     y.assign(x.size(), 0.0);
@@ -191,6 +193,9 @@ void BM_LayerTofPseudoVoigtWindow(benchmark::State &state) {
     freeRefinementProfile(c.profile);
     c.reflexion->methods->freeReflexion(c.reflexion);
 }
+void BM_LayerTofPseudoVoigtWindow(benchmark::State &state) { runTofLayerWindow(state, 4); }
+void BM_LayerTofGaussianWindow(benchmark::State &state) { runTofLayerWindow(state, 3); }
 BENCHMARK(BM_LayerTofPseudoVoigtWindow);
+BENCHMARK(BM_LayerTofGaussianWindow);
 
 }  // namespace

@@ -17,6 +17,13 @@ find_package(pugixml CONFIG QUIET)
 if(NOT TARGET pugixml::pugixml)
   message(FATAL_ERROR "The measured-pattern reader needs pugixml: run scripts/setup.sh (Debian package libpugixml-dev)")
 endif()
+# The time-of-flight peaks take the scaled complementary error function
+# e^(y²) erfc(y) from libcerf, linked privately like pugixml.
+find_path(PK_CERF_INCLUDE_DIR cerf.h)
+find_library(PK_CERF_LIBRARY cerf)
+if(NOT PK_CERF_INCLUDE_DIR OR NOT PK_CERF_LIBRARY)
+  message(FATAL_ERROR "The time-of-flight peaks need libcerf: run scripts/setup.sh (Debian package libcerf-dev)")
+endif()
 
 set(PK_PHASE_FOLDERS ${PK_PHASE_LAYER_FOLDERS})
 set(PK_PHASE_SOURCES "")
@@ -83,6 +90,7 @@ if(NOT PK_JSON_INCLUDE_DIR)
 endif()
 target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_JSON_INCLUDE_DIR})
 target_link_libraries(powderkit_phase_objects PRIVATE pugixml::pugixml)
+target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_CERF_INCLUDE_DIR})
 
 pk_gather_exports(PK_PHASE_EXPORTED_NAMES ${PK_PHASE_EXPORT_LISTS})
 list(JOIN PK_PHASE_EXPORTED_NAMES ";\n    " PK_PHASE_SCRIPT_NAMES)
@@ -98,7 +106,7 @@ file(WRITE ${PK_PHASE_VERSION_SCRIPT}
 add_library(powderkit_phase_static STATIC $<TARGET_OBJECTS:powderkit_phase_objects>)
 target_include_directories(powderkit_phase_static PUBLIC
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads pugixml::pugixml)
+target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads pugixml::pugixml ${PK_CERF_LIBRARY})
 
 # The shared layer carries the one compiled element table text too (the
 # shared core keeps its copy hidden); the static layer takes the core's.
@@ -115,4 +123,4 @@ target_include_directories(powderkit_phase PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_link_options(powderkit_phase PRIVATE
   -Wl,--version-script=${PK_PHASE_VERSION_SCRIPT} -Wl,--no-undefined)
-target_link_libraries(powderkit_phase PUBLIC powderkit PRIVATE Threads::Threads pugixml::pugixml m)
+target_link_libraries(powderkit_phase PUBLIC powderkit PRIVATE Threads::Threads pugixml::pugixml ${PK_CERF_LIBRARY} m)

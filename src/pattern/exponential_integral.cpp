@@ -19,9 +19,12 @@
 //     grows towards the cut.
 // All complex arithmetic is written out, so that no library call checks for
 // infinities on every product.
+// Below, the lines of exponential_integral.hpp: the real axis' Taylor table,
+// made once per process, and the sine-series tails of one line.
 #include "boundary/constants.hpp"
 #include "pattern/exponential_integral.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -133,6 +136,93 @@ Complex expTimesE1(Complex z) {
     const double cosine = x / r;
     if (r * (1.0 + cosine) <= 4.6) return bySeries(x, y, static_cast<int>(2.5 * r + 20.0));
     return byContinuedFraction(x, y, static_cast<int>(fractionDepth(r) * fractionWidening(cosine)));
+}
+
+namespace {
+
+constexpr double kLineRatio = 0.15;       // the largest c/|x| the line's series takes
+constexpr double kShortLineRatio = 0.04;  // the largest c/|x| its short form takes
+
+// f's Taylor coefficients on the real axis, f⁽ᵏ⁾(x₀)/k!, at the middle x₀ of
+// each bin: a_k = (a_(k−1) + (−1/x₀)^k) / k (from f′ = f − 1/z), on the
+// negative axis in powers of |x| − |x₀|. a₀ = Re f(x₀): on the positive axis
+// from the continued fraction n = 200/x₀ + 100 levels deep (its error, about
+// e^(−4√(n x₀)), falls below the rounding; the series that expTimesE1 takes
+// below |z| = 2.2 loses a digit to cancellation there), on the negative axis
+// from expTimesE1, whose series have no cancellation there.
+std::array<double, 2 * detail::kAxisNegative> makeAxisTable() {
+    using namespace detail;
+    std::array<double, 2 * kAxisNegative> table{};
+    for (int side = 0; side < 2; ++side) {
+        for (int bin = 0; bin < kAxisBins; ++bin) {
+            const std::uint64_t bits = ((kAxisFirstBin + static_cast<std::uint64_t>(bin)) << 49) |
+                                       (std::uint64_t{1} << 48);
+            double middle;
+            std::memcpy(&middle, &bits, sizeof middle);
+            if (bin >= kAxisOctaveBins) middle = kAxisUnitBins + (bin - kAxisOctaveBins) + 0.5;
+            const double node = side == 0 ? middle : -middle;
+            double *row = table.data() + side * kAxisNegative + bin * kAxisRow;
+            row[kAxisTerms] = side == 0 ? 0.0 : kPi * std::exp(node);
+            double a = side == 0 ? byContinuedFraction(node, 0.0, static_cast<int>(200.0 / node) + 100).real()
+                                 : expTimesE1({node, 0.0}).real();
+            double power = 1.0;
+            row[0] = a;
+            for (int k = 1; k < kAxisTerms; ++k) {
+                power *= -1.0 / node;
+                a = (a + power) / k;
+                row[k] = side == 0 || k % 2 == 0 ? a : -a;
+            }
+        }
+    }
+    return table;
+}
+
+}  // namespace
+
+ExpE1Line makeExpE1Line(double imaginary) {
+    static const std::array<double, 2 * detail::kAxisNegative> table = makeAxisTable();
+    constexpr int kTerms = ExpE1Line::kTerms;
+    ExpE1Line line;
+    line.table = table.data();
+    line.sign = imaginary < 0.0 ? -1.0 : 1.0;
+    const double c = std::fabs(imaginary);
+    line.c = c;
+    line.sine = std::sin(c);
+    line.cosine = std::cos(c);
+    line.inner = std::isfinite(c) ? std::max(c / kLineRatio, 0.0625) : std::numeric_limits<double>::infinity();
+    line.shortFrom = c / kShortLineRatio;
+    // The odd terms (−1)^((k−1)/2) c^k / k! of sin c, their heads H_j (k ≤ j)
+    // and tails W_j = sin c − H_j (k > j). Up to c = 1 the tails are summed
+    // from their small end (the terms fall from the first, so no digit is
+    // lost); above, they are sin c less the head, whose terms stay below e^c.
+    constexpr int kLast = kTerms + 40;  // c^k / k! < 1e−48 beyond, for c ≤ 1
+    std::array<double, kLast + 1> terms{};
+    double term = 1.0;
+    for (int k = 1; k <= kLast; ++k) {
+        term *= c / k;
+        if (k % 2 == 1) terms[k] = (k / 2) % 2 == 0 ? term : -term;
+    }
+    std::array<double, kTerms> heads{}, tails{};
+    for (int j = 1; j < kTerms; ++j) heads[j] = heads[j - 1] + terms[j];
+    if (c <= 1.0) {
+        double sum = 0.0;
+        for (int k = kLast; k >= 1; --k) {
+            if (k < kTerms) tails[k] = sum;
+            sum += terms[k];
+        }
+        tails[0] = sum;
+    } else {
+        for (int j = 0; j < kTerms; ++j) tails[j] = line.sine - heads[j];
+    }
+    // d_j = (−1)^j j! W_j; far_j = (−1)^j j! sin c − d_j = (−1)^j j! H_j.
+    double factorial = 1.0;
+    for (int j = 0; j < kTerms; ++j) {
+        if (j > 0) factorial *= j;
+        const double signedFactorial = j % 2 == 0 ? factorial : -factorial;
+        line.d[j] = signedFactorial * tails[j];
+        line.far[j] = signedFactorial * heads[j];
+    }
+    return line;
 }
 
 }  // namespace powderkit::phase

@@ -20,14 +20,25 @@
 // α = α1/d (+ α0 for the Gaussian shape), β = β0 + β1/d⁴, γ = γ0 + γ1 d + γ2 d².
 // As the core does, e^u and e^v are held within ±1e99 and a term that is not
 // a number leaves the point at 0.
+// Per point, Φ is formed from the scaled complementary error function
+// erfcx(s) = e^(s²) erfc(s) (libcerf): u = y² − g and v = z² − g with
+// g = Δ²/(2σ²), so e^u erfc(y) = e^(−g) erfcx(y), one exponential for both
+// terms and no overflowing e^u beside an underflowing erfc(y) (where the
+// bound would bind, the core's form is kept). Λ takes Im e^z E1(z) along the
+// two lines Im p = αγ/2 and Im q = βγ/2, set up once per reflexion
+// (ExpE1Line). A test holds both shapes to this file's careful form (the
+// core's Gaussian terms, expTimesE1) within 1e−12 of the peak.
 #include "boundary/constants.hpp"
 #include "pattern/tof_peaks.hpp"
 
 #include <cmath>
 #include <complex>
 
+#include <cerf.h>
+
 #include "pattern/exponential_integral.hpp"
 #include "pattern/peak_shapes.hpp"
+#include "reflexions/vector_math.hpp"
 
 namespace powderkit::phase {
 
@@ -35,6 +46,9 @@ namespace {
 
 constexpr double kGaussianFwhmPerSigma = 2.354820045;
 constexpr double kExponentialBound = 1e99;
+// Below ln 1e99 ≈ 227.96 the bound never binds.
+constexpr double kExponentBoundLogarithm = 227.0;
+constexpr double kGaussianReach = 40.0;  // Δ²/(2σ²) beyond which e^(−Δ²/(2σ²)) erfcx is dropped
 
 double boundedExponential(double w) {
     const double value = std::exp(w);
@@ -60,37 +74,65 @@ TofPeak makeTofPeak(const Reflexion &reflexion, const RefinementProfile &profile
     peak.normalization = std::fabs(sum) < kZeroTolerance ? 0.0 : peak.alpha * peak.beta / sum;
     if (peak.normalization < kZeroTolerance) return peak;
     peak.divisor = std::sqrt(2.0 * peak.variance);
+    peak.inverseDivisor = 1.0 / peak.divisor;
     if (pseudoVoigt) {
         const double gamma = profile.gamma0 + profile.gamma1 * d + profile.gamma2 * (d * d);
         const double h = thompsonCoxHastingsFwhm(std::sqrt(peak.variance) * kGaussianFwhmPerSigma, gamma);
         peak.eta = thompsonCoxHastingsEta(gamma / h);
-        peak.alphaGamma = peak.alpha * gamma / 2.0;
-        peak.betaGamma = peak.beta * gamma / 2.0;
+        peak.rise = makeExpE1Line(peak.alpha * gamma / 2.0);
+        peak.decay = makeExpE1Line(peak.beta * gamma / 2.0);
     }
     peak.present = true;
     return peak;
 }
 
-double tofPeakValue(const TofPeak &peak, double x) {
-    if (!peak.present) return 0.0;
+namespace {
+
+// e^u erfc(y) + e^v erfc(z) as the core forms it, e^u and e^v held at 1e99.
+double gaussianTerms(const TofPeak &peak, double delta, double u, double v) {
+    const double y = (peak.alpha * peak.variance + delta) / peak.divisor;
+    const double z = (peak.beta * peak.variance - delta) / peak.divisor;
+    return boundedExponential(u) * std::erfc(y) + boundedExponential(v) * std::erfc(z);
+}
+
+[[gnu::always_inline]] inline double valueAt(const TofPeak &peak, double x) {
     const double delta = (x - peak.centre) * 1000.0;
     const double alpha = peak.alpha, beta = peak.beta, variance = peak.variance;
     const double u = (alpha / 2.0) * (2.0 * delta + alpha * variance);
     const double v = (beta / 2.0) * (beta * variance - 2.0 * delta);
-    const double y = (alpha * variance + delta) / peak.divisor;
-    const double z = (beta * variance - delta) / peak.divisor;
-    const double gaussian = boundedExponential(u) * std::erfc(y) + boundedExponential(v) * std::erfc(z);
+    double gaussian;
+    if (u > kExponentBoundLogarithm || v > kExponentBoundLogarithm) {
+        gaussian = gaussianTerms(peak, delta, u, v);
+    } else {
+        // u = y² − g and v = z² − g, g = Δ²/(2σ²): e^u erfc(y) = e^(−g) erfcx(y), and
+        // below y = 0, where erfc(y) = 2 − erfc(−y) and u < 0, 2 e^u − e^(−g) erfcx(−y);
+        // y < 0 and z < 0 exclude each other. Beyond g = 40 the erfcx terms, each
+        // at most 1, add less than 2e^(−40) ≈ 8.5e−18 (times N) and are left out.
+        const double ratio = delta * peak.inverseDivisor;
+        const double g = ratio * ratio;
+        const double y = (alpha * variance + delta) * peak.inverseDivisor;
+        const double z = (beta * variance - delta) * peak.inverseDivisor;
+        gaussian = y < 0.0 ? 2.0 * expNonPositive(u) : z < 0.0 ? 2.0 * expNonPositive(v) : 0.0;
+        if (g <= kGaussianReach) {
+            const double ey = erfcx(std::fabs(y)), ez = erfcx(std::fabs(z));
+            gaussian += expNonPositive(-g) * ((y < 0.0 ? -ey : ey) + (z < 0.0 ? -ez : ez));
+        }
+    }
     if (peak.type != PK_PROFILE_TOF_EXP_PSEUDO_VOIGT) return peak.normalization * gaussian;
-    const std::complex<double> fp = expTimesE1({alpha * delta, peak.alphaGamma});
-    const std::complex<double> fq = expTimesE1({-beta * delta, peak.betaGamma});
-    if (std::isnan(fp.imag()) || std::isnan(fq.imag())) return 0.0;
+    const double fp = imagExpTimesE1(peak.rise, alpha * delta);
+    const double fq = imagExpTimesE1(peak.decay, -beta * delta);
+    if (std::isnan(fp) || std::isnan(fq)) return 0.0;
     const double n = peak.normalization, eta = peak.eta;
-    return (1.0 - eta) * n * gaussian - (2.0 * n * eta / kPi) * (fp.imag() + fq.imag());
+    return (1.0 - eta) * n * gaussian - (2.0 * n * eta / kPi) * (fp + fq);
 }
+
+}  // namespace
+
+double tofPeakValue(const TofPeak &peak, double x) { return peak.present ? valueAt(peak, x) : 0.0; }
 
 void addTofWindow(const TofPeak &peak, const double *x, int32_t first, int32_t last, double factor, double *y) {
     if (!peak.present) return;
-    for (int32_t i = first; i <= last; ++i) y[i] += factor * tofPeakValue(peak, x[i]);
+    for (int32_t i = first; i <= last; ++i) y[i] += factor * valueAt(peak, x[i]);
 }
 
 }  // namespace powderkit::phase

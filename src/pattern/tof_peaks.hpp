@@ -5,14 +5,16 @@
 // term; the pseudo-Voigt's Lorentzian part is the true convolution of the
 // back-to-back exponentials with the Lorentzian, which the core's formula is
 // not (the sign of its rise-side term; see tof_peaks.cpp). The exponential
-// integral is the layer's own (exponential_integral.hpp). A test holds the
-// values to a numerical convolution, and to the core's shapes where the two
-// agree (γ = 0).
+// integral is the layer's own (exponential_integral.hpp), along the two
+// lines of the plane a reflexion's peak runs on. Tests hold the values to a
+// numerical convolution, to the core's shapes where the two agree (γ = 0),
+// and to the careful evaluation by the core's Gaussian terms and expTimesE1.
 #ifndef POWDERKIT_PHASE_TOF_PEAKS_HPP
 #define POWDERKIT_PHASE_TOF_PEAKS_HPP
 
 #include <cstdint>
 
+#include "pattern/exponential_integral.hpp"
 #include "powderkit.h"
 
 namespace powderkit::phase {
@@ -27,9 +29,10 @@ struct TofPeak {
     double beta = 0.0;         // decay rate β, 1/µs
     double normalization = 0.0;  // N = α β / (2 (α + β))
     double divisor = 0.0;      // √(2σ²)
+    double inverseDivisor = 0.0;  // 1/√(2σ²)
     double eta = 0.0;          // Lorentzian fraction (pseudo-Voigt)
-    double alphaGamma = 0.0;   // α γ / 2
-    double betaGamma = 0.0;    // β γ / 2
+    ExpE1Line rise;            // the line Im p = α γ / 2
+    ExpE1Line decay;           // the line Im q = β γ / 2
 };
 
 // The peak of `reflexion` (its peakPosition and d set) for a time-of-flight profile record.

@@ -110,7 +110,7 @@ TEST(FastPaths, VectorLanesGiveTheScalarBits) {
 
 // e^z E1(z) within 1e−13 of |f| at every point of tests/data/e1_plane.tsv (mpmath, 40 digits: the upper half
 // plane from |z| = 1e−3 to 400, the negative real axis with Im E1 = −π, and the lines the time-of-flight shapes
-// run along), and its mirror image below the axis.
+// run along), and its mirror image below the axis; and so is Im f from each point's line (ExpE1Line).
 TEST(FastPaths, ExponentialIntegralAgainstTheTable) {
     std::ifstream table(std::string(PK_TEST_DATA_DIR) + "/e1_plane.tsv");
     ASSERT_TRUE(table.good());
@@ -125,9 +125,11 @@ TEST(FastPaths, ExponentialIntegralAgainstTheTable) {
         const long double size = std::hypot(re, im);
         const std::complex<double> f = expTimesE1({x, y});
         ASSERT_LE(std::hypot(f.real() - re, f.imag() - im) / size, 1e-13L) << x << " " << y;
+        ASSERT_LE(std::fabs(imagExpTimesE1(makeExpE1Line(y), x) - im) / size, 1e-13L) << "line " << x << " " << y;
         if (y > 0.0) {
             const std::complex<double> g = expTimesE1({x, -y});
             ASSERT_LE(std::hypot(g.real() - re, g.imag() + im) / size, 1e-13L) << x << " " << -y;
+            ASSERT_LE(std::fabs(imagExpTimesE1(makeExpE1Line(-y), x) + im) / size, 1e-13L) << "line " << x << " " << -y;
         }
         ++rows;
     }
@@ -264,6 +266,50 @@ TEST(FastPaths, TimeOfFlightPseudoVoigtIsTheConvolution) {
                 return tofPeakValue(peak, r.peakPosition + 1e-3 * w * std::tan(theta)) * w / (cosine * cosine);
             };
             EXPECT_NEAR(simpson(f, -edge, edge, 1 << 16) + 2e-6 * t.eta / kPi, 1.0, 1e-12);
+        }
+        freeRefinementProfile(profile);
+    }
+}
+
+// The layer's time-of-flight pseudo-Voigt against its careful evaluation: the core's Gaussian terms (bounded e^u
+// times erfc(y), e^v times erfc(z)) and expTimesE1 at p = αΔ + iαγ/2 and q = −βΔ + iβγ/2, over 1.5 times the window
+// a pattern gives the peak by about 4000 steps. The cases take the fast path through each region it tells apart:
+// near the peak and in both exponential tails, Re p and Re q about the lines' inner limits and across the real
+// axis' bins, |Re p| beyond 64, the negative axis close to the cut (γ tiny), αγ/2 above 1, and a Gaussian so broad
+// that the core's bound on e^u binds. Within 1e−12 of the peak's maximum.
+TEST(FastPaths, TimeOfFlightPeaksAreTheCarefulEvaluation) {
+    struct Case { double sigma1, gamma1, alpha1, d; };
+    for (const Case c : {Case{40.0, 2.0, 0.1, 0.5}, Case{40.0, 2.0, 0.1, 1.5}, Case{4.0, 30.0, 0.1, 1.0},
+                         Case{4.0, 0.002, 0.3, 1.0}, Case{20000.0, 2.0, 0.3, 1.0}}) {
+        RefinementProfile *profile = makeRefinementProfile(PK_EXPERIMENT_TIME_OF_FLIGHT, PK_RADIATION_NEUTRON,
+                                                           PK_PROFILE_TOF_EXP_PSEUDO_VOIGT, 0.0, 1.0, 20.0);
+        profile->sigma0 = 1.0;
+        profile->sigma1 = c.sigma1;
+        profile->gamma1 = c.gamma1;
+        profile->alpha1 = c.alpha1;
+        profile->beta0 = 0.03;
+        profile->beta1 = 0.005;
+        Reflexion r{};
+        r.dSpacing = c.d;
+        r.peakPosition = 5.0 * c.d;  // ms
+        const TofPeak peak = makeTofPeak(r, *profile);
+        std::vector<double> x, careful;
+        TofPseudoVoigtTerms v{};
+        ASSERT_TRUE(tofExpPseudoVoigtTerms(r.peakPosition, &r, profile, &v));
+        const double half = 1.5 * (10.0 * std::sqrt(v.variance) + 25.0 * v.gamma + 8.0 / v.alpha + 9.0 / v.beta);
+        for (double delta = -half; delta <= half; delta += half / 2000.0) {
+            x.push_back(r.peakPosition + 1e-3 * delta);
+            powderkit::TofProfileTerms t{};
+            ASSERT_TRUE(powderkit::tofExpGaussianTerms(x.back(), &r, profile, &t));
+            const double gaussian = t.expU * t.erfcY + t.expV * t.erfcZ;
+            const double fp = expTimesE1({t.alpha * t.offset, 0.5 * t.alpha * v.gamma}).imag();
+            const double fq = expTimesE1({-t.beta * t.offset, 0.5 * t.beta * v.gamma}).imag();
+            const double n = t.normalization;
+            careful.push_back((1.0 - v.eta) * n * gaussian - (2.0 * n * v.eta / kPi) * (fp + fq));
+        }
+        const double top = *std::max_element(careful.begin(), careful.end());
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            ASSERT_NEAR(tofPeakValue(peak, x[i]), careful[i], 1e-12 * top) << c.gamma1 << " " << c.d << " at " << x[i];
         }
         freeRefinementProfile(profile);
     }
