@@ -177,7 +177,43 @@ std::array<double, 2 * detail::kAxisNegative> makeAxisTable() {
     return table;
 }
 
+// The power series' part E1 + γ + ln z = Σ_{k=1}^{24} (−1)^(k+1) z^k / (k k!),
+// its terms below 2.03^25 / (25 · 25!) ≈ 1e−19 beyond for |z| < 2.03.
+constexpr int kNearTerms = 25;
+constexpr std::array<double, kNearTerms> kEntirePart = [] {
+    std::array<double, kNearTerms> a{};
+    double factorial = 1.0;
+    for (int k = 1; k < kNearTerms; ++k) {
+        factorial *= k;
+        a[k] = (k % 2 == 1 ? 1.0 : -1.0) / (k * factorial);
+    }
+    return a;
+}();
+constexpr double kNearLimit = 0.3;  // the largest c whose inner limit (c/0.15) keeps |z| < 2.03
+
 }  // namespace
+
+// Im f(x + ic) = e^x (sin c Re E1 + cos c Im E1), E1 = −γ − ln|z| − i arg z + Σ a_k z^k.
+double imagExpTimesE1Near(const ExpE1Line &line, double x) {
+    if (!line.nearSeries || !(std::fabs(x) < line.inner)) return expTimesE1({x, line.sign * line.c}).imag();
+    // Σ a_k z^k as even(z²) + z odd(z²), z² = p + iq.
+    const double c = line.c, p = x * x - c * c, q = 2.0 * x * c;
+    double evenR = kEntirePart[kNearTerms - 1], evenI = 0.0, oddR = kEntirePart[kNearTerms - 2], oddI = 0.0;
+    for (int k = kNearTerms - 3; k >= 0; k -= 2) {
+        const double r = evenR * p - evenI * q + kEntirePart[k];
+        evenI = evenR * q + evenI * p;
+        evenR = r;
+        if (k >= 2) {
+            const double s = oddR * p - oddI * q + kEntirePart[k - 1];
+            oddI = oddR * q + oddI * p;
+            oddR = s;
+        }
+    }
+    const double sumR = evenR + (x * oddR - c * oddI), sumI = evenI + (x * oddI + c * oddR);
+    const double real = -kEulerGamma - 0.5 * std::log(x * x + c * c) + sumR;
+    const double imaginary = sumI - std::atan2(c, x);
+    return line.sign * std::exp(x) * (line.sine * real + line.cosine * imaginary);
+}
 
 ExpE1Line makeExpE1Line(double imaginary) {
     static const std::array<double, 2 * detail::kAxisNegative> table = makeAxisTable();
@@ -191,6 +227,7 @@ ExpE1Line makeExpE1Line(double imaginary) {
     line.cosine = std::cos(c);
     line.inner = std::isfinite(c) ? std::max(c / kLineRatio, 0.0625) : std::numeric_limits<double>::infinity();
     line.shortFrom = c / kShortLineRatio;
+    line.nearSeries = c > 0.0 && c <= kNearLimit;
     // The odd terms (−1)^((k−1)/2) c^k / k! of sin c, their heads H_j (k ≤ j)
     // and tails W_j = sin c − H_j (k > j). Up to c = 1 the tails are summed
     // from their small end (the terms fall from the first, so no digit is
