@@ -112,7 +112,7 @@ double gaussianTerms(const TofPeak &peak, double delta, double u, double v) {
         const double g = ratio * ratio;
         const double y = (alpha * variance + delta) * peak.inverseDivisor;
         const double z = (beta * variance - delta) * peak.inverseDivisor;
-        gaussian = y < 0.0 ? 2.0 * expNonPositive(u) : z < 0.0 ? 2.0 * expNonPositive(v) : 0.0;
+        gaussian = y < 0.0 || z < 0.0 ? 2.0 * std::exp(y < 0.0 ? u : v) : 0.0;
         if (g <= kGaussianReach) {
             const double ey = erfcx(std::fabs(y)), ez = erfcx(std::fabs(z));
             gaussian += expNonPositive(-g) * ((y < 0.0 ? -ey : ey) + (z < 0.0 ? -ez : ez));
