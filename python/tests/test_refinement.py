@@ -1,4 +1,7 @@
 """Refinements, peak lists and series of synthetic patterns: known truth plus seeded Poisson noise."""
+import base64
+import html
+import json
 import pickle
 from concurrent.futures import ThreadPoolExecutor
 
@@ -173,6 +176,11 @@ def test_report_page_of_the_latest_run_only(phases, two_phase, tmp_path):
     page = (tmp_path / "first.html").read_text(encoding="utf-8")
     assert "<title>two phases</title>" in page and '"corundum.a"' in page and "uPlot" in page
     assert first._repr_html_().startswith("<iframe srcdoc=")
+    # the compact page's observed counts (little-endian float32 in base64) keep the tallest of the pattern
+    compact = html.unescape(first._repr_html_().split('srcdoc="')[1].split('" style=')[0])
+    curves = json.loads(compact.split('type="application/json">')[1].split("</script>")[0])["patterns"][0]["curves"]
+    observed = np.frombuffer(base64.b64decode(curves["observed"]), "<f4")
+    assert len(observed) == curves["count"] <= 2000 and observed.max() == np.float32(np.max(first.observed))
     fit.run()
     with pytest.raises(pk.Error, match="has run again since this result"):
         first.save_report(tmp_path / "stale.html")

@@ -2,19 +2,27 @@
 // page/report.html with the plotting library, the page's styles and script
 // and the refinement's data (JSON) put in place of its @…@ marks. Nothing is
 // fetched when the page opens.
-//  - The curves are written as single-precision numbers (seven digits are
-//    more than a plot can show), the difference left to the page, so that
-//    the page of a million points stays near 45 MB; every other number in
-//    double precision.
+//  - The curves are written as binary arrays in base64 (little-endian; the
+//    counts in single precision, seven digits being more than a plot can
+//    show, an unevenly spaced x in double), the difference left to the page,
+//    so that the page of a million points is read and decoded quickly;
+//    every other number (the tables, ticks, excluded regions) in double
+//    precision in JSON.
 //  - "</" inside the JSON is written "<\/" so that no text of the data (a
 //    phase's name) can close its script element.
 //  - Positions are shown as their users read them: 2θ in degrees, and time
 //    of flight in µs (the refinement's axis is in ms).
 //  - A joint refinement shows each measured pattern on its own axis, with
-//    its curves, ticks, unexplained peaks and statistics; one pattern is
-//    shown the same way, named by the title.
+//    its curves, ticks, unexplained peaks, excluded regions and statistics;
+//    one pattern is shown the same way, named by the title.
+//  - The excluded regions are the runs of points the fit leaves out (weight
+//    0, which only an exclusion gives), from the first such point to the
+//    last, so that the page shows what the fit did.
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -31,7 +39,6 @@ extern const char kPageHtml[], kPageCss[], kPageJs[], kPlotJs[], kPlotCss[];
 namespace {
 
 using Json = nlohmann::json;
-using FloatJson = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
 
 // A compact page draws at most this many points per curve (the minimum and maximum of each of half as many columns).
 constexpr std::size_t kCompactPoints = 2000;
@@ -84,20 +91,62 @@ bool evenlySpaced(const std::vector<double> &x, const std::vector<std::size_t> &
 // The shown x of a refinement's axis: 2θ as it is, time of flight ms as µs.
 double shownPerAxisUnit(const pk_refinement &r) { return r.instrument.axis == PK_AXIS_TOF ? 1000.0 : 1.0; }
 
-// The curves, in single precision, as JSON text (x only when not evenly spaced).
-std::string curvesJson(const pk_refinement &r, const std::vector<std::size_t> &kept) {
+// `bytes` as base64 text (RFC 4648, padded, no line breaks).
+std::string base64(const std::vector<unsigned char> &bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t left = bytes.size() - i;
+        const std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16 |
+                                    (left > 1 ? static_cast<std::uint32_t>(bytes[i + 1]) << 8 : 0u) |
+                                    (left > 2 ? static_cast<std::uint32_t>(bytes[i + 2]) : 0u);
+        text += digits[group >> 18 & 63];
+        text += digits[group >> 12 & 63];
+        text += left > 1 ? digits[group >> 6 & 63] : '=';
+        text += left > 2 ? digits[group & 63] : '=';
+    }
+    return text;
+}
+
+// The kept values of one curve as a little-endian array of `Real` (float or double), in base64.
+template <typename Real, typename Value>
+std::string encodedCurve(const std::vector<std::size_t> &kept, const Value &value) {
+    using Bits = std::conditional_t<sizeof(Real) == 4, std::uint32_t, std::uint64_t>;
+    std::vector<unsigned char> bytes;
+    bytes.reserve(kept.size() * sizeof(Real));
+    for (std::size_t i : kept) {
+        const Real v = static_cast<Real>(value(i));
+        Bits bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        for (std::size_t b = 0; b < sizeof bits; ++b) bytes.push_back(static_cast<unsigned char>(bits >> (8 * b)));
+    }
+    return base64(bytes);
+}
+
+// The curves as base64 arrays: the counts in single precision, x (only when not evenly spaced) in double.
+Json curvesJson(const pk_refinement &r, const std::vector<std::size_t> &kept) {
     const double shown = shownPerAxisUnit(r);
-    FloatJson curves;
-    const auto add = [&](const char *name, const auto &value) {
-        FloatJson column = FloatJson::array();
-        for (std::size_t i : kept) column.push_back(static_cast<float>(value(i)));
-        curves[name] = std::move(column);
-    };
-    if (!evenlySpaced(r.x, kept)) add("x", [&](std::size_t i) { return r.x[i] * shown; });
-    add("observed", [&](std::size_t i) { return r.y[i]; });
-    add("calculated", [&](std::size_t i) { return r.calculated[i]; });
-    add("background", [&](std::size_t i) { return r.backgroundCurve[i]; });
-    return curves.dump();
+    Json curves = {{"count", kept.size()}};
+    if (!evenlySpaced(r.x, kept)) curves["x"] = encodedCurve<double>(kept, [&](std::size_t i) { return r.x[i] * shown; });
+    curves["observed"] = encodedCurve<float>(kept, [&](std::size_t i) { return r.y[i]; });
+    curves["calculated"] = encodedCurve<float>(kept, [&](std::size_t i) { return r.calculated[i]; });
+    curves["background"] = encodedCurve<float>(kept, [&](std::size_t i) { return r.backgroundCurve[i]; });
+    return curves;
+}
+
+// The runs of points the fit leaves out: [from, to, points] each.
+Json excludedJson(const pk_refinement &r) {
+    const double shown = shownPerAxisUnit(r);
+    Json regions = Json::array();
+    for (std::size_t i = 0; i < r.x.size(); ++i) {
+        if (r.weight[i] != 0.0) continue;
+        std::size_t last = i;
+        while (last + 1 < r.x.size() && r.weight[last + 1] == 0.0) ++last;
+        regions.push_back({r.x[i] * shown, r.x[last] * shown, last - i + 1});
+        i = last;
+    }
+    return regions;
 }
 
 // One row of reflexion ticks per phase: h k l, d, position and integrated intensity of each reflexion in the range.
@@ -131,9 +180,8 @@ Json statisticsJson(const pk_refinement_summary &s) {
 
 const char *axisLabel(const pk_refinement &r) { return r.instrument.axis == PK_AXIS_TOF ? "TOF (µs)" : "2θ (°)"; }
 
-// One measured pattern (`r`, or a member of a joint refinement) as the page draws it; its curves, which are
-// written in single precision, go into `curves` and their place is held by the mark "@CURVES<n>@".
-Json patternJson(const pk_refinement &r, const std::string &name, bool compact, std::vector<std::string> &curves) {
+// One measured pattern (`r`, or a member of a joint refinement) as the page draws it.
+Json patternJson(const pk_refinement &r, const std::string &name, bool compact) {
     const double shown = shownPerAxisUnit(r);
     Json unexplained = Json::array();
     for (const refinement::ResidualPeak &peak : refinement::unexplainedPeaks(r)) unexplained.push_back(peak.x * shown);
@@ -144,13 +192,13 @@ Json patternJson(const pk_refinement &r, const std::string &name, bool compact, 
                 {"step", (r.x[kept.back()] - r.x[kept.front()]) * shown / static_cast<double>(kept.size() - 1)},
                 {"count", kept.size()}};
     }
-    curves.push_back(curvesJson(r, kept));
     return {{"name", name},
             {"axis", axisLabel(r)},
             {"even_x", axis},
-            {"curves", "@CURVES" + std::to_string(curves.size() - 1) + "@"},
+            {"curves", curvesJson(r, kept)},
             {"ticks", ticksJson(r)},
             {"unexplained", unexplained},
+            {"excluded", excludedJson(r)},
             {"statistics", statisticsJson(r.summary)}};
 }
 
@@ -166,14 +214,13 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     data["stop_reason"] = r.stopReason;
     data["verdict"] = {{"doubtful", s.doubtful != 0}, {"reasons", lines(r.verdict)}};
     data["notes"] = lines(r.notes);
-    std::vector<std::string> curves;
     Json patterns = Json::array();
     if (refinement::isJoint(r)) {
         for (std::size_t h = 0; h < r.members.size(); ++h) {
-            patterns.push_back(patternJson(r.members[h], r.histograms[h].name, compact, curves));
+            patterns.push_back(patternJson(r.members[h], r.histograms[h].name, compact));
         }
     } else {
-        patterns.push_back(patternJson(r, title, compact, curves));
+        patterns.push_back(patternJson(r, title, compact));
     }
     data["patterns"] = patterns;
     Json parameters = Json::array();
@@ -201,10 +248,6 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     }
     data["phases"] = phases;
     std::string text = data.dump();
-    for (std::size_t n = 0; n < curves.size(); ++n) {
-        const std::string mark = "\"@CURVES" + std::to_string(n) + "@\"";
-        text.replace(text.find(mark), mark.size(), curves[n]);
-    }
     for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3)) text.insert(at + 1, "\\");
     return text;
 }

@@ -3,9 +3,11 @@
 // playwright-core. The page must raise no console error, draw a plot per
 // measured pattern on its own axis (non-blank pixels), list one row per parameter of refinement.json with its
 // value, zoom when dragged across, and name a reflexion's h k l when its tick
-// is hovered. Screenshots at two zoom levels are kept beside the report.
+// is hovered. The curves it decodes must hold the values of fit.xy (or
+// fit_NAME.xy per pattern), and each region excluded in setup.json must be
+// listed and shaded. Screenshots at two zoom levels are kept beside the report.
 //
-//   node browser_test.mjs FOLDER   (FOLDER holds report.html and refinement.json)
+//   node browser_test.mjs FOLDER   (FOLDER holds report.html, refinement.json, setup.json and the fit's .xy files)
 import { readFileSync } from "node:fs";
 import { createRequire } from "node:module";
 import { dirname, join, resolve } from "node:path";
@@ -17,6 +19,7 @@ const { chromium } = createRequire(join(resolve(web), "package.json"))("playwrig
 
 const folder = resolve(process.argv[2]);
 const expected = JSON.parse(readFileSync(join(folder, "refinement.json"), "utf8"));
+const setup = JSON.parse(readFileSync(join(folder, "setup.json"), "utf8"));
 const failures = [];
 const check = (ok, what) => { if (!ok) failures.push(what); };
 
@@ -52,12 +55,53 @@ try {
   });
   check(drawn > 2000, "the plot's canvas is nearly blank (" + drawn + " pixels drawn)");
 
+  // Each pattern's decoded curves hold the columns of its .xy file (x, observed, calculated, difference,
+  // background; written to 10 digits, the page's counts are single precision) at five points.
+  const decoded = await page.evaluate(() => window.pkReport.data.patterns.map(p => {
+    const at = [0, 1, 2, 3, 4].map(k => Math.floor(k * (p.x.length - 1) / 4));
+    return { name: p.name, count: p.x.length, at, rows: at.map(i => [p.x[i], p.observed[i], p.calculated[i], p.difference[i],
+                                                                      p.background[i]]) };
+  }));
+  for (const p of decoded) {
+    const file = decoded.length > 1 ? `fit_${p.name}.xy` : "fit.xy";
+    const table = readFileSync(join(folder, file), "utf8").split("\n").filter(l => l && !l.startsWith("#"))
+      .map(l => l.trim().split(/\s+/).map(Number));
+    check(table.length === p.count, `${file}: ${table.length} rows, the page ${p.count} points`);
+    p.at.forEach((i, k) => p.rows[k].forEach((v, c) => {
+      const want = table[i]?.[c], scale = Math.max(Math.abs(want), c === 3 ? Math.abs(table[i][1]) : 0, 1e-3);
+      check(Math.abs(v - want) <= (c === 0 ? 1e-8 : 1e-6) * scale, `${file} row ${i} column ${c}: ${want}, the page ${v}`);
+    }));
+  }
+
+  // Each region setup.json excludes is listed, and shaded behind the curves (a grey pixel at its middle, near the
+  // top of the main plot, where no curve passes).
+  const given = setup.patterns ? setup.patterns.map(p => p.excluded) : [setup.excluded];
+  const shown = await page.evaluate(() => window.pkReport.data.patterns.map(p => p.excluded));
+  const listed = await page.$$eval("#excluded li", lis => lis.length);
+  check(listed === given.flat().length, `${listed} excluded regions listed for ${given.flat().length} given`);
+  for (let i = 0; i < given.length; ++i) {
+    check(shown[i].length === given[i].length, `pattern ${i}: regions ${JSON.stringify(shown[i])} for ${JSON.stringify(given[i])}`);
+    for (const [k, [from, to]] of given[i].entries()) {
+      const [a, b] = shown[i][k] || [NaN, NaN];
+      check(a >= from && b <= to && b - a > 0.9 * (to - from), `pattern ${i}: region ${a} … ${b} for ${from} … ${to}`);
+      const pixel = await page.evaluate(([i, middle]) => {
+        const over = document.querySelectorAll(".uplot .u-over")[2 * i], canvas = document.querySelectorAll(".uplot canvas")[2 * i];
+        const [min, max] = window.pkReport.xRange(i), box = over.getBoundingClientRect(), at = canvas.getBoundingClientRect();
+        const x = box.left + (middle - min) / (max - min) * box.width - at.left, y = box.top + 4 - at.top;
+        const r = devicePixelRatio;
+        return Array.from(canvas.getContext("2d").getImageData(Math.round(x * r), Math.round(y * r), 1, 1).data);
+      }, [i, (from + to) / 2]);
+      const grey = pixel[3] === 255 && pixel[0] === pixel[1] && pixel[1] === pixel[2] && pixel[0] >= 200 && pixel[0] <= 230;
+      check(grey, `pattern ${i}: the middle of ${from} … ${to} is not shaded (${pixel})`);
+    }
+  }
+
   // One row per parameter, each with the value refinement.json gives.
   const rows = await page.$$eval("#parameters tr[data-name]", trs => trs.map(tr => [tr.dataset.name, tr.children[1].textContent]));
   check(rows.length === expected.parameters.length, `${rows.length} parameter rows for ${expected.parameters.length} parameters`);
-  const shown = new Map(rows);
+  const values = new Map(rows);
   for (const p of expected.parameters) {
-    const text = shown.get(p.name);
+    const text = values.get(p.name);
     const value = text === undefined ? NaN : Number(text);
     const close = p.value === null ? text === "—" : Math.abs(value - p.value) <= 1e-6 * Math.max(1, Math.abs(p.value));
     check(close, `parameter ${p.name}: the page shows ${text}, refinement.json ${p.value}`);

@@ -8,16 +8,36 @@
 "use strict";
 (function () {
   const report = JSON.parse(document.getElementById("report-data").textContent);
+  // A curve as the page holds it: base64 of a little-endian array of Float32 (counts) or Float64 (x) values.
+  const littleEndian = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
+  function decoded(text, Type, count) {
+    let bytes;
+    if (Uint8Array.fromBase64) bytes = Uint8Array.fromBase64(text);
+    else {
+      const binary = atob(text);
+      bytes = new Uint8Array(binary.length);
+      for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+    }
+    if (littleEndian) return new Type(bytes.buffer, bytes.byteOffset, count);
+    const view = new DataView(bytes.buffer, bytes.byteOffset), values = new Type(count), size = Type.BYTES_PER_ELEMENT;
+    for (let i = 0; i < count; ++i) values[i] = size === 4 ? view.getFloat32(4 * i, true) : view.getFloat64(8 * i, true);
+    return values;
+  }
   // x, observed, calculated, background; the difference observed − calculated.
   for (const p of report.patterns) {
-    Object.assign(p, p.curves);
+    const c = p.curves, n = c.count;
+    for (const name of ["observed", "calculated", "background"]) p[name] = decoded(c[name], Float32Array, n);
     p.axis = p.axis || report.axis;
-    if (p.even_x) p.x = Float64Array.from({ length: p.even_x.count }, (_, i) => p.even_x.first + i * p.even_x.step);
-    p.difference = new Float64Array(p.x.length);
-    for (let i = 0; i < p.x.length; ++i) p.difference[i] = p.observed[i] - p.calculated[i];
+    if (p.even_x) {
+      p.x = new Float64Array(n);
+      for (let i = 0; i < n; ++i) p.x[i] = p.even_x.first + i * p.even_x.step;
+    } else p.x = decoded(c.x, Float64Array, n);
+    p.difference = new Float64Array(n);
+    for (let i = 0; i < n; ++i) p.difference[i] = p.observed[i] - p.calculated[i];
   }
   const colours = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#8c564b", "#e377c2", "#17becf", "#bcbd22"];
   const tickRow = 12;  // px per phase's tick row
+  const excludedShade = "rgb(224, 224, 224)";
   const state = { mode: "linear", panels: [] };
 
   // ---- numbers -------------------------------------------------------------
@@ -36,6 +56,8 @@
     const scaled = Math.round(esd * Math.pow(10, digits));
     return v.toFixed(digits) + "(" + scaled + ")";
   }
+  // A curve's value in the legend: no more digits than the page holds.
+  function shownValue(u, v) { return general(v); }
   function lowerBound(a, v) { let lo = 0, hi = a.length; while (lo < hi) { const m = (lo + hi) >> 1; if (a[m] < v) lo = m + 1; else hi = m; } return lo; }
 
   // ---- y transforms ----------------------------------------------------------
@@ -102,14 +124,15 @@
       width: width, height: 380 + rows * tickRow, cursor: cursor, legend: { show: true },
       scales: { x: { time: false, range: (u, min, max) => [min, max] }, y: { range: () => panel.yRange } },
       series: [
-        { label: p.axis },
-        { label: "observed", stroke: "#000", width: 0, points: { show: true, size: 3, stroke: "#000", fill: "#000" } },
-        { label: "calculated", stroke: "#d62728", width: 1.25 },
-        { label: "background", stroke: "#2ca02c", width: 1 },
+        { label: p.axis, value: shownValue },
+        { label: "observed", stroke: "#000", width: 0, points: { show: true, size: 3, stroke: "#000", fill: "#000" }, value: shownValue },
+        { label: "calculated", stroke: "#d62728", width: 1.25, value: shownValue },
+        { label: "background", stroke: "#2ca02c", width: 1, value: shownValue },
       ],
       axes: [xAxis, { label: "intensity (counts)", size: 70, values: (u, splits) => splits.map(v => general(Number(transforms[state.mode].inverse(v).toPrecision(4)))) }],
       hooks: {
         setScale: [(u, key) => { if (key === "x") joined(panel, u); }],
+        drawClear: [u => drawExcluded(panel, u)],
         draw: [u => drawTicks(panel, u)],
         setCursor: [u => hover(panel, u)],
       },
@@ -119,7 +142,11 @@
       scales: { x: { time: false, range: (u, min, max) => [min, max] }, y: { range: () => panel.dRange } },
       series: [{ label: p.axis }, { label: "difference", stroke: "#1f77b4", width: 1 }],
       axes: [xAxis, { label: "difference", size: 70, values: (u, splits) => splits.map(general) }],
-      hooks: { setScale: [(u, key) => { if (key === "x") joined(panel, u); }], draw: [u => drawUnexplained(panel, u)] },
+      hooks: {
+        setScale: [(u, key) => { if (key === "x") joined(panel, u); }],
+        drawClear: [u => drawExcluded(panel, u)],
+        draw: [u => drawUnexplained(panel, u)],
+      },
     };
     panel.min = full[0]; panel.max = full[1];
     const data = viewData(panel);
@@ -212,6 +239,19 @@
     ctx.restore();
   }
 
+  // The regions left out of the fit, shaded grey behind the curves (at least a pixel wide).
+  function drawExcluded(panel, u) {
+    const ctx = u.ctx, r = devicePixelRatio, left = u.bbox.left, right = u.bbox.left + u.bbox.width;
+    ctx.save();
+    ctx.fillStyle = excludedShade;
+    for (const [from, to] of panel.pattern.excluded) {
+      if (to < panel.min || from > panel.max) continue;
+      const a = Math.max(left, u.valToPos(from, "x", true)), b = Math.min(right, u.valToPos(to, "x", true));
+      ctx.fillRect(a, u.bbox.top, Math.max(b - a, r), u.bbox.height);
+    }
+    ctx.restore();
+  }
+
   // The difference peaks no phase explains: an orange ▼ above each.
   function drawUnexplained(panel, u) {
     const ctx = u.ctx, r = devicePixelRatio, top = u.bbox.top + 3 * r;
@@ -270,6 +310,15 @@
                                           fixed(s.reduced_chi2, 3), fixed(s.GoF, 3), String(s.points)]);
     if (report.patterns.length > 1) report.patterns.forEach(p => line(p.name, p.statistics));
     line(report.patterns.length > 1 ? "all" : "pattern", report.statistics);
+    const excluded = document.getElementById("excluded");
+    for (const p of report.patterns) {
+      for (const [from, to, points] of p.excluded) {
+        const li = document.createElement("li");
+        li.textContent = "left out of the fit" + (report.patterns.length > 1 ? " (" + p.name + ")" : "") + ": " + p.axis + " " +
+          general(from) + " – " + general(to) + " (" + points + (points === 1 ? " point)" : " points)");
+        excluded.appendChild(li);
+      }
+    }
     const reasons = document.getElementById("reasons");
     for (const r of report.verdict.reasons) { const li = document.createElement("li"); li.textContent = r; reasons.appendChild(li); }
     const notes = document.getElementById("notes");
