@@ -24,6 +24,11 @@ find_library(PK_CERF_LIBRARY cerf)
 if(NOT PK_CERF_INCLUDE_DIR OR NOT PK_CERF_LIBRARY)
   message(FATAL_ERROR "The time-of-flight peaks need libcerf: run scripts/setup.sh (Debian package libcerf-dev)")
 endif()
+# The report page's curves are deflated with zlib, linked privately like pugixml.
+find_package(ZLIB QUIET)
+if(NOT TARGET ZLIB::ZLIB)
+  message(FATAL_ERROR "The refinement report needs zlib: run scripts/setup.sh (Debian package zlib1g-dev)")
+endif()
 
 set(PK_PHASE_FOLDERS ${PK_PHASE_LAYER_FOLDERS})
 set(PK_PHASE_SOURCES "")
@@ -89,7 +94,7 @@ if(NOT PK_JSON_INCLUDE_DIR)
                       "(Debian package nlohmann-json3-dev)")
 endif()
 target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_JSON_INCLUDE_DIR})
-target_link_libraries(powderkit_phase_objects PRIVATE pugixml::pugixml)
+target_link_libraries(powderkit_phase_objects PRIVATE pugixml::pugixml ZLIB::ZLIB)
 target_include_directories(powderkit_phase_objects SYSTEM PRIVATE ${PK_CERF_INCLUDE_DIR})
 
 pk_gather_exports(PK_PHASE_EXPORTED_NAMES ${PK_PHASE_EXPORT_LISTS})
@@ -106,7 +111,8 @@ file(WRITE ${PK_PHASE_VERSION_SCRIPT}
 add_library(powderkit_phase_static STATIC $<TARGET_OBJECTS:powderkit_phase_objects>)
 target_include_directories(powderkit_phase_static PUBLIC
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads pugixml::pugixml ${PK_CERF_LIBRARY})
+target_link_libraries(powderkit_phase_static PUBLIC powderkit_core Threads::Threads pugixml::pugixml ${PK_CERF_LIBRARY}
+  ZLIB::ZLIB)
 
 # The shared layer carries the one compiled element table text too (the
 # shared core keeps its copy hidden); the static layer takes the core's.
@@ -123,4 +129,5 @@ target_include_directories(powderkit_phase PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_link_options(powderkit_phase PRIVATE
   -Wl,--version-script=${PK_PHASE_VERSION_SCRIPT} -Wl,--no-undefined)
-target_link_libraries(powderkit_phase PUBLIC powderkit PRIVATE Threads::Threads pugixml::pugixml ${PK_CERF_LIBRARY} m)
+target_link_libraries(powderkit_phase PUBLIC powderkit PRIVATE Threads::Threads pugixml::pugixml ${PK_CERF_LIBRARY}
+  ZLIB::ZLIB m)

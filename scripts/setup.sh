@@ -20,10 +20,11 @@ test_packages=(googletest libgtest-dev libbenchmark-dev valgrind)
 # The phase layer and the command: the CIF parser (gemmi, with PEGTL and
 # stb), the XML parser of the XRDML reader (pugixml), the scaled error
 # function of the time-of-flight peaks (libcerf), option handling, JSON,
-# linear algebra.
+# linear algebra, the deflated curves of the report page (zlib).
 phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libpugixml-dev libcerf-dev libcli11-dev nlohmann-json3-dev
-                libeigen3-dev)
-demo_phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libpugixml-dev libcerf-dev libcli11-dev nlohmann-json3-dev)
+                libeigen3-dev zlib1g-dev)
+demo_phase_packages=(gemmi-dev tao-pegtl-dev libstb-dev libpugixml-dev libcerf-dev libcli11-dev nlohmann-json3-dev
+                     zlib1g-dev)
 # The Python package and its tests (Debian's /usr/bin/python3); pip installs the
 # package with --no-build-isolation, so the build backend (setuptools, which
 # needs wheel to build one) must be installed beside it.

@@ -3,6 +3,7 @@ import base64
 import html
 import json
 import pickle
+import zlib
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -176,10 +177,12 @@ def test_report_page_of_the_latest_run_only(phases, two_phase, tmp_path):
     page = (tmp_path / "first.html").read_text(encoding="utf-8")
     assert "<title>two phases</title>" in page and '"corundum.a"' in page and "uPlot" in page
     assert first._repr_html_().startswith("<iframe srcdoc=")
-    # the compact page's observed counts (little-endian float32 in base64) keep the tallest of the pattern
+    # the compact page's observed counts (little-endian float32, bytes grouped by place, deflated, in base64) keep
+    # the tallest of the pattern
     compact = html.unescape(first._repr_html_().split('srcdoc="')[1].split('" style=')[0])
     curves = json.loads(compact.split('type="application/json">')[1].split("</script>")[0])["patterns"][0]["curves"]
-    observed = np.frombuffer(base64.b64decode(curves["observed"]), "<f4")
+    planes = np.frombuffer(zlib.decompress(base64.b64decode(curves["observed"])), np.uint8).reshape(4, -1)
+    observed = planes.T.copy().view("<f4").ravel()
     assert len(observed) == curves["count"] <= 2000 and observed.max() == np.float32(np.max(first.observed))
     fit.run()
     with pytest.raises(pk.Error, match="has run again since this result"):

@@ -6,32 +6,33 @@
 // maximum of each series in every pixel column of the range in view, and at
 // full resolution once the range holds few enough points.
 "use strict";
-(function () {
+(async function () {
   const report = JSON.parse(document.getElementById("report-data").textContent);
-  // A curve as the page holds it: base64 of a little-endian array of Float32 (counts) or Float64 (x) values.
+  // A curve as the page holds it: a little-endian array of Float32 (counts) or Float64 (x) values with byte k of
+  // value i at k·count + i, deflated (zlib) and in base64.
   const littleEndian = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
-  function decoded(text, Type, count) {
-    let bytes;
-    if (Uint8Array.fromBase64) bytes = Uint8Array.fromBase64(text);
-    else {
-      const binary = atob(text);
-      bytes = new Uint8Array(binary.length);
-      for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+  async function decoded(text, Type, count) {
+    const packed = Uint8Array.fromBase64 ? Uint8Array.fromBase64(text) : Uint8Array.from(atob(text), c => c.charCodeAt(0));
+    const planes = new Uint8Array(await new Response(new Blob([packed]).stream().pipeThrough(new DecompressionStream("deflate"))).arrayBuffer());
+    const size = Type.BYTES_PER_ELEMENT, bytes = new Uint8Array(count * size);
+    for (let b = 0; b < size; ++b) {
+      const plane = planes.subarray(b * count, (b + 1) * count);
+      for (let i = 0; i < count; ++i) bytes[i * size + b] = plane[i];
     }
-    if (littleEndian) return new Type(bytes.buffer, bytes.byteOffset, count);
-    const view = new DataView(bytes.buffer, bytes.byteOffset), values = new Type(count), size = Type.BYTES_PER_ELEMENT;
+    if (littleEndian) return new Type(bytes.buffer);
+    const view = new DataView(bytes.buffer), values = new Type(count);
     for (let i = 0; i < count; ++i) values[i] = size === 4 ? view.getFloat32(4 * i, true) : view.getFloat64(8 * i, true);
     return values;
   }
   // x, observed, calculated, background; the difference observed − calculated.
   for (const p of report.patterns) {
     const c = p.curves, n = c.count;
-    for (const name of ["observed", "calculated", "background"]) p[name] = decoded(c[name], Float32Array, n);
+    [p.observed, p.calculated, p.background] = await Promise.all(["observed", "calculated", "background"].map(name => decoded(c[name], Float32Array, n)));
     p.axis = p.axis || report.axis;
     if (p.even_x) {
       p.x = new Float64Array(n);
       for (let i = 0; i < n; ++i) p.x[i] = p.even_x.first + i * p.even_x.step;
-    } else p.x = decoded(c.x, Float64Array, n);
+    } else p.x = await decoded(c.x, Float64Array, n);
     p.difference = new Float64Array(n);
     for (let i = 0; i < n; ++i) p.difference[i] = p.observed[i] - p.calculated[i];
   }
