@@ -224,6 +224,21 @@ RefinementHandle makeRefinement(const RefineSetup &setup, const std::vector<Patt
     return refinement;
 }
 
+// What the output keeps of a phase's result record.
+PhaseResult phaseResultOf(const pk_refinement_phase &phase) {
+    PhaseResult kept;
+    kept.name = phase.name;
+    std::copy(phase.cell, phase.cell + 6, kept.cell.begin());
+    std::copy(phase.cell_esd, phase.cell_esd + 6, kept.cell_esd.begin());
+    kept.r_bragg = phase.r_bragg;
+    kept.weight_fraction = phase.weight_fraction;
+    kept.size_nm = phase.size_nm;
+    kept.size_esd = phase.size_esd;
+    kept.strain_percent = phase.strain_percent;
+    kept.strain_esd = phase.strain_esd;
+    return kept;
+}
+
 // Several measured patterns, each with its instrument, range and weight; each phase starts on each pattern from
 // that pattern's instrument file's profile, else from its instrument's default.
 RefinementHandle makeJointRefinement(const RefineSetup &setup, const std::vector<PatternRun> &runs,
@@ -258,6 +273,13 @@ RefinementHandle makeJointRefinement(const RefineSetup &setup, const std::vector
         &made, &error);
     RefinementHandle refinement(made);
     check(status, error);
+    // Size and strain on each 2θ pattern whose instrument file gives the instrument's own profile.
+    for (size_t h = 0; h < runs.size(); ++h) {
+        if (runs[h].source.instrument_file.empty() || runs[h].axis.tof || profiles[h].empty()) continue;
+        check(pk_refinement_histogram_set_instrument_profile(refinement.get(), static_cast<int32_t>(h),
+                                                             &profiles[h].front(), &error),
+              error);
+    }
     return refinement;
 }
 
@@ -390,17 +412,7 @@ RefineResult collect(const pk_refinement &refinement, const std::vector<PatternR
     for (int32_t p = 0; p < phase_count; ++p) {
         pk_refinement_phase phase{};
         check(pk_refinement_phase_result(&refinement, p, &phase, &error), error);
-        PhaseResult kept;
-        kept.name = phase.name;
-        std::copy(phase.cell, phase.cell + 6, kept.cell.begin());
-        std::copy(phase.cell_esd, phase.cell_esd + 6, kept.cell_esd.begin());
-        kept.r_bragg = phase.r_bragg;
-        kept.weight_fraction = phase.weight_fraction;
-        kept.size_nm = phase.size_nm;
-        kept.size_esd = phase.size_esd;
-        kept.strain_percent = phase.strain_percent;
-        kept.strain_esd = phase.strain_esd;
-        result.phases.push_back(std::move(kept));
+        result.phases.push_back(phaseResultOf(phase));
     }
     const std::vector<double> x = curve(refinement, PK_CURVE_X, 0);
     const std::vector<double> observed = curve(refinement, PK_CURVE_OBSERVED, 0);
@@ -431,6 +443,10 @@ RefineResult collect(const pk_refinement &refinement, const std::vector<PatternR
         histogram.difference = slice(difference, first, count);
         for (const std::vector<double> &share : shares) histogram.phase_curves.push_back(slice(share, first, count));
         for (int32_t p = 0; p < phase_count; ++p) {
+            pk_refinement_phase phase{};
+            check(pk_refinement_histogram_phase_result(&refinement, static_cast<int32_t>(h), p, &phase, &error),
+                  error);
+            histogram.phases.push_back(phaseResultOf(phase));
             histogram.positions.push_back(peakPositions(refinement, static_cast<int32_t>(h), p));
             for (double &position : histogram.positions.back()) position *= run.axis.per_axis_unit;
         }
@@ -479,15 +495,26 @@ std::string resultText(const RefineResult &result) {
         }
         patterns = '\n' + table.text();
     }
-    Table phases({"phase", "a", "b", "c", "alpha", "beta", "gamma", "R_bragg", "weight_fraction", "size_nm",
-                  "strain_percent"});
-    for (const PhaseResult &phase : result.phases) {
-        phases.row().add(phase.name);
-        for (size_t k = 0; k < 6; ++k) phases.add(withEsd(phase.cell[k], phase.cell_esd[k]));
-        phases.add(phase.r_bragg);
-        phases.add(std::isfinite(phase.weight_fraction) ? formatNumber(phase.weight_fraction) : "-");
-        phases.add(std::isfinite(phase.size_nm) ? withEsd(phase.size_nm, phase.size_esd) : "-");
-        phases.add(std::isfinite(phase.strain_percent) ? withEsd(phase.strain_percent, phase.strain_esd) : "-");
+    // Of a joint refinement, each phase as each pattern sees it (its cell there, R-Bragg, size and strain).
+    const bool joint = !result.histograms.front().name.empty();
+    std::vector<std::string> columns = {"phase", "a", "b", "c", "alpha", "beta", "gamma", "R_bragg", "weight_fraction",
+                                        "size_nm", "strain_percent"};
+    if (joint) columns.insert(columns.begin(), "pattern");
+    Table phases(std::move(columns));
+    const auto addPhase = [](Table &table, const PhaseResult &phase) {
+        table.add(phase.name);
+        for (size_t k = 0; k < 6; ++k) table.add(withEsd(phase.cell[k], phase.cell_esd[k]));
+        table.add(phase.r_bragg);
+        table.add(std::isfinite(phase.weight_fraction) ? formatNumber(phase.weight_fraction) : "-");
+        table.add(std::isfinite(phase.size_nm) ? withEsd(phase.size_nm, phase.size_esd) : "-");
+        table.add(std::isfinite(phase.strain_percent) ? withEsd(phase.strain_percent, phase.strain_esd) : "-");
+    };
+    if (joint) {
+        for (const HistogramResult &histogram : result.histograms) {
+            for (const PhaseResult &phase : histogram.phases) addPhase(phases.row().add(histogram.name), phase);
+        }
+    } else {
+        for (const PhaseResult &phase : result.phases) addPhase(phases.row(), phase);
     }
     std::string verdict = "\nverdict: ";
     verdict += result.verdict.empty() ? "nothing found to doubt the fit\n" : "doubtful\n";

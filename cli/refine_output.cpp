@@ -436,24 +436,28 @@ std::string refinementJson(const RefineResult &result) {
                               {"free", refined(parameter.state)},
                               {"state", pk_parameter_state_name(parameter.state)}});
     }
-    Written phases = Written::array();
-    for (const PhaseResult &phase : result.phases) {
-        Written cell = Written::array();
-        Written cell_esd = Written::array();
-        for (size_t k = 0; k < 6; ++k) {
-            cell.push_back(number(phase.cell[k]));
-            cell_esd.push_back(number(phase.cell_esd[k]));
+    const auto phasesJson = [](const std::vector<PhaseResult> &given) {
+        Written phases = Written::array();
+        for (const PhaseResult &phase : given) {
+            Written cell = Written::array();
+            Written cell_esd = Written::array();
+            for (size_t k = 0; k < 6; ++k) {
+                cell.push_back(number(phase.cell[k]));
+                cell_esd.push_back(number(phase.cell_esd[k]));
+            }
+            phases.push_back({{"name", phase.name},
+                              {"cell", cell},
+                              {"cell_esd", cell_esd},
+                              {"R_bragg", number(phase.r_bragg)},
+                              {"weight_fraction", number(phase.weight_fraction)},
+                              {"size_nm", number(phase.size_nm)},
+                              {"size_esd", number(phase.size_esd)},
+                              {"strain_percent", number(phase.strain_percent)},
+                              {"strain_esd", number(phase.strain_esd)}});
         }
-        phases.push_back({{"name", phase.name},
-                          {"cell", cell},
-                          {"cell_esd", cell_esd},
-                          {"R_bragg", number(phase.r_bragg)},
-                          {"weight_fraction", number(phase.weight_fraction)},
-                          {"size_nm", number(phase.size_nm)},
-                          {"size_esd", number(phase.size_esd)},
-                          {"strain_percent", number(phase.strain_percent)},
-                          {"strain_esd", number(phase.strain_esd)}});
-    }
+        return phases;
+    };
+    const Written phases = phasesJson(result.phases);
     const bool joint = !result.histograms.empty() && !result.histograms.front().name.empty();
     Written histograms = Written::array();
     for (const HistogramResult &histogram : result.histograms) {
@@ -465,7 +469,8 @@ std::string refinementJson(const RefineResult &result) {
                               {"fit", fitFileName(histogram)},
                               {"points", histogram.summary.points},
                               {"statistics", statisticsJson(histogram.summary)},
-                              {"instrument", instrumentJson(histogram.instrument)}});
+                              {"instrument", instrumentJson(histogram.instrument)},
+                              {"phases", phasesJson(histogram.phases)}});
     }
     const pk_refinement_summary &summary = result.summary;
     Written root = {{"converged", summary.converged != 0},

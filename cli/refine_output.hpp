@@ -63,6 +63,7 @@ struct HistogramResult {
     std::vector<double> x, observed, calculated, background, difference;
     std::vector<std::vector<double>> phase_curves;  // each phase's share, when there are several
     std::vector<std::vector<double>> positions;     // each phase's Kα1 peak positions inside the range
+    std::vector<PhaseResult> phases;                // each phase as this pattern sees it (cell, R-Bragg, size)
 };
 
 // A finished run: its summary, parameters, phases and each pattern's fit.

@@ -851,7 +851,8 @@ PK_PHASE_API int32_t pk_refinement_tie(pk_refinement *refinement, const char *le
 /* The profile the instrument alone gives (a refinement of a standard, read
  * from its instrument file), from which each phase's size and strain are
  * worked out after a run; NULL forgets it. Refuses a time-of-flight shape, and
- * a joint refinement. */
+ * a joint refinement (which takes one per histogram:
+ * pk_refinement_histogram_set_instrument_profile). */
 PK_PHASE_API int32_t pk_refinement_set_instrument_profile(pk_refinement *refinement, const pk_profile *profile,
                                                           pk_error *error);
 
@@ -952,7 +953,8 @@ typedef struct pk_refinement_phase {
     const char *name;          /* lives as long as the refinement */
     double cell[6];            /* a b c (Å) α β γ (degrees) */
     double cell_esd[6];        /* 0 for a fixed or symmetry-tied value; NaN when undetermined */
-    double r_bragg;            /* R-Bragg, percent (of a joint refinement, in the first histogram) */
+    double r_bragg;            /* R-Bragg, percent (of a joint refinement, in the first histogram;
+                                  each histogram's: pk_refinement_histogram_phase_result) */
     double weight_fraction;    /* Rietveld: fraction of the mixture's mass, 0 … 1; NaN in Le Bail */
     /* Crystallite size and microstrain from the broadening beyond the
      * instrument's, after a run of a refinement that knows the instrument's
@@ -977,6 +979,20 @@ typedef struct pk_refinement_phase {
 PK_PHASE_API int32_t pk_refinement_phase_count(const pk_refinement *refinement);
 PK_PHASE_API int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t index,
                                                 pk_refinement_phase *phase, pk_error *error);
+
+/* One phase as histogram `index` sees it after a run: its cell there (the
+ * shared cell plus that histogram's offsets, esd's propagated from both), and
+ * its R-Bragg, weight fraction (from that histogram's scales), size and strain
+ * there (pk_refinement_histogram_set_instrument_profile). Histogram 0 of a
+ * refinement of one pattern is pk_refinement_phase_result's. */
+PK_PHASE_API int32_t pk_refinement_histogram_phase_result(const pk_refinement *refinement, int32_t index,
+                                                          int32_t phase_index, pk_refinement_phase *phase,
+                                                          pk_error *error);
+/* Histogram `index`'s instrument profile (NULL: none), so that the run works
+ * out each phase's size and strain there from the broadening beyond it, as
+ * pk_refinement_set_instrument_profile does for one pattern (2θ axes only). */
+PK_PHASE_API int32_t pk_refinement_histogram_set_instrument_profile(pk_refinement *refinement, int32_t index,
+                                                                    const pk_profile *profile, pk_error *error);
 
 /* The refined structure of one phase as CIF text (NUL-terminated) into
  * text[capacity]: its data block, the space group's name and operators, the

@@ -72,7 +72,9 @@ class Refinement(Owner):
     together against one structure; χ² is the sum of theirs.
     instruments  one per pattern: an Instrument, an instrument file (read_instrument;
                  its profile is every phase's starting profile in that pattern, unless
-                 profile= gives one that suits its axis) or a (file, bank) pair
+                 profile= gives one that suits its axis, and on a 2θ axis the
+                 instrument's own profile, from which size and strain there are worked
+                 out: Result.histograms[...].phases) or a (file, bank) pair
     histograms   their names ("pattern1", "pattern2", … by default)
     weights      one factor per pattern multiplying its points' 1/σ² (None: 1 each)
     ranges       one (x_min, x_max) or None (the whole pattern) per pattern
@@ -209,6 +211,11 @@ class Refinement(Owner):
         self._handle, self._keep = handle, keep
         if s.get("instrument_profile") is not None:
             call(lib.pk_refinement_set_instrument_profile, handle, ctypes.byref(s["instrument_profile"].record))
+        for index, histogram in enumerate(s.get("histograms") or ()):
+            # An instrument file's profile is the instrument's own there: size and strain beyond it (2θ).
+            if histogram["profile"] is not None and histogram["instrument"].record.axis != r.AXIS_TOF:
+                call(lib.pk_refinement_histogram_set_instrument_profile, handle, index,
+                     ctypes.byref(histogram["profile"].record))
         if not any(operation == "free" for operation, _ in self._operations):
             # Nothing named: the list the command frees too (the library's, one rule for both).
             call(lib.pk_refinement_set_free, handle, lib.pk_refinement_default_free(options.mode), True)

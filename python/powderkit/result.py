@@ -47,6 +47,12 @@ class PhaseResult(NamedTuple):
     strain_esd: float = math.nan
 
 
+def _phase_result(record):
+    return PhaseResult(record.name.decode("utf-8"), tuple(record.cell), tuple(record.cell_esd), record.r_bragg,
+                       record.weight_fraction, record.size_nm, record.size_esd, record.strain_percent,
+                       record.strain_esd)
+
+
 class HistogramResult:
     """One measured pattern of a result (a joint refinement's "histogram").
 
@@ -57,9 +63,12 @@ class HistogramResult:
                     free parameters shared out by its share of the weighted points)
     x, observed, calculated, background, difference, phase_curves   its slices of the
                     result's curves; ticks: dict phase → its peak positions here
+    phases          dict phase → PhaseResult as this pattern sees it: its cell here (the
+                    shared cell plus this pattern's offsets), R-Bragg, weight fraction,
+                    size and strain here
     """
 
-    def __init__(self, record, result, ticks):
+    def __init__(self, record, result, ticks, phases):
         self.name = record.name.decode("utf-8")
         self.first_point, self.point_count = record.first_point, record.point_count
         self.instrument = Instrument.from_record(record.instrument)
@@ -71,6 +80,7 @@ class HistogramResult:
             setattr(self, name, getattr(result, name)[span])
         self.phase_curves = {name: curve[span] for name, curve in result.phase_curves.items()}
         self.ticks = ticks
+        self.phases = phases
 
     def __repr__(self):
         return (f"<HistogramResult {self.name!r}: {self.point_count} points, Rwp {self.Rwp:.3f} %, "
@@ -201,9 +211,7 @@ class Result:
             record = r.RefinementPhase()
             call(lib.pk_refinement_phase_result, handle, index, ctypes.byref(record))
             name = record.name.decode("utf-8")
-            self.phases[name] = PhaseResult(name, tuple(record.cell), tuple(record.cell_esd), record.r_bragg,
-                                            record.weight_fraction, record.size_nm, record.size_esd,
-                                            record.strain_percent, record.strain_esd)
+            self.phases[name] = _phase_result(record)
             self.ticks[name] = positions(lib.pk_refinement_peak_positions, handle, index)
             self.cif[name] = _cif(handle, index)
 
@@ -229,12 +237,17 @@ class Result:
         for index in range(count):
             record = r.RefinementHistogramResult()
             call(lib.pk_refinement_get_histogram, handle, index, ctypes.byref(record))
+            phases = {}
+            for phase, name in enumerate(self.phases):
+                seen = r.RefinementPhase()
+                call(lib.pk_refinement_histogram_phase_result, handle, index, phase, ctypes.byref(seen))
+                phases[name] = _phase_result(seen)
             ticks = self.ticks
             if count > 1:
                 def histogram_positions(h, phase, *rest, index=index):
                     return lib.pk_refinement_histogram_peak_positions(h, index, phase, *rest)
                 ticks = {name: positions(histogram_positions, handle, phase) for phase, name in enumerate(self.phases)}
-            self.histograms.append(HistogramResult(record, self, ticks))
+            self.histograms.append(HistogramResult(record, self, ticks, phases))
 
     def save_report(self, path, title=None):
         """Writes the run as one self-contained web page (powderkit refine --output writes the same

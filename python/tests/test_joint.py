@@ -57,6 +57,10 @@ def test_joint_fit_recovers_the_oxygen_and_each_pattern_keeps_its_own_chi2(rutil
         assert histogram.chi2 == pytest.approx(chi2, rel=1e-9)
         assert abs(histogram.reduced_chi2 - 1) < 0.15, histogram.name
     assert result.chi2 == pytest.approx(xray.chi2 + neutron.chi2, rel=1e-12)
+    # Each pattern's view of the phase: the shared cell (no offset freed), its own R-Bragg; the joint record the first's.
+    assert xray.phases["rutile"].cell == pytest.approx(result.phases["rutile"].cell, rel=1e-12)
+    assert neutron.phases["rutile"].cell == pytest.approx(result.phases["rutile"].cell, rel=1e-12)
+    assert xray.phases["rutile"].r_bragg == result.phases["rutile"].r_bragg != neutron.phases["rutile"].r_bragg
     # One pattern: one histogram, unnamed, holding the whole.
     alone = pk.Refinement(patterns[0], rutile, instrument=XRAY, background=3).free("scale").run()
     assert alone.histograms.names == [""] and alone.histograms[0].chi2 == alone.chi2

@@ -19,6 +19,11 @@ std::unique_ptr<pk_refinement> makeRefinement(const pk_measured_pattern &measure
                                               const pk_phase_setting *phases, int32_t phaseCount,
                                               const char *const *names, const pk_refinement_options &options);
 
+// The result record of phases[index] (the refinement's, or a joint refinement's
+// histogram's), its cell's esd's given.
+void fillPhaseResult(const pk_refinement &refinement, const std::vector<PhaseModel> &phases, std::size_t index,
+                     const std::array<double, 6> &cellEsd, pk_refinement_phase *phase);
+
 // A phase's share of point i (its scale times its pattern at scale 1).
 double phaseCurve(const pk_refinement &refinement, std::size_t phase, std::size_t i);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "boundary/boundary.hpp"
+#include "pattern/profile_check.hpp"
 #include "refinement/fit.hpp"
 
 using namespace powderkit::refinement;
@@ -188,6 +189,42 @@ int32_t pk_refinement_histogram_peak_positions(const pk_refinement *refinement, 
         const pk_refinement &member = memberOf(*refinement, index);
         const std::size_t phase = requireIndex(phase_index, member.phases.size(), "phase");
         copyOut(member.phases[phase].peaks.ticks, positions, capacity, written, "positions");
+    });
+}
+
+int32_t pk_refinement_histogram_phase_result(const pk_refinement *refinement, int32_t index, int32_t phase_index,
+                                             pk_refinement_phase *phase, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        requireArgument(phase, "phase");
+        if (!isJoint(*refinement)) {
+            requireIndex(index, 1, "histogram");
+            pk_error inner{};
+            if (pk_refinement_phase_result(refinement, phase_index, phase, &inner) != PK_OK)
+                fail(inner.code, inner.message);
+            return;
+        }
+        const std::size_t h = requireIndex(index, refinement->members.size(), "histogram");
+        const pk_refinement &member = refinement->members[h];
+        const std::size_t p = requireIndex(phase_index, member.phases.size(), "phase");
+        fillPhaseResult(*refinement, member.phases, p, histogramCellEsd(*refinement, h, p), phase);
+        // The joint phase's name lives as long as the refinement, as the record says.
+        phase->name = refinement->phases[p].name.c_str();
+    });
+}
+
+int32_t pk_refinement_histogram_set_instrument_profile(pk_refinement *refinement, int32_t index,
+                                                       const pk_profile *profile, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(refinement, "refinement");
+        pk_refinement &member = const_cast<pk_refinement &>(memberOf(*refinement, index));
+        if (profile == nullptr) {
+            member.hasInstrumentProfile = false;
+            return;
+        }
+        powderkit::phase::checkProfileFields(*profile, false);
+        member.instrumentProfile = *profile;
+        member.hasInstrumentProfile = true;
     });
 }
 

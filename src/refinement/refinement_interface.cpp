@@ -142,6 +142,32 @@ double phaseCurve(const pk_refinement &r, std::size_t phase, std::size_t i) {
 
 }  // namespace powderkit::refinement
 
+namespace powderkit::refinement {
+
+void fillPhaseResult(const pk_refinement &refinement, const std::vector<PhaseModel> &phases, std::size_t index,
+                     const std::array<double, 6> &cellEsd, pk_refinement_phase *phase) {
+    const PhaseModel &model = phases[index];
+    phase->name = model.name.c_str();
+    for (std::size_t k = 0; k < 6; ++k) {
+        phase->cell[k] = model.description.cell[k];
+        phase->cell_esd[k] = cellEsd[k];
+    }
+    phase->r_bragg = model.rBragg;
+    double total = 0.0;
+    for (const PhaseModel &other : phases) total += other.scale * other.density;
+    // Weight fraction: the scale is proportional to the phase's volume
+    // fraction, so w_p = S_p ρ_p / Σ S ρ, ρ the density of the phase.
+    const bool rietveld = refinement.options.mode == PK_REFINE_RIETVELD;
+    phase->weight_fraction =
+        rietveld && total > 0.0 ? model.scale * model.density / total : std::numeric_limits<double>::quiet_NaN();
+    phase->size_nm = model.sizeNm;
+    phase->size_esd = model.sizeEsd;
+    phase->strain_percent = model.strainPercent;
+    phase->strain_esd = model.strainEsd;
+}
+
+}  // namespace powderkit::refinement
+
 extern "C" {
 
 const char *pk_refinement_default_free(int32_t mode) {
@@ -308,7 +334,10 @@ int32_t pk_refinement_tie(pk_refinement *refinement, const char *leader, const c
 int32_t pk_refinement_set_instrument_profile(pk_refinement *refinement, const pk_profile *profile, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
-        if (isJoint(*refinement)) fail(PK_ERROR_ARGUMENT, "a joint refinement works out no size and strain");
+        if (isJoint(*refinement))
+            fail(PK_ERROR_ARGUMENT,
+                 "a joint refinement takes each histogram's instrument profile "
+                 "(pk_refinement_histogram_set_instrument_profile)");
         if (profile == nullptr) {
             refinement->hasInstrumentProfile = false;
             return;
@@ -424,31 +453,17 @@ int32_t pk_refinement_phase_result(const pk_refinement *refinement, int32_t inde
         requireArgument(refinement, "refinement");
         requireArgument(phase, "phase");
         const auto &phases = refinement->phases;
-        const PhaseModel &model = phases[requireIndex(index, phases.size(), "phase")];
-        phase->name = model.name.c_str();
+        const std::size_t p = requireIndex(index, phases.size(), "phase");
+        const PhaseModel &model = phases[p];
+        std::array<double, 6> esd{};
         for (std::size_t k = 0; k < 6; ++k) {
-            phase->cell[k] = model.description.cell[k];
             const int leader = model.cell.leader[k];
             const int parameter = leader >= 0 ? model.cellParameter[static_cast<std::size_t>(leader)] : -1;
-            double esd = 0.0;
-            if (parameter >= 0) {
-                const Parameter &p = refinement->parameters[static_cast<std::size_t>(parameter)];
-                if (p.state != PK_PARAMETER_FIXED) esd = p.esd;
-            }
-            phase->cell_esd[k] = esd;
+            if (parameter < 0) continue;
+            const Parameter &held = refinement->parameters[static_cast<std::size_t>(parameter)];
+            if (held.state != PK_PARAMETER_FIXED) esd[k] = held.esd;
         }
-        phase->r_bragg = model.rBragg;
-        double total = 0.0;
-        for (const PhaseModel &other : phases) total += other.scale * other.density;
-        // Weight fraction: the scale is proportional to the phase's volume
-        // fraction, so w_p = S_p ρ_p / Σ S ρ, ρ the density of the phase.
-        const bool rietveld = refinement->options.mode == PK_REFINE_RIETVELD;
-        phase->weight_fraction =
-            rietveld && total > 0.0 ? model.scale * model.density / total : std::numeric_limits<double>::quiet_NaN();
-        phase->size_nm = model.sizeNm;
-        phase->size_esd = model.sizeEsd;
-        phase->strain_percent = model.strainPercent;
-        phase->strain_esd = model.strainEsd;
+        fillPhaseResult(*refinement, phases, p, esd, phase);
     });
 }
 

@@ -227,6 +227,66 @@ void gatherMembers(pk_refinement &r) {
     for (std::size_t p = 0; p < r.phases.size(); ++p) r.phases[p].density = r.members.front().phases[p].density;
 }
 
+namespace {
+
+// Histogram h's cell of phase p when the joint parameters take `values`.
+std::array<double, 6> histogramCell(const pk_refinement &r, std::size_t h, std::size_t p,
+                                    const std::vector<double> &values) {
+    const PhaseModel &model = r.phases[p];
+    std::array<double, 6> cell{}, offset{};
+    for (std::size_t k = 0; k < 6; ++k) {
+        const int leader = model.cell.leader[k];
+        cell[k] = leader < 0 ? model.cell.fixedValue[k]
+                             : values[static_cast<std::size_t>(model.cellParameter[static_cast<std::size_t>(leader)])];
+    }
+    for (std::size_t j = 0; j < r.parameters.size(); ++j) {
+        const Parameter &parameter = r.parameters[j];
+        if (parameter.target == Target::Strain && parameter.histogram == static_cast<int>(h) &&
+            parameter.phase == static_cast<int>(p))
+            offset[static_cast<std::size_t>(parameter.index)] = values[j];
+    }
+    return strainedCell(cell, model.cell, offset);
+}
+
+}  // namespace
+
+std::array<double, 6> histogramCellEsd(const pk_refinement &r, std::size_t h, std::size_t p) {
+    std::vector<double> values;
+    for (const Parameter &parameter : r.parameters) values.push_back(parameter.value);
+    // What moves the cell: the shared quantities' leaders and the histogram's offsets, where refined.
+    std::vector<int> moving;
+    for (std::size_t j = 0; j < r.parameters.size(); ++j) {
+        const Parameter &parameter = r.parameters[j];
+        if (parameter.state == PK_PARAMETER_FIXED || parameter.leader >= 0 || parameter.phase != static_cast<int>(p))
+            continue;
+        const bool strain = parameter.target == Target::Strain && parameter.histogram == static_cast<int>(h);
+        if (strain || parameter.target == Target::Cell) moving.push_back(static_cast<int>(j));
+    }
+    // ∂cell/∂p by central differences (the cell is smooth in both; steps of 1e-6 of the value).
+    std::vector<std::array<double, 6>> slopes;
+    for (const int j : moving) {
+        const auto at = static_cast<std::size_t>(j);
+        const double step = 1e-6 * (values[at] != 0.0 ? std::fabs(values[at]) : 1e-3);
+        std::vector<double> up = values, down = values;
+        up[at] += step;
+        down[at] -= step;
+        const std::array<double, 6> above = histogramCell(r, h, p, up), below = histogramCell(r, h, p, down);
+        std::array<double, 6> slope{};
+        for (std::size_t k = 0; k < 6; ++k) slope[k] = (above[k] - below[k]) / (2.0 * step);
+        slopes.push_back(slope);
+    }
+    std::array<double, 6> esd{};
+    for (std::size_t k = 0; k < 6; ++k) {
+        if (r.phases[p].cell.leader[k] < 0) continue;  // held by the symmetry
+        std::vector<std::pair<int, double>> gradient;
+        for (std::size_t m = 0; m < moving.size(); ++m) {
+            if (std::fabs(slopes[m][k]) > 1e-9) gradient.emplace_back(moving[m], slopes[m][k]);
+        }
+        esd[k] = gradient.empty() ? 0.0 : propagatedEsd(r, gradient);
+    }
+    return esd;
+}
+
 void evaluateMembers(pk_refinement &r, const std::vector<bool> &phases, const std::vector<bool> &members) {
     for (std::size_t h = 0; h < r.members.size(); ++h) {
         if (members.empty() || members[h]) evaluate(r.members[h], phases);

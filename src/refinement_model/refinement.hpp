@@ -202,6 +202,11 @@ void evaluateMembers(pk_refinement &refinement, const std::vector<bool> &phases,
 // The joint arrays from the members' calculated patterns as they stand.
 void gatherMembers(pk_refinement &refinement);
 
+// The esd's of phase `phase`'s cell in histogram `histogram` of a joint
+// refinement (the shared cell plus that histogram's offsets), propagated from
+// the last run's covariance; 0 for a quantity nothing refined moves.
+std::array<double, 6> histogramCellEsd(const pk_refinement &refinement, std::size_t histogram, std::size_t phase);
+
 // Lists every parameter of the refinement, works out the symmetry of the
 // cells and site positions and the shared positions, and puts each phase on
 // its constraints (tied cell values equal, sites on their special positions).
@@ -261,6 +266,10 @@ double crystalliteSize(double xSample, double wavelength);
 // (degrees), combined by the Thompson–Cox–Hastings FWHM H, H = 4 ε tan θ in radians; with ∂ε/∂U_s and ∂ε/∂Y_s.
 // A term left out passes 0 (then its derivative is 0).
 std::array<double, 3> microstrain(double uSample, double ySample);
+
+// The esd of Σ g_k p_k for the gradient g (pairs of parameter index and ∂/∂p_k) from the last run's covariance
+// of the refined parameters; NaN when one of them has none.
+double propagatedEsd(const pk_refinement &refinement, const std::vector<std::pair<int, double>> &gradient);
 
 // Fills every phase's size and strain with esd's from the current values and the last run's covariance;
 // returns the warning lines for those that cannot be given.

@@ -26,11 +26,14 @@ enum ProfileIndex { kU = 0, kX = 3, kY = 4 };
 bool hasGaussianPart(int32_t type) { return type == PK_PROFILE_GAUSSIAN || type == PK_PROFILE_PSEUDO_VOIGT; }
 bool hasLorentzianPart(int32_t type) { return type == PK_PROFILE_LORENTZIAN || type == PK_PROFILE_PSEUDO_VOIGT; }
 
-// The parameter that holds a phase's profile term, followed to its leader when tied.
-int profileParameter(const pk_refinement &r, std::size_t phase, int index) {
+// The parameter that holds a phase's profile term in a histogram (−1: of a
+// refinement of one pattern), followed to its leader when tied.
+int profileParameter(const pk_refinement &r, int histogram, std::size_t phase, int index) {
     for (std::size_t i = 0; i < r.parameters.size(); ++i) {
         const Parameter &p = r.parameters[i];
-        if (p.target != Target::Profile || p.phase != static_cast<int>(phase) || p.index != index) continue;
+        if (p.target != Target::Profile || p.histogram != histogram || p.phase != static_cast<int>(phase) ||
+            p.index != index)
+            continue;
         int leader = static_cast<int>(i);
         while (r.parameters[static_cast<std::size_t>(leader)].leader >= 0)
             leader = r.parameters[static_cast<std::size_t>(leader)].leader;
@@ -43,6 +46,8 @@ bool refined(const pk_refinement &r, int parameter) {
     const int32_t state = r.parameters[static_cast<std::size_t>(parameter)].state;
     return state == PK_PARAMETER_FREE || state == PK_PARAMETER_AT_LIMIT || state == PK_PARAMETER_UNDETERMINED;
 }
+
+}  // namespace
 
 // Var(Σ g_k p_k) = Σ g_j g_k cov(p_j, p_k) over the refined parameters, cov = ρ_jk σ_j σ_k; NaN without a covariance.
 double propagatedEsd(const pk_refinement &r, const std::vector<std::pair<int, double>> &gradient) {
@@ -66,8 +71,6 @@ double propagatedEsd(const pk_refinement &r, const std::vector<std::pair<int, do
     return std::sqrt(variance);
 }
 
-}  // namespace
-
 double crystalliteSize(double xSample, double wavelength) {
     return kScherrerConstant * wavelength / (xSample * phase::kDegreesToRadians);
 }
@@ -87,32 +90,36 @@ std::array<double, 3> microstrain(double uSample, double ySample) {
     return {factor * phase::thompsonCoxHastingsFwhm(g, l), g > 0.0 ? factor * byG / (2.0 * g) : 0.0, factor * byL};
 }
 
-std::string sizeAndStrain(pk_refinement &r) {
+namespace {
+
+// Of `pattern`'s phases (the refinement's own, or a joint refinement's
+// histogram `histogram`), with r's parameters and covariance; warnings begin with `prefix`.
+std::string sizeAndStrainOf(const pk_refinement &r, int histogram, pk_refinement &pattern, const std::string &prefix) {
     std::ostringstream warnings;
-    const pk_profile &instrument = r.instrumentProfile;
-    const bool known = r.hasInstrumentProfile && r.instrument.axis == PK_AXIS_TWO_THETA;
-    if (r.hasInstrumentProfile && !known) warnings << "size and strain are worked out on a 2θ axis only\n";
-    for (std::size_t p = 0; p < r.phases.size(); ++p) {
-        PhaseModel &model = r.phases[p];
+    const pk_profile &instrument = pattern.instrumentProfile;
+    const bool known = pattern.hasInstrumentProfile && pattern.instrument.axis == PK_AXIS_TWO_THETA;
+    if (pattern.hasInstrumentProfile && !known) warnings << prefix << "size and strain are worked out on a 2θ axis only\n";
+    for (std::size_t p = 0; p < pattern.phases.size(); ++p) {
+        PhaseModel &model = pattern.phases[p];
         model.sizeNm = model.sizeEsd = model.strainPercent = model.strainEsd = kNaN;
         if (!known) continue;
         const int32_t type = model.profile.type;
-        const std::string &name = model.name;
+        const std::string name = prefix + model.name;
         // Size, from the Lorentzian 1/cos θ term.
-        const int x = profileParameter(r, p, kX);
+        const int x = profileParameter(r, histogram, p, kX);
         const double xSample = model.profile.X - (hasLorentzianPart(instrument.type) ? instrument.X : 0.0);
         if (!hasLorentzianPart(type) || x < 0 || !refined(r, x)) {
             warnings << name << ": no size: X, the Lorentzian 1/cos θ term, is not refined\n";
         } else if (!(xSample > 0.0)) {
             warnings << name << ": no size: X − X_instrument = " << xSample << " is not positive\n";
         } else {
-            const double size = crystalliteSize(xSample, r.instrument.wavelength);
+            const double size = crystalliteSize(xSample, pattern.instrument.wavelength);
             model.sizeNm = size / 10.0;
             model.sizeEsd = propagatedEsd(r, {{x, -size / xSample}}) / 10.0;
         }
         // Strain, from the refined tan θ terms: U of a Gaussian part, Y of a Lorentzian part.
-        const int u = hasGaussianPart(type) ? profileParameter(r, p, kU) : -1;
-        const int y = hasLorentzianPart(type) ? profileParameter(r, p, kY) : -1;
+        const int u = hasGaussianPart(type) ? profileParameter(r, histogram, p, kU) : -1;
+        const int y = hasLorentzianPart(type) ? profileParameter(r, histogram, p, kY) : -1;
         const bool useU = u >= 0 && refined(r, u), useY = y >= 0 && refined(r, y);
         const double uSample = useU ? model.profile.U - (hasGaussianPart(instrument.type) ? instrument.U : 0.0) : 0.0;
         const double ySample = useY ? model.profile.Y - (hasLorentzianPart(instrument.type) ? instrument.Y : 0.0) : 0.0;
@@ -132,6 +139,25 @@ std::string sizeAndStrain(pk_refinement &r) {
         }
     }
     return warnings.str();
+}
+
+}  // namespace
+
+std::string sizeAndStrain(pk_refinement &r) {
+    if (!isJoint(r)) return sizeAndStrainOf(r, -1, r, "");
+    // Each histogram's own, from its profile terms; the joint phases report the first's.
+    std::string warnings;
+    for (std::size_t h = 0; h < r.members.size(); ++h)
+        warnings += sizeAndStrainOf(r, static_cast<int>(h), r.members[h], r.histograms[h].name + ": ");
+    for (std::size_t p = 0; p < r.phases.size(); ++p) {
+        const PhaseModel &first = r.members.front().phases[p];
+        PhaseModel &model = r.phases[p];
+        model.sizeNm = first.sizeNm;
+        model.sizeEsd = first.sizeEsd;
+        model.strainPercent = first.strainPercent;
+        model.strainEsd = first.strainEsd;
+    }
+    return warnings;
 }
 
 }  // namespace powderkit::refinement

@@ -321,6 +321,9 @@ for run in (sys.argv[1], sys.argv[1] + "/again"):
         ("si_cu", "x-ray", "constant wavelength", "fit_si_cu.xy"), ("bank", "neutron", "time of flight", "fit_bank.xy")], h
     assert all(x["statistics"].keys() == d["statistics"].keys() and os.path.exists(run + "/" + x["fit"]) for x in h)
     assert abs(sum(x["statistics"]["chi2"] for x in h) / d["statistics"]["chi2"] - 1) < 1e-9, h
+    # Each pattern's view of the phase: the shared cell (no offset freed); the whole's R-Bragg is the first's.
+    assert all(x["phases"][0]["cell"] == d["phases"][0]["cell"] for x in h), h
+    assert h[0]["phases"][0]["R_bragg"] == d["phases"][0]["R_bragg"] != h[1]["phases"][0]["R_bragg"], h
 svg = open(sys.argv[1] + "/fit.svg").read()
 assert svg.count('<g class="panel">') == 2 and svg.index(">2θ (°)</text>") < svg.index(">TOF (µs)</text>"), svg[:300]
 PY

@@ -221,24 +221,56 @@ TEST_F(Joint, AHistogramsCellOffsetFollowsItsPattern) {
     for (const auto &[from, to] : {std::pair{"3.249800", "3.256300"}, std::pair{"5.206600", "5.227426"}}) {
         for (std::size_t at = warm.find(from); at != std::string::npos; at = warm.find(from)) warm.replace(at, 8, to);
     }
+    // The hot pattern's crystallites are 60 nm: Scherrer's X_s = K λ / D (radians to degrees) beyond the instrument's.
+    pk_profile instrument;
+    pk_profile_default(&instrument, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    pk_profile grown = instrument;
+    grown.X += 0.9 * 1.540593 / 600.0 * 180.0 / kPi;
     const Phase cold{phaseOf(text)}, hot{phaseOf(warm)};
-    const Measured first = measure({settingOf(cold.get(), 800.0)}, 25.0, 110.0, 0.02, 7, {}, xrays);
-    const Measured second = measure({settingOf(hot.get(), 800.0)}, 25.0, 110.0, 0.02, 8, {}, xrays);
-    const pk_phase_setting start = settingOf(cold.get(), 800.0);
+    const Measured first = measure({settingOf(cold.get(), 800.0, &instrument)}, 25.0, 110.0, 0.02, 7, {}, xrays);
+    const Measured second = measure({settingOf(hot.get(), 800.0, &grown)}, 25.0, 110.0, 0.02, 8, {}, xrays);
+    const pk_phase_setting start = settingOf(cold.get(), 800.0, &instrument);
     const Refinement r = jointOf({{"cold", first.get(), &xrays, nullptr, 0.0, 0.0, 0.0},
                                   {"hot", second.get(), &xrays, nullptr, 0.0, 0.0, 0.0}},
                                  {start});
-    const pk_refinement_summary summary = run(r.get(), "scale,background,cell,strain");
+    for (int32_t h = 0; h < 2; ++h) ASSERT_EQ(pk_refinement_histogram_set_instrument_profile(r.get(), h, &instrument, nullptr), PK_OK);
+    const pk_refinement_summary summary = run(r.get(), "scale,background,cell,strain,hot.ZnO.X");
     EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(r.get());
     const double d11 = 4.0 / 3.0 * (1.0 / (3.2563 * 3.2563) - 1.0 / (3.2498 * 3.2498));
     const double d33 = 1.0 / (5.227426 * 5.227426) - 1.0 / (5.2066 * 5.2066);
     expectRecovered(r.get(), {{"ZnO.a", 3.2498}, {"ZnO.c", 5.2066}, {"hot.ZnO.strain.D11", d11},
                               {"hot.ZnO.strain.D33", d33}});
-    const std::array<double, 6> &cell = r->members[1].phases[0].description.cell;
-    EXPECT_DOUBLE_EQ(cell[0], cell[1]);
-    EXPECT_NEAR(cell[5], 120.0, 1e-9);
-    EXPECT_NEAR(cell[0], 3.2563, 5e-4);
-    EXPECT_NEAR(cell[2], 5.227426, 5e-4);
+    // Each histogram's phase: its own cell (the shared one plus its offsets, esd's from both), its own size.
+    const double truth[2][3] = {{3.2498, 5.2066, NAN}, {3.2563, 5.227426, 60.0}};
+    for (int32_t h = 0; h < 2; ++h) {
+        pk_refinement_phase phase{};
+        ASSERT_EQ(pk_refinement_histogram_phase_result(r.get(), h, 0, &phase, nullptr), PK_OK);
+        EXPECT_STREQ(phase.name, "ZnO");
+        EXPECT_DOUBLE_EQ(phase.cell[0], phase.cell[1]);
+        EXPECT_NEAR(phase.cell[5], 120.0, 1e-9);
+        EXPECT_EQ(phase.cell_esd[5], 0.0);
+        EXPECT_DOUBLE_EQ(phase.cell_esd[0], phase.cell_esd[1]);
+        for (const auto &[k, value] : {std::pair{0, truth[h][0]}, std::pair{2, truth[h][1]}}) {
+            EXPECT_GT(phase.cell_esd[k], 0.0);
+            EXPECT_LT(std::fabs(phase.cell[k] - value), 3.0 * phase.cell_esd[k]) << h << " " << k;
+        }
+        if (h == 0) continue;
+        EXPECT_NEAR(phase.size_nm, truth[h][2], 0.05 * truth[h][2]);
+        EXPECT_LT(std::fabs(phase.size_nm - truth[h][2]), 3.0 * phase.size_esd) << phase.size_nm << " ± " << phase.size_esd;
+    }
+    // The hot cell rests on the hot pattern alone (its offsets free): its esd's are those of that pattern refined alone.
+    const Refinement alone = refinementOf(second.get(), {start}, PK_REFINE_RIETVELD, 3, xrays);
+    run(alone.get(), "scale,background,cell,ZnO.X");
+    pk_refinement_phase hotJoint{}, hotAlone{};
+    ASSERT_EQ(pk_refinement_histogram_phase_result(r.get(), 1, 0, &hotJoint, nullptr), PK_OK);
+    ASSERT_EQ(pk_refinement_phase_result(alone.get(), 0, &hotAlone, nullptr), PK_OK);
+    for (const int k : {0, 2}) EXPECT_NEAR(hotJoint.cell_esd[k], hotAlone.cell_esd[k], 0.1 * hotAlone.cell_esd[k]) << k;
+    // The joint record keeps the first histogram's (its own esd's), and one pattern's histogram 0 is itself.
+    pk_refinement_phase joint{}, own{};
+    ASSERT_EQ(pk_refinement_phase_result(r.get(), 0, &joint, nullptr), PK_OK);
+    ASSERT_EQ(pk_refinement_histogram_phase_result(r.get(), 0, 0, &own, nullptr), PK_OK);
+    EXPECT_NEAR(own.cell_esd[2], joint.cell_esd[2], 1e-6 * joint.cell_esd[2]);
+    EXPECT_EQ(pk_refinement_histogram_phase_result(r.get(), 2, 0, &own, nullptr), PK_ERROR_ARGUMENT);
 }
 
 }  // namespace
