@@ -7,8 +7,9 @@
 //    unevenly spaced x in double), their bytes grouped by place (every
 //    value's first byte, then every second byte, …: neighbours' high bytes
 //    repeat), deflated (zlib) and in base64; the difference is left to the
-//    page. The browser reads a quarter as much text as the arrays would
-//    take in base64 alone, which is most of a large page's opening time.
+//    page. Reading the page's text is most of a large page's opening time,
+//    and the benchmark's million-point page holds a quarter of the text the
+//    arrays would take in base64 alone (noisier counts deflate less).
 //    Every other number (the tables, ticks, excluded regions) is in double
 //    precision in JSON.
 //  - "</" inside the JSON is written "<\/" so that no text of the data (a
