@@ -212,7 +212,7 @@ std::string text(double value) {
 
 void setSpacing(pk_peak &peak, double wavelength) {
     const double theta = peak.position * kPi / 360.0;
-    if (wavelength <= 0.0 || !(theta > 0.0) || !(theta < kPi / 2.0)) return;
+    if (!(theta > 0.0) || !(theta < kPi / 2.0)) return;  // without a wavelength (0) d and its esd are 0
     peak.d = wavelength / (2.0 * std::sin(theta));
     // |∂d/∂(2θ)| = d·cot θ / 2, 2θ in radians.
     peak.d_esd = peak.d / std::tan(theta) / 2.0 * peak.position_esd * kPi / 180.0;
