@@ -126,6 +126,14 @@ TEST(Peaks, FineStepScanGivesTheLinesWithHonestEsds) {
         for (std::size_t i = 0; i < x.size(); ++i) y[i] += 1000.0 * std::pow(2.0, -4 * std::pow((x[i] - 30) / fwhm, 2));
         EXPECT_EQ(powderkit::peaks::binningFactor(y.data(), sigma.data(), flat.data(), 32001, 200), k) << step;
     }
+    // A box of 121 points 3.2σ above the background is a peak 121 points wide (k = ⌊121/12⌋ = 10), its running mean
+    // 3.2σ inside; 2.9σ is below the 3σ a top must reach: none.
+    for (const auto &[above, k] : {std::pair{3.2, 10}, std::pair{2.9, 1}}) {
+        std::vector<double> box(1000, 0.0);
+        std::fill(box.begin() + 400, box.begin() + 521, above);
+        const std::vector<double> zeros(1000, 0.0), ones(1000, 1.0);
+        EXPECT_EQ(powderkit::peaks::binningFactor(box.data(), ones.data(), zeros.data(), 1000, 200), k) << above;
+    }
     const double x7[] = {1, 2, 3, 4, 5, 6, 7}, y7[] = {3, 6, 9, 1, 1, 4, 5}, s7[] = {1, 2, 2, 1, 1, 1, 3};
     const powderkit::peaks::BinnedPattern b = powderkit::peaks::binned(x7, y7, s7, 7, 3);
     EXPECT_EQ(b.x, (std::vector<double>{2, 5, 7}));
@@ -418,6 +426,9 @@ TEST(Peaks, BadInputAndSmallArrays) {
     expectRefused(pk_find_peaks(pattern, &search, one, -1, &count, nullptr, 0, &failed, &e), "capacity = -1");
     search.wavelength = 0.5;  // Cu Kα2 beside it is no Kα2 line
     expectRefused(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), "wavelength2 = 1.54441");
+    search.wavelength = 0.70930, search.wavelength2 = 0.71359;  // Mo Kα1 and Kα2 (below 1 Å), 0.6 % apart, are one
+    EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
+    search.wavelength = 0.5;
     search.ratio2 = 0.0;  // single lines from here on
     EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
     EXPECT_EQ(count, 2);
