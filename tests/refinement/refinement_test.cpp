@@ -447,6 +447,8 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     EXPECT_STREQ(pk_refinement_stop_reason(bare.get()), "no parameter is free");
     EXPECT_STREQ(pk_refinement_stop_reason(nullptr), "");
     EXPECT_EQ(none.cycles, 0);
+    EXPECT_EQ(none.free_count, 0);
+    EXPECT_NEAR(none.reduced_chi2, none.chi2 / none.points, kRoundOff * none.reduced_chi2);  // χ²/(N − 0)
 
     // Silicon 220 lies at 47.30°; 47.0°–47.6° doubled, 46.9°–47.7° (41 points of 0.02°) left out.
     const Measured spoilt = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.02, 9, {47.0, 47.6});
@@ -467,14 +469,24 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_X, 0, x.data(), 4001, nullptr), PK_OK);
     ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_DIFFERENCE, 0, difference.data(), 4001, nullptr), PK_OK);
     ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_OBSERVED, 0, observed.data(), 4001, nullptr), PK_OK);
+    // χ² = Σ w (y − y_calc)², Rwp = 100 √(χ² / Σ w y²) and Rexp = 100 √((N − P) / Σ w y²), w = 1/σ² of the data.
+    const double *sigma = pk_measured_pattern_sigma(spoilt.get());
     double absolute = 0.0;
     double total = 0.0;
+    double chi2 = 0.0;
+    double squares = 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
         if (x[i] >= 46.9 && x[i] <= 47.7) continue;
         absolute += std::fabs(difference[i]);
         total += observed[i];
+        chi2 += std::pow(difference[i] / sigma[i], 2);
+        squares += std::pow(observed[i] / sigma[i], 2);
     }
     EXPECT_NEAR(s.Rp, 100.0 * absolute / total, kRoundOff);
+    EXPECT_NEAR(s.chi2, chi2, kRoundOff * chi2);
+    EXPECT_NEAR(s.Rwp, 100.0 * std::sqrt(chi2 / squares), kRoundOff * s.Rwp);
+    EXPECT_EQ(s.free_count, 6);  // the scale, four background terms and a
+    EXPECT_NEAR(s.Rexp, 100.0 * std::sqrt((s.points - 6.0) / squares), kRoundOff * s.Rexp);
     EXPECT_NEAR(s.reduced_chi2, 1.0, 0.1);
     expectRecovered(r.get(), {{"silicon.scale", kSiliconScale}, {"silicon.a", siliconCell[0]}});
     ASSERT_EQ(pk_refinement_phase_result(r.get(), 0, &result, nullptr), PK_OK);
@@ -732,7 +744,7 @@ TEST(SymmetryConstraints, CellsAndSitesAsTheTablesGiveThem) {
 TEST_F(Mixture, ThreadsRefineDistinctObjectsAndTheCallbackStops) {
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 25.0, 60.0, 0.02, 2);
     std::vector<Refinement> r;
-    for (int i = 0; i < 3; ++i) r.push_back(refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)}));
+    for (int i = 0; i < 4; ++i) r.push_back(refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)}));
     for (auto &one : r) pk_refinement_set_free(one.get(), "scale,background,silicon.a", true, nullptr);
     std::thread first([&] { pk_refinement_run(r[0].get(), nullptr, nullptr, nullptr); });
     std::thread second([&] { pk_refinement_run(r[1].get(), nullptr, nullptr, nullptr); });
@@ -747,6 +759,16 @@ TEST_F(Mixture, ThreadsRefineDistinctObjectsAndTheCallbackStops) {
     pk_refinement_get_summary(r[2].get(), &s, nullptr);
     EXPECT_EQ(s.stop, PK_STOP_CALLBACK);
     EXPECT_EQ(s.cycles, 2);
+    // The first call, before any cycle, has cycle 0 and χ² NaN: stopping there leaves every parameter as it was.
+    const auto stopAtStart = [](void *, int32_t cycle, double chi2, double, double) -> int32_t {
+        return cycle == 0 && std::isnan(chi2);
+    };
+    set(r[3].get(), "silicon.a", 5.44);
+    pk_refinement_run(r[3].get(), stopAtStart, nullptr, nullptr);
+    pk_refinement_get_summary(r[3].get(), &s, nullptr);
+    EXPECT_EQ(s.stop, PK_STOP_CALLBACK);
+    EXPECT_EQ(s.cycles, 0);
+    EXPECT_EQ(parameter(r[3].get(), "silicon.a").value, 5.44);
 }
 
 // The Jacobian shared among threads: two phases, 16 differenced columns among 3 threads (one of them on the
