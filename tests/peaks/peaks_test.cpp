@@ -317,6 +317,13 @@ TEST(PeakFit, OneWindowAgainstTheModelWrittenOut) {
                                 kRoundOff)) << t << " " << eta;
         }
     }
+    // Cu's Kα2 (λ₂/λ₁ = 1.00248) at 2 asin(k sin θ₁): 174.079° beside 170°; beside 175°, k sin θ₁ = 1.0015 > 1: none.
+    const powderkit::peaks::Doublet cu{1.00248, 0.5};
+    double x2 = 0.0;
+    EXPECT_TRUE(cu.place(170.0, x2));
+    EXPECT_NEAR(x2, 360 / kPi * std::asin(1.00248 * std::sin(85.0 * kPi / 180)), kRoundOff * x2);
+    EXPECT_FALSE(cu.place(175.0, x2));
+    EXPECT_EQ(cu.offset(175.0), 0.0);
     // The fit stops once a step lowers χ² by less than 1e-6 of it; the values and the χ² the esd's scale with are
     // known to about that.
     const double kStopped = 1e-5;
@@ -428,6 +435,10 @@ TEST(Peaks, BadInputAndSmallArrays) {
     expectRefused(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), "wavelength2 = 1.54441");
     search.wavelength = 0.70930, search.wavelength2 = 0.71359;  // Mo Kα1 and Kα2 (below 1 Å), 0.6 % apart, are one
     EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
+    search.wavelength = 1.0, search.wavelength2 = 1.05;  // 5 % longer is the most a Kα2 line may be, not more
+    EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
+    search.wavelength2 = 1.0501;
+    expectRefused(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), "wavelength2 = 1.0501");
     search.wavelength = 0.5;
     search.ratio2 = 0.0;  // single lines from here on
     EXPECT_EQ(pk_find_peaks(pattern, &search, one, 1, &count, nullptr, 0, &failed, &e), PK_OK) << e.message;
