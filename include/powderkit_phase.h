@@ -681,10 +681,12 @@ typedef struct pk_refinement_options {
     /* Before the first cycle, start from what the measured peaks show (1) or
      * from the values as given (0): free widths U V W X Y from the widths of
      * the resolved peaks (unless pk_refinement_set_instrument_profile gave the
-     * instrument's profile), and a free zero shift and free cell lengths by
-     * matching each phase's strongest lines to the peaks, within the windows
-     * below, a move kept only where it clearly improves the match. What moved
-     * is said in pk_refinement_notes. */
+     * instrument's profile), then scaled together to fit the whole pattern (on
+     * time of flight the free terms σ, γ, α and β as given, scaled so that
+     * each peak stretches about its centre); and a free zero shift and free
+     * cell lengths by matching each phase's strongest lines to the peaks,
+     * within the windows below, a move kept only where it clearly improves
+     * the match. What moved is said in pk_refinement_notes. */
     uint8_t start_from_data;
     double cell_window;         /* how far the cell lengths may move so: a fraction (0.01 = ±1 %; 0: not at all) */
     double zero_window;         /* how far the zero shift may move so: degrees 2θ (0: not at all) */

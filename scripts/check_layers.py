@@ -43,6 +43,7 @@ LAYERS = [
     "pattern",
     "peaks",
     "refinement_model",
+    "starting_values",
     "refinement",
     "report",
     "indexing",

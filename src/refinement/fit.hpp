@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "refinement_model/refinement.hpp"
+#include "starting_values/starting_values.hpp"
 
 namespace powderkit::refinement {
 
@@ -69,15 +70,6 @@ struct ResidualPeak {
 // explains (at most five, the most significant), for the verdict and the report.
 std::vector<ResidualPeak> unexplainedPeaks(const pk_refinement &refinement);
 
-// Thrown by pk_refinement::beat when the host asks to stop before the first cycle.
-struct StartStopped {};
-
-// Calls the refinement's beat, when it has one: each long step of the
-// starting values calls it.
-inline void beat(pk_refinement &refinement) {
-    if (refinement.beat) refinement.beat();
-}
-
 // How a run of cycles ended.
 struct MinimiseOutcome {
     int32_t stop = PK_STOP_CYCLE_LIMIT;
@@ -96,31 +88,12 @@ MinimiseOutcome minimise(pk_refinement &refinement, std::vector<int> &free, int 
 void fixUndetermined(pk_refinement &refinement, std::vector<int> &free, const std::vector<std::size_t> &positions,
                      const std::string &why);
 
-// A resolved peak of the measured pattern, as its pseudo-Voigt fit gives it
-// (axis units; the area normalised where a match needs it).
-struct ObservedPeak {
-    double position, fwhm, eta, height, area;
-    bool clear;  // resolved: clear of its neighbours, its width known to better than a quarter
-};
-
-// The peak list of the refinement's points (none when the points are too
-// few for one), each peak marked clear or not.
-std::vector<ObservedPeak> observedPeaks(const pk_refinement &refinement);
-
-// Where the source does not say whether the pattern holds a Kα2 line (the
-// option alpha2_from_data), decides it from the counts at the Kα2 offset of
-// the strong resolved peaks (above each peak's own tail: the line is there).
-// Says the decision in the notes.
-void decideAlpha2(pk_refinement &refinement, const std::vector<ObservedPeak> &peaks);
-
-// Moves the free zero shift and free cell lengths, within the options'
-// windows, to where the phases' strongest lines best match `peaks`, where
-// that clearly improves the match; says each move in the notes.
-void matchPositions(pk_refinement &refinement, const std::vector<ObservedPeak> &peaks);
-
-// Starts each phase's free widths U V W X Y from the peaks its lines
-// explain (unless the instrument's profile is known); says so in the notes.
-void profileFromPeaks(pk_refinement &refinement, const std::vector<ObservedPeak> &peaks);
+// Joint refinements (joint_run.cpp): each member's statistics by `fill`
+// with its share of the free parameters, and the pattern's reasons of the
+// verdict of each histogram, named.
+void fillHistogramStatistics(pk_refinement &refinement, std::size_t freeCount,
+                             void (*fill)(pk_refinement &, std::size_t));
+std::string jointPatternReasons(const pk_refinement &refinement);
 
 // The stage (0 first) in which a parameter of `target` is released.
 int stageOf(Target target);
@@ -136,32 +109,6 @@ void judge(pk_refinement &refinement);
 // The reasons to doubt a fit that its difference curve shows: Kβ lines,
 // peaks that no phase explains.
 std::string patternReasons(const pk_refinement &refinement);
-
-// Joint refinements (joint_run.cpp): the starting values of each histogram
-// from its own pattern (a shared cell matched to the first's), each member's
-// statistics by `fill` with its share of the free parameters, and the
-// pattern's reasons of the verdict of each histogram, named.
-void jointStartingValues(pk_refinement &refinement);
-void fillHistogramStatistics(pk_refinement &refinement, std::size_t freeCount,
-                             void (*fill)(pk_refinement &, std::size_t));
-std::string jointPatternReasons(const pk_refinement &refinement);
-
-// Scales each phase's free widths together (U V W by m², X Y by m) to the
-// least χ² of the whole pattern after the linear fit, unless the instrument's
-// profile is known; says so in the notes.
-void scaleWidths(pk_refinement &refinement);
-
-// The coefficient of every phase at scale 1 and every background polynomial
-// that best fits the weighted points (one linear least-squares solve); the
-// χ² of that fit in `chi2`.
-Eigen::VectorXd linearFit(pk_refinement &refinement, double &chi2);
-
-// Starting values before the first cycle: the free widths from the measured
-// peaks (profileFromPeaks), the free zero shift and cells by matching the
-// phases' lines to the peaks (matchPositions), then the free scales and
-// background at their best for those values; in Le Bail, every reflexion's
-// first intensity. Each move is said in the refinement's notes.
-void startingValues(pk_refinement &refinement);
 
 }  // namespace powderkit::refinement
 

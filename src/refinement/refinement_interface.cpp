@@ -253,7 +253,7 @@ int32_t pk_refinement_set_free(pk_refinement *refinement, const char *list, bool
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
         requireArgument(list, "list");
-        const std::vector<int> chosen = parametersOfList(*refinement, list);
+        const std::vector<int> chosen = parametersOfList(*refinement, list, free);
         if (free) {
             for (int index : chosen) requireOneAsymmetry(*refinement, index);
         }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <sstream>
 
 #include "refinement_model/refinement.hpp"
 
@@ -212,6 +213,13 @@ void applyJointParameters(pk_refinement &r) {
         r.phases[p].profile = first.phases[p].profile;
         r.phases[p].scale = first.phases[p].scale;
     }
+}
+
+std::string prefixedLines(const std::string &name, const std::string &text) {
+    std::istringstream lines(text);
+    std::string line, out;
+    while (std::getline(lines, line)) out += name + ": " + line + "\n";
+    return out;
 }
 
 void gatherMembers(pk_refinement &r) {

@@ -1,6 +1,8 @@
 // The parameters of a refinement by name, the constraints that tie them, and
 // writing their values into the phases, the instrument and the background.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <tuple>
 
@@ -216,6 +218,24 @@ bool isGroupWord(const std::string &word) {
     return false;
 }
 
+// A group word (alone or qualified) that frees nothing because it belongs to
+// the other axis: the 2θ axis's instrument and sample terms on time-of-flight
+// patterns, the calibration on 2θ patterns. Freeing it would be a silent no-op.
+void refuseOtherAxisWord(const pk_refinement &r, const std::string &word) {
+    const std::string group = word.substr(word.rfind('.') + 1);
+    static const char *const kTwoThetaWords[] = {"displacement", "absorption", "roughness", "transparency", "asymmetry"};
+    const bool twoTheta = std::any_of(std::begin(kTwoThetaWords), std::end(kTwoThetaWords),
+                                      [&](const char *known) { return group == known; });
+    if (twoTheta) {
+        fail(PK_ERROR_ARGUMENT, "\"" + word + "\" frees nothing: " + group +
+                                    " belongs to 2θ patterns, and a time-of-flight pattern has none");
+    }
+    if (group == "calibration") {
+        fail(PK_ERROR_ARGUMENT, "\"" + word + "\" frees nothing: difC, difA and the flight-time zero belong to "
+                                "time-of-flight patterns" + std::string(isJoint(r) ? "" : ", and this one is on 2θ"));
+    }
+}
+
 // The background's coefficients, the last parameters; then the derived ones marked tied.
 void addBackground(pk_refinement &r) {
     for (int k = 0; k < r.options.background_count; ++k) {
@@ -258,7 +278,7 @@ void buildParameters(pk_refinement &r) {
     addBackground(r);
 }
 
-std::vector<int> parametersOfList(const pk_refinement &r, const std::string &list) {
+std::vector<int> parametersOfList(const pk_refinement &r, const std::string &list, bool toFree) {
     std::vector<int> chosen;
     std::size_t start = 0;
     while (start <= list.size()) {
@@ -270,12 +290,14 @@ std::vector<int> parametersOfList(const pk_refinement &r, const std::string &lis
         start = end + 1;
         if (word.empty()) continue;
         bool known = isGroupWord(word);
+        const std::size_t before = chosen.size();
         for (std::size_t i = 0; i < r.parameters.size(); ++i) {
             if (!matches(r.parameters[i], r, word)) continue;
             known = true;
             if (r.parameters[i].name != word && otherAsymmetry(r.parameters[i], r)) continue;
             if (!r.parameters[i].derived) chosen.push_back(static_cast<int>(i));
         }
+        if (toFree && chosen.size() == before) refuseOtherAxisWord(r, word);
         if (!known) fail(PK_ERROR_ARGUMENT, "\"" + word + "\" names no parameter and no group of parameters");
     }
     return chosen;

@@ -199,6 +199,9 @@ void applyJointParameters(pk_refinement &refinement);
 // background into the joint arrays.
 void evaluateMembers(pk_refinement &refinement, const std::vector<bool> &phases, const std::vector<bool> &members);
 
+// Each line of `text` opened by "<name>: " (a histogram's notes and warnings).
+std::string prefixedLines(const std::string &name, const std::string &text);
+
 // The joint arrays from the members' calculated patterns as they stand.
 void gatherMembers(pk_refinement &refinement);
 
@@ -213,8 +216,9 @@ std::array<double, 6> histogramCellEsd(const pk_refinement &refinement, std::siz
 void buildParameters(pk_refinement &refinement);
 
 // The parameters named by a comma-separated list of names and group words;
-// fails naming an unknown word.
-std::vector<int> parametersOfList(const pk_refinement &refinement, const std::string &list);
+// fails naming an unknown word, and, when they are to be freed, a group word
+// of the other axis that names none here ("displacement" on time of flight).
+std::vector<int> parametersOfList(const pk_refinement &refinement, const std::string &list, bool toFree = false);
 
 // Fails when freeing parameter `index` would give its phase both asymmetries:
 // S/L or H/L while P is above 0, or P while the profile has an axial divergence.

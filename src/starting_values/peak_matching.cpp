@@ -30,7 +30,7 @@
 
 #include "boundary/boundary.hpp"
 #include "boundary/constants.hpp"
-#include "refinement/fit.hpp"
+#include "starting_values/starting_values.hpp"
 
 namespace powderkit::refinement {
 

@@ -31,7 +31,7 @@
 #include "boundary/boundary.hpp"
 #include "boundary/constants.hpp"
 #include "pattern/peak_shapes.hpp"
-#include "refinement/fit.hpp"
+#include "starting_values/starting_values.hpp"
 
 namespace powderkit::refinement {
 
@@ -266,6 +266,21 @@ void profileFromPeaks(pk_refinement &r, const std::vector<ObservedPeak> &peaks) 
     evaluate(r, {});
 }
 
+namespace {
+
+// How a profile term follows the peak's width w: the Gaussian variances as w²
+// (U V W; σ0 σ1 σ2 of time of flight), the Lorentzian widths as w (X Y; γ0
+// γ1 γ2), the exponentials' rates of time of flight as 1/w (α0 α1 β0 β1).
+// Scaling every term so stretches the whole peak by m about its centre.
+double widthPower(int32_t axis, int index) {
+    if (axis != PK_AXIS_TOF) return index < 3 ? 2.0 : 1.0;
+    constexpr int kFirstGamma = 8, kFirstRate = 11;
+    if (index < kFirstGamma) return 2.0;
+    return index < kFirstRate ? 1.0 : -1.0;
+}
+
+}  // namespace
+
 void scaleWidths(pk_refinement &r) {
     if (r.hasInstrumentProfile) return;
     for (int pass = 0; pass < 2; ++pass) {
@@ -284,7 +299,8 @@ void scaleWidths(pk_refinement &r) {
             // χ² after the linear fit with the widths scaled by m; ∞ where they cannot make a pattern.
             auto chi2At = [&](double m) {
                 beat(r);
-                for (std::size_t k = 0; k < terms.size(); ++k) terms[k]->value = given[k] * (terms[k]->index < 3 ? m * m : m);
+                for (std::size_t k = 0; k < terms.size(); ++k)
+                    terms[k]->value = given[k] * std::pow(m, widthPower(r.instrument.axis, terms[k]->index));
                 applyParameters(r);
                 try {
                     evaluate(r, only);

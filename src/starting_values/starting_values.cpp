@@ -13,7 +13,7 @@
 
 #include "boundary/boundary.hpp"
 #include "boundary/constants.hpp"
-#include "refinement/fit.hpp"
+#include "starting_values/starting_values.hpp"
 
 namespace powderkit::refinement {
 
@@ -176,27 +176,22 @@ void startingValues(pk_refinement &r) {
     evaluate(r, {});
     const bool positions = anyFree(r, Target::Cell) || anyFree(r, Target::Zero);
     const bool fromData = r.options.start_from_data != 0 && (positions || anyFree(r, Target::Profile));
-    if (fromData && r.instrument.axis == PK_AXIS_TOF) {
-        // The cells from the peaks' flight times; the zero and the widths start where given.
-        if (anyFree(r, Target::Cell)) {
-            beat(r);
-            std::vector<ObservedPeak> peaks = observedPeaks(r);
-            peaks.erase(std::remove_if(peaks.begin(), peaks.end(), [](const ObservedPeak &p) { return !p.clear; }),
-                        peaks.end());
-            matchPositions(r, peaks);
-        }
-        if (anyFree(r, Target::Profile)) r.notes += "time of flight: the widths start where given\n";
-    } else if (fromData) {
+    if (fromData) {
+        const bool tof = r.instrument.axis == PK_AXIS_TOF;
         beat(r);
-        const std::vector<ObservedPeak> all = observedPeaks(r);
+        const std::vector<ObservedPeak> all = tof && !anyFree(r, Target::Cell) ? std::vector<ObservedPeak>{}
+                                                                               : observedPeaks(r);
         beat(r);
-        decideAlpha2(r, all);
+        if (!tof) decideAlpha2(r, all);
         std::vector<ObservedPeak> peaks;
         std::copy_if(all.begin(), all.end(), std::back_inserter(peaks), [](const ObservedPeak &p) { return p.clear; });
-        if (positions) matchPositions(r, peaks);
+        // On time of flight the cells from the peaks' flight times (the zero starts where given).
+        if (tof ? anyFree(r, Target::Cell) : positions) matchPositions(r, peaks);
         beat(r);
         if (anyFree(r, Target::Profile)) {
-            profileFromPeaks(r, peaks);
+            // The terms of a time-of-flight profile are too many for one peak list to fix (σ, γ and the
+            // exponentials' rates share every width): their shape stays, their size follows the pattern.
+            if (!tof) profileFromPeaks(r, peaks);
             scaleWidths(r);
         }
     }
@@ -221,6 +216,33 @@ void startingValues(pk_refinement &r) {
         }
     }
     applyParameters(r);
+    evaluate(r, {});
+}
+
+void jointStartingValues(pk_refinement &r) {
+    for (std::size_t h = 0; h < r.members.size(); ++h) {
+        pk_refinement &member = r.members[h];
+        const std::vector<int> &of = r.histograms[h].parameterOf;
+        // The member frees what the joint refinement frees; a shared cell is
+        // matched to the first histogram's peaks alone (the others start from it).
+        for (std::size_t j = 0; j < of.size(); ++j) {
+            const Parameter &joint = r.parameters[static_cast<std::size_t>(of[j])];
+            const bool free = joint.state == PK_PARAMETER_FREE && (h == 0 || joint.histogram >= 0);
+            if (!member.parameters[j].derived && member.parameters[j].leader < 0)
+                member.parameters[j].state = free ? PK_PARAMETER_FREE : PK_PARAMETER_FIXED;
+        }
+        member.notes.clear();
+        member.beat = r.beat;
+        startingValues(member);
+        member.beat = nullptr;
+        for (std::size_t j = 0; j < of.size(); ++j) {
+            Parameter &joint = r.parameters[static_cast<std::size_t>(of[j])];
+            if (joint.state == PK_PARAMETER_FREE && joint.leader < 0 && (joint.histogram >= 0 || h == 0))
+                joint.value = member.parameters[j].value;
+        }
+        r.notes += prefixedLines(r.histograms[h].name, member.notes);
+        applyParameters(r);
+    }
     evaluate(r, {});
 }
 

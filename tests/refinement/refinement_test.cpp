@@ -677,10 +677,40 @@ TEST_F(Mixture, TimeOfFlightCalibrationAndCell) {
     EXPECT_NE(std::string(pk_refinement_notes(sample.get())).find("silicon.a started at"), std::string::npos)
         << pk_refinement_notes(sample.get());
 
+    // Peaks ten times too wide to start (the Gaussian variance 100 times, the Lorentzian 10 times, the rates a
+    // tenth): the widths are scaled by 1/10 to the pattern before the first cycle, and the fit ends at the truth
+    // (from where it started it stopped at reduced χ² 1.16 with the rates a tenth of theirs).
+    pk_profile tenfold = truth;
+    for (double *variance : {&tenfold.sigma0, &tenfold.sigma1, &tenfold.sigma2}) *variance *= 100.0;
+    for (double *width : {&tenfold.gamma0, &tenfold.gamma1, &tenfold.gamma2}) *width *= 10.0;
+    for (double *rate : {&tenfold.alpha0, &tenfold.alpha1, &tenfold.beta0, &tenfold.beta1}) *rate /= 10.0;
+    const Refinement broad = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &tenfold)},
+                                          PK_REFINE_RIETVELD, 3, kBank);
+    summary = run(broad.get(), "scale,background,silicon.sigma1,silicon.gamma1,silicon.alpha1,silicon.beta0,silicon.beta1");
+    EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(broad.get());
+    const std::string notes = pk_refinement_notes(broad.get());
+    const std::size_t scaled = notes.find("silicon: widths scaled by ");
+    ASSERT_NE(scaled, std::string::npos) << notes;
+    EXPECT_NEAR(std::stod(notes.substr(scaled + 26)), 0.1, 0.005) << notes;  // within the search's 2^(1/16) steps
+    expectRecovered(broad.get(), {{"silicon.sigma1", truth.sigma1}, {"silicon.gamma1", truth.gamma1},
+                                  {"silicon.alpha1", truth.alpha1}, {"silicon.beta0", truth.beta0},
+                                  {"silicon.beta1", truth.beta1}});
+
     const Refinement both = refinementOf(measured.get(), {setting}, PK_REFINE_RIETVELD, 3, kBank);
     run(both.get(), "scale,background,cell,calibration");
     EXPECT_NE(std::string(pk_refinement_warnings(both.get())).find("difC"), std::string::npos)
         << pk_refinement_warnings(both.get());
+    // The 2θ axis's terms free nothing here, and saying so beats a silent no-op; fixing them is harmless.
+    pk_error word{};
+    for (const char *twoTheta : {"scale,displacement", "silicon.asymmetry"}) {
+        EXPECT_EQ(pk_refinement_set_free(both.get(), twoTheta, true, &word), PK_ERROR_ARGUMENT) << twoTheta;
+        EXPECT_NE(std::string(word.message).find("a time-of-flight pattern has none"), std::string::npos) << word.message;
+    }
+    EXPECT_EQ(pk_refinement_set_free(both.get(), "displacement,transparency", false, nullptr), PK_OK);
+    const Measured twoTheta = measure({settingOf(silicon.get(), kSiliconScale)}, 25.0, 60.0, 0.05, 0);
+    const Refinement onTwoTheta = refinementOf(twoTheta.get(), {settingOf(silicon.get(), kSiliconScale)});
+    EXPECT_EQ(pk_refinement_set_free(onTwoTheta.get(), "calibration", true, &word), PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(word.message).find("this one is on 2θ"), std::string::npos) << word.message;
 
     // Flight times in µs are named as such.
     pk_refinement *refused = nullptr;
