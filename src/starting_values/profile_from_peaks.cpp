@@ -55,14 +55,12 @@ constexpr int kBisections = 60;
 // Le Bail extraction passes at each trial of the widths' scale.
 constexpr int kExtractionPasses = 4;
 
-double tchEta(double q) { return 1.36603 * q - 0.47719 * q * q + 0.11116 * q * q * q; }
-
-// q with tchEta(q) = η, η in [0, 1].
+// q with η(q) = η, η in [0, 1] (η(q) the pattern's Thompson–Cox–Hastings mixing).
 double lorentzianShare(double eta) {
     double low = 0.0, high = 1.0;
     for (int i = 0; i < kBisections; ++i) {
         const double mid = 0.5 * (low + high);
-        (tchEta(mid) < eta ? low : high) = mid;
+        (phase::thompsonCoxHastingsEta(mid) < eta ? low : high) = mid;
     }
     return 0.5 * (low + high);
 }
