@@ -220,7 +220,8 @@ void addRefine(CLI::App &app, RefineOptions &options) {
                         "DIR/report.html and DIR/setup.json");
     command->add_option("--save-instrument", options.save_instrument,
                         "write the instrument as refined (zero, displacement …) and the first phase's refined "
-                        "profile to FILE, an instrument file");
+                        "profile to FILE, an instrument file (with --pattern one per pattern, its name before the "
+                        "extension: FILE_NAME.json)");
     command->footer("Example:\n  powderkit refine mixture.xy corundum.cif silicon.cif --anode Cu --output fit\n"
                     "Without --anode, --wavelength or --instrument, the Kα1 + Kα2 lines the file names (XRDML),\n"
                     "else Cu's.\n"

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -73,10 +74,6 @@ void checkOptions(const RefineOptions &options) {
     if (options.source.bank > 0) {
         throw InputError("--bank: with --pattern each pattern names its own, as in --pattern FILE,bank=" +
                          std::to_string(options.source.bank));
-    }
-    if (!options.save_instrument.empty()) {
-        throw InputError("--save-instrument: a joint refinement has one instrument per pattern; refine a pattern "
-                         "alone to save its instrument");
     }
 }
 
@@ -455,15 +452,22 @@ RefineResult collect(const pk_refinement &refinement, const std::vector<PatternR
     return result;
 }
 
-// The instrument file of the refinement as it ends: its instrument and the first phase's profile.
+// The instrument file of each pattern as the refinement ends: its instrument and the first phase's profile there. Of a
+// joint refinement one file per pattern, its name before the extension ("lab.json" → "lab_xray.json").
 void saveInstrument(const pk_refinement &refinement, const std::string &path) {
-    pk_instrument instrument{};
-    pk_profile profile{};
     pk_error error{};
-    check(pk_refinement_instrument(&refinement, &instrument, &error), error);
-    check(pk_refinement_phase_profile(&refinement, 0, &profile, &error), error);
-    if (pk_instrument_file_write(path.c_str(), &instrument, &profile, &error) != PK_OK) {
-        throw InputError("--save-instrument: " + std::string(error.message));
+    for (int32_t h = 0; h < pk_refinement_histogram_count(&refinement); ++h) {
+        pk_refinement_histogram_result histogram{};
+        pk_profile profile{};
+        check(pk_refinement_get_histogram(&refinement, h, &histogram, &error), error);
+        check(pk_refinement_histogram_profile(&refinement, h, 0, &profile, &error), error);
+        std::filesystem::path file(path);
+        if (histogram.name[0] != '\0') {
+            file.replace_filename(file.stem().string() + "_" + histogram.name + file.extension().string());
+        }
+        if (pk_instrument_file_write(file.string().c_str(), &histogram.instrument, &profile, &error) != PK_OK) {
+            throw InputError("--save-instrument: " + std::string(error.message));
+        }
     }
 }
 

@@ -308,7 +308,8 @@ done
 "$pk" pattern "$data/silicon.cif" --scale 2000 --range 20 120 0.02 | awk '{ printf "%s %.6f\n", $1, $2 + 100 }' > "$t/si-cu.xy"
 joint="--pattern $t/si-cu.xy --pattern $t/si_tof.xye,instrument=$t/tof.json,name=bank $t/si_off.cif"
 # shellcheck disable=SC2086
-"$pk" refine $joint --range bank:8500 31800 --exclude si_cu:40 42 --output "$t/joint" > /dev/null 2> "$t/stderr" &&
+"$pk" refine $joint --range bank:8500 31800 --exclude si_cu:40 42 --output "$t/joint" --save-instrument "$t/inst.json" \
+  > /dev/null 2> "$t/stderr" &&
   "$pk" refine --setup "$t/joint/setup.json" --free scale --cycles 1 --output "$t/joint/again" > /dev/null 2>> "$t/stderr" ||
   fail "joint refine: $(cat "$t/stderr")"
 /usr/bin/python3 - "$t/joint" <<'PY' || fail "joint refine: $(tail -n 3 "$t/stderr")"
@@ -324,6 +325,12 @@ for run in (sys.argv[1], sys.argv[1] + "/again"):
     # Each pattern's view of the phase: the shared cell (no offset freed); the whole's R-Bragg is the first's.
     assert all(x["phases"][0]["cell"] == d["phases"][0]["cell"] for x in h), h
     assert h[0]["phases"][0]["R_bragg"] == d["phases"][0]["R_bragg"] != h[1]["phases"][0]["R_bragg"], h
+# --save-instrument: one instrument file per pattern, each holding that pattern's refined instrument.
+d = json.load(open(sys.argv[1] + "/refinement.json"))
+for x in d["histograms"]:
+    saved = json.load(open(os.path.dirname(sys.argv[1]) + "/inst_" + x["name"] + ".json"))["instrument"]
+    assert saved.get("axis", "two_theta") == x["instrument"]["axis"], (saved, x)
+    assert abs(saved["zero"] - x["instrument"]["zero"]) < 1e-9 * max(1, abs(x["instrument"]["zero"])), (saved, x)
 svg = open(sys.argv[1] + "/fit.svg").read()
 assert svg.count('<g class="panel">') == 2 and svg.index(">2θ (°)</text>") < svg.index(">TOF (µs)</text>"), svg[:300]
 PY
