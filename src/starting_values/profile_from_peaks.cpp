@@ -322,6 +322,11 @@ void scaleWidths(pk_refinement &r) {
                 const double m = centre * std::exp2(fine / 16.0), chi2 = chi2At(m);
                 if (chi2 < bestChi2) best = m, bestChi2 = chi2;
             }
+            // A time-of-flight profile comes with the calibration from the instrument's file: within √2 of
+            // the pattern's widths it is left to the cycles (the scan would trade it for misfits elsewhere,
+            // such as lines no phase holds); only a start off by more is rescued.
+            const bool tof = r.instrument.axis == PK_AXIS_TOF;
+            if (tof && std::fabs(std::log2(best)) < 0.5) best = 1.0;
             chi2At(best);
             if (best != 1.0) {
                 r.notes += r.phases[p].name + ": widths scaled by " + number(best) +
