@@ -862,6 +862,17 @@ TEST_F(Mixture, MakingRefusesWhatCannotBeFitted) {
         EXPECT_NE(std::string(e.message).find(c.message), std::string::npos) << e.message;
         EXPECT_EQ(refused, nullptr);
     }
+    // Counts below 1 (normalised data) are counts all the same: one positive point is enough.
+    std::vector<double> small = zeros;
+    small[150] = 0.25;
+    pk_measured_pattern *little = nullptr;
+    ASSERT_EQ(pk_measured_pattern_make(x.data(), small.data(), nullptr, 301, &little, nullptr), PK_OK);
+    const Measured fraction(little);
+    options.threads = 1;
+    pk_refinement *made = nullptr;
+    EXPECT_EQ(pk_refinement_make(fraction.get(), &instrument, phases.data(), 1, nullptr, &options, &made, nullptr),
+              PK_OK);
+    pk_refinement_free(made);
 }
 
 // Size and strain from patterns broadened beyond the instrument's profile, the sample's widths worked out here from the
