@@ -249,19 +249,25 @@ std::string dataJson(const pk_refinement &r, const std::string &title, bool comp
     Json names = Json::array();
     for (int index : r.correlationOrder) names.push_back(r.parameters[static_cast<std::size_t>(index)].name);
     data["correlations"] = {{"names", names}, {"matrix", r.correlations}};
+    // Each phase as each pattern sees it (of one pattern: the phase's own result).
     Json phases = Json::array();
-    for (int32_t p = 0; p < static_cast<int32_t>(r.phases.size()); ++p) {
-        pk_refinement_phase result{};
-        pk_refinement_phase_result(&r, p, &result, nullptr);
-        phases.push_back({{"name", r.phases[static_cast<std::size_t>(p)].name},
-                          {"cell", result.cell},
-                          {"cell_esd", result.cell_esd},
-                          {"r_bragg", result.r_bragg},
-                          {"weight_fraction", result.weight_fraction},
-                          {"size_nm", result.size_nm},
-                          {"size_esd", result.size_esd},
-                          {"strain_percent", result.strain_percent},
-                          {"strain_esd", result.strain_esd}});
+    for (int32_t h = 0; h < pk_refinement_histogram_count(&r); ++h) {
+        pk_refinement_histogram_result histogram{};
+        pk_refinement_get_histogram(&r, h, &histogram, nullptr);
+        for (int32_t p = 0; p < static_cast<int32_t>(r.phases.size()); ++p) {
+            pk_refinement_phase result{};
+            pk_refinement_histogram_phase_result(&r, h, p, &result, nullptr);
+            phases.push_back({{"name", r.phases[static_cast<std::size_t>(p)].name},
+                              {"pattern", histogram.name},
+                              {"cell", result.cell},
+                              {"cell_esd", result.cell_esd},
+                              {"r_bragg", result.r_bragg},
+                              {"weight_fraction", result.weight_fraction},
+                              {"size_nm", result.size_nm},
+                              {"size_esd", result.size_esd},
+                              {"strain_percent", result.strain_percent},
+                              {"strain_esd", result.strain_esd}});
+        }
     }
     data["phases"] = phases;
     std::string text = data.dump();

@@ -45,6 +45,18 @@ try {
   check(axes.length === 2 * patterns.length && patterns.every((axis, i) => axes[2 * i] === axis),
         `plots labelled ${axes.join(", ")} for patterns on ${patterns.join(", ")}`);
 
+  // The phase table: each phase as each pattern sees it, with refinement.json's R-Bragg (two decimals).
+  const phaseRows = await page.$$eval("#phases tr", trs => trs.slice(1).map(tr => [...tr.cells].map(c => c.textContent)));
+  const seen = expected.histograms.length > 1 ? expected.histograms.flatMap(h => h.phases.map(p => [h.name, p]))
+                                              : expected.phases.map(p => [null, p]);
+  check(phaseRows.length === seen.length, `${phaseRows.length} phase rows for ${seen.length}`);
+  seen.forEach(([name, phase], i) => {
+    const cells = phaseRows[i] || [];
+    const shift = name === null ? 0 : 1;
+    check((name === null || cells[0] === name) && cells[shift] === phase.name &&
+          cells[shift + 7] === phase.R_bragg.toFixed(2), `phase row ${i}: ${cells.join(" ")} for ${name} ${phase.name}`);
+  });
+
   // The main plot's canvas holds drawn pixels.
   const drawn = await page.evaluate(() => {
     const canvas = document.querySelector(".uplot canvas");

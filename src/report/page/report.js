@@ -328,9 +328,12 @@
 
   function phases() {
     const table = document.getElementById("phases");
-    row(table, ["phase", "a (Å)", "b (Å)", "c (Å)", "α (°)", "β (°)", "γ (°)", "R-Bragg %", "weight fraction", "size (nm)", "strain %"], true);
+    // Of several patterns, each phase as each pattern sees it (its cell there, R-Bragg, size and strain).
+    const several = report.patterns.length > 1;
+    row(table, (several ? ["pattern"] : []).concat(["phase", "a (Å)", "b (Å)", "c (Å)", "α (°)", "β (°)", "γ (°)", "R-Bragg %",
+      "weight fraction", "size (nm)", "strain %"]), true);
     for (const ph of report.phases) {
-      row(table, [ph.name].concat(ph.cell.map((v, i) => withEsd(v, ph.cell_esd[i])),
+      row(table, (several ? [ph.pattern] : []).concat([ph.name], ph.cell.map((v, i) => withEsd(v, ph.cell_esd[i])),
         [fixed(ph.r_bragg, 2), fixed(ph.weight_fraction, 4), withEsd(ph.size_nm, ph.size_esd), withEsd(ph.strain_percent, ph.strain_esd)]));
     }
   }
