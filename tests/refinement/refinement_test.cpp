@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -508,19 +509,34 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
 // deviation of 50 values is itself uncertain by about 10 %, so 25 % holds with room).
 TEST_F(Mixture, TheEsdOfTheCellIsItsSpreadOverRepeatedMeasurements) {
     std::vector<double> values;
-    double esd = 0.0;
+    double esd = 0.0, firstEsd = 0.0;
     for (unsigned seed = 100; seed < 150; ++seed) {
         const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 25.0, 95.0, 0.04, seed);
         const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)});
         run(r.get(), "scale,silicon.a,background");
         values.push_back(parameter(r.get(), "silicon.a").value);
         esd += parameter(r.get(), "silicon.a").esd / 50.0;
+        if (seed == 100) firstEsd = parameter(r.get(), "silicon.a").esd;
     }
     double mean = 0.0;
     for (double v : values) mean += v / 50.0;
     double spread = 0.0;
     for (double v : values) spread += (v - mean) * (v - mean) / 49.0;
     EXPECT_NEAR(std::sqrt(spread) / esd, 1.0, 0.25);
+    // σ's all twice as large (χ²/(N − P) a quarter) give the same values and esd's: only their ratios weigh.
+    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 25.0, 95.0, 0.04, 100);
+    const int32_t n = pk_measured_pattern_count(measured.get());
+    const double *x = pk_measured_pattern_x(measured.get()), *y = pk_measured_pattern_y(measured.get());
+    const double *sigma = pk_measured_pattern_sigma(measured.get());
+    std::vector<double> doubled(sigma, sigma + n);
+    for (double &sigma : doubled) sigma *= 2.0;
+    pk_measured_pattern *loose = nullptr;
+    ASSERT_EQ(pk_measured_pattern_make(x, y, doubled.data(), n, &loose, nullptr), PK_OK);
+    const Measured looser(loose);
+    const Refinement r = refinementOf(looser.get(), {settingOf(silicon.get(), kSiliconScale)});
+    EXPECT_NEAR(run(r.get(), "scale,silicon.a,background").reduced_chi2, 0.25, 0.04);
+    EXPECT_NEAR(parameter(r.get(), "silicon.a").value, values[0], 1e-3 * parameter(r.get(), "silicon.a").esd);
+    EXPECT_NEAR(parameter(r.get(), "silicon.a").esd, firstEsd, 1e-3 * firstEsd);
 }
 
 // Names, group words, ties, a shared Fe/Co site (at x, 0, 0, its x tied) and a triclinic cell whose angles are angles;
@@ -728,25 +744,30 @@ TEST_F(Mixture, TimeOfFlightCalibrationAndCell) {
 
 // Corundum measured beside silicon on a TOF bank and left out of the model: the verdict names its strongest
 // lines by flight time and by d from the calibration (corundum 1 0 4: 1/d² = 4/(3a²) + 16/c² with a 4.7589,
-// c 12.9910 Å gives d 2.5510 Å).
+// c 12.9910 Å gives d 2.5510 Å), with difA and without it (TOF = difC d + zero).
 TEST_F(Mixture, TimeOfFlightVerdictNamesAMissingPhase) {
     const pk_profile truth = tofProfile();
-    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale, &truth),
-                                       settingOf(corundum.get(), kCorundumScale, &truth)},
-                                      4.5, 21.5, 0.002, 19, {}, kBank);
-    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &truth)},
-                                      PK_REFINE_RIETVELD, 3, kBank);
-    run(r.get(), "scale,background");
-    const std::string verdict = pk_refinement_verdict(r.get());
-    EXPECT_NE(verdict.find("a phase may be missing: the difference curve holds peaks no phase explains at TOF"),
-              std::string::npos)
-        << verdict;
-    const double d104 = 1.0 / std::sqrt(4.0 / (3.0 * 4.7589 * 4.7589) + 16.0 / (12.991 * 12.991));
-    const double tof104 = 7000.0 * d104 + 1.5 * d104 * d104 + 5.0;
-    char named[64];
-    std::snprintf(named, sizeof named, "(d %.3f", d104);
-    EXPECT_NE(verdict.find(named), std::string::npos) << verdict << " (looked for " << named << " near "
-                                                      << tof104 << " µs)";
+    for (const double difA : {1.5, 0.0}) {
+        const pk_instrument bank = tofBank(7000.0, difA, 5.0);
+        const Measured measured = measure({settingOf(silicon.get(), kSiliconScale, &truth),
+                                           settingOf(corundum.get(), kCorundumScale, &truth)},
+                                          4.5, 21.5, 0.002, 19, {}, bank);
+        const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &truth)},
+                                          PK_REFINE_RIETVELD, 3, bank);
+        run(r.get(), "scale,background");
+        const std::string verdict = pk_refinement_verdict(r.get());
+        EXPECT_NE(verdict.find("a phase may be missing: the difference curve holds peaks no phase explains at TOF"),
+                  std::string::npos)
+            << verdict;
+        const double d104 = 1.0 / std::sqrt(4.0 / (3.0 * 4.7589 * 4.7589) + 16.0 / (12.991 * 12.991));
+        const double tof104 = 7000.0 * d104 + difA * d104 * d104 + 5.0;
+        double nearest = 1.0;  // the d named nearest to 1 0 4's, within the peak's place (a few µs)
+        for (std::size_t at = verdict.find("(d "); at != std::string::npos; at = verdict.find("(d ", at + 1)) {
+            nearest = std::min(nearest, std::fabs(std::strtod(verdict.c_str() + at + 3, nullptr) - d104));
+        }
+        EXPECT_LT(nearest, 0.002) << verdict << " (looked for d " << d104 << " near " << tof104 << " µs, difA " << difA
+                                  << ")";
+    }
 }
 
 // Symmetry leaves free what the tables say: the cell quantities of each crystal system and the coordinates of
@@ -845,6 +866,11 @@ TEST_F(Mixture, MakingRefusesWhatCannotBeFitted) {
     pk_measured_pattern *nothing = nullptr;
     ASSERT_EQ(pk_measured_pattern_make(x.data(), zeros.data(), nullptr, 301, &nothing, nullptr), PK_OK);
     const Measured empty(nothing);
+    pk_measured_pattern *bank = nullptr;  // GSAS time of flight: two points, 2000 and 2500 µs
+    ASSERT_EQ(pk_measured_pattern_read_text_bank("t\nBANK 1 2 1 SLOG 2000 4000 0.25 0\n       4 2     8\n", "g", 0,
+                                                 &bank, nullptr),
+              PK_OK);
+    const Measured flight(bank);
     pk_refinement_options options;
     pk_refinement_options_default(&options);
     const struct {
@@ -852,7 +878,8 @@ TEST_F(Mixture, MakingRefusesWhatCannotBeFitted) {
         int32_t threads;
         const char *message;
     } cases[] = {{measured.get(), 65, "options.threads = 65: must lie from 0 to 64"},
-                 {empty.get(), 1, "the measured pattern holds no positive count in the range refined"}};
+                 {empty.get(), 1, "the measured pattern holds no positive count in the range refined"},
+                 {flight.get(), 1, "the measured pattern is on a time-of-flight axis and the instrument on a 2θ one"}};
     for (const auto &c : cases) {
         options.threads = c.threads;
         pk_refinement *refused = nullptr;
