@@ -98,7 +98,9 @@ std::unique_ptr<pk_refinement> makeJoint(const pk_refinement_histogram *histogra
     return joint;
 }
 
-const pk_refinement &memberOf(const pk_refinement &r, int32_t index) {
+// Histogram `index` of a refinement: a joint refinement's member, or a
+// single-pattern refinement itself as its one histogram (index 0).
+template <typename Refinement> Refinement &memberOf(Refinement &r, int32_t index) {
     if (!isJoint(r)) {
         requireIndex(index, 1, "histogram");
         return r;
@@ -217,7 +219,7 @@ int32_t pk_refinement_histogram_set_instrument_profile(pk_refinement *refinement
                                                        const pk_profile *profile, pk_error *error) {
     return guarded(error, [&] {
         requireArgument(refinement, "refinement");
-        pk_refinement &member = const_cast<pk_refinement &>(memberOf(*refinement, index));
+        pk_refinement &member = memberOf(*refinement, index);
         if (profile == nullptr) {
             member.hasInstrumentProfile = false;
             return;

@@ -338,13 +338,9 @@ int32_t pk_refinement_set_instrument_profile(pk_refinement *refinement, const pk
             fail(PK_ERROR_ARGUMENT,
                  "a joint refinement takes each histogram's instrument profile "
                  "(pk_refinement_histogram_set_instrument_profile)");
-        if (profile == nullptr) {
-            refinement->hasInstrumentProfile = false;
-            return;
-        }
-        powderkit::phase::checkProfileFields(*profile, false);
-        refinement->instrumentProfile = *profile;
-        refinement->hasInstrumentProfile = true;
+        pk_error inner{};
+        if (pk_refinement_histogram_set_instrument_profile(refinement, 0, profile, &inner) != PK_OK)
+            fail(inner.code, inner.message);
     });
 }
 
