@@ -76,6 +76,7 @@ InstrumentFile readInstrumentFile(const std::string &path, int bank) {
                                        nullptr, &error),
           error);
     printWarnings(warnings.c_str());
+    check(pk_instrument_file_difb(path.c_str(), bank, &file.difb, &error), error);
     return file;
 }
 

@@ -38,6 +38,7 @@ PhaseHandle readPhase(const std::string &path, const std::string &block);
 struct InstrumentFile {
     pk_instrument instrument{};
     pk_profile profile{};
+    double difb = 0.0;  // a TOF bank's difB, µs·Å, which the record does not hold
 };
 InstrumentFile readInstrumentFile(const std::string &path, int bank = 0);
 

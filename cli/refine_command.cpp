@@ -294,6 +294,14 @@ void configure(pk_refinement &refinement, const RefineSetup &setup, const std::s
                   error);
         }
     }
+    // A TOF bank's difB, which the instrument record does not hold, from its instrument file.
+    for (size_t h = 0; h < runs.size(); ++h) {
+        const PatternRun &run = runs[h];
+        if (!run.axis.tof || run.source.instrument_file.empty()) continue;
+        const double difb = readInstrumentFile(run.source.instrument_file, run.source.bank).difb;
+        const std::string name = options.patterns.empty() ? "difB" : run.input.name + ".difB";
+        if (difb != 0.0) check(pk_refinement_set_value(&refinement, name.c_str(), difb, &error), error);
+    }
     std::map<std::string, pk_parameter> current;
     for (int32_t i = 0; i < pk_refinement_parameter_count(&refinement); ++i) {
         pk_parameter parameter{};

@@ -272,7 +272,11 @@ PK_PHASE_API int32_t pk_instrument_file_read(const char *path, pk_instrument *in
  * Gaussian terms (variances, centidegrees²) become the FWHM² of pk_profile
  * (U = 8 ln 2 · U_file / 10⁴ degrees²), their Lorentzian terms (centidegrees)
  * degrees; the zero of INS records is in centidegrees. Terms the layer does
- * not model (SH/L, Z, difB, …) are named in the warnings when not zero. */
+ * not model (Z, beta-q, sig-q, …) are named in the warnings when not zero.
+ * A time-of-flight entry's difB (TOF = difC d + difA d² + difB / d + zero),
+ * which pk_instrument does not hold, is read by pk_instrument_file_difb; a
+ * refinement takes it as its parameter "difB" (pk_refinement_set_value), a
+ * pattern model leaves it out. */
 
 /* Reads bank `bank` of an instrument file (the bank number the file gives;
  * 0: the first) into *instrument and *profile, left as they were on failure.
@@ -289,6 +293,10 @@ PK_PHASE_API int32_t pk_instrument_file_read_text_bank(const char *text, const c
                                                        pk_instrument *instrument, pk_profile *profile,
                                                        char *warnings, int32_t capacity, int32_t *size,
                                                        pk_error *error);
+/* The difB (µs·Å) of bank `bank` of an instrument file into *difb: 0 when
+ * the file does not give it (a JSON file, a constant-wavelength bank). Fails
+ * as pk_instrument_file_read_bank does, *difb then unchanged. */
+PK_PHASE_API int32_t pk_instrument_file_difb(const char *path, int32_t bank, double *difb, pk_error *error);
 
 /* The same as text: the file's content (NUL-terminated) into text[capacity];
  * *size receives the bytes needed, NUL included, also when the buffer is too
@@ -794,7 +802,8 @@ enum {
  * "displacement", "absorption" (μR, 0 … 10), "roughness_p" (0 … 1), "roughness_q" (≥ 0),
  * "transparency" (1/μ ≥ 0, mm), "background.0" … On a time-of-flight axis:
  * "difC" and "difA" (the instrument's dtt1 > 0 and dtt2 > −dtt1/200) and "zero" (µs),
- * and per phase the profile terms its shape uses, each ≥ 0: "SiC.sigma0" …
+ * "difB" (µs·Å: TOF = difC d + difA d² + difB / d + zero; 0 unless set, freed
+ * by its name alone, not by "calibration"), and per phase the profile terms its shape uses, each ≥ 0: "SiC.sigma0" …
  * "SiC.sigma2", "SiC.gamma0" … "SiC.gamma2" (pseudo-Voigt), "SiC.alpha0"
  * (Gaussian), "SiC.alpha1", "SiC.beta0", "SiC.beta1" (these four at most
  * 1000); no displacement, sample corrections or asymmetry there. difC and

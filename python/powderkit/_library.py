@@ -74,6 +74,7 @@ _PROTOTYPES = {
     "pk_profile_default": (c_int32, [POINTER(r.Profile), c_int32, _ERROR]),
     "pk_instrument_file_write": (c_int32, [c_char_p, POINTER(r.Instrument), POINTER(r.Profile), _ERROR]),
     "pk_instrument_file_read": (c_int32, [c_char_p, POINTER(r.Instrument), POINTER(r.Profile), _ERROR]),
+    "pk_instrument_file_difb": (c_int32, [c_char_p, c_int32, POINTER(c_double), _ERROR]),
     "pk_instrument_file_read_bank": (c_int32, [c_char_p, c_int32, POINTER(r.Instrument), POINTER(r.Profile), c_char_p,
                                                c_int32, _INTS, _ERROR]),
     "pk_phase_from_cif_file": (c_int32, [c_char_p, c_char_p, _HANDLE, _ERROR]),

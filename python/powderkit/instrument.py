@@ -26,6 +26,8 @@ class Instrument:
       radius                    goniometer radius R, mm (240)
       tof_two_theta             2θ of a time-of-flight bank, degrees
       dtt1, dtt2                TOF (µs) = dtt1·d + dtt2·d² + zero
+      difb                      µs·Å: TOF + difb / d (a refinement's parameter difB, which
+                                it starts from here; a calculated pattern leaves it out)
       monochromator             2θ_M of a monochromator crystal, degrees (0: none;
                                 graphite 002 for Cu Kα 26.6, Ge 111 27.3)
       dispersion                X-ray scattering factors f0 + f′ + i f″ with the
@@ -45,9 +47,10 @@ class Instrument:
     _FIELDS = ("wavelength", "wavelength2", "ratio2", "zero", "displacement", "radius", "tof_two_theta", "dtt1",
                "dtt2", "monochromator", "absorption", "roughness_p", "roughness_q", "transparency")
 
-    def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, dispersion=True, **fields):
+    def __init__(self, anode=None, *, alpha2=True, neutron=False, tof=False, dispersion=True, difb=0.0, **fields):
         """An instrument from an anode name ("Cu", "Co", "Mo", "Fe", "Cr", "Ag") or
         fields; see the class's description."""
+        self._difb = number(difb, "difb")
         record = r.Instrument()
         lib.pk_instrument_default(ctypes.byref(record))
         if tof:
@@ -68,10 +71,11 @@ class Instrument:
         self._record = record
 
     @classmethod
-    def from_record(cls, record):
-        """An Instrument holding a copy of a pk_instrument record."""
+    def from_record(cls, record, difb=0.0):
+        """An Instrument holding a copy of a pk_instrument record (and a TOF difB, µs·Å)."""
         instrument = cls.__new__(cls)
         instrument._record = r.Instrument.from_buffer_copy(record)
+        instrument._difb = difb
         return instrument
 
     @classmethod
@@ -108,6 +112,11 @@ class Instrument:
         return self._record.axis == r.AXIS_TOF
 
     @property
+    def difb(self):
+        """The TOF calibration's 1/d term, µs·Å (0 on 2θ)."""
+        return self.__dict__.get("_difb", 0.0)
+
+    @property
     def dispersion(self):
         return self._record.dispersion != 0
 
@@ -117,9 +126,12 @@ class Instrument:
         raise AttributeError(name)
 
     def __getstate__(self):
-        return {name: getattr(self._record, name) for name, _ in r.Instrument._fields_}
+        state = {name: getattr(self._record, name) for name, _ in r.Instrument._fields_}
+        return dict(state, difb=self.difb)
 
     def __setstate__(self, state):
+        state = dict(state)
+        self._difb = state.pop("difb", 0.0)
         self._record = r.Instrument(**state)
 
     def __repr__(self):
@@ -161,7 +173,9 @@ def read_instrument(path, bank=None):
              ctypes.byref(profile), said, len(said), None, path=path)
     for line in said.value.decode("utf-8", "replace").splitlines():
         warnings.warn(line, stacklevel=2)
-    return Instrument.from_record(instrument), Profile.from_record(profile)
+    difb = ctypes.c_double()
+    call(lib.pk_instrument_file_difb, os.fsencode(path), bank_number(bank), ctypes.byref(difb), path=path)
+    return Instrument.from_record(instrument, difb.value), Profile.from_record(profile)
 
 
 # Instruments made from keyword arguments, by those arguments: an Instrument

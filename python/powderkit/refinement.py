@@ -209,13 +209,19 @@ class Refinement(Owner):
                  len(settings), names, ctypes.byref(options), ctypes.byref(handle))
         self._release()
         self._handle, self._keep = handle, keep
-        if s.get("instrument_profile") is not None:
+        if s.get("instrument_profile") is not None and not s["instrument"].tof:  # size and strain are 2θ's
             call(lib.pk_refinement_set_instrument_profile, handle, ctypes.byref(s["instrument_profile"].record))
         for index, histogram in enumerate(s.get("histograms") or ()):
             # An instrument file's profile is the instrument's own there: size and strain beyond it (2θ).
             if histogram["profile"] is not None and histogram["instrument"].record.axis != r.AXIS_TOF:
                 call(lib.pk_refinement_histogram_set_instrument_profile, handle, index,
                      ctypes.byref(histogram["profile"].record))
+        # A TOF calibration's difB, which the instrument record does not hold: the refinement's value.
+        instruments = [h["instrument"] for h in s.get("histograms") or ()] or [s.get("instrument")]
+        for index, instrument in enumerate(instruments):
+            if instrument is not None and instrument.tof and instrument.difb != 0.0:
+                name = f"{s['histograms'][index]['name']}.difB" if self.joint else "difB"
+                call(lib.pk_refinement_set_value, handle, name.encode(), instrument.difb)
         if not any(operation == "free" for operation, _ in self._operations):
             # Nothing named: the list the command frees too (the library's, one rule for both).
             call(lib.pk_refinement_set_free, handle, lib.pk_refinement_default_free(options.mode), True)

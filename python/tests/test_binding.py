@@ -328,9 +328,21 @@ def test_banks_axis_and_warnings(test_data):
     assert pickle.loads(pickle.dumps(measured)).axis == "tof"
     with pytest.warns(UserWarning, match="read bank 4"):
         instrument, _ = pk.read_instrument(test_data / "formats" / "GEM.instprm", bank=4)
-    assert instrument.tof
+    assert instrument.tof and instrument.difb == 0.0
     with pytest.raises(pk.Error, match="2 entries are labelled bank 6"):
         pk.read_instrument(test_data / "formats" / "GEM.instprm")
+
+
+def test_difb_of_an_instrument_file_starts_the_refinement(example_data, tmp_path):
+    # difB, which the instrument record does not hold, travels beside it: read, pickled, and the refinement's start.
+    (tmp_path / "bank.instprm").write_text("Type:PNT\nBank:1\ndifC:7000\ndifA:1.5\ndifB:-3.75\nZero:5\n"
+                                           "2-theta:90\nsig-1:10\nalpha:1\nbeta-0:0.03\n")
+    instrument, _ = pk.read_instrument(tmp_path / "bank.instprm")
+    assert instrument.difb == -3.75 and pickle.loads(pickle.dumps(instrument)).difb == -3.75
+    measured = pk.MeasuredPattern(np.linspace(5.0, 20.0, 3001), np.full(3001, 10.0))
+    silicon = pk.Phase.from_cif(example_data / "silicon.cif")
+    refinement = pk.Refinement(measured, silicon, instrument_file=tmp_path / "bank.instprm")
+    assert refinement.parameters["difB"].value == -3.75
 
 
 def test_progress_of_a_long_listing_and_its_stop():

@@ -342,10 +342,11 @@ void readRecords(const std::string &text, const std::string &name, pk_instrument
 
 // Either format, told by content: JSON (an object) or a GSAS-family file, whose values are checked as JSON's are.
 void readAnyRecords(std::string_view text, const std::string &name, int32_t bank, pk_instrument &instrument,
-                    pk_profile &profile, std::string &warnings) {
+                    pk_profile &profile, std::string &warnings, double &difB) {
+    difB = 0.0;
     if (bank < 0) fail(PK_ERROR_ARGUMENT, "bank " + std::to_string(bank) + " is negative (0: the first)");
     if (looksLikeGsasInstrument(text)) {
-        readGsasInstrument(text, name, bank, instrument, profile, warnings);
+        readGsasInstrument(text, name, bank, instrument, profile, difB, warnings);
         checkRecords(instrument, profile, name);
         return;
     }
@@ -362,7 +363,8 @@ void readInto(std::string_view text, const std::string &name, int32_t bank, pk_i
     pk_instrument readInstrument{};
     pk_profile readProfile{};
     std::string said;
-    readAnyRecords(text, name, bank, readInstrument, readProfile, said);
+    double difB = 0.0;
+    readAnyRecords(text, name, bank, readInstrument, readProfile, said, difB);
     *instrument = readInstrument;
     *profile = readProfile;
     if (size != nullptr) *size = static_cast<int32_t>(said.size() + 1);
@@ -419,6 +421,19 @@ int32_t pk_instrument_file_read_bank(const char *path, int32_t bank, pk_instrume
         requireArgument(instrument, "instrument");
         requireArgument(profile, "profile");
         readInto(readWholeFile(path), path, bank, instrument, profile, warnings, capacity, size);
+    });
+}
+
+int32_t pk_instrument_file_difb(const char *path, int32_t bank, double *difb, pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(path, "path");
+        requireArgument(difb, "difb");
+        pk_instrument instrument{};
+        pk_profile profile{};
+        std::string warnings;
+        double read = 0.0;
+        readAnyRecords(readWholeFile(path), path, bank, instrument, profile, warnings, read);
+        *difb = read;
     });
 }
 

@@ -111,7 +111,7 @@ void readKind(const std::string &type, const std::string &name, long line, pk_in
 
 // The records from a bank's values, the same for both layouts once their keys are the instprm names.
 void fillRecords(BankValues &bank, const std::string &name, pk_instrument &instrument, pk_profile &profile,
-                 std::string &warnings) {
+                 double &difB, std::string &warnings) {
     pk_instrument_default(&instrument);
     if (!bank.has("Type")) failFormat(name, 0, "no Type (HTYPE): the kind of pattern is not said");
     readKind(bank.text("Type"), name, bank.lineOf("Type"), instrument);
@@ -124,6 +124,7 @@ void fillRecords(BankValues &bank, const std::string &name, pk_instrument &instr
         *term = 0.0;
     }
     instrument.zero = bank.number("Zero");
+    difB = 0.0;
     if (tof) {
         if (!bank.has("difC")) failFormat(name, 0, "no difC (DIFC) for the time-of-flight bank");
         instrument.dtt1 = bank.number("difC");
@@ -138,7 +139,7 @@ void fillRecords(BankValues &bank, const std::string &name, pk_instrument &instr
         profile.gamma0 = bank.number("Z");
         profile.gamma1 = bank.number("X");
         profile.gamma2 = bank.number("Y");
-        bank.unused("difB", " (a 1/d term of the calibration)");
+        difB = bank.number("difB");
         bank.unused("beta-q", " (a 1/d² term of β)");
         bank.unused("sig-q", " (a d term of σ²)");
     } else {
@@ -185,7 +186,7 @@ const char *const kKnownKeys[] = {"Type",  "Bank",   "Lam",    "Lam1",   "Lam2",
                                   "beta-1", "beta-q", "sig-0", "sig-1",  "sig-2",  "sig-q",       "Source"};
 
 void readKeyValues(std::string_view text, const std::string &name, int32_t bank, pk_instrument &instrument,
-                   pk_profile &profile, std::string &warnings) {
+                   pk_profile &profile, double &difB, std::string &warnings) {
     std::vector<Keys> entries(1);
     std::vector<long> firstLines(1, 0);
     bool commentOpens = false;
@@ -233,7 +234,7 @@ void readKeyValues(std::string_view text, const std::string &name, int32_t bank,
     }
     const std::size_t chosen = chooseBank(labels, bank, name, "bank", warnings);
     BankValues values(name, entries[chosen]);
-    fillRecords(values, name, instrument, profile, warnings);
+    fillRecords(values, name, instrument, profile, difB, warnings);
     if (!unknown.empty()) warnings += name + ": keys not read: " + unknown + "\n";
 }
 
@@ -268,7 +269,7 @@ std::vector<double> fixedNumbers(const InsRecord &record, std::size_t width, std
 }
 
 void readInsRecords(std::string_view text, const std::string &name, int32_t bank, pk_instrument &instrument,
-                    pk_profile &profile, std::string &warnings) {
+                    pk_profile &profile, double &difB, std::string &warnings) {
     std::vector<InsRecord> records;
     std::vector<long> banks;
     std::size_t start = 0;
@@ -377,7 +378,7 @@ void readInsRecords(std::string_view text, const std::string &name, int32_t bank
     if (used == 0) failFormat(name, 0, "no profile (PRCF) record of a type this layer reads for bank " +
                                            std::to_string(chosen));
     BankValues values(name, keys);
-    fillRecords(values, name, instrument, profile, warnings);
+    fillRecords(values, name, instrument, profile, difB, warnings);
     if (!others.empty()) warnings += name + ": profile PRCF" + std::to_string(used) + " read; " + others + " not read\n";
     if (!notRead.empty()) {
         std::string list;
@@ -395,7 +396,7 @@ bool looksLikeGsasInstrument(std::string_view text) {
 }
 
 void readGsasInstrument(std::string_view text, const std::string &name, int32_t bank, pk_instrument &instrument,
-                        pk_profile &profile, std::string &warnings) {
+                        pk_profile &profile, double &difB, std::string &warnings) {
     bool records = false;
     std::size_t start = 0;
     while (start < text.size() && !records) {
@@ -404,9 +405,9 @@ void readGsasInstrument(std::string_view text, const std::string &name, int32_t 
         start = end == std::string_view::npos ? text.size() : end + 1;
     }
     if (records) {
-        readInsRecords(text, name, bank, instrument, profile, warnings);
+        readInsRecords(text, name, bank, instrument, profile, difB, warnings);
     } else {
-        readKeyValues(text, name, bank, instrument, profile, warnings);
+        readKeyValues(text, name, bank, instrument, profile, difB, warnings);
     }
 }
 

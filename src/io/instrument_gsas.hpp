@@ -14,10 +14,12 @@ namespace powderkit::phase {
 // opens no object or list), and so is read as a GSAS-family file.
 bool looksLikeGsasInstrument(std::string_view text);
 
-// Reads bank `bank` (the file's label, 0: the first) into the records,
-// appending a line to `warnings` for each thing ignored or not used.
+// Reads bank `bank` (the file's label, 0: the first) into the records and
+// `difB` (µs·Å, the calibration's 1/d term the instrument record does not
+// hold; 0 when not given), appending a line to `warnings` for each thing
+// ignored or not used.
 void readGsasInstrument(std::string_view text, const std::string &name, int32_t bank, pk_instrument &instrument,
-                        pk_profile &profile, std::string &warnings);
+                        pk_profile &profile, double &difB, std::string &warnings);
 
 }  // namespace powderkit::phase
 

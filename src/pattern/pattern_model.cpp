@@ -79,7 +79,7 @@ struct pk_pattern_model {
 namespace powderkit::phase {
 
 PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting, const std::string &where,
-                          double xMin, double xMax, PlaneSetCache *cache) {
+                          double xMin, double xMax, PlaneSetCache *cache, double difB) {
     const bool tof = instrument.axis == PK_AXIS_TOF;
     if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
     if (!std::isfinite(setting.scale)) fail(PK_ERROR_ARGUMENT, where + ": the scale is not a number");
@@ -109,7 +109,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
     // The reflexions that can reach the span.
     double dMin;
     if (tof) {
-        dMin = dSpacingAt(instrument, peaks.profile.get(), xMin * (1.0 - kFlightTimeMargin));
+        dMin = dSpacingAt(instrument, peaks.profile.get(), xMin * (1.0 - kFlightTimeMargin), difB);
     } else {
         dMin = dSpacingAt(instrument, peaks.profile.get(), std::min(xMax + kTwoThetaMargin, 179.9 + instrument.zero));
     }
@@ -134,7 +134,7 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         setIntensity(crystal, r, peaks.profile.get());
         polarise(instrument, instrument.wavelength, r);
         correctForSample(instrument, instrument.wavelength, r);
-        r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r);
+        r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r, difB);
         if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
         peaks.reflexions.push_back(r);
         if (r.peakPosition >= xMin && r.peakPosition <= xMax) peaks.ticks.push_back(r.peakPosition);

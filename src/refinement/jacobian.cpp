@@ -39,6 +39,8 @@ double stepOf(const Parameter &parameter) {
         return parameter.index < 3 ? 1e-6 : 1e-5;
     case Target::Calibration:
         // difC ≈ 10⁴ µs/Å moves a peak by d·h µs: 1e-6 of it is ~0.02 µs at 2 Å.
+        // difB moves a line by h / d µs: 1e-3 µs·Å is a thousandth of a µs at 1 Å.
+        if (parameter.index == 2) return 1e-3;
         return parameter.index == 0 ? 1e-6 * std::max(std::fabs(parameter.value), 1.0) : 1e-4;
     case Target::Asymmetry:
         return 1e-5;

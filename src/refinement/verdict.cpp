@@ -192,10 +192,7 @@ std::string patternReasons(const pk_refinement &r) {
         for (std::size_t k = 0; k < peaks.size(); ++k) {
             double d = 0.0;
             if (tof) {
-                // TOF = difC d + difA d² + zero (µs), solved for d.
-                const double t = 1000.0 * peaks[k].x - instrument.zero;
-                const double a = instrument.dtt2, b = instrument.dtt1;
-                d = a == 0.0 ? t / b : 2.0 * t / (b + std::sqrt(b * b + 4.0 * a * t));
+                d = phase::dSpacingOfFlightTime(instrument, r.difB, 1000.0 * peaks[k].x);
             } else {
                 d = instrument.wavelength / (2.0 * std::sin(peaks[k].x * phase::kDegreesToRadians / 2.0));
             }

@@ -28,7 +28,8 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model) {
     setting.use_march = model.useMarch ? 1 : 0;
     setting.march_ratio = model.marchRatio;
     for (std::size_t i = 0; i < 3; ++i) setting.march_axis[i] = model.marchAxis[i];
-    model.peaks = phase::makePhasePeaks(r.instrument, setting, model.name, r.x.front(), r.x.back(), &model.planeSets);
+    model.peaks =
+        phase::makePhasePeaks(r.instrument, setting, model.name, r.x.front(), r.x.back(), &model.planeSets, r.difB);
     if (r.options.mode == PK_REFINE_LE_BAIL) {
         double mean = 1.0;
         if (!model.extracted.empty()) {

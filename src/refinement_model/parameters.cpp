@@ -261,6 +261,8 @@ void buildParameters(pk_refinement &r) {
         add(r, "difA", "calibration", Target::Calibration, -1, 1, r.instrument.dtt2,
             -r.instrument.dtt1 / (2.0 * phase::kLongestTofD), kInfinity);
         add(r, "zero", "calibration", Target::Zero, -1, 0, r.instrument.zero, -kInfinity, kInfinity);
+        // difB, rarely determined beside difC and difA, is freed by its name only.
+        add(r, "difB", "difB", Target::Calibration, -1, 2, r.difB, -kInfinity, kInfinity);
         addBackground(r);
         return;
     }
@@ -376,7 +378,8 @@ void applyParameters(pk_refinement &r) {
             r.instrument.transparency = parameter.value;
             break;
         case Target::Calibration:
-            (parameter.index == 0 ? r.instrument.dtt1 : r.instrument.dtt2) = parameter.value;
+            (parameter.index == 0 ? r.instrument.dtt1 : parameter.index == 1 ? r.instrument.dtt2 : r.difB) =
+                parameter.value;
             break;
         case Target::Background:
             r.background[index] = parameter.value;

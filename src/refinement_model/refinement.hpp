@@ -44,7 +44,7 @@ enum class Target {
     RoughnessP,
     RoughnessQ,
     Transparency,
-    Calibration,  // time of flight: index 0 difC (dtt1), 1 difA (dtt2)
+    Calibration,  // time of flight: index 0 difC (dtt1), 1 difA (dtt2), 2 difB
     Background,
     Strain  // joint: a histogram's offset of the reciprocal metric, index the cell quantity it goes with
 };
@@ -143,6 +143,9 @@ struct pk_refinement {
     std::vector<pk_refinement> members;
     std::vector<powderkit::refinement::Histogram> histograms;
     pk_instrument instrument{};
+    // Time of flight: the calibration's 1/d term, µs·Å (TOF = difC d + difA d²
+    // + difB / d + zero), which the instrument record does not hold.
+    double difB = 0.0;
     std::vector<double> x, y, sigma;  // the points of the range
     std::vector<double> weight;       // 1/σ², 0 where excluded
     double xMin = 0.0, xMax = 0.0;    // the background's span

@@ -320,8 +320,43 @@ ProfilePointer coreProfileOf(const pk_instrument &instrument, const pk_profile *
     return core;
 }
 
-double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, double x) {
-    if (instrument.axis == PK_AXIS_TOF) return dSpacingForTOFMilliseconds(profile, x);
+double flightTime(const pk_instrument &instrument, double difB, double d) {
+    return instrument.dtt1 * d + instrument.dtt2 * d * d + difB / d + instrument.zero;
+}
+
+double dSpacingOfFlightTime(const pk_instrument &instrument, double difB, double t) {
+    const double b = instrument.dtt1, a = instrument.dtt2, c = instrument.zero - t;
+    // The rising root of a d² + b d + c = 0, written to keep its digits when a is small.
+    const double discriminant = b * b - 4.0 * a * c;
+    double d = a == 0.0 ? -c / b : discriminant >= 0.0 ? -2.0 * c / (b + std::sqrt(discriminant)) : 0.0;
+    if (difB == 0.0 || !(d > 0.0)) return d;
+    const auto slope = [&](double at) { return b + 2.0 * a * at - difB / (at * at); };
+    double rising = d;  // the last d where the calibration rises
+    for (int step = 0; step < 60; ++step) {
+        if (!(slope(d) > 0.0)) {
+            // Below the calibration's least time: the d where it turns, by
+            // bisection between a falling and a rising d.
+            double low = d, high = rising;
+            for (int halving = 0; halving < 60; ++halving) {
+                const double middle = 0.5 * (low + high);
+                (slope(middle) > 0.0 ? high : low) = middle;
+            }
+            return high;
+        }
+        rising = d;
+        const double next = d - (flightTime(instrument, difB, d) - t) / slope(d);
+        const double taken = next > 0.0 ? next : 0.5 * d;  // never at or below d = 0
+        if (std::fabs(taken - d) <= 1e-14 * d) return taken;
+        d = taken;
+    }
+    return d;
+}
+
+double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, double x, double difB) {
+    if (instrument.axis == PK_AXIS_TOF) {
+        if (difB != 0.0) return dSpacingOfFlightTime(instrument, difB, x * 1000.0);
+        return dSpacingForTOFMilliseconds(profile, x);
+    }
     // Past 179.9° the limit is taken at 179.9°: d stays above λ/2, where
     // the Bragg angle exists.
     const double theta = std::min(0.5 * (x - instrument.zero), 89.95);
@@ -329,9 +364,11 @@ double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, d
     return 0.5 * instrument.wavelength / std::sin(theta * kDegreesToRadians);
 }
 
-double peakPositionOf(const pk_instrument &instrument, RefinementProfile *profile, Reflexion *reflexion) {
+double peakPositionOf(const pk_instrument &instrument, RefinementProfile *profile, Reflexion *reflexion,
+                      double difB) {
     const double x = xForReflexion(profile, reflexion);
-    if (instrument.axis == PK_AXIS_TOF || (instrument.displacement == 0.0 && instrument.transparency == 0.0)) return x;
+    if (instrument.axis == PK_AXIS_TOF) return x + difB / reflexion->dSpacing * 1e-3;
+    if (instrument.displacement == 0.0 && instrument.transparency == 0.0) return x;
     const double theta = 0.5 * (x - instrument.zero) * kDegreesToRadians;
     double shifted = x;
     if (instrument.displacement != 0.0) {

@@ -55,14 +55,27 @@ ProfilePointer coreProfileOf(const pk_instrument &instrument, const pk_profile *
                              double xMin, double xMax);
 
 // The d-spacing at axis position x (2θ beyond 179.9° + zero counts as 179.9°).
-double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, double x);
+// On a time-of-flight axis `difB` (µs·Å) adds difB / d to the calibration
+// (flightTime below); the d returned is then dSpacingOfFlightTime's.
+double dSpacingAt(const pk_instrument &instrument, RefinementProfile *profile, double x, double difB = 0.0);
+
+// The flight time of d, µs: TOF = difC d + difA d² + difB / d + zero, the
+// instrument's calibration with the 1/d term the record does not hold.
+double flightTime(const pk_instrument &instrument, double difB, double d);
+
+// The d of flight time t (µs) on the same calibration: the quadratic's root
+// when difB is 0, else Newton's steps from it along the rising branch. A t
+// below the calibration's least time (difB > 0 turns it back at small d,
+// where difC + 2 difA d − difB / d² = 0) gives the d where it turns.
+double dSpacingOfFlightTime(const pk_instrument &instrument, double difB, double t);
 
 // The peak position of a reflexion on the axis: the core's conversion (zero
 // included) plus, on a 2θ axis, the sample-displacement shift
 // Δ2θ = −(2 s cos θ / R)·(180/π) degrees and the transparency shift
-// Δ2θ = −(1/μ) sin 2θ / (2R) · (180/π) degrees.
+// Δ2θ = −(1/μ) sin 2θ / (2R) · (180/π) degrees; on a time-of-flight axis,
+// difB / d (µs, the axis in ms).
 double peakPositionOf(const pk_instrument &instrument, RefinementProfile *profile,
-                      Reflexion *reflexion);
+                      Reflexion *reflexion, double difB = 0.0);
 
 // A crystal record that shares the phase's sites and operators (never freed
 // through the core) with the March correction of `ratio` about `axis` set,

@@ -66,17 +66,20 @@ double braggAngle(double wavelength, double d) {
 }
 
 // Where a line of d falls before the instrument's shifts: 2θ by Bragg's law
-// at its wavelength, or the flight time difC d + difA d² (ms, zero apart).
+// at its wavelength, or the flight time difC d + difA d² + difB / d (ms, zero apart).
 struct Axis {
     bool tof;
-    double difC, difA;  // µs/Å, µs/Å²
+    pk_instrument calibration;  // its zero 0
+    double difB;                // µs·Å
     double at(double wavelength, double d) const {
-        return tof ? (difC * d + difA * d * d) * 1e-3 : braggAngle(wavelength, d);
+        return tof ? phase::flightTime(calibration, difB, d) * 1e-3 : braggAngle(wavelength, d);
     }
 };
 
 Axis axisOf(const pk_refinement &r) {
-    return {r.instrument.axis == PK_AXIS_TOF, r.instrument.dtt1, r.instrument.dtt2};
+    pk_instrument calibration = r.instrument;
+    calibration.zero = 0.0;
+    return {r.instrument.axis == PK_AXIS_TOF, calibration, r.difB};
 }
 
 // The strongest primary lines of a phase inside the span, with their Kα2 companions.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <unistd.h>
@@ -256,6 +257,22 @@ TEST(InstrumentFile, ReadsGsasParameterFilesByBank) {
               PK_ERROR_FORMAT);
     EXPECT_NE(std::string(e.message).find("t:4: PRCF31: not a continuation of a PRCF3 record"), std::string::npos)
         << e.message;
+    // difB, which pk_instrument does not hold, is read apart: 0 where a file leaves it at 0 or has none.
+    const auto folder = std::filesystem::temp_directory_path() / ("pk_difb_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string bank = (folder / "bank.instprm").string();
+    std::ofstream(bank) << "Type:PNT\nBank:1\ndifC:5000\ndifA:-1.2\ndifB:-3.75\nZero:2\n2-theta:150\n";
+    double difB = 99.0;
+    EXPECT_EQ(pk_instrument_file_difb(bank.c_str(), 0, &difB, &e), PK_OK) << e.message;
+    EXPECT_EQ(difB, -3.75);
+    EXPECT_EQ(pk_instrument_file_read_bank(bank.c_str(), 0, &i, &p, cut, sizeof cut, &size, &e), PK_OK);
+    EXPECT_EQ(size, 1);  // difB is no longer "not used"
+    EXPECT_EQ(pk_instrument_file_difb(pk_test::testDataPath("formats/Bank_2.instprm").c_str(), 0, &difB, &e), PK_OK);
+    EXPECT_EQ(difB, 0.0);
+    difB = 99.0;
+    EXPECT_EQ(pk_instrument_file_difb((folder / "none.instprm").string().c_str(), 0, &difB, &e), PK_ERROR_FILE);
+    EXPECT_EQ(difB, 99.0);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,31 @@ TEST_F(MeasuredLike, NeutronPatternWithBroadPeaks) {
                           {al + ".z", aluminium.z},
                           {o + ".uiso", oxygen.u_iso},
                           {al + ".uiso", aluminium.u_iso}});
+    // Written as CIF, each site's refined coordinate carries its esd (Al at 0, 0, z and O at x, 0, ¼ have one each),
+    // both read back to half a unit of the last digit written; the coordinates symmetry fixes have none.
+    std::string cif(8192, '\0');
+    int32_t size = 0;
+    ASSERT_EQ(pk_refinement_phase_cif(run.refinement.get(), 0, cif.data(), 8192, &size, nullptr), PK_OK);
+    std::istringstream lines(cif);
+    int sites = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string label, type, xyz[3];
+        fields >> label >> type >> xyz[0] >> xyz[1] >> xyz[2];
+        const int free = type == aluminium.type ? 2 : type == oxygen.type ? 0 : -1;
+        if (free < 0) continue;
+        ++sites;
+        for (int c = 0; c < 3; ++c) {
+            const std::size_t open = xyz[c].find('('), point = xyz[c].find('.');
+            ASSERT_EQ(open != std::string::npos, c == free) << line;
+            if (c != free) continue;
+            const pk_parameter p = parameter(run.refinement.get(), "corundum." + label + "." + "xyz"[c]);
+            const double unit = std::pow(10.0, -static_cast<double>(open - point - 1));
+            EXPECT_NEAR(std::stod(xyz[c]), p.value, unit / 2) << line;
+            EXPECT_NEAR(std::stod(xyz[c].substr(open + 1)) * unit, p.esd, unit / 2) << line;
+        }
+    }
+    EXPECT_EQ(sites, 2) << cif;
 }
 
 // A pattern measured with Kα1 alone (a monochromated beam) refined with an anode's default Kα1 + Kα2: its resolved

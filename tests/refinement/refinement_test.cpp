@@ -2,6 +2,7 @@
 // with seeded counting noise, refined from starts that are off, and the symmetry constraints against the tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -740,6 +741,65 @@ TEST_F(Mixture, TimeOfFlightCalibrationAndCell) {
               PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(e.message).find("µs"), std::string::npos) << e.message;
     pk_measured_pattern_free(inMicroseconds);
+}
+
+// difB adds difB / d to each line's flight time (µs; the axis in ms): each line's d is taken back from its
+// position without difB by the quadratic's root, and its position with difB 20 µs·Å is that plus 20 / d. The
+// group word "calibration" leaves difB fixed; freed by name beside difC, both are recovered from a pattern made
+// with 20 (difB from 0).
+TEST_F(Mixture, TimeOfFlightDifBMovesEachLineByItsOneOverD) {
+    const pk_profile truth = tofProfile();
+    const pk_phase_setting setting = settingOf(silicon.get(), kSiliconScale, &truth);
+    const Measured plain = measure({setting}, 4.5, 21.5, 0.002, 0, {}, kBank);
+    const Refinement r = refinementOf(plain.get(), {setting}, PK_REFINE_RIETVELD, 3, kBank);
+    const auto positions = [&] {
+        std::vector<double> t(400);
+        int32_t written = 0;
+        EXPECT_EQ(pk_refinement_peak_positions(r.get(), 0, t.data(), 400, &written, nullptr), PK_OK);
+        t.resize(static_cast<std::size_t>(written));
+        return t;
+    };
+    const std::vector<double> without = positions();
+    constexpr double kDifB = 20.0;
+    set(r.get(), "difB", kDifB);
+    const std::vector<double> with = positions();
+    std::vector<double> expected;
+    for (const double t : without) {
+        const double c = kBank.zero - 1000.0 * t;  // difA d² + difC d + c = 0
+        const double d = (-kBank.dtt1 + std::sqrt(kBank.dtt1 * kBank.dtt1 - 4.0 * kBank.dtt2 * c)) / (2.0 * kBank.dtt2);
+        expected.push_back(t + kDifB / d * 1e-3);
+    }
+    // Lines within 0.05 ms of the range's ends may cross them: compared inside.
+    const auto inside = [](std::vector<double> t) {
+        t.erase(std::remove_if(t.begin(), t.end(), [](double v) { return v < 4.55 || v > 21.45; }), t.end());
+        return t;
+    };
+    const std::vector<double> shifted = inside(with), predicted = inside(expected);
+    ASSERT_EQ(shifted.size(), predicted.size());
+    ASSERT_GT(shifted.size(), 20u);
+    for (std::size_t k = 0; k < shifted.size(); ++k) EXPECT_NEAR(shifted[k], predicted[k], 1e-10) << k;
+
+    // The pattern with difB 20 on a background of 100 counts, Poisson counts; refined from difB 0.
+    std::vector<double> x(static_cast<std::size_t>(pk_refinement_point_count(r.get()))), y(x.size());
+    ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_X, 0, x.data(), static_cast<int32_t>(x.size()), nullptr), PK_OK);
+    ASSERT_EQ(pk_refinement_curve(r.get(), PK_CURVE_CALCULATED, 0, y.data(), static_cast<int32_t>(y.size()), nullptr),
+              PK_OK);
+    std::mt19937 random(23);
+    std::string text;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        std::poisson_distribution<int> counts(y[i] + 100.0);  // on a flat background, far from few counts' bias
+        text += std::to_string(x[i]) + " " + std::to_string(counts(random)) + "\n";
+    }
+    pk_measured_pattern *made = nullptr;
+    ASSERT_EQ(pk_measured_pattern_read_text(text.c_str(), "difB", &made, nullptr), PK_OK);
+    const Measured measured(made);
+    const Refinement fit = refinementOf(measured.get(), {setting}, PK_REFINE_RIETVELD, 3, kBank);
+    ASSERT_EQ(pk_refinement_set_free(fit.get(), "calibration", true, nullptr), PK_OK);
+    EXPECT_EQ(parameter(fit.get(), "difB").state, PK_PARAMETER_FIXED);
+    ASSERT_EQ(pk_refinement_set_free(fit.get(), "difA,zero", false, nullptr), PK_OK);
+    const pk_refinement_summary summary = run(fit.get(), "scale,background,difB");
+    EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(fit.get());
+    expectRecovered(fit.get(), {{"difB", kDifB}, {"difC", kBank.dtt1}});
 }
 
 // Corundum measured beside silicon on a TOF bank and left out of the model: the verdict names its strongest
