@@ -134,6 +134,18 @@ TEST(Peaks, FineStepScanGivesTheLinesWithHonestEsds) {
         const std::vector<double> zeros(1000, 0.0), ones(1000, 1.0);
         EXPECT_EQ(powderkit::peaks::binningFactor(box.data(), ones.data(), zeros.data(), 1000, 200), k) << above;
     }
+    // k follows the median width of the nine strongest boxes, each masked over ±3 of its widths before the next is
+    // looked for. Boxes 20σ … 11σ high, 48 24 48 24 48 24 48 24 24 48 points wide, the ninth starting 150 points
+    // past the first one's top (beyond 3 × 48): the nine hold five of 24 points, so k = 24/12 = 2; a tenth box, one
+    // box fewer, or the ninth hidden under the first one's mask would each give 48/12 = 4.
+    std::vector<double> boxes(5300, 0.0);
+    const int widths[] = {48, 24, 48, 24, 48, 24, 48, 24, 24, 48};
+    for (int b = 0; b < 10; ++b) {
+        const int start = b == 0 ? 100 : b == 8 ? 252 : 900 + 600 * (b < 8 ? b - 1 : 7);
+        std::fill(boxes.begin() + start, boxes.begin() + start + widths[b], 20.0 - b);
+    }
+    const std::vector<double> zeros(5300, 0.0), ones(5300, 1.0);
+    EXPECT_EQ(powderkit::peaks::binningFactor(boxes.data(), ones.data(), zeros.data(), 5300, 200), 2);
     const double x7[] = {1, 2, 3, 4, 5, 6, 7}, y7[] = {3, 6, 9, 1, 1, 4, 5}, s7[] = {1, 2, 2, 1, 1, 1, 3};
     const powderkit::peaks::BinnedPattern b = powderkit::peaks::binned(x7, y7, s7, 7, 3);
     EXPECT_EQ(b.x, (std::vector<double>{2, 5, 7}));
@@ -202,6 +214,31 @@ TEST(Peaks, WidestLineCountsTheWholeSpan) {
     EXPECT_NEAR(peaks[0].fwhm, 0.28, 4.0 * peaks[0].fwhm_esd);
     // A line of FWHM 0.6 (beyond 1.25 % of the span, short of 1.25 % of 20 + 45) is background: no peak.
     EXPECT_EQ(peaksOf(measured(x, {{30.0, 3000.0, 0.0}}, 0.6, 50)).size(), 0u);
+}
+
+// The core confirms no maximum within 42 points of either end: lines 35 points (3.5 FWHM) inside the first and the
+// last point are found by the search of the ends, at their places within 4 esd's. Lines whose maxima are the first
+// and the last point themselves are cut by the ends: failures that say so, not peaks.
+TEST(Peaks, LinesAtAndBesideTheEnds) {
+    const std::vector<double> x = axis(20.0, 0.01, 2001);
+    const std::vector<pk_peak> peaks = peaksOf(measured(x, {{20.35, 3000, 0.5}, {39.65, 3000, 0.5}}, 0.1, 60));
+    ASSERT_EQ(peaks.size(), 2u);
+    EXPECT_NEAR(peaks[0].position, 20.35, 4.0 * peaks[0].position_esd);
+    EXPECT_NEAR(peaks[1].position, 39.65, 4.0 * peaks[1].position_esd);
+    pk_peak_search search;
+    pk_peak_search_default(&search);
+    search.ratio2 = 0.0;
+    for (int seed = 61; seed < 65; ++seed) {
+        pk_measured_pattern *pattern = measured(x, {{20.0, 3000, 0.5}, {40.0, 3000, 0.5}}, 0.1, seed);
+        pk_peak found[4];
+        pk_peak_failure failures[4];
+        int32_t count = 0, failed = 0;
+        EXPECT_EQ(pk_find_peaks(pattern, &search, found, 4, &count, failures, 4, &failed, nullptr), PK_OK);
+        pk_measured_pattern_free(pattern);
+        EXPECT_EQ(count, 0) << "seed " << seed;
+        ASSERT_EQ(failed, 2) << "seed " << seed;
+        for (int k = 0; k < failed; ++k) EXPECT_EQ(std::string(failures[k].reason).find("cut by the end of"), 0u);
+    }
 }
 
 // Flat counting noise, 40 patterns of 5,000 points at 200 counts: the default significance lets fewer than 0.1 false
