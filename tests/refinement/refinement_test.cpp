@@ -984,6 +984,26 @@ TEST_F(Mixture, MakingRefusesWhatCannotBeFitted) {
     pk_refinement_free(made);
 }
 
+// The verdict's unexplained peaks are sharp: a line 300 counts high and 0.1° wide added at 62° (6° from silicon's
+// lines) to the counts of a refined pattern is named there; a step of 300 counts there, up or down, is not, a misfit as
+// broad as the background's (the counts two to four widths beyond it hold more than 0.35 of its score).
+TEST_F(Mixture, UnexplainedPeaksAreSharpNotSteps) {
+    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 5);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)});
+    run(r.get(), "scale,background");
+    EXPECT_TRUE(powderkit::refinement::unexplainedPeaks(*r).empty());
+    const std::vector<double> counts = r->y;
+    for (const int step : {0, 1, -1}) {
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            const double t = (r->x[i] - 62.0) / 0.1;
+            r->y[i] = counts[i] + 300.0 * (step != 0 ? (step * t > 0.0 ? 1.0 : 0.0) : std::pow(2.0, -4.0 * t * t));
+        }
+        const std::vector<powderkit::refinement::ResidualPeak> found = powderkit::refinement::unexplainedPeaks(*r);
+        ASSERT_EQ(found.size(), step != 0 ? 0u : 1u) << step;
+        for (const powderkit::refinement::ResidualPeak &peak : found) EXPECT_NEAR(peak.x, 62.0, 0.05);
+    }
+}
+
 // Size and strain from patterns broadened beyond the instrument's profile, the sample's widths worked out here from the
 // chosen D and ε: X_s = K λ / (D · π/180) (Scherrer, K = 0.9) and, for equal Gaussian and Lorentzian strain widths t,
 // the pseudo-Voigt FWHM t (1 + 2.69269 + 2.42843 + 4.47163 + 0.07842 + 1)^(1/5) = 4 ε · 180/π (Y_s = t, U_s = t²);
