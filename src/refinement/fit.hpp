@@ -95,8 +95,8 @@ void fillHistogramStatistics(pk_refinement &refinement, std::size_t freeCount,
                              void (*fill)(pk_refinement &, std::size_t));
 std::string jointPatternReasons(const pk_refinement &refinement);
 
-// The stage (0 first) in which a parameter of `target` is released.
-int stageOf(Target target);
+// The stage (0 first) in which a parameter is released.
+int stageOf(const Parameter &parameter);
 
 // A whole run (fit_run.cpp): starting values, the stages, the statistics,
 // esd's, correlations, stop reason, warnings, notes and verdict.

@@ -32,29 +32,40 @@ constexpr int kSettleCycles = 10;
 struct Stage {
     const char *name;
     std::vector<Target> targets;
+    std::vector<int> profileTerms;  // of Target::Profile, these fields alone (empty: all)
 };
 
 // The order the free set is released in; a stage that frees nothing new is skipped.
+// The 2θ profile's constant widths W and X come before U, V and Y: released
+// together from far off, the Caglioti terms can drive H_G² to 0 at one end of
+// the range, where the pseudo-Voigt's width grows as 1/H_G in them and their
+// three columns become one (a broad Lorentzian peak, a narrow Gaussian part).
 const std::vector<Stage> &stageOrder() {
     static const std::vector<Stage> order = {
-        {"scale and background", {Target::Scale, Target::Background}},
+        {"scale and background", {Target::Scale, Target::Background}, {}},
         {"zero, displacement and cells",
-         {Target::Zero, Target::Displacement, Target::Transparency, Target::Calibration, Target::Cell, Target::Strain}},
-        {"profile", {Target::Profile, Target::Asymmetry, Target::Axial}},
-        {"coordinates", {Target::Coordinate}},
+         {Target::Zero, Target::Displacement, Target::Transparency, Target::Calibration, Target::Cell, Target::Strain},
+         {}},
+        {"profile widths W and X", {Target::Profile}, {2, 3}},
+        {"profile", {Target::Profile, Target::Asymmetry, Target::Axial}, {}},
+        {"coordinates", {Target::Coordinate}, {}},
         {"displacement parameters and occupancies",
          {Target::Uiso, Target::Occupancy, Target::March, Target::Absorption, Target::RoughnessP,
-          Target::RoughnessQ}},
+          Target::RoughnessQ},
+         {}},
     };
     return order;
 }
 
 }  // namespace
 
-int stageOf(Target target) {
+int stageOf(const Parameter &parameter) {
     const std::vector<Stage> &order = stageOrder();
     for (std::size_t s = 0; s < order.size(); ++s) {
-        if (std::find(order[s].targets.begin(), order[s].targets.end(), target) != order[s].targets.end())
+        const Stage &stage = order[s];
+        if (std::find(stage.targets.begin(), stage.targets.end(), parameter.target) == stage.targets.end()) continue;
+        if (stage.profileTerms.empty() || std::find(stage.profileTerms.begin(), stage.profileTerms.end(),
+                                                    parameter.index) != stage.profileTerms.end())
             return static_cast<int>(s);
     }
     return static_cast<int>(order.size()) - 1;
@@ -117,7 +128,7 @@ bool fixCorrelatedPairs(pk_refinement &r, std::vector<int> &free) {
         if (first == second) break;
         const Parameter &a = r.parameters[static_cast<std::size_t>(free[first])];
         const Parameter &b = r.parameters[static_cast<std::size_t>(free[second])];
-        const std::size_t later = stageOf(a.target) > stageOf(b.target) ? first : second;
+        const std::size_t later = stageOf(a) > stageOf(b) ? first : second;
         std::ostringstream why;
         why << a.name << " and " << b.name << " correlated " << std::round(most * 10000.0) / 10000.0;
         fixUndetermined(r, free, {later}, why.str());
@@ -260,7 +271,7 @@ void runFit(pk_refinement &r, pk_refinement_progress callback, void *context) {
     if (r.options.stages != 0) {
         for (std::size_t s = 0; s < order.size(); ++s) {
             const bool frees = std::any_of(chosen.begin(), chosen.end(), [&](int index) {
-                return stageOf(r.parameters[static_cast<std::size_t>(index)].target) == static_cast<int>(s);
+                return stageOf(r.parameters[static_cast<std::size_t>(index)]) == static_cast<int>(s);
             });
             if (frees) stages.emplace_back(order[s].name, static_cast<int>(s));
         }
@@ -278,7 +289,7 @@ void runFit(pk_refinement &r, pk_refinement_progress callback, void *context) {
         free.clear();
         for (int index : chosen) {
             const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
-            if (parameter.state != PK_PARAMETER_UNDETERMINED && stageOf(parameter.target) <= stages[s].second)
+            if (parameter.state != PK_PARAMETER_UNDETERMINED && stageOf(parameter) <= stages[s].second)
                 free.push_back(index);
         }
         const int share = last ? cyclesLeft : std::min(cyclesLeft, std::max(kStageCycles, r.options.max_cycles / 4));

@@ -52,7 +52,7 @@ std::vector<std::size_t> undetermined(const pk_refinement &r, const std::vector<
             const double share = std::fabs(solver.eigenvectors()(j, k));
             if (!(e.diagonal(j) > 0.0) || share <= kSingularShare) continue;
             const auto stage = [&](Eigen::Index i) {
-                return stageOf(r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(i)])].target);
+                return stageOf(r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(i)])]);
             };
             if (chosen < 0 || stage(j) > stage(chosen) ||
                 (stage(j) == stage(chosen) && share > std::fabs(solver.eigenvectors()(chosen, k))))

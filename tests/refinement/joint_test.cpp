@@ -234,7 +234,10 @@ TEST_F(Joint, AHistogramsCellOffsetFollowsItsPattern) {
                                   {"hot", second.get(), &xrays, nullptr, 0.0, 0.0, 0.0}},
                                  {start});
     for (int32_t h = 0; h < 2; ++h) ASSERT_EQ(pk_refinement_histogram_set_instrument_profile(r.get(), h, &instrument, nullptr), PK_OK);
-    const pk_refinement_summary summary = run(r.get(), "scale,background,cell,strain,hot.ZnO.X");
+    // The hot pattern's whole profile free from the instrument's: released together, U V W drove H_G² to 0 at
+    // 110° and were fixed there as undetermined, the cascade ending at reduced χ² 7.5.
+    const pk_refinement_summary summary = run(r.get(), "scale,background,cell,strain,hot.ZnO.profile");
+    EXPECT_LT(summary.reduced_chi2, 1.1);
     EXPECT_TRUE(summary.converged) << pk_refinement_stop_reason(r.get());
     const double d11 = 4.0 / 3.0 * (1.0 / (3.2563 * 3.2563) - 1.0 / (3.2498 * 3.2498));
     const double d33 = 1.0 / (5.227426 * 5.227426) - 1.0 / (5.2066 * 5.2066);
