@@ -289,6 +289,14 @@ assert ">TOF (µs)</text>" in svg and ">2θ (°)</text>" not in svg
 assert '"axis":"TOF (µs)"' in open(sys.argv[1] + "/report.html").read()
 assert "zero_window" not in json.load(open(sys.argv[1] + "/setup.json"))
 PY
+# A GSAS-family instrument file's difB (the calibration's 1/d term, which no instrument record holds) starts the
+# refinement's difB.
+printf 'Type:PNT\nBank:1\ndifC:10000\ndifA:0\ndifB:25\nZero:0\n2-theta:90\nalpha:1\nbeta-0:0.03\nsig-1:10\n' > "$t/difb.instprm"
+"$pk" refine "$t/si_tof.xye" "$t/si_off.cif" --instrument "$t/difb.instprm" --cycles 1 --output "$t/difb" \
+  > /dev/null 2> "$t/stderr" || fail "refine with difB: $(cat "$t/stderr")"
+/usr/bin/python3 -c 'import json, sys; d = json.load(open(sys.argv[1]))
+assert [p["value"] for p in d["parameters"] if p["name"] == "difB"] == [25.0]' "$t/difb/refinement.json" ||
+  fail "difB not started from the instrument file"
 # A time-of-flight instrument beside a 2θ file, a time-of-flight bank beside a 2θ instrument, and 2θ options on
 # time of flight are refused, naming both files or the option.
 tofs=("$t/banks.gsa $t/si_off.cif --instrument $t/tof.json|banks.gsa: GSAS data of a constant-wavelength (2θ) bank, but $t/tof.json gives a time-of-flight bank"
