@@ -681,8 +681,8 @@ typedef struct pk_refinement_options {
     double chi2_tolerance;      /* converged when χ² changes by less than this fraction … */
     double shift_tolerance;     /* … and every shift is below this fraction of its esd */
     /* Release the free parameters in stages (1) or all at once (0): scale and
-     * background; + zero, displacement, transparency and cells; + profile;
-     * + coordinates; + Uiso, occupancies, March, absorption and roughness. Each
+     * background; + zero, displacement, transparency and cells; + the 2θ
+     * widths W and X; + the rest of the profile; + coordinates; + Uiso, occupancies, March, absorption and roughness. Each
      * stage runs until it converges or uses its share of the cycles
      * (max_cycles / 4, at least 8; the last stage the rest). */
     uint8_t stages;
@@ -949,7 +949,7 @@ PK_PHASE_API const char *pk_refinement_notes(const pk_refinement *refinement);
 PK_PHASE_API const char *pk_refinement_verdict(const pk_refinement *refinement);
 
 /* The stage a run is in ("starting values from the data", "scale and background", "zero, displacement and
- * cells", "profile", "coordinates", "displacement parameters and
+ * cells", "profile widths W and X", "profile", "coordinates", "displacement parameters and
  * occupancies", or "every free parameter" without stages), for a progress
  * callback to show; "" outside a run. */
 PK_PHASE_API const char *pk_refinement_stage(const pk_refinement *refinement);
