@@ -12,6 +12,7 @@
 #include "refinement/synthetic.hpp"
 #include "refinement_model/refinement.hpp"
 #include "support/phase_calls.hpp"
+#include "support/tolerances.hpp"
 
 namespace {
 
@@ -274,6 +275,26 @@ TEST_F(Joint, AHistogramsCellOffsetFollowsItsPattern) {
     ASSERT_EQ(pk_refinement_histogram_phase_result(r.get(), 0, 0, &own, nullptr), PK_OK);
     EXPECT_NEAR(own.cell_esd[2], joint.cell_esd[2], 1e-6 * joint.cell_esd[2]);
     EXPECT_EQ(pk_refinement_histogram_phase_result(r.get(), 2, 0, &own, nullptr), PK_ERROR_ARGUMENT);
+}
+
+// A monoclinic cell's offset moves β by its own term: G*13 of the second histogram moved by δ = 0.002 Å⁻² (every other
+// offset 0) gives the cell of G* + δ worked out by hand: a* = 1/(a sin β), c* = 1/(c sin β) and b unchanged, cos β* =
+// −cos β + δ/(a* c*), and back a = 1/(a* sin β*), c = 1/(c* sin β*), β = 180° − β*.
+TEST_F(Joint, AMonoclinicOffsetMovesBetaByItsOwnTerm) {
+    const Phase lowsym{phaseOf(exampleText("lowsym.cif"))};
+    const Measured one = measure({settingOf(lowsym.get(), 100.0)}, 20.0, 60.0, 0.02, 0, {}, xrays);
+    const Refinement r = jointOf({{"one", one.get(), &xrays, nullptr, 0.0, 0.0, 0.0},
+                                  {"two", one.get(), &xrays, nullptr, 0.0, 0.0, 0.0}},
+                                 {settingOf(lowsym.get(), 100.0)});
+    set(r.get(), "two.lowsym.strain.D13", 0.002);
+    run(r.get(), "");
+    pk_refinement_phase phase{};
+    ASSERT_EQ(pk_refinement_histogram_phase_result(r.get(), 1, 0, &phase, nullptr), PK_OK);
+    const double beta = 98.7 * kPi / 180.0, aStar = 1.0 / (6.3 * std::sin(beta)), cStar = 1.0 / (9.4 * std::sin(beta));
+    const double betaStar = std::acos(-std::cos(beta) + 0.002 / (aStar * cStar));
+    const double expected[6] = {1.0 / (aStar * std::sin(betaStar)), 7.9, 1.0 / (cStar * std::sin(betaStar)), 90.0,
+                                180.0 - betaStar * 180.0 / kPi, 90.0};
+    for (int k = 0; k < 6; ++k) EXPECT_TRUE(closeTo(phase.cell[k], expected[k], kRoundOff)) << k << " " << phase.cell[k];
 }
 
 }  // namespace
