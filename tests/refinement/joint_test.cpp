@@ -29,10 +29,11 @@ pk_instrument neutrons() {
 }
 
 Refinement jointOf(const std::vector<pk_refinement_histogram> &histograms, const std::vector<pk_phase_setting> &phases,
-                   int32_t backgroundCount = 3) {
+                   int32_t backgroundCount = 3, int32_t mode = PK_REFINE_RIETVELD) {
     pk_refinement_options options;
     pk_refinement_options_default(&options);
     options.background_count = backgroundCount;
+    options.mode = mode;
     pk_refinement *made = nullptr;
     pk_error e{};
     EXPECT_EQ(pk_refinement_make_joint(histograms.data(), static_cast<int32_t>(histograms.size()), phases.data(),
@@ -279,13 +280,14 @@ TEST_F(Joint, AHistogramsCellOffsetFollowsItsPattern) {
 
 // A monoclinic cell's offset moves β by its own term: G*13 of the second histogram moved by δ = 0.002 Å⁻² (every other
 // offset 0) gives the cell of G* + δ worked out by hand: a* = 1/(a sin β), c* = 1/(c sin β) and b unchanged, cos β* =
-// −cos β + δ/(a* c*), and back a = 1/(a* sin β*), c = 1/(c* sin β*), β = 180° − β*.
+// −cos β + δ/(a* c*), and back a = 1/(a* sin β*), c = 1/(c* sin β*), β = 180° − β*. Nothing refined, no esd; the
+// cell refined, an esd for each of a, b, c and β. Le Bail, whose first parameter is the cell's a (no scale before it).
 TEST_F(Joint, AMonoclinicOffsetMovesBetaByItsOwnTerm) {
     const Phase lowsym{phaseOf(exampleText("lowsym.cif"))};
-    const Measured one = measure({settingOf(lowsym.get(), 100.0)}, 20.0, 60.0, 0.02, 0, {}, xrays);
+    const Measured one = measure({settingOf(lowsym.get(), 100.0)}, 20.0, 60.0, 0.02, 3, {}, xrays);
     const Refinement r = jointOf({{"one", one.get(), &xrays, nullptr, 0.0, 0.0, 0.0},
                                   {"two", one.get(), &xrays, nullptr, 0.0, 0.0, 0.0}},
-                                 {settingOf(lowsym.get(), 100.0)});
+                                 {settingOf(lowsym.get(), 100.0)}, 3, PK_REFINE_LE_BAIL);
     set(r.get(), "two.lowsym.strain.D13", 0.002);
     run(r.get(), "");
     pk_refinement_phase phase{};
@@ -294,7 +296,13 @@ TEST_F(Joint, AMonoclinicOffsetMovesBetaByItsOwnTerm) {
     const double betaStar = std::acos(-std::cos(beta) + 0.002 / (aStar * cStar));
     const double expected[6] = {1.0 / (aStar * std::sin(betaStar)), 7.9, 1.0 / (cStar * std::sin(betaStar)), 90.0,
                                 180.0 - betaStar * 180.0 / kPi, 90.0};
-    for (int k = 0; k < 6; ++k) EXPECT_TRUE(closeTo(phase.cell[k], expected[k], kRoundOff)) << k << " " << phase.cell[k];
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_TRUE(closeTo(phase.cell[k], expected[k], kRoundOff)) << k << " " << phase.cell[k];
+        EXPECT_EQ(phase.cell_esd[k], 0.0) << k;
+    }
+    run(r.get(), "cell");
+    ASSERT_EQ(pk_refinement_histogram_phase_result(r.get(), 1, 0, &phase, nullptr), PK_OK);
+    for (const int k : {0, 1, 2, 4}) EXPECT_GT(phase.cell_esd[k], 0.0) << k;
 }
 
 }  // namespace
