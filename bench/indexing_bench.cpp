@@ -4,7 +4,12 @@
 //  - BM_IndexCubicF, BM_IndexTetragonalI, BM_IndexOrthorhombicP: the higher
 //    systems, expected in well under seconds;
 //  - BM_IndexMonoclinic/V: a primitive monoclinic cell of about V Å³ (470 and
-//    1,455), the search over cubic to monoclinic, one core.
+//    1,455), the search over cubic to monoclinic, one core;
+//  - BM_IndexTriclinic/0: a triclinic cell of 382 Å³ whose three axial lines
+//    (1 0 0, 0 1 0, 0 0 1 of its reduced reciprocal cell) are among the
+//    lines; /1: one of 289 Å³ whose 0 0 1 is the missing fifth line, so that
+//    the search needs its second stage. Triclinic searched alone, volumes
+//    from the lines, zero shift ±0.1°.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -78,9 +83,16 @@ void BM_IndexMonoclinic(benchmark::State &state) {
     run(state, peakList(ix::LatticeSystem::Monoclinic, cell, 'P'), 0);
 }
 
+void BM_IndexTriclinic(benchmark::State &state) {
+    const std::array<double, 6> cell = state.range(0) == 0 ? std::array<double, 6>{6.1, 7.4, 9.2, 101.3, 96.8, 107.4}
+                                                           : std::array<double, 6>{5.3, 6.7, 8.9, 82.5, 77.3, 69.8};
+    run(state, peakList(ix::LatticeSystem::Triclinic, cell, 'P'), PK_SYSTEM_TRICLINIC);
+}
+
 BENCHMARK(BM_IndexCubicF)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IndexTetragonalI)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IndexOrthorhombicP)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IndexMonoclinic)->Arg(470)->Arg(1455)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_IndexTriclinic)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace

@@ -267,7 +267,7 @@ void addIndex(CLI::App &app, IndexOptions &options) {
     command->add_option("--systems", options.systems,
                         "crystal systems searched, comma-separated: cubic, tetragonal, hexagonal (trigonal and "
                         "rhombohedral too), orthorhombic, monoclinic, triclinic (default: cubic to monoclinic; triclinic "
-                        "only when named, its search is slow: give it a narrow --volume)");
+                        "only when named, found when two of its reduced cell's three axial lines are among the lines)");
     command->add_option("--volume", options.volume,
                         "MIN MAX: the volumes of the conventional cell searched, Å³ (default: from the lines)")
         ->expected(2);

@@ -175,8 +175,9 @@ def index(measured_or_peaks, wavelength=None, systems=None, volume=None, max_uni
                         wavelength=0: d-spacings in Å, without zero shift)
     wavelength, instrument   the source: with a pattern, the lines its file names, else Cu
                         Kα1 + Kα2; the wavelength of a peak list comes from its d
-    systems             None (cubic to monoclinic; triclinic only when named, its search is
-                        slow: give it a narrow volume), or names: "cubic,tetragonal" or a list
+    systems             None (cubic to monoclinic; triclinic only when named, found when two
+                        of its reduced cell's three axial lines are among the lines), or names:
+                        "cubic,tetragonal" or a list
     volume              None (from the lines) or (min, max) of the conventional cell, Å³
     max_unindexed       of the first `lines` lines, how many may stay unindexed
     max_error           the largest 2θ error of an indexed line, degrees

@@ -71,6 +71,12 @@ struct SearchLimits {
     double axisMax = 30.0;                    // Å
     int maxUnindexed = 2;                     // lines that may be left out
     double zeroWindow = 0.0;                  // ± degrees 2θ of zero shift, searched as one more parameter
+    // Triclinic: how many of the reduced cell's axial reflexions (1 0 0,
+    // 0 1 0, 0 0 1 of the Buerger-reduced reciprocal cell, the three
+    // shortest non-coplanar vectors) may lie off every line. 3 searches the
+    // whole reduced domain; 0 or 1 start from boxes of the lines' own
+    // windows for the others, thousands of times less space.
+    int axesOffLines = 3;
 };
 
 // The successive dichotomy of a system's parameter space: boxes of
@@ -81,7 +87,10 @@ struct SearchLimits {
 // small enough is handed to `leaf` with its centre (the zero shift last,
 // when one is searched: it moves each line by ∂Q/∂2θ · zero, linear too) and the reflexions that
 // index its lines; `progress` receives the fraction of the space done and
-// returns true to stop. Returns false when stopped.
+// returns true to stop. Returns false when stopped. In the searches of three
+// parameters and more the zero shift is one for all lines: a box keeps only
+// the shifts at which enough of its lines are explained together, and is
+// dropped when there are none.
 using LeafVisitor = std::function<void(const std::vector<double> &centre, const std::vector<Hkl> &reflexions)>;
 using SearchProgress = std::function<bool(double fraction)>;
 bool dichotomySearch(LatticeSystem system, const std::vector<Line> &lines, const SearchLimits &limits,

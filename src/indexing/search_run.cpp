@@ -121,7 +121,10 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
             edges = {volumeMin, 0.0};
         } else {
             edges.push_back(volumeMin);
-            for (double v = std::max(volumeMin, volumeMax) / 40.0; v < volumeMax; v *= 1.6)
+            // Triclinic shells are thinner: their search costs about as
+            // much per Å³, and one ends nearer a cell found.
+            const double step = system == LatticeSystem::Triclinic ? 1.3 : 1.6;
+            for (double v = std::max(volumeMin, volumeMax) / 40.0; v < volumeMax; v *= step)
                 if (v > volumeMin * 1.2) edges.push_back(v);
             edges.push_back(volumeMax);
         }
@@ -129,69 +132,86 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
         const double weight = weightOf(system) / total;
         const double shells = static_cast<double>(edges.size() - 1);
         double best = 0.0, partial = 0.0;
-        bool partialStop = false;
-        std::size_t shell = 0;
-        for (; shell + 1 < edges.size(); ++shell) {
-            limits.volumeMin = edges[shell];
-            limits.volumeMax = edges[shell + 1];
-            const std::size_t before = fits.size();
-            const bool finished = dichotomySearch(
-                system, lines, limits,
-                [&](const std::vector<double> &centre, const std::vector<Hkl> &reflexions) {
-                    CellFit fit;
-                    const std::size_t n = static_cast<std::size_t>(parameterCount(system));
-                    const std::vector<double> start(centre.begin(), centre.begin() + static_cast<long>(n));
-                    const double zero = centre.size() > n ? centre[n] : knownZero;
-                    if (!fitCell(system, outcome.lines, start, zero, reflexions, settings, fit)) return;
-                    for (const CellFit &other : fits)
-                        if (sameFit(other, fit)) return;
-                    fits.push_back(fit);
-                },
-                [&](double fraction) {
-                    return progress && progress(done + weight * (static_cast<double>(shell) + fraction) / shells,
-                                                systemName(system));
-                });
-            for (std::size_t f = before; f < fits.size(); ++f) {
-                found.push_back(makeCandidate(fits[f], outcome.lines, settings));
-                // Only a cell that indexes every searched line counts as
-                // found: a sub-cell leaving lines out has a high M20 too.
-                // One that leaves some out but ranks as sound ends the
-                // search of the low systems at twice its volume.
-                if (found.back().fit.unindexedSearched > 0) {
-                    if (found.back().figures.ranking >= kSound && (partial == 0 || found.back().volume < partial))
-                        partial = found.back().volume;
-                    continue;
+        // Triclinic lattices are searched first with the reduced cell's
+        // three axial lines (1 0 0, 0 1 0, 0 0 1 of the reduced reciprocal
+        // cell) among the lines, then with one of them missing; the whole
+        // reduced domain would take hours. The other systems search theirs whole.
+        const bool triclinic = system == LatticeSystem::Triclinic;
+        const std::vector<int> tiers = triclinic ? std::vector<int>{0, 1} : std::vector<int>{3};
+        const double tierShare[2] = {0.2, 0.8};
+        double tierStart = 0.0;
+        for (std::size_t tier = 0; tier < tiers.size(); ++tier) {
+            limits.axesOffLines = tiers[tier];
+            const double share = triclinic ? tierShare[tier] : 1.0;
+            bool partialStop = false;
+            std::size_t shell = 0;
+            for (; shell + 1 < edges.size(); ++shell) {
+                limits.volumeMin = edges[shell];
+                limits.volumeMax = edges[shell + 1];
+                const std::size_t before = fits.size();
+                const bool finished = dichotomySearch(
+                    system, lines, limits,
+                    [&](const std::vector<double> &centre, const std::vector<Hkl> &reflexions) {
+                        CellFit fit;
+                        const std::size_t n = static_cast<std::size_t>(parameterCount(system));
+                        const std::vector<double> start(centre.begin(), centre.begin() + static_cast<long>(n));
+                        const double zero = centre.size() > n ? centre[n] : knownZero;
+                        if (!fitCell(system, outcome.lines, start, zero, reflexions, settings, fit)) return;
+                        for (const CellFit &other : fits)
+                            if (sameFit(other, fit)) return;
+                        fits.push_back(fit);
+                    },
+                    [&](double fraction) {
+                        const double part = tierStart + share * (static_cast<double>(shell) + fraction) / shells;
+                        return progress && progress(done + weight * part, systemName(system));
+                    });
+                for (std::size_t f = before; f < fits.size(); ++f) {
+                    found.push_back(makeCandidate(fits[f], outcome.lines, settings));
+                    // Only a cell that indexes every searched line counts as
+                    // found: a sub-cell leaving lines out has a high M20 too.
+                    // One that leaves some out but ranks as sound ends the
+                    // search of the low systems at twice its volume.
+                    if (found.back().fit.unindexedSearched > 0) {
+                        if (found.back().figures.ranking >= kSound && (partial == 0 || found.back().volume < partial))
+                            partial = found.back().volume;
+                        continue;
+                    }
+                    best = std::max(best, found.back().figures.M20);
+                    if (found.back().figures.M20 >= kSound && found.back().figures.M20 > knownZeroM20) {
+                        zeroKnown = options.zero_window > 0.0;
+                        knownZero = found.back().fit.zero;
+                        knownZeroM20 = found.back().figures.M20;
+                    }
+                    if (found.back().figures.M20 >= kSound && (cap == 0 || found.back().volume * 1.02 < cap))
+                        cap = found.back().volume * 1.02;
                 }
-                best = std::max(best, found.back().figures.M20);
-                if (found.back().figures.M20 >= kSound && found.back().figures.M20 > knownZeroM20) {
-                    zeroKnown = options.zero_window > 0.0;
-                    knownZero = found.back().fit.zero;
-                    knownZeroM20 = found.back().figures.M20;
+                if (!finished) return false;
+                if (best >= kSound) break;
+                const bool costly = system == LatticeSystem::Orthorhombic || system == LatticeSystem::Monoclinic ||
+                                    system == LatticeSystem::Triclinic;
+                if (costly && partial > 0 && edges[shell + 1] >= 2 * partial) {
+                    partialStop = true;
+                    break;
                 }
-                if (found.back().figures.M20 >= kSound && (cap == 0 || found.back().volume * 1.02 < cap))
-                    cap = found.back().volume * 1.02;
             }
-            if (!finished) return false;
+            tierStart += share;
+            const double reached = shell + 1 < edges.size() ? edges[shell + 1] : edges.back();
+            notes << systemName(system) << ": volumes " << static_cast<long>(std::lround(edges.front())) << " to "
+                  << static_cast<long>(std::lround(reached)) << " Å³ searched";
+            if (triclinic)
+                notes << (tiers[tier] == 0 ? " with the reduced cell's three axial lines observed"
+                                           : " with two of the reduced cell's three axial lines observed");
+            if (shell + 2 < edges.size() && !partialStop)
+                notes << " (a cell indexing every line with M20 ≥ " << kSound << " found: larger ones not)";
+            else if (partialStop)
+                notes << " (a sound cell leaving lines unindexed found at " << static_cast<long>(std::lround(partial))
+                      << " Å³: volumes to twice that)";
+            if (zeroKnown && limits.zeroWindow == 0.0)
+                notes << "; lines corrected by the zero shift " << knownZero << "° of the sound cell above";
+            notes << "\n";
             if (best >= kSound) break;
-            const bool costly = system == LatticeSystem::Orthorhombic || system == LatticeSystem::Monoclinic ||
-                                system == LatticeSystem::Triclinic;
-            if (costly && partial > 0 && edges[shell + 1] >= 2 * partial) {
-                partialStop = true;
-                break;
-            }
         }
         done += weight;
-        const double reached = shell + 1 < edges.size() ? edges[shell + 1] : edges.back();
-        notes << systemName(system) << ": volumes " << static_cast<long>(std::lround(edges.front())) << " to "
-              << static_cast<long>(std::lround(reached)) << " Å³ searched";
-        if (shell + 2 < edges.size() && !partialStop)
-            notes << " (a cell indexing every line with M20 ≥ " << kSound << " found: larger ones not)";
-        else if (partialStop)
-            notes << " (a sound cell leaving lines unindexed found at " << static_cast<long>(std::lround(partial))
-                  << " Å³: volumes to twice that)";
-        if (zeroKnown && limits.zeroWindow == 0.0)
-            notes << "; lines corrected by the zero shift " << knownZero << "° of the sound cell above";
-        notes << "\n";
         return true;
     };
     for (LatticeSystem system : kOrder) {
