@@ -113,30 +113,42 @@ pk_index_options searchOptions(const IndexOptions &options) {
     return search;
 }
 
+// A peak list: 2θ positions and their esd's (degrees; 0 where not known).
+struct PeakList {
+    std::vector<double> positions, esd;
+};
+
 // The 2θ positions of a peak list file: the first number of each line ('#'
 // starts a comment; blanks, tabs or commas part the columns; one header line,
-// such as that of `powderkit peaks`, may come first).
-std::vector<double> readPeakList(const std::string &path) {
+// such as that of `powderkit peaks`, may come first). A header naming a
+// column two_theta_esd gives the esd's (a field there that is no number ≥ 0:
+// not known).
+PeakList readPeakList(const std::string &path) {
     errno = 0;
     std::ifstream stream(path);
     if (!stream) {
         throw InputError(path + ": cannot open the peak list: " + (errno != 0 ? std::strerror(errno) : "unreadable"));
     }
-    std::vector<double> positions;
+    PeakList list;
     std::string line;
     bool first = true;
+    long esdColumn = -1;
     for (int number = 1; std::getline(stream, line); ++number) {
         line = line.substr(0, line.find('#'));
         std::replace(line.begin(), line.end(), ',', ' ');
         std::istringstream fields(line);
-        std::string field;
-        if (!(fields >> field)) continue;
+        std::vector<std::string> columns;
+        for (std::string field; fields >> field;) columns.push_back(field);
+        if (columns.empty()) continue;
+        const std::string &field = columns.front();
         char *end = nullptr;
         errno = 0;
         const double value = std::strtod(field.c_str(), &end);
         const bool isNumber = end != field.c_str() && *end == '\0' && errno == 0;
         if (!isNumber && first) {
             first = false;
+            const auto named = std::find(columns.begin(), columns.end(), "two_theta_esd");
+            if (named != columns.end()) esdColumn = named - columns.begin();
             continue;  // a header
         }
         first = false;
@@ -144,15 +156,21 @@ std::vector<double> readPeakList(const std::string &path) {
             throw InputError(path + " line " + std::to_string(number) + ": \"" + field +
                              "\" is not a 2θ in degrees (above 0, below 180)");
         }
-        positions.push_back(value);
+        list.positions.push_back(value);
+        double esd = 0.0;
+        if (esdColumn > 0 && static_cast<std::size_t>(esdColumn) < columns.size()) {
+            const double read = std::strtod(columns[static_cast<std::size_t>(esdColumn)].c_str(), &end);
+            if (std::isfinite(read) && read >= 0.0) esd = read;
+        }
+        list.esd.push_back(esd);
     }
     if (stream.bad()) throw InputError(path + ": cannot read the peak list");
-    if (positions.empty()) throw InputError(path + ": holds no peak position");
-    return positions;
+    if (list.positions.empty()) throw InputError(path + ": holds no peak position");
+    return list;
 }
 
 // The Kα1 positions of the significant peaks of the pattern, as `powderkit peaks` lists them.
-std::vector<double> peaksOf(const pk_measured_pattern &pattern, const pk_instrument &instrument) {
+PeakList peaksOf(const pk_measured_pattern &pattern, const pk_instrument &instrument) {
     pk_peak_search search{};
     pk_peak_search_default(&search);
     search.wavelength = instrument.wavelength;
@@ -163,15 +181,17 @@ std::vector<double> peaksOf(const pk_measured_pattern &pattern, const pk_instrum
     check(pk_find_peaks(&pattern, &search, nullptr, 0, &count, nullptr, 0, &failures, &error), error);
     std::vector<pk_peak> peaks(static_cast<std::size_t>(count));
     check(pk_find_peaks(&pattern, &search, peaks.data(), count, &count, nullptr, 0, &failures, &error), error);
-    std::vector<double> positions;
+    PeakList list;
     for (int32_t k = 0; k < count && static_cast<std::size_t>(k) < peaks.size(); ++k) {
-        positions.push_back(peaks[static_cast<std::size_t>(k)].position);
+        const pk_peak &peak = peaks[static_cast<std::size_t>(k)];
+        list.positions.push_back(peak.position);
+        list.esd.push_back(std::isfinite(peak.position_esd) ? peak.position_esd : 0.0);
     }
     if (failures > 0) {
         std::fprintf(stderr, "powderkit: %d candidate peaks could not be fitted and are left out (powderkit peaks names "
                              "them)\n", failures);
     }
-    return positions;
+    return list;
 }
 
 // The lines the search uses, as it takes them: those of d up to d_max, ascending.
@@ -403,8 +423,8 @@ std::string runIndex(const IndexOptions &options) {
         takeFileWavelengths(source, *measured);
     }
     const pk_instrument instrument = makeInstrument(source, !options.no_alpha2);
-    const std::vector<double> positions =
-        options.peaks.empty() ? peaksOf(*measured, instrument) : readPeakList(options.peaks);
+    const PeakList list = options.peaks.empty() ? peaksOf(*measured, instrument) : readPeakList(options.peaks);
+    const std::vector<double> &positions = list.positions;
 
     Run run{options, search, instrument.wavelength, describeSource(source, instrument), {}, {}, {}, false};
     std::fprintf(stderr, "%zu lines from %s; %s, Kα1 at %s Å\n", positions.size(),
@@ -413,7 +433,7 @@ std::string runIndex(const IndexOptions &options) {
     pk_error error{};
     pk_indexing *made = nullptr;
     ProgressLines progress;
-    const int32_t status = pk_index(positions.data(), nullptr, static_cast<int32_t>(positions.size()),
+    const int32_t status = pk_index(positions.data(), list.esd.data(), static_cast<int32_t>(positions.size()),
                                     instrument.wavelength, measured.get(), measured ? &instrument : nullptr, &search,
                                     printProgress, &progress, &made, &error);
     const IndexingHandle indexing(made);

@@ -260,7 +260,7 @@ void addIndex(CLI::App &app, IndexOptions &options) {
                         "may be left out with --peaks");
     command->add_option("--peaks", options.peaks,
                         "FILE of 2θ positions (Kα1, degrees), the first column; '#' comments, one header line "
-                        "allowed (a `powderkit peaks` table will do)");
+                        "allowed (a `powderkit peaks` table will do, its two_theta_esd column read too)");
     const SourceChoice source = addSourceOptions(*command, options.source, SourceUse::Lines);
     addNoAlpha2(*command, options.no_alpha2, source);
     addBank(*command, options.source);
@@ -276,7 +276,7 @@ void addIndex(CLI::App &app, IndexOptions &options) {
                             std::to_string(options.unindexed) + ")");
     command->add_option("--max-error", options.max_error,
                         "the largest 2θ error of an indexed line, degrees (default " +
-                            formatNumber(options.max_error) + ")");
+                            formatNumber(options.max_error) + "; three of a line's esd's where they are more)");
     command->add_option("--zero", options.zero,
                         "the zero shift searched and fitted, ± degrees 2θ (default " + formatNumber(options.zero) +
                             "; 0: none)");

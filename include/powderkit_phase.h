@@ -1088,7 +1088,7 @@ typedef struct pk_index_options {
      * when all three are there, about a minute when one is missing */
     int32_t systems;
     double volume_min, volume_max; /* Å³, of the conventional cell; both 0: from the lines */
-    double max_error;       /* the largest 2θ error of an indexed line, degrees */
+    double max_error;       /* the largest 2θ error of an indexed line, degrees (three esd's where more) */
     int32_t max_unindexed;  /* lines of those searched that may stay unindexed (impurities) */
     double zero_window;     /* the zero shift searched and fitted, ± degrees 2θ (0: none) */
     double d_max;           /* lines of d above this are ignored (low-angle artefacts), Å */
@@ -1146,10 +1146,13 @@ typedef int32_t (*pk_index_progress)(void *context, double fraction, const char 
 
 /* Indexes a peak list. `positions` (count of them) are 2θ in degrees when
  * `wavelength` > 0 (the Kα1 line, Å), or d-spacings in Å when `wavelength` is
- * 0 (no zero shift is then searched); `esd` may be NULL. With `measured` (may
+ * 0 (no zero shift is then searched); `esd` (may be NULL) holds their esd's,
+ * degrees or Å, 0 where not known: a line's largest error is three esd's
+ * where that is more than options.max_error, and the cells are fitted with
+ * weights of 1/(a third of each line's largest error)². With `measured` (may
  * be NULL) and count 0, the peak list is that of pk_find_peaks on the
- * pattern with the instrument's lines; with `measured` and `instrument`, the
- * best candidates are confirmed by a Le Bail fit of the pattern. */
+ * pattern with the instrument's lines, with its esd's; with `measured` and
+ * `instrument`, the best candidates are confirmed by a Le Bail fit of the pattern. */
 PK_PHASE_API int32_t pk_index(const double *positions, const double *esd, int32_t count,
                               double wavelength, const pk_measured_pattern *measured,
                               const pk_instrument *instrument, const pk_index_options *options,

@@ -172,7 +172,8 @@ def index(measured_or_peaks, wavelength=None, systems=None, volume=None, max_uni
     measured_or_peaks   a MeasuredPattern (its peaks, found as find_peaks finds them, are the
                         lines, and the best `le_bail` cells are fitted to it by Le Bail), a peak
                         list of find_peaks, or a sequence of 2θ (degrees, at `wavelength` Å;
-                        wavelength=0: d-spacings in Å, without zero shift)
+                        wavelength=0: d-spacings in Å, without zero shift); the peaks' position
+                        esd's widen a line's largest error to three of them where that is more
     wavelength, instrument   the source: with a pattern, the lines its file names, else Cu
                         Kα1 + Kα2; the wavelength of a peak list comes from its d
     systems             None (cubic to monoclinic; triclinic only when named, found when two
@@ -194,12 +195,19 @@ def index(measured_or_peaks, wavelength=None, systems=None, volume=None, max_uni
     if progress is not None and progress is not True and not callable(progress):
         raise Error(f"progress must be None, True or a callable, not {progress!r}")
     positions, wavelength, measured, instrument = _source(measured_or_peaks, wavelength, instrument)
+    esd = None  # the positions' esd's, where a peak list has them: a line's largest error is three of them where more
+    given = measured_or_peaks
+    if isinstance(given, np.ndarray) and given.dtype.names and "position_esd" in given.dtype.names:
+        esd = np.asarray(given["position_esd"], dtype=float)
     if positions is None:
         search = r.PeakSearch()
         lib.pk_peak_search_default(ctypes.byref(search))
         search.wavelength, search.wavelength2, search.ratio2 = (instrument.wavelength, instrument.wavelength2,
                                                                 instrument.ratio2)
-        positions = np.ascontiguousarray(search_peaks(measured, search)[0]["position"])
+        peaks = search_peaks(measured, search)[0]
+        positions, esd = np.ascontiguousarray(peaks["position"]), np.asarray(peaks["position_esd"], dtype=float)
+    if esd is not None:
+        esd = np.ascontiguousarray(np.where(np.isfinite(esd) & (esd > 0), esd, 0.0))
     failure, shown = [], [-1]
 
     def report(context, fraction, stage):
@@ -220,7 +228,7 @@ def index(measured_or_peaks, wavelength=None, systems=None, volume=None, max_uni
     handle = ctypes.c_void_p()
     try:
         try:
-            call(lib.pk_index, doubles(positions), None, len(positions), wavelength,
+            call(lib.pk_index, doubles(positions), doubles(esd) if esd is not None else None, len(positions), wavelength,
                  measured.handle if measured is not None else None,
                  instrument.reference if instrument is not None else None, ctypes.byref(options), callback, None,
                  ctypes.byref(handle))

@@ -42,7 +42,8 @@ std::vector<std::vector<Hkl>> reflexionsOfLines(const CellFit &fit, const std::v
         auto first = std::lower_bound(lines.begin(), lines.end(), position - maxError,
                                       [](const Line &line, double x) { return line.twoTheta < x; });
         for (auto it = first; it != lines.end() && it->twoTheta <= position + maxError; ++it)
-            result[static_cast<std::size_t>(it - lines.begin())].push_back(reflexion.hkl);
+            if (std::fabs(it->twoTheta - position) <= std::min(it->allowed, maxError))
+                result[static_cast<std::size_t>(it - lines.begin())].push_back(reflexion.hkl);
     }
     return result;
 }
@@ -68,7 +69,7 @@ char latticeCentring(const CellFit &fit, const std::vector<Line> &lines, double 
 Candidate makeCandidate(const CellFit &fit, const std::vector<Line> &lines, const FitSettings &settings) {
     Candidate candidate;
     candidate.fit = fit;
-    candidate.centring = latticeCentring(fit, lines, settings.wavelength, settings.maxError);
+    candidate.centring = latticeCentring(fit, lines, settings.wavelength, largestAllowed(lines));
     candidate.cell = cellOf(fit.system, fit.parameters);
     candidate.volume = cellVolume(fit.system, fit.parameters);
     candidate.figures = figuresOfMerit(fit, lines, candidate.centring, settings.wavelength, settings.maxError);

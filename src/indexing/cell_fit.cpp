@@ -69,7 +69,16 @@ Line lineAt(double twoTheta, double wavelength, double maxError, double zeroWind
     line.slope = 2.0 / (wavelength * wavelength) * std::sin(2.0 * theta) * kRadians;
     line.tolerance = line.slope * (maxError + zeroWindow);
     line.error = line.slope * maxError;
+    line.allowed = maxError;
     return line;
+}
+
+double allowedError(double maxError, double esd) { return std::max(maxError, 3.0 * esd); }
+
+double largestAllowed(const std::vector<Line> &lines) {
+    double largest = 0.0;
+    for (const Line &line : lines) largest = std::max(largest, line.allowed);
+    return largest;
 }
 
 bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::vector<double> &start,
@@ -115,8 +124,9 @@ bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::ve
         Eigen::VectorXd observed(rows.size());
         for (std::size_t r = 0; r < rows.size(); ++r) {
             const Line &line = lines[static_cast<std::size_t>(rows[r])];
-            // Weights 1/σ_Q², σ_Q = ∂Q/∂2θ · σ_2θ, one σ_2θ for every line.
-            const double weight = 1.0 / line.slope;
+            // Weights 1/σ_Q², σ_Q = ∂Q/∂2θ · σ_2θ, σ_2θ a third of the
+            // line's largest error (its esd where three of them are more).
+            const double weight = 1.0 / (line.slope * line.allowed);
             const std::array<double, 6> c = coefficients(system, fit.hkl[static_cast<std::size_t>(rows[r])]);
             for (int j = 0; j < n; ++j) design(r, j) = c[j] * weight;
             if (withZero) design(r, n) = line.slope * weight;
@@ -143,7 +153,7 @@ bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::ve
             const double q = qAt(lines[i].twoTheta - fit.zero, settings.wavelength);
             const Reflexion *r = nearest(list, q);
             const bool keep = r && std::fabs(twoThetaAt(r->q, settings.wavelength) + fit.zero - lines[i].twoTheta) <=
-                                       settings.maxError;
+                                       lines[i].allowed;
             const Hkl hkl = keep ? r->hkl : Hkl{0, 0, 0};
             if (keep != fit.indexed[i] || hkl != fit.hkl[i]) changed = true;
             fit.indexed[i] = keep;

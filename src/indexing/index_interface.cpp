@@ -61,8 +61,9 @@ void checkOptions(const pk_index_options &o) {
     if (o.le_bail_count < 0) fail(PK_ERROR_ARGUMENT, "options.le_bail_count is negative");
 }
 
-// The peak list of a measured pattern by its instrument's lines.
-std::vector<double> peaksOf(const pk_measured_pattern &measured, const pk_instrument *instrument, double &wavelength) {
+// The peak list of a measured pattern by its instrument's lines, with the esd's of the positions.
+std::vector<double> peaksOf(const pk_measured_pattern &measured, const pk_instrument *instrument, double &wavelength,
+                            std::vector<double> &esd) {
     pk_peak_search search;
     pk_peak_search_default(&search);
     if (instrument != nullptr) {
@@ -80,7 +81,10 @@ std::vector<double> peaksOf(const pk_measured_pattern &measured, const pk_instru
     if (pk_find_peaks(&measured, &search, peaks.data(), count, &count, nullptr, 0, &failures, &error) != PK_OK)
         fail(error.code, error.message);
     std::vector<double> positions;
-    for (const pk_peak &peak : peaks) positions.push_back(peak.position);
+    for (const pk_peak &peak : peaks) {
+        positions.push_back(peak.position);
+        esd.push_back(std::isfinite(peak.position_esd) ? peak.position_esd : 0.0);
+    }
     return positions;
 }
 
@@ -106,7 +110,6 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
                  const pk_measured_pattern *measured, const pk_instrument *instrument,
                  const pk_index_options *options, pk_index_progress progress, void *context, pk_indexing **indexing,
                  pk_error *error) {
-    (void)esd;  // the search weighs every line alike; esd's are taken for a later weighting
     if (indexing != nullptr) *indexing = nullptr;
     return guarded(error, [&] {
         requireArgument(indexing, "indexing");
@@ -115,14 +118,20 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
         if (count < 0) fail(PK_ERROR_ARGUMENT, "count = " + std::to_string(count) + " is negative");
         if (!(wavelength >= 0.0) || !std::isfinite(wavelength) || wavelength > 5.0)
             fail(PK_ERROR_ARGUMENT, "wavelength = " + shortest(wavelength) + " Å is not within 0 … 5 Å");
-        std::vector<double> given;
+        std::vector<double> given, givenEsd;
         if (count == 0) {
             if (measured == nullptr) fail(PK_ERROR_ARGUMENT, "no positions given (count 0) and no measured pattern");
-            given = peaksOf(*measured, instrument, wavelength);
+            given = peaksOf(*measured, instrument, wavelength, givenEsd);
         } else {
             requireArgument(positions, "positions");
             given.assign(positions, positions + count);
+            if (esd != nullptr) givenEsd.assign(esd, esd + count);
+            for (std::size_t i = 0; i < givenEsd.size(); ++i)
+                if (!(givenEsd[i] >= 0.0) || !std::isfinite(givenEsd[i]))
+                    fail(PK_ERROR_ARGUMENT, "esd " + std::to_string(i) + " = " + shortest(givenEsd[i]) +
+                                                " is not an esd ≥ 0 (0: not known)");
         }
+        givenEsd.resize(given.size(), 0.0);
         const bool asD = wavelength == 0.0;
         auto result = std::make_unique<pk_indexing>();
         std::ostringstream notes;
@@ -133,7 +142,10 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
             for (double d : given) smallest = std::min(smallest, d);
             lambda = std::min(1.5406, smallest);
         }
-        std::vector<std::pair<double, double>> lines;  // (2θ, as given)
+        struct Given {
+            double twoTheta, value, esd;  // 2θ, as given, the esd of 2θ (degrees)
+        };
+        std::vector<Given> lines;
         for (std::size_t i = 0; i < given.size(); ++i) {
             const double value = given[i];
             const double d = asD ? value : lambda / (2.0 * std::sin(value * M_PI / 360.0));
@@ -145,20 +157,25 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
                       << " Å is above the " << shortest(options->d_max) << " Å limit\n";
                 continue;
             }
-            lines.emplace_back(asD ? ix::twoThetaAt(1.0 / (d * d), lambda) : value, value);
+            const double twoTheta = asD ? ix::twoThetaAt(1.0 / (d * d), lambda) : value;
+            // A d's esd as 2θ's: |∂2θ/∂d| = 2 tan θ / d radians per Å.
+            const double esd2Theta =
+                asD ? 2.0 * std::tan(twoTheta * M_PI / 360.0) * givenEsd[i] / d * 180.0 / M_PI : givenEsd[i];
+            lines.push_back({twoTheta, value, esd2Theta});
         }
-        std::sort(lines.begin(), lines.end());
+        std::sort(lines.begin(), lines.end(), [](const Given &a, const Given &b) { return a.twoTheta < b.twoTheta; });
         for (std::size_t i = 1; i < lines.size(); ++i)
-            if (lines[i].first - lines[i - 1].first < 1e-9)
-                fail(PK_ERROR_ARGUMENT, "two lines at one position, " + shortest(lines[i].second));
+            if (lines[i].twoTheta - lines[i - 1].twoTheta < 1e-9)
+                fail(PK_ERROR_ARGUMENT, "two lines at one position, " + shortest(lines[i].value));
         const std::size_t needed = static_cast<std::size_t>(options->max_unindexed) + 6;
         if (lines.size() < needed)
             fail(PK_ERROR_ARGUMENT, std::to_string(lines.size()) + " lines are too few to index: at least " +
                                         std::to_string(needed) + " (6 and the unindexed allowed) are needed");
-        std::vector<double> twoTheta;
-        for (const auto &line : lines) {
-            twoTheta.push_back(line.first);
-            result->given.push_back(line.second);
+        std::vector<double> twoTheta, lineEsd;
+        for (const Given &line : lines) {
+            twoTheta.push_back(line.twoTheta);
+            lineEsd.push_back(line.esd);
+            result->given.push_back(line.value);
         }
         pk_index_options used = *options;
         if (asD) used.zero_window = 0.0;
@@ -167,7 +184,7 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
             if (progress != nullptr && progress(context, std::min(1.0, fraction), stage) != 0) stopped = true;
             return stopped;
         };
-        ix::SearchOutcome outcome = ix::searchCells(twoTheta, lambda, used, report);
+        ix::SearchOutcome outcome = ix::searchCells(twoTheta, lineEsd, lambda, used, report);
         result->stopped = outcome.stopped;
         notes << outcome.notes;
         result->candidates = std::move(outcome.candidates);
@@ -176,7 +193,7 @@ int32_t pk_index(const double *positions, const double *esd, int32_t count, doub
             if (c < kSymbolCandidates) {
                 const ix::Candidate &candidate = result->candidates[c];
                 std::vector<std::vector<ix::Hkl>> observed =
-                    ix::reflexionsOfLines(candidate.fit, outcome.lines, lambda, used.max_error);
+                    ix::reflexionsOfLines(candidate.fit, outcome.lines, lambda, ix::largestAllowed(outcome.lines));
                 std::vector<std::vector<ix::Hkl>> indexedLines;
                 for (std::size_t i = 0; i < observed.size(); ++i)
                     if (candidate.fit.indexed[i]) indexedLines.push_back(observed[i]);

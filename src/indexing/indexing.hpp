@@ -38,6 +38,7 @@ struct Line {
     double error = 0.0;      // the error allowed alone
     double twoTheta = 0.0;
     double slope = 0.0;
+    double allowed = 0.0;    // the error allowed alone, degrees 2θ
 };
 
 // The reflexions of a conventional cell: Q = Σ c_j p_j over the system's
@@ -104,6 +105,11 @@ double cellVolume(LatticeSystem system, const std::vector<double> &parameters);
 // line of `wavelength` Å) as Q = (2 sin θ / λ)², with its tolerance from
 // the largest error and zero shift allowed.
 Line lineAt(double twoTheta, double wavelength, double maxError, double zeroWindow);
+// The largest 2θ error allowed a line (degrees): the option's, or three of
+// the line's esd's where they are more (esd 0: not known).
+double allowedError(double maxError, double esd);
+// The largest of the lines' largest errors, degrees.
+double largestAllowed(const std::vector<Line> &lines);
 // Q at 2θ (degrees), and 2θ at Q (NaN beyond 180°).
 double qAt(double twoTheta, double wavelength);
 double twoThetaAt(double q, double wavelength);
@@ -186,11 +192,11 @@ struct Candidate {
 
 // The centring its indexed lines allow that leaves the most possible lines
 // absent ('P' when none): every indexed line must keep a reflexion within
-// the largest error that the centring allows.
+// its largest error (at most maxError) that the centring allows.
 char latticeCentring(const CellFit &fit, const std::vector<Line> &lines, double wavelength, double maxError);
 
-// The reflexions (any of each metric-equivalent set) within the largest
-// error of each line, by the fit's cell and zero shift.
+// The reflexions (any of each metric-equivalent set) within each line's
+// largest error (Line::allowed, at most maxError), by the fit's cell and zero shift.
 std::vector<std::vector<Hkl>> reflexionsOfLines(const CellFit &fit, const std::vector<Line> &lines,
                                                 double wavelength, double maxError);
 
@@ -207,8 +213,9 @@ bool sameLattice(const Candidate &a, const Candidate &b);
 void rankCandidates(std::vector<Candidate> &candidates, std::size_t keep, double qMax);
 
 // A whole search over the systems the options ask for: the lines (2θ,
-// ascending, at `wavelength`), the volume range of each system, the
-// solutions of every leaf fitted, merged and ranked. `progress` receives the
+// ascending, at `wavelength`, each with its esd in degrees, 0 where not
+// known), the volume range of each system, the solutions of every leaf
+// fitted, merged and ranked. `progress` receives the
 // fraction done and the system searched, and returns true to stop.
 struct SearchOutcome {
     std::vector<Line> lines;
@@ -217,8 +224,8 @@ struct SearchOutcome {
     std::string notes;
 };
 using RunProgress = std::function<bool(double fraction, const char *stage)>;
-SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength, const pk_index_options &options,
-                          const RunProgress &progress);
+SearchOutcome searchCells(const std::vector<double> &twoTheta, const std::vector<double> &esd, double wavelength,
+                          const pk_index_options &options, const RunProgress &progress);
 
 // The volume range searched for a system when the options give none: from
 // the number of lines and the Q of the last, by the count of reflexions of

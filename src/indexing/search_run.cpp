@@ -57,12 +57,14 @@ std::array<double, 2> defaultVolumes(LatticeSystem system, const std::vector<Lin
     return {0.0, margin * estimate};
 }
 
-SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength, const pk_index_options &options,
-                          const RunProgress &progress) {
+SearchOutcome searchCells(const std::vector<double> &twoTheta, const std::vector<double> &esd, double wavelength,
+                          const pk_index_options &options, const RunProgress &progress) {
     SearchOutcome outcome;
     std::ostringstream notes;
-    for (double position : twoTheta)
-        outcome.lines.push_back(lineAt(position, wavelength, options.max_error, options.zero_window));
+    for (std::size_t i = 0; i < twoTheta.size(); ++i) {
+        const double allowed = allowedError(options.max_error, i < esd.size() ? esd[i] : 0.0);
+        outcome.lines.push_back(lineAt(twoTheta[i], wavelength, allowed, options.zero_window));
+    }
     const std::size_t searchedCount = std::min<std::size_t>(outcome.lines.size(), static_cast<std::size_t>(options.line_count));
     const std::vector<Line> searched(outcome.lines.begin(), outcome.lines.begin() + static_cast<long>(searchedCount));
 
@@ -107,7 +109,7 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, double wavelength
         limits.zeroWindow = zeroKnown ? 0.0 : options.zero_window;
         std::vector<Line> lines = searched;
         if (zeroKnown) {
-            for (Line &line : lines) line = lineAt(line.twoTheta - knownZero, wavelength, options.max_error, 0.0);
+            for (Line &line : lines) line = lineAt(line.twoTheta - knownZero, wavelength, line.allowed, 0.0);
         }
         double volumeMin = options.volume_min, volumeMax = options.volume_max;
         const bool given = volumeMin > 0 || volumeMax > 0;

@@ -204,6 +204,38 @@ TEST(Indexing, TooManyImpurityLinesFindNoSoundCell) {
     }
 }
 
+TEST(Indexing, ALineWithALargeEsdIsToleratedWhereATightOneIsNot) {
+    // The sixth line moved 0.08° off, beyond the 0.03° allowed: with an esd
+    // of 0.002° it stays unindexed (the one line allowed), with 0.04° (three
+    // esd's 0.12°) it is indexed. The other lines' esd's are below a third
+    // of 0.03° and change nothing.
+    const Cell cell{8.08, 8.08, 8.08, 90, 90, 90};
+    std::vector<double> lines = peakList(cell, 'F', 20);
+    lines[5] += 0.08;
+    pk_index_options options = optionsFor(PK_SYSTEM_CUBIC);
+    options.max_unindexed = 1;
+    for (double esd : {0.002, 0.04}) {
+        std::vector<double> esds(lines.size(), 0.002);
+        esds[5] = esd;
+        Indexing indexing;
+        pk_error error{};
+        ASSERT_EQ(pk_index(lines.data(), esds.data(), static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr,
+                           &options, nullptr, nullptr, &indexing.result, &error),
+                  PK_OK)
+            << error.message;
+        pk_index_candidate best{};
+        ASSERT_EQ(pk_indexing_candidate(indexing.result, 0, &best, nullptr), PK_OK);
+        EXPECT_NEAR(best.cell[0], 8.08, 0.01) << esd;
+        double left[2] = {0, 0};
+        int32_t written = -1;
+        ASSERT_EQ(pk_indexing_unindexed(indexing.result, 0, left, 2, &written, nullptr), PK_OK);
+        EXPECT_EQ(written, esd < 0.01 ? 1 : 0) << esd;
+        if (esd < 0.01) {
+            EXPECT_DOUBLE_EQ(left[0], lines[5]);
+        }
+    }
+}
+
 TEST(Indexing, FiguresOfMeritOfAHandWorkedCubicList) {
     // Cubic P, a = 4 Å: Q = N/16 for N = 1 … 6, each observed Q off by
     // −0.0002, +0.0002, … Å⁻². M6 = Q₆/(2 ⟨ε⟩ N₆) with the observed
@@ -293,6 +325,12 @@ TEST(Indexing, BadInputIsRefusedAndTheSearchCanBeStopped) {
     EXPECT_EQ(pk_index(bad.data(), nullptr, 25, kLambda, nullptr, nullptr, &options, nullptr, nullptr, &result, &error),
               PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(error.message).find("position 3"), std::string::npos) << error.message;
+    std::vector<double> esds(25, 0.01);
+    esds[2] = -0.01;
+    EXPECT_EQ(pk_index(lines.data(), esds.data(), 25, kLambda, nullptr, nullptr, &options, nullptr, nullptr, &result,
+                       &error),
+              PK_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(error.message).find("esd 2"), std::string::npos) << error.message;
     options.max_error = -1;
     EXPECT_EQ(pk_index(lines.data(), nullptr, 25, kLambda, nullptr, nullptr, &options, nullptr, nullptr, &result, &error),
               PK_ERROR_ARGUMENT);
