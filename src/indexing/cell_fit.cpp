@@ -140,6 +140,7 @@ bool fitCell(LatticeSystem system, const std::vector<Line> &lines, const std::ve
         if (!(cellVolume(system, fit.parameters) > 0.0) || std::fabs(fit.zero) > settings.zeroWindow + settings.maxError)
             return false;
         const Eigen::VectorXd residual = design * solution - observed;
+        fit.misfit = residual.squaredNorm();
         const double dof = std::max<double>(1.0, static_cast<double>(rows.size()) - unknowns);
         const Eigen::MatrixXd covariance =
             (design.transpose() * design).inverse() * (residual.squaredNorm() / dof);

@@ -135,6 +135,7 @@ struct CellFit {
     std::vector<Hkl> hkl;            // per line; {0,0,0} unindexed
     std::vector<bool> indexed;       // per line
     int unindexedSearched = 0;
+    double misfit = 0.0;             // the sum of the weighted squared residuals of the last cycle
 };
 
 // Indexes the lines from the starting parameters (the search's box centre

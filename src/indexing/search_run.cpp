@@ -3,6 +3,7 @@
 // gathered once each, merged and ranked.
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <sstream>
 
 #include "indexing/indexing.hpp"
@@ -35,6 +36,15 @@ bool sameFit(const CellFit &a, const CellFit &b) {
     for (std::size_t j = 0; j < a.parameters.size(); ++j)
         if (std::fabs(a.parameters[j] - b.parameters[j]) > 1e-4 * std::fabs(a.parameters[0])) return false;
     return true;
+}
+
+// Of two fits of one cell, whether `a` gives its lines the better reflexions:
+// fewer searched lines left out, then more lines indexed, then a smaller misfit.
+bool betterFit(const CellFit &a, const CellFit &b) {
+    if (a.unindexedSearched != b.unindexedSearched) return a.unindexedSearched < b.unindexedSearched;
+    const auto count = [](const CellFit &f) { return std::count(f.indexed.begin(), f.indexed.end(), true); };
+    if (count(a) != count(b)) return count(a) > count(b);
+    return a.misfit < b.misfit * (1 - 1e-9);
 }
 
 }  // namespace
@@ -131,6 +141,9 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, const std::vector
             edges.push_back(volumeMax);
         }
         std::vector<CellFit> fits;
+        std::multimap<double, std::size_t> byFirst;  // the fits by their first parameter, to find one again
+        std::vector<std::size_t> candidateOf;        // per fit, its candidate in `found` once made
+        std::vector<std::size_t> bettered;           // fits whose cell was found again with better reflexions
         const double weight = weightOf(system) / total;
         const double shells = static_cast<double>(edges.size() - 1);
         double best = 0.0, partial = 0.0;
@@ -159,15 +172,29 @@ SearchOutcome searchCells(const std::vector<double> &twoTheta, const std::vector
                         const std::vector<double> start(centre.begin(), centre.begin() + static_cast<long>(n));
                         const double zero = centre.size() > n ? centre[n] : knownZero;
                         if (!fitCell(system, outcome.lines, start, zero, reflexions, settings, fit)) return;
-                        for (const CellFit &other : fits)
-                            if (sameFit(other, fit)) return;
+                        const double first = fit.parameters[0], near = 1e-4 * std::fabs(first);
+                        for (auto it = byFirst.lower_bound(first - 2 * near);
+                             it != byFirst.end() && it->first <= first + 2 * near; ++it) {
+                            if (!sameFit(fits[it->second], fit)) continue;
+                            // Found again: kept as the better of the two.
+                            if (betterFit(fit, fits[it->second])) {
+                                fits[it->second] = std::move(fit);
+                                bettered.push_back(it->second);
+                            }
+                            return;
+                        }
+                        byFirst.emplace(first, fits.size());
                         fits.push_back(fit);
                     },
                     [&](double fraction) {
                         const double part = tierStart + share * (static_cast<double>(shell) + fraction) / shells;
                         return progress && progress(done + weight * part, systemName(system));
                     });
+                for (std::size_t f : bettered)
+                    if (f < candidateOf.size()) found[candidateOf[f]] = makeCandidate(fits[f], outcome.lines, settings);
+                bettered.clear();
                 for (std::size_t f = before; f < fits.size(); ++f) {
+                    candidateOf.push_back(found.size());
                     found.push_back(makeCandidate(fits[f], outcome.lines, settings));
                     // Only a cell that indexes every searched line counts as
                     // found: a sub-cell leaving lines out has a high M20 too.
