@@ -172,19 +172,30 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
 }
 
 void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y) {
+    addPhase(peaks, x, count, y, 0, count - 1);
+}
+
+void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y, int32_t first, int32_t last) {
     Progress progress("adding peaks");
     const double total = static_cast<double>(peaks.reflexions.size());
-    if (peaks.cwPeaks.empty()) {
-        visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
-            progress.at(static_cast<double>(n) / total);
-            addTofWindow(peaks.tofPeaks[n], x, range.firstIndex, range.lastIndex,
-                         peaks.scale * peaks.reflexions[n].intensity, y);
-        });
-        return;
-    }
+    const bool tof = peaks.cwPeaks.empty();
     visitWindows(peaks, x, count, [&](std::size_t n, const ReflexionRange &range) {
         progress.at(static_cast<double>(n) / total);
-        addCwPeak(peaks, n, x, range.firstIndex, range.lastIndex, peaks.scale * peaks.reflexions[n].intensity, y);
+        const int32_t from = std::max(range.firstIndex, first), to = std::min(range.lastIndex, last);
+        if (from > to) return;
+        const double factor = peaks.scale * peaks.reflexions[n].intensity;
+        if (tof) {
+            addTofWindow(peaks.tofPeaks[n], x, from, to, factor, y);
+        } else {
+            addCwPeak(peaks, n, x, from, to, factor, y);
+        }
+    });
+}
+
+void addWindowEdges(const PhasePeaks &peaks, const double *x, int32_t count, std::vector<std::int64_t> &edges) {
+    visitWindows(peaks, x, count, [&](std::size_t, const ReflexionRange &range) {
+        edges[static_cast<std::size_t>(range.firstIndex)] += 1;
+        edges[static_cast<std::size_t>(range.lastIndex) + 1] -= 1;
     });
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,17 @@ void visitPeakPoints(const PhasePeaks &peaks, const double *x, int32_t count, Vi
 
 // y[i] += scale × intensity × peak over every reflexion's window.
 void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y);
+
+// The same for the points first … last alone, the windows found over all
+// count points: each point's sum is the one addPhase makes, to the bit, so
+// that threads may share the points.
+void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y, int32_t first, int32_t last);
+
+// The work of the peaks' windows along the points, for sharing them out:
+// adds 1 to edges[first] and −1 to edges[last + 1] of each window (edges
+// holds count + 1 entries), so that the running sum is the number of
+// windows over each point.
+void addWindowEdges(const PhasePeaks &peaks, const double *x, int32_t count, std::vector<std::int64_t> &edges);
 
 }  // namespace powderkit::phase
 

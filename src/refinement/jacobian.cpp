@@ -96,15 +96,16 @@ std::vector<bool> membersOf(const pk_refinement &r, int index) {
 }
 
 // What evaluate() replaces in the marked phases (their peaks, unit patterns
-// and densities) and the calculated pattern, moved aside while the trial
-// patterns are made and moved back once (the background stays); in a joint
-// refinement, the same of each marked member.
+// and densities), moved aside while the trial patterns are made and moved
+// back once; in a joint refinement, the same of each marked member, and the
+// calculated patterns the members' evaluations overwrite (`calculated`: the
+// joint one and each member's; the background stays).
 class Snapshot {
 public:
-    Snapshot(pk_refinement &r, const std::vector<bool> &phases, const std::vector<bool> &members)
-        : phases_(phases), calculated_(r.calculated) {
+    Snapshot(pk_refinement &r, const std::vector<bool> &phases, const std::vector<bool> &members, bool calculated)
+        : phases_(phases), keptCalculated_(calculated), calculated_(calculated ? r.calculated : std::vector<double>{}) {
         for (std::size_t h = 0; h < r.members.size(); ++h) {
-            if (members[h]) members_.emplace_back(h, Snapshot(r.members[h], phases, {}));
+            if (members[h]) members_.emplace_back(h, Snapshot(r.members[h], phases, {}, true));
         }
         for (std::size_t p = 0; p < r.phases.size() && !isJoint(r); ++p) {
             if (phases[p]) kept_.push_back({std::move(r.phases[p].peaks), r.phases[p].unit, r.phases[p].density});
@@ -120,7 +121,7 @@ public:
             r.phases[p].density = kept_[next].density;
             ++next;
         }
-        r.calculated.swap(calculated_);
+        if (keptCalculated_) r.calculated.swap(calculated_);
     }
 
 private:
@@ -130,34 +131,47 @@ private:
         double density;
     };
     std::vector<bool> phases_;
+    bool keptCalculated_;
     std::vector<Kept> kept_;
     std::vector<std::pair<std::size_t, Snapshot>> members_;
     std::vector<double> calculated_;
 };
 
-// The calculated pattern with parameter `index` at `value`.
-std::vector<double> patternAt(pk_refinement &r, int index, double value, const std::vector<bool> &phases,
-                              const std::vector<bool> &members) {
+// What of the calculated pattern parameter `index` moves, at `value`: on one
+// pattern the marked phases at their scales (the background and the other
+// phases cancel in the difference, so they are neither added nor copied);
+// in a joint refinement the whole calculated pattern.
+std::vector<double> movedPartAt(pk_refinement &r, int index, double value, const std::vector<bool> &phases,
+                                const std::vector<bool> &members) {
     Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
     const double kept = parameter.value;
     parameter.value = value;
+    std::vector<double> part;
     try {
         applyParameters(r);
         if (isJoint(r)) {
             evaluateMembers(r, phases, members);
+            part = r.calculated;
         } else {
-            evaluate(r, phases);
+            rebuildPhases(r, phases);
+            part.assign(r.x.size(), 0.0);
+            for (std::size_t p = 0; p < r.phases.size(); ++p) {
+                if (!phases[p]) continue;
+                const double scale = r.phases[p].scale;
+                const std::vector<double> &unit = r.phases[p].unit;
+                for (std::size_t i = 0; i < part.size(); ++i) part[i] += scale * unit[i];
+            }
         }
     } catch (...) {
         parameter.value = kept;
         throw;
     }
     parameter.value = kept;
-    return r.calculated;
+    return part;
 }
 
 // The central difference of the pattern by parameter `index` into `column`
-// (left as it is when neither side makes a pattern); the refinement's values
+// (zero when neither side makes a pattern); the refinement's values
 // and calculated pattern are as they were afterwards.
 void differenceColumn(pk_refinement &r, int index, double *column) {
     const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
@@ -170,27 +184,55 @@ void differenceColumn(pk_refinement &r, int index, double *column) {
     if (below < parameter.lower) below = value;
     if (above > parameter.upper) above = value;
     // What the two trial patterns overwrite, put back afterwards.
-    Snapshot kept(r, phases, members);
+    Snapshot kept(r, phases, members, isJoint(r));
     // A side whose values make no valid pattern (a width through zero)
-    // gives way to the one-sided difference.
-    std::vector<double> high = r.calculated;
-    std::vector<double> low = r.calculated;
+    // gives way to the one-sided difference, from the part as it stands.
+    std::vector<double> high, low;
     try {
-        high = patternAt(r, index, above, phases, members);
+        high = movedPartAt(r, index, above, phases, members);
     } catch (const phase::Failure &) {
         above = value;
     }
     try {
-        low = patternAt(r, index, below, phases, members);
+        low = movedPartAt(r, index, below, phases, members);
     } catch (const phase::Failure &) {
         below = value;
     }
     if (above > below) {
+        if (high.empty() || low.empty()) {
+            // One side failed: the other is differenced against the current values.
+            (high.empty() ? high : low) = movedPartAt(r, index, value, phases, members);
+        }
         for (std::size_t i = 0; i < high.size(); ++i) column[i] = (high[i] - low[i]) / (above - below);
+    } else {
+        std::fill(column, column + r.x.size(), 0.0);
     }
     applyParameters(r);
     kept.restore(r);
 }
+
+// What a thread's copy of the refinement does without, each of the points'
+// length, held aside while the copies are made (a member's with it): the
+// Chebyshev columns (a differenced column never moves the background, so a
+// copy's evaluation keeps the background curve it was copied with), the
+// measured counts, their σ and weights (the columns are of the calculated
+// pattern alone).
+class Unneeded {
+public:
+    void swap(pk_refinement &r) {
+        chebyshev_.swap(r.chebyshev);
+        y_.swap(r.y);
+        sigma_.swap(r.sigma);
+        weight_.swap(r.weight);
+        members_.resize(r.members.size());
+        for (std::size_t h = 0; h < r.members.size(); ++h) members_[h].swap(r.members[h]);
+    }
+
+private:
+    std::array<std::vector<double>, PK_BACKGROUND_COEFFICIENTS> chebyshev_;
+    std::vector<double> y_, sigma_, weight_;
+    std::vector<Unneeded> members_;
+};
 
 // The differenced columns `columns` of j (their parameters `indices`), the
 // k-th by share k mod threads; share 0 works on r itself, the others on
@@ -199,12 +241,13 @@ void differenceColumns(pk_refinement &r, const std::vector<int> &indices, const 
                        Eigen::MatrixXd &j) {
     const auto threads = static_cast<std::size_t>(
         std::clamp<int32_t>(r.options.threads, 1, static_cast<int32_t>(std::max<std::size_t>(indices.size(), 1))));
-    // The copies leave out the Chebyshev columns (12 of the points' length at most): a differenced column never
-    // moves the background, so a copy's evaluation keeps the background curve it was copied with.
-    std::array<std::vector<double>, PK_BACKGROUND_COEFFICIENTS> chebyshev;
-    if (threads > 1) chebyshev.swap(r.chebyshev);
-    std::vector<pk_refinement> copies(threads - 1, r);
-    if (threads > 1) chebyshev.swap(r.chebyshev);
+    std::vector<pk_refinement> copies;
+    if (threads > 1) {
+        Unneeded unneeded;
+        unneeded.swap(r);
+        copies.assign(threads - 1, r);
+        unneeded.swap(r);
+    }
     phase::runShared(threads, [&](std::size_t share) {
         pk_refinement &model = share == 0 ? r : copies[share - 1];
         for (std::size_t k = share; k < indices.size(); k += threads) {
@@ -237,7 +280,8 @@ void jointLinearColumn(pk_refinement &r, int index, double *column) {
 
 Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
     const auto count = static_cast<Eigen::Index>(r.x.size());
-    Eigen::MatrixXd j = Eigen::MatrixXd::Zero(count, static_cast<Eigen::Index>(free.size()));
+    // Every column is written whole below (the sums' columns zeroed first): no pass zeroes the matrix.
+    Eigen::MatrixXd j(count, static_cast<Eigen::Index>(free.size()));
     std::vector<int> differenced;
     std::vector<Eigen::Index> columns;
     for (std::size_t column = 0; column < free.size(); ++column) {
@@ -245,8 +289,10 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
         const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
         const auto c = static_cast<Eigen::Index>(column);
         if (isJoint(r) && (parameter.target == Target::Scale || parameter.target == Target::Background)) {
+            j.col(c).setZero();
             jointLinearColumn(r, index, j.col(c).data());
         } else if (parameter.target == Target::Scale) {
+            j.col(c).setZero();
             const std::vector<bool> phases = phasesOf(r, index);
             for (std::size_t p = 0; p < r.phases.size(); ++p) {
                 if (!phases[p]) continue;

@@ -81,7 +81,7 @@ bool step(pk_refinement &r, const std::vector<int> &free, const Eigen::VectorXd 
     }
     applyParameters(r);
     try {
-        evaluate(r, {});
+        evaluate(r, {}, r.options.threads);
     } catch (const phase::Failure &) {
         return false;
     }
@@ -187,7 +187,7 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
     while (outcome.cycles < cycles && !free.empty()) {
         const double before = chi2;
         freezeWindows(r, false);
-        evaluate(r, {});
+        evaluate(r, {}, r.options.threads);
         if (leBail) followIntensities(r);
         chi2 = chiSquared(r);
         freezeWindows(r, true);
@@ -219,7 +219,7 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
         ++outcome.cycles;
         if (!improved) {
             applyParameters(r);
-            evaluate(r, {});
+            evaluate(r, {}, r.options.threads);
             // No step lowers χ²: at its minimum to round-off, or lost.
             const bool atMinimum = e.gradient.norm() < 1e-6 * std::sqrt(chi2) || outcome.cycles > 1;
             outcome.stop = atMinimum ? PK_STOP_CONVERGED : PK_STOP_DIVERGED;

@@ -3,16 +3,19 @@
 // pattern at scale 1, and the sum with the Chebyshev background. Le Bail
 // extraction and R-Bragg share one partition of the observed pattern among
 // the reflexions.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "boundary/boundary.hpp"
+#include "boundary/parallel.hpp"
 #include "refinement_model/refinement.hpp"
 
 namespace powderkit::refinement {
 
 namespace {
 
-// The peaks of a phase's current values; in Le Bail its intensities are the
+// The peaks of a phase's current values (its unit pattern is not made); in Le Bail its intensities are the
 // extracted ones (a reflexion not yet extracted starts at the mean of the
 // others, or at 1).
 void rebuildPhase(pk_refinement &r, PhaseModel &model) {
@@ -56,8 +59,35 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model) {
     if (r.windowsFrozen && model.windows.size() == model.peaks.halfWidths.size()) {
         model.peaks.halfWidths = model.windows;
     }
-    model.unit.assign(r.x.size(), 0.0);
-    phase::addPhase(model.peaks, r.x.data(), static_cast<int32_t>(r.x.size()), model.unit.data());
+}
+
+// The marked phases' peaks remade (all when `phases` is empty), the phases
+// shared among the threads, and their unit patterns sized for the points.
+void remakePeaks(pk_refinement &r, const std::vector<bool> &phases, std::size_t threads) {
+    // A value set by name (a negative μR, say) is refused here, naming the field.
+    phase::validateInstrument(r.instrument);
+    std::vector<std::size_t> marked;
+    for (std::size_t p = 0; p < r.phases.size(); ++p) {
+        if (phases.empty() || phases[p]) marked.push_back(p);
+    }
+    const std::size_t shares = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(marked.size(), 1));
+    phase::runShared(shares, [&](std::size_t share) {
+        for (std::size_t m = share; m < marked.size(); m += shares) rebuildPhase(r, r.phases[marked[m]]);
+    });
+    for (std::size_t p : marked) r.phases[p].unit.resize(r.x.size());
+}
+
+// The marked phases' unit patterns over the points first … last (each
+// point's sum the same whoever makes it).
+void addUnits(pk_refinement &r, const std::vector<bool> &phases, std::size_t first, std::size_t last) {
+    for (std::size_t p = 0; p < r.phases.size(); ++p) {
+        if (!phases.empty() && !phases[p]) continue;
+        PhaseModel &model = r.phases[p];
+        std::fill(model.unit.begin() + static_cast<std::ptrdiff_t>(first),
+                  model.unit.begin() + static_cast<std::ptrdiff_t>(last) + 1, 0.0);
+        phase::addPhase(model.peaks, r.x.data(), static_cast<int32_t>(r.x.size()), model.unit.data(),
+                        static_cast<int32_t>(first), static_cast<int32_t>(last));
+    }
 }
 
 // Each primary reflexion's share of the observed pattern, Σ_i c_ik R_i and
@@ -80,6 +110,34 @@ void partition(const pk_refinement &r, const PhaseModel &model, std::vector<doub
                            });
 }
 
+// Where each of `shares` runs of the points ends, the runs of equal work.
+// Measured in memory-bound multiply-adds (about half a nanosecond): a point
+// of a peak's window costs two, a point's sum one a phase and one a
+// polynomial of the background when that is remade (`polynomials`).
+std::vector<std::size_t> pointShares(const pk_refinement &r, const std::vector<bool> &phases, std::size_t shares,
+                                     std::size_t polynomials) {
+    const std::size_t count = r.x.size();
+    std::vector<std::size_t> ends(shares, count);
+    if (shares < 2) return ends;
+    std::vector<std::int64_t> edges(count + 1, 0);
+    for (std::size_t p = 0; p < r.phases.size(); ++p) {
+        if (phases.empty() || phases[p])
+            phase::addWindowEdges(r.phases[p].peaks, r.x.data(), static_cast<int32_t>(count), edges);
+    }
+    const auto point = static_cast<std::int64_t>(r.phases.size() + polynomials);
+    std::int64_t over = 0, total = 0;
+    for (std::size_t i = 0; i < count; ++i) total += point + 2 * (over += edges[i]);
+    std::int64_t done = 0;
+    std::size_t share = 0;
+    over = 0;
+    for (std::size_t i = 0; i < count && share + 1 < shares; ++i) {
+        done += point + 2 * (over += edges[i]);
+        while (share + 1 < shares && done * static_cast<std::int64_t>(shares) >= total * static_cast<std::int64_t>(share + 1))
+            ends[share++] = i + 1;
+    }
+    return ends;
+}
+
 }  // namespace
 
 void freezeWindows(pk_refinement &r, bool frozen) {
@@ -88,32 +146,51 @@ void freezeWindows(pk_refinement &r, bool frozen) {
     for (PhaseModel &model : r.phases) model.windows = frozen ? model.peaks.halfWidths : std::vector<double>{};
 }
 
-void evaluate(pk_refinement &r, const std::vector<bool> &phases) {
+void rebuildPhases(pk_refinement &r, const std::vector<bool> &phases) {
+    remakePeaks(r, phases, 1);
+    if (!r.x.empty()) addUnits(r, phases, 0, r.x.size() - 1);
+}
+
+void evaluate(pk_refinement &r, const std::vector<bool> &phases, int threads) {
     if (isJoint(r)) {
-        evaluateMembers(r, phases, {});
+        evaluateMembers(r, phases, {}, threads);
         return;
     }
     const std::size_t count = r.x.size();
-    // A value set by name (a negative μR, say) is refused here, naming the field.
-    phase::validateInstrument(r.instrument);
-    for (std::size_t p = 0; p < r.phases.size(); ++p) {
-        if (phases.empty() || phases[p]) rebuildPhase(r, r.phases[p]);
-    }
-    if (!r.backgroundCurveValid || r.backgroundCurveOf != r.background || r.backgroundCurve.size() != count) {
-        // Σ_k b_k T_k(u) in the core's order (k ascending from a sum of 0), from the polynomials kept
-        // over the points: the core's BackgroundIntensity without its powers rebuilt at every point.
-        r.backgroundCurve.assign(count, 0.0);
-        for (int k = 0; k < r.options.background_count; ++k) {
-            const std::vector<double> &polynomial = chebyshevColumn(r, k);
-            const double coefficient = r.background[static_cast<std::size_t>(k)];
-            for (std::size_t i = 0; i < count; ++i) r.backgroundCurve[i] += polynomial[i] * coefficient;
+    const auto shares = static_cast<std::size_t>(std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(static_cast<std::int64_t>(count), 1)));
+    remakePeaks(r, phases, shares);
+    // Σ_k b_k T_k(u) in the core's order (k ascending from a sum of 0), from the polynomials kept over the
+    // points: the core's BackgroundIntensity without its powers rebuilt at every point. Remade only when the
+    // coefficients moved.
+    const bool background =
+        !r.backgroundCurveValid || r.backgroundCurveOf != r.background || r.backgroundCurve.size() != count;
+    std::vector<const double *> polynomials;
+    for (int k = 0; background && k < r.options.background_count; ++k) polynomials.push_back(chebyshevColumn(r, k).data());
+    if (background) r.backgroundCurve.resize(count);
+    r.calculated.resize(count);
+    // The points in one run each per thread, the runs of equal work: the unit patterns, the background, then
+    // background plus the phases at their scales.
+    const std::vector<std::size_t> ends = pointShares(r, phases, shares, polynomials.size());
+    phase::runShared(shares, [&](std::size_t share) {
+        const std::size_t first = share == 0 ? 0 : ends[share - 1], end = ends[share];
+        if (first >= end) return;
+        addUnits(r, phases, first, end - 1);
+        if (background) {
+            std::fill(r.backgroundCurve.begin() + static_cast<std::ptrdiff_t>(first),
+                      r.backgroundCurve.begin() + static_cast<std::ptrdiff_t>(end), 0.0);
+            for (std::size_t k = 0; k < polynomials.size(); ++k) {
+                const double coefficient = r.background[k];
+                for (std::size_t i = first; i < end; ++i) r.backgroundCurve[i] += polynomials[k][i] * coefficient;
+            }
         }
+        for (std::size_t i = first; i < end; ++i) r.calculated[i] = r.backgroundCurve[i];
+        for (const PhaseModel &model : r.phases) {
+            for (std::size_t i = first; i < end; ++i) r.calculated[i] += model.scale * model.unit[i];
+        }
+    });
+    if (background) {
         r.backgroundCurveOf = r.background;
         r.backgroundCurveValid = true;
-    }
-    r.calculated = r.backgroundCurve;
-    for (const PhaseModel &model : r.phases) {
-        for (std::size_t i = 0; i < count; ++i) r.calculated[i] += model.scale * model.unit[i];
     }
 }
 

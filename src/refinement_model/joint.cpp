@@ -295,9 +295,10 @@ std::array<double, 6> histogramCellEsd(const pk_refinement &r, std::size_t h, st
     return esd;
 }
 
-void evaluateMembers(pk_refinement &r, const std::vector<bool> &phases, const std::vector<bool> &members) {
+void evaluateMembers(pk_refinement &r, const std::vector<bool> &phases, const std::vector<bool> &members,
+                     int threads) {
     for (std::size_t h = 0; h < r.members.size(); ++h) {
-        if (members.empty() || members[h]) evaluate(r.members[h], phases);
+        if (members.empty() || members[h]) evaluate(r.members[h], phases, threads);
     }
     gatherMembers(r);
 }

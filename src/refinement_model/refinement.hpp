@@ -200,7 +200,8 @@ void applyJointParameters(pk_refinement &refinement);
 // Evaluates the members marked in `members` (all when empty) for the phases
 // marked in `phases`, then gathers every member's calculated pattern and
 // background into the joint arrays.
-void evaluateMembers(pk_refinement &refinement, const std::vector<bool> &phases, const std::vector<bool> &members);
+void evaluateMembers(pk_refinement &refinement, const std::vector<bool> &phases, const std::vector<bool> &members,
+                     int threads = 1);
 
 // Each line of `text` opened by "<name>: " (a histogram's notes and warnings).
 std::string prefixedLines(const std::string &name, const std::string &text);
@@ -237,8 +238,14 @@ void applyParameters(pk_refinement &refinement);
 
 // Rebuilds the peaks and unit patterns of the phases marked in `phases` (all
 // when empty) from the current values, then the calculated pattern. Fails
-// (phase::Failure) when the values cannot make a pattern.
-void evaluate(pk_refinement &refinement, const std::vector<bool> &phases);
+// (phase::Failure) when the values cannot make a pattern. With `threads`
+// above 1 the phases' peaks and the points are shared among so many
+// threads; every value is the same to the bit as on one.
+void evaluate(pk_refinement &refinement, const std::vector<bool> &phases, int threads = 1);
+
+// The first half of evaluate() on one pattern: the marked phases' peaks and
+// unit patterns rebuilt, the calculated pattern left as it was.
+void rebuildPhases(pk_refinement &refinement, const std::vector<bool> &phases);
 
 // The refined structure of one phase as CIF text: cell, space group and
 // operators, sites with occupancy and Uiso, refined values with their esd's.

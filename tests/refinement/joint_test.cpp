@@ -214,6 +214,45 @@ TEST_F(Joint, TwoTimeOfFlightBanksRefineOneCell) {
     }
 }
 
+// The pattern shared among threads by its points, the runs cut where the peaks' windows lie: a 2θ pattern with
+// axial divergence beside a time-of-flight bank, every calculated value of the joint pattern and of each member,
+// and the Jacobian's differenced columns, the same to the bit with one thread and with two or three.
+TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
+    pk_profile axial;
+    pk_profile_default(&axial, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    axial.asymmetry = 0.0;
+    axial.axial_sl = 0.02;
+    axial.axial_hl = 0.03;
+    const pk_profile flight = tofProfile();
+    const Measured x = measure({settingOf(silicon.get(), kSiliconScale, &axial)}, 20.0, 110.0, 0.02, 3, {}, xrays);
+    const Measured t = measure({settingOf(silicon.get(), kSiliconScale, &flight)}, 4.5, 21.5, 0.004, 4, {}, kBank);
+    const std::vector<pk_profile> axials = {axial}, flights = {flight};
+    const Refinement r = jointOf({{"xray", x.get(), &xrays, axials.data(), 0.0, 0.0, 0.0},
+                                  {"bank", t.get(), &kBank, flights.data(), 0.0, 0.0, 0.0}},
+                                 {settingOf(silicon.get(), kSiliconScale, nullptr)});
+    set(r.get(), "silicon.a", 5.44);
+    using powderkit::refinement::parameterIndex;
+    const std::vector<int> free = {parameterIndex(*r, "silicon.a"), parameterIndex(*r, "xray.silicon.SL"),
+                                   parameterIndex(*r, "bank.silicon.sigma1")};
+    std::vector<std::vector<double>> patterns;
+    std::vector<Eigen::MatrixXd> jacobians;
+    for (int threads : {1, 2, 3}) {
+        powderkit::refinement::applyParameters(*r);
+        powderkit::refinement::evaluate(*r, {}, threads);
+        std::vector<double> all = r->calculated;
+        for (const pk_refinement &member : r->members) all.insert(all.end(), member.calculated.begin(), member.calculated.end());
+        patterns.push_back(all);
+        r->options.threads = threads;
+        jacobians.push_back(powderkit::refinement::jacobian(*r, free));
+    }
+    ASSERT_GT(patterns[0].size(), 2 * r->x.size() - 1);
+    for (std::size_t k = 1; k < patterns.size(); ++k) {
+        EXPECT_EQ(patterns[k], patterns[0]) << k + 1 << " threads";
+        EXPECT_EQ((jacobians[k] - jacobians[0]).cwiseAbs().maxCoeff(), 0.0) << k + 1 << " threads";
+    }
+    EXPECT_GT(jacobians[0].col(1).cwiseAbs().maxCoeff(), 0.0);
+}
+
 // A second pattern of ZnO measured with a 0.2 % and c 0.4 % longer (another temperature): the joint fit with
 // the second histogram's strain free recovers the first's cell and the offsets of G*, D11 = 4/3 (1/a₂² − 1/a₁²)
 // and D33 = 1/c₂² − 1/c₁² (hexagonal G*11 = 4/(3a²)), within 3 esd, and the second cell stays hexagonal.
