@@ -194,16 +194,6 @@ PeakList peaksOf(const pk_measured_pattern &pattern, const pk_instrument &instru
     return list;
 }
 
-// The lines the search uses, as it takes them: those of d up to d_max, ascending.
-std::vector<double> usedLines(std::vector<double> positions, double wavelength, double d_max) {
-    std::vector<double> used;
-    for (double position : positions) {
-        if (wavelength / (2.0 * std::sin(position * M_PI / 360.0)) <= d_max) used.push_back(position);
-    }
-    std::sort(used.begin(), used.end());
-    return used;
-}
-
 struct Symbol {
     std::string symbol;
     std::vector<std::string> groups;
@@ -266,7 +256,8 @@ std::string leadingSymbols(const CandidateResult &candidate) {
 
 std::string tableText(const std::vector<CandidateResult> &candidates) {
     Table table({"rank", "system", "centring", "a", "b", "c", "alpha", "beta", "gamma", "volume", "M20",
-                 "F_N (<|d2theta|>, possible)", "unindexed", "extinction", "le_bail_Rwp", "supercell_of"});
+                 "F_N (<|d2theta|>, possible)", "unindexed", "extinction", "le_bail_Rwp", "supercell_of",
+                 "subcell_of"});
     for (std::size_t rank = 0; rank < candidates.size(); ++rank) {
         const pk_index_candidate &c = candidates[rank].c;
         table.row().addInteger(static_cast<int64_t>(rank + 1)).add(systemName(c.system)).add(std::string(1, c.centring));
@@ -288,6 +279,7 @@ std::string tableText(const std::vector<CandidateResult> &candidates) {
         table.add(leadingSymbols(candidates[rank]));
         table.add(std::isfinite(c.le_bail_rwp) ? fixed("%.2f", c.le_bail_rwp) : "-");
         table.add(c.supercell_of >= 0 ? formatInteger(c.supercell_of + 1) : "-");
+        table.add(c.subcell_of >= 0 ? formatInteger(c.subcell_of + 1) : "-");
     }
     return table.text();
 }
@@ -358,6 +350,7 @@ std::string indexJson(const Run &run) {
                               {"indexed", c.indexed},
                               {"unindexed", result.unindexed},
                               {"supercell_of", c.supercell_of >= 0 ? Written(c.supercell_of + 1) : Written(nullptr)},
+                              {"subcell_of", c.subcell_of >= 0 ? Written(c.subcell_of + 1) : Written(nullptr)},
                               {"extinction_symbols", symbols},
                               {"le_bail_rwp", number(c.le_bail_rwp)},
                               {"hkl", hkl}});
@@ -439,8 +432,10 @@ std::string runIndex(const IndexOptions &options) {
     const IndexingHandle indexing(made);
     check(status, error);
 
-    run.lines = usedLines(positions, instrument.wavelength, search.d_max);
-    if (run.lines.size() != static_cast<std::size_t>(pk_indexing_line_count(indexing.get()))) run.lines.clear();
+    run.lines.resize(static_cast<std::size_t>(pk_indexing_line_count(indexing.get())));
+    int32_t written = 0;
+    check(pk_indexing_lines(indexing.get(), run.lines.data(), static_cast<int32_t>(run.lines.size()), &written, &error),
+          error);
     for (int32_t rank = 0; rank < pk_indexing_candidate_count(indexing.get()); ++rank) {
         run.candidates.push_back(collect(*indexing, rank));
     }

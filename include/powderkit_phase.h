@@ -1124,8 +1124,11 @@ typedef struct pk_index_candidate {
     int32_t possible_lines;  /* … its number of possible lines up to the N-th */
     int32_t indexed;         /* lines indexed, of all the lines given */
     int32_t unindexed;       /* lines of those searched left unindexed */
-    int32_t supercell_of;    /* the rank (0 = best) of a candidate whose lattice this one
-                                multiplies (a supercell), or −1 */
+    int32_t supercell_of;    /* the rank (0 = best) of a better candidate whose lattice this
+                                one multiplies (a supercell), or −1 */
+    int32_t subcell_of;      /* the rank of a better candidate whose lattice multiplies this
+                                one's (a sub-cell: it indexes the lines with a sublattice of
+                                their reflexions, at a whole fraction of the volume), or −1 */
     double le_bail_rwp;      /* Rwp of the Le Bail confirmation, percent; NaN when none ran */
 } pk_index_candidate;
 
@@ -1181,6 +1184,12 @@ PK_PHASE_API int32_t pk_indexing_extinction(const pk_indexing *indexing, int32_t
                                             pk_extinction_class *symbol, pk_error *error);
 /* How many lines were used: those given, less those beyond the d limit. */
 PK_PHASE_API int32_t pk_indexing_line_count(const pk_indexing *indexing);
+/* The positions of the lines used (2θ in degrees, or d in Å, as given; in
+ * ascending 2θ or descending d: the order of pk_indexing_line_indices), the
+ * peaks found in the pattern when it gave them, into positions[capacity];
+ * *written receives how many there are. */
+PK_PHASE_API int32_t pk_indexing_lines(const pk_indexing *indexing, double *positions, int32_t capacity,
+                                       int32_t *written, pk_error *error);
 /* Non-zero when the progress callback stopped the search before its end. */
 PK_PHASE_API int32_t pk_indexing_stopped(const pk_indexing *indexing);
 /* What the search did and met, one per line ("" when nothing): volumes searched,

@@ -175,6 +175,7 @@ _PROTOTYPES = {
     "pk_indexing_extinction_count": (c_int32, [c_void_p, c_int32]),
     "pk_indexing_extinction": (c_int32, [c_void_p, c_int32, c_int32, POINTER(r.ExtinctionClass), _ERROR]),
     "pk_indexing_line_count": (c_int32, [c_void_p]),
+    "pk_indexing_lines": (c_int32, [c_void_p, _DOUBLES, c_int32, _INTS, _ERROR]),
     "pk_indexing_stopped": (c_int32, [c_void_p]),
     "pk_indexing_notes": (c_char_p, [c_void_p]),
     "pk_set_progress_handler": (None, [r.INDEX_PROGRESS, c_void_p]),

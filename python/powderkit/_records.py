@@ -137,7 +137,8 @@ class IndexCandidate(ctypes.Structure):
     _fields_ = [("system", c_int32), ("centring", c_char), ("cell", c_double * 6), ("cell_esd", c_double * 6),
                 ("reduced_cell", c_double * 6), ("volume", c_double), ("zero", c_double), ("M20", c_double),
                 ("F_N", c_double), ("N", c_int32), ("mean_error", c_double), ("possible_lines", c_int32),
-                ("indexed", c_int32), ("unindexed", c_int32), ("supercell_of", c_int32), ("le_bail_rwp", c_double)]
+                ("indexed", c_int32), ("unindexed", c_int32), ("supercell_of", c_int32), ("subcell_of", c_int32),
+                ("le_bail_rwp", c_double)]
 
 
 class ExtinctionClass(ctypes.Structure):

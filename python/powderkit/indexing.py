@@ -43,13 +43,16 @@ class IndexCandidate:
     indexed         lines indexed, of all used
     unindexed       the 2θ (or d) of the searched lines left unindexed, an array
     supercell_of    the rank of a better candidate whose lattice this one multiplies, or None
+    subcell_of      the rank of a better candidate whose lattice multiplies this one's (a
+                    sub-cell, indexing the lines with a sublattice of their reflexions), or None
     extinction_symbols   ExtinctionSymbol tuples, most absences first (the five best candidates)
     le_bail_rwp     Rwp (%) of the Le Bail fit of the measured pattern, or None
     hkl             per line used (IndexResult.lines), (h, k, l) or None when unindexed
     """
 
     _FIELDS = ("rank", "system", "centring", "cell", "cell_esd", "reduced_cell", "volume", "zero", "M20", "F_N", "N",
-               "mean_error", "possible_lines", "indexed", "unindexed", "supercell_of", "extinction_symbols",
+               "mean_error", "possible_lines", "indexed", "unindexed", "supercell_of", "subcell_of",
+               "extinction_symbols",
                "le_bail_rwp", "hkl")
 
     def __init__(self, **values):
@@ -93,7 +96,8 @@ class IndexResult:
                         " " + " ".join(f"{v:8.3f}" for v in c.cell[3:]) +
                         f" {c.volume:9.2f} {c.M20:8.1f} {c.F_N:8.1f} {len(c.unindexed):>6} {rwp:>6}  " +
                         ("; ".join(first) or "-") +
-                        ("" if c.supercell_of is None else f"  (supercell of {c.supercell_of})"))
+                        ("" if c.supercell_of is None else f"  (supercell of {c.supercell_of})") +
+                        ("" if c.subcell_of is None else f"  (sub-cell of {c.subcell_of})"))
         if self.stopped:
             rows.append("(stopped before the end)")
         return "\n".join(rows)
@@ -239,20 +243,18 @@ def index(measured_or_peaks, wavelength=None, systems=None, volume=None, max_uni
             raise Error(message, refused.code) from None
         if failure:
             raise failure[0]
-        return _collect(handle, positions, wavelength, options.d_max)
+        return _collect(handle)
     finally:
         if handle:
             lib.pk_indexing_free(handle)
 
 
-def _collect(handle, positions, wavelength, d_max):
+def _collect(handle):
     n = lib.pk_indexing_line_count(handle)
-    # The lines used, as the search takes them: d up to d_max, ascending in 2θ (descending in d).
-    if wavelength > 0:
-        used = np.sort(positions[wavelength / (2 * np.sin(np.radians(positions) / 2)) <= d_max])
-    else:
-        used = np.sort(positions[positions <= d_max])[::-1]
-    lines = used.copy() if len(used) == n else None
+    # The lines used, as the search took them (the pattern's peaks when it gave them).
+    lines = np.zeros(n)
+    used = ctypes.c_int32()
+    call(lib.pk_indexing_lines, handle, doubles(lines), n, ctypes.byref(used))
     result = []
     for rank in range(lib.pk_indexing_candidate_count(handle)):
         c = r.IndexCandidate()
@@ -274,7 +276,8 @@ def _collect(handle, positions, wavelength, d_max):
             cell_esd=tuple(c.cell_esd), reduced_cell=tuple(c.reduced_cell), volume=c.volume, zero=c.zero, M20=c.M20,
             F_N=c.F_N, N=c.N, mean_error=c.mean_error, possible_lines=c.possible_lines, indexed=c.indexed,
             unindexed=left[:min(left_count.value, n)].copy(),
-            supercell_of=None if c.supercell_of < 0 else c.supercell_of + 1, extinction_symbols=symbols,
+            supercell_of=None if c.supercell_of < 0 else c.supercell_of + 1,
+            subcell_of=None if c.subcell_of < 0 else c.subcell_of + 1, extinction_symbols=symbols,
             le_bail_rwp=None if math.isnan(c.le_bail_rwp) else c.le_bail_rwp,
             hkl=[tuple(int(v) for v in row) if row.any() else None for row in hkl[:min(written.value, n)]]))
     notes = tuple(lib.pk_indexing_notes(handle).decode("utf-8", "replace").splitlines())

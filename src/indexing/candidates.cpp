@@ -143,21 +143,31 @@ void rankCandidates(std::vector<Candidate> &candidates, std::size_t keep, double
     std::sort(merged.begin(), merged.end(), better);
     if (merged.size() > keep) merged.resize(keep);
     // A supercell: its volume a whole multiple of a better candidate's, and
-    // every possible line of that one among its own.
+    // every possible line of that one among its own (the larger cell's
+    // reciprocal lattice holds the smaller one's). A sub-cell: a better
+    // candidate's volume a whole multiple of its own, and every possible
+    // line of its own among that one's: it indexes the lines with a sublattice
+    // of their reflexions (a derivative cell, found by a search of lower
+    // symmetry or smaller volume).
+    const auto within = [&](const Candidate &small, const Candidate &large) {
+        const double ratio = large.volume / small.volume;
+        const double whole = std::round(ratio);
+        if (whole < 2 || std::fabs(ratio - whole) > 0.01 * whole) return false;
+        const std::vector<double> fewer = possibleLines(small.fit.system, small.fit.parameters, small.centring, qMax);
+        const std::vector<double> more =
+            possibleLines(large.fit.system, large.fit.parameters, large.centring, qMax * 1.01);
+        return std::all_of(fewer.begin(), fewer.end(), [&](double q) {
+            auto it = std::lower_bound(more.begin(), more.end(), q * (1 - 2e-3));
+            return it != more.end() && *it <= q * (1 + 2e-3);
+        });
+    };
     for (std::size_t i = 0; i < merged.size(); ++i) {
-        for (std::size_t j = 0; j < i && merged[i].supercellOf < 0; ++j) {
-            const double ratio = merged[i].volume / merged[j].volume;
-            const double whole = std::round(ratio);
-            if (whole < 2 || std::fabs(ratio - whole) > 0.01 * whole) continue;
-            const std::vector<double> small =
-                possibleLines(merged[j].fit.system, merged[j].fit.parameters, merged[j].centring, qMax);
-            const std::vector<double> large =
-                possibleLines(merged[i].fit.system, merged[i].fit.parameters, merged[i].centring, qMax * 1.01);
-            const bool contained = std::all_of(small.begin(), small.end(), [&](double q) {
-                auto it = std::lower_bound(large.begin(), large.end(), q * (1 - 2e-3));
-                return it != large.end() && *it <= q * (1 + 2e-3);
-            });
-            if (contained) merged[i].supercellOf = static_cast<int>(j);
+        for (std::size_t j = 0; j < i && merged[i].supercellOf < 0 && merged[i].subcellOf < 0; ++j) {
+            if (within(merged[j], merged[i])) {
+                merged[i].supercellOf = static_cast<int>(j);
+            } else if (within(merged[i], merged[j])) {
+                merged[i].subcellOf = static_cast<int>(j);
+            }
         }
     }
     candidates = std::move(merged);

@@ -261,6 +261,7 @@ int32_t pk_indexing_candidate(const pk_indexing *indexing, int32_t rank, pk_inde
         out.indexed = static_cast<int32_t>(std::count(c.fit.indexed.begin(), c.fit.indexed.end(), true));
         out.unindexed = c.fit.unindexedSearched;
         out.supercell_of = c.supercellOf;
+        out.subcell_of = c.subcellOf;
         out.le_bail_rwp = c.leBailRwp;
         *candidate = out;
     });
@@ -326,6 +327,14 @@ int32_t pk_indexing_extinction(const pk_indexing *indexing, int32_t rank, int32_
 
 int32_t pk_indexing_line_count(const pk_indexing *indexing) {
     return indexing == nullptr ? 0 : static_cast<int32_t>(indexing->given.size());
+}
+
+int32_t pk_indexing_lines(const pk_indexing *indexing, double *positions, int32_t capacity, int32_t *written,
+                          pk_error *error) {
+    return guarded(error, [&] {
+        requireArgument(indexing, "indexing");
+        copyOut(indexing->given, positions, capacity, written, "positions");
+    });
 }
 
 int32_t pk_indexing_stopped(const pk_indexing *indexing) { return indexing != nullptr && indexing->stopped ? 1 : 0; }

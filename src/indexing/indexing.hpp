@@ -186,7 +186,8 @@ struct Candidate {
     std::array<double, 6> reducedCell{};
     double volume = 0.0;
     Figures figures;
-    int supercellOf = -1;
+    int supercellOf = -1;  // a better candidate whose lattice this one multiplies
+    int subcellOf = -1;    // a better candidate whose lattice multiplies this one
     double leBailRwp = std::nan("");
     std::vector<std::string> extinctionSymbols;  // filled by the caller
 };
@@ -210,7 +211,7 @@ bool sameLattice(const Candidate &a, const Candidate &b);
 
 // Merges candidates of one lattice (the higher symmetry kept, unless the
 // lower fits the lines clearly better), ranks them by M20 and marks each
-// supercell of a better-ranked candidate; keeps at most `keep`.
+// supercell and each sub-cell of a better-ranked candidate; keeps at most `keep`.
 void rankCandidates(std::vector<Candidate> &candidates, std::size_t keep, double qMax);
 
 // A whole search over the systems the options ask for: the lines (2θ,

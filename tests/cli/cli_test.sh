@@ -405,7 +405,7 @@ cif = dict(line.split()[:2] for line in open(sys.argv[2]) if line.startswith("_c
 a, c = float(cif["_cell_length_a"]), float(cif["_cell_length_c"])
 assert {"candidates", "lines", "notes", "stopped", "options"} <= d.keys() and d["stopped"] is False
 keys = {"system", "centring", "cell", "cell_esd", "reduced_cell", "volume", "zero", "M20", "F_N", "N", "mean_error",
-        "possible_lines", "unindexed", "supercell_of", "extinction_symbols", "le_bail_rwp", "hkl"}
+        "possible_lines", "unindexed", "supercell_of", "subcell_of", "extinction_symbols", "le_bail_rwp", "hkl"}
 assert all(keys <= candidate.keys() and len(candidate["hkl"]) == len(d["lines"]) for candidate in d["candidates"])
 best = d["candidates"][0]
 assert (best["system"], best["centring"]) == ("tetragonal", "P"), best

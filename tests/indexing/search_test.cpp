@@ -236,6 +236,52 @@ TEST(Indexing, ALineWithALargeEsdIsToleratedWhereATightOneIsNot) {
     }
 }
 
+// A primitive cubic cell (LaB6-like, a = 4.1569 Å) searched as cubic and
+// tetragonal: the cubic cell ranks first, and the tetragonal cell of half its
+// volume, a/√2 × a/√2 × a (its lattice holds the cubic one: 2h² + 2k² + l²
+// takes every value h² + k² + l² does below 7), indexes the same lines and is
+// named its sub-cell. pk_indexing_lines gives back the lines used, ascending.
+TEST(Indexing, ASubCellIsNamedBesideTheCellItDerivesFrom) {
+    const double a = 4.1569;
+    const std::vector<double> lines = peakList({a, a, a, 90, 90, 90}, 'P', 20);
+    pk_index_options options = optionsFor(PK_SYSTEM_CUBIC | PK_SYSTEM_TETRAGONAL);
+    Indexing indexing;
+    pk_error error{};
+    ASSERT_EQ(pk_index(lines.data(), nullptr, static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr, &options,
+                       nullptr, nullptr, &indexing.result, &error),
+              PK_OK)
+        << error.message;
+    pk_index_candidate best{};
+    ASSERT_EQ(pk_indexing_candidate(indexing.result, 0, &best, &error), PK_OK);
+    EXPECT_EQ(best.system, PK_SYSTEM_CUBIC);
+    EXPECT_NEAR(best.cell[0], a, 2e-3);
+    EXPECT_EQ(best.subcell_of, -1);
+    EXPECT_EQ(best.supercell_of, -1);
+    bool named = false;
+    for (int32_t rank = 1; rank < pk_indexing_candidate_count(indexing.result); ++rank) {
+        pk_index_candidate c{};
+        ASSERT_EQ(pk_indexing_candidate(indexing.result, rank, &c, &error), PK_OK);
+        const bool half = c.system == PK_SYSTEM_TETRAGONAL && std::fabs(c.cell[0] - a / std::sqrt(2.0)) < 3e-3 &&
+                          std::fabs(c.cell[2] - a) < 3e-3;
+        if (half) {
+            EXPECT_EQ(c.subcell_of, 0) << "rank " << rank;
+            EXPECT_EQ(c.supercell_of, -1) << "rank " << rank;
+            EXPECT_NEAR(c.volume, best.volume / 2, 0.01 * best.volume);
+            named = true;
+        }
+        EXPECT_LT(c.subcell_of, rank);
+    }
+    EXPECT_TRUE(named) << pk_indexing_notes(indexing.result);
+
+    std::vector<double> used(lines.size() + 1, 0.0);
+    int32_t written = 0;
+    ASSERT_EQ(pk_indexing_lines(indexing.result, used.data(), static_cast<int32_t>(used.size()), &written, &error),
+              PK_OK);
+    ASSERT_EQ(written, static_cast<int32_t>(lines.size()));
+    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_DOUBLE_EQ(used[i], lines[i]) << i;
+    EXPECT_EQ(pk_indexing_lines(indexing.result, used.data(), 3, &written, &error), PK_ERROR_ARGUMENT);
+}
+
 TEST(Indexing, FiguresOfMeritOfAHandWorkedCubicList) {
     // Cubic P, a = 4 Å: Q = N/16 for N = 1 … 6, each observed Q off by
     // −0.0002, +0.0002, … Å⁻². M6 = Q₆/(2 ⟨ε⟩ N₆) with the observed
