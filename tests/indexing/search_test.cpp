@@ -11,6 +11,7 @@
 #include <cmath>
 #include <ostream>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "indexing/indexing.hpp"
@@ -87,8 +88,24 @@ std::vector<double> peakList(const Cell &cell, char centring, std::size_t count,
 
 struct Indexing {
     pk_indexing *result = nullptr;
+    Indexing() = default;
+    Indexing(Indexing &&other) noexcept : result(std::exchange(other.result, nullptr)) {}
+    Indexing &operator=(Indexing &&) = delete;
     ~Indexing() { pk_indexing_free(result); }
 };
+
+// The search on `lines` (2θ at kLambda; d when `wavelength` is 0); a refusal
+// fails the test, naming why.
+Indexing indexed(const std::vector<double> &lines, const pk_index_options &options, const double *esd = nullptr,
+                 double wavelength = kLambda) {
+    Indexing indexing;
+    pk_error error{};
+    EXPECT_EQ(pk_index(lines.data(), esd, static_cast<int32_t>(lines.size()), wavelength, nullptr, nullptr, &options,
+                       nullptr, nullptr, &indexing.result, &error),
+              PK_OK)
+        << error.message;
+    return indexing;
+}
 
 pk_index_options optionsFor(int systems) {
     pk_index_options options;
@@ -132,12 +149,8 @@ TEST_P(TrueCellRanksFirst, WithItsCentringAndM20AboveTwenty) {
     const std::vector<double> lines = peakList(c.cell, c.centring, 25, impurities);
     pk_index_options options = optionsFor(c.systems);
     options.volume_max = c.volumeMax;
-    Indexing indexing;
+    const Indexing indexing = indexed(lines, options);
     pk_error error{};
-    ASSERT_EQ(pk_index(lines.data(), nullptr, static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr, &options,
-                       nullptr, nullptr, &indexing.result, &error),
-              PK_OK)
-        << error.message;
     ASSERT_GT(pk_indexing_candidate_count(indexing.result), 0) << pk_indexing_notes(indexing.result);
     pk_index_candidate best{};
     ASSERT_EQ(pk_indexing_candidate(indexing.result, 0, &best, &error), PK_OK);
@@ -191,11 +204,7 @@ TEST(Indexing, TooManyImpurityLinesFindNoSoundCell) {
     const std::vector<double> lines = peakList(cell, 'P', 25, {22.37, 27.63, 31.91});
     pk_index_options options = optionsFor(PK_SYSTEM_ORTHORHOMBIC);
     options.volume_max = 800;  // twice the cell's
-    Indexing indexing;
-    pk_error error{};
-    ASSERT_EQ(pk_index(lines.data(), nullptr, static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr, &options,
-                       nullptr, nullptr, &indexing.result, &error),
-              PK_OK);
+    const Indexing indexing = indexed(lines, options);
     for (int32_t rank = 0; rank < pk_indexing_candidate_count(indexing.result); ++rank) {
         pk_index_candidate candidate{};
         pk_indexing_candidate(indexing.result, rank, &candidate, nullptr);
@@ -217,12 +226,7 @@ TEST(Indexing, ALineWithALargeEsdIsToleratedWhereATightOneIsNot) {
     for (double esd : {0.002, 0.04}) {
         std::vector<double> esds(lines.size(), 0.002);
         esds[5] = esd;
-        Indexing indexing;
-        pk_error error{};
-        ASSERT_EQ(pk_index(lines.data(), esds.data(), static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr,
-                           &options, nullptr, nullptr, &indexing.result, &error),
-                  PK_OK)
-            << error.message;
+        const Indexing indexing = indexed(lines, options, esds.data());
         pk_index_candidate best{};
         ASSERT_EQ(pk_indexing_candidate(indexing.result, 0, &best, nullptr), PK_OK);
         EXPECT_NEAR(best.cell[0], 8.08, 0.01) << esd;
@@ -245,12 +249,8 @@ TEST(Indexing, ASubCellIsNamedBesideTheCellItDerivesFrom) {
     const double a = 4.1569;
     const std::vector<double> lines = peakList({a, a, a, 90, 90, 90}, 'P', 20);
     pk_index_options options = optionsFor(PK_SYSTEM_CUBIC | PK_SYSTEM_TETRAGONAL);
-    Indexing indexing;
+    const Indexing indexing = indexed(lines, options);
     pk_error error{};
-    ASSERT_EQ(pk_index(lines.data(), nullptr, static_cast<int32_t>(lines.size()), kLambda, nullptr, nullptr, &options,
-                       nullptr, nullptr, &indexing.result, &error),
-              PK_OK)
-        << error.message;
     pk_index_candidate best{};
     ASSERT_EQ(pk_indexing_candidate(indexing.result, 0, &best, &error), PK_OK);
     EXPECT_EQ(best.system, PK_SYSTEM_CUBIC);
@@ -344,12 +344,7 @@ TEST(Indexing, DSpacingsAsInputAndLinesBeyondTheDLimitIgnored) {
     for (double position : lines) d.push_back(kLambda / (2 * std::sin((position - 0.05) * kPi / 360)));
     d.push_back(25.0);  // an artefact at very low angle
     const pk_index_options options = optionsFor(PK_SYSTEM_CUBIC);
-    Indexing indexing;
-    pk_error error{};
-    ASSERT_EQ(pk_index(d.data(), nullptr, static_cast<int32_t>(d.size()), 0.0, nullptr, nullptr, &options, nullptr,
-                       nullptr, &indexing.result, &error),
-              PK_OK)
-        << error.message;
+    const Indexing indexing = indexed(d, options, nullptr, 0.0);
     EXPECT_EQ(pk_indexing_line_count(indexing.result), static_cast<int32_t>(lines.size()));
     EXPECT_NE(std::string(pk_indexing_notes(indexing.result)).find("25 Å ignored"), std::string::npos);
     pk_index_candidate best{};
