@@ -216,7 +216,8 @@ TEST_F(Joint, TwoTimeOfFlightBanksRefineOneCell) {
 
 // The pattern shared among threads by its points, the runs cut where the peaks' windows lie: a 2θ pattern with
 // axial divergence beside a time-of-flight bank, every calculated value of the joint pattern and of each member,
-// and the Jacobian's differenced columns, the same to the bit with one thread and with two or three.
+// and the Jacobian's differenced columns, the same to the bit with one thread and with two or three; a parameter
+// held within limits closer than its step has a column of zeros.
 TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
     pk_profile axial;
     pk_profile_default(&axial, PK_PROFILE_PSEUDO_VOIGT, nullptr);
@@ -231,9 +232,12 @@ TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
                                   {"bank", t.get(), &kBank, flights.data(), 0.0, 0.0, 0.0}},
                                  {settingOf(silicon.get(), kSiliconScale, nullptr)});
     set(r.get(), "silicon.a", 5.44);
+    // W held within limits a thousandth of its difference step apart: no side can move, and its column is zero.
+    const double w = parameter(r.get(), "xray.silicon.W").value;
+    ASSERT_EQ(pk_refinement_set_limits(r.get(), "xray.silicon.W", w, w + 1e-9, nullptr), PK_OK);
     using powderkit::refinement::parameterIndex;
     const std::vector<int> free = {parameterIndex(*r, "silicon.a"), parameterIndex(*r, "xray.silicon.SL"),
-                                   parameterIndex(*r, "bank.silicon.sigma1")};
+                                   parameterIndex(*r, "bank.silicon.sigma1"), parameterIndex(*r, "xray.silicon.W")};
     std::vector<std::vector<double>> patterns;
     std::vector<Eigen::MatrixXd> jacobians;
     for (int threads : {1, 2, 3}) {
@@ -251,6 +255,7 @@ TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
         EXPECT_EQ((jacobians[k] - jacobians[0]).cwiseAbs().maxCoeff(), 0.0) << k + 1 << " threads";
     }
     EXPECT_GT(jacobians[0].col(1).cwiseAbs().maxCoeff(), 0.0);
+    for (const Eigen::MatrixXd &j : jacobians) EXPECT_EQ(j.col(3).cwiseAbs().maxCoeff(), 0.0);
 }
 
 // A second pattern of ZnO measured with a 0.2 % and c 0.4 % longer (another temperature): the joint fit with
