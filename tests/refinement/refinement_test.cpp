@@ -602,6 +602,14 @@ TEST_F(Mixture, ParametersByNameTiesAndSharedSites) {
     EXPECT_EQ(parameter(r.get(), "tri.gamma").upper, 179.0);
     EXPECT_EQ(pk_refinement_tie(r.get(), "silicon.scale", "alloy.scale", &e), PK_OK) << e.message;
     EXPECT_EQ(pk_refinement_set_value(r.get(), "alloy.scale", 2.0, &e), PK_ERROR_ARGUMENT);  // it follows
+    // Tied to a follower, a parameter follows that one's leader: the scale column of silicon's (the first parameter)
+    // holds all three phases.
+    EXPECT_EQ(pk_refinement_tie(r.get(), "alloy.scale", "tri.scale", &e), PK_OK) << e.message;
+    const Eigen::MatrixXd scales = powderkit::refinement::jacobian(*r, {powderkit::refinement::parameterIndex(*r, "silicon.scale")});
+    double sum = 0.0;
+    for (const powderkit::refinement::PhaseModel &model : r->phases)
+        for (double v : model.unit) sum += v;
+    EXPECT_NEAR(scales.sum(), sum, 1e-9 * sum);
     EXPECT_EQ(pk_refinement_set_free(r.get(), "cell,silicon.bogus", true, &e), PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(e.message).find("silicon.bogus"), std::string::npos);
     EXPECT_EQ(parameter(r.get(), "silicon.a").state, PK_PARAMETER_FIXED);
