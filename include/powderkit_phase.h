@@ -707,9 +707,11 @@ typedef struct pk_refinement_options {
      * anything between keeps it as given, each said in pk_refinement_notes;
      * 0 (the default) takes the instrument's lines as given. */
     uint8_t alpha2_from_data;
-    /* Threads each cycle's Jacobian is shared among (its columns, each a
-     * pattern rebuilt at ±h): 0 or 1 (the default) one, up to 64; every
-     * result is the same to the last bit whatever the count. */
+    /* Threads each cycle's work is shared among (the Jacobian's columns,
+     * each a pattern rebuilt at ±h; the normal equations' blocks of points;
+     * the points of the patterns at the cycle's start and trial step): 0 or
+     * 1 (the default) one, up to 64; every result is the same to the last
+     * bit whatever the count. */
     int32_t threads;
 } pk_refinement_options;
 
