@@ -98,6 +98,14 @@ TEST_F(Joint, NamesPointsAndColumnsFollowTheHistograms) {
     EXPECT_EQ(joint.col(1).segment(at, rows).cwiseAbs().maxCoeff(), 0.0);
     EXPECT_GT(joint.col(1).head(at).cwiseAbs().maxCoeff(), 0.0);
 
+    // A region excluded from the neutron pattern from its first point on takes those points' weights, and those
+    // alone, out of the joint fit.
+    const double *nx = pk_measured_pattern_x(n.get());
+    ASSERT_EQ(pk_refinement_histogram_exclude(r.get(), 1, nx[0] - 0.01, nx[0] + 0.101, nullptr), PK_OK);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(r->weight[first + i], i < 3 ? 0.0 : 2.0 * r->members[1].weight[i]) << i;
+    EXPECT_GT(r->weight[first - 1], 0.0);
+    EXPECT_EQ(pk_refinement_histogram_exclude(r.get(), 2, 20.0, 21.0, nullptr), PK_ERROR_ARGUMENT);
+
     // Qualified group words free one histogram's parameters; an unknown qualifier is refused.
     pk_error e{};
     ASSERT_EQ(pk_refinement_set_free(r.get(), "neutron.zero,xray.rutile.profile", true, &e), PK_OK) << e.message;
