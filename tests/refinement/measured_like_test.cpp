@@ -304,18 +304,17 @@ TEST_F(MeasuredLike, AKBetaLineIsNamedAsSuch) {
     beta.wavelength = 1.392218;
     const pk_profile sharp = profileOf(0.004, -0.002, 0.003, 0.02, 0.01);
     // 20° to 60°: the Kβ lines of 111, 220 and 311 fall in it, and so do their Kα1 lines.
-    const Measured measured = measure(instrument, {{silicon.get(), 3000.0, sharp}}, axis(20.0, 0.02, 2001), 24.0, 37,
-                                      &beta, 0.03);
-    const std::string verdict =
-        pk_refinement_verdict(refine(measured.get(), instrument, {{silicon.get(), 1000.0, sharp}}, {}).refinement.get());
+    const auto verdictAt = [&](double share) {
+        const Measured measured = measure(instrument, {{silicon.get(), 3000.0, sharp}}, axis(20.0, 0.02, 2001), 24.0,
+                                          37, &beta, share);
+        return std::string(pk_refinement_verdict(
+            refine(measured.get(), instrument, {{silicon.get(), 1000.0, sharp}}, {}).refinement.get()));
+    };
+    const std::string verdict = verdictAt(0.03);
     EXPECT_NE(verdict.find("Cu Kβ lines (1.3922 Å) that the filter let through at 2θ 25.6"), std::string::npos) << verdict;
     EXPECT_NE(verdict.find("(silicon 1 1 1)"), std::string::npos) << verdict;
     EXPECT_EQ(verdict.find("a phase may be missing"), std::string::npos) << verdict;
-
-    const Measured strong = measure(instrument, {{silicon.get(), 3000.0, sharp}}, axis(20.0, 0.02, 2001), 24.0, 37,
-                                    &beta, 0.45);
-    const std::string unexplained =
-        pk_refinement_verdict(refine(strong.get(), instrument, {{silicon.get(), 1000.0, sharp}}, {}).refinement.get());
+    const std::string unexplained = verdictAt(0.45);
     EXPECT_EQ(unexplained.find("Kβ"), std::string::npos) << unexplained;
     EXPECT_NE(unexplained.find("a phase may be missing"), std::string::npos) << unexplained;
 }
