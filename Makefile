@@ -52,7 +52,8 @@ THREAD_DIR ?= build-thread
 test-threads:
 	cmake -S . -B $(THREAD_DIR) -DPK_WERROR=ON -DPK_SANITIZE_THREAD=ON -DPK_BUILD_EXAMPLES=OFF \
 	  -DCMAKE_BUILD_TYPE=Debug
-	cmake --build $(THREAD_DIR) -j $(JOBS) --target pk_pattern_tests pk_refinement_tests
+	cmake --build $(THREAD_DIR) -j $(JOBS) --target pk_boundary_tests pk_pattern_tests pk_refinement_tests
+	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/tests/pk_boundary_tests
 	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/tests/pk_pattern_tests --gtest_filter='*Thread*'
 	TSAN_OPTIONS=halt_on_error=1 $(THREAD_DIR)/tests/pk_refinement_tests --gtest_filter='*Thread*'
 

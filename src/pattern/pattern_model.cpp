@@ -192,10 +192,9 @@ void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y
     });
 }
 
-void addWindowEdges(const PhasePeaks &peaks, const double *x, int32_t count, std::vector<std::int64_t> &edges) {
+void addWindowWork(const PhasePeaks &peaks, const double *x, int32_t count, int shift, std::vector<std::int64_t> &work) {
     visitWindows(peaks, x, count, [&](std::size_t, const ReflexionRange &range) {
-        edges[static_cast<std::size_t>(range.firstIndex)] += 1;
-        edges[static_cast<std::size_t>(range.lastIndex) + 1] -= 1;
+        work[static_cast<std::size_t>(range.firstIndex) >> shift] += range.lastIndex - range.firstIndex + 1;
     });
 }
 

@@ -106,11 +106,10 @@ void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y
 // that threads may share the points.
 void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y, int32_t first, int32_t last);
 
-// The work of the peaks' windows along the points, for sharing them out:
-// adds 1 to edges[first] and −1 to edges[last + 1] of each window (edges
-// holds count + 1 entries), so that the running sum is the number of
-// windows over each point.
-void addWindowEdges(const PhasePeaks &peaks, const double *x, int32_t count, std::vector<std::int64_t> &edges);
+// The work of the peaks' windows along the points, for sharing them out, in
+// blocks of 2^shift points: adds each window's length in points to the
+// block of its first point (work holds (count >> shift) + 1 entries).
+void addWindowWork(const PhasePeaks &peaks, const double *x, int32_t count, int shift, std::vector<std::int64_t> &work);
 
 }  // namespace powderkit::phase
 

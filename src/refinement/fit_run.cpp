@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "boundary/boundary.hpp"
+#include "boundary/parallel.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {
@@ -210,6 +211,8 @@ bool Progress::call(const pk_refinement &r, int cycle, double chi2, double dampi
 }
 
 void runFit(pk_refinement &r, pk_refinement_progress callback, void *context) {
+    // One team of threads for the whole run, its stages and statistics.
+    const phase::ThreadTeam team(r.options.threads);
     r.summary = pk_refinement_summary{};
     r.correlations.clear();
     r.correlationSize = 0;

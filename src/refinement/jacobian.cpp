@@ -9,12 +9,13 @@
 // refinement: a column depends only on the values, so it is the same to the
 // bit on any thread.
 #include <algorithm>
-#include <array>
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "boundary/boundary.hpp"
-#include "boundary/parallel.hpp"
+#include "refinement/column_shares.hpp"
 #include "refinement/fit.hpp"
 
 namespace powderkit::refinement {
@@ -211,49 +212,14 @@ void differenceColumn(pk_refinement &r, int index, double *column) {
     kept.restore(r);
 }
 
-// What a thread's copy of the refinement does without, each of the points'
-// length, held aside while the copies are made (a member's with it): the
-// Chebyshev columns (a differenced column never moves the background, so a
-// copy's evaluation keeps the background curve it was copied with), the
-// measured counts, their σ and weights (the columns are of the calculated
-// pattern alone).
-class Unneeded {
-public:
-    void swap(pk_refinement &r) {
-        chebyshev_.swap(r.chebyshev);
-        y_.swap(r.y);
-        sigma_.swap(r.sigma);
-        weight_.swap(r.weight);
-        members_.resize(r.members.size());
-        for (std::size_t h = 0; h < r.members.size(); ++h) members_[h].swap(r.members[h]);
-    }
-
-private:
-    std::array<std::vector<double>, PK_BACKGROUND_COEFFICIENTS> chebyshev_;
-    std::vector<double> y_, sigma_, weight_;
-    std::vector<Unneeded> members_;
-};
-
-// The differenced columns `columns` of j (their parameters `indices`), the
-// k-th by share k mod threads; share 0 works on r itself, the others on
-// copies made before any starts.
-void differenceColumns(pk_refinement &r, const std::vector<int> &indices, const std::vector<Eigen::Index> &columns,
-                       Eigen::MatrixXd &j) {
-    const auto threads = static_cast<std::size_t>(
-        std::clamp<int32_t>(r.options.threads, 1, static_cast<int32_t>(std::max<std::size_t>(indices.size(), 1))));
-    std::vector<pk_refinement> copies;
-    if (threads > 1) {
-        Unneeded unneeded;
-        unneeded.swap(r);
-        copies.assign(threads - 1, r);
-        unneeded.swap(r);
-    }
-    phase::runShared(threads, [&](std::size_t share) {
-        pk_refinement &model = share == 0 ? r : copies[share - 1];
-        for (std::size_t k = share; k < indices.size(); k += threads) {
-            differenceColumn(model, indices[k], j.col(columns[k]).data());
-        }
-    });
+// A differenced column's work (see Differenced).
+std::int64_t workOf(const pk_refinement &r, int index, const std::vector<std::int64_t> &windowPoints) {
+    const auto points = static_cast<std::int64_t>(r.x.size());
+    if (isJoint(r)) return points;
+    const std::vector<bool> phases = phasesOf(r, index);
+    std::int64_t work = 10 * points;
+    for (std::size_t p = 0; p < r.phases.size(); ++p) work += phases[p] ? 6 * windowPoints[p] : 0;
+    return work;
 }
 
 // The column of a joint refinement's scale or background coefficient: each
@@ -276,37 +242,54 @@ void jointLinearColumn(pk_refinement &r, int index, double *column) {
     }
 }
 
+// The column of a scale or background coefficient, which the pattern
+// follows linearly.
+void linearColumn(pk_refinement &r, int index, const PolynomialOf &polynomialOf, Eigen::Ref<Eigen::VectorXd> column) {
+    const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+    if (isJoint(r)) {
+        column.setZero();
+        jointLinearColumn(r, index, column.data());
+    } else if (parameter.target == Target::Scale) {
+        column.setZero();
+        const std::vector<bool> phases = phasesOf(r, index);
+        for (std::size_t p = 0; p < r.phases.size(); ++p) {
+            if (!phases[p]) continue;
+            const std::vector<double> &unit = r.phases[p].unit;
+            for (Eigen::Index i = 0; i < column.size(); ++i) column(i) += unit[static_cast<std::size_t>(i)];
+        }
+    } else {
+        const std::vector<double> &polynomial = polynomialOf(parameter.index);
+        for (Eigen::Index i = 0; i < column.size(); ++i) column(i) = polynomial[static_cast<std::size_t>(i)];
+    }
+}
+
 }  // namespace
 
 Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
     const auto count = static_cast<Eigen::Index>(r.x.size());
     // Every column is written whole below (the sums' columns zeroed first): no pass zeroes the matrix.
     Eigen::MatrixXd j(count, static_cast<Eigen::Index>(free.size()));
-    std::vector<int> differenced;
-    std::vector<Eigen::Index> columns;
+    std::vector<Differenced> differenced;
+    std::vector<Eigen::Index> linear;
+    const std::vector<std::int64_t> windows = isJoint(r) ? std::vector<std::int64_t>{} : windowPoints(r);
     for (std::size_t column = 0; column < free.size(); ++column) {
         const int index = free[column];
-        const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+        const Target target = r.parameters[static_cast<std::size_t>(index)].target;
         const auto c = static_cast<Eigen::Index>(column);
-        if (isJoint(r) && (parameter.target == Target::Scale || parameter.target == Target::Background)) {
-            j.col(c).setZero();
-            jointLinearColumn(r, index, j.col(c).data());
-        } else if (parameter.target == Target::Scale) {
-            j.col(c).setZero();
-            const std::vector<bool> phases = phasesOf(r, index);
-            for (std::size_t p = 0; p < r.phases.size(); ++p) {
-                if (!phases[p]) continue;
-                for (Eigen::Index i = 0; i < count; ++i) j(i, c) += r.phases[p].unit[static_cast<std::size_t>(i)];
-            }
-        } else if (parameter.target == Target::Background) {
-            const std::vector<double> &polynomial = chebyshevColumn(r, parameter.index);
-            for (Eigen::Index i = 0; i < count; ++i) j(i, c) = polynomial[static_cast<std::size_t>(i)];
+        if (target == Target::Scale || target == Target::Background) {
+            linear.push_back(c);
         } else {
-            differenced.push_back(index);
-            columns.push_back(c);
+            differenced.push_back({index, c, workOf(r, index, windows)});
         }
     }
-    differenceColumns(r, differenced, columns, j);
+    // A linear column is about one multiply-add a point.
+    const std::int64_t linearWork = count * static_cast<std::int64_t>(linear.size());
+    shareColumns(
+        r, differenced,
+        [&](const PolynomialOf &polynomialOf) {
+            for (Eigen::Index c : linear) linearColumn(r, free[static_cast<std::size_t>(c)], polynomialOf, j.col(c));
+        },
+        linearWork, differenceColumn, j);
     return j;
 }
 

@@ -106,13 +106,6 @@ void followIntensities(pk_refinement &r) {
 NormalEquations normalEquations(pk_refinement &r, const std::vector<int> &free) {
     const Eigen::MatrixXd j = jacobian(r, free);
     const auto count = static_cast<Eigen::Index>(r.x.size());
-    Eigen::VectorXd root(count);
-    Eigen::VectorXd residual(count);
-    for (Eigen::Index i = 0; i < count; ++i) {
-        const auto point = static_cast<std::size_t>(i);
-        root(i) = std::sqrt(r.weight[point]);
-        residual(i) = r.y[point] - r.calculated[point];
-    }
     // JᵀWJ = Σ_b (W^½J_b)ᵀ(W^½J_b) and JᵀWr = Σ_b (W^½J_b)ᵀ(W^½r_b) over blocks b of kBlockPoints
     // points: each block's lower triangle by one symmetric rank update, the blocks shared among the threads and
     // summed in their order, so that the sums are the same to the bit whatever the number of threads.
@@ -122,15 +115,22 @@ NormalEquations normalEquations(pk_refinement &r, const std::vector<int> &free) 
     std::vector<Eigen::VectorXd> gradients(static_cast<std::size_t>(blocks));
     const auto threads = static_cast<std::size_t>(std::clamp<Eigen::Index>(r.options.threads, 1, std::max<Eigen::Index>(blocks, 1)));
     phase::runShared(threads, [&](std::size_t share) {
+        Eigen::VectorXd root, residual;
         for (auto b = static_cast<Eigen::Index>(share); b < blocks; b += static_cast<Eigen::Index>(threads)) {
             const Eigen::Index first = b * kBlockPoints;
             const Eigen::Index rows = std::min(kBlockPoints, count - first);
-            const Eigen::MatrixXd scaledJ = root.segment(first, rows).asDiagonal() * j.middleRows(first, rows);
+            root.resize(rows);
+            residual.resize(rows);
+            for (Eigen::Index i = 0; i < rows; ++i) {
+                const auto point = static_cast<std::size_t>(first + i);
+                root(i) = std::sqrt(r.weight[point]);
+                residual(i) = root(i) * (r.y[point] - r.calculated[point]);
+            }
+            const Eigen::MatrixXd scaledJ = root.asDiagonal() * j.middleRows(first, rows);
             Eigen::MatrixXd &normal = normals[static_cast<std::size_t>(b)];
             normal = Eigen::MatrixXd::Zero(size, size);
             normal.selfadjointView<Eigen::Lower>().rankUpdate(scaledJ.transpose());
-            gradients[static_cast<std::size_t>(b)] =
-                scaledJ.transpose() * root.segment(first, rows).cwiseProduct(residual.segment(first, rows));
+            gradients[static_cast<std::size_t>(b)] = scaledJ.transpose() * residual;
         }
     });
     Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(size, size);
@@ -184,6 +184,8 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
     const bool leBail = r.options.mode == PK_REFINE_LE_BAIL;
     double damping = kFirstDamping;
     double chi2 = chiSquared(r);
+    // The threads the cycles share their work with, kept waiting between the shared parts.
+    const phase::ThreadTeam team(r.options.threads);
     while (outcome.cycles < cycles && !free.empty()) {
         const double before = chi2;
         freezeWindows(r, false);

@@ -110,30 +110,38 @@ void partition(const pk_refinement &r, const PhaseModel &model, std::vector<doub
                            });
 }
 
-// Where each of `shares` runs of the points ends, the runs of equal work.
-// Measured in memory-bound multiply-adds (about half a nanosecond): a point
-// of a peak's window costs two, a point's sum one a phase and one a
-// polynomial of the background when that is remade (`polynomials`).
+// Where each of `shares` runs of the points ends, the runs of about equal
+// work, cut between blocks of 2^kShareShift points (the work is counted per
+// block, a window's at the block of its first point: a pass over the peaks
+// and the blocks, not over the points). Measured in memory-bound
+// multiply-adds (about half a nanosecond): a point of a peak's window costs
+// two, a point's sum one a phase and one a polynomial of the background when
+// that is remade (`polynomials`).
+constexpr int kShareShift = 6;
+
 std::vector<std::size_t> pointShares(const pk_refinement &r, const std::vector<bool> &phases, std::size_t shares,
                                      std::size_t polynomials) {
     const std::size_t count = r.x.size();
     std::vector<std::size_t> ends(shares, count);
     if (shares < 2) return ends;
-    std::vector<std::int64_t> edges(count + 1, 0);
+    const std::size_t blocks = (count >> kShareShift) + 1;
+    std::vector<std::int64_t> work(blocks, 0);
     for (std::size_t p = 0; p < r.phases.size(); ++p) {
         if (phases.empty() || phases[p])
-            phase::addWindowEdges(r.phases[p].peaks, r.x.data(), static_cast<int32_t>(count), edges);
+            phase::addWindowWork(r.phases[p].peaks, r.x.data(), static_cast<int32_t>(count), kShareShift, work);
     }
     const auto point = static_cast<std::int64_t>(r.phases.size() + polynomials);
-    std::int64_t over = 0, total = 0;
-    for (std::size_t i = 0; i < count; ++i) total += point + 2 * (over += edges[i]);
+    const auto pointsOf = [&](std::size_t b) {
+        return static_cast<std::int64_t>(std::min(count, (b + 1) << kShareShift) - (b << kShareShift));
+    };
+    std::int64_t total = 0;
+    for (std::size_t b = 0; b < blocks; ++b) total += point * pointsOf(b) + 2 * work[b];
     std::int64_t done = 0;
     std::size_t share = 0;
-    over = 0;
-    for (std::size_t i = 0; i < count && share + 1 < shares; ++i) {
-        done += point + 2 * (over += edges[i]);
+    for (std::size_t b = 0; b < blocks && share + 1 < shares; ++b) {
+        done += point * pointsOf(b) + 2 * work[b];
         while (share + 1 < shares && done * static_cast<std::int64_t>(shares) >= total * static_cast<std::int64_t>(share + 1))
-            ends[share++] = i + 1;
+            ends[share++] = std::min(count, (b + 1) << kShareShift);
     }
     return ends;
 }
