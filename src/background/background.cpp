@@ -18,45 +18,26 @@ void fillBackgroundPowers(double x, double xMin, double xMax,
     for (int k = 2; k < PK_BACKGROUND_COEFFICIENTS; ++k) powers[k] = powers[k - 1] * u;
 }
 
-double DiffBackgroundIntensityWrtB0(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(0, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB1(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(1, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB2(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(2, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB3(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(3, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB4(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(4, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB5(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(5, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB6(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(6, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB7(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(7, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB8(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(8, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB9(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(9, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB10(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(10, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB11(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(11, x, xMin, xMax);
-}
-double DiffBackgroundIntensityWrtB12(double x, double xMin, double xMax) {
-    return DiffBackgroundIntensityWrtBi(12, x, xMin, xMax);
-}
+// DiffBackgroundIntensityWrtB0 … DiffBackgroundIntensityWrtB12: the
+// derivative by coefficient i, one named function for each.
+#define PK_BACKGROUND_DERIVATIVE(i)                                              \
+    double DiffBackgroundIntensityWrtB##i(double x, double xMin, double xMax) { \
+        return DiffBackgroundIntensityWrtBi(i, x, xMin, xMax);                  \
+    }
+PK_BACKGROUND_DERIVATIVE(0)
+PK_BACKGROUND_DERIVATIVE(1)
+PK_BACKGROUND_DERIVATIVE(2)
+PK_BACKGROUND_DERIVATIVE(3)
+PK_BACKGROUND_DERIVATIVE(4)
+PK_BACKGROUND_DERIVATIVE(5)
+PK_BACKGROUND_DERIVATIVE(6)
+PK_BACKGROUND_DERIVATIVE(7)
+PK_BACKGROUND_DERIVATIVE(8)
+PK_BACKGROUND_DERIVATIVE(9)
+PK_BACKGROUND_DERIVATIVE(10)
+PK_BACKGROUND_DERIVATIVE(11)
+PK_BACKGROUND_DERIVATIVE(12)
+#undef PK_BACKGROUND_DERIVATIVE
 
 }  // namespace powderkit
 
