@@ -83,6 +83,13 @@ struct MinimiseOutcome {
 // refinement's warnings, and taken out of `free`.
 MinimiseOutcome minimise(pk_refinement &refinement, std::vector<int> &free, int cycles, const Progress &progress);
 
+// The parameters no data determine, as positions in `free`: every one with a
+// zero diagonal, and for each eigenvector of Â whose eigenvalue is (nearly)
+// zero the one of its large parts released last (of those, the largest part):
+// fixing it leaves the others determined.
+std::vector<std::size_t> undetermined(const pk_refinement &refinement, const std::vector<int> &free,
+                                      const NormalEquations &equations);
+
 // Takes the parameters at `positions` of `free` out of it, fixed where they
 // stand as undetermined, with one warning naming them and `why`.
 void fixUndetermined(pk_refinement &refinement, std::vector<int> &free, const std::vector<std::size_t> &positions,

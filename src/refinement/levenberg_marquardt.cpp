@@ -37,39 +37,6 @@ constexpr int kExtractionPasses = 400;
 constexpr Eigen::Index kBlockPoints = 4096;
 constexpr Eigen::Index kBlockGroups = 12;
 
-// The parameters no data determine, as positions in `free`: every one with a
-// zero diagonal, and for each eigenvector of Â whose eigenvalue is (nearly)
-// zero the one of its large parts released last (of those, the largest part):
-// fixing it leaves the others determined.
-std::vector<std::size_t> undetermined(const pk_refinement &r, const std::vector<int> &free, const NormalEquations &e) {
-    const auto size = static_cast<std::size_t>(e.diagonal.size());
-    std::vector<bool> marked(size, false);
-    for (std::size_t j = 0; j < size; ++j) {
-        if (!(e.diagonal(static_cast<Eigen::Index>(j)) > 0.0)) marked[j] = true;
-    }
-    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(e.scaled);
-    for (Eigen::Index k = 0; k < solver.eigenvalues().size(); ++k) {
-        if (solver.eigenvalues()(k) > kSingularEigenvalue) continue;
-        Eigen::Index chosen = -1;
-        for (Eigen::Index j = 0; j < solver.eigenvectors().rows(); ++j) {
-            const double share = std::fabs(solver.eigenvectors()(j, k));
-            if (!(e.diagonal(j) > 0.0) || share <= kSingularShare) continue;
-            const auto stage = [&](Eigen::Index i) {
-                return stageOf(r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(i)])]);
-            };
-            if (chosen < 0 || stage(j) > stage(chosen) ||
-                (stage(j) == stage(chosen) && share > std::fabs(solver.eigenvectors()(chosen, k))))
-                chosen = j;
-        }
-        if (chosen >= 0) marked[static_cast<std::size_t>(chosen)] = true;
-    }
-    std::vector<std::size_t> found;
-    for (std::size_t j = 0; j < size; ++j) {
-        if (marked[j]) found.push_back(j);
-    }
-    return found;
-}
-
 // Values plus δ, each held within its limits (and marked so).
 bool step(pk_refinement &r, const std::vector<int> &free, const Eigen::VectorXd &shift) {
     for (std::size_t j = 0; j < free.size(); ++j) {
@@ -105,6 +72,35 @@ void followIntensities(pk_refinement &r) {
 }
 
 }  // namespace
+
+std::vector<std::size_t> undetermined(const pk_refinement &r, const std::vector<int> &free, const NormalEquations &e) {
+    const auto size = static_cast<std::size_t>(e.diagonal.size());
+    std::vector<bool> marked(size, false);
+    for (std::size_t j = 0; j < size; ++j) {
+        if (!(e.diagonal(static_cast<Eigen::Index>(j)) > 0.0)) marked[j] = true;
+    }
+    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(e.scaled);
+    for (Eigen::Index k = 0; k < solver.eigenvalues().size(); ++k) {
+        if (solver.eigenvalues()(k) > kSingularEigenvalue) continue;
+        Eigen::Index chosen = -1;
+        for (Eigen::Index j = 0; j < solver.eigenvectors().rows(); ++j) {
+            const double share = std::fabs(solver.eigenvectors()(j, k));
+            if (!(e.diagonal(j) > 0.0) || share <= kSingularShare) continue;
+            const auto stage = [&](Eigen::Index i) {
+                return stageOf(r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(i)])]);
+            };
+            if (chosen < 0 || stage(j) > stage(chosen) ||
+                (stage(j) == stage(chosen) && share > std::fabs(solver.eigenvectors()(chosen, k))))
+                chosen = j;
+        }
+        if (chosen >= 0) marked[static_cast<std::size_t>(chosen)] = true;
+    }
+    std::vector<std::size_t> found;
+    for (std::size_t j = 0; j < size; ++j) {
+        if (marked[j]) found.push_back(j);
+    }
+    return found;
+}
 
 NormalEquations normalEquations(pk_refinement &r, const std::vector<int> &free) {
     const Eigen::MatrixXd j = jacobian(r, free);

@@ -46,6 +46,9 @@ TEST(BadInput, FailsWithStatusAndMessageAndNoPhase) {
         {edited({{"Fe1 Fe", "Fe1 Xx"}}), PK_ERROR_CRYSTAL, "\"Xx\""},
         {edited({{kSymmetry, "_symmetry_space_group_name_H-M 'Q 9 z'\n"}}), PK_ERROR_CRYSTAL, "\"Q 9 z\""},
         {edited({{"'x,-y+1/2,z+1/2'\n", ""}}), PK_ERROR_CRYSTAL, "do not form a group"},
+        // 100000/200000 is ½, but a run of more than four digits (zeros too) could overflow the operator's parser.
+        {edited({{"'x,-y+1/2,z+1/2'", "'x,-y+100000/200000,z+1/2'"}}), PK_ERROR_CRYSTAL,
+         "the operator \"x,-y+100000/200000,z+1/2\" holds a number out of range"},
         {edited({{"length_b 6.0", "length_b 0"}}), PK_ERROR_CRYSTAL,
          "CIF text:3: the cell edge _cell_length_b = 0 is not positive"},
         {"data_t _cell_length_a 5 _cell_length_b 6 _cell_length_c -7 _cell_angle_alpha 90 _cell_angle_beta 90 "

@@ -73,6 +73,9 @@ const Bad kBad[] = {
     {"x y\n10,02\t217,5\n", "t.xy:2: '10,02?217,5' holds decimal commas"},
     {"1 2\n2 0x10\n", "t.xy:2: field 2 '0x10'"},
     {"1 2\n2 +-3\n", "t.xy:2: field 2 '+-3'"},
+    // GSAS: a BANK line with no number, or with a number and nothing after it.
+    {"t\nBANK\n1 1\n", "t.xy:2: BANK line without a bank number"},
+    {"t\nBANK 1\n       4       9\n", "t.xy:2: BANK line with 2 fields; expected at least BANK n npts nrec BINTYP"},
 };
 
 TEST(MeasuredPattern, BadTextNamesLineAndField) {

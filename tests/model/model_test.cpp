@@ -100,6 +100,10 @@ TEST(SiteStructure, ComparisonsSimilarityRunsAndTheRecordsTree) {
     for (int i = 0; i < 10; ++i) EXPECT_EQ(sites[i]->similarityIndex, expected[i]) << i;
     EXPECT_FALSE(sites[1]->methods->siteHasSameOccupants(sites[1], sites[0]));  // Ni finds no partner
     EXPECT_FALSE(siteHasSameOccupants(sites[9], sites[9]));  // no occupant list
+    EXPECT_FALSE(siteHasSameOccupants(sites[9], sites[0]));  // one list only, either way round
+    EXPECT_FALSE(siteHasSameOccupants(sites[0], sites[9]));
+    EXPECT_FALSE(siteHasSameOccupants(sites[0], nullptr));  // no site
+    EXPECT_FALSE(siteHasSameOccupants(nullptr, sites[0]));
     crystal->methods->freeRefinementCrystal(crystal);
 }
 

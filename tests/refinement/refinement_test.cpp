@@ -234,6 +234,35 @@ TEST_F(Mixture, UndeterminedParametersAreFixedAndNamed) {
     EXPECT_EQ(parameter(absent.get(), "silicon.scale").state, PK_PARAMETER_FREE);
 }
 
+// Of a degenerate combination the parameter released last is fixed, wherever it stands in the free list; between
+// two of one stage, the larger part of the eigenvector; and a zero diagonal alone. Â of rank one: its null vector is
+// (0.8, −0.6) for Â = (0.6, 0.8)ᵀ(0.6, 0.8), parts 0.8 and 0.6, both above 0.3.
+TEST(Undetermined, TheLastReleasedOrLargestPartOfANullVector) {
+    using powderkit::refinement::Target;
+    pk_refinement r;
+    r.parameters.resize(3);
+    r.parameters[0].target = Target::Uiso;   // the last stage
+    r.parameters[1].target = Target::Scale;  // the first
+    r.parameters[2].target = Target::Scale;
+    powderkit::refinement::NormalEquations e;
+    e.diagonal = Eigen::Vector2d(1.0, 1.0);
+    e.scaled.resize(2, 2);
+    e.scaled << 0.36, 0.48, 0.48, 0.64;
+    using Found = std::vector<std::size_t>;
+    EXPECT_EQ(powderkit::refinement::undetermined(r, {0, 1}, e), Found({0}));  // Uiso, first in the list
+    EXPECT_EQ(powderkit::refinement::undetermined(r, {1, 0}, e), Found({1}));  // Uiso, second
+    EXPECT_EQ(powderkit::refinement::undetermined(r, {1, 2}, e), Found({0}));  // two scales: the part of 0.8
+    EXPECT_EQ(powderkit::refinement::undetermined(r, {2, 1}, e), Found({0}));
+    // A column of zeros is undetermined whatever the rest.
+    e.diagonal = Eigen::Vector2d(1.0, 0.0);
+    e.scaled << 1.0, 0.0, 0.0, 0.0;
+    EXPECT_EQ(powderkit::refinement::undetermined(r, {1, 2}, e), Found({1}));
+    // A matrix of full rank: nothing.
+    e.diagonal = Eigen::Vector2d(1.0, 1.0);
+    e.scaled << 1.0, 0.5, 0.5, 1.0;
+    EXPECT_EQ(powderkit::refinement::undetermined(r, {0, 1}, e), Found());
+}
+
 // A parameter pushed against its limit is held there with a warning, and the fit still converges.
 TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 8);
