@@ -188,6 +188,31 @@ TEST(ReflexionList, LinesAndRepresentatives) {
     EXPECT_EQ(indicesOf(list), (std::vector<Hkl>{{1, 1, 1}, {2, 2, 0}, {3, 1, 1}}));
     pk_reflexion_list_free(list);
     pk_phase_free(phase);
+    // Sets whose members all hold a negative index, or where a zero stands beside a positive one: in P -1,
+    // (1 -1 0) before (-1 1 0) (one negative each, then the larger), (-1 1 1) before (1 -1 -1) (fewer negatives),
+    // (0 1 -1) before (0 -1 1); in P 4/m m m, (1 0 1) before (0 1 1), (1 0 -1) and the rest of its eight.
+    const pk_site site = {"Fe1", "Fe", 0.1, 0.2, 0.3, 1.0, 0.01, 0, {}};
+    const double oblique[6] = {5.0, 6.0, 7.0, 80.0, 85.0, 95.0}, square[6] = {4.0, 4.0, 6.0, 90.0, 90.0, 90.0};
+    const struct {
+        const char *symbol;
+        const double *cell;
+        std::vector<Hkl> present, absent;
+    } groups[] = {{"P -1", oblique, {{1, -1, 0}, {-1, 1, 1}, {0, 1, -1}}, {{-1, 1, 0}, {1, -1, -1}, {0, -1, 1}}},
+                  {"P 4/m m m", square, {{1, 0, 1}}, {{0, 1, 1}, {1, 0, -1}, {0, 1, -1}}}};
+    for (const auto &group : groups) {
+        ASSERT_EQ(pk_phase_from_symbol("p", group.symbol, group.cell, &site, 1, &phase, nullptr), PK_OK);
+        list = listOf(phase, PK_RADIATION_XRAY, 1.5406, PK_LIMIT_D_MIN, 1.5);
+        const std::vector<Hkl> listed = indicesOf(list);
+        const std::set<Hkl> all(listed.begin(), listed.end());
+        for (const Hkl &plane : group.present) {
+            EXPECT_EQ(all.count(plane), 1u) << group.symbol << ": " << plane[0] << plane[1] << plane[2];
+        }
+        for (const Hkl &plane : group.absent) {
+            EXPECT_EQ(all.count(plane), 0u) << group.symbol << ": " << plane[0] << plane[1] << plane[2];
+        }
+        pk_reflexion_list_free(list);
+        pk_phase_free(phase);
+    }
 }
 
 // A graphite monochromator (2θ_M = 26.6°) multiplies Lp and the intensity by
