@@ -46,6 +46,14 @@ extern "C" void *runShare(void *share) {
 // cycle's serial stretches between shared parts last a fraction of this.
 constexpr auto kSpin = std::chrono::microseconds(300);
 
+// A hint to the processor that this is a wait loop (it yields the core's
+// shared resources to a sibling thread).
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // Spins until ready() or kSpin has passed; true when ready.
 template <typename Ready>
 bool spinUntil(Ready ready) {
@@ -53,6 +61,7 @@ bool spinUntil(Ready ready) {
     for (;;) {
         for (int i = 0; i < 64; ++i) {
             if (ready()) return true;
+            relax();
         }
         if (std::chrono::steady_clock::now() > end) return false;
     }
