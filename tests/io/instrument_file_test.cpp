@@ -257,6 +257,13 @@ TEST(InstrumentFile, ReadsGsasParameterFilesByBank) {
               PK_ERROR_FORMAT);
     EXPECT_NE(std::string(e.message).find("t:4: PRCF31: not a continuation of a PRCF3 record"), std::string::npos)
         << e.message;
+    // Keys the reader does not know are named, never dropped unsaid.
+    const char *strange = "Type:PXC\nLam:1.54\nFoo:1\nZero:0\nU:2\nV:-2\nW:5\nBar:2\n";
+    char said[256] = "";
+    int32_t length = 0;
+    EXPECT_EQ(pk_instrument_file_read_text_bank(strange, "t", 0, &i, &p, said, sizeof said, &length, &e), PK_OK)
+        << e.message;
+    EXPECT_STREQ(said, "t: keys not read: 'Foo', 'Bar'\n");
     // difB, which pk_instrument does not hold, is read apart: 0 where a file leaves it at 0 or has none.
     const auto folder = std::filesystem::temp_directory_path() / ("pk_difb_" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);

@@ -1267,6 +1267,12 @@ TEST(SizeStrain, StrainAndItsDerivativesFollowTheWidthFormula) {
         EXPECT_NEAR(strain[1], chain * byG / (2.0 * g), kFiniteDifference * std::fabs(strain[1])) << u << " " << y;
         EXPECT_NEAR(strain[2], chain * byL, kFiniteDifference * std::fabs(strain[2])) << u << " " << y;
     }
+    // No Gaussian strain (U_s = 0): the FWHM is l alone, ε = (π/720)·l, its slope by l π/720, and by U_s none to give
+    // (∂g/∂U_s is infinite at g = 0): 0, not a NaN.
+    const auto lorentzian = powderkit::refinement::microstrain(0.0, 0.2);
+    EXPECT_TRUE(closeTo(lorentzian[0], kPi / 720.0 * 0.2, kRoundOff));
+    EXPECT_EQ(lorentzian[1], 0.0);
+    EXPECT_NEAR(lorentzian[2], kPi / 720.0, kFiniteDifference * kPi / 720.0);
     EXPECT_NEAR(powderkit::refinement::crystalliteSize(0.1, 1.540593), 794.4252916, 1e-6);
 }
 
