@@ -278,6 +278,8 @@ TEST(MeasuredPattern, BadInstrumentFilesNameWhatAndWhere) {
         {"title\nBANK 1 2 1 SLOG 1000 2000 0.1 0 ALT\n", "data type 'ALT' is not read with BINTYP 'SLOG'"},
         {"title\nBANK 1 2 1 RALF 1000 2 1000 0.1 ESD\n", "data type 'ESD' is not read with BINTYP 'RALF'"},
         {"title\nBANK 1 2 1 SLOG 1000 2000 0 0\n", "step ratio bcoef3 = 0 is not positive"},
+        {"title\nBANK 1 2 1 RALF 1000 2 1000 0 ALT\n", "step ratio bcoef4 = 0 is not positive"},
+        {"title\nBANK 1 2 1 RALF 0 2 1000 0.1 ALT\n", "start bcoef1 = 0 is not positive"},
         {"title\nBANK 1 2 1 SLOG 1000 2000\n", "without bcoef1 (start), bcoef2 (end) and bcoef3 (step ratio)"},
         {kBank + "FXYE\n1000 1 1\n1010 2\n", "b:4: 2 fields where FXYE needs 3"},
         {kBank + "FXYE\n1000 1 1\n1000 2 1\n", "b:4: x = 10 does not increase (x = 10 at line 3)"},
