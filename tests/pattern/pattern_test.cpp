@@ -369,6 +369,15 @@ TEST_F(Pattern, BadProfilesAndSettingsAreRefused) {
     pk_error e{};
     EXPECT_EQ(pk_pattern_model_make(&cu, &negative, 1, nullptr, 0, 20.0, 100.0, &refused, &e), PK_ERROR_ARGUMENT);
     EXPECT_NE(std::string(e.message).find("phase 0: the scale -1.000000 is negative"), std::string::npos) << e.message;
+    // A scale of exactly 0 is a phase present in the model that adds nothing.
+    const pk_phase_setting absent = settingOf(corundum, 0.0);
+    pk_pattern_model *empty = nullptr;
+    ASSERT_EQ(pk_pattern_model_make(&cu, &absent, 1, nullptr, 0, 20.0, 100.0, &empty, &e), PK_OK) << e.message;
+    const double at[3] = {25.57, 35.15, 43.35};  // on corundum's 0 1 2, 1 0 4 and 1 1 3
+    double none[3] = {1.0, 1.0, 1.0};
+    ASSERT_EQ(pk_pattern_model_compute(empty, PK_PART_TOTAL, at, 3, none, &e), PK_OK) << e.message;
+    EXPECT_EQ(std::vector<double>(none, none + 3), std::vector<double>(3, 0.0));
+    pk_pattern_model_free(empty);
     pk_phase_setting march = settingOf(corundum, 1.0);  // a March axis of zero length refused, any other taken
     march.use_march = 1;
     march.march_axis[0] = march.march_axis[1] = march.march_axis[2] = 0.0;
