@@ -53,7 +53,10 @@ TEST(Matrix, MakeResizeCopyAndArithmeticByHand) {
     expectMatrix(dst, 2, 2, {14, 16, 36, 42});
     Matrix *sv = powderkit::multMatrices(src, v);
     expectMatrix(sv, 2, 1, {2, 17.5});
-    for (Matrix *x : {m, src, v, square, copy, fast, rows, t, a, b, dst, sv}) freeMatrix(x);
+    Matrix *row = matrixOf(1, 3, {7, 8, 9}), *column = makeMatrix(3, 1);
+    transposeMatrixDst(column, row);  // a single row has a transpose too
+    expectMatrix(column, 3, 1, {7, 8, 9});
+    for (Matrix *x : {m, src, v, square, copy, fast, rows, t, a, b, dst, sv, row, column}) freeMatrix(x);
     const std::array<int32_t, 2> shapes[] = {{0, 3}, {3, 0}, {-1, 3}, {46341, 46341}, {65536, 65536}, {65537, 65537}};
     for (const auto &shape : shapes) {  // 46341² overflows 32 bits; 65536² wraps to 0 and 65537² to 131073
         EXPECT_EQ(makeMatrix(shape[0], shape[1]), nullptr);
