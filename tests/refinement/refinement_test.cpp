@@ -1214,6 +1214,30 @@ TEST_F(Mixture, StartingWidthsFromTheMeasuredPeaks) {
     }
 }
 
+// A measured peak is clear of its neighbours when they lie more than 1.5 of their mean FWHM away: Gaussian lines of
+// FWHM 0.1° on 100 counts (σ = √y, no noise) at 20° and 40° stand alone, those at 30° and 30.12° (1.2 widths apart,
+// a dip between them) are each other's neighbour.
+TEST(ObservedPeaks, APeakWithinOneAndAHalfWidthsOfANeighbourIsNotClear) {
+    pk_refinement r;
+    const double lines[4] = {20.0, 30.0, 30.12, 40.0};
+    for (int i = 0; i <= 4000; ++i) {
+        const double x = 10.0 + 0.01 * i;
+        double y = 100.0;
+        for (double line : lines) y += 5000.0 * std::exp(-4.0 * std::log(2.0) * (x - line) * (x - line) / 0.01);
+        r.x.push_back(x);
+        r.y.push_back(y);
+        r.weight.push_back(1.0 / y);
+    }
+    const std::vector<powderkit::refinement::ObservedPeak> peaks = powderkit::refinement::observedPeaks(r);
+    ASSERT_EQ(peaks.size(), 4u);
+    const bool clear[4] = {true, false, false, true};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NEAR(peaks[k].position, lines[k], 0.01) << k;  // the pair, fitted as pseudo-Voigts, 0.007° apart more
+        EXPECT_NEAR(peaks[k].fwhm, 0.1, 0.01) << k;
+        EXPECT_EQ(peaks[k].clear, clear[k]) << k;
+    }
+}
+
 // The Kα2 vote on Lorentzian lines of 100 counts over 100, each with its Kα2 companion at ρ of its height, u = 1.6
 // widths off: the counts there stand L(u) + ρ (1 − L(u)) of the height above the background, L(u) = 1/(1 + 4u²) the
 // Kα1 line's own tail, so a line shows its Kα2 when 0.911 ρ > ½ · ratio2. ρ = 0.66 ratio2 shows it (0.60 ratio2
