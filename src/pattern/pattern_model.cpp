@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "boundary/boundary.hpp"
+#include "boundary/parallel.hpp"
 #include "boundary/progress.hpp"
 #include "pattern/pattern_model.hpp"
 #include "reflexions/reflexion_generation.hpp"
@@ -36,6 +37,9 @@ namespace {
 // the shortest flight time.
 constexpr double kTwoThetaMargin = 3.0;
 constexpr double kFlightTimeMargin = 0.03;
+// The fewest reflexions worth a thread of their own: one takes about half a
+// microsecond, waking a waiting thread a few.
+constexpr std::size_t kSetsPerShare = 64;
 
 
 // Half-width of the window a reflexion's peak is computed on: on a 2θ axis
@@ -79,7 +83,7 @@ struct pk_pattern_model {
 namespace powderkit::phase {
 
 PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting, const std::string &where,
-                          double xMin, double xMax, PlaneSetCache *cache, double difB) {
+                          double xMin, double xMax, PlaneSetCache *cache, double difB, std::size_t threads) {
     const bool tof = instrument.axis == PK_AXIS_TOF;
     if (setting.phase == nullptr) fail(PK_ERROR_ARGUMENT, where + ": the phase is NULL");
     if (!std::isfinite(setting.scale)) fail(PK_ERROR_ARGUMENT, where + ": the scale is not a number");
@@ -119,55 +123,72 @@ PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_settin
         march = marchView(*setting.phase, setting.march_ratio, setting.march_axis);
         crystal = &march;
     }
-    std::vector<Reflexion> companions;
     const StructureFactors structureFactors(setting.phase->crystal.get(), &instrument);
-    StructureFactors::Scratch scratch;
     const double limit = dMin > 0.0 ? dMin : 1e-3;
     const std::vector<PlaneSet> listed = cache != nullptr ? std::vector<PlaneSet>{} : planeSetsOf(*setting.phase, limit);
     const std::vector<PlaneSet> &sets = cache != nullptr ? cache->setsOf(*setting.phase, limit) : listed;
-    Progress progress("structure factors and intensities");
-    for (const PlaneSet &set : sets) {
-        progress.at(static_cast<double>(&set - sets.data()) / static_cast<double>(sets.size()));
-        Reflexion r = reflexionOf(set);
-        std::array<double, 2> second{};
-        structureFactors.compute(r, peaks.profile->radiationType, scratch, &second);
-        setIntensity(crystal, r, peaks.profile.get());
-        polarise(instrument, instrument.wavelength, r);
-        correctForSample(instrument, instrument.wavelength, r);
-        r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r, difB);
-        if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
-        peaks.reflexions.push_back(r);
-        if (r.peakPosition >= xMin && r.peakPosition <= xMax) peaks.ticks.push_back(r.peakPosition);
-        if (peaks.profile->useSecondaryWavelength != 0) {
+    // Reflexion n of set n, its Kα2 companion (when the source has one) at primaries + n, and each one's
+    // peak: every reflexion on its own, so that the sets are shared among the threads in runs of equal
+    // length, each reflexion written where a single thread would have put it.
+    const std::size_t primaries = sets.size();
+    const bool secondary = peaks.profile->useSecondaryWavelength != 0;
+    const std::size_t total = secondary ? 2 * primaries : primaries;
+    const bool axial = !tof && hasAxialDivergence(profile);
+    peaks.reflexions.resize(total);
+    peaks.halfWidths.resize(total);
+    if (tof) peaks.tofPeaks.resize(total);
+    else peaks.cwPeaks.resize(total);
+    if (axial) peaks.axial.resize(total);
+    const auto makePeak = [&](std::size_t n) {
+        const Reflexion &r = peaks.reflexions[n];
+        if (tof) {
+            peaks.tofPeaks[n] = makeTofPeak(r, *peaks.profile);
+            peaks.halfWidths[n] = tofWindowHalfWidth(peaks, r);
+        } else {
+            const CwPeak &peak = peaks.cwPeaks[n] = makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff);
+            if (axial) peaks.axial[n] = axialNodes(peak.centre, 1.0 / peak.inverseFwhm, profile.axial_sl, profile.axial_hl);
+            peaks.halfWidths[n] = cwWindowHalfWidth(peaks, peak, axial ? peaks.axial[n].reach : 0.0);
+        }
+    };
+    const std::size_t shares = std::clamp<std::size_t>(primaries / kSetsPerShare, 1, std::max<std::size_t>(threads, 1));
+    runShared(shares, [&](std::size_t share) {
+        // Progress is reported on the calling thread (share 0) alone: the handler is the thread's own.
+        Progress progress("structure factors and intensities");
+        StructureFactors::Scratch scratch;
+        const std::size_t first = primaries * share / shares, end = primaries * (share + 1) / shares;
+        for (std::size_t n = first; n < end; ++n) {
+            progress.at(static_cast<double>(n - first) / static_cast<double>(end - first));
+            Reflexion &r = peaks.reflexions[n] = reflexionOf(sets[n]);
+            std::array<double, 2> second{};
+            structureFactors.compute(r, peaks.profile->radiationType, scratch, &second);
+            setIntensity(crystal, r, peaks.profile.get());
+            polarise(instrument, instrument.wavelength, r);
+            correctForSample(instrument, instrument.wavelength, r);
+            r.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &r, difB);
+            if (!std::isfinite(r.intensity)) fail(PK_ERROR_INTERNAL, where + ": an intensity is not a number");
+            makePeak(n);
+            if (!secondary) continue;
             // The second line's own structure factor: its dispersion differs.
             Reflexion source = r;
             source.structureFactorReal = second[0];
             source.structureFactorImag = second[1];
             Reflexion *made = secondaryWavelengthReflexion(crystal, &source, peaks.profile.get());
             if (made == nullptr) throw std::bad_alloc();
-            Reflexion companion = *made;
+            Reflexion &companion = peaks.reflexions[primaries + n] = *made;
             made->methods->freeReflexion(made);
             companion.methods = nullptr;
             polarise(instrument, instrument.wavelength2, companion);
             correctForSample(instrument, instrument.wavelength2, companion);
             companion.peakPosition = peakPositionOf(instrument, peaks.profile.get(), &companion);
-            companions.push_back(companion);
+            makePeak(primaries + n);
         }
+    });
+    peaks.primaryCount = primaries;
+    for (std::size_t n = 0; n < primaries; ++n) {
+        const double position = peaks.reflexions[n].peakPosition;
+        if (position >= xMin && position <= xMax) peaks.ticks.push_back(position);
     }
-    peaks.primaryCount = peaks.reflexions.size();
-    peaks.reflexions.insert(peaks.reflexions.end(), companions.begin(), companions.end());
     std::sort(peaks.ticks.begin(), peaks.ticks.end());
-    const bool axial = !tof && hasAxialDivergence(profile);
-    for (const Reflexion &r : peaks.reflexions) {
-        if (tof) {
-            peaks.tofPeaks.push_back(makeTofPeak(r, *peaks.profile));
-            peaks.halfWidths.push_back(tofWindowHalfWidth(peaks, r));
-        } else {
-            const CwPeak &peak = peaks.cwPeaks.emplace_back(makeCwPeak(r, *peaks.profile, peaks.asymmetry, peaks.cutoff));
-            if (axial) peaks.axial.push_back(axialNodes(peak.centre, 1.0 / peak.inverseFwhm, profile.axial_sl, profile.axial_hl));
-            peaks.halfWidths.push_back(cwWindowHalfWidth(peaks, peak, axial ? peaks.axial.back().reach : 0.0));
-        }
-    }
     return peaks;
 }
 

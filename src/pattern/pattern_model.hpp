@@ -45,10 +45,12 @@ pk_profile defaultProfileFor(const pk_instrument &instrument);
 // The peaks of `setting` for `instrument` that can reach x_min … x_max;
 // `where` prefixes every message ("phase 0"). A cache, when given, keeps the
 // plane sets from one call to the next (a phase whose cell is refined).
-// `difB` (µs·Å) adds difB / d to a time-of-flight calibration.
+// `difB` (µs·Å) adds difB / d to a time-of-flight calibration. The
+// reflexions are shared among at most `threads` threads; the peaks are the
+// same to the bit on any count.
 PhasePeaks makePhasePeaks(const pk_instrument &instrument, const pk_phase_setting &setting,
                           const std::string &where, double xMin, double xMax, PlaneSetCache *cache = nullptr,
-                          double difB = 0.0);
+                          double difB = 0.0, std::size_t threads = 1);
 
 // y[i] += factor × (reflexion n's unit-area 2θ peak at x[i]) for i = first … last,
 // its axial divergence included.

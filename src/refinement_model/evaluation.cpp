@@ -18,7 +18,7 @@ namespace {
 // The peaks of a phase's current values (its unit pattern is not made); in Le Bail its intensities are the
 // extracted ones (a reflexion not yet extracted starts at the mean of the
 // others, or at 1).
-void rebuildPhase(pk_refinement &r, PhaseModel &model) {
+void rebuildPhase(pk_refinement &r, PhaseModel &model, std::size_t threads) {
     phase::validateDescription(model.description, model.name);
     pk_phase current;
     current.description = model.description;
@@ -32,7 +32,8 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model) {
     setting.march_ratio = model.marchRatio;
     for (std::size_t i = 0; i < 3; ++i) setting.march_axis[i] = model.marchAxis[i];
     model.peaks =
-        phase::makePhasePeaks(r.instrument, setting, model.name, r.x.front(), r.x.back(), &model.planeSets, r.difB);
+        phase::makePhasePeaks(r.instrument, setting, model.name, r.x.front(), r.x.back(), &model.planeSets, r.difB,
+                              threads);
     if (r.options.mode == PK_REFINE_LE_BAIL) {
         double mean = 1.0;
         if (!model.extracted.empty()) {
@@ -61,20 +62,17 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model) {
     }
 }
 
-// The marked phases' peaks remade (all when `phases` is empty), the phases
-// shared among the threads, and their unit patterns sized for the points.
+// The marked phases' peaks remade (all when `phases` is empty), one phase
+// after another, each one's reflexions shared among the threads, and their
+// unit patterns sized for the points.
 void remakePeaks(pk_refinement &r, const std::vector<bool> &phases, std::size_t threads) {
     // A value set by name (a negative μR, say) is refused here, naming the field.
     phase::validateInstrument(r.instrument);
-    std::vector<std::size_t> marked;
     for (std::size_t p = 0; p < r.phases.size(); ++p) {
-        if (phases.empty() || phases[p]) marked.push_back(p);
+        if (!phases.empty() && !phases[p]) continue;
+        rebuildPhase(r, r.phases[p], threads);
+        r.phases[p].unit.resize(r.x.size());
     }
-    const std::size_t shares = std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(marked.size(), 1));
-    phase::runShared(shares, [&](std::size_t share) {
-        for (std::size_t m = share; m < marked.size(); m += shares) rebuildPhase(r, r.phases[marked[m]]);
-    });
-    for (std::size_t p : marked) r.phases[p].unit.resize(r.x.size());
 }
 
 // The marked phases' unit patterns over the points first … last (each

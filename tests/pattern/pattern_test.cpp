@@ -10,6 +10,7 @@
 #include <thread>
 #include <tuple>
 
+#include "pattern/pattern_model.hpp"
 #include "pattern/tof_peaks.hpp"
 #include "support/phase_calls.hpp"
 #include "support/tolerances.hpp"
@@ -204,6 +205,43 @@ TEST_F(Pattern, ThreadsGiveWhatOneThreadGives) {
     for (std::thread &thread : threads) thread.join();
     for (std::size_t t = 0; t < results.size(); ++t) EXPECT_TRUE(results[t] == expected) << t;
     pk_pattern_model_free(shared);
+}
+
+// One phase's reflexions shared among three threads (Mo Kα, Kα2 and the axial divergence on: each reflexion, its
+// companion and its peak are made by whichever thread has its set) give the peaks one thread gives, field by field.
+TEST_F(Pattern, ReflexionsSharedAmongThreadsAreTheOneThreadPeaks) {
+    pk_instrument mo = cu;
+    mo.wavelength = 0.70932;
+    mo.wavelength2 = 0.71361;
+    mo.ratio2 = 0.5;
+    pk_profile profile;
+    pk_profile_default(&profile, PK_PROFILE_PSEUDO_VOIGT, nullptr);
+    profile.axial_sl = 0.02;
+    profile.axial_hl = 0.02;
+    profile.asymmetry = 0.0;
+    const pk_phase_setting setting = settingOf(corundum, 1.0, &profile);
+    using powderkit::phase::makePhasePeaks;
+    const auto one = makePhasePeaks(mo, setting, "corundum", 10.0, 120.0, nullptr, 0.0, 1);
+    const auto three = makePhasePeaks(mo, setting, "corundum", 10.0, 120.0, nullptr, 0.0, 3);
+    ASSERT_GE(one.primaryCount, 3u * 64u);  // enough sets for three shares
+    ASSERT_EQ(one.reflexions.size(), 2 * one.primaryCount);
+    ASSERT_EQ(three.reflexions.size(), one.reflexions.size());
+    ASSERT_EQ(three.primaryCount, one.primaryCount);
+    for (std::size_t n = 0; n < one.reflexions.size(); ++n) {
+        const auto &a = one.reflexions[n], &b = three.reflexions[n];
+        ASSERT_TRUE(a.h == b.h && a.k == b.k && a.l == b.l) << n;
+        ASSERT_EQ(a.intensity, b.intensity) << n;
+        ASSERT_EQ(a.peakPosition, b.peakPosition) << n;
+        const auto &p = one.cwPeaks[n], &q = three.cwPeaks[n];
+        ASSERT_TRUE(p.centre == q.centre && p.inverseFwhm == q.inverseFwhm && p.eta == q.eta &&
+                    p.gaussianFactor == q.gaussianFactor && p.asymmetry == q.asymmetry)
+            << n;
+        ASSERT_TRUE(one.axial[n].offsets == three.axial[n].offsets && one.axial[n].weights == three.axial[n].weights)
+            << n;
+    }
+    EXPECT_TRUE(one.halfWidths == three.halfWidths);
+    EXPECT_TRUE(one.ticks == three.ticks);
+    EXPECT_TRUE(std::is_sorted(three.ticks.begin(), three.ticks.end()));
 }
 
 // Computing refuses, naming the point or the part: a NaN at the first or a later point, an axis that does not
