@@ -239,10 +239,12 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
             outcome.reason = "stopped by the progress callback";
             return outcome;
         }
-        // Converged when χ² hardly changes and every shift is small beside its esd.
-        const Eigen::MatrixXd inverse = e.scaled.ldlt().solve(Eigen::MatrixXd::Identity(size, size));
-        const double reduced = reducedChiSquared(r, free.size());
+        // Converged when χ² hardly changes and every shift is small beside its esd (the esd's, a matrix
+        // inverse and a pass over the points on the calling thread alone, only once χ² has settled).
         bool small = (before - trial) < r.options.chi2_tolerance * before;
+        const Eigen::MatrixXd inverse =
+            small ? e.scaled.ldlt().solve(Eigen::MatrixXd::Identity(size, size)) : Eigen::MatrixXd();
+        const double reduced = small ? reducedChiSquared(r, free.size()) : 0.0;
         for (Eigen::Index j = 0; j < size && small; ++j) {
             const double esd = std::sqrt(inverse(j, j) * reduced) / e.diagonal(j);
             const double moved = r.parameters[static_cast<std::size_t>(free[static_cast<std::size_t>(j)])].value -
