@@ -58,6 +58,20 @@ bool step(pk_refinement &r, const std::vector<int> &free, const Eigen::VectorXd 
     return true;
 }
 
+// The scaled gradient (the direction of descent) without the parts of values on a limit that it pushes
+// beyond: those cannot move, so they say nothing of whether the fit is at its minimum.
+Eigen::VectorXd projectedGradient(const pk_refinement &r, const std::vector<int> &free, const Eigen::VectorXd &gradient) {
+    Eigen::VectorXd projected = gradient;
+    for (std::size_t j = 0; j < free.size(); ++j) {
+        const Parameter &parameter = r.parameters[static_cast<std::size_t>(free[j])];
+        const auto i = static_cast<Eigen::Index>(j);
+        if ((parameter.value >= parameter.upper && gradient(i) > 0.0) ||
+            (parameter.value <= parameter.lower && gradient(i) < 0.0))
+            projected(i) = 0.0;
+    }
+    return projected;
+}
+
 // Le Bail: the intensities follow the pattern for the current values before
 // the values move, in passes until χ² settles (the extraction is a
 // fixed-point iteration that slows where peaks overlap).
@@ -228,8 +242,10 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
         if (!improved) {
             applyParameters(r);
             evaluate(r, {}, r.options.threads);
-            // No step lowers χ²: at its minimum to round-off, or lost.
-            const bool atMinimum = e.gradient.norm() < 1e-6 * std::sqrt(chi2) || outcome.cycles > 1;
+            // No step lowers χ²: at its minimum to round-off (within the limits: a value on a limit that the
+            // gradient pushes beyond it has no descent left there), or lost.
+            const bool atMinimum = projectedGradient(r, free, e.gradient).norm() < 1e-6 * std::sqrt(chi2) ||
+                                   outcome.cycles > 1;
             outcome.stop = atMinimum ? PK_STOP_CONVERGED : PK_STOP_DIVERGED;
             outcome.reason = atMinimum ? "no step lowers χ² further" : "no step lowers χ², however damped";
             return outcome;

@@ -317,6 +317,25 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
     EXPECT_EQ(parameter(r.get(), "displacement").state, PK_PARAMETER_UNDETERMINED);
 }
 
+// Silicon's only site at occupancy 1, its scale set to 0.8 of the pattern's: the intensities (∝ scale · occ²) ask for
+// occ = 1/√0.8 = 1.118, beyond the occupancy's upper limit of 1. Refined alone, it stays at 1, marked at its limit, and
+// the run ends at its minimum within the limits (no step lowers χ²), not as lost.
+TEST_F(Mixture, AnOccupancyTheDataWouldRaisePastOneIsHeldAtOne) {
+    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 0);
+    const Refinement r =
+        refinementOf(measured.get(), {settingOf(silicon.get(), 0.8 * kSiliconScale)}, PK_REFINE_RIETVELD, 3);
+    r->options.stages = 0;
+    r->options.start_from_data = 0;
+    for (std::size_t k = 0; k < 3; ++k) set(r.get(), "background." + std::to_string(k), kBackground[k]);
+    const pk_refinement_summary alone = run(r.get(), "silicon.Si1.occ");
+    EXPECT_EQ(alone.stop, PK_STOP_CONVERGED);
+    EXPECT_STREQ(pk_refinement_stop_reason(r.get()), "no step lowers χ² further");
+    const pk_parameter occupancy = parameter(r.get(), "silicon.Si1.occ");
+    EXPECT_EQ(occupancy.upper, 1.0);
+    EXPECT_EQ(occupancy.value, 1.0);
+    EXPECT_EQ(occupancy.state, PK_PARAMETER_AT_LIMIT);
+}
+
 // A transparency of 1/μ = 0.3 mm planted in a noisy silicon pattern is refined back from none, with the scale and
 // background; an absorption set by name below 0 or above its limit is refused.
 TEST_F(Mixture, PlantedTransparencyIsRecovered) {
@@ -1082,6 +1101,32 @@ TEST_F(Mixture, UnexplainedPeaksOnTimeOfFlightAreClearOfLines) {
         }
         const std::vector<powderkit::refinement::ResidualPeak> found = powderkit::refinement::unexplainedPeaks(*r);
         ASSERT_EQ(found.size(), at == 13.55 ? 0u : 1u) << at;
+        for (const powderkit::refinement::ResidualPeak &peak : found) EXPECT_NEAR(peak.x, at, 0.01);
+    }
+}
+
+// With a Lorentzian part the width is the wider of the Gaussian's and γ = γ0 + γ1 d + γ2 d²: at silicon 2 2 0 (d 1.920 Å)
+// γ = 30 + 15 · 1.920 + 5 · 1.920² = 77.2 µs beside the Gaussian's 28.6 µs, so the line is 77.2 + 36.1 = 113.4 µs
+// wide. A line 0.19 ms above it lies within two of those widths and is not named (it would be if any term of γ
+// were taken with the wrong sign: 19.6 or 40.4 µs); the same line 0.26 ms above it is.
+TEST_F(Mixture, UnexplainedPeaksOnTimeOfFlightKeepTheLorentzianWidth) {
+    pk_profile profile = tofProfile();
+    profile.gamma0 = 30.0;
+    profile.gamma1 = 15.0;
+    profile.gamma2 = 5.0;
+    const Measured measured = measure({settingOf(silicon.get(), kSiliconScale, &profile)}, 9.0, 14.0, 0.002, 23, {},
+                                      kBank);
+    const Refinement r = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale, &profile)},
+                                      PK_REFINE_RIETVELD, 3, kBank);
+    run(r.get(), "scale,background");
+    const std::vector<double> counts = r->y;
+    for (const double at : {13.64, 13.71}) {
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            const double t = (r->x[i] - at) / 0.04;
+            r->y[i] = counts[i] + 2000.0 * std::pow(2.0, -4.0 * t * t);
+        }
+        const std::vector<powderkit::refinement::ResidualPeak> found = powderkit::refinement::unexplainedPeaks(*r);
+        ASSERT_EQ(found.size(), at == 13.64 ? 0u : 1u) << at;
         for (const powderkit::refinement::ResidualPeak &peak : found) EXPECT_NEAR(peak.x, at, 0.01);
     }
 }
