@@ -320,7 +320,7 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
 // Silicon's only site at occupancy 1, its scale set to 0.8 of the pattern's: the intensities (∝ scale · occ²) ask for
 // occ = 1/√0.8 = 1.118, beyond the occupancy's upper limit of 1. Refined alone, it stays at 1, marked at its limit, and
 // the run ends at its minimum within the limits (no step lowers χ²), not as lost.
-TEST_F(Mixture, AnOccupancyTheDataWouldRaisePastOneIsHeldAtOne) {
+TEST_F(Mixture, AnOccupancyTheDataWouldMovePastALimitIsHeldThere) {
     const Measured measured = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 120.0, 0.02, 0);
     const Refinement r =
         refinementOf(measured.get(), {settingOf(silicon.get(), 0.8 * kSiliconScale)}, PK_REFINE_RIETVELD, 3);
@@ -334,6 +334,16 @@ TEST_F(Mixture, AnOccupancyTheDataWouldRaisePastOneIsHeldAtOne) {
     EXPECT_EQ(occupancy.upper, 1.0);
     EXPECT_EQ(occupancy.value, 1.0);
     EXPECT_EQ(occupancy.state, PK_PARAMETER_AT_LIMIT);
+    // The same at a lower limit: at 1.25 times the pattern's scale the intensities ask for occ = 1/√1.25 = 0.894,
+    // below a lower limit set at 1.
+    set(r.get(), "silicon.scale", 1.25 * kSiliconScale);
+    pk_error e{};
+    ASSERT_EQ(pk_refinement_set_limits(r.get(), "silicon.Si1.occ", 1.0, 2.0, &e), PK_OK) << e.message;
+    const pk_refinement_summary below = run(r.get(), "silicon.Si1.occ");
+    EXPECT_EQ(below.stop, PK_STOP_CONVERGED);
+    EXPECT_STREQ(pk_refinement_stop_reason(r.get()), "no step lowers χ² further");
+    EXPECT_EQ(parameter(r.get(), "silicon.Si1.occ").value, 1.0);
+    EXPECT_EQ(parameter(r.get(), "silicon.Si1.occ").state, PK_PARAMETER_AT_LIMIT);
 }
 
 // A transparency of 1/μ = 0.3 mm planted in a noisy silicon pattern is refined back from none, with the scale and
