@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "powderkit_phase.h"
+#include "boundary/parallel.hpp"
 #include "refinement/fit.hpp"
 #include "refinement_model/refinement.hpp"
 #include "whole_run.hpp"
@@ -195,6 +196,8 @@ void BM_OneCycle_Synchrotron60k_30Free(benchmark::State &state) {
     std::vector<double> start;
     for (const auto &parameter : r->parameters) start.push_back(parameter.value);
     const powderkit::refinement::Progress quiet;
+    // The threads are started once, as a whole run starts them once for all its cycles.
+    const powderkit::phase::ThreadTeam team(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
         for (std::size_t i = 0; i < start.size(); ++i) r->parameters[i].value = start[i];
