@@ -37,8 +37,9 @@ constexpr int kExtractionPasses = 400;
 constexpr Eigen::Index kBlockPoints = 4096;
 constexpr Eigen::Index kBlockGroups = 12;
 
-// Values plus δ, each held within its limits (and marked so).
-bool step(pk_refinement &r, const std::vector<int> &free, const Eigen::VectorXd &shift) {
+// Values plus δ, each held within its limits (and marked so); χ² there, or infinity when they make no
+// pattern.
+double step(pk_refinement &r, const std::vector<int> &free, const Eigen::VectorXd &shift) {
     for (std::size_t j = 0; j < free.size(); ++j) {
         Parameter &parameter = r.parameters[static_cast<std::size_t>(free[j])];
         double value = parameter.value + shift(static_cast<Eigen::Index>(j));
@@ -51,11 +52,10 @@ bool step(pk_refinement &r, const std::vector<int> &free, const Eigen::VectorXd 
     }
     applyParameters(r);
     try {
-        evaluate(r, {}, r.options.threads);
+        return evaluate(r, {}, r.options.threads);
     } catch (const phase::Failure &) {
-        return false;
+        return INFINITY;
     }
-    return true;
 }
 
 // The scaled gradient (the direction of descent) without the parts of values on a limit that it pushes
@@ -203,15 +203,15 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
     outcome.reason = "the cycle limit was reached";
     const bool leBail = r.options.mode == PK_REFINE_LE_BAIL;
     double damping = kFirstDamping;
-    double chi2 = chiSquared(r);
     // The threads the cycles share their work with, kept waiting between the shared parts.
     const phase::ThreadTeam team(r.options.threads);
     while (outcome.cycles < cycles && !free.empty()) {
-        const double before = chi2;
         freezeWindows(r, false);
-        evaluate(r, {}, r.options.threads);
-        if (leBail) followIntensities(r);
-        chi2 = chiSquared(r);
+        double chi2 = evaluate(r, {}, r.options.threads);
+        if (leBail) {
+            followIntensities(r);
+            chi2 = chiSquared(r);
+        }
         freezeWindows(r, true);
         NormalEquations e = normalEquations(r, free);
         for (std::vector<std::size_t> lost = undetermined(r, free, e); !lost.empty() && !free.empty();
@@ -228,7 +228,7 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
         while (damping <= kLargestDamping) {
             const Eigen::MatrixXd damped = e.scaled + damping * Eigen::MatrixXd::Identity(size, size);
             const Eigen::VectorXd shift = damped.ldlt().solve(e.gradient).cwiseQuotient(e.diagonal);
-            trial = step(r, free, shift) ? chiSquared(r) : INFINITY;
+            trial = step(r, free, shift);
             if (trial < chi2) {
                 improved = true;
                 damping = std::max(damping / 10.0, 1e-9);
@@ -257,7 +257,7 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
         }
         // Converged when χ² hardly changes and every shift is small beside its esd (the esd's, a matrix
         // inverse and a pass over the points on the calling thread alone, only once χ² has settled).
-        bool small = (before - trial) < r.options.chi2_tolerance * before;
+        bool small = (chi2 - trial) < r.options.chi2_tolerance * chi2;
         const Eigen::MatrixXd inverse =
             small ? e.scaled.ldlt().solve(Eigen::MatrixXd::Identity(size, size)) : Eigen::MatrixXd();
         const double reduced = small ? reducedChiSquared(r, free.size()) : 0.0;
@@ -267,7 +267,6 @@ MinimiseOutcome minimise(pk_refinement &r, std::vector<int> &free, int cycles, c
                                  start[static_cast<std::size_t>(j)];
             if (std::fabs(moved) > r.options.shift_tolerance * esd) small = false;
         }
-        chi2 = trial;
         if (small) {
             outcome.stop = PK_STOP_CONVERGED;
             outcome.reason = "converged: χ² and every shift below their tolerances";

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "boundary/boundary.hpp"
 #include "boundary/parallel.hpp"
@@ -108,15 +109,29 @@ void partition(const pk_refinement &r, const PhaseModel &model, std::vector<doub
                            });
 }
 
+// The points are summed and shared among threads in blocks of 2^kShareShift.
+constexpr int kShareShift = 6;
+constexpr std::size_t kBlock = std::size_t{1} << kShareShift;
+
+// Σ w (y − y_calc)² over the block of points starting at `first`, in the
+// order of the points.
+double blockChiSquared(const pk_refinement &r, std::size_t first) {
+    const std::size_t end = std::min(first + kBlock, r.x.size());
+    double sum = 0.0;
+    for (std::size_t i = first; i < end; ++i) {
+        const double residual = r.y[i] - r.calculated[i];
+        sum += r.weight[i] * residual * residual;
+    }
+    return sum;
+}
+
 // Where each of `shares` runs of the points ends, the runs of about equal
-// work, cut between blocks of 2^kShareShift points (the work is counted per
+// work, cut between blocks of kBlock points (the work is counted per
 // block, a window's at the block of its first point: a pass over the peaks
 // and the blocks, not over the points). Measured in memory-bound
 // multiply-adds (about half a nanosecond): a point of a peak's window costs
 // two, a point's sum one a phase and one a polynomial of the background when
 // that is remade (`polynomials`).
-constexpr int kShareShift = 6;
-
 std::vector<std::size_t> pointShares(const pk_refinement &r, const std::vector<bool> &phases, std::size_t shares,
                                      std::size_t polynomials) {
     const std::size_t count = r.x.size();
@@ -157,10 +172,10 @@ void rebuildPhases(pk_refinement &r, const std::vector<bool> &phases) {
     if (!r.x.empty()) addUnits(r, phases, 0, r.x.size() - 1);
 }
 
-void evaluate(pk_refinement &r, const std::vector<bool> &phases, int threads) {
+double evaluate(pk_refinement &r, const std::vector<bool> &phases, int threads) {
     if (isJoint(r)) {
         evaluateMembers(r, phases, {}, threads);
-        return;
+        return chiSquared(r);
     }
     const std::size_t count = r.x.size();
     const auto shares = static_cast<std::size_t>(std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(static_cast<std::int64_t>(count), 1)));
@@ -177,6 +192,9 @@ void evaluate(pk_refinement &r, const std::vector<bool> &phases, int threads) {
     // The points in one run each per thread, the runs of equal work: the unit patterns, the background, then
     // background plus the phases at their scales.
     const std::vector<std::size_t> ends = pointShares(r, phases, shares, polynomials.size());
+    // A thread's copy for the Jacobian works without the measured data: its χ² is not a number.
+    const bool measured = r.y.size() == count && r.weight.size() == count;
+    std::vector<double> partials(measured ? (count + kBlock - 1) / kBlock : 0);
     phase::runShared(shares, [&](std::size_t share) {
         const std::size_t first = share == 0 ? 0 : ends[share - 1], end = ends[share];
         if (first >= end) return;
@@ -193,19 +211,23 @@ void evaluate(pk_refinement &r, const std::vector<bool> &phases, int threads) {
         for (const PhaseModel &model : r.phases) {
             for (std::size_t i = first; i < end; ++i) r.calculated[i] += model.scale * model.unit[i];
         }
+        // χ² by blocks while the run's points are at hand (runs begin on a block's first point).
+        for (std::size_t b = first / kBlock; measured && b * kBlock < end; ++b) partials[b] = blockChiSquared(r, b * kBlock);
     });
     if (background) {
         r.backgroundCurveOf = r.background;
         r.backgroundCurveValid = true;
     }
+    if (!measured) return std::numeric_limits<double>::quiet_NaN();
+    double chi2 = 0.0;
+    for (double partial : partials) chi2 += partial;
+    return chi2;
 }
 
+// Summed by blocks in their order, as evaluate() sums them: the same bits.
 double chiSquared(const pk_refinement &r) {
     double sum = 0.0;
-    for (std::size_t i = 0; i < r.x.size(); ++i) {
-        const double residual = r.y[i] - r.calculated[i];
-        sum += r.weight[i] * residual * residual;
-    }
+    for (std::size_t first = 0; first < r.x.size(); first += kBlock) sum += blockChiSquared(r, first);
     return sum;
 }
 

@@ -240,8 +240,9 @@ void applyParameters(pk_refinement &refinement);
 // when empty) from the current values, then the calculated pattern. Fails
 // (phase::Failure) when the values cannot make a pattern. With `threads`
 // above 1 the phases' peaks and the points are shared among so many
-// threads; every value is the same to the bit as on one.
-void evaluate(pk_refinement &refinement, const std::vector<bool> &phases, int threads = 1);
+// threads; every value is the same to the bit as on one. Returns χ², the
+// same to the bit as chiSquared().
+double evaluate(pk_refinement &refinement, const std::vector<bool> &phases, int threads = 1);
 
 // The first half of evaluate() on one pattern: the marked phases' peaks and
 // unit patterns rebuilt, the calculated pattern left as it was.
@@ -261,7 +262,7 @@ const std::vector<double> &chebyshevColumn(pk_refinement &refinement, int k);
 // Freezes every reflexion's window at its present width (or frees them).
 void freezeWindows(pk_refinement &refinement, bool frozen);
 
-// χ² = Σ w (y − y_calc)² over the points.
+// χ² = Σ w (y − y_calc)² over the points (summed by blocks of 64 points).
 double chiSquared(const pk_refinement &refinement);
 
 // Le Bail: replaces every phase's intensities by those the pattern gives,

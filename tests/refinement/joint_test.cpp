@@ -224,7 +224,8 @@ TEST_F(Joint, TwoTimeOfFlightBanksRefineOneCell) {
 
 // The pattern shared among threads by its points, the runs cut where the peaks' windows lie: a 2θ pattern with
 // axial divergence beside a time-of-flight bank, every calculated value of the joint pattern and of each member,
-// and the Jacobian's differenced columns, the same to the bit with one thread and with two or three; a parameter
+// the bank's χ² as its evaluation sums it (equal to a plain sum over the points to round-off) and the Jacobian's
+// differenced columns, the same to the bit with one thread and with two or three; a parameter
 // held within limits closer than its step has a column of zeros.
 TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
     pk_profile axial;
@@ -248,8 +249,15 @@ TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
                                    parameterIndex(*r, "bank.silicon.sigma1"), parameterIndex(*r, "xray.silicon.W")};
     std::vector<std::vector<double>> patterns;
     std::vector<Eigen::MatrixXd> jacobians;
+    std::vector<double> chi2;  // the time-of-flight bank's, as its evaluation sums it by threads
     for (int threads : {1, 2, 3}) {
         powderkit::refinement::applyParameters(*r);
+        pk_refinement &bank = r->members[1];
+        chi2.push_back(powderkit::refinement::evaluate(bank, {}, threads));
+        double plain = 0.0;
+        for (std::size_t i = 0; i < bank.x.size(); ++i)
+            plain += bank.weight[i] * (bank.y[i] - bank.calculated[i]) * (bank.y[i] - bank.calculated[i]);
+        EXPECT_NEAR(chi2.back(), plain, 1e-12 * plain) << threads << " threads";
         powderkit::refinement::evaluate(*r, {}, threads);
         std::vector<double> all = r->calculated;
         for (const pk_refinement &member : r->members) all.insert(all.end(), member.calculated.begin(), member.calculated.end());
@@ -260,6 +268,7 @@ TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
     ASSERT_GT(patterns[0].size(), 2 * r->x.size() - 1);
     for (std::size_t k = 1; k < patterns.size(); ++k) {
         EXPECT_EQ(patterns[k], patterns[0]) << k + 1 << " threads";
+        EXPECT_EQ(chi2[k], chi2[0]) << k + 1 << " threads";
         EXPECT_EQ((jacobians[k] - jacobians[0]).cwiseAbs().maxCoeff(), 0.0) << k + 1 << " threads";
     }
     EXPECT_GT(jacobians[0].col(1).cwiseAbs().maxCoeff(), 0.0);
