@@ -213,6 +213,13 @@ void addPhase(const PhasePeaks &peaks, const double *x, int32_t count, double *y
     });
 }
 
+void findWindows(PhasePeaks &peaks, const double *x, int32_t count, std::size_t first, std::size_t end) {
+    for (std::size_t n = first; n < end; ++n) {
+        ReflexionRange &range = peaks.ranges[n];
+        if (!windowOf(peaks, n, x, count, range)) range = ReflexionRange{};
+    }
+}
+
 void addWindowWork(const PhasePeaks &peaks, const double *x, int32_t count, int shift, std::vector<std::int64_t> &work) {
     visitWindows(peaks, x, count, [&](std::size_t, const ReflexionRange &range) {
         work[static_cast<std::size_t>(range.firstIndex) >> shift] += range.lastIndex - range.firstIndex + 1;

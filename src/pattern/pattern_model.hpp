@@ -37,6 +37,9 @@ struct PhasePeaks {
     std::vector<AxialNodes> axial;       // on a 2θ axis with an axial divergence, one per reflexion; else empty
     std::vector<double> halfWidths;      // window half-widths, axis units
     std::vector<double> ticks;           // Kα1 positions inside the span
+    // Each reflexion's window over the points, once findWindows has found them all (pointCount 0: the window
+    // reaches no point); else empty, and each pass over the windows finds them afresh.
+    std::vector<ReflexionRange> ranges;
 };
 
 // The profile taken when a setting gives none (pk_profile_default_for).
@@ -63,18 +66,36 @@ inline void addCwPeak(const PhasePeaks &peaks, std::size_t n, const double *x, i
     }
 }
 
+// Reflexion n's window over x[count] (ascending): the core's range of points
+// around its peak, as many on each side as its half-width spans in mean
+// steps; false when it reaches no point.
+inline bool windowOf(const PhasePeaks &peaks, std::size_t n, const double *x, int32_t count, ReflexionRange &range) {
+    const double step = count > 1 ? (x[count - 1] - x[0]) / (count - 1) : 1.0;
+    double half = std::ceil(peaks.halfWidths[n] / step);
+    if (!(half >= 1.0)) half = 1.0;
+    if (half > count) half = count;
+    return FindReflexionRange(const_cast<Reflexion *>(&peaks.reflexions[n]), x, count, 2 * static_cast<int32_t>(half) + 1,
+                              &range);
+}
+
+// The windows of reflexions first … end − 1 into peaks.ranges, which must
+// hold one per reflexion (threads may find separate runs of them). Whoever
+// then changes a position or half-width clears the ranges.
+void findWindows(PhasePeaks &peaks, const double *x, int32_t count, std::size_t first, std::size_t end);
+
 // Calls visit(n, range) for every reflexion n whose window reaches x[count]
-// (ascending), with the points range.firstIndex … range.lastIndex it covers.
+// (ascending), with the points range.firstIndex … range.lastIndex it covers:
+// the windows found by findWindows when there, else each found now.
 template <typename Visit>
 void visitWindows(const PhasePeaks &peaks, const double *x, int32_t count, Visit &&visit) {
-    const double step = count > 1 ? (x[count - 1] - x[0]) / (count - 1) : 1.0;
+    const bool found = peaks.ranges.size() == peaks.reflexions.size();
     for (std::size_t n = 0; n < peaks.reflexions.size(); ++n) {
-        auto *r = const_cast<Reflexion *>(&peaks.reflexions[n]);
-        double half = std::ceil(peaks.halfWidths[n] / step);
-        if (!(half >= 1.0)) half = 1.0;
-        if (half > count) half = count;
         ReflexionRange range;
-        if (FindReflexionRange(r, x, count, 2 * static_cast<int32_t>(half) + 1, &range)) visit(n, range);
+        if (found) {
+            if (peaks.ranges[n].pointCount > 0) visit(n, peaks.ranges[n]);
+        } else if (windowOf(peaks, n, x, count, range)) {
+            visit(n, range);
+        }
     }
 }
 

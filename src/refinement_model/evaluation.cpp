@@ -64,7 +64,8 @@ void rebuildPhase(pk_refinement &r, PhaseModel &model, std::size_t threads) {
 }
 
 // The marked phases' peaks remade (all when `phases` is empty), one phase
-// after another, each one's reflexions shared among the threads, and their
+// after another, each one's reflexions shared among the threads, their
+// windows over the points found once for every pass over them, and their
 // unit patterns sized for the points.
 void remakePeaks(pk_refinement &r, const std::vector<bool> &phases, std::size_t threads) {
     // A value set by name (a negative μR, say) is refused here, naming the field.
@@ -73,7 +74,17 @@ void remakePeaks(pk_refinement &r, const std::vector<bool> &phases, std::size_t 
         if (!phases.empty() && !phases[p]) continue;
         rebuildPhase(r, r.phases[p], threads);
         r.phases[p].unit.resize(r.x.size());
+        r.phases[p].peaks.ranges.resize(r.phases[p].peaks.reflexions.size());
     }
+    phase::runShared(threads, [&](std::size_t share) {
+        for (std::size_t p = 0; p < r.phases.size(); ++p) {
+            if (!phases.empty() && !phases[p]) continue;
+            phase::PhasePeaks &peaks = r.phases[p].peaks;
+            const std::size_t n = peaks.reflexions.size();
+            phase::findWindows(peaks, r.x.data(), static_cast<int32_t>(r.x.size()), n * share / threads,
+                               n * (share + 1) / threads);
+        }
+    });
 }
 
 // The marked phases' unit patterns over the points first … last (each
