@@ -1,8 +1,8 @@
-// The Jacobian's differenced columns shared among threads. Each thread
-// beyond the first works on its own copy of the refinement, made without
-// the points' measured data and background polynomials (a differenced column
-// reads neither); the columns go out longest first, each to the thread
-// with the least work so far.
+// The Jacobian's columns shared among threads. Each thread beyond the first
+// works on its own copy of the refinement, made without the points'
+// measured data and background polynomials (no column reads the data; the
+// polynomials are read where they are); the columns go out longest first,
+// each to the thread with the least work so far.
 #include "refinement/column_shares.hpp"
 
 #include <sched.h>
@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <exception>
+#include <mutex>
 #include <utility>
 
 #include "boundary/parallel.hpp"
@@ -37,32 +38,46 @@ public:
         for (std::size_t h = 0; h < r.members.size(); ++h) members_[h].swap(r.members[h]);
     }
 
-    // Polynomial k's column while it is held aside.
-    const std::vector<double> &chebyshev(int k) const { return chebyshev_[static_cast<std::size_t>(k)]; }
-
 private:
     std::array<std::vector<double>, PK_BACKGROUND_COEFFICIENTS> chebyshev_;
     std::vector<double> y_, sigma_, weight_;
     std::vector<Unneeded> members_;
 };
 
-// Which share makes each differenced column: the longest first, each to
-// the share with the least work so far, share 0 starting with `first` (the
-// linear columns it makes before its differenced ones).
-std::vector<std::vector<Differenced>> planShares(std::vector<Differenced> columns, std::size_t threads,
-                                                 std::int64_t first) {
-    std::stable_sort(columns.begin(), columns.end(),
-                     [](const Differenced &a, const Differenced &b) { return a.work > b.work; });
-    std::vector<std::vector<Differenced>> plan(threads);
-    std::vector<std::int64_t> load(threads, 0);
-    load[0] = first;
-    for (const Differenced &column : columns) {
-        const auto least = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
-        plan[least].push_back(column);
-        load[least] += column.work;
+// The columns not yet begun: the differenced ones taken from the front,
+// the longest first, then the linear ones; share 0 takes linear ones from
+// the back while the copies are made. Any share takes any column (each is
+// the same to the bit wherever it is made), so the threads end together
+// whatever the columns' true costs.
+class Queue {
+public:
+    explicit Queue(std::vector<JacobianColumn> columns) : columns_(std::move(columns)), back_(columns_.size()) {
+        std::stable_sort(columns_.begin(), columns_.end(), [](const JacobianColumn &a, const JacobianColumn &b) {
+            return a.linear != b.linear ? b.linear : a.work > b.work;
+        });
     }
-    return plan;
-}
+
+    // The next column from the front; false when none is left.
+    bool front(JacobianColumn &column) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (front_ == back_) return false;
+        column = columns_[front_++];
+        return true;
+    }
+
+    // The last linear column; false when none is left.
+    bool backLinear(JacobianColumn &column) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (front_ == back_ || !columns_[back_ - 1].linear) return false;
+        column = columns_[--back_];
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<JacobianColumn> columns_;
+    std::size_t front_ = 0, back_;
+};
 
 }  // namespace
 
@@ -77,20 +92,43 @@ std::vector<std::int64_t> windowPoints(const pk_refinement &r) {
     return points;
 }
 
-// On one pattern each share makes its own copy while share 0 makes the
-// linear columns (r's points' data held aside meanwhile, the polynomials
-// read from there); a joint refinement's copies are made before any share
-// starts.
-void shareColumns(pk_refinement &r, const std::vector<Differenced> &differenced,
-                  const std::function<void(const PolynomialOf &)> &linear, std::int64_t linearWork,
+// On one pattern each share makes its own copy while share 0 makes linear
+// columns (r's points' data held aside meanwhile, the polynomials read
+// where they are); a joint refinement's copies are made before any share
+// starts, and share 0 makes its linear columns (which read each member's
+// polynomials) before the others are shared.
+void shareColumns(pk_refinement &r, const std::vector<JacobianColumn> &columns,
+                  const std::function<void(pk_refinement &, int, const PolynomialOf &, double *)> &linear,
                   const std::function<void(pk_refinement &, int, double *)> &difference, Eigen::MatrixXd &j) {
+    std::size_t differenced = 0;
+    for (const JacobianColumn &column : columns) differenced += column.linear ? 0 : 1;
     const auto threads = static_cast<std::size_t>(
-        std::clamp<int32_t>(r.options.threads, 1, static_cast<int32_t>(std::max<std::size_t>(differenced.size(), 1))));
-    const std::vector<std::vector<Differenced>> plan = planShares(differenced, threads, linearWork);
-    const auto columnsOf = [&](pk_refinement &model, std::size_t share) {
-        for (const Differenced &column : plan[share]) difference(model, column.index, j.col(column.column).data());
+        std::clamp<int32_t>(r.options.threads, 1, static_cast<int32_t>(std::max<std::size_t>(differenced, 1))));
+    // The polynomials stay where they are while r's are held aside and after they are back.
+    for (int k = 0; k < r.options.background_count && !isJoint(r); ++k) chebyshevColumn(r, k);
+    std::array<const double *, PK_BACKGROUND_COEFFICIENTS> polynomials{};
+    for (std::size_t k = 0; k < polynomials.size(); ++k) polynomials[k] = r.chebyshev[k].data();
+    const PolynomialOf polynomialOf = [&polynomials](int k) { return polynomials[static_cast<std::size_t>(k)]; };
+    const auto make = [&](pk_refinement &model, const JacobianColumn &column) {
+        double *out = j.col(column.column).data();
+        if (column.linear) {
+            linear(model, column.index, polynomialOf, out);
+        } else {
+            difference(model, column.index, out);
+        }
     };
-    const PolynomialOf own = [&r](int k) -> const std::vector<double> & { return chebyshevColumn(r, k); };
+    std::vector<JacobianColumn> queued;
+    for (const JacobianColumn &column : columns) {
+        if (isJoint(r) && column.linear) {
+            make(r, column);
+        } else {
+            queued.push_back(column);
+        }
+    }
+    Queue queue(queued);
+    const auto drain = [&](pk_refinement &model) {
+        for (JacobianColumn column; queue.front(column);) make(model, column);
+    };
     std::vector<pk_refinement> copies(threads - 1);
     if (threads == 1 || isJoint(r)) {
         if (threads > 1) {
@@ -99,18 +137,14 @@ void shareColumns(pk_refinement &r, const std::vector<Differenced> &differenced,
             std::fill(copies.begin(), copies.end(), r);
             unneeded.swap(r);
         }
-        phase::runShared(threads, [&](std::size_t share) {
-            if (share == 0) linear(own);
-            columnsOf(share == 0 ? r : copies[share - 1], share);
-        });
+        phase::runShared(threads, [&](std::size_t share) { drain(share == 0 ? r : copies[share - 1]); });
         return;
     }
-    for (int k = 0; k < r.options.background_count; ++k) chebyshevColumn(r, k);
     Unneeded unneeded;
     unneeded.swap(r);
     // Copy k: 0 not begun, 1 being made, 2 made, 3 failed. Whichever share claims it first makes it: share 0
-    // makes those whose share has not begun when its linear columns are done (a share whose thread could not
-    // start runs after share 0, on its thread). True when the copy is there to work on.
+    // makes those whose share has not begun when it runs out of linear columns to make meanwhile (a share
+    // whose thread could not start runs after share 0, on its thread). True when the copy is there to work on.
     std::vector<std::atomic<int>> state(threads - 1);
     for (std::atomic<int> &s : state) s.store(0, std::memory_order_relaxed);
     const auto makeCopy = [&](std::size_t k) {
@@ -129,15 +163,21 @@ void shareColumns(pk_refinement &r, const std::vector<Differenced> &differenced,
         while ((now = state[k].load(std::memory_order_acquire)) == 1) sched_yield();
         return now == 2;
     };
+    const auto copying = [&] {
+        for (const std::atomic<int> &s : state) {
+            if (s.load(std::memory_order_acquire) < 2) return true;
+        }
+        return false;
+    };
     phase::runShared(threads, [&](std::size_t share) {
         if (share > 0) {
-            if (makeCopy(share - 1)) columnsOf(copies[share - 1], share);
+            if (makeCopy(share - 1)) drain(copies[share - 1]);
             return;
         }
         // r's data go back once every copy is made, whatever failed.
         std::exception_ptr failure;
         try {
-            linear([&unneeded](int k) -> const std::vector<double> & { return unneeded.chebyshev(k); });
+            for (JacobianColumn column; copying() && queue.backLinear(column);) make(r, column);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -150,7 +190,7 @@ void shareColumns(pk_refinement &r, const std::vector<Differenced> &differenced,
         }
         unneeded.swap(r);
         if (failure) std::rethrow_exception(failure);
-        columnsOf(r, 0);
+        drain(r);
     });
 }
 

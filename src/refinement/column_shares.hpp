@@ -13,31 +13,38 @@
 
 namespace powderkit::refinement {
 
-// A differenced column: its parameter, its column of j, and its work in
-// memory-bound multiply-adds (about half a nanosecond each), measured on
-// 2θ patterns: at each of its two sides about three for every point of the
-// moved phases' peak windows, and some ten for every point of the pattern
-// (the remade units, the part's sum, the difference). A joint refinement's
-// columns count the points alone.
-struct Differenced {
+// A column of j: its parameter, its place in j, whether the pattern follows
+// the parameter linearly (a scale or a background coefficient, whose column
+// is read from the units or the polynomials, a pass over the points; every
+// other column is differenced), and a differenced column's work, which
+// orders them: in memory-bound multiply-adds (about half a nanosecond each),
+// measured on 2θ patterns, at each of its two sides about three for every
+// point of the moved phases' peak windows, and some ten for every point of
+// the pattern (the remade units, the part's sum, the difference). A joint
+// refinement's differenced columns count the points alone.
+struct JacobianColumn {
     int index = 0;
     Eigen::Index column = 0;
+    bool linear = false;
     std::int64_t work = 0;
 };
 
 // Each phase's points of its peak windows.
 std::vector<std::int64_t> windowPoints(const pk_refinement &r);
 
-// Where the linear columns read the background's polynomials.
-using PolynomialOf = std::function<const std::vector<double> &(int)>;
+// Where the linear columns read the background's polynomials (each the
+// points' length).
+using PolynomialOf = std::function<const double *(int)>;
 
-// Makes the differenced columns of j by `difference(model, index, column)`,
-// the longest first, each to the thread with the least work so far. Share 0
-// works on r itself, after `linear` (the columns that read r's units and
-// polynomials, `linearWork` long), the others on copies of r. r is as it was
-// afterwards, and each column the same to the bit on any thread.
-void shareColumns(pk_refinement &r, const std::vector<Differenced> &differenced,
-                  const std::function<void(const PolynomialOf &)> &linear, std::int64_t linearWork,
+// Makes the columns of j, the differenced by `difference(model, index,
+// column)` and the linear by `linear(model, index, polynomialOf, column)`,
+// shared among the threads, which take the differenced columns longest
+// first, then the linear ones, as each becomes free. Share 0 works on r
+// itself, the others each on its own copy of r (while the copies are made,
+// share 0 makes linear columns). r is as it was afterwards, and each column
+// the same to the bit on any thread.
+void shareColumns(pk_refinement &r, const std::vector<JacobianColumn> &columns,
+                  const std::function<void(pk_refinement &, int, const PolynomialOf &, double *)> &linear,
                   const std::function<void(pk_refinement &, int, double *)> &difference, Eigen::MatrixXd &j);
 
 }  // namespace powderkit::refinement

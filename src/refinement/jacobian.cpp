@@ -212,7 +212,7 @@ void differenceColumn(pk_refinement &r, int index, double *column) {
     kept.restore(r);
 }
 
-// A differenced column's work (see Differenced).
+// A differenced column's work (see JacobianColumn).
 std::int64_t workOf(const pk_refinement &r, int index, const std::vector<std::int64_t> &windowPoints) {
     const auto points = static_cast<std::int64_t>(r.x.size());
     if (isJoint(r)) return points;
@@ -244,22 +244,23 @@ void jointLinearColumn(pk_refinement &r, int index, double *column) {
 
 // The column of a scale or background coefficient, which the pattern
 // follows linearly.
-void linearColumn(pk_refinement &r, int index, const PolynomialOf &polynomialOf, Eigen::Ref<Eigen::VectorXd> column) {
+void linearColumn(pk_refinement &r, int index, const PolynomialOf &polynomialOf, double *column) {
     const Parameter &parameter = r.parameters[static_cast<std::size_t>(index)];
+    const std::size_t count = r.x.size();
     if (isJoint(r)) {
-        column.setZero();
-        jointLinearColumn(r, index, column.data());
+        std::fill(column, column + count, 0.0);
+        jointLinearColumn(r, index, column);
     } else if (parameter.target == Target::Scale) {
-        column.setZero();
+        std::fill(column, column + count, 0.0);
         const std::vector<bool> phases = phasesOf(r, index);
         for (std::size_t p = 0; p < r.phases.size(); ++p) {
             if (!phases[p]) continue;
             const std::vector<double> &unit = r.phases[p].unit;
-            for (Eigen::Index i = 0; i < column.size(); ++i) column(i) += unit[static_cast<std::size_t>(i)];
+            for (std::size_t i = 0; i < count; ++i) column[i] += unit[i];
         }
     } else {
-        const std::vector<double> &polynomial = polynomialOf(parameter.index);
-        for (Eigen::Index i = 0; i < column.size(); ++i) column(i) = polynomial[static_cast<std::size_t>(i)];
+        const double *polynomial = polynomialOf(parameter.index);
+        std::copy(polynomial, polynomial + count, column);
     }
 }
 
@@ -269,27 +270,16 @@ Eigen::MatrixXd jacobian(pk_refinement &r, const std::vector<int> &free) {
     const auto count = static_cast<Eigen::Index>(r.x.size());
     // Every column is written whole below (the sums' columns zeroed first): no pass zeroes the matrix.
     Eigen::MatrixXd j(count, static_cast<Eigen::Index>(free.size()));
-    std::vector<Differenced> differenced;
-    std::vector<Eigen::Index> linear;
+    std::vector<JacobianColumn> columns;
     const std::vector<std::int64_t> windows = isJoint(r) ? std::vector<std::int64_t>{} : windowPoints(r);
     for (std::size_t column = 0; column < free.size(); ++column) {
         const int index = free[column];
         const Target target = r.parameters[static_cast<std::size_t>(index)].target;
-        const auto c = static_cast<Eigen::Index>(column);
-        if (target == Target::Scale || target == Target::Background) {
-            linear.push_back(c);
-        } else {
-            differenced.push_back({index, c, workOf(r, index, windows)});
-        }
+        const bool linear = target == Target::Scale || target == Target::Background;
+        columns.push_back({index, static_cast<Eigen::Index>(column), linear,
+                           linear ? 0 : workOf(r, index, windows)});
     }
-    // A linear column is about one multiply-add a point.
-    const std::int64_t linearWork = count * static_cast<std::int64_t>(linear.size());
-    shareColumns(
-        r, differenced,
-        [&](const PolynomialOf &polynomialOf) {
-            for (Eigen::Index c : linear) linearColumn(r, free[static_cast<std::size_t>(c)], polynomialOf, j.col(c));
-        },
-        linearWork, differenceColumn, j);
+    shareColumns(r, columns, linearColumn, differenceColumn, j);
     return j;
 }
 
