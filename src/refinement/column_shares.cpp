@@ -1,8 +1,8 @@
 // The Jacobian's columns shared among threads. Each thread beyond the first
 // works on its own copy of the refinement, made without the points'
 // measured data and background polynomials (no column reads the data; the
-// polynomials are read where they are); the columns go out longest first,
-// each to the thread with the least work so far.
+// polynomials are read where they are); each thread takes the next column
+// from one queue as it becomes free.
 #include "refinement/column_shares.hpp"
 
 #include <sched.h>
