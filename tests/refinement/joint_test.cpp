@@ -105,6 +105,17 @@ TEST_F(Joint, NamesPointsAndColumnsFollowTheHistograms) {
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(r->weight[first + i], i < 3 ? 0.0 : 2.0 * r->members[1].weight[i]) << i;
     EXPECT_GT(r->weight[first - 1], 0.0);
     EXPECT_EQ(pk_refinement_histogram_exclude(r.get(), 2, 20.0, 21.0, nullptr), PK_ERROR_ARGUMENT);
+    // The neutron histogram's first line is rutile 1 1 0 by Bragg's law at its wavelength (d = a/√2); a histogram
+    // that is not there writes no positions.
+    std::vector<double> ticks(200);
+    int32_t written = -1;
+    ASSERT_EQ(pk_refinement_histogram_peak_positions(r.get(), 1, 0, ticks.data(), 200, &written, nullptr), PK_OK);
+    ASSERT_GT(written, 0);
+    const double d110 = parameter(r.get(), "rutile.a").value / std::sqrt(2.0);
+    EXPECT_NEAR(ticks[0], 2.0 * std::asin(neutron.wavelength / (2.0 * d110)) * 180.0 / kPi, 1e-9);
+    EXPECT_EQ(pk_refinement_histogram_peak_positions(r.get(), 2, 0, ticks.data(), 200, &written, nullptr),
+              PK_ERROR_ARGUMENT);
+    EXPECT_EQ(written, 0);
 
     // Qualified group words free one histogram's parameters; an unknown qualifier is refused.
     pk_error e{};

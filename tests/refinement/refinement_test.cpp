@@ -257,6 +257,9 @@ TEST(Undetermined, TheLastReleasedOrLargestPartOfANullVector) {
     EXPECT_EQ(powderkit::refinement::undetermined(r, {1, 0}, e), Found({1}));  // Uiso, second
     EXPECT_EQ(powderkit::refinement::undetermined(r, {1, 2}, e), Found({0}));  // two scales: the part of 0.8
     EXPECT_EQ(powderkit::refinement::undetermined(r, {2, 1}, e), Found({0}));
+    e.scaled << 0.64, 0.48, 0.48, 0.36;  // null vector (0.6, −0.8): the part of 0.8 second
+    EXPECT_EQ(powderkit::refinement::undetermined(r, {1, 2}, e), Found({1}));
+    e.scaled << 0.36, 0.48, 0.48, 0.64;
     // A column of zeros is undetermined whatever the rest.
     e.diagonal = Eigen::Vector2d(1.0, 0.0);
     e.scaled << 1.0, 0.0, 0.0, 0.0;
@@ -308,6 +311,10 @@ TEST_F(Mixture, AParameterAtItsLimitIsHeldAndReported) {
     EXPECT_EQ(u.value, 0.008);
     EXPECT_NE(std::string(pk_refinement_warnings(r.get())).find("silicon.Si1.uiso is held at its lower limit"),
               std::string::npos);
+    // The pair is found when it holds the first free parameter too.
+    const Refinement pair = refinementOf(measured.get(), {settingOf(silicon.get(), kSiliconScale)});
+    run(pair.get(), "zero,displacement");
+    EXPECT_EQ(parameter(pair.get(), "displacement").state, PK_PARAMETER_UNDETERMINED);
     // A run that reaches its cycle limit with the pair still free fixes the displacement all the same and gives the
     // rest ten cycles more: from the zero 0.02° off, one cycle in one stage, it converges.
     r->options.max_cycles = 1;
@@ -534,7 +541,10 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     const Measured spoilt = measure({settingOf(silicon.get(), kSiliconScale)}, 20.0, 100.0, 0.02, 9, {47.0, 47.6});
     const Refinement r = refinementOf(spoilt.get(), {settingOf(silicon.get(), kSiliconScale)});
     pk_error e{};
-    ASSERT_EQ(pk_refinement_exclude(r.get(), 46.9, 47.7, &e), PK_OK) << e.message;  // both ends are points
+    // Left out in two parts, the second through the one histogram a plain refinement has (there is no second).
+    ASSERT_EQ(pk_refinement_exclude(r.get(), 46.9, 47.3, &e), PK_OK) << e.message;  // both ends are points
+    ASSERT_EQ(pk_refinement_histogram_exclude(r.get(), 0, 47.3, 47.7, &e), PK_OK) << e.message;
+    EXPECT_EQ(pk_refinement_histogram_exclude(r.get(), 1, 47.3, 47.7, &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(pk_refinement_exclude(r.get(), 50.0, 49.0, &e), PK_ERROR_ARGUMENT);
     std::pair<pk_refinement *, std::vector<double>> trace{r.get(), {}};  // silicon.a after every cycle
     const auto record = [](void *context, int32_t, double, double, double) -> int32_t {
