@@ -252,6 +252,14 @@ TEST_F(Joint, ThreadsShareThePointsAndChangeNoBit) {
                                   {"bank", t.get(), &kBank, flights.data(), 0.0, 0.0, 0.0}},
                                  {settingOf(silicon.get(), kSiliconScale, nullptr)});
     set(r.get(), "silicon.a", 5.44);
+    // A time-of-flight profile given with the phase, not the histogram, serves the bank and not the 2θ pattern.
+    pk_profile wider = flight;
+    wider.sigma1 = 2.0 * flight.sigma1 + 1.0;
+    const Refinement given = jointOf({{"xray", x.get(), &xrays, nullptr, 0.0, 0.0, 0.0},
+                                      {"bank", t.get(), &kBank, nullptr, 0.0, 0.0, 0.0}},
+                                     {settingOf(silicon.get(), kSiliconScale, &wider)});
+    EXPECT_EQ(parameter(given.get(), "bank.silicon.sigma1").value, wider.sigma1);
+    EXPECT_TRUE(std::isfinite(parameter(given.get(), "xray.silicon.U").value));
     // W held within limits a thousandth of its difference step apart: no side can move, and its column is zero.
     const double w = parameter(r.get(), "xray.silicon.W").value;
     ASSERT_EQ(pk_refinement_set_limits(r.get(), "xray.silicon.W", w, w + 1e-9, nullptr), PK_OK);
