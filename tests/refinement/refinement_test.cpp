@@ -521,6 +521,15 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     pk_refinement_phase result{};
     ASSERT_EQ(pk_refinement_phase_result(perfect.get(), 0, &result, nullptr), PK_OK);
     EXPECT_LT(result.r_bragg, 1e-6);
+    // At half the pattern's scale every point's net counts are twice the calculated ones, so is each reflexion's
+    // share of the observed pattern, and R-Bragg = 100 Σ|2I − I| / Σ 2I = 50 %.
+    const Refinement half =
+        refinementOf(exact.get(), {settingOf(silicon.get(), kSiliconScale / 2.0)}, PK_REFINE_RIETVELD, 3);
+    half->options.start_from_data = 0;
+    for (std::size_t k = 0; k < 3; ++k) set(half.get(), "background." + std::to_string(k), kBackground[k]);
+    run(half.get(), "");
+    ASSERT_EQ(pk_refinement_phase_result(half.get(), 0, &result, nullptr), PK_OK);
+    EXPECT_NEAR(result.r_bragg, 50.0, 1e-9);
     // The background the fit reached, from the kept polynomials, is the core's series point by point.
     const pk_refinement &fitted = *perfect;
     for (std::size_t i = 0; i < fitted.x.size(); i += 97) {
