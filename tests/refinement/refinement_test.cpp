@@ -555,6 +555,7 @@ TEST_F(Mixture, ExactPatternsAndExcludedRegions) {
     ASSERT_EQ(pk_refinement_histogram_exclude(r.get(), 0, 47.3, 47.7, &e), PK_OK) << e.message;
     EXPECT_EQ(pk_refinement_histogram_exclude(r.get(), 1, 47.3, 47.7, &e), PK_ERROR_ARGUMENT);
     EXPECT_EQ(pk_refinement_exclude(r.get(), 50.0, 49.0, &e), PK_ERROR_ARGUMENT);
+    EXPECT_EQ(pk_refinement_exclude(r.get(), -INFINITY, 30.0, &e), PK_ERROR_ARGUMENT);  // an end that is no number
     std::pair<pk_refinement *, std::vector<double>> trace{r.get(), {}};  // silicon.a after every cycle
     const auto record = [](void *context, int32_t, double, double, double) -> int32_t {
         auto *t = static_cast<std::pair<pk_refinement *, std::vector<double>> *>(context);
