@@ -96,7 +96,7 @@ std::vector<std::int64_t> windowPoints(const pk_refinement &r) {
 // columns (r's points' data held aside meanwhile, the polynomials read
 // where they are); a joint refinement's copies are made before any share
 // starts, and share 0 makes its linear columns (which read each member's
-// polynomials) before the others are shared.
+// polynomials) before it takes from the queue.
 void shareColumns(pk_refinement &r, const std::vector<JacobianColumn> &columns,
                   const std::function<void(pk_refinement &, int, const PolynomialOf &, double *)> &linear,
                   const std::function<void(pk_refinement &, int, double *)> &difference, Eigen::MatrixXd &j) {
@@ -117,14 +117,9 @@ void shareColumns(pk_refinement &r, const std::vector<JacobianColumn> &columns,
             difference(model, column.index, out);
         }
     };
-    std::vector<JacobianColumn> queued;
-    for (const JacobianColumn &column : columns) {
-        if (isJoint(r) && column.linear) {
-            make(r, column);
-        } else {
-            queued.push_back(column);
-        }
-    }
+    // A joint refinement's linear columns are share 0's alone; every other column is queued.
+    std::vector<JacobianColumn> queued, own;
+    for (const JacobianColumn &column : columns) (isJoint(r) && column.linear ? own : queued).push_back(column);
     Queue queue(queued);
     const auto drain = [&](pk_refinement &model) {
         for (JacobianColumn column; queue.front(column);) make(model, column);
@@ -137,7 +132,12 @@ void shareColumns(pk_refinement &r, const std::vector<JacobianColumn> &columns,
             std::fill(copies.begin(), copies.end(), r);
             unneeded.swap(r);
         }
-        phase::runShared(threads, [&](std::size_t share) { drain(share == 0 ? r : copies[share - 1]); });
+        phase::runShared(threads, [&](std::size_t share) {
+            if (share == 0) {
+                for (const JacobianColumn &column : own) make(r, column);
+            }
+            drain(share == 0 ? r : copies[share - 1]);
+        });
         return;
     }
     Unneeded unneeded;
